@@ -1,0 +1,24 @@
+#include "Commands.h"
+
+#include <tallyfox/SnapshotDump.h>
+
+#include <chrono>
+#include <exception>
+#include <iostream>
+
+namespace tfscan {
+
+int runDump(const std::string& file) {
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    const auto tree = tallyfox::SnapshotDump::open(file);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::cout << tallyfox::SnapshotDump::summary(*tree, seconds);
+    return 0;
+  } catch (const std::exception& e) {
+    std::cerr << e.what() << "\n";
+    return 1;
+  }
+}
+
+}  // namespace tfscan

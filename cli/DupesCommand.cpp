@@ -1,0 +1,12 @@
+#include "Commands.h"
+
+#include <iostream>
+
+namespace tfscan {
+
+int runDupes(const DupesArgs&) {
+  std::cerr << "tfscan: this mode is not available yet\n";
+  return 2;
+}
+
+}  // namespace tfscan

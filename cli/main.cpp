@@ -1,0 +1,64 @@
+#include "Commands.h"
+
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+
+int main(int argc, char** argv) {
+  CLI::App app{"tfscan: scan a folder into a Tallyfox snapshot, or summarise, compare and search snapshots"};
+  app.set_help_flag("-h,--help", "Show this help and exit");
+
+  std::string dumpFile;
+  std::vector<std::string> diffFiles;
+  std::vector<std::string> dupesFiles;
+  tfscan::ScanArgs scan;
+  tfscan::DiffArgs diff;
+  tfscan::DupesArgs dupes;
+  std::string speed;
+
+  auto* dumpOpt = app.add_option("--dump", dumpFile, "Print a summary of a snapshot (Tallyfox or vok) and exit");
+  auto* diffOpt = app.add_option("--diff", diffFiles, "Compare two snapshots: OLD NEW [PATH]")->expected(2, 3);
+  auto* dupesOpt = app.add_option("--dupes", dupesFiles, "Find duplicate files below a snapshot's folder: FILE [PATH]")
+                       ->expected(1, 2);
+  auto* speedOpt = app.add_option("-s,--speed", speed, "Scan speed (default: the saved speed)")
+                       ->check(CLI::IsMember({"fast", "balanced", "gentle"}));
+  app.add_option("--ignore", scan.ignore, "Folder not to enter (repeatable)");
+  app.add_flag("--all-filesystems", scan.allFilesystems, "Also enter other file systems below the root");
+  auto* outputOpt = app.add_option("-o,--output", scan.output, "Snapshot file to write");
+  app.add_option("-n", diff.limit, "With --diff: number of lines (default 20)")->check(CLI::NonNegativeNumber);
+  app.add_option("--depth", diff.depth, "With --diff: also show the largest changes this many levels below")
+      ->check(CLI::NonNegativeNumber);
+  app.add_flag("--replace", dupes.replace, "With --dupes: replace the extra copies by clones");
+  app.add_flag("-y,--yes", dupes.yes, "With --replace: do not ask for confirmation");
+  auto* pathOpt = app.add_option("PATH", scan.path, "Folder to scan");
+
+  dumpOpt->excludes(diffOpt)->excludes(dupesOpt)->excludes(pathOpt);
+  diffOpt->excludes(dupesOpt)->excludes(pathOpt);
+  dupesOpt->excludes(pathOpt);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? 0 : 2;
+  }
+
+  if (*dumpOpt) return tfscan::runDump(dumpFile);
+  if (*diffOpt) {
+    diff.oldFile = diffFiles[0];
+    diff.newFile = diffFiles[1];
+    if (diffFiles.size() > 2) diff.path = diffFiles[2];
+    return tfscan::runDiff(diff);
+  }
+  if (*dupesOpt) {
+    dupes.file = dupesFiles[0];
+    if (dupesFiles.size() > 1) dupes.path = dupesFiles[1];
+    return tfscan::runDupes(dupes);
+  }
+  if (!*pathOpt) {
+    std::cerr << "tfscan: a folder to scan is required (see --help)\n";
+    return 2;
+  }
+  if (*speedOpt) scan.speed = speed;
+  (void)outputOpt;
+  return tfscan::runScan(scan);
+}

@@ -1,0 +1,138 @@
+#pragma once
+
+#include <tallyfox/DiskTree.h>
+#include <tallyfox/TreeColumns.h>
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace tallyfox {
+
+class Preferences;
+
+// The snapshot file: a 4096-byte header followed by the nine tree columns stored raw, each
+// at an 8-byte aligned offset, so that a mapped file is used in place.
+namespace SnapshotFile {
+
+inline constexpr std::array<std::uint8_t, 8> magic = {'T', 'F', 'S', 'N', 'A', 'P', 0, 0};
+inline constexpr std::uint32_t version = 1;
+inline constexpr std::size_t headerSize = 4096;
+inline constexpr const char* fileExtension = "tfsnap";
+inline constexpr std::size_t maxRootPathBytes = 3900;
+inline constexpr int columnCount = 9;
+
+inline constexpr const char* preferencesDomain = "io.quillon.Tallyfox";
+inline constexpr const char* directoryPreferenceKey = "snapshotsDirectory";
+inline constexpr const char* builtInDirectory = "~/.local/share/tallyfox";
+
+enum class State : std::uint32_t { scanning = 0, complete = 1 };
+
+struct Info {
+  std::string rootPath;
+  std::chrono::system_clock::time_point scanStart;
+  double scanSeconds = 0;
+
+  bool operator==(const Info&) const = default;
+};
+
+class FormatError : public std::runtime_error {
+ public:
+  explicit FormatError(std::string message);
+  const std::string& message() const { return message_; }
+
+ private:
+  std::string message_;
+};
+
+// A read-only private mapping of a whole file; unmaps when released.
+class MappedRegion {
+ public:
+  explicit MappedRegion(const std::filesystem::path& path);
+  ~MappedRegion();
+  MappedRegion(const MappedRegion&) = delete;
+  MappedRegion& operator=(const MappedRegion&) = delete;
+  const std::uint8_t* base() const { return base_; }
+  std::size_t length() const { return length_; }
+
+ private:
+  const std::uint8_t* base_ = nullptr;
+  std::size_t length_ = 0;
+};
+
+// One zero-filled, 8-byte aligned heap block; freed when released.
+class OwnedBuffer {
+ public:
+  explicit OwnedBuffer(std::size_t length);
+  std::uint8_t* data() { return reinterpret_cast<std::uint8_t*>(storage_.data()); }
+  const std::uint8_t* data() const { return reinterpret_cast<const std::uint8_t*>(storage_.data()); }
+  std::size_t length() const { return length_; }
+
+ private:
+  std::vector<std::uint64_t> storage_;
+  std::size_t length_;
+};
+
+struct Column {
+  std::uint64_t offset = 0;
+  std::uint64_t length = 0;
+  bool operator==(const Column&) const = default;
+};
+using ColumnTable = std::array<Column, columnCount>;
+
+struct Header {
+  State state = State::complete;
+  std::uint64_t nodeCount = 0;
+  Info info;
+  ColumnTable columns;
+};
+
+struct HeaderInfo {
+  Info info;
+  std::uint64_t nodeCount = 0;
+  bool complete = false;
+};
+
+// Writes a complete snapshot atomically: a temporary file in the destination's folder,
+// renamed over the destination once everything is written.
+void write(const TreeColumns& columns, const Info& info, const std::filesystem::path& to);
+DiskTreePtr map(const std::filesystem::path& path);
+DiskTreePtr inMemory(const TreeColumns& columns, const Info& info);
+Header readHeader(std::span<const std::uint8_t> bytes);
+// Never throw: absent or false on any failure.
+std::optional<HeaderInfo> readInfo(const std::filesystem::path& path);
+std::optional<HeaderInfo> parseInfo(std::span<const std::uint8_t> header);
+bool matches(const std::filesystem::path& path);
+std::optional<std::uint64_t> totalBytes(const std::filesystem::path& path);
+
+ColumnTable layout(std::uint64_t nodeCount, std::uint64_t nameBytes);
+std::vector<std::uint8_t> header(State state, std::uint64_t nodeCount, const Info& info,
+                                 const ColumnTable& columns);
+
+// The temporary name used by atomic writes: "." + name + "." + pid + ".tmp", same folder.
+std::filesystem::path temporaryPath(const std::filesystem::path& destination);
+
+// The shared per-user preferences store, or nothing when no home folder is known.
+std::shared_ptr<Preferences> preferences();
+// The snapshots folder: the "snapshotsDirectory" setting, else the built-in folder, with a
+// leading "~" expanded. Not created here.
+std::filesystem::path defaultDirectory();
+// A new snapshot's path in the snapshots folder (which is created when missing).
+std::filesystem::path defaultURL(const std::string& root,
+                                 std::chrono::system_clock::time_point started);
+
+namespace detail {
+struct TreeFactory {
+  static DiskTreePtr open(std::span<const std::uint8_t> bytes, std::shared_ptr<const void> owner);
+};
+}  // namespace detail
+
+}  // namespace SnapshotFile
+}  // namespace tallyfox

@@ -1,0 +1,241 @@
+#include <tallyfox/SnapshotFile.h>
+
+#include "linux/FileIO.h"
+
+#include <tallyfox/Unicode.h>
+
+#include <bit>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+static_assert(std::endian::native == std::endian::little,
+              "snapshot columns are used in place and are little-endian");
+
+namespace tallyfox::SnapshotFile {
+
+namespace {
+
+constexpr std::size_t elementSize[columnCount] = {4, 8, 4, 4, 1, 4, 4, 4, 1};
+
+template <typename T>
+T load(const std::uint8_t* p) {
+  T value;
+  std::memcpy(&value, p, sizeof value);
+  return value;
+}
+
+template <typename T>
+void store(std::uint8_t* p, T value) {
+  std::memcpy(p, &value, sizeof value);
+}
+
+double toSeconds(std::chrono::system_clock::time_point t) {
+  return std::chrono::duration<double>(t.time_since_epoch()).count();
+}
+
+std::chrono::system_clock::time_point fromSeconds(double seconds) {
+  // Non-finite or absurd values from a damaged header must not overflow the clock.
+  if (!(seconds > -1e11 && seconds < 1e11)) seconds = 0;
+  return std::chrono::system_clock::time_point(
+      std::chrono::round<std::chrono::system_clock::duration>(std::chrono::duration<double>(seconds)));
+}
+
+Info infoFrom(std::span<const std::uint8_t> header) {
+  Info info;
+  info.scanStart = fromSeconds(load<double>(header.data() + 32));
+  info.scanSeconds = load<double>(header.data() + 40);
+  const std::uint32_t length = std::min<std::uint32_t>(load<std::uint32_t>(header.data() + 192), maxRootPathBytes);
+  info.rootPath = Unicode::decodeLossy(header.subspan(196, length));
+  return info;
+}
+
+bool hasMagic(const std::uint8_t* p) { return std::memcmp(p, magic.data(), magic.size()) == 0; }
+
+ColumnTable layoutOf(const std::array<std::uint64_t, columnCount>& lengths) {
+  ColumnTable table;
+  std::uint64_t offset = headerSize;
+  for (int i = 0; i < columnCount; ++i) {
+    table[i] = {offset, lengths[i]};
+    offset += (lengths[i] + 7) / 8 * 8;
+  }
+  return table;
+}
+
+std::array<const void*, columnCount> columnData(const TreeColumns& c) {
+  return {c.parent.data(),     c.size.data(),       c.mtime.data(),
+          c.entryCount.data(), c.flags.data(),      c.childStart.data(),
+          c.childCount.data(), c.nameOffset.data(), c.names.data()};
+}
+
+std::array<std::uint64_t, columnCount> columnLengths(const TreeColumns& c) {
+  return {c.parent.size() * 4,     c.size.size() * 8,       c.mtime.size() * 4,
+          c.entryCount.size() * 4, c.flags.size(),          c.childStart.size() * 4,
+          c.childCount.size() * 4, c.nameOffset.size() * 4, c.names.size()};
+}
+
+}  // namespace
+
+FormatError::FormatError(std::string message)
+    : std::runtime_error("Not a readable Tallyfox snapshot: " + message), message_(std::move(message)) {}
+
+MappedRegion::MappedRegion(const std::filesystem::path& path) {
+  FileIO::Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) FileIO::throwErrno();
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0) FileIO::throwErrno();
+  if (st.st_size < 1) throw FormatError("file is empty");
+  void* base = ::mmap(nullptr, std::size_t(st.st_size), PROT_READ, MAP_PRIVATE, fd.get(), 0);
+  if (base == MAP_FAILED) FileIO::throwErrno();
+  base_ = static_cast<const std::uint8_t*>(base);
+  length_ = std::size_t(st.st_size);
+}
+
+MappedRegion::~MappedRegion() {
+  if (base_) ::munmap(const_cast<std::uint8_t*>(base_), length_);
+}
+
+OwnedBuffer::OwnedBuffer(std::size_t length) : storage_((length + 7) / 8), length_(length) {}
+
+ColumnTable layout(std::uint64_t nodeCount, std::uint64_t nameBytes) {
+  return layoutOf({4 * nodeCount, 8 * nodeCount, 4 * nodeCount, 4 * nodeCount, nodeCount, 4 * nodeCount,
+                   4 * nodeCount, 4 * (nodeCount + 1), nameBytes});
+}
+
+std::vector<std::uint8_t> header(State state, std::uint64_t nodeCount, const Info& info,
+                                 const ColumnTable& columns) {
+  std::vector<std::uint8_t> bytes(headerSize, 0);
+  std::uint8_t* p = bytes.data();
+  std::memcpy(p, magic.data(), magic.size());
+  store<std::uint32_t>(p + 8, version);
+  store<std::uint32_t>(p + 12, static_cast<std::uint32_t>(state));
+  store<std::uint64_t>(p + 16, nodeCount);
+  store<double>(p + 32, toSeconds(info.scanStart));
+  store<double>(p + 40, info.scanSeconds);
+  for (int i = 0; i < columnCount; ++i) {
+    store<std::uint64_t>(p + 48 + 16 * i, columns[i].offset);
+    store<std::uint64_t>(p + 56 + 16 * i, columns[i].length);
+  }
+  const std::size_t length = std::min(info.rootPath.size(), maxRootPathBytes);
+  store<std::uint32_t>(p + 192, static_cast<std::uint32_t>(length));
+  std::memcpy(p + 196, info.rootPath.data(), length);
+  return bytes;
+}
+
+Header readHeader(std::span<const std::uint8_t> bytes) {
+  if (bytes.size() < headerSize) throw FormatError("file is too short");
+  const std::uint8_t* p = bytes.data();
+  if (!hasMagic(p)) throw FormatError("bad magic");
+  const std::uint32_t fileVersion = load<std::uint32_t>(p + 8);
+  if (fileVersion != version) throw FormatError("unsupported version " + std::to_string(fileVersion));
+  const std::uint32_t state = load<std::uint32_t>(p + 12);
+  if (state > 1) throw FormatError("unknown state");
+  Header h;
+  h.state = static_cast<State>(state);
+  h.nodeCount = load<std::uint64_t>(p + 16);
+  h.info = infoFrom(bytes.first(headerSize));
+  for (int i = 0; i < columnCount; ++i)
+    h.columns[i] = {load<std::uint64_t>(p + 48 + 16 * i), load<std::uint64_t>(p + 56 + 16 * i)};
+  if (h.state != State::complete) return h;
+  for (int i = 0; i < columnCount; ++i) {
+    const Column& c = h.columns[i];
+    const bool inside = c.offset >= headerSize && c.offset <= bytes.size() && c.length <= bytes.size() - c.offset;
+    const bool aligned = i == 8 || c.offset % 8 == 0;
+    if (!inside || !aligned) throw FormatError("column " + std::to_string(i) + " is out of bounds");
+  }
+  return h;
+}
+
+std::filesystem::path temporaryPath(const std::filesystem::path& destination) {
+  auto name = "." + destination.filename().string() + "." + std::to_string(::getpid()) + ".tmp";
+  return destination.parent_path() / name;
+}
+
+void write(const TreeColumns& columns, const Info& info, const std::filesystem::path& to) {
+  if (columns.names.size() > 0xFFFF'FFFFull) throw FormatError("names exceed 4 GB");
+  const std::uint64_t n = columns.parent.size();
+  const ColumnTable table = layout(n, columns.names.size());
+  if (columnLengths(columns) != std::array<std::uint64_t, columnCount>{
+                                   table[0].length, table[1].length, table[2].length, table[3].length,
+                                   table[4].length, table[5].length, table[6].length, table[7].length,
+                                   table[8].length})
+    throw std::invalid_argument("tree columns of unequal lengths");
+  const auto data = columnData(columns);
+  FileIO::writeAtomically(to, [&](int fd) {
+    const auto head = header(State::complete, n, info, table);
+    FileIO::writeAll(fd, head.data(), head.size());
+    std::uint64_t position = headerSize;
+    for (int i = 0; i < columnCount; ++i) {
+      FileIO::writeZeros(fd, table[i].offset - position);
+      FileIO::writeAll(fd, data[i], table[i].length);
+      position = table[i].offset + table[i].length;
+    }
+  });
+}
+
+DiskTreePtr detail::TreeFactory::open(std::span<const std::uint8_t> bytes, std::shared_ptr<const void> owner) {
+  return DiskTreePtr(new DiskTree(bytes, std::move(owner)));
+}
+
+DiskTreePtr map(const std::filesystem::path& path) {
+  auto region = std::make_shared<const MappedRegion>(path);
+  std::span<const std::uint8_t> bytes(region->base(), region->length());
+  return detail::TreeFactory::open(bytes, region);
+}
+
+DiskTreePtr inMemory(const TreeColumns& columns, const Info& info) {
+  const std::array<std::uint64_t, columnCount> lengths = columnLengths(columns);
+  const ColumnTable table = layoutOf(lengths);
+  const std::uint64_t end = table[8].offset + table[8].length;
+  auto buffer = std::make_shared<OwnedBuffer>(std::max<std::uint64_t>(end, 8));
+  const auto head = header(State::complete, columns.parent.size(), info, table);
+  std::memcpy(buffer->data(), head.data(), head.size());
+  const auto data = columnData(columns);
+  for (int i = 0; i < columnCount; ++i)
+    if (lengths[i]) std::memcpy(buffer->data() + table[i].offset, data[i], lengths[i]);
+  std::span<const std::uint8_t> bytes(buffer->data(), end);
+  return detail::TreeFactory::open(bytes, std::shared_ptr<const OwnedBuffer>(buffer));
+}
+
+std::optional<HeaderInfo> parseInfo(std::span<const std::uint8_t> header) {
+  if (header.size() < headerSize || !hasMagic(header.data())) return std::nullopt;
+  HeaderInfo result;
+  result.info = infoFrom(header);
+  result.nodeCount = load<std::uint64_t>(header.data() + 16);
+  result.complete = load<std::uint32_t>(header.data() + 12) == 1;
+  return result;
+}
+
+std::optional<HeaderInfo> readInfo(const std::filesystem::path& path) {
+  FileIO::Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return std::nullopt;
+  std::vector<std::uint8_t> bytes(headerSize);
+  if (FileIO::readUpTo(fd.get(), bytes.data(), bytes.size()) != long(headerSize)) return std::nullopt;
+  return parseInfo(bytes);
+}
+
+bool matches(const std::filesystem::path& path) {
+  FileIO::Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return false;
+  std::uint8_t bytes[8];
+  return FileIO::readUpTo(fd.get(), bytes, 8) == 8 && hasMagic(bytes);
+}
+
+std::optional<std::uint64_t> totalBytes(const std::filesystem::path& path) {
+  FileIO::Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return std::nullopt;
+  std::vector<std::uint8_t> bytes(headerSize);
+  if (FileIO::readUpTo(fd.get(), bytes.data(), bytes.size()) != long(headerSize) || !hasMagic(bytes.data()))
+    return std::nullopt;
+  const std::uint64_t offset = load<std::uint64_t>(bytes.data() + 64);
+  if (offset > std::uint64_t(std::numeric_limits<off_t>::max())) return std::nullopt;
+  std::uint8_t size[8];
+  const ssize_t n = ::pread(fd.get(), size, 8, off_t(offset));
+  if (n != 8) return std::nullopt;
+  return load<std::uint64_t>(size);
+}
+
+}  // namespace tallyfox::SnapshotFile

@@ -1,0 +1,218 @@
+#include <tallyfox/SnapshotPaths.h>
+
+#include <tallyfox/Preferences.h>
+#include <tallyfox/Unicode.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <pwd.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace tallyfox {
+
+namespace PathText {
+
+std::string homeDirectory() {
+  if (const char* home = std::getenv("HOME"); home && *home) return home;
+  if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) return pw->pw_dir;
+  return "/";
+}
+
+std::string expandTilde(const std::string& path) {
+  if (path == "~") return homeDirectory();
+  if (path.size() >= 2 && path[0] == '~' && path[1] == '/') {
+    std::string home = homeDirectory();
+    while (home.size() > 1 && home.back() == '/') home.pop_back();
+    return (home == "/" ? std::string() : home) + path.substr(1);
+  }
+  return path;
+}
+
+std::string standardize(const std::string& input) {
+  const std::string path = expandTilde(input);
+  if (path.empty()) return path;
+  const bool absolute = path.front() == '/';
+  std::vector<std::string_view> parts;
+  std::string_view rest(path);
+  while (!rest.empty()) {
+    const auto slash = rest.find('/');
+    const std::string_view part = rest.substr(0, slash);
+    rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      if (!parts.empty() && parts.back() != "..") {
+        parts.pop_back();
+        continue;
+      }
+      if (absolute) continue;  // "/.." is "/"
+    }
+    parts.push_back(part);
+  }
+  std::string out = absolute ? "/" : "";
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    if (i > 0) out += '/';
+    out += parts[i];
+  }
+  if (out.empty()) out = ".";
+  return out;
+}
+
+std::string abbreviateTilde(const std::string& path) {
+  std::string home = homeDirectory();
+  while (home.size() > 1 && home.back() == '/') home.pop_back();
+  if (home.empty() || home == "/") return path;
+  if (path == home) return "~";
+  if (path.size() > home.size() && path.compare(0, home.size(), home) == 0 && path[home.size()] == '/')
+    return "~" + path.substr(home.size());
+  return path;
+}
+
+std::string lastComponent(const std::string& path) {
+  std::string p = path;
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  if (p == "/") return "/";
+  const auto slash = p.rfind('/');
+  return slash == std::string::npos ? p : p.substr(slash + 1);
+}
+
+std::string appendComponent(const std::string& base, const std::string& name) {
+  if (base.empty()) return name;
+  std::string_view tail(name);
+  const bool baseSlash = base.back() == '/';
+  if (baseSlash) {
+    while (!tail.empty() && tail.front() == '/') tail.remove_prefix(1);
+    return base + std::string(tail);
+  }
+  if (!tail.empty() && tail.front() == '/') return base + std::string(tail);
+  return base + "/" + std::string(tail);
+}
+
+}  // namespace PathText
+
+namespace SnapshotFile {
+
+std::shared_ptr<Preferences> preferences() {
+  const auto file = Preferences::standardFile();
+  if (!file) return nullptr;
+  return std::make_shared<Preferences>(*file);
+}
+
+std::filesystem::path defaultDirectory() {
+  std::string folder;
+  if (const auto store = preferences())
+    if (const auto value = store->getString(directoryPreferenceKey)) folder = *value;
+  if (folder.empty()) folder = builtInDirectory;
+  return PathText::expandTilde(folder);
+}
+
+std::filesystem::path defaultURL(const std::string& root, std::chrono::system_clock::time_point started) {
+  std::string label;
+  if (root == "/")
+    label = "root";
+  else if (root == "/System/Volumes/Data")
+    label = "disk";
+  else
+    label = PathText::lastComponent(root);
+  const auto folder = defaultDirectory();
+  std::error_code ignored;  // the write that follows reports a folder it cannot use
+  std::filesystem::create_directories(folder, ignored);
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(started);
+  std::tm local{};
+  ::localtime_r(&seconds, &local);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%d_%H%M%S", &local);
+  return folder / (label + "-" + stamp + "." + fileExtension);
+}
+
+}  // namespace SnapshotFile
+
+namespace SnapshotPaths {
+
+namespace {
+
+constexpr std::string_view dataVolume = "/System/Volumes/Data";
+
+bool nameMatches(std::span<const std::uint8_t> stored, const std::string& wanted) {
+  const std::string_view bytes(reinterpret_cast<const char*>(stored.data()), stored.size());
+  if (bytes == wanted) return true;
+  if (Unicode::isAscii(bytes) && Unicode::isAscii(wanted)) return false;
+  return Unicode::nfc(Unicode::decodeLossy(stored)) == Unicode::nfc(wanted);
+}
+
+}  // namespace
+
+std::string canonical(const std::string& path) {
+  std::string p = PathText::standardize(path);
+  if (p == dataVolume) return "/";
+  if (p.size() > dataVolume.size() && p.compare(0, dataVolume.size(), dataVolume) == 0 &&
+      p[dataVolume.size()] == '/')
+    return p.substr(dataVolume.size());
+  return p;
+}
+
+std::optional<std::vector<std::string>> components(const std::string& path, const std::string& root) {
+  const std::string p = Unicode::nfc(canonical(path));
+  const std::string r = Unicode::nfc(canonical(root));
+  if (p == r) return std::vector<std::string>{};
+  const std::string prefix = r == "/" ? "/" : r + "/";
+  if (p.size() < prefix.size() || p.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
+  std::vector<std::string> names;
+  std::string_view rest(p);
+  rest.remove_prefix(prefix.size());
+  while (!rest.empty()) {
+    const auto slash = rest.find('/');
+    const std::string_view part = rest.substr(0, slash);
+    if (!part.empty()) names.emplace_back(part);
+    if (slash == std::string_view::npos) break;
+    rest.remove_prefix(slash + 1);
+  }
+  return names;
+}
+
+std::optional<NodeId> node(const std::string& path, const DiskTree& tree) {
+  if (tree.rootPath().empty()) return std::nullopt;
+  const auto names = components(path, tree.rootPath());
+  if (!names) return std::nullopt;
+  NodeId current = DiskTree::root;
+  for (const std::string& wanted : *names) {
+    std::optional<NodeId> found;
+    for (NodeId child : tree.children(current)) {
+      if (nameMatches(tree.nameView(child), wanted)) {
+        found = child;
+        break;
+      }
+    }
+    if (!found) return std::nullopt;
+    current = *found;
+  }
+  return current;
+}
+
+std::vector<Listed> snapshots(const std::string& covering, const std::filesystem::path& folder,
+                              const std::optional<std::filesystem::path>& excluding) {
+  std::vector<Listed> found;
+  std::error_code error;
+  std::filesystem::directory_iterator it(folder, error);
+  if (error) return found;
+  const std::string extension = std::string(".") + SnapshotFile::fileExtension;
+  const std::string excluded = excluding ? PathText::standardize(std::filesystem::absolute(*excluding, error).string()) : "";
+  for (; it != std::filesystem::directory_iterator(); it.increment(error)) {
+    if (error) break;
+    const auto& url = it->path();
+    if (url.extension() != extension) continue;
+    if (excluding && PathText::standardize(url.string()) == excluded) continue;
+    const auto header = SnapshotFile::readInfo(url);
+    if (!header || !header->complete || header->info.rootPath.empty()) continue;
+    if (!components(covering, header->info.rootPath)) continue;
+    found.push_back({url, header->info, std::int64_t(header->nodeCount) - 1});
+  }
+  std::stable_sort(found.begin(), found.end(),
+                   [](const Listed& a, const Listed& b) { return a.info.scanStart > b.info.scanStart; });
+  return found;
+}
+
+}  // namespace SnapshotPaths
+
+}  // namespace tallyfox

@@ -1,0 +1,125 @@
+#include <tallyfox/Preferences.h>
+#include <tallyfox/SnapshotPaths.h>
+
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using namespace tallyfox;
+using testsupport::TempDir;
+using Names = std::vector<std::string>;
+
+TEST(SnapshotPaths, CanonicalFormsFoldTheDataVolume) {
+  testsupport::ScopedHome home;
+  EXPECT_EQ(SnapshotPaths::canonical("/System/Volumes/Data"), "/");
+  EXPECT_EQ(SnapshotPaths::canonical("/System/Volumes/Data/Users/ann"), "/Users/ann");
+  EXPECT_EQ(SnapshotPaths::canonical("/System/Volumes/DataX"), "/System/Volumes/DataX");
+  EXPECT_EQ(SnapshotPaths::canonical("//a/./b/../c/"), "/a/c");
+  EXPECT_EQ(SnapshotPaths::canonical("/.."), "/");
+  EXPECT_EQ(SnapshotPaths::canonical("~/x"), home.path().string() + "/x");
+  EXPECT_EQ(SnapshotPaths::canonical("~"), home.path().string());
+}
+
+TEST(SnapshotPaths, Components) {
+  EXPECT_EQ(SnapshotPaths::components("/Users/ann/x", "/"), (Names{"Users", "ann", "x"}));
+  EXPECT_EQ(SnapshotPaths::components("/Users/ann/x", "/Users/ann"), (Names{"x"}));
+  EXPECT_FALSE(SnapshotPaths::components("/Users/ann/x", "/Users/an"));
+  EXPECT_EQ(SnapshotPaths::components("/System/Volumes/Data/Users/ann", "/Users"), (Names{"ann"}));
+  EXPECT_EQ(SnapshotPaths::components("/", "/System/Volumes/Data"), Names{});
+  EXPECT_EQ(SnapshotPaths::components("/Users/ann/", "/Users/ann"), Names{});
+  EXPECT_EQ(SnapshotPaths::components("/Users/./ann", "/Users/ann"), Names{});
+  // Precomposed and decomposed spellings are the same place.
+  EXPECT_EQ(SnapshotPaths::components("/Caf\xC3\xA9/x", "/Cafe\xCC\x81"), (Names{"x"}));
+}
+
+TEST(SnapshotPaths, NodeLookupMatchesCanonicallyEquivalentNames) {
+  const auto tree = SnapshotFile::inMemory(
+      testsupport::columnsOf({{-1, ""}, {0, "Caf\xC3\xA9"}, {0, "docs"}, {1, "x", 1}}), {"/home/ann", {}, 0});
+  EXPECT_EQ(SnapshotPaths::node("/home/ann", *tree), 0);
+  EXPECT_EQ(SnapshotPaths::node("/home/ann/docs", *tree), 2);
+  EXPECT_EQ(SnapshotPaths::node("/home/ann/Cafe\xCC\x81/x", *tree), 3);
+  EXPECT_FALSE(SnapshotPaths::node("/home/ann/missing", *tree));
+  EXPECT_FALSE(SnapshotPaths::node("/home/ann/docs/deeper", *tree));
+  EXPECT_FALSE(SnapshotPaths::node("/home/bob", *tree));
+  const auto joined = SnapshotFile::inMemory(testsupport::columnsOf({{-1, ""}, {0, "/a"}}), {"", {}, 0});
+  EXPECT_FALSE(SnapshotPaths::node("/a", *joined));
+}
+
+TEST(SnapshotPaths, DefaultDirectoryAndNames) {
+  testsupport::ScopedHome home;
+  const auto builtIn = home.path() / ".local/share/tallyfox";
+  EXPECT_EQ(SnapshotFile::defaultDirectory(), builtIn);
+  auto store = SnapshotFile::preferences();
+  ASSERT_TRUE(store);
+  store->set("snapshotsDirectory", "");
+  EXPECT_EQ(SnapshotFile::defaultDirectory(), builtIn);
+  store->set("snapshotsDirectory", "~/Snaps");
+  EXPECT_EQ(SnapshotFile::defaultDirectory(), home.path() / "Snaps");
+
+  std::tm local{};
+  local.tm_year = 2024 - 1900;
+  local.tm_mon = 2;
+  local.tm_mday = 5;
+  local.tm_hour = 14;
+  local.tm_min = 7;
+  local.tm_sec = 9;
+  local.tm_isdst = -1;
+  const auto started = std::chrono::system_clock::from_time_t(std::mktime(&local));
+  const auto url = SnapshotFile::defaultURL("/Users/ann/Projects", started);
+  EXPECT_EQ(url, home.path() / "Snaps" / "Projects-2024-03-05_140709.tfsnap");
+  EXPECT_TRUE(std::filesystem::is_directory(home.path() / "Snaps"));
+  EXPECT_EQ(SnapshotFile::defaultURL("/", started).filename().string().rfind("root-", 0), 0u);
+  EXPECT_EQ(SnapshotFile::defaultURL("/System/Volumes/Data", started).filename().string().rfind("disk-", 0), 0u);
+}
+
+TEST(SnapshotPaths, SnapshotsCoveringAPlaceNewestFirst) {
+  TempDir dir;
+  using std::chrono::seconds;
+  using Clock = std::chrono::system_clock;
+  auto save = [&](const std::string& name, const std::string& root, int start) {
+    SnapshotFile::write(testsupport::columnsOf({{-1, ""}, {0, "a", 1}}),
+                        {root, Clock::time_point(seconds(start)), 1}, dir / name);
+  };
+  save("old.tfsnap", "/home/ann", 100);
+  save("new.tfsnap", "/home", 300);
+  save("mid.tfsnap", "/home/ann/x", 200);  // below the place: does not cover it
+  save("other.tfsnap", "/srv", 400);
+  save("UPPER.TFSNAP", "/home", 500);
+  save("excluded.tfsnap", "/", 600);
+  testsupport::writeFile(dir / "short.tfsnap", std::string(4095, 'x'));
+  auto bytes = testsupport::readBytes(dir / "old.tfsnap");
+  bytes[12] = 0;  // unfinished
+  testsupport::writeBytes(dir / "unfinished.tfsnap", bytes);
+
+  const auto found = SnapshotPaths::snapshots("/home/ann", dir.path(), dir.path() / "." / "excluded.tfsnap");
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_EQ(found[0].url.filename(), "new.tfsnap");
+  EXPECT_EQ(found[1].url.filename(), "old.tfsnap");
+  EXPECT_EQ(found[0].entries, 1);
+  EXPECT_EQ(SnapshotPaths::snapshots("/home/ann", dir.path()).size(), 3u);
+  EXPECT_TRUE(SnapshotPaths::snapshots("/home", dir / "missing").empty());
+}
+
+TEST(Preferences, ToleratesMissingAndBrokenFilesAndWritesAtomically) {
+  TempDir dir;
+  Preferences store(dir / "conf" / "preferences.json");
+  EXPECT_FALSE(store.get("scanSpeed"));
+  store.set("scanSpeed", "gentle");
+  store.set("recentDocuments", nlohmann::json::array({"/a", "/b"}));
+  EXPECT_EQ(store.getString("scanSpeed"), "gentle");
+  EXPECT_EQ(store.get("recentDocuments")->size(), 2u);
+  // Another program's store object sees the change at once.
+  EXPECT_EQ(Preferences(store.file()).getString("scanSpeed"), "gentle");
+  store.remove("scanSpeed");
+  EXPECT_FALSE(store.get("scanSpeed"));
+  EXPECT_FALSE(store.getString("recentDocuments"));  // not a string
+
+  testsupport::writeFile(store.file(), "{ not json");
+  EXPECT_FALSE(store.get("recentDocuments"));
+  store.set("scanSpeed", "fast");
+  EXPECT_EQ(store.getString("scanSpeed"), "fast");
+  for (const auto& entry : std::filesystem::directory_iterator(store.file().parent_path()))
+    EXPECT_EQ(entry.path().filename(), "preferences.json");
+}

@@ -1,0 +1,149 @@
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace testsupport {
+
+TempDir::TempDir() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/tallyfox-test-XXXXXX";
+  if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  // Tests may leave folders without permissions behind.
+  for (auto it = std::filesystem::recursive_directory_iterator(
+           path_, std::filesystem::directory_options::skip_permission_denied, ignored);
+       it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+    if (it->is_directory(ignored) && !it->is_symlink(ignored))
+      std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                   std::filesystem::perm_options::add, ignored);
+  }
+  std::filesystem::remove_all(path_, ignored);
+}
+
+void writeFile(const std::filesystem::path& path, const std::string& contents) {
+  std::filesystem::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << contents;
+  if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+void writeBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
+  writeFile(path, std::string(bytes.begin(), bytes.end()));
+}
+
+std::vector<std::uint8_t> readBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+namespace {
+void restore(const char* name, bool had, const std::string& value) {
+  if (had)
+    ::setenv(name, value.c_str(), 1);
+  else
+    ::unsetenv(name);
+}
+}  // namespace
+
+ScopedHome::ScopedHome() {
+  const char* home = std::getenv("HOME");
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  hadHome_ = home != nullptr;
+  hadXdg_ = xdg != nullptr;
+  oldHome_ = home ? home : "";
+  oldXdg_ = xdg ? xdg : "";
+  ::setenv("HOME", dir_.path().c_str(), 1);
+  ::setenv("XDG_CONFIG_HOME", (dir_.path() / ".config").c_str(), 1);
+}
+
+ScopedHome::~ScopedHome() {
+  restore("HOME", hadHome_, oldHome_);
+  restore("XDG_CONFIG_HOME", hadXdg_, oldXdg_);
+}
+
+tallyfox::TreeColumns columnsOf(const std::vector<Node>& nodes) {
+  tallyfox::TreeColumns c;
+  const std::size_t n = nodes.size();
+  c.parent.resize(n);
+  c.size.resize(n);
+  c.mtime.resize(n);
+  c.entryCount.assign(n, 1);
+  c.flags.resize(n);
+  c.childStart.assign(n, 0);
+  c.childCount.assign(n, 0);
+  for (std::size_t i = 0; i < n; ++i) {
+    c.parent[i] = nodes[i].parent;
+    c.size[i] = nodes[i].size;
+    c.mtime[i] = nodes[i].mtime;
+    c.flags[i] = nodes[i].flags;
+  }
+  for (std::size_t i = 1; i < n; ++i) {
+    const auto p = std::size_t(nodes[i].parent);
+    if (c.childCount[p]++ == 0) c.childStart[p] = std::uint32_t(i);
+    c.flags[p] |= tallyfox::EntryFlags::directory;
+  }
+  if (n) c.flags[0] |= tallyfox::EntryFlags::directory;
+  // Sum upward: children always have larger ids than their parent.
+  for (std::size_t i = 0; i < n; ++i)
+    if (c.flags[i] & tallyfox::EntryFlags::directory) c.entryCount[i] = 0;
+  for (std::size_t i = n; i-- > 1;) {
+    const auto p = std::size_t(nodes[i].parent);
+    if (c.flags[i] & tallyfox::EntryFlags::directory) {
+      c.entryCount[p] += c.entryCount[i] + 1;
+    } else {
+      c.entryCount[p] += 1;
+    }
+    c.size[p] += c.size[i];
+  }
+  for (const Node& node : nodes) {
+    c.nameOffset.push_back(std::uint32_t(c.names.size()));
+    c.names.insert(c.names.end(), node.name.begin(), node.name.end());
+  }
+  c.nameOffset.push_back(std::uint32_t(c.names.size()));
+  return c;
+}
+
+tallyfox::TreeColumns randomColumns(std::mt19937_64& random, std::size_t n) {
+  tallyfox::TreeColumns c;
+  auto u32 = [&] { return std::uint32_t(random()); };
+  for (std::size_t i = 0; i < n; ++i) {
+    c.parent.push_back(std::int32_t(random() % (i + 1)) - (i == 0 ? 1 : 0));
+    c.size.push_back(random());
+    c.mtime.push_back(u32());
+    c.entryCount.push_back(u32());
+    c.flags.push_back(std::uint8_t(random()));
+    c.childStart.push_back(u32() % std::uint32_t(n + 1));
+    c.childCount.push_back(u32() % 4);
+    c.nameOffset.push_back(std::uint32_t(c.names.size()));
+    const std::size_t length = random() % 12;
+    for (std::size_t k = 0; k < length; ++k) c.names.push_back(std::uint8_t(random()));
+  }
+  c.nameOffset.push_back(std::uint32_t(c.names.size()));
+  return c;
+}
+
+void expectSameColumns(const tallyfox::DiskTree& tree, const tallyfox::TreeColumns& c) {
+  auto same = [](auto span, const auto& vector) {
+    return std::equal(span.begin(), span.end(), vector.begin(), vector.end());
+  };
+  EXPECT_TRUE(same(tree.parent(), c.parent));
+  EXPECT_TRUE(same(tree.size(), c.size));
+  EXPECT_TRUE(same(tree.mtime(), c.mtime));
+  EXPECT_TRUE(same(tree.entryCount(), c.entryCount));
+  EXPECT_TRUE(same(tree.flagsColumn(), c.flags));
+  EXPECT_TRUE(same(tree.childStartColumn(), c.childStart));
+  EXPECT_TRUE(same(tree.childCountColumn(), c.childCount));
+  EXPECT_TRUE(same(tree.nameOffset(), c.nameOffset));
+  EXPECT_TRUE(same(tree.names(), c.names));
+}
+
+}  // namespace testsupport

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <tallyfox/DiskTree.h>
+#include <tallyfox/TreeColumns.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// A fresh folder below $TMPDIR (or /tmp), removed with everything in it at the end.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+void writeFile(const std::filesystem::path& path, const std::string& contents);
+void writeBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
+std::vector<std::uint8_t> readBytes(const std::filesystem::path& path);
+
+// Sets HOME and XDG_CONFIG_HOME to a private folder for the lifetime of the object, so that
+// tests never read or change the preferences of the person running them.
+class ScopedHome {
+ public:
+  ScopedHome();
+  ~ScopedHome();
+  const std::filesystem::path& path() const { return dir_.path(); }
+
+ private:
+  TempDir dir_;
+  std::string oldHome_, oldXdg_;
+  bool hadHome_, hadXdg_;
+};
+
+// A node of a small literal tree, given in breadth-first order with parents before children.
+struct Node {
+  std::int32_t parent;
+  std::string name;
+  std::uint64_t size = 0;
+  std::uint8_t flags = 0;
+  std::uint32_t mtime = 0;
+};
+
+// Columns of a finished tree from nodes listed in their final (breadth-first, sorted) order:
+// child ranges, entry counts and folder sizes are derived; a node with children is a folder.
+tallyfox::TreeColumns columnsOf(const std::vector<Node>& nodes);
+
+// Columns of arbitrary contents (not a consistent tree) of n nodes, for round trips.
+tallyfox::TreeColumns randomColumns(std::mt19937_64& random, std::size_t n);
+
+// Expects every column of the tree to equal the given columns.
+void expectSameColumns(const tallyfox::DiskTree& tree, const tallyfox::TreeColumns& columns);
+
+}  // namespace testsupport
