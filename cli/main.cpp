@@ -16,16 +16,20 @@ int main(int argc, char** argv) {
   tfscan::DupesArgs dupes;
   std::string speed;
 
-  auto* dumpOpt = app.add_option("--dump", dumpFile, "Print a summary of a snapshot (Tallyfox or vok) and exit");
-  auto* diffOpt = app.add_option("--diff", diffFiles, "Compare two snapshots: OLD NEW [PATH]")->expected(2, 3);
-  auto* dupesOpt = app.add_option("--dupes", dupesFiles, "Find duplicate files below a snapshot's folder: FILE [PATH]")
-                       ->expected(1, 2);
+  auto* dumpOpt =
+      app.add_option("--dump", dumpFile, "Print a summary of a snapshot (Tallyfox or vok) and exit");
+  auto* diffOpt =
+      app.add_option("--diff", diffFiles, "Compare two snapshots: OLD NEW [PATH]")->expected(2, 3);
+  auto* dupesOpt =
+      app.add_option("--dupes", dupesFiles, "Find duplicate files below a snapshot's folder: FILE [PATH]")
+          ->expected(1, 2);
   auto* speedOpt = app.add_option("-s,--speed", speed, "Scan speed (default: the saved speed)")
                        ->check(CLI::IsMember({"fast", "balanced", "gentle"}));
   app.add_option("--ignore", scan.ignore, "Folder not to enter (repeatable)");
   app.add_flag("--all-filesystems", scan.allFilesystems, "Also enter other file systems below the root");
   auto* outputOpt = app.add_option("-o,--output", scan.output, "Snapshot file to write");
-  app.add_option("-n", diff.limit, "With --diff: number of lines (default 20)")->check(CLI::NonNegativeNumber);
+  app.add_option("-n", diff.limit, "With --diff: number of lines (default 20)")
+      ->check(CLI::NonNegativeNumber);
   app.add_option("--depth", diff.depth, "With --diff: also show the largest changes this many levels below")
       ->check(CLI::NonNegativeNumber);
   app.add_flag("--replace", dupes.replace, "With --dupes: replace the extra copies by clones");

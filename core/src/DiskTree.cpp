@@ -35,7 +35,8 @@ DiskTree::DiskTree(std::span<const std::uint8_t> bytes, std::shared_ptr<const vo
   static constexpr std::uint64_t sizes[8] = {4, 8, 4, 4, 1, 4, 4, 4};
   for (int i = 0; i < 8; ++i) {
     const std::uint64_t count = i == 7 ? n + 1 : n;
-    if (n == std::numeric_limits<std::uint64_t>::max() || !lengthMatches(h.columns[i].length, count, sizes[i]))
+    if (n == std::numeric_limits<std::uint64_t>::max() ||
+        !lengthMatches(h.columns[i].length, count, sizes[i]))
       throw FormatError("column " + std::to_string(i) + " has the wrong length");
   }
   // Ids are 32-bit; a larger tree cannot be addressed.
@@ -98,7 +99,8 @@ std::string DiskTree::name(NodeId id) const {
 std::vector<NodeId> DiskTree::lineage(NodeId id) const {
   std::vector<NodeId> ids;
   // A parent chain longer than the tree loops; cut it there.
-  for (NodeId cur = id; cur > 0 && contains(cur) && ids.size() < std::size_t(totalNodes()); cur = parentOf(cur))
+  for (NodeId cur = id; cur > 0 && contains(cur) && ids.size() < std::size_t(totalNodes());
+       cur = parentOf(cur))
     ids.push_back(cur);
   std::reverse(ids.begin(), ids.end());
   return ids;

@@ -36,7 +36,9 @@ std::optional<std::filesystem::path> Preferences::standardFile() {
   return base / "io.quillon.Tallyfox" / "preferences.json";
 }
 
-nlohmann::json Preferences::all() const { return readObject(file_); }
+nlohmann::json Preferences::all() const {
+  return readObject(file_);
+}
 
 std::optional<nlohmann::json> Preferences::get(const std::string& key) const {
   const auto object = readObject(file_);

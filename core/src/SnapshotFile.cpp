@@ -4,13 +4,13 @@
 
 #include <tallyfox/Unicode.h>
 
-#include <bit>
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <bit>
+#include <cerrno>
+#include <cstring>
 
 static_assert(std::endian::native == std::endian::little,
               "snapshot columns are used in place and are little-endian");
@@ -18,8 +18,6 @@ static_assert(std::endian::native == std::endian::little,
 namespace tallyfox::SnapshotFile {
 
 namespace {
-
-constexpr std::size_t elementSize[columnCount] = {4, 8, 4, 4, 1, 4, 4, 4, 1};
 
 template <typename T>
 T load(const std::uint8_t* p) {
@@ -48,12 +46,15 @@ Info infoFrom(std::span<const std::uint8_t> header) {
   Info info;
   info.scanStart = fromSeconds(load<double>(header.data() + 32));
   info.scanSeconds = load<double>(header.data() + 40);
-  const std::uint32_t length = std::min<std::uint32_t>(load<std::uint32_t>(header.data() + 192), maxRootPathBytes);
+  const std::uint32_t length =
+      std::min<std::uint32_t>(load<std::uint32_t>(header.data() + 192), maxRootPathBytes);
   info.rootPath = Unicode::decodeLossy(header.subspan(196, length));
   return info;
 }
 
-bool hasMagic(const std::uint8_t* p) { return std::memcmp(p, magic.data(), magic.size()) == 0; }
+bool hasMagic(const std::uint8_t* p) {
+  return std::memcmp(p, magic.data(), magic.size()) == 0;
+}
 
 ColumnTable layoutOf(const std::array<std::uint64_t, columnCount>& lengths) {
   ColumnTable table;
@@ -66,9 +67,8 @@ ColumnTable layoutOf(const std::array<std::uint64_t, columnCount>& lengths) {
 }
 
 std::array<const void*, columnCount> columnData(const TreeColumns& c) {
-  return {c.parent.data(),     c.size.data(),       c.mtime.data(),
-          c.entryCount.data(), c.flags.data(),      c.childStart.data(),
-          c.childCount.data(), c.nameOffset.data(), c.names.data()};
+  return {c.parent.data(),     c.size.data(),       c.mtime.data(),      c.entryCount.data(), c.flags.data(),
+          c.childStart.data(), c.childCount.data(), c.nameOffset.data(), c.names.data()};
 }
 
 std::array<std::uint64_t, columnCount> columnLengths(const TreeColumns& c) {
@@ -142,7 +142,8 @@ Header readHeader(std::span<const std::uint8_t> bytes) {
   if (h.state != State::complete) return h;
   for (int i = 0; i < columnCount; ++i) {
     const Column& c = h.columns[i];
-    const bool inside = c.offset >= headerSize && c.offset <= bytes.size() && c.length <= bytes.size() - c.offset;
+    const bool inside =
+        c.offset >= headerSize && c.offset <= bytes.size() && c.length <= bytes.size() - c.offset;
     const bool aligned = i == 8 || c.offset % 8 == 0;
     if (!inside || !aligned) throw FormatError("column " + std::to_string(i) + " is out of bounds");
   }
@@ -158,10 +159,10 @@ void write(const TreeColumns& columns, const Info& info, const std::filesystem::
   if (columns.names.size() > 0xFFFF'FFFFull) throw FormatError("names exceed 4 GB");
   const std::uint64_t n = columns.parent.size();
   const ColumnTable table = layout(n, columns.names.size());
-  if (columnLengths(columns) != std::array<std::uint64_t, columnCount>{
-                                   table[0].length, table[1].length, table[2].length, table[3].length,
-                                   table[4].length, table[5].length, table[6].length, table[7].length,
-                                   table[8].length})
+  if (columnLengths(columns) !=
+      std::array<std::uint64_t, columnCount>{table[0].length, table[1].length, table[2].length,
+                                             table[3].length, table[4].length, table[5].length,
+                                             table[6].length, table[7].length, table[8].length})
     throw std::invalid_argument("tree columns of unequal lengths");
   const auto data = columnData(columns);
   FileIO::writeAtomically(to, [&](int fd) {
@@ -176,7 +177,8 @@ void write(const TreeColumns& columns, const Info& info, const std::filesystem::
   });
 }
 
-DiskTreePtr detail::TreeFactory::open(std::span<const std::uint8_t> bytes, std::shared_ptr<const void> owner) {
+DiskTreePtr detail::TreeFactory::open(std::span<const std::uint8_t> bytes,
+                                      std::shared_ptr<const void> owner) {
   return DiskTreePtr(new DiskTree(bytes, std::move(owner)));
 }
 

@@ -3,12 +3,12 @@
 #include <tallyfox/Preferences.h>
 #include <tallyfox/Unicode.h>
 
+#include <pwd.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
-#include <pwd.h>
 #include <system_error>
-#include <unistd.h>
 
 namespace tallyfox {
 
@@ -197,7 +197,8 @@ std::vector<Listed> snapshots(const std::string& covering, const std::filesystem
   std::filesystem::directory_iterator it(folder, error);
   if (error) return found;
   const std::string extension = std::string(".") + SnapshotFile::fileExtension;
-  const std::string excluded = excluding ? PathText::standardize(std::filesystem::absolute(*excluding, error).string()) : "";
+  const std::string excluded =
+      excluding ? PathText::standardize(std::filesystem::absolute(*excluding, error).string()) : "";
   for (; it != std::filesystem::directory_iterator(); it.increment(error)) {
     if (error) break;
     const auto& url = it->path();

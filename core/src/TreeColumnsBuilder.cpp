@@ -7,7 +7,8 @@ namespace tallyfox {
 
 std::uint32_t clampTime(std::int64_t seconds) {
   if (seconds < 0) return 0;
-  if (seconds > std::int64_t(std::numeric_limits<std::uint32_t>::max())) return std::numeric_limits<std::uint32_t>::max();
+  if (seconds > std::int64_t(std::numeric_limits<std::uint32_t>::max()))
+    return std::numeric_limits<std::uint32_t>::max();
   return std::uint32_t(seconds);
 }
 
@@ -54,16 +55,16 @@ void TreeColumnsBuilder::addFlags(std::size_t id, std::uint8_t extra) {
   if (id < flags.size()) flags[id] |= extra;
 }
 
-void TreeColumnsBuilder::clear() { *this = TreeColumnsBuilder(); }
+void TreeColumnsBuilder::clear() {
+  *this = TreeColumnsBuilder();
+}
 
 TreeColumns TreeColumnsBuilder::build(bool aggregate, std::uint8_t directoryFlag) const {
   TreeColumns out;
   const std::size_t n = parent.size();
   if (n == 0) return out;
 
-  auto linked = [&](std::size_t id) {
-    return present[id] && parent[id] >= 0 && std::size_t(parent[id]) < n;
-  };
+  auto linked = [&](std::size_t id) { return present[id] && parent[id] >= 0 && std::size_t(parent[id]) < n; };
 
   // Children lists by counting sort: each parent's children in increasing scan-id order.
   std::vector<std::uint32_t> start(n + 1, 0);

@@ -80,9 +80,9 @@ bool isAscii(std::string_view text) {
 std::string nfc(std::string_view text) {
   if (isAscii(text)) return std::string(text);
   utf8proc_uint8_t* mapped = nullptr;
-  const auto length = utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(text.data()),
-                                   utf8proc_ssize_t(text.size()), &mapped,
-                                   utf8proc_option_t(UTF8PROC_STABLE | UTF8PROC_COMPOSE));
+  const auto length =
+      utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(text.data()), utf8proc_ssize_t(text.size()),
+                   &mapped, utf8proc_option_t(UTF8PROC_STABLE | UTF8PROC_COMPOSE));
   if (length < 0) return std::string(text);
   std::string out(reinterpret_cast<const char*>(mapped), std::size_t(length));
   std::free(mapped);

@@ -4,11 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <cstring>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
+#include <cstring>
 
 using namespace tallyfox;
 using testsupport::TempDir;
@@ -19,7 +19,9 @@ SnapshotFile::Info infoAt(std::string root) {
   return {std::move(root), std::chrono::system_clock::time_point(std::chrono::seconds(1'700'000'000)), 2.5};
 }
 
-TreeColumns rootOnly() { return testsupport::columnsOf({{-1, "", 0}}); }
+TreeColumns rootOnly() {
+  return testsupport::columnsOf({{-1, "", 0}});
+}
 
 template <typename T>
 void put(std::vector<std::uint8_t>& bytes, std::size_t offset, T value) {
@@ -114,15 +116,18 @@ TEST(SnapshotFile, EveryMalformedFileHasItsMessage) {
   EXPECT_EQ(variant([](auto& b) { b[3] = 'X'; }), "bad magic");
   EXPECT_EQ(variant([](auto& b) { put<std::uint32_t>(b, 8, 2); }), "unsupported version 2");
   EXPECT_EQ(variant([](auto& b) { put<std::uint32_t>(b, 12, 7); }), "unknown state");
-  EXPECT_EQ(variant([](auto& b) { put<std::uint32_t>(b, 12, 0); }), "the scan that wrote this file hasn't finished");
+  EXPECT_EQ(variant([](auto& b) { put<std::uint32_t>(b, 12, 0); }),
+            "the scan that wrote this file hasn't finished");
   // Column 3 at an offset that is not a multiple of 8.
   EXPECT_EQ(variant([](auto& b) { put<std::uint64_t>(b, 48 + 16 * 3, 4100); }), "column 3 is out of bounds");
   // Beyond the end of the image; an offset whose sum with the length overflows.
-  EXPECT_EQ(variant([](auto& b) { put<std::uint64_t>(b, 48 + 16 * 5 + 8, 1u << 20); }), "column 5 is out of bounds");
+  EXPECT_EQ(variant([](auto& b) { put<std::uint64_t>(b, 48 + 16 * 5 + 8, 1u << 20); }),
+            "column 5 is out of bounds");
   EXPECT_EQ(variant([](auto& b) { put<std::uint64_t>(b, 48 + 16 * 1 + 8, ~0ull - 100); }),
             "column 1 is out of bounds");
   EXPECT_EQ(variant([](auto& b) { put<std::uint64_t>(b, 48, 4000); }), "column 0 is out of bounds");
-  EXPECT_EQ(variant([](auto& b) { put<std::uint64_t>(b, 48 + 16 * 2 + 8, 8); }), "column 2 has the wrong length");
+  EXPECT_EQ(variant([](auto& b) { put<std::uint64_t>(b, 48 + 16 * 2 + 8, 8); }),
+            "column 2 has the wrong length");
   EXPECT_EQ(variant([](auto& b) { put<std::uint64_t>(b, 16, 2); }), "column 0 has the wrong length");
   EXPECT_EQ(variant([](auto& b) { put<std::uint64_t>(b, 16, ~0ull); }), "column 0 has the wrong length");
   // The last name offset points past the names.

@@ -71,7 +71,8 @@ TEST(SnapshotPaths, DefaultDirectoryAndNames) {
   EXPECT_EQ(url, home.path() / "Snaps" / "Projects-2024-03-05_140709.tfsnap");
   EXPECT_TRUE(std::filesystem::is_directory(home.path() / "Snaps"));
   EXPECT_EQ(SnapshotFile::defaultURL("/", started).filename().string().rfind("root-", 0), 0u);
-  EXPECT_EQ(SnapshotFile::defaultURL("/System/Volumes/Data", started).filename().string().rfind("disk-", 0), 0u);
+  EXPECT_EQ(SnapshotFile::defaultURL("/System/Volumes/Data", started).filename().string().rfind("disk-", 0),
+            0u);
 }
 
 TEST(SnapshotPaths, SnapshotsCoveringAPlaceNewestFirst) {

@@ -1,10 +1,10 @@
 #include "BtrfsImage.h"
 
-#include <cstdlib>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cstdlib>
 
 extern char** environ;
 

@@ -33,7 +33,8 @@ struct DirectoryListing {
     flags.clear();
     directoryError = false;
   }
-  void append(std::span<const std::uint8_t> name, std::uint64_t size, std::int64_t mtime, std::uint8_t entryFlags) {
+  void append(std::span<const std::uint8_t> name, std::uint64_t size, std::int64_t mtime,
+              std::uint8_t entryFlags) {
     names.insert(names.end(), name.begin(), name.end());
     nameEnds.push_back(static_cast<std::uint32_t>(names.size()));
     sizes.push_back(size);

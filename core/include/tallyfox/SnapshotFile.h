@@ -125,8 +125,7 @@ std::shared_ptr<Preferences> preferences();
 // leading "~" expanded. Not created here.
 std::filesystem::path defaultDirectory();
 // A new snapshot's path in the snapshots folder (which is created when missing).
-std::filesystem::path defaultURL(const std::string& root,
-                                 std::chrono::system_clock::time_point started);
+std::filesystem::path defaultURL(const std::string& root, std::chrono::system_clock::time_point started);
 
 namespace detail {
 struct TreeFactory {

@@ -2,10 +2,10 @@
 
 #include <tallyfox/SnapshotFile.h>
 
-#include <cerrno>
 #include <fcntl.h>
-#include <system_error>
 #include <unistd.h>
+#include <cerrno>
+#include <system_error>
 
 namespace tallyfox::FileIO {
 
