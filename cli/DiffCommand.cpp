@@ -1,12 +1,178 @@
 #include "Commands.h"
 
+#include <tallyfox/ByteFormat.h>
+#include <tallyfox/SnapshotDiff.h>
+#include <tallyfox/SnapshotDump.h>
+#include <tallyfox/SnapshotPaths.h>
+
+#include <algorithm>
+#include <ctime>
+#include <exception>
+#include <filesystem>
 #include <iostream>
+#include <string>
+#include <vector>
 
 namespace tfscan {
 
-int runDiff(const DiffArgs&) {
-  std::cerr << "tfscan: this mode is not available yet\n";
-  return 2;
+namespace {
+
+using tallyfox::SnapshotDiff;
+
+// Folders below the top level show only their few largest changes, so that --depth
+// answers "where inside?" without burying the top-level list.
+constexpr int nestedLimit = 3;
+
+constexpr const char* minus = "\xE2\x88\x92";  // U+2212, the width of "+"
+constexpr const char* arrow = " \xE2\x86\x92 ";
+
+bool changed(const SnapshotDiff::Entry& e) {
+  return e.delta() != 0 || e.isNew() || e.isGone();
+}
+
+std::string signedBytes(const SnapshotDiff::Entry& e) {
+  const std::int64_t delta = e.delta();
+  const std::string magnitude = tallyfox::formatFileBytes(e.magnitude());
+  if (delta > 0) return "+" + magnitude;
+  if (delta < 0) return minus + magnitude;
+  return magnitude;
+}
+
+std::string sizes(const SnapshotDiff::Entry& e) {
+  if (e.isNew()) return "new";
+  if (e.isGone()) return "gone";
+  return tallyfox::formatFileBytes(e.oldSize) + arrow + tallyfox::formatFileBytes(e.newSize);
+}
+
+// A name may hold any byte but "/" and NUL; a newline or escape sequence must not break
+// the line or drive the terminal.
+std::string printable(const std::string& name) {
+  std::string out;
+  out.reserve(name.size());
+  for (unsigned char c : name) out += (c < 0x20 || c == 0x7F) ? '?' : char(c);
+  return out;
+}
+
+// Columns are padded by characters, not bytes: the arrow and minus are one column wide.
+std::size_t width(const std::string& text) {
+  return std::size_t(std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+}
+
+std::string padLeft(const std::string& text, std::size_t to) {
+  const std::size_t w = width(text);
+  return w >= to ? text : std::string(to - w, ' ') + text;
+}
+
+std::string padRight(const std::string& text, std::size_t to) {
+  const std::size_t w = width(text);
+  return w >= to ? text : text + std::string(to - w, ' ');
+}
+
+std::string localTime(std::chrono::system_clock::time_point when) {
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+  std::tm local{};
+  ::localtime_r(&seconds, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
+  return text;
+}
+
+struct Line {
+  std::string change, sizes, name;
+  bool unreliable;
+  int level;
+};
+
+// The changed children of `folder`, largest change first, and below each the largest
+// changes of its own children down to `depth` levels.
+void collect(const SnapshotDiff& diff, const SnapshotDiff::Entry& folder, int limit, int level, int depth,
+             std::vector<Line>& lines, std::size_t& hidden) {
+  int shown = 0;
+  for (const auto& e : diff.children(folder)) {
+    if (!changed(e)) continue;  // sorted by change: the unchanged ones all come last
+    if (shown == limit) {
+      if (level == 0) ++hidden;
+      continue;
+    }
+    ++shown;
+    lines.push_back(
+        {signedBytes(e), sizes(e), printable(e.name) + (e.isDirectory ? "/" : ""), e.unreliable, level});
+    if (level < depth && e.isDirectory)
+      collect(diff, e, std::min(limit, nestedLimit), level + 1, depth, lines, hidden);
+  }
+}
+
+std::string absolutePath(const std::string& path) {
+  if (path.empty() || path.front() == '/' || path.front() == '~') return path;
+  std::error_code ignored;
+  const auto absolute = std::filesystem::absolute(path, ignored);
+  return absolute.empty() ? path : absolute.string();
+}
+
+}  // namespace
+
+int runDiff(const DiffArgs& args) {
+  tallyfox::DiskTreePtr older, newer;
+  for (auto [file, tree] : {std::pair{&args.oldFile, &older}, std::pair{&args.newFile, &newer}}) {
+    try {
+      *tree = tallyfox::SnapshotDump::open(*file);
+    } catch (const std::exception& e) {
+      std::cerr << "tfscan: cannot read " << *file << ": " << e.what() << "\n";
+      return 1;
+    }
+  }
+
+  std::string path = args.path ? absolutePath(*args.path) : newer->rootPath();
+  if (path.empty()) path = older->rootPath();
+
+  std::shared_ptr<const SnapshotDiff> diff;
+  if (path.empty()) {
+    // Neither file records the folder it was scanned from: compare root with root.
+    diff = std::make_shared<const SnapshotDiff>(older, tallyfox::DiskTree::root, newer,
+                                                tallyfox::DiskTree::root);
+    path = "/";
+  } else {
+    const auto oldBase = tallyfox::SnapshotPaths::node(path, *older);
+    const auto newBase = tallyfox::SnapshotPaths::node(path, *newer);
+    if (!oldBase || !newBase) {
+      std::cerr << "tfscan: " << path << " is not in " << (oldBase ? args.newFile : args.oldFile) << "\n";
+      return 1;
+    }
+    diff = std::make_shared<const SnapshotDiff>(older, *oldBase, newer, *newBase);
+    path = tallyfox::SnapshotPaths::canonical(path);
+  }
+
+  const auto top = diff->root();
+  std::cout << "Changes in " << printable(path) << " between " << localTime(older->scanStart()) << " and "
+            << localTime(newer->scanStart()) << ": ";
+  if (top.delta() == 0)
+    std::cout << "no change in size (" << tallyfox::formatFileBytes(top.newSize) << ")\n";
+  else
+    std::cout << signedBytes(top) << " (" << sizes(top) << ")\n";
+
+  std::vector<Line> lines;
+  std::size_t hidden = 0;
+  collect(*diff, top, std::max(args.limit, 0), 0, std::max(args.depth, 0), lines, hidden);
+  if (lines.empty() && hidden == 0) {
+    std::cout << "  No entry changed.\n";
+    return 0;
+  }
+
+  std::size_t changeWidth = 0, sizesWidth = 0;
+  for (const auto& line : lines) {
+    changeWidth = std::max(changeWidth, width(line.change));
+    sizesWidth = std::max(sizesWidth, width(line.sizes));
+  }
+  for (const auto& line : lines) {
+    std::cout << "  " << padLeft(line.change, changeWidth) << "  " << padRight(line.sizes, sizesWidth) << "  "
+              << (line.unreliable ? "? " : "  ") << std::string(std::size_t(line.level) * 2, ' ') << line.name
+              << "\n";
+  }
+  if (hidden)
+    std::cout << "  ... and " << hidden << " more changed " << (hidden == 1 ? "entry" : "entries") << "\n";
+  if (std::any_of(lines.begin(), lines.end(), [](const Line& line) { return line.unreliable; }))
+    std::cout << "  ? the change is uncertain: an error, or a folder entered in only one of the scans\n";
+  return 0;
 }
 
 }  // namespace tfscan

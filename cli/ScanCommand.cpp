@@ -1,12 +1,202 @@
 #include "Commands.h"
 
+#include <tallyfox/ByteFormat.h>
+#include <tallyfox/Scanner.h>
+#include <tallyfox/SnapshotBuilderSink.h>
+#include <tallyfox/SnapshotDump.h>
+#include <tallyfox/SnapshotFile.h>
+#include <tallyfox/SnapshotPaths.h>
+
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <functional>
 #include <iostream>
+#include <string>
+#include <system_error>
+#include <thread>
 
 namespace tfscan {
 
-int runScan(const ScanArgs&) {
-  std::cerr << "tfscan: this mode is not available yet\n";
-  return 2;
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int exitInterrupted = 130;
+constexpr auto progressInterval = 200ms;
+
+// Ctrl-C as a request, not a kill: SIGINT is blocked in every thread (the scanner's threads
+// inherit the mask) and taken by one watching thread, which also paces the progress line.
+// An interrupt that comes at any moment before the command ends is seen by interrupted().
+class InterruptWatch {
+ public:
+  InterruptWatch(std::function<void()> onInterrupt, std::function<void()> onTick)
+      : onInterrupt_(std::move(onInterrupt)), onTick_(std::move(onTick)) {
+    sigemptyset(&signals_);
+    sigaddset(&signals_, SIGINT);
+    sigaddset(&signals_, wakeSignal);
+    ::pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
+    thread_ = std::thread([this] { watch(); });
+  }
+  ~InterruptWatch() { stop(); }
+
+  // Ends the watching thread; interrupts from now on stay pending for interrupted().
+  void stop() {
+    if (!thread_.joinable()) return;
+    stopping_.store(true);
+    ::pthread_kill(thread_.native_handle(), wakeSignal);
+    thread_.join();
+  }
+
+  bool interrupted() {
+    if (interrupted_.load()) return true;
+    if (thread_.joinable()) return false;
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, SIGINT);
+    const timespec now{0, 0};
+    if (::sigtimedwait(&only, nullptr, &now) == SIGINT) interrupted_.store(true);
+    return interrupted_.load();
+  }
+
+ private:
+  static constexpr int wakeSignal = SIGUSR2;
+
+  void watch() {
+    onTick_();
+    auto next = std::chrono::steady_clock::now() + progressInterval;
+    while (!stopping_.load()) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::nanoseconds>(next - std::chrono::steady_clock::now());
+      const timespec wait{time_t(left.count() > 0 ? left.count() / 1'000'000'000 : 0),
+                          long(left.count() > 0 ? left.count() % 1'000'000'000 : 0)};
+      const int signal = ::sigtimedwait(&signals_, nullptr, &wait);
+      if (signal == SIGINT && !interrupted_.exchange(true)) onInterrupt_();
+      if (stopping_.load()) break;
+      if (std::chrono::steady_clock::now() >= next) {
+        onTick_();
+        next = std::chrono::steady_clock::now() + progressInterval;
+      }
+    }
+  }
+
+  std::function<void()> onInterrupt_, onTick_;
+  sigset_t signals_;
+  std::atomic<bool> stopping_{false};
+  std::atomic<bool> interrupted_{false};
+  std::thread thread_;
+};
+
+// tfscan is handed paths relative to where it runs; snapshots record absolute ones.
+std::string absolutePath(const std::string& path) {
+  std::string expanded = tallyfox::PathText::expandTilde(path);
+  if (expanded.empty() || expanded.front() != '/') {
+    std::error_code error;
+    const auto here = std::filesystem::current_path(error);
+    expanded = (error ? std::string("/") : here.string()) + "/" + expanded;
+  }
+  return tallyfox::PathText::standardize(expanded);
+}
+
+void writeError(const std::string& text) {
+  const std::string line = text + "\n";
+  std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+std::string progressLine(std::uint64_t entries, std::uint64_t bytes, double seconds) {
+  const auto rate = std::uint64_t(seconds > 0.05 ? double(entries) / seconds : 0);
+  return "\r" + std::to_string(entries) + " entries  " + tallyfox::formatFileBytes(bytes) + "  " +
+         std::to_string(rate) + " entries/s\x1b[K";
+}
+
+int interruptedExit(const std::filesystem::path* written) {
+  if (written) {
+    std::error_code ignored;
+    std::filesystem::remove(*written, ignored);
+  }
+  writeError("tfscan: interrupted, no snapshot written");
+  return exitInterrupted;
+}
+
+}  // namespace
+
+int runScan(const ScanArgs& args) {
+  using namespace tallyfox;
+  const std::string root = absolutePath(args.path);
+  ScanSpeed speed = preferredScanSpeed();
+  if (args.speed)
+    if (const auto chosen = scanSpeedFromRawValue(*args.speed)) speed = *chosen;
+  std::set<std::string> ignored = ignoredFoldersFromEnvironment();
+  for (const std::string& folder : args.ignore) ignored.insert(PathText::expandTilde(folder));
+
+  auto sink = std::make_shared<SnapshotBuilderSink>();
+  Scanner scanner(root, ScanOptions(std::nullopt, !args.allFilesystems, ignored, {}, {}, speed), sink);
+  const auto started = std::chrono::system_clock::now();
+  const auto clockStart = std::chrono::steady_clock::now();
+  const bool terminal = ::isatty(STDERR_FILENO);
+  std::atomic<bool> showProgress{terminal};
+
+  InterruptWatch watch(
+      [&] { scanner.cancel(); },
+      [&] {
+        if (!showProgress.load()) return;
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - clockStart).count();
+        const std::string line = progressLine(scanner.progressEntries(), scanner.progressBytes(), seconds);
+        std::fwrite(line.data(), 1, line.size(), stderr);
+        std::fflush(stderr);
+      });
+  auto endProgress = [&] {
+    if (showProgress.exchange(false)) {
+      std::fputs("\r\x1b[K", stderr);
+      std::fflush(stderr);
+    }
+  };
+
+  ScanStats stats;
+  try {
+    stats = scanner.run();
+  } catch (const std::system_error& e) {
+    endProgress();
+    writeError("tfscan: " + args.path + ": " + e.code().message());
+    return 1;
+  } catch (const std::exception& e) {
+    endProgress();
+    writeError("tfscan: " + args.path + ": " + e.what());
+    return 1;
+  }
+  endProgress();
+  if (scanner.isCancelled() || watch.interrupted()) return interruptedExit(nullptr);
+
+  const TreeColumns columns = sink->finish();
+  if (watch.interrupted()) return interruptedExit(nullptr);
+  const std::filesystem::path destination =
+      args.output ? std::filesystem::path(*args.output) : SnapshotFile::defaultURL(root, started);
+  DiskTreePtr tree;
+  try {
+    SnapshotFile::write(columns, {root, started, stats.seconds}, destination);
+    tree = SnapshotFile::map(destination);
+  } catch (const std::system_error& e) {
+    writeError("tfscan: " + destination.string() + ": " + e.code().message());
+    return 1;
+  } catch (const std::exception& e) {
+    writeError("tfscan: " + destination.string() + ": " + e.what());
+    return 1;
+  }
+  if (watch.interrupted()) return interruptedExit(&destination);
+
+  std::cout << SnapshotDump::summary(*tree, stats.seconds) << "snapshot: " << destination.string()
+            << std::endl;
+  // Past this point an interrupt can no longer be seen: it stays blocked until exit.
+  watch.stop();
+  if (watch.interrupted()) return interruptedExit(&destination);
+  return 0;
 }
 
 }  // namespace tfscan

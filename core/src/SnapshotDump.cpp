@@ -2,14 +2,17 @@
 
 #include <tallyfox/ByteFormat.h>
 #include <tallyfox/SnapshotFile.h>
+#include <tallyfox/VokSnapshotReader.h>
 
 #include <cstdio>
 
 namespace tallyfox::SnapshotDump {
 
 DiskTreePtr open(const std::filesystem::path& path) {
-  // Vok files are read here once the vok reader exists; until then only our own format.
-  return SnapshotFile::map(path);
+  if (SnapshotFile::matches(path)) return SnapshotFile::map(path);
+  // Anything else is tried as a vok file, so a file of neither kind reports the vok error.
+  const auto decoded = VokSnapshotReader::decodeColumns(path);
+  return SnapshotFile::inMemory(decoded.columns, decoded.info);
 }
 
 std::string summary(const DiskTree& tree, double readSeconds) {

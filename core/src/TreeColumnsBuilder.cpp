@@ -108,9 +108,12 @@ TreeColumns TreeColumnsBuilder::build(bool aggregate, std::uint8_t directoryFlag
 
   for (std::size_t id = 0; id < n; ++id) {
     const std::uint32_t first = start[id], last = start[id + 1];
+    // Children are listed in increasing scan id, so breaking ties by id is the stable order,
+    // without the scratch buffer a stable sort allocates for every folder.
     if (last - first >= 2)
-      std::stable_sort(children.begin() + first, children.begin() + last,
-                       [&](std::uint32_t a, std::uint32_t b) { return totalSize[a] > totalSize[b]; });
+      std::sort(children.begin() + first, children.begin() + last, [&](std::uint32_t a, std::uint32_t b) {
+        return totalSize[a] != totalSize[b] ? totalSize[a] > totalSize[b] : a < b;
+      });
   }
   breadthFirst();
 

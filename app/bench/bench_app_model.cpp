@@ -1,0 +1,130 @@
+#include "SyntheticTree.h"
+#include "model/BrowserModel.h"
+#include "model/SunburstLayout.h"
+
+#include <tallyfox/SnapshotFile.h>
+
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+
+#include <unistd.h>
+#include <filesystem>
+
+using namespace tallyfox;
+
+namespace {
+
+std::filesystem::path writeSnapshot(const char* name, std::size_t nodes, std::size_t huge) {
+  const auto file = std::filesystem::temp_directory_path() /
+                    (std::string("tallyfox-bench-") + name + "-" + std::to_string(::getpid()) + ".tfsnap");
+  SnapshotFile::write(bench::syntheticTree(nodes, huge), {"/home/bench", {}, 1.0}, file);
+  return file;
+}
+
+// A model on a snapshot whose folder "huge" holds a million files, opened at that folder.
+struct HugeFolder {
+  std::filesystem::path file = writeSnapshot("huge", 1'100'000, 1'000'000);
+  DiskTreePtr tree = SnapshotFile::map(file);
+  NodeId folder = tree->children(DiskTree::root).first;
+  ~HugeFolder() { std::filesystem::remove(file); }
+};
+
+HugeFolder& hugeFolder() {
+  static HugeFolder fixture;
+  return fixture;
+}
+
+// BrowserModel loads through the thread pool; the benchmarks drive it like a window does.
+std::unique_ptr<BrowserModel> openModel(const std::filesystem::path& file) {
+  auto model = std::make_unique<BrowserModel>(file);
+  model->load();
+  while (!model->state().isReady()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  return model;
+}
+
+void BM_VisibleRows(benchmark::State& state) {
+  auto model = openModel(hugeFolder().file);
+  model->navigate(hugeFolder().folder);
+  for (auto _ : state) benchmark::DoNotOptimize(model->visibleRows());
+  state.counters["rows"] = double(model->visibleRows().size());
+}
+BENCHMARK(BM_VisibleRows)->Unit(benchmark::kMillisecond);
+
+void BM_FilterAscii(benchmark::State& state) {
+  auto model = openModel(hugeFolder().file);
+  model->navigate(hugeFolder().folder);
+  model->setFilter(QStringLiteral("ITEM99"));
+  for (auto _ : state) benchmark::DoNotOptimize(model->visibleRows());
+  state.counters["rows"] = double(model->visibleRows().size());
+}
+BENCHMARK(BM_FilterAscii)->Unit(benchmark::kMillisecond);
+
+void BM_FilterNonAscii(benchmark::State& state) {
+  auto model = openModel(hugeFolder().file);
+  model->navigate(hugeFolder().folder);
+  model->setFilter(QStringLiteral("Ärger"));
+  for (auto _ : state) benchmark::DoNotOptimize(model->visibleRows());
+}
+BENCHMARK(BM_FilterNonAscii)->Unit(benchmark::kMillisecond);
+
+void BM_MoveSelection(benchmark::State& state) {
+  auto model = openModel(hugeFolder().file);
+  model->navigate(hugeFolder().folder);
+  for (auto _ : state) model->move(1);
+}
+BENCHMARK(BM_MoveSelection)->Unit(benchmark::kMillisecond);
+
+// The chart of the folders a 1,000,000-entry snapshot makes hardest: the root (the most
+// rings filled) and the folder with the most children.
+struct Million {
+  std::filesystem::path file = writeSnapshot("million", 1'000'000, 0);
+  DiskTreePtr tree = SnapshotFile::map(file);
+  NodeId widest = 0;
+  Million() {
+    std::int64_t most = -1;
+    for (NodeId id = 0; id < tree->totalNodes(); ++id)
+      if (tree->childCount(id) > most) most = tree->childCount(id), widest = id;
+  }
+  ~Million() { std::filesystem::remove(file); }
+};
+
+Million& million() {
+  static Million fixture;
+  return fixture;
+}
+
+void BM_SunburstRoot(benchmark::State& state) {
+  const auto& tree = *million().tree;
+  std::size_t segments = 0;
+  for (auto _ : state) segments = SunburstLayout(tree, DiskTree::root, {}).segments.size();
+  state.counters["segments"] = double(segments);
+}
+BENCHMARK(BM_SunburstRoot)->Unit(benchmark::kMillisecond);
+
+void BM_SunburstWidest(benchmark::State& state) {
+  const auto& tree = *million().tree;
+  std::size_t segments = 0;
+  for (auto _ : state) segments = SunburstLayout(tree, million().widest, {}).segments.size();
+  state.counters["segments"] = double(segments);
+  state.counters["children"] = double(tree.childCount(million().widest));
+}
+BENCHMARK(BM_SunburstWidest)->Unit(benchmark::kMillisecond);
+
+void BM_SunburstMillionChildren(benchmark::State& state) {
+  const auto& fixture = hugeFolder();
+  std::size_t segments = 0;
+  for (auto _ : state) segments = SunburstLayout(*fixture.tree, fixture.folder, {}).segments.size();
+  state.counters["segments"] = double(segments);
+}
+BENCHMARK(BM_SunburstMillionChildren)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

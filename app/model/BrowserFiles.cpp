@@ -1,0 +1,93 @@
+// The window's title bar, and the actions that reach a node's file on disk.
+#include "model/BrowserModel.h"
+#include "model/Format.h"
+
+#include <tallyfox/SnapshotPaths.h>
+
+#include <filesystem>
+#include <system_error>
+
+namespace tallyfox {
+
+namespace {
+
+// Something is there, even a dangling symbolic link: that is what a file manager shows.
+bool existsOnDisk(const QString& path) {
+  std::error_code error;
+  const auto status = std::filesystem::symlink_status(path.toStdString(), error);
+  return !error && status.type() != std::filesystem::file_type::not_found;
+}
+
+}  // namespace
+
+QString BrowserModel::windowTitle() const {
+  if (!tree_) {
+    if (!fileURL_) return QStringLiteral("Tallyfox");
+    return QString::fromStdString(fileURL_->filename().string());
+  }
+  if (outsidePath_) return displayName(*outsidePath_);
+  if (current_ != DiskTree::root) return QString::fromStdString(tree_->name(current_));
+  if (tree_->rootPath().empty()) return QStringLiteral("All roots");
+  return displayName(QString::fromStdString(SnapshotPaths::canonical(tree_->rootPath())));
+}
+
+QString BrowserModel::windowSubtitle() const {
+  if (!tree_) return {};
+  const QString date = Format::abbreviatedDateTime(tree_->scanStart());
+  return (outsidePath_ ? QStringLiteral("Outside the snapshot from ") : QStringLiteral("Snapshot from ")) +
+         date;
+}
+
+std::optional<QString> BrowserModel::path(OptionalNode node) const {
+  if (!tree_) return std::nullopt;
+  const OptionalNode target = node ? node : selection_;
+  if (!target || !tree_->contains(*target)) return std::nullopt;
+  return QString::fromStdString(tree_->path(*target));
+}
+
+QUrl BrowserModel::currentFolderURL() const {
+  if (!tree_) return {};
+  const QString folder = QString::fromStdString(tree_->path(current_));
+  return existsOnDisk(folder) ? QUrl::fromLocalFile(folder) : QUrl();
+}
+
+void BrowserModel::revealInFinder(OptionalNode node) {
+  std::optional<QString> target = path(node);
+  if (!target) return;
+  // A path that is gone reveals its nearest ancestor that is still there.
+  std::string p = target->toStdString();
+  while (p != "/" && !p.empty() && !existsOnDisk(QString::fromStdString(p))) {
+    const auto slash = p.rfind('/');
+    p = slash == 0 || slash == std::string::npos ? "/" : p.substr(0, slash);
+  }
+  if (desktop_.fileManager) desktop_.fileManager->reveal(QString::fromStdString(p));
+}
+
+void BrowserModel::openSelection(OptionalNode node) {
+  const std::optional<QString> target = path(node);
+  if (!target || !existsOnDisk(*target)) {
+    beep();
+    return;
+  }
+  if (desktop_.opener) desktop_.opener->open(*target);
+}
+
+void BrowserModel::copyFileReference(OptionalNode node) {
+  const std::optional<QString> target = path(node);
+  if (!target) return;
+  if (desktop_.clipboard) desktop_.clipboard->copyFileReference(*target);
+}
+
+void BrowserModel::togglePreview(OptionalNode node) {
+  if (!previewURL_.isEmpty()) {
+    setPreviewURL(QUrl());
+    return;
+  }
+  const std::optional<QString> target = path(node);
+  if (target && existsOnDisk(*target))
+    setPreviewURL(QUrl::fromLocalFile(*target));
+  else
+    beep();
+}
+
+}  // namespace tallyfox

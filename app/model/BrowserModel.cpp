@@ -1,0 +1,246 @@
+#include "model/BrowserModel.h"
+
+#include <tallyfox/SnapshotFile.h>
+#include <tallyfox/VokSnapshotReader.h>
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QStorageInfo>
+#include <QtConcurrent>
+
+#include <exception>
+
+namespace tallyfox {
+
+namespace {
+
+// Main thread only, like the models it lists.
+QList<QPointer<BrowserModel>>& registry() {
+  static QList<QPointer<BrowserModel>> models;
+  return models;
+}
+
+template <typename T>
+bool change(T& member, const T& value) {
+  if (member == value) return false;
+  member = value;
+  return true;
+}
+
+// Runs `work` on the main thread later, after the event loop gets there. Posted to the
+// application object, which outlives every model, so that a model released in between is
+// never touched: the work checks its own weak reference.
+template <typename Work>
+void onMainThread(Work work) {
+  QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(work), Qt::QueuedConnection);
+}
+
+}  // namespace
+
+BrowserModel::BrowserModel(std::optional<std::filesystem::path> fileURL, Desktop desktop, QObject* parent)
+    : QObject(parent), fileURL_(std::move(fileURL)), desktop_(std::move(desktop)) {
+  auto& models = registry();
+  models.removeIf([](const QPointer<BrowserModel>& m) { return m.isNull(); });
+  models.append(QPointer<BrowserModel>(this));
+}
+
+BrowserModel::~BrowserModel() = default;
+
+QList<BrowserModel*> BrowserModel::instances() {
+  QList<BrowserModel*> live;
+  for (const auto& model : registry())
+    if (model) live.append(model.data());
+  return live;
+}
+
+QString BrowserModel::displayName(const QString& path) {
+  if (path != QLatin1String("/")) {
+    QString p = path;
+    while (p.size() > 1 && p.endsWith(QLatin1Char('/'))) p.chop(1);
+    const qsizetype slash = p.lastIndexOf(QLatin1Char('/'));
+    return slash < 0 || p == QLatin1String("/") ? p : p.mid(slash + 1);
+  }
+  const QString volume = QStorageInfo::root().name();
+  return volume.isEmpty() ? path : volume;
+}
+
+// ---- Loading
+
+void BrowserModel::load() {
+  if (tree_ || loadStarted_) return;
+  if (!fileURL_) {
+    setState(LoadState::failed(QStringLiteral("This window has no file.")));
+    return;
+  }
+  loadStarted_ = true;
+  const std::filesystem::path file = *fileURL_;
+  const QPointer<BrowserModel> self(this);
+
+  auto report = [self](double fraction) {
+    onMainThread([self, fraction] {
+      if (self && self->state_.isLoading()) self->setState(LoadState::loading(fraction));
+    });
+  };
+
+  (void)QtConcurrent::run([file, self, report] {
+    DiskTreePtr tree;
+    QString error;
+    try {
+      if (SnapshotFile::matches(file)) {
+        tree = SnapshotFile::map(file);
+        report(1.0);
+      } else {
+        // Reports at most once per percent, so a slow reader does not flood the main thread.
+        auto last = std::make_shared<int>(-1);
+        tree = VokSnapshotReader::read(file, [report, last](double fraction) {
+          const int percent = int(fraction * 100);
+          if (percent == *last) return;
+          *last = percent;
+          report(fraction);
+        });
+      }
+    } catch (const std::exception& e) {
+      error = QString::fromStdString(e.what());
+    }
+    onMainThread([self, tree, error] {
+      if (!self) return;
+      if (tree)
+        self->finishLoading(tree);
+      else
+        self->setState(
+            LoadState::failed(error.isEmpty() ? QStringLiteral("The snapshot couldn't be read.") : error));
+    });
+  });
+}
+
+void BrowserModel::finishLoading(DiskTreePtr tree) {
+  setTree(std::move(tree));
+  setState(LoadState::ready());
+  if (restorePlace()) return;
+  setCurrent(topFolder());
+  setSelection(firstVisibleChild());
+}
+
+bool BrowserModel::restorePlace() {
+  return false;
+}
+
+NodeId BrowserModel::topFolder() const {
+  if (!tree_) return DiskTree::root;
+  const NodeRange top = tree_->children(DiskTree::root);
+  // A lone file stays listed at the root: the current folder is always a folder.
+  if (top.size() == 1 && tree_->isDirectory(top.first)) return top.first;
+  return DiskTree::root;
+}
+
+// ---- Properties
+
+void BrowserModel::setState(const LoadState& value) {
+  if (change(state_, value)) emit stateChanged();
+}
+
+void BrowserModel::setTree(DiskTreePtr value) {
+  if (change(tree_, value)) emit treeChanged();
+}
+
+void BrowserModel::setCurrent(NodeId value) {
+  if (change(current_, value)) emit currentChanged();
+}
+
+void BrowserModel::setSelection(OptionalNode value) {
+  if (change(selection_, value)) emit selectionChanged();
+}
+
+void BrowserModel::setFilter(const QString& value) {
+  if (change(filter_, value)) emit filterChanged();
+}
+
+void BrowserModel::setIsFiltering(bool value) {
+  if (change(isFiltering_, value)) emit isFilteringChanged();
+}
+
+void BrowserModel::setPreviewURL(const QUrl& value) {
+  if (change(previewURL_, value)) emit previewURLChanged();
+}
+
+void BrowserModel::setShowHelp(bool value) {
+  if (change(showHelp_, value)) emit showHelpChanged();
+}
+
+void BrowserModel::setHovered(OptionalNode value) {
+  if (change(hovered_, value)) emit hoveredChanged();
+}
+
+void BrowserModel::setMarkedOrder(const NodeList& value) {
+  if (change(markedOrder_, value)) emit markedOrderChanged();
+}
+
+void BrowserModel::setMarkedSet(const NodeSet& value) {
+  if (change(markedSet_, value)) emit markedSetChanged();
+}
+
+void BrowserModel::setOverlay(const SizeOverlay& value) {
+  if (change(overlay_, value)) emit overlayChanged();
+}
+
+void BrowserModel::setConfirmingEmptyTrash(bool value) {
+  if (change(confirmingEmptyTrash_, value)) emit confirmingEmptyTrashChanged();
+}
+
+void BrowserModel::setIsEmptyingTrash(bool value) {
+  if (change(isEmptyingTrash_, value)) emit isEmptyingTrashChanged();
+}
+
+void BrowserModel::setShowingDeleteList(bool value) {
+  if (change(showingDeleteList_, value)) emit showingDeleteListChanged();
+}
+
+void BrowserModel::setOutsidePath(const OptionalText& value) {
+  if (change(outsidePath_, value)) emit outsidePathChanged();
+}
+
+void BrowserModel::setOutsideSelection(const OptionalText& value) {
+  if (change(outsideSelection_, value)) emit outsideSelectionChanged();
+}
+
+void BrowserModel::setAddingScanPath(const OptionalText& value) {
+  if (change(addingScanPath_, value)) emit addingScanPathChanged();
+}
+
+void BrowserModel::setAddingScanEntries(quint64 value) {
+  if (change(addingScanEntries_, value)) emit addingScanEntriesChanged();
+}
+
+void BrowserModel::setAddingScanError(const OptionalText& value) {
+  if (change(addingScanError_, value)) emit addingScanErrorChanged();
+}
+
+void BrowserModel::setAddingScanSpeed(ScanSpeed value) {
+  if (change(addingScanSpeed_, value)) emit addingScanSpeedChanged();
+}
+
+void BrowserModel::setDuplicates(std::shared_ptr<DuplicatesState> value) {
+  if (change(duplicates_, value)) emit duplicatesChanged();
+}
+
+void BrowserModel::setComparison(std::shared_ptr<Comparison> value) {
+  if (change(comparison_, value)) emit comparisonChanged();
+}
+
+void BrowserModel::setComparisonError(const OptionalText& value) {
+  if (change(comparisonError_, value)) emit comparisonErrorChanged();
+}
+
+void BrowserModel::setLastTrash(std::shared_ptr<const TrashResult> value) {
+  if (change(lastTrash_, value)) emit lastTrashChanged();
+}
+
+void BrowserModel::setExpanded(const NodeSet& value) {
+  if (change(expanded_, value)) emit expandedChanged();
+}
+
+void BrowserModel::beep() {
+  if (desktop_.beep) desktop_.beep->beep();
+}
+
+}  // namespace tallyfox

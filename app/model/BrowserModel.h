@@ -1,0 +1,304 @@
+#pragma once
+
+#include "model/LoadState.h"
+#include "model/SizeOverlay.h"
+#include "platform/Desktop.h"
+
+#include <tallyfox/DiskTree.h>
+#include <tallyfox/Scanner.h>
+
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QUrl>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace tallyfox {
+
+// Owned by later parts of the browser (comparison, duplicates, Trash results); the model
+// only holds them.
+class Comparison;
+class DuplicatesState;
+struct TrashResult;
+
+using OptionalNode = std::optional<NodeId>;
+using OptionalText = std::optional<QString>;
+using NodeList = QList<NodeId>;
+using NodeSet = QSet<NodeId>;
+
+// The view model of one snapshot window: the loaded tree, the folder shown, the selection,
+// expansion, filter and history. Lives on the main thread; every view of the window reads
+// it and calls its operations. A setter notifies only when the value really changes.
+//
+// The model stores node ids only; rows, titles and paths are computed from the tree when
+// asked. The operations are split by concern over several source files: loading and
+// properties (BrowserModel.cpp), moves and history (BrowserNavigation.cpp), rows and
+// selection moves (BrowserRows.cpp), titles, paths and file actions (BrowserFiles.cpp).
+class BrowserModel : public QObject {
+  Q_OBJECT
+  Q_PROPERTY(tallyfox::LoadState state READ state NOTIFY stateChanged)
+  Q_PROPERTY(tallyfox::DiskTreePtr tree READ tree NOTIFY treeChanged)
+  Q_PROPERTY(qint32 current READ current WRITE setCurrent NOTIFY currentChanged)
+  Q_PROPERTY(tallyfox::OptionalNode selection READ selection WRITE setSelection NOTIFY selectionChanged)
+  Q_PROPERTY(QString filter READ filter WRITE setFilter NOTIFY filterChanged)
+  Q_PROPERTY(bool isFiltering READ isFiltering WRITE setIsFiltering NOTIFY isFilteringChanged)
+  Q_PROPERTY(QUrl previewURL READ previewURL WRITE setPreviewURL NOTIFY previewURLChanged)
+  Q_PROPERTY(bool showHelp READ showHelp WRITE setShowHelp NOTIFY showHelpChanged)
+  Q_PROPERTY(tallyfox::OptionalNode hovered READ hovered WRITE setHovered NOTIFY hoveredChanged)
+  Q_PROPERTY(tallyfox::NodeList markedOrder READ markedOrder WRITE setMarkedOrder NOTIFY markedOrderChanged)
+  Q_PROPERTY(tallyfox::NodeSet markedSet READ markedSet WRITE setMarkedSet NOTIFY markedSetChanged)
+  Q_PROPERTY(tallyfox::SizeOverlay overlay READ overlay WRITE setOverlay NOTIFY overlayChanged)
+  Q_PROPERTY(bool confirmingEmptyTrash READ confirmingEmptyTrash WRITE setConfirmingEmptyTrash NOTIFY
+                 confirmingEmptyTrashChanged)
+  Q_PROPERTY(bool isEmptyingTrash READ isEmptyingTrash WRITE setIsEmptyingTrash NOTIFY isEmptyingTrashChanged)
+  Q_PROPERTY(bool showingDeleteList READ showingDeleteList WRITE setShowingDeleteList NOTIFY
+                 showingDeleteListChanged)
+  Q_PROPERTY(
+      tallyfox::OptionalText outsidePath READ outsidePath WRITE setOutsidePath NOTIFY outsidePathChanged)
+  Q_PROPERTY(tallyfox::OptionalText outsideSelection READ outsideSelection WRITE setOutsideSelection NOTIFY
+                 outsideSelectionChanged)
+  Q_PROPERTY(tallyfox::OptionalText addingScanPath READ addingScanPath WRITE setAddingScanPath NOTIFY
+                 addingScanPathChanged)
+  Q_PROPERTY(quint64 addingScanEntries READ addingScanEntries WRITE setAddingScanEntries NOTIFY
+                 addingScanEntriesChanged)
+  Q_PROPERTY(tallyfox::OptionalText addingScanError READ addingScanError WRITE setAddingScanError NOTIFY
+                 addingScanErrorChanged)
+  Q_PROPERTY(tallyfox::ScanSpeed addingScanSpeed READ addingScanSpeed WRITE setAddingScanSpeed NOTIFY
+                 addingScanSpeedChanged)
+  Q_PROPERTY(tallyfox::OptionalText comparisonError READ comparisonError WRITE setComparisonError NOTIFY
+                 comparisonErrorChanged)
+  Q_PROPERTY(tallyfox::NodeSet expanded READ expanded WRITE setExpanded NOTIFY expandedChanged)
+
+ public:
+  // One line of the list: a node and its indentation below the current folder.
+  struct Row {
+    NodeId node = 0;
+    int depth = 0;
+    bool operator==(const Row&) const = default;
+  };
+
+  enum class Mark { none, marked, inside };
+
+  // Everything a row view paints, computed here so that views only draw.
+  struct RowValues {
+    NodeId node = 0;
+    int depth = 0;
+    int branchIndex = 0;
+    std::uint64_t size = 0;
+    std::uint64_t parentSize = 0;
+    std::uint64_t largestSibling = 1;
+    Mark mark = Mark::none;
+    bool isSelected = false;
+    bool isExpandable = false;
+    bool isExpanded = false;
+  };
+
+  static constexpr std::size_t historyLimit = 500;
+
+  // Does no I/O; load() reads the file.
+  explicit BrowserModel(std::optional<std::filesystem::path> fileURL, Desktop desktop = {},
+                        QObject* parent = nullptr);
+  ~BrowserModel() override;
+
+  // Every live model, for process-wide code that must see all open browsers.
+  static QList<BrowserModel*> instances();
+  // The name a window shows for a folder: its last component, or the volume name for "/".
+  static QString displayName(const QString& path);
+
+  // Loading. Reads the file in the thread pool; progress and the result come back to the
+  // main thread only while the model lives.
+  void load();
+
+  // Navigation and history.
+  void navigate(NodeId node, OptionalNode select = std::nullopt);
+  void goUp();
+  bool canGoUp() const;
+  void goBack();
+  void goForward();
+  void enter();
+  void click(NodeId node);
+  // The root's only folder child, else the root: where a window starts and "~" returns.
+  NodeId topFolder() const;
+  void backToTop();
+
+  // Expansion in place.
+  bool isExpandable(NodeId node) const;
+  void toggleExpanded(NodeId node);
+  bool isDescendant(NodeId node, NodeId ancestor) const;
+  void expandOrDescend();
+  void collapseOrAscend();
+
+  // Rows.
+  std::vector<NodeId> children(NodeId node) const;
+  std::vector<NodeId> visibleChildren() const;
+  std::vector<Row> visibleRows() const;
+  RowValues rowValues(const Row& row) const;
+  void move(int delta);
+  void selectFirst();
+  void selectLast();
+
+  // Titles, paths and file actions.
+  QString windowTitle() const;
+  QString windowSubtitle() const;
+  std::optional<QString> path(OptionalNode node = std::nullopt) const;
+  std::optional<QString> selectedPath() const { return path(); }
+  QUrl currentFolderURL() const;
+  void revealInFinder(OptionalNode node = std::nullopt);
+  void openSelection(OptionalNode node = std::nullopt);
+  void copyFileReference(OptionalNode node = std::nullopt);
+  void togglePreview(OptionalNode node = std::nullopt);
+
+  // Stored properties.
+  const std::optional<std::filesystem::path>& fileURL() const { return fileURL_; }
+  const LoadState& state() const { return state_; }
+  const DiskTreePtr& tree() const { return tree_; }
+  NodeId current() const { return current_; }
+  void setCurrent(NodeId value);
+  OptionalNode selection() const { return selection_; }
+  void setSelection(OptionalNode value);
+  const QString& filter() const { return filter_; }
+  void setFilter(const QString& value);
+  bool isFiltering() const { return isFiltering_; }
+  void setIsFiltering(bool value);
+  const QUrl& previewURL() const { return previewURL_; }
+  void setPreviewURL(const QUrl& value);
+  bool showHelp() const { return showHelp_; }
+  void setShowHelp(bool value);
+  OptionalNode hovered() const { return hovered_; }
+  void setHovered(OptionalNode value);
+  // Not observed: they change with every pointer move and no view redraws for them.
+  OptionalNode hoveredRow() const { return hoveredRow_; }
+  void setHoveredRow(OptionalNode value) { hoveredRow_ = value; }
+  const QUrl& hoveredDragURL() const { return hoveredDragURL_; }
+  void setHoveredDragURL(const QUrl& value) { hoveredDragURL_ = value; }
+  OptionalNode dragCandidate() const { return dragCandidate_; }
+  void setDragCandidate(OptionalNode value) { dragCandidate_ = value; }
+  const NodeList& markedOrder() const { return markedOrder_; }
+  void setMarkedOrder(const NodeList& value);
+  const NodeSet& markedSet() const { return markedSet_; }
+  void setMarkedSet(const NodeSet& value);
+  const SizeOverlay& overlay() const { return overlay_; }
+  void setOverlay(const SizeOverlay& value);
+  bool confirmingEmptyTrash() const { return confirmingEmptyTrash_; }
+  void setConfirmingEmptyTrash(bool value);
+  bool isEmptyingTrash() const { return isEmptyingTrash_; }
+  void setIsEmptyingTrash(bool value);
+  bool showingDeleteList() const { return showingDeleteList_; }
+  void setShowingDeleteList(bool value);
+  const OptionalText& outsidePath() const { return outsidePath_; }
+  void setOutsidePath(const OptionalText& value);
+  const OptionalText& outsideSelection() const { return outsideSelection_; }
+  void setOutsideSelection(const OptionalText& value);
+  const OptionalText& addingScanPath() const { return addingScanPath_; }
+  void setAddingScanPath(const OptionalText& value);
+  quint64 addingScanEntries() const { return addingScanEntries_; }
+  void setAddingScanEntries(quint64 value);
+  const OptionalText& addingScanError() const { return addingScanError_; }
+  void setAddingScanError(const OptionalText& value);
+  // Not observed: only the scan's progress is shown.
+  const std::shared_ptr<Scanner>& addingScanner() const { return addingScanner_; }
+  void setAddingScanner(std::shared_ptr<Scanner> value) { addingScanner_ = std::move(value); }
+  ScanSpeed addingScanSpeed() const { return addingScanSpeed_; }
+  void setAddingScanSpeed(ScanSpeed value);
+  const std::shared_ptr<DuplicatesState>& duplicates() const { return duplicates_; }
+  void setDuplicates(std::shared_ptr<DuplicatesState> value);
+  const std::shared_ptr<Comparison>& comparison() const { return comparison_; }
+  void setComparison(std::shared_ptr<Comparison> value);
+  const OptionalText& comparisonError() const { return comparisonError_; }
+  void setComparisonError(const OptionalText& value);
+  const std::shared_ptr<const TrashResult>& lastTrash() const { return lastTrash_; }
+  void setLastTrash(std::shared_ptr<const TrashResult> value);
+  const NodeSet& expanded() const { return expanded_; }
+  void setExpanded(const NodeSet& value);
+
+ signals:
+  void stateChanged();
+  void treeChanged();
+  void currentChanged();
+  void selectionChanged();
+  void filterChanged();
+  void isFilteringChanged();
+  void previewURLChanged();
+  void showHelpChanged();
+  void hoveredChanged();
+  void markedOrderChanged();
+  void markedSetChanged();
+  void overlayChanged();
+  void confirmingEmptyTrashChanged();
+  void isEmptyingTrashChanged();
+  void showingDeleteListChanged();
+  void outsidePathChanged();
+  void outsideSelectionChanged();
+  void addingScanPathChanged();
+  void addingScanEntriesChanged();
+  void addingScanErrorChanged();
+  void addingScanSpeedChanged();
+  void duplicatesChanged();
+  void comparisonChanged();
+  void comparisonErrorChanged();
+  void lastTrashChanged();
+  void expandedChanged();
+
+ private:
+  struct Place {
+    NodeId folder = 0;
+    OptionalNode selection;
+  };
+
+  void setState(const LoadState& value);
+  void setTree(DiskTreePtr value);
+  void finishLoading(DiskTreePtr tree);
+  // The remembered place of this snapshot; false when there is none to restore.
+  bool restorePlace();
+
+  void recordHistory();
+  void restore(const Place& place);
+  void clearFilter();
+  OptionalNode firstVisibleChild() const;
+  void beep();
+
+  const std::optional<std::filesystem::path> fileURL_;
+  Desktop desktop_;
+  bool loadStarted_ = false;
+
+  LoadState state_ = LoadState::loading(0);
+  DiskTreePtr tree_;
+  NodeId current_ = 0;
+  OptionalNode selection_;
+  QString filter_;
+  bool isFiltering_ = false;
+  QUrl previewURL_;
+  bool showHelp_ = false;
+  OptionalNode hovered_;
+  OptionalNode hoveredRow_;
+  QUrl hoveredDragURL_;
+  OptionalNode dragCandidate_;
+  NodeList markedOrder_;
+  NodeSet markedSet_;
+  SizeOverlay overlay_;
+  bool confirmingEmptyTrash_ = false;
+  bool isEmptyingTrash_ = false;
+  bool showingDeleteList_ = false;
+  OptionalText outsidePath_;
+  OptionalText outsideSelection_;
+  OptionalText addingScanPath_;
+  quint64 addingScanEntries_ = 0;
+  OptionalText addingScanError_;
+  std::shared_ptr<Scanner> addingScanner_;
+  ScanSpeed addingScanSpeed_ = allScanSpeeds.front();
+  std::shared_ptr<DuplicatesState> duplicates_;
+  std::shared_ptr<Comparison> comparison_;
+  OptionalText comparisonError_;
+  std::shared_ptr<const TrashResult> lastTrash_;
+  std::vector<Place> backStack_;
+  std::vector<Place> forwardStack_;
+  NodeSet expanded_;
+};
+
+}  // namespace tallyfox

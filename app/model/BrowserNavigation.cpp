@@ -1,0 +1,174 @@
+// Moving between folders, the history, and expansion in place.
+#include "model/BrowserModel.h"
+
+namespace tallyfox {
+
+void BrowserModel::clearFilter() {
+  setFilter(QString());
+  setIsFiltering(false);
+}
+
+void BrowserModel::recordHistory() {
+  backStack_.push_back({current_, selection_});
+  if (backStack_.size() > historyLimit) backStack_.erase(backStack_.begin());
+  forwardStack_.clear();
+}
+
+void BrowserModel::restore(const Place& place) {
+  setOutsidePath(std::nullopt);
+  clearFilter();
+  setExpanded({});
+  setCurrent(place.folder);
+  setSelection(place.selection ? place.selection : firstVisibleChild());
+}
+
+void BrowserModel::navigate(NodeId node, OptionalNode select) {
+  if (!tree_ || !tree_->contains(node)) return;
+  const bool isFolder = node == DiskTree::root || tree_->isDirectory(node);
+  const NodeId target = isFolder ? node : tree_->parentOf(node);
+  if (target < 0) return;
+  if (target != current_ || outsidePath_) {
+    recordHistory();
+    setExpanded({});
+    setOutsidePath(std::nullopt);
+  }
+  clearFilter();
+  if (!isFolder) {
+    setCurrent(target);
+    setSelection(node);
+    return;
+  }
+  setCurrent(node);
+  setSelection(select ? select : firstVisibleChild());
+}
+
+bool BrowserModel::canGoUp() const {
+  if (!tree_) return false;
+  if (outsidePath_) return *outsidePath_ != QLatin1String("/");
+  // Folders above the snapshot's root are not browsable yet, so the root is the top.
+  if (current_ == DiskTree::root) return false;
+  // A root with a single child is skipped at opening and never shown.
+  if (tree_->parentOf(current_) == DiskTree::root) return tree_->childCount(DiskTree::root) > 1;
+  return true;
+}
+
+void BrowserModel::goUp() {
+  if (!canGoUp() || outsidePath_) return;
+  const NodeId left = current_;
+  const NodeId parent = tree_->parentOf(left);
+  if (parent < 0) return;
+  recordHistory();
+  clearFilter();
+  setExpanded({});
+  setCurrent(parent);
+  setSelection(left);
+}
+
+void BrowserModel::goBack() {
+  if (backStack_.empty()) {
+    // Back past the start of the history climbs one level without leaving history behind.
+    goUp();
+    backStack_.clear();
+    return;
+  }
+  const Place place = backStack_.back();
+  backStack_.pop_back();
+  forwardStack_.push_back({current_, selection_});
+  restore(place);
+}
+
+void BrowserModel::goForward() {
+  if (forwardStack_.empty()) {
+    beep();
+    return;
+  }
+  const Place place = forwardStack_.back();
+  forwardStack_.pop_back();
+  backStack_.push_back({current_, selection_});
+  if (backStack_.size() > historyLimit) backStack_.erase(backStack_.begin());
+  restore(place);
+}
+
+void BrowserModel::enter() {
+  if (!tree_ || !selection_) return;
+  const NodeId node = *selection_;
+  if (tree_->isDirectory(node) && tree_->childCount(node) > 0) {
+    navigate(node, std::nullopt);
+    return;
+  }
+  togglePreview(std::nullopt);
+}
+
+void BrowserModel::click(NodeId node) {
+  if (!tree_ || !tree_->contains(node)) return;
+  if ((node == DiskTree::root || tree_->isDirectory(node)) && tree_->childCount(node) > 0)
+    navigate(node, std::nullopt);
+  else
+    navigate(tree_->parentOf(node), node);
+}
+
+void BrowserModel::backToTop() {
+  navigate(topFolder(), std::nullopt);
+}
+
+bool BrowserModel::isExpandable(NodeId node) const {
+  if (!tree_ || !tree_->isDirectory(node)) return false;
+  // While comparing, only folders with changed children expand (comes with the comparison).
+  return tree_->childCount(node) > 0;
+}
+
+void BrowserModel::toggleExpanded(NodeId node) {
+  if (!isExpandable(node)) return;
+  NodeSet next = expanded_;
+  if (next.remove(node)) {
+    setExpanded(next);
+    if (selection_ && isDescendant(*selection_, node)) setSelection(node);
+  } else {
+    next.insert(node);
+    setExpanded(next);
+  }
+}
+
+bool BrowserModel::isDescendant(NodeId node, NodeId ancestor) const {
+  if (!tree_) return false;
+  // A damaged tree may loop; no chain is longer than the tree.
+  std::int64_t steps = tree_->totalNodes();
+  for (NodeId p = tree_->parentOf(node); p >= 0 && steps-- > 0; p = tree_->parentOf(p))
+    if (p == ancestor) return true;
+  return false;
+}
+
+void BrowserModel::expandOrDescend() {
+  if (!tree_ || !selection_ || !isExpandable(*selection_)) return;
+  const NodeId node = *selection_;
+  if (expanded_.contains(node)) {
+    const std::vector<NodeId> shown = children(node);
+    setSelection(shown.empty() ? OptionalNode() : OptionalNode(shown.front()));
+    return;
+  }
+  NodeSet next = expanded_;
+  next.insert(node);
+  setExpanded(next);
+}
+
+void BrowserModel::collapseOrAscend() {
+  if (!tree_ || !selection_) {
+    goUp();
+    return;
+  }
+  const NodeId node = *selection_;
+  if (expanded_.contains(node)) {
+    NodeSet next = expanded_;
+    next.remove(node);
+    setExpanded(next);
+    return;
+  }
+  const NodeId parent = tree_->parentOf(node);
+  if (parent == current_ || node == current_ || parent < 0) {
+    goUp();
+    return;
+  }
+  setSelection(parent);
+}
+
+}  // namespace tallyfox

@@ -1,0 +1,141 @@
+// The list: which children are shown, how expansion flattens into rows, what each row shows,
+// and the keyboard moves of the selection.
+#include "model/BrowserModel.h"
+#include "model/NameFilter.h"
+
+#include <algorithm>
+
+namespace tallyfox {
+
+std::vector<NodeId> BrowserModel::children(NodeId node) const {
+  if (!tree_) return {};
+  // While comparing, the comparison's changed children are listed instead (comes with it).
+  return overlay_.children(node, *tree_);
+}
+
+std::vector<NodeId> BrowserModel::visibleChildren() const {
+  if (!tree_) return {};
+  std::vector<NodeId> shown = children(current_);
+  const NameFilter filter(filter_);
+  if (filter.isEmpty()) return shown;
+  std::erase_if(shown, [&](NodeId id) { return !filter.matches(tree_->nameView(id)); });
+  return shown;
+}
+
+std::vector<BrowserModel::Row> BrowserModel::visibleRows() const {
+  const std::vector<NodeId> top = visibleChildren();
+  std::vector<Row> rows;
+  rows.reserve(top.size());
+  if (expanded_.isEmpty()) {
+    for (NodeId id : top) rows.push_back({id, 0});
+    return rows;
+  }
+  // Depth first without recursion: an outline may be as deep as the tree.
+  std::vector<Row> pending;
+  for (auto it = top.rbegin(); it != top.rend(); ++it) pending.push_back({*it, 0});
+  while (!pending.empty()) {
+    const Row row = pending.back();
+    pending.pop_back();
+    rows.push_back(row);
+    if (!expanded_.contains(row.node)) continue;
+    const std::vector<NodeId> below = children(row.node);
+    for (auto it = below.rbegin(); it != below.rend(); ++it) pending.push_back({*it, row.depth + 1});
+  }
+  return rows;
+}
+
+BrowserModel::RowValues BrowserModel::rowValues(const Row& row) const {
+  RowValues values;
+  values.node = row.node;
+  values.depth = row.depth;
+  if (!tree_) return values;
+  const DiskTree& tree = *tree_;
+
+  // The branch is the ancestor that is a direct child of the current folder; its position in
+  // stored order gives the colour, the same as in the chart.
+  NodeId branch = row.node;
+  std::int64_t steps = tree.totalNodes();
+  while (branch >= 0 && tree.parentOf(branch) != current_ && steps-- > 0) branch = tree.parentOf(branch);
+  const NodeRange top = tree.children(current_);
+  values.branchIndex = branch >= 0 && top.contains(branch) ? int(branch - top.first) : 0;
+
+  const NodeId parent = tree.parentOf(row.node);
+  values.size = overlay_.size(row.node, tree);
+  values.parentSize = parent >= 0 ? overlay_.size(parent, tree) : 0;
+  values.largestSibling = 1;
+  if (parent >= 0) {
+    const NodeRange siblings = tree.children(parent);
+    if (overlay_.isPristine()) {
+      if (!siblings.empty()) values.largestSibling = overlay_.size(siblings.first, tree);
+    } else {
+      // The first of the re-sorted siblings, without sorting them for every row.
+      bool any = false;
+      std::uint64_t largest = 0;
+      for (NodeId s : siblings) {
+        if (overlay_.hidden.contains(s)) continue;
+        any = true;
+        largest = std::max(largest, overlay_.size(s, tree));
+      }
+      if (any) values.largestSibling = largest;
+    }
+  }
+
+  if (markedSet_.contains(row.node)) {
+    values.mark = Mark::marked;
+  } else if (!markedSet_.isEmpty()) {
+    steps = tree.totalNodes();
+    for (NodeId p = parent; p >= 0 && steps-- > 0; p = tree.parentOf(p))
+      if (markedSet_.contains(p)) {
+        values.mark = Mark::inside;
+        break;
+      }
+  }
+  values.isSelected = selection_ == row.node;
+  values.isExpandable = isExpandable(row.node);
+  values.isExpanded = expanded_.contains(row.node);
+  return values;
+}
+
+OptionalNode BrowserModel::firstVisibleChild() const {
+  if (!tree_) return std::nullopt;
+  if (filter_.trimmed().isEmpty()) {
+    // The common case needs only the first child, not the whole list.
+    if (overlay_.isPristine()) {
+      const NodeRange range = tree_->children(current_);
+      return range.empty() ? OptionalNode() : OptionalNode(range.first);
+    }
+  }
+  const std::vector<NodeId> shown = visibleChildren();
+  return shown.empty() ? OptionalNode() : OptionalNode(shown.front());
+}
+
+void BrowserModel::move(int delta) {
+  const std::vector<Row> rows = visibleRows();
+  if (rows.empty()) {
+    setSelection(std::nullopt);
+    return;
+  }
+  const auto count = std::int64_t(rows.size());
+  std::int64_t target;
+  const auto found =
+      selection_ ? std::find_if(rows.begin(), rows.end(), [&](const Row& r) { return r.node == *selection_; })
+                 : rows.end();
+  if (found != rows.end())
+    target = std::int64_t(found - rows.begin()) + delta;
+  else
+    target = delta >= 1 ? delta - 1 : count + delta;
+  target = std::clamp<std::int64_t>(target, 0, count - 1);
+  setSelection(rows[std::size_t(target)].node);
+}
+
+void BrowserModel::selectFirst() {
+  const std::vector<Row> rows = visibleRows();
+  setSelection(rows.empty() ? OptionalNode() : OptionalNode(rows.front().node));
+}
+
+void BrowserModel::selectLast() {
+  const std::vector<Row> rows = visibleRows();
+  setSelection(rows.empty() ? OptionalNode() : OptionalNode(rows.back().node));
+}
+
+}  // namespace tallyfox

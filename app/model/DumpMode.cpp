@@ -1,0 +1,53 @@
+#include "model/DumpMode.h"
+
+#include "model/SunburstLayout.h"
+
+#include <tallyfox/SnapshotDump.h>
+
+#include <chrono>
+#include <cmath>
+#include <exception>
+#include <string_view>
+#include <vector>
+
+namespace tallyfox::DumpMode {
+
+std::optional<std::filesystem::path> requestedFile(int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::string_view(argv[i]) == "--dump") {
+      if (i + 1 < argc) return std::filesystem::path(argv[i + 1]);
+      return std::nullopt;
+    }
+  return std::nullopt;
+}
+
+int run(const std::filesystem::path& file, std::ostream& out, std::ostream& err) {
+  using Clock = std::chrono::steady_clock;
+  const auto start = Clock::now();
+  DiskTreePtr tree;
+  try {
+    tree = SnapshotDump::open(file);
+  } catch (const std::exception& e) {
+    err << e.what() << "\n";
+    return 1;
+  }
+  out << SnapshotDump::summary(*tree, std::chrono::duration<double>(Clock::now() - start).count());
+
+  std::vector<NodeId> centers;
+  for (NodeId child : tree->children(DiskTree::root)) {
+    if (centers.size() == 4) break;
+    centers.push_back(child);
+  }
+  centers.push_back(DiskTree::root);
+  for (NodeId center : centers) {
+    const auto began = Clock::now();
+    const SunburstLayout layout(*tree, center, SizeOverlay{});
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - began).count();
+    out << "layout " << tree->name(center) << ": " << layout.segments.size() << " segments in "
+        << std::llround(ms) << "ms\n";
+  }
+  out.flush();
+  return 0;
+}
+
+}  // namespace tallyfox::DumpMode

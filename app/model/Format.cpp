@@ -1,0 +1,57 @@
+#include "model/Format.h"
+
+#include <cmath>
+#include <limits>
+
+namespace tallyfox::Format {
+
+QString percent(std::uint64_t part, std::uint64_t whole, const QLocale& locale) {
+  if (whole == 0) return {};
+  const double ratio = double(part) / double(whole);
+  if (ratio < 0.001) return QStringLiteral("<0.1%");
+  return locale.toString(ratio * 100.0, 'f', 1) + locale.percent();
+}
+
+QString bytes(std::uint64_t bytes, const QLocale& locale) {
+  // Qt takes a signed count; nothing on a disk comes near the clamp.
+  const auto clamped = qint64(std::min<std::uint64_t>(bytes, std::numeric_limits<qint64>::max()));
+  return locale.formattedDataSize(clamped, 2, QLocale::DataSizeSIFormat);
+}
+
+QString compactCount(std::uint64_t count, const QLocale& locale) {
+  if (count < 1000) return locale.toString(qulonglong(count));
+  static const char* const suffixes[] = {"K", "M", "B", "T", "Q"};
+  double value = double(count);
+  int unit = -1;
+  while (value >= 999.5 && unit < 4) {
+    value /= 1000.0;
+    ++unit;
+  }
+  // One fraction digit below ten ("1.2K"), whole numbers above ("12K"); no trailing ".0".
+  QString number;
+  if (value < 9.95) {
+    number = locale.toString(value, 'f', 1);
+    const QString zero = locale.decimalPoint() + locale.zeroDigit();
+    if (number.endsWith(zero)) number.chop(zero.size());
+  } else {
+    number = locale.toString(qlonglong(std::llround(value)));
+  }
+  return number + QLatin1String(suffixes[unit]);
+}
+
+QDateTime dateTime(std::chrono::system_clock::time_point time) {
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count();
+  return QDateTime::fromMSecsSinceEpoch(qint64(ms));
+}
+
+QString abbreviatedDate(const QDate& date, const QLocale& locale) {
+  return locale.toString(date, QStringLiteral("d MMM yyyy"));
+}
+
+QString abbreviatedDateTime(std::chrono::system_clock::time_point time, const QLocale& locale) {
+  const QDateTime local = dateTime(time);
+  return abbreviatedDate(local.date(), locale) + QStringLiteral(", ") +
+         locale.toString(local.time(), QLocale::ShortFormat);
+}
+
+}  // namespace tallyfox::Format

@@ -1,0 +1,123 @@
+#include "model/RecentSnapshot.h"
+
+#include "model/BrowserModel.h"
+#include "model/DocumentController.h"
+#include "model/Format.h"
+
+#include <tallyfox/SnapshotFile.h>
+#include <tallyfox/SnapshotPaths.h>
+#include <tallyfox/VokSnapshotReader.h>
+
+#include <QLocale>
+
+#include <algorithm>
+#include <limits>
+#include <system_error>
+#include <unordered_set>
+
+namespace tallyfox {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+void addListing(const fs::path& folder, std::vector<fs::path>& out) {
+  std::error_code error;
+  fs::directory_iterator it(folder, error), end;
+  for (; !error && it != end; it.increment(error)) {
+    const auto extension = it->path().extension();
+    if (extension == ".tfsnap" || extension == ".vok") out.push_back(it->path());
+  }
+}
+
+fs::path resolved(const fs::path& file) {
+  std::error_code error;
+  fs::path real = fs::weakly_canonical(file, error);
+  return error ? file : real;
+}
+
+bool isTemporaryPlace(const std::string& path) {
+  for (const char* prefix : {"/tmp/", "/private/tmp/", "/private/var/folders/", "/var/folders/"})
+    if (path.starts_with(prefix)) return true;
+  return false;
+}
+
+std::chrono::system_clock::time_point modificationTime(const fs::path& file) {
+  std::error_code error;
+  const auto time = fs::last_write_time(file, error);
+  if (error) return std::chrono::system_clock::time_point::min();
+  return std::chrono::file_clock::to_sys(time);
+}
+
+}  // namespace
+
+std::optional<RecentSnapshot> RecentSnapshot::from(const fs::path& file) {
+  RecentSnapshot snapshot;
+  snapshot.url = file;
+  const auto header = SnapshotFile::readInfo(file);
+  if (!header) {
+    snapshot.root = VokSnapshotReader::basePath(file).value_or("");
+    snapshot.date = modificationTime(file);
+    snapshot.isVok = true;
+    return snapshot;
+  }
+  if (!header->complete) return std::nullopt;
+  snapshot.root = header->info.rootPath;
+  snapshot.date = header->info.scanStart;
+  snapshot.entries = std::int64_t(header->nodeCount) - 1;
+  snapshot.totalBytes = SnapshotFile::totalBytes(file);
+  return snapshot;
+}
+
+std::vector<RecentSnapshot> RecentSnapshot::find(std::size_t limit, const DocumentController* documents) {
+  std::vector<fs::path> candidates;
+  addListing(SnapshotFile::defaultDirectory(), candidates);
+  addListing(PathText::expandTilde("~/.local/share/vok-snap"), candidates);
+  std::error_code error;
+  const fs::path homeVok = fs::path(PathText::homeDirectory()) / ".vok";
+  if (fs::exists(homeVok, error)) candidates.push_back(homeVok);
+  for (const auto& file : (documents ? documents : &DocumentController::shared())->recentDocuments())
+    if (fs::exists(file, error)) candidates.push_back(file);
+
+  std::vector<RecentSnapshot> found;
+  std::unordered_set<std::string> seen;
+  for (const auto& candidate : candidates) {
+    const std::string real = resolved(candidate).string();
+    if (isTemporaryPlace(real)) continue;
+    if (!seen.insert(PathText::standardize(real)).second) continue;
+    if (auto snapshot = from(candidate)) found.push_back(std::move(*snapshot));
+  }
+  std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.date > b.date; });
+  if (found.size() > limit) found.resize(limit);
+  return found;
+}
+
+QString RecentSnapshot::name() const {
+  if (root.empty()) return QString::fromStdString(url.filename().string());
+  return BrowserModel::displayName(QString::fromStdString(SnapshotPaths::canonical(root)));
+}
+
+QString RecentSnapshot::detail() const {
+  QStringList parts;
+  if (!root.empty()) parts << QString::fromStdString(PathText::abbreviateTilde(root));
+  if (totalBytes)
+    parts << Format::bytes(std::min<std::uint64_t>(*totalBytes, std::numeric_limits<std::int64_t>::max()));
+  if (entries) parts << Format::compactCount(std::uint64_t(std::max<std::int64_t>(*entries, 0))) + " items";
+  if (isVok) parts << QStringLiteral("vok");
+  return parts.join(QStringLiteral(" \u00B7 "));
+}
+
+QString RecentSnapshot::dayHeading(const QDateTime& now) const {
+  const QDate day = Format::dateTime(date).date();
+  const QDate today = now.date();
+  if (!day.isValid() || !today.isValid()) return QString();
+  const qint64 days = day.daysTo(today);
+  if (days == 0) return QStringLiteral("Today");
+  if (days == 1) return QStringLiteral("Yesterday");
+  // A date in the future (a clock that was wrong) gets its date, not a weekday that reads
+  // as the past week.
+  if (days > 1 && days <= 6) return QLocale().dayName(day.dayOfWeek(), QLocale::LongFormat);
+  return Format::abbreviatedDate(day);
+}
+
+}  // namespace tallyfox

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tallyfox {
+
+class DocumentController;
+
+// One snapshot file as the recent lists show it (start window, tray menu, title switcher).
+struct RecentSnapshot {
+  std::filesystem::path url;
+  std::string root;  // empty when the file does not tell
+  std::chrono::system_clock::time_point date;
+  std::optional<std::int64_t> entries;      // absent for a vok file
+  std::optional<std::uint64_t> totalBytes;  // absent for a vok file
+  bool isVok = false;
+
+  // Files of the snapshots folders, "~/.vok" and the recent documents, newest first, at most
+  // `limit`. Temporary places and unfinished files are left out; never fails.
+  static std::vector<RecentSnapshot> find(std::size_t limit, const DocumentController* documents = nullptr);
+  // The entry for one file: nothing for a snapshot still being written; a file our reader
+  // does not take is listed as a vok snapshot.
+  static std::optional<RecentSnapshot> from(const std::filesystem::path& file);
+
+  QString name() const;
+  QString detail() const;
+  // "Today", "Yesterday", a weekday within the last week, else the abbreviated date.
+  QString dayHeading(const QDateTime& now = QDateTime::currentDateTime()) const;
+
+  bool operator==(const RecentSnapshot&) const = default;
+};
+
+}  // namespace tallyfox

@@ -1,0 +1,106 @@
+#include "model/SunburstLayout.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace tallyfox {
+
+namespace {
+
+class SizeWalk {
+ public:
+  SizeWalk(const DiskTree& tree, const SizeOverlay& overlay, NodeId center,
+           std::vector<SunburstLayout::Segment>& out)
+      : tree_(tree), overlay_(overlay), out_(out), firstChild_(tree.children(center).first) {}
+
+  void walk(NodeId n, int depth, double start, double span, NodeId branch, int branchIndex) {
+    const std::uint64_t whole = overlay_.size(n, tree_);
+    if (whole == 0 || depth > SunburstLayout::maxRings) return;
+    if (overlay_.isPristine()) {
+      // Straight from the stored range: a folder of a million children costs no copy.
+      const NodeRange range = tree_.children(n);
+      NodeId c = range.first;
+      for (; c < range.last; ++c)
+        if (!take(c, whole, depth, start, span, branch, branchIndex)) break;
+      const NodeId firstLeftOver = c;
+      std::uint64_t rest = 0;
+      for (; c < range.last; ++c) rest += overlay_.size(c, tree_);
+      addAggregate(firstLeftOver, rest, whole, depth, start, span, branch, branchIndex);
+    } else {
+      const std::vector<NodeId> children = overlay_.children(n, tree_);
+      std::size_t i = 0;
+      for (; i < children.size(); ++i)
+        if (!take(children[i], whole, depth, start, span, branch, branchIndex)) break;
+      std::uint64_t rest = 0;
+      for (std::size_t j = i; j < children.size(); ++j) rest += overlay_.size(children[j], tree_);
+      addAggregate(i < children.size() ? children[i] : 0, rest, whole, depth, start, span, branch,
+                   branchIndex);
+    }
+  }
+
+ private:
+  // Appends child c and its rings; false when c is too small and the rest is left over.
+  bool take(NodeId c, std::uint64_t whole, int depth, double& start, double span, NodeId branch,
+            int branchIndex) {
+    const double angle = span * double(overlay_.size(c, tree_)) / double(whole);
+    if (angle < SunburstLayout::minSegmentAngle) return false;
+    // The branch index is the position in stored order, as in the list, so that a branch
+    // keeps its colour in both even after trashing re-sorted the children.
+    const NodeId b = depth == 1 ? c : branch;
+    const int bi = depth == 1 ? int(c - firstChild_) : branchIndex;
+    const bool isDirectory = tree_.isDirectory(c);
+    out_.push_back({c, b, bi, depth, start, start + angle, isDirectory});
+    if (isDirectory) walk(c, depth + 1, start, angle, b, bi);
+    start += angle;
+    return true;
+  }
+
+  void addAggregate(NodeId firstLeftOver, std::uint64_t rest, std::uint64_t whole, int depth, double start,
+                    double span, NodeId branch, int branchIndex) {
+    if (rest == 0) return;
+    const double angle = span * double(rest) / double(whole);
+    if (angle < SunburstLayout::minAggregateAngle) return;
+    out_.push_back({std::nullopt, depth == 1 ? firstLeftOver : branch, depth == 1 ? -1 : branchIndex, depth,
+                    start, start + angle, false});
+  }
+
+  const DiskTree& tree_;
+  const SizeOverlay& overlay_;
+  std::vector<SunburstLayout::Segment>& out_;
+  NodeId firstChild_;
+};
+
+}  // namespace
+
+SunburstLayout::SunburstLayout(const DiskTree& tree, NodeId center, const SizeOverlay& overlay)
+    : center(center), overlay(overlay) {
+  if (!tree.contains(center)) return;
+  SizeWalk(tree, this->overlay, center, segments).walk(center, 1, 0, 2 * std::numbers::pi, center, 0);
+}
+
+SunburstLayout::Geometry SunburstLayout::Geometry::of(const QSizeF& size) {
+  const double radius = std::min(size.width(), size.height()) * 0.5 - 8;
+  Geometry g;
+  g.center = QPointF(size.width() * 0.5, size.height() * 0.5);
+  g.hole = radius * 0.24;
+  g.ring = (radius - g.hole) / maxRings;
+  return g;
+}
+
+SunburstLayout::Hit SunburstLayout::hit(QPointF p, const Geometry& g) const {
+  const double dx = p.x() - g.center.x(), dy = p.y() - g.center.y();
+  const double distance = std::hypot(dx, dy);
+  if (distance < g.hole) return {Hit::Kind::center, std::nullopt};
+  if (!(g.ring > 0)) return {};
+  const double ringIndex = std::floor((distance - g.hole) / g.ring) + 1;
+  if (ringIndex >= maxRings + 1) return {};
+  const int ring = int(ringIndex);
+  double angle = std::atan2(dx, -dy);
+  if (angle < 0) angle += 2 * std::numbers::pi;
+  for (const Segment& s : segments)
+    if (s.depth == ring && s.start <= angle && angle < s.end) return {Hit::Kind::segment, s};
+  return {};
+}
+
+}  // namespace tallyfox

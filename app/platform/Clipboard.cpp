@@ -1,0 +1,48 @@
+#include "platform/Clipboard.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMimeData>
+#include <QUrl>
+
+namespace tallyfox {
+
+namespace {
+
+class DesktopClipboard : public Clipboard {
+ public:
+  void copyFileReference(const QString& path) override {
+    QClipboard* clipboard = board();
+    if (!clipboard) return;
+    const QUrl url = QUrl::fromLocalFile(path);
+    auto* data = new QMimeData;
+    data->setUrls({url});
+    // GNOME's and KDE's file managers paste files from these; text fields take the path.
+    data->setData(QStringLiteral("x-special/gnome-copied-files"), QByteArray("copy\n") + url.toEncoded());
+    data->setData(QStringLiteral("application/x-kde-cutselection"), QByteArray("0"));
+    data->setText(path);
+    clipboard->clear();
+    clipboard->setMimeData(data);
+  }
+
+  void copyText(const QString& text) override {
+    QClipboard* clipboard = board();
+    if (!clipboard) return;
+    clipboard->clear();
+    clipboard->setText(text);
+  }
+
+ private:
+  static QClipboard* board() {
+    return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) ? QGuiApplication::clipboard()
+                                                                        : nullptr;
+  }
+};
+
+}  // namespace
+
+std::shared_ptr<Clipboard> Clipboard::system() {
+  return std::make_shared<DesktopClipboard>();
+}
+
+}  // namespace tallyfox

@@ -1,0 +1,9 @@
+#include "platform/Desktop.h"
+
+namespace tallyfox {
+
+Desktop Desktop::system() {
+  return {FileManager::system(), Opener::system(), Clipboard::system(), Beep::system()};
+}
+
+}  // namespace tallyfox

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "platform/Beep.h"
+#include "platform/Clipboard.h"
+#include "platform/FileManager.h"
+#include "platform/Opener.h"
+
+#include <memory>
+
+namespace tallyfox {
+
+// The desktop services a browser model acts through. Tests hand in their own; a missing
+// service does nothing.
+struct Desktop {
+  std::shared_ptr<FileManager> fileManager;
+  std::shared_ptr<Opener> opener;
+  std::shared_ptr<Clipboard> clipboard;
+  std::shared_ptr<Beep> beep;
+
+  static Desktop system();
+};
+
+}  // namespace tallyfox

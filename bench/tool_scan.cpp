@@ -1,0 +1,78 @@
+// One scan and build in process, for measuring what tfscan cannot switch: the cost of
+// recognising reflink clones, and profiles of the scan alone (callgrind).
+//
+//   tool_scan [--no-clones] [--no-sink] [--all-filesystems] [--speed fast|balanced|gentle] [--repeat N]
+//   FOLDER
+//
+// Prints the best wall time of N runs of the scan plus the build of the columns.
+
+#include <tallyfox/Scanner.h>
+#include <tallyfox/SnapshotBuilderSink.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <string>
+
+int main(int argc, char** argv) {
+  using namespace tallyfox;
+  bool clones = true;
+  bool oneFileSystem = true;
+  bool collect = true;
+  int repeat = 1;
+  ScanSpeed speed = ScanSpeed::fast;
+  std::string folder;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--no-clones")
+      clones = false;
+    else if (arg == "--no-sink")
+      collect = false;
+    else if (arg == "--all-filesystems")
+      oneFileSystem = false;
+    else if (arg == "--repeat" && i + 1 < argc)
+      repeat = std::atoi(argv[++i]);
+    else if (arg == "--speed" && i + 1 < argc)
+      speed = scanSpeedFromRawValue(argv[++i]).value_or(ScanSpeed::fast);
+    else
+      folder = arg;
+  }
+  if (folder.empty()) {
+    std::fprintf(stderr,
+                 "usage: %s [--no-clones] [--no-sink] [--all-filesystems] [--speed S] [--repeat N] FOLDER\n",
+                 argv[0]);
+    return 2;
+  }
+  double best = 1e300, bestScan = 0, bestBuild = 0;
+  std::uint64_t entries = 0, bytes = 0;
+  try {
+    for (int r = 0; r < repeat; ++r) {
+      const auto start = std::chrono::steady_clock::now();
+      auto sink = collect ? std::make_shared<SnapshotBuilderSink>() : nullptr;
+      ScanOptions options(std::nullopt, oneFileSystem, {}, {}, {}, speed);
+      options.detectClones = clones;
+      Scanner scanner(folder, options, sink);
+      const ScanStats stats = scanner.run();
+      const auto scanned = std::chrono::steady_clock::now();
+      const TreeColumns columns = sink ? sink->finish() : TreeColumns();
+      const auto end = std::chrono::steady_clock::now();
+      const double seconds = std::chrono::duration<double>(end - start).count();
+      if (seconds < best) {
+        best = seconds;
+        bestScan = std::chrono::duration<double>(scanned - start).count();
+        bestBuild = std::chrono::duration<double>(end - scanned).count();
+      }
+      entries = stats.entries;
+      bytes = columns.size.empty() ? 0 : columns.size[0];
+    }
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: %s\n", folder.c_str(), e.what());
+    return 1;
+  }
+  std::printf("%.4f seconds  %llu entries  %llu bytes  (scan %.4f, build %.4f)\n", best,
+              static_cast<unsigned long long>(entries), static_cast<unsigned long long>(bytes), bestScan,
+              bestBuild);
+  return 0;
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+
+namespace tallyfox {
+
+// Frees the space of a duplicate file by making it share the storage of the copy that stays.
+// The file system does the sharing in place (FIDEDUPERANGE): it compares the bytes under its
+// own lock and shares only what is equal, so the duplicate keeps its inode, name, owner,
+// permissions, times, flags and extended attributes, and its contents never change.
+// Every safety condition is checked again at the moment of replacing, because the list of
+// duplicates may be old. Runs on the caller's thread; no shared state.
+namespace CloneReplacer {
+
+struct Outcome {
+  enum class Kind { replaced, alreadyShared };
+  Kind kind = Kind::replaced;
+  std::uint64_t bytesFreed = 0;  // for replaced
+
+  static Outcome replaced(std::uint64_t bytes) { return {Kind::replaced, bytes}; }
+  static Outcome alreadyShared() { return {Kind::alreadyShared, 0}; }
+  bool operator==(const Outcome&) const = default;
+};
+
+class Failure : public std::runtime_error {
+ public:
+  explicit Failure(std::string message) : std::runtime_error(message), message_(std::move(message)) {}
+  const std::string& message() const { return message_; }
+
+ private:
+  std::string message_;
+};
+
+// Makes `duplicate` share the storage of `keeper`. With compareBytes the contents are
+// compared first as well (the file system compares them again while sharing).
+// Throws Failure with a short message that the caller shows after the file's name.
+Outcome replace(const std::string& duplicate, const std::string& keeper, bool compareBytes);
+
+// Byte-by-byte comparison of two files; throws Failure when either cannot be read.
+bool identical(const std::string& a, const std::string& b);
+
+}  // namespace CloneReplacer
+
+// One JSON line per replacement, appended to "clone-log.jsonl" in the snapshots folder.
+namespace CloneLog {
+
+inline constexpr const char* fileName = "clone-log.jsonl";
+
+std::filesystem::path url();
+// Appends one line; every failure is silently ignored.
+void record(const std::string& keeper, const std::string& replaced, std::uint64_t bytes) noexcept;
+// The line without its line feed: compact JSON, keys in sorted order, "/" written as "\/",
+// the date in ISO 8601 UTC with whole seconds ("2024-03-05T13:07:09Z").
+std::string line(const std::string& keeper, const std::string& replaced, std::uint64_t bytes,
+                 std::chrono::system_clock::time_point date);
+
+}  // namespace CloneLog
+
+}  // namespace tallyfox

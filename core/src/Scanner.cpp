@@ -1,0 +1,666 @@
+#include <tallyfox/Scanner.h>
+
+#include <tallyfox/Preferences.h>
+#include <tallyfox/SnapshotFile.h>
+#include <tallyfox/SnapshotPaths.h>
+#include <tallyfox/TreeColumns.h>
+#include <tallyfox/Unicode.h>
+
+#include "linux/FileIO.h"
+#include "linux/ScanCalls.h"
+#include "linux/SharedExtents.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <exception>
+#include <limits>
+#include <mutex>
+#include <stdexcept>
+#include <system_error>
+#include <unordered_set>
+#include <vector>
+
+#ifndef STATX_ATTR_MOUNT_ROOT
+#define STATX_ATTR_MOUNT_ROOT 0x00002000
+#endif
+
+namespace tallyfox {
+
+// MARK: speeds and options
+
+std::string_view rawValue(ScanSpeed speed) {
+  switch (speed) {
+    case ScanSpeed::fast:
+      return "fast";
+    case ScanSpeed::balanced:
+      return "balanced";
+    case ScanSpeed::gentle:
+      return "gentle";
+  }
+  return "fast";
+}
+
+std::optional<ScanSpeed> scanSpeedFromRawValue(std::string_view raw) {
+  for (ScanSpeed speed : allScanSpeeds)
+    if (rawValue(speed) == raw) return speed;
+  return std::nullopt;
+}
+
+int threads(ScanSpeed speed) {
+  switch (speed) {
+    case ScanSpeed::fast:
+      return 8;
+    case ScanSpeed::balanced:
+      return 4;
+    case ScanSpeed::gentle:
+      return 2;
+  }
+  return 8;
+}
+
+std::string title(ScanSpeed speed) {
+  std::string text(rawValue(speed));
+  text[0] = char(text[0] - 'a' + 'A');
+  return text;
+}
+
+ScanSpeed preferredScanSpeed() {
+  try {
+    const auto store = SnapshotFile::preferences();
+    if (!store) return ScanSpeed::fast;
+    const auto value = store->getString(scanSpeedPreferenceKey);
+    if (!value) return ScanSpeed::fast;
+    return scanSpeedFromRawValue(*value).value_or(ScanSpeed::fast);
+  } catch (const std::exception&) {
+    return ScanSpeed::fast;
+  }
+}
+
+ScanOptions::ScanOptions(std::optional<int> threadCount, bool oneFileSystem, std::set<std::string> ignored,
+                         std::set<std::string> skipNames, std::set<std::string> skipSuffixes, ScanSpeed speed)
+    : threads(threadCount.value_or(tallyfox::threads(speed))),
+      oneFileSystem(oneFileSystem),
+      ignored(std::move(ignored)),
+      skipNames(std::move(skipNames)),
+      skipSuffixes(std::move(skipSuffixes)),
+      speed(speed) {}
+
+std::set<std::string> parseIgnoredFolders(std::string_view value) {
+  std::set<std::string> folders;
+  while (!value.empty()) {
+    const auto colon = value.find(':');
+    const std::string_view piece = value.substr(0, colon);
+    value = colon == std::string_view::npos ? std::string_view() : value.substr(colon + 1);
+    if (!piece.empty()) folders.insert(PathText::expandTilde(std::string(piece)));
+  }
+  return folders;
+}
+
+std::set<std::string> ignoredFoldersFromEnvironment() {
+  const char* value = std::getenv(ignoreDirsVariable);
+  return value ? parseIgnoredFolders(value) : std::set<std::string>();
+}
+
+// MARK: scanner state
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::size_t bufferBytes = 65536;
+constexpr std::size_t stackBytes = 1048576;
+constexpr std::size_t compactAfterSteals = 1024;
+constexpr int queuesAtLeast = 8;
+// More threads than this only add contention; the option is clamped to it.
+constexpr int threadsAtMost = 64;
+constexpr auto idleWait = 2ms;
+constexpr auto parkedWait = 50ms;
+// Never trigger an automounter (a network share) by looking at its mount point.
+constexpr int statxFlags = AT_SYMLINK_NOFOLLOW | AT_STATX_DONT_SYNC | AT_NO_AUTOMOUNT;
+constexpr unsigned statxMask = STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_INO | STATX_MTIME | STATX_BLOCKS;
+// Every id must fit a NodeId.
+constexpr std::uint64_t idLimit = std::uint64_t(std::numeric_limits<NodeId>::max()) + 1;
+
+// A file-system object or a shared extent: 64-bit number plus the whole device number.
+// Folding the device into the number's high bits would let objects of different devices
+// (or inodes above 2^48, as overlay file systems hand out) collide and be counted as one.
+struct Identity {
+  std::uint64_t number;
+  std::uint64_t device;
+  bool operator==(const Identity&) const = default;
+};
+
+struct IdentityHash {
+  std::size_t operator()(const Identity& key) const {
+    std::uint64_t h = key.number * 0x9E3779B97F4A7C15ull ^ (key.device + 0x632BE59BD9B4E019ull);
+    h ^= h >> 31;
+    return std::size_t(h * 0xBF58476D1CE4E5B9ull);
+  }
+};
+
+using IdentitySet = std::unordered_set<Identity, IdentityHash>;
+
+struct Job {
+  std::string path;
+  std::uint32_t id = 0;
+  dev_t device = 0;
+};
+
+// Own jobs pop from the back (depth first keeps queues short); thieves take from head, the
+// oldest job, which is usually a folder near the top carrying the most work.
+struct WorkQueue {
+  std::mutex lock;
+  std::vector<Job> items;
+  std::size_t head = 0;
+};
+
+struct ChildToEnter {
+  std::uint32_t index;  // in the batch
+  dev_t device;
+};
+
+// Everything one thread reuses from folder to folder.
+struct Worker {
+  int index = 0;
+  std::unique_ptr<std::uint64_t[]> buffer = std::make_unique<std::uint64_t[]>(bufferBytes / 8);
+  DirectoryListing listing;
+  ScanStats counts;
+  std::vector<ChildToEnter> children;
+  std::vector<Job> jobs;
+  std::vector<std::pair<dev_t, bool>> sharingDevices;  // device → can share extents
+  int appliedSpeed = -1;
+
+  std::span<std::uint8_t> bufferSpan() {
+    return {reinterpret_cast<std::uint8_t*>(buffer.get()), bufferBytes};
+  }
+};
+
+int indexOf(ScanSpeed speed) {
+  return int(speed);
+}
+
+}  // namespace
+
+struct Scanner::State {
+  std::string root;
+  ScanOptions options;
+  std::shared_ptr<ScanSink> sink;
+
+  std::unique_ptr<WorkQueue[]> queues;
+  int queueCount = 0;
+  std::atomic<std::int64_t> pending{0};
+  std::atomic<int> idleWorkers{0};
+  std::mutex idleMutex;
+  std::condition_variable idleCondition;
+  std::atomic<int> activeLimit{queuesAtLeast};
+  std::atomic<int> speedIndex{indexOf(ScanSpeed::fast)};
+  std::atomic<std::uint64_t> nextID{1};
+  dev_t rootDevice = 0;
+  IdentitySet ignoredIDs;
+  std::mutex linkLock;
+  IdentitySet seenLinks;
+  std::mutex cloneLock;
+  IdentitySet seenClones;
+  mutable std::mutex statsLock;
+  ScanStats stats;
+  std::atomic<std::uint64_t> progress{0};
+  std::atomic<std::uint64_t> progressByteCount{0};
+  std::atomic<bool> cancelled{false};
+  std::atomic<bool> started{false};
+  std::mutex failureLock;
+  std::exception_ptr failure;
+
+  ScanStats run();
+  void workerLoop(int index);
+  bool nextJob(int index, Job& job);
+  bool popOwn(int index, Job& job);
+  bool steal(int victim, Job& job);
+  void process(Worker& worker, const Job& job);
+  bool listBatch(Worker& worker, const Job& job, int directory, std::span<const std::uint8_t> filled);
+  void addEntry(Worker& worker, int directory, const ScanCalls::DirectoryRecords::Record& record);
+  bool shouldEnter(std::string_view name, const struct statx& attributes, dev_t device) const;
+  std::uint64_t countOnce(Worker& worker, int directory, const char* name, const struct statx& attributes,
+                          dev_t device, std::uint64_t size, std::uint8_t& flags);
+  bool sharesExtents(Worker& worker, int directory, const char* name, dev_t device);
+  void queueChildren(Worker& worker, const Job& job);
+  void reportFolderError(Worker& worker, std::uint32_t id);
+  void wakeIdle(bool all);
+  void fail(std::exception_ptr error);
+};
+
+// MARK: run
+
+ScanStats Scanner::State::run() {
+  if (started.exchange(true)) throw std::logic_error("a Scanner runs only once");
+
+  struct stat rootStat;
+  if (::lstat(root.c_str(), &rootStat) != 0) FileIO::throwErrno(ENOENT);
+  if (S_ISLNK(rootStat.st_mode)) throw std::system_error(ELOOP, std::generic_category());
+  {
+    // A root that cannot be listed (a file, a folder without permission) is the caller's
+    // error to report, not an entry of a tree.
+    FileIO::Descriptor probe(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!probe) FileIO::throwErrno(ENOENT);
+  }
+  rootDevice = rootStat.st_dev;
+  for (const std::string& path : options.ignored) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) == 0)
+      ignoredIDs.insert({std::uint64_t(st.st_ino), std::uint64_t(st.st_dev)});
+  }
+
+  if (sink) sink->rootStarted(root);
+
+  const int wanted = std::clamp(options.threads, 1, threadsAtMost);
+  queueCount = std::max(wanted, queuesAtLeast);
+  speedIndex.store(indexOf(options.speed));
+  activeLimit.store(wanted);
+  queues = std::make_unique<WorkQueue[]>(std::size_t(queueCount));
+  queues[0].items.push_back(Job{root, 0, rootStat.st_dev});
+  pending.store(1);
+
+  const auto start = std::chrono::steady_clock::now();
+  struct ThreadStart {
+    State* state;
+    int index;
+  };
+  std::vector<ThreadStart> starts(static_cast<std::size_t>(queueCount));
+  std::vector<pthread_t> handles;
+  handles.reserve(std::size_t(queueCount));
+  int startError = 0;
+  for (int i = 0; i < queueCount; ++i) {
+    starts[std::size_t(i)] = {this, i};
+    pthread_t handle;
+    startError = ScanCalls::startThread(
+        stackBytes,
+        [](void* argument) -> void* {
+          auto* s = static_cast<ThreadStart*>(argument);
+          s->state->workerLoop(s->index);
+          return nullptr;
+        },
+        &starts[std::size_t(i)], handle);
+    if (startError != 0) break;
+    handles.push_back(handle);
+  }
+  if (startError != 0) {
+    // Not the scan that was asked for: the threads that did start drop the jobs.
+    cancelled.store(true);
+    wakeIdle(true);
+  }
+  for (pthread_t handle : handles) ::pthread_join(handle, nullptr);
+  if (startError != 0) throw std::system_error(startError, std::generic_category());
+
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (failure) std::rethrow_exception(failure);
+  std::lock_guard guard(statsLock);
+  stats.directories += 1;  // the root
+  stats.seconds = seconds;
+  return stats;
+}
+
+// MARK: workers
+
+void Scanner::State::workerLoop(int index) {
+  Worker worker;
+  worker.index = index;
+  for (;;) {
+    if (const int speed = speedIndex.load(std::memory_order_relaxed); speed != worker.appliedSpeed) {
+      ScanCalls::applyThreadPriority(speed != indexOf(ScanSpeed::fast), speed == indexOf(ScanSpeed::gentle));
+      worker.appliedSpeed = speed;
+    }
+    if (index < activeLimit.load(std::memory_order_relaxed)) {
+      Job job;
+      if (!nextJob(index, job)) {
+        if (pending.load(std::memory_order_acquire) == 0) break;
+        continue;
+      }
+      if (!cancelled.load(std::memory_order_relaxed)) {
+        try {
+          process(worker, job);
+        } catch (...) {
+          fail(std::current_exception());
+        }
+      }
+      if (pending.fetch_sub(1, std::memory_order_acq_rel) == 1) wakeIdle(true);
+    } else {
+      if (pending.load(std::memory_order_acquire) == 0) break;
+      std::unique_lock lock(idleMutex);
+      idleCondition.wait_for(lock, parkedWait);
+    }
+  }
+  std::lock_guard guard(statsLock);
+  stats.entries += worker.counts.entries;
+  stats.directories += worker.counts.directories;
+  stats.bytes += worker.counts.bytes;
+  stats.errors += worker.counts.errors;
+}
+
+bool Scanner::State::nextJob(int index, Job& job) {
+  for (;;) {
+    if (index >= activeLimit.load(std::memory_order_relaxed)) return false;
+    if (popOwn(index, job)) return true;
+    for (int k = 1; k < queueCount; ++k)
+      if (steal((index + k) % queueCount, job)) return true;
+    if (pending.load(std::memory_order_acquire) == 0) return false;
+    {
+      std::unique_lock lock(idleMutex);
+      idleWorkers.fetch_add(1);
+      idleCondition.wait_for(lock, idleWait);
+      idleWorkers.fetch_sub(1);
+    }
+  }
+}
+
+bool Scanner::State::popOwn(int index, Job& job) {
+  WorkQueue& queue = queues[std::size_t(index)];
+  std::lock_guard guard(queue.lock);
+  if (queue.head >= queue.items.size()) return false;
+  job = std::move(queue.items.back());
+  queue.items.pop_back();
+  if (queue.items.size() == queue.head) {
+    queue.items.clear();
+    queue.head = 0;
+  }
+  return true;
+}
+
+bool Scanner::State::steal(int victim, Job& job) {
+  WorkQueue& queue = queues[std::size_t(victim)];
+  std::lock_guard guard(queue.lock);
+  if (queue.head >= queue.items.size()) return false;
+  const std::size_t oldHead = queue.head;
+  job = std::move(queue.items[oldHead]);
+  queue.head = oldHead + 1;
+  // Compacting rarely keeps a steal O(1) on average.
+  if (oldHead >= compactAfterSteals && queue.items.size() < 2 * queue.head) {
+    queue.items.erase(queue.items.begin(), queue.items.begin() + std::ptrdiff_t(queue.head));
+    queue.head = 0;
+  }
+  return true;
+}
+
+void Scanner::State::wakeIdle(bool all) {
+  std::lock_guard lock(idleMutex);
+  if (all)
+    idleCondition.notify_all();
+  else
+    idleCondition.notify_one();
+}
+
+void Scanner::State::fail(std::exception_ptr error) {
+  {
+    std::lock_guard guard(failureLock);
+    if (!failure) failure = std::move(error);
+  }
+  cancelled.store(true);
+}
+
+// MARK: one folder
+
+void Scanner::State::process(Worker& worker, const Job& job) {
+  FileIO::Descriptor directory(::open(job.path.c_str(), O_RDONLY | O_NOFOLLOW | O_DIRECTORY | O_CLOEXEC));
+  if (!directory) return reportFolderError(worker, job.id);
+  if (options.oneFileSystem) {
+    // The listing of the parent already kept other devices out; this catches a mount that
+    // appeared since.
+    struct stat st;
+    if (::fstat(directory.get(), &st) != 0 || st.st_dev != rootDevice)
+      return reportFolderError(worker, job.id);
+  }
+  const auto buffer = worker.bufferSpan();
+  for (;;) {
+    if (cancelled.load(std::memory_order_relaxed)) return;
+    const long filled = ScanCalls::readDirectory(directory.get(), buffer);
+    if (filled == 0) return;
+    if (filled < 0) return reportFolderError(worker, job.id);
+    if (!listBatch(worker, job, directory.get(), buffer.first(std::size_t(filled)))) return;
+  }
+}
+
+bool Scanner::State::listBatch(Worker& worker, const Job& job, int directory,
+                               std::span<const std::uint8_t> filled) {
+  using Records = ScanCalls::DirectoryRecords;
+  std::uint32_t count = 0;
+  {
+    Records records(filled);
+    Records::Record record;
+    while (records.next(record))
+      if (!ScanCalls::isDotOrDotDot({record.name, record.nameLength})) ++count;
+  }
+  if (count == 0) return true;
+
+  std::uint64_t base = nextID.load(std::memory_order_relaxed);
+  do {
+    if (idLimit - base < count) {
+      // More entries than a tree can number: the rest of this folder stays unlisted.
+      reportFolderError(worker, job.id);
+      return false;
+    }
+  } while (!nextID.compare_exchange_weak(base, base + count, std::memory_order_relaxed));
+
+  worker.listing.reset(job.id, std::uint32_t(base));
+  worker.children.clear();
+  Records records(filled);
+  Records::Record record;
+  std::uint64_t batchBytes = 0;
+  while (records.next(record)) {
+    if (ScanCalls::isDotOrDotDot({record.name, record.nameLength})) continue;
+    addEntry(worker, directory, record);
+    batchBytes += worker.listing.sizes.back();
+  }
+  if (sink) sink->directoryListed(worker.listing);
+  progress.fetch_add(count, std::memory_order_relaxed);
+  progressByteCount.fetch_add(batchBytes, std::memory_order_relaxed);
+  if (!cancelled.load(std::memory_order_relaxed) && !worker.children.empty()) queueChildren(worker, job);
+  return true;
+}
+
+void Scanner::State::addEntry(Worker& worker, int directory,
+                              const ScanCalls::DirectoryRecords::Record& record) {
+  std::uint8_t flags = 0;
+  std::uint64_t size = 0;
+  std::int64_t mtime = 0;
+  bool enter = false;
+  dev_t device = 0;
+  struct statx attributes;
+  if (::statx(directory, record.name, statxFlags, statxMask, &attributes) != 0) {
+    // Keep the entry with what the folder itself told about it.
+    flags |= EntryFlags::error;
+    ++worker.counts.errors;
+    if (record.type == DT_DIR) flags |= EntryFlags::directory;
+    if (record.type == DT_LNK) flags |= EntryFlags::symlink;
+  } else {
+    device = makedev(attributes.stx_dev_major, attributes.stx_dev_minor);
+    if (attributes.stx_mask & STATX_MTIME) mtime = attributes.stx_mtime.tv_sec;
+    const bool typeKnown = attributes.stx_mask & STATX_TYPE;
+    const mode_t type = attributes.stx_mode & S_IFMT;
+    const bool isDirectory = typeKnown ? S_ISDIR(type) : record.type == DT_DIR;
+    if (isDirectory) {
+      flags |= EntryFlags::directory;
+      enter = shouldEnter({record.name, record.nameLength}, attributes, device);
+      if (!enter) flags |= EntryFlags::notDescended;
+    } else {
+      if (typeKnown ? S_ISLNK(type) : record.type == DT_LNK) flags |= EntryFlags::symlink;
+      if (attributes.stx_mask & STATX_BLOCKS) {
+        const std::uint64_t blocks = attributes.stx_blocks;
+        size = blocks > std::numeric_limits<std::uint64_t>::max() / 512
+                   ? std::numeric_limits<std::uint64_t>::max()
+                   : blocks * 512;
+      }
+      size = countOnce(worker, directory, record.name, attributes, device, size, flags);
+    }
+  }
+  const auto* name = reinterpret_cast<const std::uint8_t*>(record.name);
+  const std::size_t index = worker.listing.count();
+  worker.listing.append({name, record.nameLength}, size, mtime, flags);
+  ++worker.counts.entries;
+  worker.counts.bytes += size;
+  if (flags & EntryFlags::directory) {
+    ++worker.counts.directories;
+    if (enter) worker.children.push_back({std::uint32_t(index), device});
+  }
+}
+
+bool Scanner::State::shouldEnter(std::string_view name, const struct statx& attributes, dev_t device) const {
+  if (!options.skipNames.empty() || !options.skipSuffixes.empty()) {
+    const std::string text = Unicode::decodeLossy(name);
+    if (options.skipNames.count(text)) return false;
+    for (const std::string& suffix : options.skipSuffixes)
+      if (text.ends_with(suffix)) return false;
+  }
+  if (options.oneFileSystem) {
+    const bool mountRoot = (attributes.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) &&
+                           (attributes.stx_attributes & STATX_ATTR_MOUNT_ROOT);
+    if (mountRoot || device != rootDevice) return false;
+  }
+  if (!ignoredIDs.empty() && ignoredIDs.count({attributes.stx_ino, std::uint64_t(device)})) return false;
+  return true;
+}
+
+std::uint64_t Scanner::State::countOnce(Worker& worker, int directory, const char* name,
+                                        const struct statx& attributes, dev_t device, std::uint64_t size,
+                                        std::uint8_t& flags) {
+  const std::uint32_t links = (attributes.stx_mask & STATX_NLINK) ? attributes.stx_nlink : 1;
+  if (links > 1) {
+    bool first;
+    {
+      std::lock_guard guard(linkLock);
+      first = seenLinks.insert({attributes.stx_ino, std::uint64_t(device)}).second;
+    }
+    if (!first) {
+      flags |= EntryFlags::duplicateLink;
+      return 0;
+    }
+  }
+  const bool regular = (attributes.stx_mask & STATX_TYPE) && S_ISREG(attributes.stx_mode & S_IFMT);
+  if (!options.detectClones || !regular || size == 0 || !sharesExtents(worker, directory, name, device))
+    return size;
+  // O_NONBLOCK: a file under a lease must not hold the scan up.
+  FileIO::Descriptor file(
+      ::openat(directory, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (!file) return size;
+  const auto firstExtent = ScanCalls::fullySharedFirstExtent(file.get());
+  if (!firstExtent) return size;
+  bool first;
+  {
+    std::lock_guard guard(cloneLock);
+    first = seenClones.insert({*firstExtent, std::uint64_t(device)}).second;
+  }
+  if (first) return size;
+  flags |= EntryFlags::sharedClone;
+  return 0;
+}
+
+bool Scanner::State::sharesExtents(Worker& worker, int directory, const char* name, dev_t device) {
+  for (const auto& [known, shares] : worker.sharingDevices)
+    if (known == device) return shares;
+  // Once per device and thread: the file's own file system, even for a file mounted over.
+  FileIO::Descriptor probe(::openat(directory, name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  if (!probe) return false;
+  const bool shares = SharedExtents::canShareDescriptor(probe.get());
+  worker.sharingDevices.emplace_back(device, shares);
+  return shares;
+}
+
+void Scanner::State::queueChildren(Worker& worker, const Job& job) {
+  const std::string& parentPath = job.path;
+  const bool endsWithSlash = !parentPath.empty() && parentPath.back() == '/';
+  worker.jobs.clear();
+  for (const ChildToEnter& child : worker.children) {
+    const auto name = worker.listing.name(child.index);
+    Job next;
+    next.path.reserve(parentPath.size() + 1 + name.size());
+    next.path = parentPath;
+    if (!endsWithSlash) next.path += '/';
+    next.path.append(reinterpret_cast<const char*>(name.data()), name.size());
+    next.id = worker.listing.firstID + child.index;
+    next.device = child.device;
+    worker.jobs.push_back(std::move(next));
+  }
+  const std::size_t count = worker.jobs.size();
+  // Counted before they become visible, so that no thread sees the scan end meanwhile.
+  pending.fetch_add(std::int64_t(count), std::memory_order_acq_rel);
+  {
+    // Pushed in reverse: the own queue pops from the back, so in listing order.
+    WorkQueue& queue = queues[std::size_t(worker.index)];
+    std::lock_guard guard(queue.lock);
+    for (auto job = worker.jobs.rbegin(); job != worker.jobs.rend(); ++job)
+      queue.items.push_back(std::move(*job));
+  }
+  worker.jobs.clear();
+  if (idleWorkers.load(std::memory_order_relaxed) >= 1) wakeIdle(count > 1);
+}
+
+void Scanner::State::reportFolderError(Worker& worker, std::uint32_t id) {
+  ++worker.counts.errors;
+  const std::uint64_t next = std::min(nextID.load(std::memory_order_relaxed), idLimit);
+  worker.listing.reset(id, std::uint32_t(next));
+  worker.listing.directoryError = true;
+  if (sink) sink->directoryListed(worker.listing);
+}
+
+// MARK: public face
+
+Scanner::Scanner(std::string root, ScanOptions options, std::shared_ptr<ScanSink> sink)
+    : state_(std::make_unique<State>()) {
+  while (root.size() > 1 && root.back() == '/') root.pop_back();
+  state_->root = std::move(root);
+  state_->options = std::move(options);
+  state_->sink = std::move(sink);
+}
+
+Scanner::~Scanner() = default;
+
+const std::string& Scanner::root() const {
+  return state_->root;
+}
+const ScanOptions& Scanner::options() const {
+  return state_->options;
+}
+
+ScanStats Scanner::run() {
+  return state_->run();
+}
+
+ScanStats Scanner::stats() const {
+  std::lock_guard guard(state_->statsLock);
+  return state_->stats;
+}
+
+void Scanner::cancel() {
+  state_->cancelled.store(true);
+  state_->wakeIdle(true);
+}
+
+bool Scanner::isCancelled() const {
+  return state_->cancelled.load();
+}
+
+void Scanner::setSpeed(ScanSpeed speed) {
+  state_->speedIndex.store(indexOf(speed));
+  state_->activeLimit.store(threads(speed));
+  state_->wakeIdle(true);
+}
+
+ScanSpeed Scanner::speed() const {
+  return ScanSpeed(state_->speedIndex.load());
+}
+
+std::uint64_t Scanner::progressEntries() const {
+  return state_->progress.load(std::memory_order_relaxed);
+}
+std::uint64_t Scanner::progressBytes() const {
+  return state_->progressByteCount.load(std::memory_order_relaxed);
+}
+
+}  // namespace tallyfox

@@ -1,0 +1,106 @@
+#include "linux/ScanCalls.h"
+
+#include <dirent.h>
+#include <linux/fiemap.h>
+#include <linux/fs.h>
+#include <linux/ioprio.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+
+namespace tallyfox::ScanCalls {
+
+namespace {
+
+constexpr std::size_t nameOffset = offsetof(struct dirent64, d_name);
+
+// Extents asked for after the first: fragmented clones take a few rounds.
+constexpr unsigned extentsPerCall = 32;
+// A damaged extent map must not keep us looping.
+constexpr int maximumCalls = 4096;
+
+}  // namespace
+
+long readDirectory(int fd, std::span<std::uint8_t> buffer) {
+  for (;;) {
+    const long n = ::syscall(SYS_getdents64, fd, buffer.data(), buffer.size());
+    if (n >= 0 || errno != EINTR) return n;
+  }
+}
+
+bool DirectoryRecords::next(Record& record) {
+  while (bytes_.size() - offset_ > nameOffset) {
+    unsigned short length;
+    unsigned char type;
+    std::memcpy(&length, bytes_.data() + offset_ + offsetof(struct dirent64, d_reclen), sizeof length);
+    std::memcpy(&type, bytes_.data() + offset_ + offsetof(struct dirent64, d_type), sizeof type);
+    if (length <= nameOffset || length > bytes_.size() - offset_) return false;
+    const char* name = reinterpret_cast<const char*>(bytes_.data() + offset_ + nameOffset);
+    const std::size_t room = length - nameOffset;
+    offset_ += length;
+    const void* end = std::memchr(name, 0, room);
+    if (!end) continue;  // no terminated name inside the record: skip it
+    record.name = name;
+    record.nameLength = std::size_t(static_cast<const char*>(end) - name);
+    record.type = type;
+    return true;
+  }
+  return false;
+}
+
+std::optional<std::uint64_t> fullySharedFirstExtent(int fd) {
+  alignas(struct fiemap) unsigned char
+      storage[sizeof(struct fiemap) + extentsPerCall * sizeof(struct fiemap_extent)];
+  auto* map = reinterpret_cast<struct fiemap*>(storage);
+  std::uint64_t start = 0;
+  std::optional<std::uint64_t> first;
+  unsigned wanted = 1;
+  for (int call = 0; call < maximumCalls; ++call) {
+    std::memset(map, 0, sizeof(struct fiemap));
+    map->fm_start = start;
+    map->fm_length = FIEMAP_MAX_OFFSET - start;
+    map->fm_extent_count = wanted;
+    if (::ioctl(fd, FS_IOC_FIEMAP, map) != 0) return std::nullopt;
+    const unsigned count = map->fm_mapped_extents < wanted ? map->fm_mapped_extents : wanted;
+    if (count == 0) return first;  // past the last extent (or none at all)
+    for (unsigned k = 0; k < count; ++k) {
+      const fiemap_extent& extent = map->fm_extents[k];
+      if (!(extent.fe_flags & FIEMAP_EXTENT_SHARED)) return std::nullopt;
+      if (!first) first = extent.fe_physical;
+      if (extent.fe_flags & FIEMAP_EXTENT_LAST) return first;
+    }
+    const fiemap_extent& last = map->fm_extents[count - 1];
+    if (last.fe_length == 0 || last.fe_logical > FIEMAP_MAX_OFFSET - last.fe_length) return std::nullopt;
+    const std::uint64_t next = last.fe_logical + last.fe_length;
+    if (next <= start) return std::nullopt;
+    start = next;
+    wanted = extentsPerCall;
+  }
+  return std::nullopt;
+}
+
+void applyThreadPriority(bool batch, bool idleIO) {
+  sched_param parameters{};
+  parameters.sched_priority = 0;
+  ::pthread_setschedparam(::pthread_self(), batch ? SCHED_BATCH : SCHED_OTHER, &parameters);
+  const int priority =
+      idleIO ? IOPRIO_PRIO_VALUE(IOPRIO_CLASS_IDLE, 0) : IOPRIO_PRIO_VALUE(IOPRIO_CLASS_NONE, 0);
+  // Who 0 is the calling thread, not the whole process.
+  ::syscall(SYS_ioprio_set, IOPRIO_WHO_PROCESS, 0, priority);
+}
+
+int startThread(std::size_t stackBytes, void* (*body)(void*), void* argument, pthread_t& handle) {
+  pthread_attr_t attributes;
+  if (const int error = ::pthread_attr_init(&attributes)) return error;
+  int error = ::pthread_attr_setstacksize(&attributes, stackBytes);
+  if (error == 0) error = ::pthread_create(&handle, &attributes, body, argument);
+  ::pthread_attr_destroy(&attributes);
+  return error;
+}
+
+}  // namespace tallyfox::ScanCalls

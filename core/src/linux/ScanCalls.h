@@ -1,0 +1,54 @@
+#pragma once
+
+#include <pthread.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+// The Linux system calls under the scanner, kept apart so that the scanner reads as its
+// algorithm.
+namespace tallyfox::ScanCalls {
+
+// One getdents64 call: the byte count filled, 0 at the end, -1 with errno on failure.
+long readDirectory(int fd, std::span<std::uint8_t> buffer);
+
+// The records of one getdents64 buffer. Walks only whole records that lie inside the
+// filled part, whatever their lengths claim.
+class DirectoryRecords {
+ public:
+  explicit DirectoryRecords(std::span<const std::uint8_t> filled) : bytes_(filled) {}
+  struct Record {
+    const char* name;  // NUL-terminated
+    std::size_t nameLength;
+    unsigned char type;  // DT_*
+  };
+  // The next record, or false at the end.
+  bool next(Record& record);
+
+ private:
+  std::span<const std::uint8_t> bytes_;
+  std::size_t offset_ = 0;
+};
+
+inline bool isDotOrDotDot(std::string_view name) {
+  return name == "." || name == "..";
+}
+
+// For a file whose every extent is shared with some other file: the physical offset of its
+// first extent, which all full clones of one file have in common. Nothing when any extent is
+// not shared, when the file has no extents, or when the extent map cannot be read. Asks for
+// one extent first and stops at the first unshared one, since most files share nothing.
+std::optional<std::uint64_t> fullySharedFirstExtent(int fd);
+
+// Scheduling of the calling thread: SCHED_BATCH or SCHED_OTHER, and the idle or the default
+// I/O class. Both directions are allowed without privilege, so a gentle scan can become
+// fast again. Failures are ignored: priorities are a courtesy, not a requirement.
+void applyThreadPriority(bool batch, bool idleIO);
+
+// Starts a thread with the given stack size; 0 or an errno value.
+int startThread(std::size_t stackBytes, void* (*body)(void*), void* argument, pthread_t& handle);
+
+}  // namespace tallyfox::ScanCalls

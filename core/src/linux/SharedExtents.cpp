@@ -1,0 +1,95 @@
+#include "linux/SharedExtents.h"
+
+#include <fcntl.h>
+#include <linux/fiemap.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+#include <cerrno>
+#include <cstring>
+
+namespace tallyfox::SharedExtents {
+
+namespace {
+
+constexpr long btrfsMagic = 0x9123683E;
+constexpr long xfsMagic = 0x58465342;
+constexpr long bcachefsMagic = 0xca451a4e;
+
+// Extents fetched per FIEMAP call: most files have one or a few; fragmented ones take a
+// few rounds.
+constexpr unsigned extentsPerCall = 64;
+// A damaged or hostile extent map must not keep us looping.
+constexpr int maximumCalls = 1 << 16;
+
+}  // namespace
+
+bool canShare(long fileSystemType) {
+  const auto type = static_cast<std::uint32_t>(fileSystemType);
+  return type == static_cast<std::uint32_t>(btrfsMagic) || type == static_cast<std::uint32_t>(xfsMagic) ||
+         type == static_cast<std::uint32_t>(bcachefsMagic);
+}
+
+bool canShareDescriptor(int fd) {
+  struct statfs fs;
+  return ::fstatfs(fd, &fs) == 0 && canShare(long(fs.f_type));
+}
+
+bool canSharePath(const char* path) {
+  struct statfs fs;
+  return ::statfs(path, &fs) == 0 && canShare(long(fs.f_type));
+}
+
+CloneInfo cloneInfo(int fd) {
+  // struct fiemap ends in a flexible array of extents; the buffer holds extentsPerCall.
+  alignas(struct fiemap) unsigned char
+      buffer[sizeof(struct fiemap) + extentsPerCall * sizeof(struct fiemap_extent)];
+  auto* map = reinterpret_cast<struct fiemap*>(buffer);
+  const fiemap_extent* extents = map->fm_extents;
+  CloneInfo info;
+  bool sawExtent = false;
+  std::uint64_t start = 0;
+  for (int call = 0; call < maximumCalls; ++call) {
+    std::memset(buffer, 0, sizeof buffer);
+    map->fm_start = start;
+    map->fm_length = FIEMAP_MAX_OFFSET - start;
+    map->fm_extent_count = extentsPerCall;
+    if (::ioctl(fd, FS_IOC_FIEMAP, map) != 0) return {};
+    const unsigned count = map->fm_mapped_extents < extentsPerCall ? map->fm_mapped_extents : extentsPerCall;
+    if (count == 0) return {info.cloneID, sawExtent};
+    for (unsigned k = 0; k < count; ++k) {
+      const fiemap_extent& extent = extents[k];
+      if (!sawExtent) {
+        info.cloneID = extent.fe_physical;
+        sawExtent = true;
+      }
+      if (!(extent.fe_flags & FIEMAP_EXTENT_SHARED)) return {info.cloneID, false};
+      if (extent.fe_flags & FIEMAP_EXTENT_LAST) return {info.cloneID, true};
+    }
+    const fiemap_extent& last = extents[count - 1];
+    const std::uint64_t next = last.fe_logical + last.fe_length;
+    if (next <= start || next < last.fe_logical) break;  // no progress or overflow
+    start = next;
+  }
+  return {info.cloneID, false};
+}
+
+int openForReading(const char* path) {
+  constexpr int flags = O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+  int fd = ::open(path, flags | O_NOATIME);
+  // O_NOATIME is refused for files of other users.
+  if (fd < 0 && errno == EPERM) fd = ::open(path, flags);
+  return fd;
+}
+
+void adviseSequential(int fd) {
+  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+}
+
+void dropCached(int fd, std::uint64_t offset, std::uint64_t length) {
+  if (length == 0) return;
+  ::posix_fadvise(fd, off_t(offset), off_t(length), POSIX_FADV_DONTNEED);
+}
+
+}  // namespace tallyfox::SharedExtents

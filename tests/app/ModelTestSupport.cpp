@@ -1,0 +1,63 @@
+#include "ModelTestSupport.h"
+
+#include <tallyfox/SnapshotFile.h>
+
+#include <gtest/gtest.h>
+
+#include <QTest>
+
+namespace testsupport {
+
+bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds deadline) {
+  // Runs the event loop, through which the results of background work arrive.
+  return QTest::qWaitFor(done, int(deadline.count()));
+}
+
+void writeSnapshot(const std::filesystem::path& file, const std::vector<Node>& nodes,
+                   const std::string& rootPath, std::chrono::system_clock::time_point started) {
+  tallyfox::SnapshotFile::write(columnsOf(nodes), {rootPath, started, 1.5}, file);
+}
+
+namespace {
+
+struct Recorder : tallyfox::FileManager, tallyfox::Opener, tallyfox::Clipboard, tallyfox::Beep {
+  explicit Recorder(std::shared_ptr<RecordingDesktop::State> s) : state(std::move(s)) {}
+  void reveal(const QString& path) override { state->revealed << path; }
+  void open(const QString& path) override { state->opened << path; }
+  void copyFileReference(const QString& path) override { state->copied << path; }
+  void copyText(const QString& text) override { state->copied << text; }
+  void beep() override { ++state->beeps; }
+  std::shared_ptr<RecordingDesktop::State> state;
+};
+
+}  // namespace
+
+tallyfox::Desktop RecordingDesktop::desktop() const {
+  auto recorder = std::make_shared<Recorder>(state);
+  return {recorder, recorder, recorder, recorder};
+}
+
+std::unique_ptr<tallyfox::BrowserModel> loadedModel(const std::filesystem::path& file,
+                                                    tallyfox::Desktop desktop) {
+  auto model = std::make_unique<tallyfox::BrowserModel>(file, std::move(desktop));
+  model->load();
+  EXPECT_TRUE(waitFor([&] { return !model->state().isLoading(); })) << "loading did not finish";
+  return model;
+}
+
+tallyfox::NodeId idOf(const tallyfox::BrowserModel& model, const std::string& name) {
+  const auto& tree = *model.tree();
+  for (tallyfox::NodeId id = 1; id < tree.totalNodes(); ++id)
+    if (tree.name(id) == name) return id;
+  ADD_FAILURE() << "no node named " << name;
+  return -1;
+}
+
+std::vector<std::string> namesOf(const tallyfox::BrowserModel& model,
+                                 const std::vector<tallyfox::NodeId>& ids) {
+  std::vector<std::string> names;
+  for (auto id : ids) names.push_back(model.tree()->name(id));
+  return names;
+}
+
+}  // namespace testsupport

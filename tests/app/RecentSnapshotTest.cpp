@@ -1,0 +1,139 @@
+#include "ModelTestSupport.h"
+#include "model/BrowserModel.h"
+#include "model/DocumentController.h"
+#include "model/Format.h"
+#include "model/RecentSnapshot.h"
+
+#include <tallyfox/Preferences.h>
+#include <tallyfox/SnapshotFile.h>
+
+#include <gtest/gtest.h>
+
+#include <QLocale>
+
+#include <cstdlib>
+#include <stdexcept>
+
+using namespace tallyfox;
+using namespace std::chrono_literals;
+using testsupport::Node;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The recent lists leave out files below /tmp, where the other fixtures live; this home
+// folder is made elsewhere.
+class PlainHome {
+ public:
+  PlainHome() {
+    std::string pattern = "/var/tmp/tallyfox-recent-XXXXXX";
+    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+    for (const char* name : {"HOME", "XDG_CONFIG_HOME"})
+      if (const char* value = std::getenv(name)) saved_.emplace_back(name, value);
+    ::setenv("HOME", path_.c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (path_ / ".config").c_str(), 1);
+  }
+  ~PlainHome() {
+    ::unsetenv("HOME");
+    ::unsetenv("XDG_CONFIG_HOME");
+    for (const auto& [name, value] : saved_) ::setenv(name.c_str(), value.c_str(), 1);
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+  std::vector<std::pair<std::string, std::string>> saved_;
+};
+
+const std::vector<Node> small = {{-1, ""}, {0, "a", 1000}, {0, "b", 234}};
+
+TEST(RecentSnapshot, FindsFinishedSnapshotsNewestFirst) {
+  PlainHome home;
+  const fs::path snapshots = home.path() / "snaps";
+  fs::create_directories(snapshots);
+  SnapshotFile::preferences()->set(SnapshotFile::directoryPreferenceKey, snapshots.string());
+  const auto now = std::chrono::system_clock::now();
+  testsupport::writeSnapshot(snapshots / "old.tfsnap", small, "/data", now - 48h);
+  testsupport::writeSnapshot(snapshots / "new.tfsnap", small, "/data", now - 1h);
+  testsupport::writeFile(snapshots / "notes.txt", "not a snapshot");
+
+  // Still being written: the header says the scan is not finished.
+  testsupport::writeSnapshot(snapshots / "unfinished.tfsnap", small, "/data", now);
+  auto bytes = testsupport::readBytes(snapshots / "unfinished.tfsnap");
+  const auto header =
+      SnapshotFile::header(SnapshotFile::State::scanning, 3, {"/data", now, 0}, SnapshotFile::layout(3, 2));
+  std::copy(header.begin(), header.end(), bytes.begin());
+  testsupport::writeBytes(snapshots / "unfinished.tfsnap", bytes);
+
+  // The sibling tool's folder and file; ours cannot read them, so they list as vok.
+  testsupport::writeFile(home.path() / ".local/share/vok-snap/home.vok", "VOKSNAP");
+  testsupport::writeFile(home.path() / ".vok", "VOKSNAP");
+
+  // Recent documents: one in a temporary place, one already listed, one gone, one elsewhere.
+  testsupport::TempDir temporary;
+  testsupport::writeSnapshot(temporary / "tmp.tfsnap", small, "/data", now);
+  testsupport::writeSnapshot(home.path() / "elsewhere.tfsnap", small, "/elsewhere", now - 30min);
+  DocumentController documents;
+  documents.noteRecentDocument(temporary / "tmp.tfsnap");
+  documents.noteRecentDocument(snapshots / "new.tfsnap");
+  documents.noteRecentDocument(home.path() / "gone.tfsnap");
+  documents.noteRecentDocument(home.path() / "elsewhere.tfsnap");
+
+  const auto found = RecentSnapshot::find(12, &documents);
+  std::vector<std::string> names;
+  for (const auto& r : found) names.push_back(r.url.filename().string());
+  // The vok files carry their modification time, which is now.
+  ASSERT_EQ(names.size(), 5u);
+  EXPECT_EQ(std::vector(names.begin() + 2, names.end()),
+            (std::vector<std::string>{"elsewhere.tfsnap", "new.tfsnap", "old.tfsnap"}));
+  EXPECT_TRUE(found[0].isVok && found[1].isVok);
+  EXPECT_EQ(found[4].entries, 2);
+  EXPECT_EQ(found[4].totalBytes, 1234u);
+  EXPECT_EQ(found[4].root, "/data");
+  EXPECT_FALSE(found[0].entries.has_value());
+  EXPECT_FALSE(found[0].totalBytes.has_value());
+
+  EXPECT_EQ(RecentSnapshot::find(2, &documents).size(), 2u);
+}
+
+TEST(RecentSnapshot, NamesAndDetails) {
+  RecentSnapshot own{"/s/x.tfsnap", "/data/projects", {}, 1234567, 4'500'000'000ull, false};
+  EXPECT_EQ(own.name(), "projects");
+  EXPECT_EQ(own.detail(), "/data/projects \u00B7 " + Format::bytes(4'500'000'000ull) + " \u00B7 " +
+                              Format::compactCount(1234567) + " items");
+
+  const QString volume = BrowserModel::displayName("/");
+  EXPECT_EQ((RecentSnapshot{"/s/r.tfsnap", "/", {}, 1, 1, false}).name(), volume);
+  EXPECT_EQ((RecentSnapshot{"/s/d.tfsnap", "/System/Volumes/Data", {}, 1, 1, false}).name(), volume);
+
+  PlainHome home;
+  RecentSnapshot vok{
+      home.path() / "p.vok", (home.path() / "Projects").string(), {}, std::nullopt, std::nullopt, true};
+  EXPECT_EQ(vok.detail(), "~/Projects \u00B7 vok");
+  RecentSnapshot unnamed{"/s/mystery.vok", "", {}, std::nullopt, std::nullopt, true};
+  EXPECT_EQ(unnamed.name(), "mystery.vok");
+  EXPECT_EQ(unnamed.detail(), "vok");
+}
+
+TEST(RecentSnapshot, DayHeadings) {
+  const QDateTime now(QDate(2024, 3, 15), QTime(10, 0));  // a Friday
+  auto at = [](QDate day, QTime time) {
+    return std::chrono::system_clock::time_point(
+        std::chrono::milliseconds(QDateTime(day, time).toMSecsSinceEpoch()));
+  };
+  auto heading = [&](QDate day, QTime time = QTime(23, 59)) {
+    return RecentSnapshot{"/x", "", at(day, time), {}, {}, false}.dayHeading(now);
+  };
+  EXPECT_EQ(heading(QDate(2024, 3, 15), QTime(0, 1)), "Today");
+  EXPECT_EQ(heading(QDate(2024, 3, 14)), "Yesterday");
+  EXPECT_EQ(heading(QDate(2024, 3, 12)), QLocale().dayName(2));
+  EXPECT_EQ(heading(QDate(2024, 3, 9)), QLocale().dayName(6));
+  EXPECT_EQ(heading(QDate(2024, 3, 8)), Format::abbreviatedDate(QDate(2024, 3, 8)));
+  EXPECT_EQ(heading(QDate(2024, 3, 20)), Format::abbreviatedDate(QDate(2024, 3, 20)));
+}
+
+}  // namespace

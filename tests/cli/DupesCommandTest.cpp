@@ -1,0 +1,167 @@
+#include <tallyfox/ByteFormat.h>
+
+#include "BtrfsImage.h"
+#include "CloneFixtures.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <fstream>
+#include <sstream>
+
+using namespace testsupport;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Result {
+  int status = -1;
+  std::string out, err;
+};
+
+// Runs tfscan with no terminal: standard input from /dev/null, the output streams in files.
+Result runTfscan(const fs::path& folder, std::vector<std::string> args) {
+  const auto outPath = folder / "stdout.txt", errPath = folder / "stderr.txt";
+  std::string program = TFSCAN_PATH;
+  std::vector<char*> argv{program.data()};
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const int in = ::open("/dev/null", O_RDONLY);
+    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0)
+      ::_exit(126);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  Result result;
+  int status = 0;
+  if (child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status))
+    result.status = WEXITSTATUS(status);
+  const auto out = readBytes(outPath), err = readBytes(errPath);
+  result.out.assign(out.begin(), out.end());
+  result.err.assign(err.begin(), err.end());
+  return result;
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::uint64_t allocatedBytes(const fs::path& path) {
+  struct stat status;
+  return ::lstat(path.c_str(), &status) == 0 ? std::uint64_t(status.st_blocks) * 512 : 0;
+}
+
+class DupesCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string why;
+    image_ = BtrfsImage::create(why);
+    if (!image_) GTEST_SKIP() << why;
+    tree_ = image_->mountPoint() / "tree";
+    big_ = patternedBytes(300000, 1);
+    putFile(tree_ / "a" / "report.pdf", big_);
+    putFile(tree_ / "b" / "report.pdf", big_);
+    putFile(tree_ / "c" / "old report.pdf", big_);
+    small_ = patternedBytes(100000, 2);
+    putFile(tree_ / "a" / "photo.jpg", small_);
+    putFile(tree_ / "b" / "photo copy.jpg", small_);
+    putFile(tree_ / "unique.bin", patternedBytes(300000, 3));
+    snapshot_ = work_.path() / "tree.tfsnap";
+    const Result scan = runTfscan(work_.path(), {tree_.string(), "-o", snapshot_.string()});
+    ASSERT_EQ(scan.status, 0) << scan.err;
+  }
+  std::string path(const std::string& relative) const { return (tree_ / relative).string(); }
+
+  ScopedHome home_;
+  TempDir work_;
+  std::unique_ptr<BtrfsImage> image_;
+  fs::path tree_, snapshot_;
+  std::string big_, small_;
+};
+
+}  // namespace
+
+TEST_F(DupesCommand, ListsGroupsThenReplacesCopiesByClones) {
+  const Result list = runTfscan(work_.path(), {"--dupes", snapshot_.string()});
+  ASSERT_EQ(list.status, 0) << list.err;
+  EXPECT_EQ(list.err, "");  // no progress lines without a terminal
+  const std::uint64_t bigSaving = 2 * allocatedBytes(path("a/report.pdf"));
+  const std::uint64_t smallSaving = allocatedBytes(path("a/photo.jpg"));
+  const std::vector<std::string> expected = {
+      "3 \u00d7 300.00 kB \u00b7 " + tallyfox::formatFileBytes(bigSaving) + " to free",
+      "  keep   " + path("a/report.pdf"),
+      "  clone  " + path("b/report.pdf"),
+      "  clone  " + path("c/old report.pdf"),
+      "2 \u00d7 100.00 kB \u00b7 " + tallyfox::formatFileBytes(smallSaving) + " to free",
+      "  keep   " + path("a/photo.jpg"),
+      "  clone  " + path("b/photo copy.jpg"),
+      "2 groups \u00b7 " + tallyfox::formatFileBytes(bigSaving + smallSaving) + " could be shared as clones"};
+  EXPECT_EQ(linesOf(list.out), expected);
+
+  const Result replace = runTfscan(work_.path(), {"--dupes", snapshot_.string(), "--replace", "--yes"});
+  ASSERT_EQ(replace.status, 0) << replace.err;
+  const auto lines = linesOf(replace.out);
+  ASSERT_EQ(lines.size(), expected.size() + 4);
+  const std::string freedBig = tallyfox::formatFileBytes(bigSaving / 2) + " freed";
+  EXPECT_EQ(lines[8], path("b/report.pdf") + ": " + freedBig);
+  EXPECT_EQ(lines[9], path("c/old report.pdf") + ": " + freedBig);
+  EXPECT_EQ(lines[10], path("b/photo copy.jpg") + ": " + tallyfox::formatFileBytes(smallSaving) + " freed");
+  EXPECT_EQ(lines[11],
+            "3 copies replaced \u00b7 " + tallyfox::formatFileBytes(bigSaving + smallSaving) + " freed");
+
+  for (const char* copy : {"b/report.pdf", "c/old report.pdf", "b/photo copy.jpg"}) {
+    EXPECT_TRUE(filefragSaysShared(path(copy))) << copy;
+    const auto bytes = readBytes(path(copy));
+    const bool photo = std::string(copy).find("photo") != std::string::npos;
+    EXPECT_TRUE(std::string(bytes.begin(), bytes.end()) == (photo ? small_ : big_)) << copy;
+  }
+  EXPECT_FALSE(filefragSaysShared(path("unique.bin")));
+
+  std::ifstream log(home_.path() / ".local/share/tallyfox/clone-log.jsonl");
+  std::vector<std::string> logged;
+  for (std::string line; std::getline(log, line);) logged.push_back(line);
+  ASSERT_EQ(logged.size(), 3u);
+  EXPECT_EQ(nlohmann::json::parse(logged[1]).at("replaced"), path("c/old report.pdf"));
+
+  // The same snapshot again: the copies now share their storage, so nothing is left to free.
+  const Result again = runTfscan(work_.path(), {"--dupes", snapshot_.string()});
+  EXPECT_EQ(again.status, 0);
+  EXPECT_EQ(again.out, "No duplicates\n");
+}
+
+TEST_F(DupesCommand, RefusesToReplaceWithoutConfirmation) {
+  const Result run = runTfscan(work_.path(), {"--dupes", snapshot_.string(), "--replace"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("--yes"), std::string::npos) << run.err;
+  EXPECT_FALSE(filefragSaysShared(path("b/report.pdf")));
+  EXPECT_FALSE(fs::exists(home_.path() / ".local/share/tallyfox/clone-log.jsonl"));
+}
+
+TEST_F(DupesCommand, SearchesOneFolderOfTheSnapshot) {
+  const Result below = runTfscan(work_.path(), {"--dupes", snapshot_.string(), path("b")});
+  EXPECT_EQ(below.status, 0) << below.err;
+  EXPECT_EQ(below.out, "No duplicates\n");
+
+  const Result outside = runTfscan(work_.path(), {"--dupes", snapshot_.string(), "/nowhere/else"});
+  EXPECT_EQ(outside.status, 1);
+  EXPECT_NE(outside.err.find("/nowhere/else"), std::string::npos);
+
+  const Result file = runTfscan(work_.path(), {"--dupes", snapshot_.string(), path("unique.bin")});
+  EXPECT_EQ(file.status, 1);
+
+  putFile(work_.path() / "junk.tfsnap", "not a snapshot");
+  EXPECT_EQ(runTfscan(work_.path(), {"--dupes", (work_.path() / "junk.tfsnap").string()}).status, 1);
+}

@@ -1,0 +1,261 @@
+#include <tallyfox/DuplicateFinder.h>
+
+#include "BtrfsImage.h"
+#include "CloneFixtures.h"
+#include "FolderSnapshot.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cstdlib>
+
+using namespace tallyfox;
+using namespace testsupport;
+namespace fs = std::filesystem;
+
+namespace {
+
+using Paths = std::vector<std::string>;
+
+std::vector<DuplicateFinder::Group> findBelow(const fs::path& root, DuplicateFinder::Options options = {},
+                                              const EntryAdjuster& adjust = {}) {
+  DuplicateFinder finder(snapshotOfFolder(root, adjust), DiskTree::root, options);
+  return finder.run();
+}
+
+std::uint64_t allocatedBytes(const fs::path& path) {
+  struct stat status;
+  return ::lstat(path.c_str(), &status) == 0 ? std::uint64_t(status.st_blocks) * 512 : 0;
+}
+
+std::string str(const fs::path& path) {
+  return path.string();
+}
+
+class DuplicateFinderOnBtrfs : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string why;
+    image_ = BtrfsImage::create(why);
+    if (!image_) GTEST_SKIP() << why;
+    root_ = image_->mountPoint() / "tree";
+    fs::create_directories(root_);
+  }
+  const fs::path& root() const { return root_; }
+
+  std::unique_ptr<BtrfsImage> image_;
+  fs::path root_;
+};
+
+// Restores an environment variable at the end of a test.
+class ScopedUnset {
+ public:
+  explicit ScopedUnset(const char* name) : name_(name) {
+    if (const char* value = std::getenv(name)) old_ = value;
+    ::unsetenv(name);
+  }
+  ~ScopedUnset() {
+    if (old_) ::setenv(name_, old_->c_str(), 1);
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+}  // namespace
+
+TEST_F(DuplicateFinderOnBtrfs, NarrowsBySizeThenEdgesThenWholeContents) {
+  const std::string bytes = patternedBytes(200000, 1);
+  putFile(root() / "a.bin", bytes);
+  putFile(root() / "sub" / "b.bin", bytes);
+  std::string middle = bytes;  // same edges, other middle: only the full hash can tell
+  middle[100000] ^= 1;
+  putFile(root() / "c.bin", middle);
+  std::string early = bytes;  // told apart by the quick check
+  early[10] ^= 1;
+  putFile(root() / "d.bin", early);
+  // At most 128 KiB only the first 64 KiB are an edge: these pass the quick check.
+  const std::string small = patternedBytes(100000, 2);
+  putFile(root() / "e.bin", small);
+  std::string late = small;
+  late[70000] ^= 1;
+  putFile(root() / "f.bin", late);
+
+  DuplicateFinder finder(snapshotOfFolder(root()), DiskTree::root, {});
+  const auto groups = finder.run();
+
+  ASSERT_EQ(groups.size(), 1u);
+  const auto& group = groups[0];
+  EXPECT_EQ(group.paths, (Paths{str(root() / "a.bin"), str(root() / "sub" / "b.bin")}));
+  EXPECT_EQ(group.length, 200000u);
+  EXPECT_EQ(group.sha256, sha256sumOf(root() / "a.bin"));
+  EXPECT_EQ(group.allocated, allocatedBytes(root() / "a.bin"));
+  EXPECT_EQ(group.alreadyShared, 0);
+  EXPECT_FALSE(group.inCodeBundle);
+  EXPECT_EQ(group.savings(), group.allocated);
+
+  // Files that differ early were read only at their edges.
+  EXPECT_EQ(finder.bytesRead().quickCheck, 4u * 131072 + 2u * 65536);
+  EXPECT_EQ(finder.bytesRead().hashing, 3u * 200000 + 2u * 100000);
+  EXPECT_EQ(finder.progress(), (DuplicateFinder::Progress{"hashing", 5, 5}));
+}
+
+TEST_F(DuplicateFinderOnBtrfs, MinimumSizeIsAboutBytesAndZeroThreadsStillWork) {
+  const std::string under = patternedBytes(65535, 3);
+  putFile(root() / "under1", under);
+  putFile(root() / "under2", under);
+  const std::string at = patternedBytes(65536, 4);
+  putFile(root() / "at1", at);
+  putFile(root() / "at2", at);
+
+  DuplicateFinder::Options options;
+  options.threads = 0;
+  const auto groups = findBelow(root(), options);
+  ASSERT_EQ(groups.size(), 1u);
+  EXPECT_EQ(groups[0].paths, (Paths{str(root() / "at1"), str(root() / "at2")}));
+
+  options.minimumSize = 1000;
+  EXPECT_EQ(findBelow(root(), options).size(), 2u);
+}
+
+TEST_F(DuplicateFinderOnBtrfs, FilesThatCannotBeReplacedNeverAppear) {
+  const std::string bytes = patternedBytes(100000, 5);
+  putFile(root() / "keep.bin", bytes);
+  // Hard link whose other name lies outside the searched folder, so the tree cannot know.
+  putFile(image_->mountPoint() / "outside" / "other-name", bytes);
+  fs::create_hard_link(image_->mountPoint() / "outside" / "other-name", root() / "linked.bin");
+  putFile(root() / "foreign.bin", bytes);
+  ASSERT_EQ(::chown((root() / "foreign.bin").c_str(), 12345, 12345), 0);
+  fs::create_symlink(root() / "keep.bin", root() / "symlink.bin");
+  for (const char* name : {"error.bin", "dataless.bin", "zero.bin"}) putFile(root() / name, bytes);
+  const std::string other = patternedBytes(100000, 6);
+  putFile(root() / "control1", other);
+  putFile(root() / "control2", other);
+
+  const std::uint64_t size = allocatedBytes(root() / "keep.bin");
+  const auto adjust = [&](const fs::path& path, std::uint64_t& recorded, std::uint8_t& flags) {
+    const auto name = path.filename();
+    // The tree takes the link for a file of the same size: the disk check must catch it.
+    if (name == "symlink.bin") {
+      flags &= ~EntryFlags::symlink;
+      recorded = size;
+    }
+    if (name == "error.bin") flags |= EntryFlags::error;
+    if (name == "dataless.bin") flags |= EntryFlags::dataless;
+    if (name == "zero.bin") recorded = 0;  // e.g. a clone counted once already
+  };
+  const auto groups = findBelow(root(), {}, adjust);
+  ASSERT_EQ(groups.size(), 1u);
+  EXPECT_EQ(groups[0].paths, (Paths{str(root() / "control1"), str(root() / "control2")}));
+}
+
+TEST_F(DuplicateFinderOnBtrfs, IdenticalFilesOnTwoDevicesAreNeverGrouped) {
+  // The image's own folder lies on the temporary folder's file system, the tree below it on
+  // the image.
+  const fs::path outer = image_->mountPoint().parent_path();
+  struct stat a, b;
+  ASSERT_EQ(::stat(outer.c_str(), &a), 0);
+  ASSERT_EQ(::stat(root().c_str(), &b), 0);
+  if (a.st_dev == b.st_dev) GTEST_SKIP() << "the temporary folder is on the image's device";
+  const std::string bytes = patternedBytes(100000, 7);
+  putFile(outer / "near1", bytes);
+  putFile(outer / "near2", bytes);
+  putFile(root() / "far1", bytes);
+  putFile(root() / "far2", bytes);
+
+  const auto groups = findBelow(outer);
+  ASSERT_EQ(groups.size(), 2u);
+  std::vector<Paths> found = {groups[0].paths, groups[1].paths};
+  std::sort(found.begin(), found.end());
+  EXPECT_EQ(found[0], (Paths{str(root() / "far1"), str(root() / "far2")}));
+  EXPECT_EQ(found[1], (Paths{str(outer / "near1"), str(outer / "near2")}));
+}
+
+TEST_F(DuplicateFinderOnBtrfs, CopiesThatAlreadyShareStorageFreeNothing) {
+  const std::string bytes = patternedBytes(300000, 8);
+  putFile(root() / "a.bin", bytes);
+  ASSERT_TRUE(reflinkCopy(root() / "a.bin", root() / "b.bin"));
+  EXPECT_TRUE(findBelow(root()).empty());
+
+  putFile(root() / "c.bin", bytes);
+  const auto groups = findBelow(root());
+  ASSERT_EQ(groups.size(), 1u);
+  EXPECT_EQ(groups[0].paths, (Paths{str(root() / "a.bin"), str(root() / "b.bin"), str(root() / "c.bin")}));
+  EXPECT_EQ(groups[0].alreadyShared, 1);
+  EXPECT_EQ(groups[0].savings(), groups[0].allocated);
+}
+
+TEST(DuplicateFinder, FoldersThatAreNeverSearched) {
+  ScopedHome home;
+  ScopedUnset dataHome("XDG_DATA_HOME");
+  const fs::path root = home.path();
+  const std::vector<std::string> pairs = {
+      "proj/DerivedData",         "x/Caches",         ".cache",      "Library/CloudStorage/Box", "Dropbox",
+      ".local/share/Trash/files", "disk/.Trash-1000", "plain/folder"};
+  for (std::size_t k = 0; k < pairs.size(); ++k) {
+    const std::string bytes = patternedBytes(70000, std::uint32_t(100 + k));
+    putFile(root / pairs[k] / "one", bytes);
+    putFile(root / pairs[k] / "two", bytes);
+  }
+  auto foldersOf = [&](const std::vector<DuplicateFinder::Group>& groups) {
+    std::vector<std::string> folders;
+    for (const auto& group : groups)
+      folders.push_back(fs::path(group.paths[0]).parent_path().lexically_relative(root));
+    std::sort(folders.begin(), folders.end());
+    return folders;
+  };
+  EXPECT_EQ(foldersOf(findBelow(root)), (Paths{"plain/folder"}));
+
+  DuplicateFinder::Options options;
+  options.excludeSyncFolders = false;
+  EXPECT_EQ(foldersOf(findBelow(root, options)),
+            (Paths{"Dropbox", "Library/CloudStorage/Box", "plain/folder"}));
+}
+
+TEST(DuplicateFinder, CodeBundlesAreSearchedButNeverKept) {
+  TempDir dir;
+  const std::string tool = patternedBytes(70000, 9);
+  putFile(dir / "Tool.app/t", tool);
+  putFile(dir / "a/much/longer/path/to/t", tool);
+  const std::string library = patternedBytes(80000, 10);
+  putFile(dir / "One.framework/Versions/lib", library);
+  putFile(dir / "Two.BUNDLE/lib", library);
+
+  const auto groups = findBelow(dir.path());
+  ASSERT_EQ(groups.size(), 2u);
+  const auto& inside = groups[0].length == 80000 ? groups[0] : groups[1];
+  const auto& mixed = groups[0].length == 80000 ? groups[1] : groups[0];
+  EXPECT_EQ(mixed.paths, (Paths{str(dir / "a/much/longer/path/to/t"), str(dir / "Tool.app/t")}));
+  EXPECT_FALSE(mixed.inCodeBundle);
+  EXPECT_TRUE(inside.inCodeBundle);
+
+  DuplicateFinder::Options options;
+  options.excludeCodeBundles = true;
+  EXPECT_TRUE(findBelow(dir.path(), options).empty());
+}
+
+TEST(DuplicateFinder, FolderVerdicts) {
+  DuplicateFinder finder(snapshotOfFolder(TempDir().path()), DiskTree::root);
+  using V = DuplicateFinder::Verdict;
+  EXPECT_EQ(finder.verdict("/x/Caches", "Caches", false), V::skip);
+  EXPECT_EQ(finder.verdict("/x/caches", "caches", false), V::descend);  // exact names only
+  EXPECT_EQ(finder.verdict("/x/Mail.APP", "Mail.APP", false), V::descendInCode);
+  EXPECT_EQ(finder.verdict("/x/Mail.app/Contents", "Contents", true), V::descendInCode);
+  EXPECT_EQ(finder.verdict("/x/photos.2024", "photos.2024", false), V::descend);
+  EXPECT_EQ(finder.verdict("/x/.app", ".app", false), V::descend);
+}
+
+TEST(DuplicateFinder, GroupsEncodeUnderTheirKeys) {
+  DuplicateFinder::Group group{100, 4096, std::string(64, 'a'), {"/k", "/d"}, 1, true};
+  const nlohmann::json json = group;
+  EXPECT_EQ(json.at("length"), 100);
+  EXPECT_EQ(json.at("allocated"), 4096);
+  EXPECT_EQ(json.at("paths"), nlohmann::json({"/k", "/d"}));
+  EXPECT_EQ(json.at("alreadyShared"), 1);
+  EXPECT_EQ(json.at("inCodeBundle"), true);
+  EXPECT_EQ(json.get<DuplicateFinder::Group>(), group);
+  EXPECT_EQ(group.savings(), 0u);  // the only extra copy already shares
+}

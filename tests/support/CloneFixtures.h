@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace testsupport {
+
+// Bytes that no file system compresses or finds elsewhere: the same seed gives the same bytes.
+std::string patternedBytes(std::size_t size, std::uint32_t seed);
+
+// Writes a file, creating its folders.
+void putFile(const std::filesystem::path& path, const std::string& contents);
+
+// A copy-on-write clone made by cp --reflink=always; false when the file system refused.
+bool reflinkCopy(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// An outside witness: filefrag -v lists at least one extent and flags every one "shared".
+bool filefragSaysShared(const std::filesystem::path& path);
+
+// SHA-256 of a file as sha256sum prints it, or empty when it could not run.
+std::string sha256sumOf(const std::filesystem::path& path);
+
+}  // namespace testsupport
