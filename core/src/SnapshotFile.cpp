@@ -37,7 +37,7 @@ double toSeconds(std::chrono::system_clock::time_point t) {
 
 std::chrono::system_clock::time_point fromSeconds(double seconds) {
   // Non-finite or absurd values from a damaged header must not overflow the clock.
-  if (!(seconds > -1e11 && seconds < 1e11)) seconds = 0;
+  if (!(seconds > -9e9 && seconds < 9e9)) seconds = 0;  // the clock counts nanoseconds in 64 bits
   return std::chrono::system_clock::time_point(
       std::chrono::round<std::chrono::system_clock::duration>(std::chrono::duration<double>(seconds)));
 }

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <csignal>
+#include <limits>
 #include <cstring>
 
 using namespace tallyfox;
@@ -264,4 +265,17 @@ TEST(SnapshotFile, FailedWritesLeaveTheOldFileAndNoTemporaryFile) {
 TEST(SnapshotFile, TemporaryNameFollowsTheConvention) {
   EXPECT_EQ(SnapshotFile::temporaryPath("/a/Projects.tfsnap"),
             std::filesystem::path("/a/.Projects.tfsnap." + std::to_string(::getpid()) + ".tmp"));
+}
+
+TEST(SnapshotFile, AbsurdScanTimesReadAsTheEpoch) {
+  TempDir dir;
+  const auto file = dir / "time.tfsnap";
+  SnapshotFile::write(rootOnly(), infoAt("/r"), file);
+  auto bytes = testsupport::readBytes(file);
+  for (double seconds : {-1.02e19, 1e300, std::numeric_limits<double>::quiet_NaN()}) {
+    put<double>(bytes, 32, seconds);
+    testsupport::writeBytes(file, bytes);
+    EXPECT_EQ(SnapshotFile::map(file)->scanStart().time_since_epoch().count(), 0);
+    EXPECT_EQ(SnapshotFile::readInfo(file)->info.scanStart.time_since_epoch().count(), 0);
+  }
 }
