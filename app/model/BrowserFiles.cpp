@@ -78,6 +78,12 @@ void BrowserModel::copyFileReference(OptionalNode node) {
   if (desktop_.clipboard) desktop_.clipboard->copyFileReference(*target);
 }
 
+void BrowserModel::copyPath(OptionalNode node) {
+  const std::optional<QString> target = path(node);
+  if (!target) return;
+  if (desktop_.clipboard) desktop_.clipboard->copyText(*target);
+}
+
 void BrowserModel::togglePreview(OptionalNode node) {
   if (!previewURL_.isEmpty()) {
     setPreviewURL(QUrl());

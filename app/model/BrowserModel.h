@@ -152,6 +152,8 @@ class BrowserModel : public QObject {
   void revealInFinder(OptionalNode node = std::nullopt);
   void openSelection(OptionalNode node = std::nullopt);
   void copyFileReference(OptionalNode node = std::nullopt);
+  // The path as plain text ("c" and "y", "Copy Path").
+  void copyPath(OptionalNode node = std::nullopt);
   void togglePreview(OptionalNode node = std::nullopt);
 
   // Stored properties.

@@ -1,0 +1,219 @@
+#include "views/AppDelegate.h"
+
+#include "model/DocumentController.h"
+#include "model/Format.h"
+#include "model/RecentSnapshot.h"
+#include "model/ScanController.h"
+#include "views/BrowserWindow.h"
+#include "views/Icons.h"
+#include "views/SnapshotsFolder.h"
+#include "views/WelcomeView.h"
+#include "views/WelcomeWindow.h"
+
+#include <tallyfox/SnapshotFile.h>
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QLocale>
+#include <QMenu>
+#include <QSystemTrayIcon>
+
+#include <algorithm>
+#include <system_error>
+
+namespace tallyfox {
+
+AppDelegate::AppDelegate(ScanController& scans, DocumentController& documents, QObject* parent)
+    : QObject(parent), scans_(scans), documents_(documents) {
+  connect(&documents_, &DocumentController::openRequested, this,
+          [this](const QString& path) { openWindow(path.toStdString()); });
+  // A scan still running at quit would keep the process alive until it finished.
+  connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+    quitting_ = true;
+    if (const auto& scanner = scans_.scanner()) scanner->cancel();
+  });
+  setUpTray();
+}
+
+AppDelegate::~AppDelegate() {
+  quitting_ = true;
+  // Each window's destruction edits the list, so walk a copy.
+  const std::vector<Open> open = std::move(windows_);
+  windows_.clear();
+  for (const Open& o : open) delete o.window.data();
+  delete welcome_.data();
+  delete trayMenu_;
+}
+
+std::string AppDelegate::keyOf(const std::filesystem::path& file) {
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(file, error);
+  const std::filesystem::path resolved = std::filesystem::weakly_canonical(error ? file : absolute, error);
+  return (error ? absolute : resolved).lexically_normal().string();
+}
+
+void AppDelegate::launch(const QStringList& files) {
+  for (const QString& file : files) documents_.openDocument(file.toStdString());
+  if (files.isEmpty()) showWelcome();
+}
+
+void AppDelegate::handleRequest(const QStringList& files) {
+  if (!files.isEmpty()) {
+    for (const QString& file : files) documents_.openDocument(file.toStdString());
+    return;
+  }
+  // A bare second launch: bring the app forward as it is, or offer the start window.
+  for (BrowserWindow* window : browserWindows())
+    if (window->isVisible()) {
+      window->raise();
+      window->activateWindow();
+      return;
+    }
+  showWelcome();
+}
+
+void AppDelegate::showWelcome() {
+  if (!welcome_) {
+    welcome_ = new WelcomeWindow(scans_, documents_, this);
+    connect(welcome_, &WelcomeWindow::closed, this, &AppDelegate::welcomeClosed);
+  }
+  if (welcome_->isMinimized()) welcome_->showNormal();
+  welcome_->show();
+  welcome_->raise();
+  welcome_->activateWindow();
+}
+
+WelcomeWindow* AppDelegate::welcomeWindow() const {
+  return welcome_;
+}
+WelcomeView* AppDelegate::welcomeView() const {
+  return welcome_ ? welcome_->view() : nullptr;
+}
+
+BrowserWindow* AppDelegate::windowFor(const std::filesystem::path& file) const {
+  const std::string key = keyOf(file);
+  for (const Open& open : windows_)
+    if (open.key == key && open.window) return open.window;
+  return nullptr;
+}
+
+std::vector<BrowserWindow*> AppDelegate::browserWindows() const {
+  std::vector<BrowserWindow*> all;
+  for (const Open& open : windows_)
+    if (open.window) all.push_back(open.window);
+  return all;
+}
+
+BrowserWindow* AppDelegate::openWindow(const std::filesystem::path& file) {
+  if (BrowserWindow* existing = windowFor(file)) {
+    if (existing->isMinimized()) existing->showNormal();
+    existing->show();
+    existing->raise();
+    existing->activateWindow();
+    return existing;
+  }
+  const std::string key = keyOf(file);
+  auto* window = new BrowserWindow(key, this);
+  windows_.push_back({key, window});
+  connect(window, &BrowserWindow::appeared, this, &AppDelegate::browserAppeared);
+  connect(window, &QObject::destroyed, this, [this, key] { browserClosed(key); });
+  window->show();
+  window->raise();
+  window->activateWindow();
+  emit windowOpened(window);
+  return window;
+}
+
+void AppDelegate::browserAppeared() {
+  if (welcome_) welcome_->close();
+}
+
+void AppDelegate::browserClosed(const std::string& key) {
+  std::erase_if(windows_, [&](const Open& open) { return open.key == key || !open.window; });
+  if (!quitting_ && windows_.empty()) showWelcome();
+}
+
+void AppDelegate::welcomeClosed() {
+  if (quitting_ || !browserWindows().empty()) return;
+  quit();
+}
+
+void AppDelegate::chooseSnapshot(QWidget* parent) {
+  const QString folder = QString::fromStdString(SnapshotFile::defaultDirectory().string());
+  const QStringList files =
+      QFileDialog::getOpenFileNames(parent, QStringLiteral("Open Snapshot"), folder,
+                                    QStringLiteral("Snapshots (*.tfsnap *.vok);;All Files (*)"));
+  for (const QString& file : files) documents_.openDocument(file.toStdString());
+}
+
+void AppDelegate::chooseFolder() {
+  showWelcome();
+  if (const auto folder = chooseFolderToScan(welcome_)) scans_.scan(*folder);
+}
+
+void AppDelegate::scanPreset(const QString& path) {
+  showWelcome();
+  scans_.scan(path);
+}
+
+void AppDelegate::openRecent(const std::filesystem::path& file) {
+  documents_.openDocument(file);
+}
+
+void AppDelegate::quit() {
+  quitting_ = true;
+  if (const auto& scanner = scans_.scanner()) scanner->cancel();
+  emit quitRequested();
+  QCoreApplication::quit();
+}
+
+void AppDelegate::fillTrayMenu(QMenu* menu) {
+  menu->clear();
+  menu->addAction(Icons::icon(Icons::Symbol::home), QStringLiteral("Start Window"), this,
+                  &AppDelegate::showWelcome);
+  menu->addAction(QStringLiteral("New Scan…"), this, &AppDelegate::showWelcome);
+  menu->addSeparator();
+  for (const ScanController::Preset& preset : ScanController::presets()) {
+    QAction* item = menu->addAction(Icons::icon(Icons::forSymbolName(preset.symbol)),
+                                    QStringLiteral("Scan ") + preset.title);
+    item->setData(preset.path);
+    connect(item, &QAction::triggered, this, [this, item] {
+      // Only a path can be scanned; anything else stored on the item does nothing.
+      if (item->data().typeId() == QMetaType::QString) scanPreset(item->data().toString());
+    });
+  }
+  menu->addAction(QStringLiteral("Scan Folder…"), this, &AppDelegate::chooseFolder);
+  const std::vector<RecentSnapshot> recents = RecentSnapshot::find(6, &documents_);
+  if (!recents.empty()) menu->addSeparator();
+  const QLocale locale;
+  for (const RecentSnapshot& recent : recents) {
+    const QString when = recent.dayHeading() + QStringLiteral(", ") +
+                         locale.toString(Format::dateTime(recent.date).time(), QLocale::ShortFormat);
+    QAction* item = menu->addAction(recent.name() + QStringLiteral(" — ") + when);
+    const std::filesystem::path file = recent.url;
+    connect(item, &QAction::triggered, this, [this, file] { openRecent(file); });
+  }
+  menu->addSeparator();
+  menu->addAction(QStringLiteral("Quit"), this, &AppDelegate::quit);
+}
+
+void AppDelegate::setUpTray() {
+  if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
+  tray_ = new QSystemTrayIcon(Icons::icon(Icons::Symbol::app), this);
+  tray_->setToolTip(QStringLiteral("Tallyfox"));
+  trayMenu_ = new QMenu;
+  connect(trayMenu_, &QMenu::aboutToShow, this, [this] { fillTrayMenu(trayMenu_); });
+  fillTrayMenu(trayMenu_);
+  tray_->setContextMenu(trayMenu_);
+  connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+    if (reason != QSystemTrayIcon::Trigger) return;
+    // Like a click on a dock icon: with nothing on screen the start window comes back.
+    const auto windows = browserWindows();
+    const bool anyVisible =
+        std::any_of(windows.begin(), windows.end(), [](BrowserWindow* w) { return w->isVisible(); });
+    if (!anyVisible) showWelcome();
+  });
+  tray_->show();
+}
+
+}  // namespace tallyfox

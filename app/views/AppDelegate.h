@@ -1,0 +1,92 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+class QMainWindow;
+class QMenu;
+class QSystemTrayIcon;
+class QWidget;
+
+namespace tallyfox {
+
+class BrowserWindow;
+class DocumentController;
+class ScanController;
+class WelcomeView;
+
+// The start window: "Welcome to Tallyfox", with the File menu.
+class WelcomeWindow;
+
+// The application's windows and their rules: one start window; one browser window per
+// snapshot file (opening an open file brings its window forward); the start window goes
+// away when the first browser window shows and comes back when the last one closes; closing
+// the start window with no browser window open quits. Also the tray menu, which stands in
+// for a dock menu.
+class AppDelegate : public QObject {
+  Q_OBJECT
+ public:
+  AppDelegate(ScanController& scans, DocumentController& documents, QObject* parent = nullptr);
+  ~AppDelegate() override;
+
+  ScanController& scans() const { return scans_; }
+  DocumentController& documents() const { return documents_; }
+
+  // At launch: the files given, or the start window when there are none.
+  void launch(const QStringList& files);
+  // A later launch handed these files over (none: it only wanted the app in front).
+  void handleRequest(const QStringList& files);
+
+  void showWelcome();
+  WelcomeWindow* welcomeWindow() const;
+  WelcomeView* welcomeView() const;
+
+  // The window of `file`, new or brought forward.
+  BrowserWindow* openWindow(const std::filesystem::path& file);
+  BrowserWindow* windowFor(const std::filesystem::path& file) const;
+  std::vector<BrowserWindow*> browserWindows() const;
+
+  // Open…: any snapshot or vok file.
+  void chooseSnapshot(QWidget* parent);
+  // Scan Folder…: the start window, then a folder to scan.
+  void chooseFolder();
+  void scanPreset(const QString& path);
+  void openRecent(const std::filesystem::path& file);
+  void quit();
+
+  // The tray's menu, rebuilt each time it opens.
+  void fillTrayMenu(QMenu* menu);
+  bool hasTray() const { return tray_ != nullptr; }
+
+ signals:
+  void windowOpened(BrowserWindow* window);
+  // The app is about to end (a Quit command, or the start window closed with nothing else
+  // open).
+  void quitRequested();
+
+ private:
+  static std::string keyOf(const std::filesystem::path& file);
+  void browserAppeared();
+  void browserClosed(const std::string& key);
+  void welcomeClosed();
+  void setUpTray();
+
+  ScanController& scans_;
+  DocumentController& documents_;
+  struct Open {
+    std::string key;
+    QPointer<BrowserWindow> window;
+  };
+  std::vector<Open> windows_;
+  QPointer<WelcomeWindow> welcome_;
+  QSystemTrayIcon* tray_ = nullptr;
+  QMenu* trayMenu_ = nullptr;
+  bool quitting_ = false;
+};
+
+}  // namespace tallyfox

@@ -1,0 +1,195 @@
+#include "views/Breadcrumbs.h"
+
+#include "views/Icons.h"
+#include "views/Labels.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+
+namespace tallyfox {
+
+namespace {
+
+constexpr double padding = 6;     // inside a crumb, left and right
+constexpr double separator = 14;  // room of a chevron between two crumbs
+constexpr double edge = 10;       // before the first crumb
+
+}  // namespace
+
+Breadcrumbs::Breadcrumbs(BrowserModel* browser, QWidget* parent) : QWidget(parent), browser_(browser) {
+  setMouseTracking(true);
+  setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  setAccessibleName(QStringLiteral("Path"));
+  for (auto signal :
+       {&BrowserModel::treeChanged, &BrowserModel::currentChanged, &BrowserModel::outsidePathChanged})
+    connect(browser, signal, this, &Breadcrumbs::rebuild);
+  rebuild();
+}
+
+std::vector<NodeId> Breadcrumbs::crumbs() const {
+  const DiskTreePtr tree = browser_ ? browser_->tree() : nullptr;
+  if (!tree) return {};
+  std::vector<NodeId> ids{DiskTree::root};
+  if (browser_->outsidePath()) return ids;
+  for (NodeId id : tree->lineage(browser_->current())) ids.push_back(id);
+  return ids;
+}
+
+QSize Breadcrumbs::sizeHint() const {
+  return {400, fontMetrics().height() + 14};
+}
+QSize Breadcrumbs::minimumSizeHint() const {
+  return {100, fontMetrics().height() + 14};
+}
+
+void Breadcrumbs::rebuild() {
+  placed_.clear();
+  hovered_.reset();
+  const DiskTreePtr tree = browser_ ? browser_->tree() : nullptr;
+  if (tree)
+    for (NodeId id : crumbs()) placed_.push_back({id, Labels::node(*tree, id), {}});
+  place();
+  update();
+}
+
+void Breadcrumbs::resizeEvent(QResizeEvent* event) {
+  place();
+  QWidget::resizeEvent(event);
+}
+
+void Breadcrumbs::place() {
+  chevrons_.clear();
+  ellipsis_ = QRectF();
+  if (placed_.empty()) return;
+  QFont bold = font();
+  bold.setBold(true);
+  const QFontMetricsF plain(font()), strong(bold);
+  std::vector<double> widths;
+  double total = edge;
+  for (std::size_t i = 0; i < placed_.size(); ++i) {
+    const auto& metrics = i + 1 == placed_.size() ? strong : plain;
+    widths.push_back(metrics.horizontalAdvance(placed_[i].label) + 2 * padding);
+    total += widths.back() + (i > 0 ? separator : 0);
+  }
+  // Drop crumbs after the root until the rest fits behind an ellipsis; the root and the
+  // current folder always stay.
+  const double ellipsisWidth = plain.horizontalAdvance(QStringLiteral("…")) + 2 * padding;
+  std::size_t first = 1;
+  if (total > width()) {
+    total += ellipsisWidth + separator;
+    while (total > width() && first + 1 < placed_.size()) {
+      total -= widths[first] + separator;
+      ++first;
+    }
+  }
+  const double h = height();
+  double x = edge;
+  for (std::size_t i = 0; i < placed_.size(); ++i) {
+    if (i > 0 && i < first) {
+      placed_[i].rect = QRectF();
+      continue;
+    }
+    if (i > 0 && i == first && first > 1) {
+      chevrons_.push_back(x);
+      x += separator;
+      ellipsis_ = QRectF(x, 0, ellipsisWidth, h);
+      x += ellipsisWidth;
+    }
+    if (i > 0) {
+      chevrons_.push_back(x);
+      x += separator;
+    }
+    // The last crumb takes what is left when even the root and it alone do not fit.
+    const double w = i + 1 == placed_.size() ? std::min(widths[i], std::max(0.0, width() - x)) : widths[i];
+    placed_[i].rect = QRectF(x, 3, w, h - 6);
+    x += w;
+  }
+}
+
+QRect Breadcrumbs::crumbRect(NodeId node) const {
+  for (const Placed& p : placed_)
+    if (p.node == node) return p.rect.toAlignedRect();
+  return {};
+}
+
+const Breadcrumbs::Placed* Breadcrumbs::crumbAt(QPointF point) const {
+  for (const Placed& p : placed_)
+    if (!p.rect.isEmpty() && p.rect.contains(point)) return &p;
+  return nullptr;
+}
+
+void Breadcrumbs::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.setRenderHint(QPainter::Antialiasing);
+  const QColor text = palette().color(QPalette::WindowText);
+  QColor dim = text;
+  dim.setAlphaF(0.5f);
+  QFont bold = font();
+  bold.setBold(true);
+  for (double x : chevrons_) Icons::paintChevron(painter, QRectF(x, 0, separator, height()), 0, dim);
+  if (!ellipsis_.isEmpty()) {
+    painter.setPen(dim);
+    painter.drawText(ellipsis_, Qt::AlignCenter, QStringLiteral("…"));
+  }
+  for (std::size_t i = 0; i < placed_.size(); ++i) {
+    const Placed& p = placed_[i];
+    if (p.rect.isEmpty()) continue;
+    const bool last = i + 1 == placed_.size();
+    if (hovered_ == p.node) {
+      QColor hover = palette().color(QPalette::Highlight);
+      hover.setAlphaF(0.12f);
+      painter.setPen(Qt::NoPen);
+      painter.setBrush(hover);
+      painter.drawRoundedRect(p.rect, 4, 4);
+    }
+    painter.setFont(last ? bold : font());
+    painter.setPen(text);
+    const QString shown =
+        QFontMetricsF(painter.font()).elidedText(p.label, Qt::ElideMiddle, p.rect.width() - 2 * padding);
+    painter.drawText(p.rect, Qt::AlignCenter, shown);
+  }
+}
+
+void Breadcrumbs::activate(NodeId crumb) {
+  if (!browser_) return;
+  BrowserModel& m = *browser_;
+  const DiskTreePtr tree = m.tree();
+  if (!tree) return;
+  if (m.outsidePath()) {
+    m.setOutsidePath(std::nullopt);
+    m.navigate(DiskTree::root, std::nullopt);
+    return;
+  }
+  if (crumb == m.current()) {
+    m.navigate(crumb, m.selection());
+    return;
+  }
+  // Inside the crumb, select the folder that leads back down to where we were.
+  std::optional<NodeId> next;
+  for (NodeId id : tree->lineage(m.current()))
+    if (tree->parentOf(id) == crumb) next = id;
+  m.navigate(crumb, next);
+}
+
+void Breadcrumbs::mousePressEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) return;
+  if (const Placed* p = crumbAt(event->position())) activate(p->node);
+}
+
+void Breadcrumbs::mouseMoveEvent(QMouseEvent* event) {
+  const Placed* p = crumbAt(event->position());
+  const std::optional<NodeId> now = p ? std::optional<NodeId>(p->node) : std::nullopt;
+  if (now != hovered_) {
+    hovered_ = now;
+    setCursor(now ? Qt::PointingHandCursor : Qt::ArrowCursor);
+    update();
+  }
+}
+
+void Breadcrumbs::leaveEvent(QEvent* event) {
+  hovered_.reset();
+  update();
+  QWidget::leaveEvent(event);
+}
+
+}  // namespace tallyfox

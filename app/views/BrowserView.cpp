@@ -1,0 +1,231 @@
+#include "views/BrowserView.h"
+
+#include "views/Breadcrumbs.h"
+#include "views/EntryList.h"
+#include "views/FilterField.h"
+#include "views/Icons.h"
+#include "views/Preview.h"
+#include "views/ShortcutSheet.h"
+#include "views/StatusLine.h"
+#include "views/SunburstView.h"
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QStackedLayout>
+#include <QVBoxLayout>
+
+namespace tallyfox {
+
+namespace {
+
+QFrame* divider(Qt::Orientation orientation, QWidget* parent) {
+  auto* line = new QFrame(parent);
+  line->setFrameShape(orientation == Qt::Horizontal ? QFrame::HLine : QFrame::VLine);
+  line->setFrameShadow(QFrame::Sunken);
+  line->setStyleSheet(QStringLiteral("color: palette(mid);"));
+  return line;
+}
+
+// The list column: wide enough for a name beside the numbers, never so wide that the chart
+// starves.
+class ListColumn : public QWidget {
+ public:
+  using QWidget::QWidget;
+  QSize sizeHint() const override { return {460, QWidget::sizeHint().height()}; }
+};
+
+}  // namespace
+
+BrowserView::BrowserView(BrowserModel* browser, QWidget* parent) : QWidget(parent), browser_(browser) {
+  setMinimumSize(820, 520);
+  pages_ = new QStackedLayout(this);
+  loadingPage_ = buildLoading();
+  failedPage_ = buildFailed();
+  browserPage_ = buildBrowser();
+  pages_->addWidget(loadingPage_);
+  pages_->addWidget(failedPage_);
+  pages_->addWidget(browserPage_);
+
+  connect(browser, &BrowserModel::stateChanged, this, &BrowserView::showState);
+  connect(browser, &BrowserModel::isFilteringChanged, this, &BrowserView::showFiltering);
+  connect(browser, &BrowserModel::showHelpChanged, this, &BrowserView::showHelp);
+  preview_ = new PreviewController(browser, this);
+  showState();
+  showFiltering();
+}
+
+QWidget* BrowserView::buildLoading() {
+  auto* page = new QWidget(this);
+  progress_ = new QProgressBar(page);
+  progress_->setRange(0, 1000);
+  progress_->setTextVisible(false);
+  progress_->setFixedWidth(240);
+  reading_ = new QLabel(page);
+  QPalette dim = reading_->palette();
+  QColor text = dim.color(QPalette::WindowText);
+  text.setAlphaF(0.6f);
+  dim.setColor(QPalette::WindowText, text);
+  reading_->setPalette(dim);
+  reading_->setAlignment(Qt::AlignCenter);
+  auto* column = new QVBoxLayout(page);
+  column->addStretch();
+  column->addWidget(progress_, 0, Qt::AlignHCenter);
+  column->addWidget(reading_, 0, Qt::AlignHCenter);
+  column->addStretch();
+  return page;
+}
+
+QWidget* BrowserView::buildFailed() {
+  auto* page = new QWidget(this);
+  auto* icon = new QLabel(page);
+  icon->setPixmap(Icons::icon(Icons::Symbol::warning).pixmap(QSize(48, 48), devicePixelRatioF()));
+  failedTitle_ = new QLabel(QStringLiteral("Couldn't open snapshot"), page);
+  QFont titleFont = failedTitle_->font();
+  titleFont.setBold(true);
+  titleFont.setPointSizeF(titleFont.pointSizeF() * 1.4);
+  failedTitle_->setFont(titleFont);
+  failedMessage_ = new QLabel(page);
+  failedMessage_->setWordWrap(true);
+  failedMessage_->setAlignment(Qt::AlignCenter);
+  failedMessage_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  failedMessage_->setMaximumWidth(520);
+  auto* column = new QVBoxLayout(page);
+  column->addStretch();
+  column->addWidget(icon, 0, Qt::AlignHCenter);
+  column->addSpacing(8);
+  column->addWidget(failedTitle_, 0, Qt::AlignHCenter);
+  column->addWidget(failedMessage_, 0, Qt::AlignHCenter);
+  column->addStretch();
+  return page;
+}
+
+QWidget* BrowserView::buildBrowser() {
+  auto* page = new QWidget(this);
+  breadcrumbs_ = new Breadcrumbs(browser_, page);
+  chart_ = new SunburstView(browser_, page);
+  list_ = new EntryList(browser_, page);
+  filter_ = new FilterField(browser_, page);
+  status_ = new StatusLine(browser_, page);
+  connect(filter_, &FilterField::focusListRequested, list_,
+          [this] { list_->setFocus(Qt::OtherFocusReason); });
+  connect(list_, &EntryList::filterRequested, filter_, [this] { filter_->setFocus(Qt::OtherFocusReason); });
+
+  auto* chartBox = new QWidget(page);
+  auto* chartLayout = new QVBoxLayout(chartBox);
+  chartLayout->setContentsMargins(16, 16, 16, 16);
+  chartLayout->addWidget(chart_);
+  chartBox->setMinimumWidth(320 + 32);
+  chartBox->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+
+  auto* listColumn = new ListColumn(page);
+  listColumn->setMinimumWidth(380);
+  listColumn->setMaximumWidth(620);
+  listColumn->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
+  auto* listLayout = new QVBoxLayout(listColumn);
+  listLayout->setContentsMargins(0, 0, 0, 0);
+  listLayout->setSpacing(0);
+  auto* filterBox = new QWidget(listColumn);
+  auto* filterLayout = new QVBoxLayout(filterBox);
+  filterLayout->setContentsMargins(8, 6, 8, 6);
+  filterLayout->addWidget(filter_);
+  listLayout->addWidget(filterBox);
+  listLayout->addWidget(list_, 1);
+  filterBox_ = filterBox;
+
+  auto* middle = new QHBoxLayout;
+  middle->setContentsMargins(0, 0, 0, 0);
+  middle->setSpacing(0);
+  middle->addWidget(chartBox, 1);
+  middle->addWidget(divider(Qt::Vertical, page));
+  middle->addWidget(listColumn, 0);
+
+  auto* column = new QVBoxLayout(page);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+  column->addWidget(breadcrumbs_);
+  column->addWidget(divider(Qt::Horizontal, page));
+  column->addLayout(middle, 1);
+  column->addWidget(divider(Qt::Horizontal, page));
+  column->addWidget(status_);
+  return page;
+}
+
+void BrowserView::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (browser_) browser_->load();
+}
+
+void BrowserView::showState() {
+  if (!browser_) return;
+  const LoadState& state = browser_->state();
+  switch (state.kind) {
+    case LoadState::Kind::loading: {
+      progress_->setValue(int(std::clamp(state.fraction, 0.0, 1.0) * 1000));
+      const auto& file = browser_->fileURL();
+      reading_->setText(
+          QStringLiteral("Reading ") +
+          (file ? QString::fromStdString(file->filename().string()) : QStringLiteral("snapshot")) +
+          QStringLiteral("…"));
+      pages_->setCurrentWidget(loadingPage_);
+      break;
+    }
+    case LoadState::Kind::failed:
+      failedMessage_->setText(state.message);
+      pages_->setCurrentWidget(failedPage_);
+      break;
+    case LoadState::Kind::ready: {
+      const bool hadFocus = hasFocus() || !focusWidget();
+      pages_->setCurrentWidget(browserPage_);
+      if (hadFocus || isActiveWindow()) list_->setFocus(Qt::OtherFocusReason);
+      break;
+    }
+  }
+}
+
+void BrowserView::showFiltering() {
+  if (!browser_) return;
+  const bool filtering = browser_->isFiltering();
+  filterBox_->setVisible(filtering);
+  if (filtering) {
+    filter_->setFocus(Qt::OtherFocusReason);
+    filter_->selectAll();
+  } else if (filter_->hasFocus() || !list_->hasFocus()) {
+    list_->setFocus(Qt::OtherFocusReason);
+  }
+}
+
+void BrowserView::showHelp() {
+  if (!browser_) return;
+  if (!browser_->showHelp()) {
+    if (sheet_) sheet_->close();
+    return;
+  }
+  if (!sheet_) {
+    sheet_ = new ShortcutSheet(window());
+    sheet_->setAttribute(Qt::WA_DeleteOnClose);
+    connect(sheet_, &QDialog::finished, this, [this] {
+      if (browser_) browser_->setShowHelp(false);
+    });
+  }
+  sheet_->open();
+}
+
+ShortcutSheet* BrowserView::shortcutSheet() const {
+  return sheet_;
+}
+QString BrowserView::loadingText() const {
+  return reading_->text();
+}
+QString BrowserView::failureTitle() const {
+  return failedTitle_->text();
+}
+QString BrowserView::failureMessage() const {
+  return failedMessage_->text();
+}
+bool BrowserView::isShowingBrowser() const {
+  return pages_->currentWidget() == browserPage_;
+}
+
+}  // namespace tallyfox

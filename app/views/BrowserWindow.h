@@ -1,0 +1,47 @@
+#pragma once
+
+#include "model/BrowserModel.h"
+#include "platform/Desktop.h"
+
+#include <QMainWindow>
+
+#include <filesystem>
+
+namespace tallyfox {
+
+class AppDelegate;
+class BrowserView;
+
+// One snapshot's window: the browser view under the menu bar, titled with the folder shown
+// and the date of the snapshot. Owns its model; closes for good when closed.
+class BrowserWindow : public QMainWindow {
+  Q_OBJECT
+ public:
+  BrowserWindow(const std::filesystem::path& file, AppDelegate* app, Desktop desktop = Desktop::system(),
+                QWidget* parent = nullptr);
+
+  BrowserModel* browser() const { return browser_; }
+  BrowserView* view() const { return view_; }
+  const std::filesystem::path& file() const { return file_; }
+
+  // The window title: the model's title, then its subtitle after " — " (the desktop has no
+  // separate subtitle line).
+  static QString titleFor(const BrowserModel& browser);
+
+ signals:
+  // The window was shown for the first time.
+  void appeared();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void refreshTitle();
+
+  std::filesystem::path file_;
+  BrowserModel* browser_;
+  BrowserView* view_;
+  bool appeared_ = false;
+};
+
+}  // namespace tallyfox

@@ -1,0 +1,261 @@
+#include "views/EntryList.h"
+
+#include "views/RowDelegate.h"
+#include "views/RowListModel.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+
+namespace tallyfox {
+
+EntryList::EntryList(BrowserModel* browser, QWidget* parent)
+    : QListView(parent),
+      browser_(browser),
+      rows_(new RowListModel(browser, this)),
+      delegate_(new RowDelegate(browser, this)) {
+  setModel(rows_);
+  setItemDelegate(delegate_);
+  // Every row has the same height, which keeps a folder of a million entries cheap to lay out.
+  setUniformItemSizes(true);
+  setLayoutMode(QListView::SinglePass);
+  setSelectionMode(QAbstractItemView::NoSelection);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+  setFrameShape(QFrame::NoFrame);
+  setMouseTracking(true);
+  viewport()->setAttribute(Qt::WA_Hover);
+  setFocusPolicy(Qt::StrongFocus);
+  setAccessibleName(QStringLiteral("Entries"));
+
+  connect(rows_, &RowListModel::selectedRowChanged, this, [this](int previous, int row) {
+    for (int changed : {previous, row})
+      if (changed >= 0) viewport()->update(visualRect(rows_->index(changed)));
+    if (row >= 0) scrollTo(rows_->index(row), QAbstractItemView::EnsureVisible);
+  });
+  connect(rows_, &RowListModel::appearanceChanged, viewport(), qOverload<>(&QWidget::update));
+}
+
+QRect EntryList::rowRect(NodeId node) const {
+  const auto& all = rows_->rows();
+  for (std::size_t i = 0; i < all.size(); ++i)
+    if (all[i].node == node) return visualRect(rows_->index(int(i)));
+  return {};
+}
+
+std::optional<NodeId> EntryList::nodeAt(QPoint point) const {
+  const auto row = rows_->rowAt(indexAt(point).row());
+  if (!row) return std::nullopt;
+  return row->node;
+}
+
+QStyleOptionViewItem EntryList::optionFor(const QModelIndex& index) const {
+  QStyleOptionViewItem option;
+  initViewItemOption(&option);
+  option.rect = visualRect(index);
+  return option;
+}
+
+bool EntryList::handleKey(QKeyEvent* event) {
+  if (!browser_) return false;
+  BrowserModel& m = *browser_;
+  const Qt::KeyboardModifiers mods = event->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier);
+
+  if (event->matches(QKeySequence::Copy)) {
+    m.copyFileReference();
+    return true;
+  }
+  if (mods == Qt::ControlModifier) {
+    switch (event->key()) {
+      case Qt::Key_Up:
+        m.goUp();
+        return true;
+      case Qt::Key_Down:
+        m.enter();
+        return true;
+      default:
+        return false;
+    }
+  }
+  if (mods != Qt::NoModifier) return false;
+
+  // Letters and signs by the character they type, so that "~" and "?" work on every layout.
+  const QString text = event->text();
+  if (text.size() == 1) {
+    switch (text.front().unicode()) {
+      case 'j':
+        m.move(1);
+        return true;
+      case 'k':
+        m.move(-1);
+        return true;
+      case 'J':
+        m.move(15);
+        return true;
+      case 'K':
+        m.move(-15);
+        return true;
+      case 'g':
+        m.selectFirst();
+        return true;
+      case 'G':
+        m.selectLast();
+        return true;
+      case 'l':
+        m.enter();
+        return true;
+      case 'h':
+        m.goUp();
+        return true;
+      case '~':
+        m.backToTop();
+        return true;
+      case '/':
+        m.setIsFiltering(true);
+        emit filterRequested();
+        return true;
+      case ' ':
+        m.togglePreview();
+        return true;
+      case 'r':
+        m.revealInFinder();
+        return true;
+      case 'o':
+        m.openSelection();
+        return true;
+      case 'c':
+      case 'y':
+        m.copyPath();
+        return true;
+      case '?':
+        m.setShowHelp(true);
+        return true;
+      default:
+        break;
+    }
+  }
+  switch (event->key()) {
+    case Qt::Key_Down:
+      m.move(1);
+      return true;
+    case Qt::Key_Up:
+      m.move(-1);
+      return true;
+    case Qt::Key_PageDown:
+      m.move(15);
+      return true;
+    case Qt::Key_PageUp:
+      m.move(-15);
+      return true;
+    case Qt::Key_Home:
+      m.selectFirst();
+      return true;
+    case Qt::Key_End:
+      m.selectLast();
+      return true;
+    case Qt::Key_Right:
+      m.expandOrDescend();
+      return true;
+    case Qt::Key_Left:
+      m.collapseOrAscend();
+      return true;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      m.enter();
+      return true;
+    case Qt::Key_Escape:
+      m.goUp();
+      return true;
+    default:
+      return false;
+  }
+}
+
+void EntryList::keyPressEvent(QKeyEvent* event) {
+  if (handleKey(event))
+    event->accept();
+  else
+    event->ignore();
+}
+
+void EntryList::mousePressEvent(QMouseEvent* event) {
+  setFocus(Qt::MouseFocusReason);
+  event->accept();
+  const QModelIndex index = indexAt(event->position().toPoint());
+  const auto row = rows_->rowAt(index.row());
+  if (!row || !browser_ || event->button() != Qt::LeftButton) return;
+  const RowDelegate::Part part = delegate_->partAt(optionFor(index), index, event->position());
+  const bool markGesture = event->modifiers() & (Qt::AltModifier | Qt::ControlModifier);
+  if (part == RowDelegate::Part::chevron)
+    browser_->toggleExpanded(row->node);
+  else if (part == RowDelegate::Part::icon || markGesture)
+    emit toggleMarkRequested(row->node);
+  else
+    browser_->click(row->node);
+}
+
+void EntryList::mouseReleaseEvent(QMouseEvent* event) {
+  event->accept();
+}
+
+void EntryList::mouseDoubleClickEvent(QMouseEvent* event) {
+  // The second half of a double click arrives here instead of as a press. On a folder the
+  // first click already entered it, and treating this as another click would go on into
+  // whatever row of the new folder is now under the pointer. On a file it opens the file.
+  event->accept();
+  if (!browser_ || event->button() != Qt::LeftButton || event->modifiers() != Qt::NoModifier) return;
+  const auto node = nodeAt(event->position().toPoint());
+  const DiskTreePtr tree = browser_->tree();
+  if (node && tree && !tree->isDirectory(*node) && browser_->selection() == node)
+    browser_->openSelection(node);
+}
+
+void EntryList::mouseMoveEvent(QMouseEvent* event) {
+  const QPoint point = event->position().toPoint();
+  const QModelIndex index = indexAt(point);
+  const auto row = rows_->rowAt(index.row());
+  std::optional<NodeId> icon;
+  if (row && delegate_->partAt(optionFor(index), index, event->position()) == RowDelegate::Part::icon)
+    icon = row->node;
+  setHover(row ? std::optional<NodeId>(row->node) : std::nullopt, icon);
+  QListView::mouseMoveEvent(event);
+}
+
+void EntryList::leaveEvent(QEvent* event) {
+  if (browser_) setHover(std::nullopt, std::nullopt);
+  QListView::leaveEvent(event);
+}
+
+void EntryList::setHover(std::optional<NodeId> row, std::optional<NodeId> icon) {
+  if (!browser_) return;
+  if (row) {
+    browser_->setHoveredRow(row);
+  } else if (browser_->hoveredRow()) {
+    browser_->setHoveredRow(std::nullopt);
+  }
+  browser_->setDragCandidate(browser_->hovered() ? browser_->hovered() : browser_->hoveredRow());
+  if (delegate_->hoveredIcon() != icon) {
+    for (auto node : {delegate_->hoveredIcon(), icon})
+      if (node) viewport()->update(rowRect(*node));
+    delegate_->setHoveredIcon(icon);
+  }
+}
+
+QString EntryList::placeholderText() const {
+  if (rows_->rowCount() > 0 || !browser_ || !browser_->tree()) return {};
+  return browser_->filter().trimmed().isEmpty() ? QStringLiteral("Empty") : QStringLiteral("No matches");
+}
+
+void EntryList::paintEvent(QPaintEvent* event) {
+  QListView::paintEvent(event);
+  const QString text = placeholderText();
+  if (text.isEmpty()) return;
+  QPainter painter(viewport());
+  QColor dim = palette().color(QPalette::Text);
+  dim.setAlphaF(0.55f);
+  painter.setPen(dim);
+  painter.drawText(viewport()->rect(), Qt::AlignCenter, text);
+}
+
+}  // namespace tallyfox

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "model/BrowserModel.h"
+
+#include <QListView>
+#include <QPointer>
+
+#include <optional>
+
+namespace tallyfox {
+
+class RowDelegate;
+class RowListModel;
+
+// The list of the current folder. Keys and clicks become browser-model operations; the
+// model's selection is the only selection, so the view's own selection is switched off.
+class EntryList : public QListView {
+  Q_OBJECT
+ public:
+  explicit EntryList(BrowserModel* browser, QWidget* parent = nullptr);
+
+  RowListModel* rows() const { return rows_; }
+  RowDelegate* rowDelegate() const { return delegate_; }
+  // The rectangle of a node's row in viewport coordinates, empty when it is not listed.
+  QRect rowRect(NodeId node) const;
+
+  // "Empty" or "No matches" while there are no rows to show, else nothing.
+  QString placeholderText() const;
+
+  // Runs the key's action; false when the key has none here.
+  bool handleKey(QKeyEvent* event);
+
+ signals:
+  // Alt-click, Ctrl-click or the row's icon: the delete list's toggle, handled where it
+  // lives.
+  void toggleMarkRequested(NodeId node);
+  // "/" asks for the filter field, also when it is already open.
+  void filterRequested();
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void leaveEvent(QEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  std::optional<NodeId> nodeAt(QPoint point) const;
+  void setHover(std::optional<NodeId> row, std::optional<NodeId> icon);
+  QStyleOptionViewItem optionFor(const QModelIndex& index) const;
+
+  QPointer<BrowserModel> browser_;
+  RowListModel* rows_;
+  RowDelegate* delegate_;
+};
+
+}  // namespace tallyfox

@@ -1,0 +1,190 @@
+#include "views/Preview.h"
+
+#include "model/Format.h"
+
+#include <QCloseEvent>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QImageReader>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLocale>
+#include <QMimeDatabase>
+#include <QPlainTextEdit>
+#include <QStackedLayout>
+#include <QStringDecoder>
+
+namespace tallyfox {
+
+namespace {
+
+constexpr qint64 textPreviewBytes = 64 * 1024;
+const QSize largestPicture(900, 700);
+
+const QString previewerService = QStringLiteral("org.gnome.NautilusPreviewer");
+const QString previewerPath = QStringLiteral("/org/gnome/NautilusPreviewer");
+
+}  // namespace
+
+// ---- PreviewWindow
+
+PreviewWindow::PreviewWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
+  setAttribute(Qt::WA_DeleteOnClose, false);
+  image_ = new QLabel(this);
+  image_->setAlignment(Qt::AlignCenter);
+  text_ = new QPlainTextEdit(this);
+  text_->setReadOnly(true);
+  text_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  facts_ = new QLabel(this);
+  facts_->setAlignment(Qt::AlignCenter);
+  facts_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  facts_->setMargin(24);
+  pages_ = new QStackedLayout(this);
+  pages_->addWidget(image_);
+  pages_->addWidget(text_);
+  pages_->addWidget(facts_);
+  // Space must reach this window, not the text field inside it.
+  text_->setFocusPolicy(Qt::NoFocus);
+}
+
+void PreviewWindow::showFile(const QString& path) {
+  path_ = path;
+  setWindowTitle(QFileInfo(path).fileName());
+  if (!tryImage(path) && !tryText(path)) showFacts(path);
+  show();
+  raise();
+  activateWindow();
+}
+
+bool PreviewWindow::tryImage(const QString& path) {
+  QImageReader reader(path);
+  if (!reader.canRead()) return false;
+  QSize size = reader.size();
+  if (size.isValid() && (size.width() > largestPicture.width() || size.height() > largestPicture.height())) {
+    size.scale(largestPicture, Qt::KeepAspectRatio);
+    reader.setScaledSize(size);
+  }
+  const QImage picture = reader.read();
+  if (picture.isNull()) return false;
+  image_->setPixmap(QPixmap::fromImage(picture));
+  pages_->setCurrentWidget(image_);
+  kind_ = QStringLiteral("image");
+  resize(std::max(picture.width(), 320), std::max(picture.height(), 240));
+  return true;
+}
+
+bool PreviewWindow::tryText(const QString& path) {
+  QFile file(path);
+  if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) return false;
+  const QByteArray head = file.read(textPreviewBytes);
+  if (head.contains('\0')) return false;
+  QStringDecoder decoder(QStringDecoder::Utf8);
+  QString text = decoder.decode(head);
+  // A cut in the middle of a character is fine; bytes that are not UTF-8 anywhere else are not.
+  if (decoder.hasError() && head.size() < textPreviewBytes) return false;
+  if (file.size() > textPreviewBytes) text += QStringLiteral("\n…");
+  text_->setPlainText(text);
+  pages_->setCurrentWidget(text_);
+  kind_ = QStringLiteral("text");
+  resize(720, 560);
+  return true;
+}
+
+void PreviewWindow::showFacts(const QString& path) {
+  const QFileInfo info(path);
+  const QLocale locale;
+  QString kind;
+  if (info.isSymLink())
+    kind = QStringLiteral("Symbolic link to ") + info.symLinkTarget();
+  else if (info.isDir())
+    kind = QStringLiteral("Folder");
+  else
+    kind = QMimeDatabase().mimeTypeForFile(info).comment();
+  QStringList lines{QStringLiteral("<b>") + info.fileName().toHtmlEscaped() + QStringLiteral("</b>"),
+                    kind.toHtmlEscaped()};
+  if (info.isFile()) lines << Format::bytes(std::uint64_t(std::max<qint64>(info.size(), 0)));
+  lines << QStringLiteral("Modified ") +
+               locale.toString(info.lastModified(), QLocale::LongFormat).toHtmlEscaped();
+  lines << QStringLiteral("<small>") + info.absoluteFilePath().toHtmlEscaped() + QStringLiteral("</small>");
+  facts_->setText(lines.join(QStringLiteral("<br>")));
+  pages_->setCurrentWidget(facts_);
+  kind_ = QStringLiteral("facts");
+  resize(420, 260);
+}
+
+void PreviewWindow::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Space || event->key() == Qt::Key_Escape) {
+    emit dismissed();
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
+
+void PreviewWindow::closeEvent(QCloseEvent* event) {
+  if (!closingFromModel_) emit dismissed();
+  QWidget::closeEvent(event);
+}
+
+// ---- PreviewController
+
+PreviewController::PreviewController(BrowserModel* browser, QWidget* window)
+    : QObject(window), browser_(browser), host_(window) {
+  connect(browser, &BrowserModel::previewURLChanged, this, &PreviewController::sync);
+}
+
+void PreviewController::sync() {
+  if (!browser_) return;
+  const QUrl url = browser_->previewURL();
+  if (url.isEmpty()) {
+    if (desktopShown_) closeDesktopPreviewer();
+    if (window_ && window_->isVisible()) {
+      window_->closingFromModel_ = true;
+      window_->close();
+      window_->closingFromModel_ = false;
+    }
+    return;
+  }
+  if (!showInDesktopPreviewer(url)) showInApp(url);
+}
+
+bool PreviewController::showInDesktopPreviewer(const QUrl& url) {
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected() || !bus.interface()) return false;
+  const bool running = bus.interface()->isServiceRegistered(previewerService);
+  const bool startable =
+      running || bus.interface()->activatableServiceNames().value().contains(previewerService);
+  if (!startable) return false;
+  QDBusMessage call = QDBusMessage::createMethodCall(previewerService, previewerPath, previewerService,
+                                                     QStringLiteral("ShowFile"));
+  call << url.toString() << 0 << false;
+  const QDBusMessage reply = bus.call(call, QDBus::Block, 3000);
+  if (reply.type() == QDBusMessage::ErrorMessage) return false;
+  desktopShown_ = true;
+  return true;
+}
+
+void PreviewController::closeDesktopPreviewer() {
+  desktopShown_ = false;
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected()) return;
+  bus.asyncCall(QDBusMessage::createMethodCall(previewerService, previewerPath, previewerService,
+                                               QStringLiteral("Close")));
+}
+
+void PreviewController::showInApp(const QUrl& url) {
+  if (!window_) {
+    window_ = new PreviewWindow(host_);
+    connect(window_, &PreviewWindow::dismissed, this, [this] {
+      if (browser_) browser_->setPreviewURL(QUrl());
+      if (host_) host_->activateWindow();
+    });
+  }
+  window_->showFile(url.toLocalFile());
+}
+
+}  // namespace tallyfox

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "model/BrowserModel.h"
+
+#include <QPointer>
+#include <QWidget>
+
+class QStackedLayout;
+class QLabel;
+class QPlainTextEdit;
+
+namespace tallyfox {
+
+// The in-app preview of one file: a picture, the start of a text, or else the file's facts.
+class PreviewWindow : public QWidget {
+  Q_OBJECT
+ public:
+  explicit PreviewWindow(QWidget* parent = nullptr);
+
+  void showFile(const QString& path);
+  QString path() const { return path_; }
+  // "image", "text" or "facts": what the window settled on for the file.
+  QString kind() const { return kind_; }
+
+ signals:
+  // Space, Escape or the window's close button.
+  void dismissed();
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  bool tryImage(const QString& path);
+  bool tryText(const QString& path);
+  void showFacts(const QString& path);
+
+  QString path_;
+  QString kind_;
+  QStackedLayout* pages_;
+  QLabel* image_;
+  QPlainTextEdit* text_;
+  QLabel* facts_;
+  bool closingFromModel_ = false;
+  friend class PreviewController;
+};
+
+// Binds a browser model's preview URL to a preview: GNOME's previewer when the session offers
+// it, else the in-app window. Clearing the URL closes either.
+class PreviewController : public QObject {
+  Q_OBJECT
+ public:
+  PreviewController(BrowserModel* browser, QWidget* window);
+
+  // The in-app window, once one was needed.
+  PreviewWindow* window() const { return window_; }
+
+ private:
+  void sync();
+  bool showInDesktopPreviewer(const QUrl& url);
+  void closeDesktopPreviewer();
+  void showInApp(const QUrl& url);
+
+  QPointer<BrowserModel> browser_;
+  QPointer<QWidget> host_;
+  QPointer<PreviewWindow> window_;
+  bool desktopShown_ = false;
+};
+
+}  // namespace tallyfox

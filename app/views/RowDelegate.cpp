@@ -1,0 +1,268 @@
+#include "views/RowDelegate.h"
+
+#include "model/Format.h"
+#include "model/Palette.h"
+#include "views/Icons.h"
+#include "views/RowListModel.h"
+
+#include <tallyfox/TreeColumns.h>
+
+#include <QAbstractItemView>
+#include <QHelpEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QToolTip>
+
+#include <algorithm>
+
+namespace tallyfox {
+
+namespace {
+
+constexpr double margin = 8;
+constexpr double gap = 6;
+
+QColor colorOf(const Rgba& c) {
+  return QColor::fromRgba(c.argb());
+}
+
+QColor secondary(const QColor& text) {
+  QColor c = text;
+  c.setAlphaF(0.55f);
+  return c;
+}
+
+QString cloneLabel() {
+  return QStringLiteral("clone");
+}
+
+QFont badgeFont(const QFont& base) {
+  QFont f = base;
+  f.setPointSizeF(std::max(6.0, base.pointSizeF() * 0.8));
+  return f;
+}
+
+}  // namespace
+
+RowDelegate::RowDelegate(BrowserModel* browser, QObject* parent)
+    : QStyledItemDelegate(parent), browser_(browser) {}
+
+int RowDelegate::rowHeight(const QFontMetrics& metrics) {
+  return std::max(24, metrics.height() + 8);
+}
+
+QSize RowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
+  return {200, rowHeight(option.fontMetrics)};
+}
+
+std::optional<BrowserModel::RowValues> RowDelegate::valuesAt(const QModelIndex& index) const {
+  if (!browser_ || !index.isValid()) return std::nullopt;
+  const auto* rows = qobject_cast<const RowListModel*>(index.model());
+  const auto row = rows ? rows->rowAt(index.row()) : std::nullopt;
+  if (!row) return std::nullopt;
+  return browser_->rowValues(*row);
+}
+
+RowDelegate::Layout RowDelegate::layout(const QStyleOptionViewItem& option,
+                                        const BrowserModel::RowValues& values) const {
+  Layout l;
+  const QRectF r = option.rect;
+  const double mid = r.center().y();
+  double x = r.left() + margin + indentPerLevel * values.depth;
+  l.chevron = QRectF(x, mid - 9, 14, 18);
+  x += 14 + 2;
+  l.swatch = QRectF(x, mid - 5, 10, 10);
+  x += 10 + gap;
+  l.icon = QRectF(x, mid - 9, 20, 18);
+  x += 20 + 4;
+
+  double right = r.right() - margin;
+  l.size = QRectF(right - sizeWidth, r.top(), sizeWidth, r.height());
+  right -= sizeWidth + gap;
+  l.bar = QRectF(right - barWidth, mid - 3, barWidth, 6);
+  right -= barWidth + gap;
+  l.percent = QRectF(right - percentWidth, r.top(), percentWidth, r.height());
+  right -= percentWidth + gap;
+
+  // Badges follow the name; the name gives way to them when the row is narrow.
+  std::vector<Part> kinds;
+  const DiskTreePtr tree = browser_ ? browser_->tree() : nullptr;
+  const std::uint8_t flags = tree ? tree->flags(values.node) : 0;
+  if (flags & EntryFlags::error) kinds.push_back(Part::errorBadge);
+  if (flags & EntryFlags::dataless) kinds.push_back(Part::datalessBadge);
+  if (flags & EntryFlags::sharedClone) kinds.push_back(Part::cloneBadge);
+  const QFontMetricsF badgeMetrics(badgeFont(option.font));
+  double badgesWidth = 0;
+  std::vector<double> widths;
+  for (Part kind : kinds) {
+    const double w = kind == Part::cloneBadge ? badgeMetrics.horizontalAdvance(cloneLabel()) + 8 : 16;
+    widths.push_back(w);
+    badgesWidth += w + 4;
+  }
+  const QString name = tree ? QString::fromStdString(tree->name(values.node)) : QString();
+  const double available = std::max(0.0, right - x - badgesWidth);
+  const double nameWidth = std::min(available, QFontMetricsF(option.font).horizontalAdvance(name) + 1);
+  l.name = QRectF(x, r.top(), nameWidth, r.height());
+  double bx = x + nameWidth + 4;
+  for (std::size_t i = 0; i < kinds.size(); ++i) {
+    const double h = kinds[i] == Part::cloneBadge ? badgeMetrics.height() + 2 : 16;
+    l.badges.push_back({kinds[i], QRectF(bx, mid - h / 2, widths[i], h)});
+    bx += widths[i] + 4;
+  }
+  return l;
+}
+
+void RowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                        const QModelIndex& index) const {
+  const auto values = valuesAt(index);
+  if (!values) return;
+  const DiskTreePtr tree = browser_->tree();
+  const Layout l = layout(option, *values);
+  const QPalette& palette = option.palette;
+  const bool active = option.state & QStyle::State_Active;
+  const QColor text = values->isSelected ? palette.color(active ? QPalette::Active : QPalette::Inactive,
+                                                         QPalette::HighlightedText)
+                                         : palette.color(QPalette::Text);
+  const QColor dim = secondary(text);
+
+  painter->save();
+  painter->setRenderHint(QPainter::Antialiasing);
+  if (values->isSelected) {
+    painter->fillRect(option.rect,
+                      palette.color(active ? QPalette::Active : QPalette::Inactive, QPalette::Highlight));
+  } else if (option.state & QStyle::State_MouseOver) {
+    QColor hover = palette.color(QPalette::Highlight);
+    hover.setAlphaF(0.08f);
+    painter->fillRect(option.rect, hover);
+  }
+
+  if (values->isExpandable) Icons::paintChevron(*painter, l.chevron, values->isExpanded ? 90 : 0, dim);
+
+  const bool isDirectory = tree->isDirectory(values->node);
+  painter->setPen(Qt::NoPen);
+  painter->setBrush(colorOf(Palette::entry(values->branchIndex, values->depth, isDirectory)));
+  painter->drawRoundedRect(l.swatch, 3, 3);
+
+  // The icon button: the kind of entry, or the trash while the pointer offers to mark it.
+  const QSize iconSize(16, 16);
+  const QRectF iconRect(l.icon.center() - QPointF(8, 8), QSizeF(iconSize));
+  const qreal dpr = painter->device()->devicePixelRatioF();
+  QPixmap icon;
+  if (values->mark == BrowserModel::Mark::marked) {
+    icon = Icons::tinted(Icons::Symbol::trashFull, iconSize, QColor(214, 47, 47), dpr);
+  } else if (hoveredIcon_ == values->node && values->mark == BrowserModel::Mark::none) {
+    icon = Icons::tinted(Icons::Symbol::trash, iconSize, dim, dpr);
+  } else {
+    icon = Icons::icon(isDirectory ? Icons::Symbol::folder : Icons::Symbol::file).pixmap(iconSize, dpr);
+    if (values->mark == BrowserModel::Mark::inside) painter->setOpacity(0.5);
+  }
+  painter->drawPixmap(iconRect.topLeft(), icon);
+  painter->setOpacity(1);
+
+  const QString name = QString::fromStdString(tree->name(values->node));
+  QFont nameFont = option.font;
+  if (values->mark == BrowserModel::Mark::marked) nameFont.setStrikeOut(true);
+  painter->setFont(nameFont);
+  painter->setPen(values->mark == BrowserModel::Mark::marked && !values->isSelected ? QColor(214, 47, 47)
+                                                                                    : text);
+  const QString shown = QFontMetricsF(nameFont).elidedText(name, Qt::ElideMiddle, l.name.width() + 1);
+  painter->drawText(l.name, Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, shown);
+
+  for (const Layout::Badge& badge : l.badges) {
+    switch (badge.part) {
+      case Part::errorBadge:
+        painter->drawPixmap(badge.rect.topLeft(),
+                            Icons::tinted(Icons::Symbol::warning, iconSize, QColor(240, 150, 20), dpr));
+        break;
+      case Part::datalessBadge:
+        painter->drawPixmap(badge.rect.topLeft(), Icons::tinted(Icons::Symbol::cloud, iconSize, dim, dpr));
+        break;
+      case Part::cloneBadge:
+        painter->setFont(badgeFont(option.font));
+        painter->setPen(QPen(dim, 1));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRoundedRect(badge.rect.adjusted(0.5, 0.5, -0.5, -0.5), 3, 3);
+        painter->drawText(badge.rect, Qt::AlignCenter, cloneLabel());
+        break;
+      default:
+        break;
+    }
+  }
+
+  painter->setFont(option.font);
+  painter->setPen(dim);
+  painter->drawText(l.percent, Qt::AlignVCenter | Qt::AlignRight,
+                    Format::percent(values->size, values->parentSize));
+
+  QColor track = dim;
+  track.setAlphaF(0.18f);
+  painter->setPen(Qt::NoPen);
+  painter->setBrush(track);
+  painter->drawRoundedRect(l.bar, 3, 3);
+  const double fraction =
+      std::clamp(double(values->size) / double(std::max<std::uint64_t>(values->largestSibling, 1)), 0.0, 1.0);
+  if (fraction > 0) {
+    QRectF filled = l.bar;
+    filled.setWidth(std::max(1.0, l.bar.width() * fraction));
+    painter->setBrush(values->isSelected ? text : colorOf(Palette::entry(values->branchIndex, 0, true)));
+    painter->drawRoundedRect(filled, 3, 3);
+  }
+
+  painter->setPen(text);
+  painter->drawText(l.size, Qt::AlignVCenter | Qt::AlignRight, Format::bytes(values->size));
+  painter->restore();
+}
+
+RowDelegate::Part RowDelegate::partAt(const QStyleOptionViewItem& option, const QModelIndex& index,
+                                      QPointF point) const {
+  const auto values = valuesAt(index);
+  if (!values || !option.rect.contains(point.toPoint())) return Part::none;
+  const Layout l = layout(option, *values);
+  if (values->isExpandable && l.chevron.adjusted(-2, -3, 2, 3).contains(point)) return Part::chevron;
+  if (l.icon.contains(point)) return Part::icon;
+  for (const Layout::Badge& badge : l.badges)
+    if (badge.rect.contains(point)) return badge.part;
+  return Part::row;
+}
+
+QString RowDelegate::tooltip(Part part, BrowserModel::Mark mark) {
+  switch (part) {
+    case Part::icon:
+      switch (mark) {
+        case BrowserModel::Mark::marked:
+          return QStringLiteral("Remove from delete list");
+        case BrowserModel::Mark::inside:
+          return QStringLiteral("Inside a folder on the delete list");
+        case BrowserModel::Mark::none:
+          return QStringLiteral("Add to delete list");
+      }
+      return {};
+    case Part::errorBadge:
+      return QStringLiteral("Part of this couldn't be read");
+    case Part::datalessBadge:
+      return QStringLiteral(
+          "Not downloaded (a cloud placeholder), so it wasn't scanned and takes no local space");
+    case Part::cloneBadge:
+      return QStringLiteral(
+          "A clone of a file counted elsewhere: it shares all of that file's storage, so it adds nothing "
+          "here");
+    default:
+      return {};
+  }
+}
+
+bool RowDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                            const QModelIndex& index) {
+  if (event->type() != QEvent::ToolTip) return QStyledItemDelegate::helpEvent(event, view, option, index);
+  const auto values = valuesAt(index);
+  const QString text = values ? tooltip(partAt(option, index, event->pos()), values->mark) : QString();
+  if (text.isEmpty()) {
+    QToolTip::hideText();
+    event->ignore();
+    return true;
+  }
+  QToolTip::showText(event->globalPos(), text, view);
+  return true;
+}
+
+}  // namespace tallyfox

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "model/BrowserModel.h"
+
+#include <QPointer>
+#include <QRectF>
+#include <QStyledItemDelegate>
+
+#include <optional>
+#include <vector>
+
+namespace tallyfox {
+
+// Paints one row of the browser list: indentation, chevron, swatch, icon button, name,
+// badges, share of the parent, bar and size. The values come from the browser model, so
+// the list and the chart always agree.
+class RowDelegate : public QStyledItemDelegate {
+  Q_OBJECT
+ public:
+  enum class Part { none, row, chevron, icon, errorBadge, datalessBadge, cloneBadge };
+
+  struct Layout {
+    QRectF chevron, swatch, icon, name, percent, bar, size;
+    struct Badge {
+      Part part;
+      QRectF rect;
+    };
+    std::vector<Badge> badges;
+  };
+
+  static constexpr int indentPerLevel = 16;
+  static constexpr int percentWidth = 44;
+  static constexpr int barWidth = 56;
+  static constexpr int sizeWidth = 76;
+
+  explicit RowDelegate(BrowserModel* browser, QObject* parent = nullptr);
+
+  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+  bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                 const QModelIndex& index) override;
+
+  // Which part of the row at `index` lies under `point` (view coordinates).
+  Part partAt(const QStyleOptionViewItem& option, const QModelIndex& index, QPointF point) const;
+  Layout layout(const QStyleOptionViewItem& option, const BrowserModel::RowValues& values) const;
+
+  // The row whose icon button the pointer is over: it shows the trash instead of its kind.
+  void setHoveredIcon(std::optional<NodeId> node) { hoveredIcon_ = node; }
+  std::optional<NodeId> hoveredIcon() const { return hoveredIcon_; }
+
+  static int rowHeight(const QFontMetrics& metrics);
+  static QString tooltip(Part part, BrowserModel::Mark mark);
+
+ private:
+  std::optional<BrowserModel::RowValues> valuesAt(const QModelIndex& index) const;
+
+  QPointer<BrowserModel> browser_;
+  std::optional<NodeId> hoveredIcon_;
+};
+
+}  // namespace tallyfox

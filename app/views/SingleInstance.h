@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class QLocalServer;
+class QLockFile;
+
+namespace tallyfox {
+
+// One Tallyfox per user session: a later launch hands its files to the running one over a
+// local socket and exits. The socket lives in $XDG_RUNTIME_DIR (private to the user), else
+// in the temporary folder under a name with the user id.
+class SingleInstance : public QObject {
+  Q_OBJECT
+ public:
+  // `name` is the socket's path; by default defaultName().
+  explicit SingleInstance(QString name = defaultName(), QObject* parent = nullptr);
+  ~SingleInstance() override;
+
+  static QString defaultName();
+
+  // Tries to give the files (absolute paths; none means "show yourself") to a running
+  // instance. True when one took them: this process should end.
+  bool handOff(const QStringList& files);
+  // Becomes the instance others hand their files to. False when the socket cannot be made.
+  bool listen();
+  bool isListening() const;
+  const QString& name() const { return name_; }
+
+ signals:
+  // Another launch asked for these files; empty when it was started without any.
+  void filesRequested(const QStringList& files);
+
+ private:
+  void accept();
+
+  QString name_;
+  std::unique_ptr<QLockFile> lock_;
+  QLocalServer* server_ = nullptr;
+};
+
+}  // namespace tallyfox

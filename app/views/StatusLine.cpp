@@ -1,0 +1,105 @@
+#include "views/StatusLine.h"
+
+#include "views/Icons.h"
+#include "views/RelativeDate.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QTimer>
+
+namespace tallyfox {
+
+StatusLine::StatusLine(BrowserModel* browser, QWidget* parent)
+    : QWidget(parent),
+      browser_(browser),
+      path_(new QLineEdit(this)),
+      unreadable_(new QWidget(this)),
+      unreadableLabel_(new QLabel(unreadable_)),
+      entries_(new QLabel(this)),
+      scanned_(new QLabel(this)),
+      keys_(new QLabel(QStringLiteral("? for keys"), this)) {
+  // A frameless read-only field: the path can be selected and copied, and a long one scrolls.
+  path_->setReadOnly(true);
+  path_->setFrame(false);
+  path_->setFocusPolicy(Qt::ClickFocus);
+  path_->setAccessibleName(QStringLiteral("Selected path"));
+  QPalette transparent = path_->palette();
+  transparent.setColor(QPalette::Base, Qt::transparent);
+  path_->setPalette(transparent);
+
+  auto* icon = new QLabel(unreadable_);
+  icon->setPixmap(Icons::bundled(Icons::Symbol::warning).pixmap(QSize(14, 14), devicePixelRatioF()));
+  auto* unreadableRow = new QHBoxLayout(unreadable_);
+  unreadableRow->setContentsMargins(0, 0, 0, 0);
+  unreadableRow->setSpacing(4);
+  unreadableRow->addWidget(icon);
+  unreadableRow->addWidget(unreadableLabel_);
+
+  QFont small = font();
+  small.setPointSizeF(font().pointSizeF() * 0.92);
+  for (QWidget* w :
+       {static_cast<QWidget*>(path_), static_cast<QWidget*>(unreadableLabel_),
+        static_cast<QWidget*>(entries_), static_cast<QWidget*>(scanned_), static_cast<QWidget*>(keys_)})
+    w->setFont(small);
+  QPalette dim = keys_->palette();
+  QColor text = dim.color(QPalette::WindowText);
+  text.setAlphaF(0.6f);
+  dim.setColor(QPalette::WindowText, text);
+  for (QLabel* l : {entries_, scanned_, keys_}) l->setPalette(dim);
+
+  auto* row = new QHBoxLayout(this);
+  row->setContentsMargins(10, 4, 10, 4);
+  row->setSpacing(14);
+  row->addWidget(path_, 1);
+  row->addWidget(unreadable_);
+  row->addWidget(entries_);
+  row->addWidget(scanned_);
+  row->addWidget(keys_);
+
+  for (auto signal : {&BrowserModel::treeChanged, &BrowserModel::selectionChanged})
+    connect(browser, signal, this, &StatusLine::refresh);
+  // "5 minutes ago" goes stale while the window stays open.
+  auto* timer = new QTimer(this);
+  connect(timer, &QTimer::timeout, this, &StatusLine::refreshDate);
+  timer->start(60 * 1000);
+  refresh();
+}
+
+QString StatusLine::pathText() const {
+  return path_->text();
+}
+QString StatusLine::unreadableText() const {
+  return unreadable_->isVisibleTo(this) ? unreadableLabel_->text() : QString();
+}
+QString StatusLine::entriesText() const {
+  return entries_->text();
+}
+QString StatusLine::scannedText() const {
+  return scanned_->text();
+}
+
+void StatusLine::refresh() {
+  const DiskTreePtr tree = browser_ ? browser_->tree() : nullptr;
+  const auto path = browser_ ? browser_->selectedPath() : std::nullopt;
+  path_->setText(path.value_or(QString()));
+  path_->setCursorPosition(0);
+  path_->setVisible(path.has_value());
+  const QLocale locale;
+  const std::uint64_t errors = tree ? tree->errorCount() : 0;
+  unreadable_->setVisible(errors >= 1);
+  unreadableLabel_->setText(locale.toString(qulonglong(errors)) + QStringLiteral(" unreadable"));
+  entries_->setText(tree ? locale.toString(qlonglong(tree->nodeCount())) + QStringLiteral(" entries")
+                         : QString());
+  refreshDate();
+}
+
+void StatusLine::refreshDate() {
+  const DiskTreePtr tree = browser_ ? browser_->tree() : nullptr;
+  scanned_->setText(tree ? QStringLiteral("scanned ") +
+                               relativeDate(tree->scanStart(), std::chrono::system_clock::now())
+                         : QString());
+}
+
+}  // namespace tallyfox

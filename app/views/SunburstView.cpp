@@ -1,0 +1,363 @@
+#include "views/SunburstView.h"
+
+#include "model/Format.h"
+#include "model/Palette.h"
+#include "views/Labels.h"
+
+#include <QFutureWatcher>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QTextLayout>
+#include <QtConcurrent>
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace tallyfox {
+
+namespace {
+
+QColor colorOf(const Rgba& c) {
+  return QColor::fromRgba(c.argb());
+}
+
+constexpr double degreesPerRadian = 180.0 / std::numbers::pi;
+const QColor markRed(214, 47, 47);
+
+}  // namespace
+
+// ---- CenterLabel
+
+CenterLabel::Lines CenterLabel::lines(const BrowserModel& browser) {
+  const DiskTreePtr& tree = browser.tree();
+  if (!tree) return {};
+  const auto hovered = browser.hovered();
+  const NodeId node = hovered && tree->contains(*hovered) ? *hovered : browser.current();
+  Lines lines;
+  lines.name = Labels::node(*tree, node);
+  const std::uint64_t size = browser.overlay().size(node, *tree);
+  lines.size = Format::bytes(size);
+  if (hovered) lines.percent = Format::percent(size, browser.overlay().size(browser.current(), *tree));
+  return lines;
+}
+
+void CenterLabel::paint(QPainter& painter, const QRectF& square, const Lines& lines, const QPalette& palette,
+                        const QFont& font) {
+  QFont headline = font;
+  headline.setBold(true);
+  QFont title = font;
+  title.setPointSizeF(font.pointSizeF() * 1.35);
+  QFont caption = font;
+  caption.setPointSizeF(std::max(6.0, font.pointSizeF() * 0.85));
+
+  // The name wraps at word boundaries where it can, anywhere where it must, and stops at two
+  // lines with an ellipsis.
+  QTextLayout text(lines.name, headline);
+  QTextOption option(Qt::AlignHCenter);
+  option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  text.setTextOption(option);
+  const QFontMetricsF headlineMetrics(headline);
+  QStringList nameLines;
+  text.beginLayout();
+  for (int i = 0; i < 2; ++i) {
+    QTextLine line = text.createLine();
+    if (!line.isValid()) break;
+    line.setLineWidth(square.width());
+    QString piece = lines.name.mid(line.textStart(), line.textLength());
+    if (i == 1 && line.textStart() + line.textLength() < lines.name.size())
+      piece = headlineMetrics.elidedText(lines.name.mid(line.textStart()), Qt::ElideRight, square.width());
+    nameLines << piece.trimmed();
+  }
+  text.endLayout();
+
+  const QFontMetricsF titleMetrics(title), captionMetrics(caption);
+  const double total = nameLines.size() * headlineMetrics.height() + titleMetrics.height() +
+                       (lines.percent.isEmpty() ? 0 : captionMetrics.height());
+  double y = square.center().y() - total / 2;
+  const QColor text1 = palette.color(QPalette::Text);
+  QColor text2 = text1;
+  text2.setAlphaF(0.6f);
+
+  painter.setPen(text1);
+  painter.setFont(headline);
+  for (const QString& line : nameLines) {
+    painter.drawText(QRectF(square.left(), y, square.width(), headlineMetrics.height()), Qt::AlignCenter,
+                     line);
+    y += headlineMetrics.height();
+  }
+  painter.setFont(title);
+  painter.drawText(
+      QRectF(square.left() - square.width() * 0.1, y, square.width() * 1.2, titleMetrics.height()),
+      Qt::AlignCenter, lines.size);
+  y += titleMetrics.height();
+  if (!lines.percent.isEmpty()) {
+    painter.setPen(text2);
+    painter.setFont(caption);
+    painter.drawText(QRectF(square.left(), y, square.width(), captionMetrics.height()), Qt::AlignCenter,
+                     lines.percent);
+  }
+}
+
+// ---- SunburstView
+
+SunburstView::SunburstView(BrowserModel* browser, QWidget* parent) : QWidget(parent), browser_(browser) {
+  setMouseTracking(true);
+  setMinimumSize(320, 320);
+  setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+  setAccessibleName(QStringLiteral("Chart"));
+  for (auto signal : {&BrowserModel::treeChanged, &BrowserModel::currentChanged,
+                      &BrowserModel::overlayChanged, &BrowserModel::comparisonChanged})
+    connect(browser, signal, this, &SunburstView::requestLayout);
+  connect(browser, &BrowserModel::selectionChanged, this, &SunburstView::selectionMoved);
+  connect(browser, &BrowserModel::markedSetChanged, this, &SunburstView::invalidate);
+  connect(browser, &BrowserModel::hoveredChanged, this, qOverload<>(&QWidget::update));
+  requestLayout();
+}
+
+SunburstLayout::Geometry SunburstView::chartGeometry() const {
+  return SunburstLayout::Geometry::of(QSizeF(size()));
+}
+
+QPointF SunburstView::pointAt(double angle, int ring) const {
+  const auto g = chartGeometry();
+  const double radius = g.hole + g.ring * (ring - 0.5);
+  return {g.center.x() + radius * std::sin(angle), g.center.y() - radius * std::cos(angle)};
+}
+
+void SunburstView::requestLayout() {
+  if (!browser_) return;
+  const DiskTreePtr tree = browser_->tree();
+  if (!tree) return;
+  Request request{tree, {browser_->current(), browser_->overlay(), browser_->comparison().get()}};
+  if (requested_ == request) return;
+  requested_ = request;
+  pending_ = true;
+  const NodeId center = request.key.center;
+  const SizeOverlay overlay = request.key.overlay;
+  // The watcher belongs to the view: when the window closes first, the result of the
+  // running task goes nowhere. Its signal always comes through the event loop, never in the
+  // middle of the change notification that asked for the layout.
+  auto* watcher = new QFutureWatcher<std::shared_ptr<const SunburstLayout>>(this);
+  connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, request] {
+    watcher->deleteLater();
+    // A newer request has overtaken this one: its own result will come.
+    if (requested_ != request) return;
+    pending_ = false;
+    layout_ = watcher->result();
+    invalidate();
+    emit layoutReady();
+  });
+  watcher->setFuture(QtConcurrent::run(
+      [tree, center, overlay] { return std::make_shared<const SunburstLayout>(*tree, center, overlay); }));
+}
+
+void SunburstView::invalidate() {
+  layersValid_ = false;
+  composedValid_ = false;
+  update();
+}
+
+SunburstView::Look SunburstView::currentLook() const {
+  Look look;
+  if (!layout_) return look;
+  if (const auto branch = focusBranch()) {
+    const bool drawn = std::any_of(layout_->segments.begin(), layout_->segments.end(),
+                                   [&](const SunburstLayout::Segment& s) { return s.branch == *branch; });
+    // A branch too small to be drawn dims every segment alike, whichever branch it is.
+    look.focus = drawn ? Look::Focus::branch : Look::Focus::nothing;
+    look.branch = drawn ? *branch : -1;
+  }
+  if (const auto* selected = segmentOf(browser_ ? browser_->selection() : std::nullopt);
+      selected && selected->depth >= 2)
+    look.outlined = selected->node;
+  return look;
+}
+
+void SunburstView::selectionMoved() {
+  if (composedValid_ && currentLook() == composedLook_) return;
+  composedValid_ = false;
+  update();
+}
+
+void SunburstView::resizeEvent(QResizeEvent* event) {
+  layersValid_ = false;
+  composedValid_ = false;
+  QWidget::resizeEvent(event);
+}
+
+void SunburstView::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange) {
+    layersValid_ = false;
+    composedValid_ = false;
+  }
+  QWidget::changeEvent(event);
+}
+
+std::optional<NodeId> SunburstView::focusBranch() const {
+  const DiskTreePtr tree = browser_ ? browser_->tree() : nullptr;
+  const auto selection = browser_ ? browser_->selection() : std::nullopt;
+  if (!tree || !selection) return std::nullopt;
+  const NodeId current = browser_->current();
+  NodeId node = *selection;
+  for (std::int64_t steps = tree->totalNodes(); node >= 0 && steps > 0; --steps) {
+    const NodeId parent = tree->parentOf(node);
+    if (parent == current) return node;
+    node = parent;
+  }
+  return std::nullopt;
+}
+
+bool SunburstView::isMarkedOrInside(NodeId node, const DiskTree& tree) const {
+  const NodeSet& marked = browser_->markedSet();
+  if (marked.isEmpty()) return false;
+  for (std::int64_t steps = tree.totalNodes(); node >= 0 && steps > 0; --steps) {
+    if (marked.contains(node)) return true;
+    node = tree.parentOf(node);
+  }
+  return false;
+}
+
+const SunburstLayout::Segment* SunburstView::segmentOf(std::optional<NodeId> node) const {
+  if (!node || !layout_) return nullptr;
+  for (const auto& segment : layout_->segments)
+    if (segment.node == node) return &segment;
+  return nullptr;
+}
+
+QPainterPath SunburstView::sectorPath(const SunburstLayout::Segment& s,
+                                      const SunburstLayout::Geometry& g) const {
+  const double inner = g.hole + g.ring * (s.depth - 1) + 1;
+  const double outer = g.hole + g.ring * s.depth;
+  const QRectF outerRect(g.center.x() - outer, g.center.y() - outer, 2 * outer, 2 * outer);
+  const QRectF innerRect(g.center.x() - inner, g.center.y() - inner, 2 * inner, 2 * inner);
+  // Qt's angles run counter-clockwise from 3 o'clock in degrees; the layout's run clockwise
+  // from 12 o'clock in radians.
+  const double startQt = 90.0 - s.start * degreesPerRadian;
+  const double sweep = (s.end - s.start) * degreesPerRadian;
+  QPainterPath path;
+  path.arcMoveTo(outerRect, startQt);
+  path.arcTo(outerRect, startQt, -sweep);
+  path.arcTo(innerRect, startQt - sweep, sweep);
+  path.closeSubpath();
+  return path;
+}
+
+QPixmap SunburstView::renderLayer(double opacity, std::optional<NodeId> onlyBranch, QPixmap base) const {
+  const qreal dpr = devicePixelRatioF();
+  if (base.isNull()) {
+    base = QPixmap((QSizeF(size()) * dpr).toSize());
+    base.setDevicePixelRatio(dpr);
+    base.fill(Qt::transparent);
+  }
+  const DiskTreePtr tree = browser_ ? browser_->tree() : nullptr;
+  if (!layout_ || !tree) return base;
+  QPainter painter(&base);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(Qt::NoPen);
+  painter.setOpacity(opacity);
+  const auto g = chartGeometry();
+  const bool anyMarked = !browser_->markedSet().isEmpty();
+  QColor red = markRed;
+  red.setAlphaF(0.55f);
+  for (const auto& s : layout_->segments) {
+    if (onlyBranch && s.branch != *onlyBranch) continue;
+    const QPainterPath path = sectorPath(s, g);
+    const Rgba fill =
+        s.node ? Palette::entry(s.branchIndex, s.depth - 1, s.isDirectory) : Palette::aggregate();
+    painter.fillPath(path, colorOf(fill));
+    if (anyMarked && s.node && isMarkedOrInside(*s.node, *tree)) painter.fillPath(path, red);
+  }
+  return base;
+}
+
+void SunburstView::compose() {
+  const Look look = currentLook();
+  const bool sizeMatches = composed_.deviceIndependentSize() == QSizeF(size()) &&
+                           composed_.devicePixelRatio() == devicePixelRatioF();
+  if (composedValid_ && sizeMatches && look == composedLook_) return;
+  if (!layersValid_ || !sizeMatches) {
+    full_ = dimmed_ = QPixmap();
+    layersValid_ = true;
+  }
+  switch (look.focus) {
+    case Look::Focus::everything:
+      if (full_.isNull()) full_ = renderLayer(1.0, std::nullopt, {});
+      composed_ = full_;
+      break;
+    case Look::Focus::nothing:
+      if (dimmed_.isNull()) dimmed_ = renderLayer(0.4, std::nullopt, {});
+      composed_ = dimmed_;
+      break;
+    case Look::Focus::branch:
+      if (dimmed_.isNull()) dimmed_ = renderLayer(0.4, std::nullopt, {});
+      // The focused branch at full strength over its dimmed self: the fills are opaque, so
+      // nothing of the dimmed drawing shows through.
+      composed_ = renderLayer(1.0, look.branch, dimmed_.copy());
+      break;
+  }
+  // The selection is outlined only where the dimming alone does not point at it.
+  if (const auto* selected = segmentOf(look.outlined)) {
+    QPainter painter(&composed_);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(palette().color(QPalette::WindowText), 2));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawPath(sectorPath(*selected, chartGeometry()));
+  }
+  composedLook_ = look;
+  composedValid_ = true;
+}
+
+void SunburstView::paintEvent(QPaintEvent*) {
+  if (!layout_ || !browser_ || !browser_->tree()) return;
+  compose();
+  QPainter painter(this);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.drawPixmap(0, 0, composed_);
+  const auto g = chartGeometry();
+  if (const auto* hovered = segmentOf(browser_->hovered())) {
+    painter.setPen(QPen(palette().color(QPalette::WindowText), 2));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawPath(sectorPath(*hovered, g));
+  }
+  if (g.hole <= 0) return;
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(palette().color(QPalette::Base));
+  painter.drawEllipse(g.center, g.hole, g.hole);
+  const double side = g.hole * 1.7;
+  const QRectF square(g.center.x() - side / 2, g.center.y() - side / 2, side, side);
+  CenterLabel::paint(painter, square, CenterLabel::lines(*browser_), palette(), font());
+}
+
+void SunburstView::mouseMoveEvent(QMouseEvent* event) {
+  if (!browser_ || !layout_) return;
+  const auto hit = layout_->hit(event->position(), chartGeometry());
+  std::optional<NodeId> node;
+  if (hit.kind == SunburstLayout::Hit::Kind::segment && hit.segment) node = hit.segment->node;
+  browser_->setHovered(node);
+  browser_->setDragCandidate(node ? node : browser_->hoveredRow());
+  const bool clickable = node || hit.kind == SunburstLayout::Hit::Kind::center;
+  setCursor(clickable ? Qt::PointingHandCursor : Qt::ArrowCursor);
+}
+
+void SunburstView::leaveEvent(QEvent* event) {
+  if (browser_) browser_->setHovered(std::nullopt);
+  QWidget::leaveEvent(event);
+}
+
+void SunburstView::mousePressEvent(QMouseEvent* event) {
+  if (!browser_ || !layout_ || event->button() != Qt::LeftButton) return;
+  const auto hit = layout_->hit(event->position(), chartGeometry());
+  if (hit.kind == SunburstLayout::Hit::Kind::center) {
+    browser_->goUp();
+  } else if (hit.kind == SunburstLayout::Hit::Kind::segment && hit.segment && hit.segment->node) {
+    if (event->modifiers() & (Qt::AltModifier | Qt::ControlModifier))
+      emit toggleMarkRequested(*hit.segment->node);
+    else
+      browser_->click(*hit.segment->node);
+  }
+  event->accept();
+}
+
+}  // namespace tallyfox

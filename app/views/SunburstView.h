@@ -1,0 +1,108 @@
+#pragma once
+
+#include "model/BrowserModel.h"
+#include "model/SunburstLayout.h"
+
+#include <QPixmap>
+#include <QPointer>
+#include <QWidget>
+
+#include <memory>
+#include <optional>
+
+namespace tallyfox {
+
+// The text in the chart's central disc: the hovered entry, or the current folder.
+class CenterLabel {
+ public:
+  struct Lines {
+    QString name;
+    QString size;
+    QString percent;  // only while something is hovered
+  };
+
+  static Lines lines(const BrowserModel& browser);
+  // Lays the lines out centred in `square`, the name on at most two lines.
+  static void paint(QPainter& painter, const QRectF& square, const Lines& lines, const QPalette& palette,
+                    const QFont& font);
+};
+
+// The current folder as a sunburst. The layout is computed in the thread pool whenever its
+// key changes; the previous layout stays on screen until the new one arrives.
+//
+// Drawing goes through three pixmaps: every segment at full strength, every segment dimmed
+// (both redrawn only for a new layout, size or delete list), and the picture on screen, made
+// from the dimmed one with the focused branch drawn over it at full strength. Hovering then
+// repaints that picture plus one outline and the centre, and a selection that moves between
+// branches redraws only the newly focused branch.
+class SunburstView : public QWidget {
+  Q_OBJECT
+ public:
+  explicit SunburstView(BrowserModel* browser, QWidget* parent = nullptr);
+
+  // The layout on screen, or nothing before the first one arrives.
+  const std::shared_ptr<const SunburstLayout>& layout() const { return layout_; }
+  SunburstLayout::Geometry chartGeometry() const;
+  // A point in the middle of ring `ring` at `angle` (radians clockwise from the top), in
+  // widget coordinates.
+  QPointF pointAt(double angle, int ring) const;
+  // True while a newer layout than the one on screen is being computed.
+  bool isLayoutPending() const { return pending_; }
+
+  QSize minimumSizeHint() const override { return {320, 320}; }
+  QSize sizeHint() const override { return {560, 560}; }
+
+ signals:
+  void layoutReady();
+  void toggleMarkRequested(NodeId node);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void leaveEvent(QEvent* event) override;
+  void changeEvent(QEvent* event) override;
+
+ private:
+  struct Request {
+    DiskTreePtr tree;
+    SunburstLayout::LayoutKey key;
+    bool operator==(const Request&) const = default;
+  };
+
+  // What the cached pixmap shows apart from the layout: which branch is in focus and which
+  // segment the selection outlines. A selection that moves without changing either (from
+  // one small file to another inside the same grey aggregate) repaints nothing.
+  struct Look {
+    enum class Focus { everything, branch, nothing };
+    Focus focus = Focus::everything;
+    NodeId branch = -1;
+    std::optional<NodeId> outlined;
+    bool operator==(const Look&) const = default;
+  };
+
+  void requestLayout();
+  // The layout, the size, the delete list or the palette changed: every pixmap is stale.
+  void invalidate();
+  void selectionMoved();
+  Look currentLook() const;
+  // Every segment at one opacity, with the delete-list fill.
+  QPixmap renderLayer(double opacity, std::optional<NodeId> onlyBranch, QPixmap base) const;
+  void compose();
+  std::optional<NodeId> focusBranch() const;
+  bool isMarkedOrInside(NodeId node, const DiskTree& tree) const;
+  const SunburstLayout::Segment* segmentOf(std::optional<NodeId> node) const;
+  QPainterPath sectorPath(const SunburstLayout::Segment& segment, const SunburstLayout::Geometry& g) const;
+
+  QPointer<BrowserModel> browser_;
+  std::shared_ptr<const SunburstLayout> layout_;
+  std::optional<Request> requested_;
+  bool pending_ = false;
+  QPixmap full_, dimmed_, composed_;
+  bool layersValid_ = false;
+  bool composedValid_ = false;
+  Look composedLook_;
+};
+
+}  // namespace tallyfox

@@ -1,0 +1,92 @@
+#include "views/TallyfoxApp.h"
+
+#include "model/DocumentController.h"
+#include "model/DumpMode.h"
+#include "model/ScanController.h"
+#include "views/AppDelegate.h"
+#include "views/Icons.h"
+#include "views/SingleInstance.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstdlib>
+#include <iostream>
+
+namespace tallyfox::TallyfoxApp {
+
+bool hasDisplay() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) return true;
+  }
+  return false;
+}
+
+const char* noDisplayMessage() {
+  return "tallyfox: no display to show windows on; use \"tallyfox --dump FILE\" to summarise a snapshot, "
+         "or tfscan to scan and compare from a terminal";
+}
+
+QStringList filesFrom(int argc, const char* const* argv) {
+  // Qt's own options that take the next argument as their value.
+  static const QStringList withValue{
+      QStringLiteral("platform"),      QStringLiteral("platformpluginpath"),
+      QStringLiteral("platformtheme"), QStringLiteral("plugin"),
+      QStringLiteral("style"),         QStringLiteral("stylesheet"),
+      QStringLiteral("session"),       QStringLiteral("display"),
+      QStringLiteral("geometry"),      QStringLiteral("title"),
+      QStringLiteral("name"),          QStringLiteral("qwindowgeometry"),
+      QStringLiteral("qwindowtitle"),  QStringLiteral("qwindowicon"),
+      QStringLiteral("qmljsdebugger"),
+  };
+  QStringList files;
+  bool optionsEnded = false;
+  for (int i = 1; i < argc; ++i) {
+    const QString argument = QString::fromLocal8Bit(argv[i]);
+    if (!optionsEnded && argument == QLatin1String("--")) {
+      optionsEnded = true;
+      continue;
+    }
+    if (!optionsEnded && argument.startsWith(QLatin1Char('-'))) {
+      QString name = argument;
+      while (name.startsWith(QLatin1Char('-'))) name.remove(0, 1);
+      if (!name.contains(QLatin1Char('=')) && withValue.contains(name)) ++i;
+      continue;
+    }
+    files << QFileInfo(argument).absoluteFilePath();
+  }
+  return files;
+}
+
+int main(int argc, char** argv) {
+  // The dump needs no display and no application object at all.
+  if (const auto file = DumpMode::requestedFile(argc, argv))
+    return DumpMode::run(*file, std::cout, std::cerr);
+
+  if (!hasDisplay()) {
+    std::cerr << noDisplayMessage() << '\n';
+    return 1;
+  }
+
+  const QStringList files = filesFrom(argc, argv);
+  SingleInstance instance;
+  if (instance.handOff(files)) return 0;
+
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Tallyfox"));
+  QApplication::setOrganizationDomain(QStringLiteral("quillon.io"));
+  QApplication::setDesktopFileName(QStringLiteral("io.quillon.Tallyfox"));
+  QApplication::setWindowIcon(Icons::icon(Icons::Symbol::app));
+  // Closing windows follows the app's own rules (AppDelegate), not "last window closed".
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  AppDelegate delegate(ScanController::shared(), DocumentController::shared());
+  instance.listen();
+  QObject::connect(&instance, &SingleInstance::filesRequested, &delegate, &AppDelegate::handleRequest);
+  delegate.launch(files);
+  return app.exec();
+}
+
+}  // namespace tallyfox::TallyfoxApp

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QStringList>
+
+namespace tallyfox {
+
+// The program's entry: the headless dump, the check for a display, handing files to a
+// running instance, then the application with its windows.
+namespace TallyfoxApp {
+
+int main(int argc, char** argv);
+
+// Whether a window can be shown at all: some display (X11 or Wayland) or an explicit Qt
+// platform. Without one Qt would abort with a message about platform plugins.
+bool hasDisplay();
+// The one line printed instead.
+const char* noDisplayMessage();
+// The files named on the command line, as absolute paths (options are skipped).
+QStringList filesFrom(int argc, const char* const* argv);
+
+}  // namespace TallyfoxApp
+}  // namespace tallyfox

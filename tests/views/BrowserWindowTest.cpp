@@ -1,0 +1,369 @@
+#include "ViewTestSupport.h"
+
+#include "views/Breadcrumbs.h"
+#include "views/BrowserView.h"
+#include "views/BrowserWindow.h"
+#include "views/EntryList.h"
+#include "views/FilterField.h"
+#include "views/Preview.h"
+#include "views/RowListModel.h"
+#include "views/ShortcutSheet.h"
+#include "views/StatusLine.h"
+
+#include <tallyfox/TreeColumns.h>
+
+#include <gtest/gtest.h>
+
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+
+using testsupport::Node;
+using viewtests::idOf;
+using viewtests::listedNames;
+using viewtests::nameOf;
+using Names = std::vector<std::string>;
+
+// photos (9000) > music (6000) > My Photo Library (2000) > readme.txt (10) > empty (0)
+std::vector<Node> library(std::uint8_t readmeFlags = 0) {
+  return {
+      {-1, "data"},
+      {0, "photos"},
+      {0, "music"},
+      {0, "My Photo Library"},
+      {0, "readme.txt", 10, readmeFlags},
+      {0, "empty", 0, tallyfox::EntryFlags::directory},
+      {1, "2023"},
+      {1, "cover.jpg", 1000},
+      {2, "song.mp3", 6000},
+      {3, "lib.db", 2000},
+      {6, "a.raw", 5000},
+      {6, "b.raw", 3000},
+  };
+}
+
+class BrowserWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    file = viewtests::writeSnapshot(dir / "library.tfsnap", library());
+    window = viewtests::openBrowser(file, viewtests::recordingDesktop(log));
+    ASSERT_TRUE(window->browser()->state().isReady());
+    model = window->browser();
+    list = window->view()->list();
+  }
+
+  void activate() {
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+  }
+
+  std::string selected() const { return nameOf(*model, model->selection()); }
+  std::string current() const { return nameOf(*model, model->current()); }
+  void key(int k, Qt::KeyboardModifiers m = Qt::NoModifier) { QTest::keyClick(list, Qt::Key(k), m); }
+  void type(char c) { QTest::keyClick(list, c); }
+
+  testsupport::ScopedHome home;
+  testsupport::TempDir dir;
+  std::shared_ptr<viewtests::DesktopLog> log = std::make_shared<viewtests::DesktopLog>();
+  std::filesystem::path file;
+  std::unique_ptr<tallyfox::BrowserWindow> window;
+  tallyfox::BrowserModel* model = nullptr;
+  tallyfox::EntryList* list = nullptr;
+};
+
+TEST_F(BrowserWindowTest, KeysMoveTheSelectionAndEnterAndLeaveFolders) {
+  EXPECT_EQ(current(), "(root)");
+  EXPECT_EQ(selected(), "photos");
+  EXPECT_EQ(listedNames(*window), (Names{"photos", "music", "My Photo Library", "readme.txt", "empty"}));
+
+  key(Qt::Key_Down);
+  EXPECT_EQ(selected(), "music");
+  type('j');
+  EXPECT_EQ(selected(), "My Photo Library");
+  type('k');
+  key(Qt::Key_Up);
+  EXPECT_EQ(selected(), "photos");
+  key(Qt::Key_End);
+  EXPECT_EQ(selected(), "empty");
+  type('g');
+  EXPECT_EQ(selected(), "photos");
+  type('G');
+  EXPECT_EQ(selected(), "empty");
+  key(Qt::Key_Home);
+
+  key(Qt::Key_Return);
+  EXPECT_EQ(current(), "photos");
+  EXPECT_EQ(selected(), "2023");
+  EXPECT_EQ(listedNames(*window), (Names{"2023", "cover.jpg"}));
+  EXPECT_EQ(window->windowTitle().section(QStringLiteral(" — "), 0, 0), QStringLiteral("photos"));
+
+  // Right expands in place, then steps into the expanded folder; Left walks back out.
+  key(Qt::Key_Right);
+  EXPECT_EQ(listedNames(*window), (Names{"2023", "  a.raw", "  b.raw", "cover.jpg"}));
+  key(Qt::Key_Right);
+  EXPECT_EQ(selected(), "a.raw");
+  key(Qt::Key_Left);
+  EXPECT_EQ(selected(), "2023");
+  key(Qt::Key_Left);
+  EXPECT_EQ(listedNames(*window), (Names{"2023", "cover.jpg"}));
+  key(Qt::Key_Left);
+  EXPECT_EQ(current(), "(root)");
+  EXPECT_EQ(selected(), "photos");
+
+  type('l');
+  EXPECT_EQ(current(), "photos");
+  type('h');
+  EXPECT_EQ(current(), "(root)");
+  key(Qt::Key_Escape);  // the root has nothing above it in this snapshot
+  EXPECT_EQ(current(), "(root)");
+
+  key(Qt::Key_Down, Qt::ControlModifier);
+  EXPECT_EQ(current(), "photos");
+  key(Qt::Key_Up, Qt::ControlModifier);
+  EXPECT_EQ(current(), "(root)");
+
+  type('J');
+  EXPECT_EQ(selected(), "empty");
+  type('K');
+  EXPECT_EQ(selected(), "photos");
+  key(Qt::Key_Return);
+  type('~');
+  EXPECT_EQ(current(), "(root)");
+  EXPECT_EQ(selected(), "photos");
+}
+
+TEST_F(BrowserWindowTest, MenuShortcutsGoBackAndForward) {
+  activate();
+  key(Qt::Key_Return);
+  key(Qt::Key_Return);
+  ASSERT_EQ(current(), "2023");
+  QTest::keyClick(window.get(), Qt::Key_BracketLeft, Qt::ControlModifier);
+  EXPECT_EQ(current(), "photos");
+  QTest::keyClick(window.get(), Qt::Key_Left, Qt::AltModifier);
+  EXPECT_EQ(current(), "(root)");
+  QTest::keyClick(window.get(), Qt::Key_BracketRight, Qt::ControlModifier);
+  EXPECT_EQ(current(), "photos");
+  QTest::keyClick(window.get(), Qt::Key_Right, Qt::AltModifier);
+  EXPECT_EQ(current(), "2023");
+}
+
+TEST_F(BrowserWindowTest, FilterFieldKeys) {
+  activate();
+  tallyfox::FilterField* field = window->view()->filterField();
+  EXPECT_FALSE(field->isVisible());
+
+  type('/');
+  ASSERT_TRUE(field->isVisible());
+  EXPECT_TRUE(field->hasFocus());
+  QTest::keyClicks(field, "PHOTO");
+  EXPECT_EQ(model->filter(), QStringLiteral("PHOTO"));
+  EXPECT_EQ(listedNames(*window), (Names{"photos", "My Photo Library"}));
+
+  // Down: into the list, the field stays.
+  key(Qt::Key_End);
+  QTest::keyClick(field, Qt::Key_Down);
+  EXPECT_EQ(selected(), "photos");
+  EXPECT_TRUE(list->hasFocus());
+  EXPECT_TRUE(field->isVisible());
+
+  // "/" again brings the keys back to the open field; Return keeps the filter but closes it.
+  type('/');
+  EXPECT_TRUE(field->hasFocus());
+  QTest::keyClick(field, Qt::Key_Down);
+  type('j');
+  EXPECT_EQ(selected(), "My Photo Library");
+  type('/');
+  QTest::keyClick(field, Qt::Key_Return);
+  EXPECT_FALSE(field->isVisible());
+  EXPECT_TRUE(list->hasFocus());
+  EXPECT_EQ(selected(), "photos");
+  EXPECT_EQ(model->filter(), QStringLiteral("PHOTO"));
+  EXPECT_EQ(listedNames(*window).size(), 2u);
+
+  // Escape clears it.
+  type('/');
+  EXPECT_EQ(field->text(), QStringLiteral("PHOTO"));
+  QTest::keyClick(field, Qt::Key_Escape);
+  EXPECT_FALSE(field->isVisible());
+  EXPECT_TRUE(model->filter().isEmpty());
+  EXPECT_EQ(listedNames(*window).size(), 5u);
+  EXPECT_TRUE(list->hasFocus());
+}
+
+TEST_F(BrowserWindowTest, EmptyAndNoMatches) {
+  type('/');
+  QTest::keyClicks(window->view()->filterField(), "   ");
+  EXPECT_EQ(listedNames(*window).size(), 5u);
+  EXPECT_EQ(list->placeholderText(), QString());
+  QTest::keyClicks(window->view()->filterField(), "zzz");
+  EXPECT_TRUE(listedNames(*window).empty());
+  EXPECT_EQ(list->placeholderText(), QStringLiteral("No matches"));
+  QTest::keyClick(window->view()->filterField(), Qt::Key_Escape);
+
+  model->navigate(idOf(*model, "empty"));
+  EXPECT_EQ(current(), "empty");
+  EXPECT_EQ(list->placeholderText(), QStringLiteral("Empty"));
+  // Moves on an empty list clear the selection rather than fail.
+  key(Qt::Key_Down);
+  EXPECT_EQ(selected(), "(none)");
+}
+
+TEST_F(BrowserWindowTest, SelectionIsScrolledIntoView) {
+  std::vector<Node> many{{-1, "many"}};
+  for (int i = 0; i < 400; ++i) many.push_back({0, "file" + std::to_string(i), std::uint64_t(100000 - i)});
+  auto big = viewtests::openBrowser(viewtests::writeSnapshot(dir / "many.tfsnap", many));
+  auto* bigList = big->view()->list();
+  const auto visible = [&](int row) {
+    return bigList->viewport()->rect().contains(bigList->visualRect(bigList->rows()->index(row)));
+  };
+  EXPECT_TRUE(visible(0));
+  EXPECT_FALSE(visible(399));
+  QTest::keyClick(bigList, Qt::Key_End);
+  EXPECT_TRUE(visible(399));
+  QTest::keyClick(bigList, Qt::Key_PageUp);
+  EXPECT_TRUE(visible(384));
+  QTest::keyClick(bigList, Qt::Key_Home);
+  EXPECT_TRUE(visible(0));
+}
+
+TEST_F(BrowserWindowTest, BreadcrumbClicks) {
+  tallyfox::Breadcrumbs* crumbs = window->view()->breadcrumbs();
+  const tallyfox::NodeId photos = idOf(*model, "photos"), year = idOf(*model, "2023");
+  model->navigate(year);
+  QCoreApplication::processEvents();
+  ASSERT_EQ(crumbs->crumbs(), (std::vector<tallyfox::NodeId>{0, photos, year}));
+
+  // The grandparent's crumb shows it with the way back down selected.
+  QTest::mouseClick(crumbs, Qt::LeftButton, {}, crumbs->crumbRect(0).center());
+  EXPECT_EQ(current(), "(root)");
+  EXPECT_EQ(selected(), "photos");
+
+  model->navigate(year);
+  QTest::mouseClick(crumbs, Qt::LeftButton, {}, crumbs->crumbRect(photos).center());
+  EXPECT_EQ(current(), "photos");
+  EXPECT_EQ(selected(), "2023");
+
+  // The current folder's own crumb keeps the selection.
+  key(Qt::Key_Down);
+  QTest::mouseClick(crumbs, Qt::LeftButton, {}, crumbs->crumbRect(photos).center());
+  EXPECT_EQ(current(), "photos");
+  EXPECT_EQ(selected(), "cover.jpg");
+}
+
+TEST_F(BrowserWindowTest, MouseOnTheList) {
+  const auto rowCenter = [&](const std::string& name) { return list->rowRect(idOf(*model, name)).center(); };
+  // A file is selected in place; a folder is entered.
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rowCenter("readme.txt"));
+  EXPECT_EQ(current(), "(root)");
+  EXPECT_EQ(selected(), "readme.txt");
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rowCenter("music"));
+  EXPECT_EQ(current(), "music");
+  EXPECT_EQ(selected(), "song.mp3");
+  model->goUp();
+
+  // The chevron expands without entering.
+  const QRect photosRow = list->rowRect(idOf(*model, "photos"));
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                    QPoint(photosRow.left() + 15, photosRow.center().y()));
+  EXPECT_EQ(current(), "(root)");
+  EXPECT_EQ(listedNames(*window).size(), 7u);
+  model->toggleExpanded(idOf(*model, "photos"));
+
+  // A double click enters once; its second half does not go on into the new folder. Sent
+  // through the window, as the window system delivers it: two presses, then the double click.
+  const QPoint inWindow = list->viewport()->mapTo(window.get(), rowCenter("photos"));
+  QTest::mouseDClick(window->windowHandle(), Qt::LeftButton, {}, inWindow);
+  EXPECT_EQ(current(), "photos");
+  EXPECT_EQ(selected(), "2023");
+}
+
+TEST_F(BrowserWindowTest, TitleAndStatusLine) {
+  const QString title = window->windowTitle();
+  EXPECT_TRUE(title.startsWith(QStringLiteral("data — Snapshot from "))) << title.toStdString();
+  tallyfox::StatusLine* status = window->view()->statusLine();
+  EXPECT_EQ(status->pathText(), QStringLiteral("/data/photos"));
+  EXPECT_EQ(status->entriesText(), QStringLiteral("11 entries"));
+  EXPECT_EQ(status->scannedText(), QStringLiteral("scanned 3 hours ago"));
+  EXPECT_EQ(status->unreadableText(), QString());
+  key(Qt::Key_Down);
+  EXPECT_EQ(status->pathText(), QStringLiteral("/data/music"));
+
+  auto withError = viewtests::openBrowser(
+      viewtests::writeSnapshot(dir / "error.tfsnap", library(tallyfox::EntryFlags::error)));
+  EXPECT_EQ(withError->view()->statusLine()->unreadableText(), QStringLiteral("1 unreadable"));
+}
+
+TEST_F(BrowserWindowTest, FileThatCannotBeReadShowsWhy) {
+  testsupport::writeFile(dir / "broken.tfsnap", std::string("TFSNAP\0\0", 8) + "not really");
+  auto broken = viewtests::openBrowser(dir / "broken.tfsnap");
+  EXPECT_TRUE(broken->browser()->state().isFailed());
+  EXPECT_FALSE(broken->view()->isShowingBrowser());
+  EXPECT_EQ(broken->view()->failureTitle(), QStringLiteral("Couldn't open snapshot"));
+  EXPECT_FALSE(broken->view()->failureMessage().isEmpty());
+  EXPECT_EQ(broken->windowTitle(), QStringLiteral("broken.tfsnap"));
+}
+
+TEST_F(BrowserWindowTest, ShortcutSheetOpensAndCloses) {
+  activate();
+  type('?');
+  tallyfox::ShortcutSheet* sheet = window->view()->shortcutSheet();
+  ASSERT_NE(sheet, nullptr);
+  EXPECT_TRUE(sheet->isVisible());
+  EXPECT_EQ(sheet->windowTitle(), QStringLiteral("Keyboard"));
+  bool linuxNames = false;
+  for (auto* label : sheet->findChildren<QLabel*>())
+    linuxNames |= label->text() == QStringLiteral("Ctrl+[ Ctrl+]  /  mouse 4 5");
+  EXPECT_TRUE(linuxNames);
+  QAbstractButton* done = sheet->findChild<QDialogButtonBox*>()->buttons().front();
+  EXPECT_EQ(done->text(), QStringLiteral("Done"));
+  QTest::mouseClick(done, Qt::LeftButton);
+  EXPECT_FALSE(model->showHelp());
+  EXPECT_TRUE(viewtests::waitFor([&] { return window->view()->shortcutSheet() == nullptr; }));
+}
+
+TEST_F(BrowserWindowTest, FileKeysReachTheDesktop) {
+  // A snapshot of a real folder, so that the files are there to preview and reveal.
+  testsupport::writeFile(dir / "real" / "notes.txt", "first line\nsecond line\n");
+  auto real = viewtests::openBrowser(
+      viewtests::writeSnapshot(dir / "real.tfsnap",
+                               {{-1, "real"}, {0, "notes.txt", 4096}, {0, "gone.bin", 10}},
+                               (dir / "real").string()),
+      viewtests::recordingDesktop(log));
+  tallyfox::EntryList* realList = real->view()->list();
+  const QString notes = QString::fromStdString((dir / "real" / "notes.txt").string());
+  ASSERT_EQ(real->browser()->selectedPath(), notes);
+
+  QTest::keyClick(realList, ' ');
+  tallyfox::PreviewWindow* preview = real->view()->preview()->window();
+  ASSERT_NE(preview, nullptr);
+  EXPECT_TRUE(preview->isVisible());
+  EXPECT_EQ(preview->kind(), QStringLiteral("text"));
+  EXPECT_EQ(preview->path(), notes);
+  // Space closes it again, from the list or from the preview itself.
+  QTest::keyClick(realList, ' ');
+  EXPECT_FALSE(preview->isVisible());
+  EXPECT_TRUE(real->browser()->previewURL().isEmpty());
+  QTest::keyClick(realList, ' ');
+  EXPECT_TRUE(preview->isVisible());
+  QTest::keyClick(preview, ' ');
+  EXPECT_FALSE(preview->isVisible());
+  EXPECT_TRUE(real->browser()->previewURL().isEmpty());
+
+  QTest::keyClick(realList, 'r');
+  QTest::keyClick(realList, 'c');
+  QTest::keyClick(realList, 'C', Qt::ControlModifier);
+  EXPECT_EQ(log->revealed, QStringList{notes});
+  EXPECT_EQ(log->copiedTexts, QStringList{notes});
+  EXPECT_EQ(log->copiedReferences, QStringList{notes});
+
+  // Nothing on disk to preview: a beep, no window.
+  QTest::keyClick(realList, Qt::Key_Down);
+  QTest::keyClick(realList, ' ');
+  EXPECT_EQ(log->beeps, 1);
+  EXPECT_FALSE(preview->isVisible());
+}
+
+}  // namespace

@@ -1,0 +1,161 @@
+#include "ViewTestSupport.h"
+
+#include "model/DocumentController.h"
+#include "model/ScanController.h"
+#include "views/AppDelegate.h"
+#include "views/BrowserWindow.h"
+#include "views/SingleInstance.h"
+#include "views/TallyfoxApp.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QXmlStreamReader>
+
+#include <thread>
+
+namespace {
+
+QProcessEnvironment childEnvironment(const testsupport::ScopedHome& home,
+                                     const std::filesystem::path& runtime) {
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("HOME"), QString::fromStdString(home.path().string()));
+  env.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString((home.path() / ".config").string()));
+  env.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(runtime.string()));
+  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  return env;
+}
+
+TEST(LaunchTest, SecondLaunchHandsItsFileToTheRunningInstance) {
+  testsupport::ScopedHome home;
+  testsupport::TempDir dir;
+  const std::filesystem::path runtime = dir / "run";
+  std::filesystem::create_directories(runtime);
+  const auto file = viewtests::writeSnapshot(dir / "handed.tfsnap", {{-1, "h"}, {0, "x", 10}});
+
+  // This process plays the running Tallyfox.
+  tallyfox::DocumentController documents;
+  tallyfox::ScanController scans(&documents);
+  tallyfox::AppDelegate app(scans, documents);
+  tallyfox::SingleInstance first(QString::fromStdString((runtime / "io.quillon.Tallyfox.socket").string()));
+  ASSERT_TRUE(first.listen());
+  QObject::connect(&first, &tallyfox::SingleInstance::filesRequested, &app,
+                   &tallyfox::AppDelegate::handleRequest);
+
+  QProcess second;
+  second.setProcessEnvironment(childEnvironment(home, runtime));
+  // A relative path: the second launch resolves it against its own working folder.
+  second.setWorkingDirectory(QString::fromStdString(dir.path().string()));
+  second.start(QStringLiteral(TALLYFOX_PATH), {QStringLiteral("handed.tfsnap")});
+  ASSERT_TRUE(second.waitForStarted());
+  ASSERT_TRUE(viewtests::waitFor([&] { return app.windowFor(file) != nullptr; }))
+      << second.readAllStandardError().toStdString();
+  ASSERT_TRUE(viewtests::waitFor([&] { return second.state() == QProcess::NotRunning; }));
+  EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(second.exitCode(), 0);
+  EXPECT_EQ(app.browserWindows().size(), 1u);
+}
+
+TEST(LaunchTest, HandOffFindsNobodyWhenNoInstanceRuns) {
+  testsupport::TempDir dir;
+  tallyfox::SingleInstance lonely(QString::fromStdString((dir / "socket").string()));
+  EXPECT_FALSE(lonely.handOff({QStringLiteral("/x.tfsnap")}));
+  // A stale socket file of a process that is gone does not stop the next one.
+  EXPECT_TRUE(lonely.listen());
+  QStringList received;
+  QObject::connect(&lonely, &tallyfox::SingleInstance::filesRequested,
+                   [&](const QStringList& f) { received = f; });
+  // Names with line breaks travel intact.
+  const QString odd = QStringLiteral("/data/two\nlines.tfsnap");
+  bool handed = false;
+  // The client blocks on its socket, so it runs beside the event loop that serves it.
+  std::thread client([&] { handed = tallyfox::SingleInstance(lonely.name()).handOff({odd}); });
+  EXPECT_TRUE(viewtests::waitFor([&] { return !received.isEmpty(); }));
+  client.join();
+  EXPECT_TRUE(handed);
+  EXPECT_EQ(received, QStringList{odd});
+}
+
+TEST(LaunchTest, WithoutADisplayItSaysSoInOneLine) {
+  testsupport::ScopedHome home;
+  testsupport::TempDir dir;
+  QProcessEnvironment env = childEnvironment(home, dir.path());
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(QLatin1String(name));
+  QProcess app;
+  app.setProcessEnvironment(env);
+  app.start(QStringLiteral(TALLYFOX_PATH), {});
+  ASSERT_TRUE(app.waitForFinished(30000));
+  EXPECT_EQ(app.exitCode(), 1);
+  const QString err = QString::fromUtf8(app.readAllStandardError());
+  EXPECT_EQ(err.count(QLatin1Char('\n')), 1) << err.toStdString();
+  EXPECT_TRUE(err.contains(QStringLiteral("tallyfox --dump FILE")));
+  EXPECT_TRUE(err.contains(QStringLiteral("tfscan")));
+
+  // The dump needs no display either.
+  const auto file = viewtests::writeSnapshot(dir / "d.tfsnap", {{-1, "d"}, {0, "x", 10}});
+  app.start(QStringLiteral(TALLYFOX_PATH), {QStringLiteral("--dump"), QString::fromStdString(file.string())});
+  ASSERT_TRUE(app.waitForFinished(30000));
+  EXPECT_EQ(app.exitCode(), 0);
+  EXPECT_TRUE(app.readAllStandardOutput().startsWith("entries: 1"));
+}
+
+TEST(LaunchTest, CommandLineFilesBecomeAbsolutePaths) {
+  // Qt's options and their values are not files; after "--" everything is.
+  const char* argv[] = {"tallyfox",  "-style",        "fusion", "a.tfsnap",
+                        "--reverse", "-platform=xcb", "--",     "-b.vok"};
+  const QStringList files = tallyfox::TallyfoxApp::filesFrom(8, argv);
+  EXPECT_EQ(files, (QStringList{QDir::current().absoluteFilePath(QStringLiteral("a.tfsnap")),
+                                QDir::current().absoluteFilePath(QStringLiteral("-b.vok"))}));
+}
+
+TEST(DesktopFilesTest, DesktopEntryIsValidAndInstalled) {
+  const QString entry = QStringLiteral(TALLYFOX_RESOURCES_DIR "/io.quillon.Tallyfox.desktop");
+  QProcess validate;
+  validate.start(QStringLiteral("desktop-file-validate"), {entry});
+  if (!validate.waitForStarted()) GTEST_SKIP() << "desktop-file-validate is not installed";
+  ASSERT_TRUE(validate.waitForFinished());
+  EXPECT_EQ(validate.exitCode(), 0);
+  EXPECT_EQ(validate.readAllStandardOutput() + validate.readAllStandardError(), QByteArray());
+
+  testsupport::TempDir prefix;
+  QProcess install;
+  install.start(QStringLiteral("cmake"),
+                {QStringLiteral("--install"), QStringLiteral(TALLYFOX_BINARY_DIR),
+                 QStringLiteral("--component"), QStringLiteral("desktop"), QStringLiteral("--prefix"),
+                 QString::fromStdString(prefix.path().string())});
+  ASSERT_TRUE(install.waitForFinished(60000));
+  ASSERT_EQ(install.exitCode(), 0) << install.readAllStandardError().toStdString();
+  for (const char* installed :
+       {"share/applications/io.quillon.Tallyfox.desktop", "share/mime/packages/io.quillon.Tallyfox.xml",
+        "share/icons/hicolor/scalable/apps/io.quillon.Tallyfox.svg"})
+    EXPECT_TRUE(std::filesystem::exists(prefix / installed)) << installed;
+}
+
+TEST(DesktopFilesTest, MimeTypesMatchBothSnapshotFormats) {
+  QFile file(QStringLiteral(TALLYFOX_RESOURCES_DIR "/io.quillon.Tallyfox.xml"));
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  QXmlStreamReader xml(&file);
+  QStringList types, globs, magic;
+  while (!xml.atEnd()) {
+    if (xml.readNext() != QXmlStreamReader::StartElement) continue;
+    const auto attributes = xml.attributes();
+    if (xml.name() == QLatin1String("mime-type")) types << attributes.value(QLatin1String("type")).toString();
+    if (xml.name() == QLatin1String("glob")) globs << attributes.value(QLatin1String("pattern")).toString();
+    if (xml.name() == QLatin1String("match")) magic << attributes.value(QLatin1String("value")).toString();
+  }
+  ASSERT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+  EXPECT_EQ(types, (QStringList{QStringLiteral("application/x-tallyfox-snapshot"),
+                                QStringLiteral("application/x-vok-snapshot")}));
+  EXPECT_EQ(globs, (QStringList{QStringLiteral("*.tfsnap"), QStringLiteral("*.vok")}));
+  EXPECT_EQ(magic, (QStringList{QStringLiteral("TFSNAP\\0\\0"), QStringLiteral("VOKSNAP\\0")}));
+
+  // The desktop entry offers exactly these types.
+  QFile entry(QStringLiteral(TALLYFOX_RESOURCES_DIR "/io.quillon.Tallyfox.desktop"));
+  ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(
+      entry.readAll().contains("MimeType=application/x-tallyfox-snapshot;application/x-vok-snapshot;"));
+}
+
+}  // namespace

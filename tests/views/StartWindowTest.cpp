@@ -1,0 +1,166 @@
+#include "ViewTestSupport.h"
+
+#include "model/DocumentController.h"
+#include "model/ScanController.h"
+#include "views/AppDelegate.h"
+#include "views/BrowserView.h"
+#include "views/BrowserWindow.h"
+#include "views/WelcomeView.h"
+#include "views/WelcomeWindow.h"
+
+#include <tallyfox/SnapshotFile.h>
+
+#include <gtest/gtest.h>
+
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+using testsupport::Node;
+
+class StartWindowTest : public ::testing::Test {
+ protected:
+  std::filesystem::path snapshotsFolder() const { return tallyfox::SnapshotFile::defaultDirectory(); }
+
+  testsupport::ScopedHome home;
+  testsupport::TempDir dir;
+  tallyfox::DocumentController documents;
+  tallyfox::ScanController scans{&documents};
+  tallyfox::AppDelegate app{scans, documents};
+};
+
+QStringList titlesOf(const std::vector<tallyfox::TargetButton*>& buttons) {
+  QStringList titles;
+  for (auto* b : buttons) titles << b->title();
+  return titles;
+}
+
+TEST_F(StartWindowTest, ScanFromTheStartWindowOpensTheNewSnapshot) {
+  app.launch({});
+  tallyfox::WelcomeWindow* welcome = app.welcomeWindow();
+  ASSERT_NE(welcome, nullptr);
+  EXPECT_TRUE(welcome->isVisible());
+  EXPECT_EQ(welcome->windowTitle(), QStringLiteral("Welcome to Tallyfox"));
+  tallyfox::WelcomeView* view = app.welcomeView();
+  EXPECT_EQ(titlesOf(view->targetButtons()),
+            (QStringList{QStringLiteral("Whole Disk"), QStringLiteral("Home"), QStringLiteral("Caches"),
+                         QStringLiteral("Downloads"), QStringLiteral("Choose…")}));
+  EXPECT_TRUE(view->recentRows().empty());
+  EXPECT_TRUE(view->folderText().startsWith(QStringLiteral("Snapshots save to ~/")));
+
+  // A folder of a few hundred entries, so that the scan shows progress for a moment.
+  const std::filesystem::path folder = dir / "scanned";
+  for (int i = 0; i < 40; ++i)
+    for (int j = 0; j < 10; ++j)
+      testsupport::writeFile(folder / ("d" + std::to_string(i)) / ("f" + std::to_string(j)),
+                             std::string(100 * j, 'x'));
+
+  QSignalSpy opened(&app, &tallyfox::AppDelegate::windowOpened);
+  scans.scan(QString::fromStdString(folder.string()));
+  EXPECT_TRUE(view->isShowingProgress());
+  EXPECT_EQ(view->progressTitle(), QStringLiteral("Scanning ") + QString::fromStdString(folder.string()));
+  EXPECT_TRUE(view->progressLine().endsWith(QStringLiteral("s"))) << view->progressLine().toStdString();
+  EXPECT_TRUE(view->progressLine().contains(QStringLiteral(" entries · ")));
+
+  ASSERT_TRUE(opened.wait(30000)) << "no browser window opened";
+  ASSERT_EQ(app.browserWindows().size(), 1u);
+  tallyfox::BrowserWindow* window = app.browserWindows().front();
+  EXPECT_EQ(window->file().parent_path(), std::filesystem::weakly_canonical(snapshotsFolder()));
+  ASSERT_TRUE(viewtests::waitFor([&] { return window->browser()->state().isReady(); }));
+  EXPECT_EQ(window->browser()->tree()->nodeCount(), 440);
+  // The start window goes when the first browser window shows.
+  EXPECT_TRUE(viewtests::waitFor([&] { return app.welcomeWindow() == nullptr; }));
+
+  // Opening the same file again brings its window forward instead of a second one.
+  documents.openDocument(window->file());
+  EXPECT_EQ(app.browserWindows().size(), 1u);
+  EXPECT_EQ(opened.size(), 1);
+
+  // The last browser window closing brings the start window back, with the new snapshot.
+  window->close();
+  ASSERT_TRUE(viewtests::waitFor([&] { return app.welcomeWindow() && app.welcomeWindow()->isVisible(); }));
+  view = app.welcomeView();
+  ASSERT_EQ(view->recentRows().size(), 1u);
+  EXPECT_EQ(view->recentHeadings(), QStringList{QStringLiteral("Today")});
+  EXPECT_EQ(view->recentRows().front()->recent().name(), QStringLiteral("scanned"));
+}
+
+TEST_F(StartWindowTest, CancelledScanReturnsToTheTargets) {
+  app.showWelcome();
+  tallyfox::WelcomeView* view = app.welcomeView();
+  // Large enough that the scan is still running when Cancel is clicked right after it starts.
+  const std::filesystem::path folder = dir / "big";
+  for (int i = 0; i < 3000; ++i)
+    testsupport::writeFile(folder / ("d" + std::to_string(i % 30)) / std::to_string(i), "x");
+  scans.scan(QString::fromStdString(folder.string()));
+  ASSERT_TRUE(view->isShowingProgress());
+  view->cancelButton()->click();
+  ASSERT_TRUE(viewtests::waitFor([&] { return !scans.phase().isBusy(); }));
+  EXPECT_FALSE(view->isShowingProgress());
+  EXPECT_TRUE(app.browserWindows().empty());
+  EXPECT_EQ(view->failureText(), QString());
+}
+
+TEST_F(StartWindowTest, SpeedPickers) {
+  app.showWelcome();
+  tallyfox::WelcomeView* view = app.welcomeView();
+  EXPECT_EQ(view->speedCaption(), QString());
+  view->savedSpeedPicker()->pick(tallyfox::ScanSpeed::gentle);
+  EXPECT_EQ(tallyfox::WelcomeView::savedSpeed(), tallyfox::ScanSpeed::gentle);
+  EXPECT_EQ(view->speedCaption(), QStringLiteral("barely noticeable, ~3× slower"));
+
+  // The picker of a running scan changes that scan only, not the saved speed.
+  const std::filesystem::path folder = dir / "some";
+  for (int i = 0; i < 100; ++i) testsupport::writeFile(folder / std::to_string(i), "x");
+  scans.scan(QString::fromStdString(folder.string()));
+  view->runningSpeedPicker()->pick(tallyfox::ScanSpeed::fast);
+  EXPECT_EQ(scans.speed(), tallyfox::ScanSpeed::fast);
+  EXPECT_EQ(tallyfox::WelcomeView::savedSpeed(), tallyfox::ScanSpeed::gentle);
+  if (const auto& scanner = scans.scanner()) scanner->cancel();
+  ASSERT_TRUE(viewtests::waitFor([&] { return !scans.phase().isBusy(); }));
+}
+
+TEST_F(StartWindowTest, ClosingTheStartWindowAloneQuits) {
+  QSignalSpy quit(&app, &tallyfox::AppDelegate::quitRequested);
+  app.showWelcome();
+  app.welcomeWindow()->close();
+  EXPECT_EQ(quit.size(), 1);
+}
+
+TEST_F(StartWindowTest, FilesAtLaunchOpenWithoutTheStartWindow) {
+  const auto a = viewtests::writeSnapshot(dir / "a.tfsnap", {{-1, "a"}, {0, "x", 10}});
+  const auto b = viewtests::writeSnapshot(dir / "b.tfsnap", {{-1, "b"}, {0, "y", 10}});
+  app.launch({QString::fromStdString(a.string()), QString::fromStdString(b.string())});
+  EXPECT_EQ(app.browserWindows().size(), 2u);
+  EXPECT_TRUE(app.welcomeWindow() == nullptr || !app.welcomeWindow()->isVisible());
+  ASSERT_NE(app.windowFor(a), nullptr);
+  // One of two windows closing leaves the start window away.
+  app.windowFor(a)->close();
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(viewtests::waitFor([&] { return app.browserWindows().size() == 1; }));
+  EXPECT_TRUE(app.welcomeWindow() == nullptr || !app.welcomeWindow()->isVisible());
+}
+
+TEST_F(StartWindowTest, TrayMenuOffersScansAndRecentSnapshots) {
+  const auto file = viewtests::writeSnapshot(dir / "recent.tfsnap", {{-1, "r"}, {0, "x", 10}}, "/srv/media");
+  documents.noteRecentDocument(file);
+  QMenu menu;
+  app.fillTrayMenu(&menu);
+  QStringList texts;
+  for (QAction* action : menu.actions())
+    if (!action->isSeparator()) texts << action->text();
+  ASSERT_GE(texts.size(), 8);
+  EXPECT_EQ(texts.mid(0, 7), (QStringList{QStringLiteral("Start Window"), QStringLiteral("New Scan…"),
+                                          QStringLiteral("Scan Whole Disk"), QStringLiteral("Scan Home"),
+                                          QStringLiteral("Scan Caches"), QStringLiteral("Scan Downloads"),
+                                          QStringLiteral("Scan Folder…")}));
+  EXPECT_TRUE(texts[7].startsWith(QStringLiteral("media — Today, "))) << texts[7].toStdString();
+
+  for (QAction* action : menu.actions())
+    if (action->text() == texts[7]) action->trigger();
+  EXPECT_NE(app.windowFor(file), nullptr);
+}
+
+}  // namespace

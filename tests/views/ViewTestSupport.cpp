@@ -1,0 +1,83 @@
+#include "ViewTestSupport.h"
+
+#include "views/BrowserView.h"
+#include "views/BrowserWindow.h"
+#include "views/EntryList.h"
+#include "views/RowListModel.h"
+#include "views/SunburstView.h"
+
+#include <tallyfox/SnapshotFile.h>
+
+#include <gtest/gtest.h>
+
+#include <QTest>
+
+namespace viewtests {
+
+bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds deadline) {
+  return QTest::qWaitFor(done, int(deadline.count()));
+}
+
+std::filesystem::path writeSnapshot(const std::filesystem::path& file,
+                                    const std::vector<testsupport::Node>& nodes,
+                                    const std::string& rootPath) {
+  tallyfox::SnapshotFile::write(testsupport::columnsOf(nodes),
+                                {rootPath, std::chrono::system_clock::now() - std::chrono::hours(3), 2.0},
+                                file);
+  return file;
+}
+
+namespace {
+
+struct Recorder : tallyfox::FileManager, tallyfox::Opener, tallyfox::Clipboard, tallyfox::Beep {
+  explicit Recorder(std::shared_ptr<DesktopLog> l) : log(std::move(l)) {}
+  void reveal(const QString& path) override { log->revealed << path; }
+  void open(const QString& path) override { log->opened << path; }
+  void copyFileReference(const QString& path) override { log->copiedReferences << path; }
+  void copyText(const QString& text) override { log->copiedTexts << text; }
+  void beep() override { ++log->beeps; }
+  std::shared_ptr<DesktopLog> log;
+};
+
+}  // namespace
+
+tallyfox::Desktop recordingDesktop(const std::shared_ptr<DesktopLog>& log) {
+  auto recorder = std::make_shared<Recorder>(log);
+  return {recorder, recorder, recorder, recorder};
+}
+
+std::unique_ptr<tallyfox::BrowserWindow> openBrowser(const std::filesystem::path& file,
+                                                     tallyfox::Desktop desktop) {
+  if (!desktop.clipboard) desktop = recordingDesktop(std::make_shared<DesktopLog>());
+  auto window = std::make_unique<tallyfox::BrowserWindow>(file, nullptr, desktop);
+  window->setAttribute(Qt::WA_DeleteOnClose, false);
+  window->resize(1100, 700);
+  window->show();
+  EXPECT_TRUE(waitFor([&] { return !window->browser()->state().isLoading(); })) << "loading did not finish";
+  if (window->browser()->state().isReady()) {
+    EXPECT_TRUE(waitFor([&] { return window->view()->chart()->layout() != nullptr; })) << "no chart";
+  }
+  return window;
+}
+
+tallyfox::NodeId idOf(const tallyfox::BrowserModel& model, const std::string& name) {
+  const auto& tree = *model.tree();
+  for (tallyfox::NodeId id = 1; id < tree.totalNodes(); ++id)
+    if (tree.name(id) == name) return id;
+  ADD_FAILURE() << "no node named " << name;
+  return -1;
+}
+
+std::string nameOf(const tallyfox::BrowserModel& model, std::optional<tallyfox::NodeId> node) {
+  if (!node) return "(none)";
+  return *node == tallyfox::DiskTree::root ? std::string("(root)") : model.tree()->name(*node);
+}
+
+std::vector<std::string> listedNames(const tallyfox::BrowserWindow& window) {
+  std::vector<std::string> names;
+  for (const auto& row : window.view()->list()->rows()->rows())
+    names.push_back(std::string(row.depth * 2, ' ') + window.browser()->tree()->name(row.node));
+  return names;
+}
+
+}  // namespace viewtests

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "TestSupport.h"
+#include "model/BrowserModel.h"
+#include "platform/Desktop.h"
+
+#include <QStringList>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tallyfox {
+class BrowserWindow;
+}
+
+namespace viewtests {
+
+// Runs the event loop until `done` holds; false when the deadline passed first.
+bool waitFor(const std::function<bool()>& done,
+             std::chrono::milliseconds deadline = std::chrono::seconds(30));
+
+// Writes a snapshot of the literal tree and returns its path.
+std::filesystem::path writeSnapshot(const std::filesystem::path& file,
+                                    const std::vector<testsupport::Node>& nodes,
+                                    const std::string& rootPath = "/data");
+
+// What the window asked of the desktop.
+struct DesktopLog {
+  QStringList revealed, opened, copiedReferences, copiedTexts;
+  int beeps = 0;
+};
+tallyfox::Desktop recordingDesktop(const std::shared_ptr<DesktopLog>& log);
+
+// A browser window on the file, shown, loaded and with its chart laid out.
+std::unique_ptr<tallyfox::BrowserWindow> openBrowser(const std::filesystem::path& file,
+                                                     tallyfox::Desktop desktop = {});
+
+tallyfox::NodeId idOf(const tallyfox::BrowserModel& model, const std::string& name);
+std::string nameOf(const tallyfox::BrowserModel& model, std::optional<tallyfox::NodeId> node);
+// The names of the list's rows, top to bottom.
+std::vector<std::string> listedNames(const tallyfox::BrowserWindow& window);
+
+}  // namespace viewtests
