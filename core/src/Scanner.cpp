@@ -12,6 +12,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -123,6 +124,9 @@ constexpr std::size_t compactAfterSteals = 1024;
 constexpr int queuesAtLeast = 8;
 // More threads than this only add contention; the option is clamped to it.
 constexpr int threadsAtMost = 64;
+// Folders held open for their subfolders at most: the descriptor limit is shared with the
+// rest of the process, and past this many the subfolders open by path.
+constexpr int heldFoldersAtMost = 1024;
 constexpr auto idleWait = 2ms;
 constexpr auto parkedWait = 50ms;
 // Never trigger an automounter (a network share) by looking at its mount point.
@@ -150,10 +154,22 @@ struct IdentityHash {
 
 using IdentitySet = std::unordered_set<Identity, IdentityHash>;
 
+// An open folder kept for the jobs of its subfolders, which open relative to it instead of
+// walking the whole path again; closed when the last of them has opened.
+using SharedFolder = std::shared_ptr<const FileIO::Descriptor>;
+
 struct Job {
   std::string path;
+  SharedFolder parent;          // null: open by path
+  std::uint32_t nameStart = 0;  // the last component of path, for opening relative to parent
   std::uint32_t id = 0;
-  dev_t device = 0;
+};
+
+// The folder being listed: its own descriptor until a subfolder needs it shared.
+struct OpenFolder {
+  FileIO::Descriptor own;
+  SharedFolder shared;
+  int get() const { return shared ? shared->get() : own.get(); }
 };
 
 // Own jobs pop from the back (depth first keeps queues short); thieves take from head, the
@@ -164,18 +180,13 @@ struct WorkQueue {
   std::size_t head = 0;
 };
 
-struct ChildToEnter {
-  std::uint32_t index;  // in the batch
-  dev_t device;
-};
-
 // Everything one thread reuses from folder to folder.
 struct Worker {
   int index = 0;
   std::unique_ptr<std::uint64_t[]> buffer = std::make_unique<std::uint64_t[]>(bufferBytes / 8);
   DirectoryListing listing;
   ScanStats counts;
-  std::vector<ChildToEnter> children;
+  std::vector<std::uint32_t> children;  // batch indexes of subfolders to enter
   std::vector<Job> jobs;
   std::vector<std::pair<dev_t, bool>> sharingDevices;  // device → can share extents
   int appliedSpeed = -1;
@@ -196,6 +207,9 @@ struct Scanner::State {
   ScanOptions options;
   std::shared_ptr<ScanSink> sink;
 
+  // Before the queues: jobs left in them release their folders into this count.
+  std::atomic<int> heldFolders{0};
+  int heldFoldersLimit = 0;
   std::unique_ptr<WorkQueue[]> queues;
   int queueCount = 0;
   std::atomic<std::int64_t> pending{0};
@@ -225,14 +239,15 @@ struct Scanner::State {
   bool nextJob(int index, Job& job);
   bool popOwn(int index, Job& job);
   bool steal(int victim, Job& job);
-  void process(Worker& worker, const Job& job);
-  bool listBatch(Worker& worker, const Job& job, int directory, std::span<const std::uint8_t> filled);
+  void process(Worker& worker, Job& job);
+  bool listBatch(Worker& worker, const Job& job, OpenFolder& folder, std::span<const std::uint8_t> filled);
   void addEntry(Worker& worker, int directory, const ScanCalls::DirectoryRecords::Record& record);
   bool shouldEnter(std::string_view name, const struct statx& attributes, dev_t device) const;
   std::uint64_t countOnce(Worker& worker, int directory, const char* name, const struct statx& attributes,
                           dev_t device, std::uint64_t size, std::uint8_t& flags);
   bool sharesExtents(Worker& worker, int directory, const char* name, dev_t device);
-  void queueChildren(Worker& worker, const Job& job);
+  void queueChildren(Worker& worker, const Job& job, OpenFolder& folder);
+  SharedFolder share(FileIO::Descriptor& own);
   void reportFolderError(Worker& worker, std::uint32_t id);
   void wakeIdle(bool all);
   void fail(std::exception_ptr error);
@@ -253,6 +268,9 @@ ScanStats Scanner::State::run() {
     if (!probe) FileIO::throwErrno(ENOENT);
   }
   rootDevice = rootStat.st_dev;
+  struct rlimit files;
+  const rlim_t descriptors = ::getrlimit(RLIMIT_NOFILE, &files) == 0 ? files.rlim_cur : 1024;
+  heldFoldersLimit = int(std::min<rlim_t>(descriptors / 4, heldFoldersAtMost));
   for (const std::string& path : options.ignored) {
     struct stat st;
     if (::lstat(path.c_str(), &st) == 0)
@@ -266,7 +284,9 @@ ScanStats Scanner::State::run() {
   speedIndex.store(indexOf(options.speed));
   activeLimit.store(wanted);
   queues = std::make_unique<WorkQueue[]>(std::size_t(queueCount));
-  queues[0].items.push_back(Job{root, 0, rootStat.st_dev});
+  Job rootJob;
+  rootJob.path = root;
+  queues[0].items.push_back(std::move(rootJob));
   pending.store(1);
 
   const auto start = std::chrono::steady_clock::now();
@@ -407,36 +427,46 @@ void Scanner::State::fail(std::exception_ptr error) {
 
 // MARK: one folder
 
-void Scanner::State::process(Worker& worker, const Job& job) {
-  FileIO::Descriptor directory(::open(job.path.c_str(), O_RDONLY | O_NOFOLLOW | O_DIRECTORY | O_CLOEXEC));
-  if (!directory) return reportFolderError(worker, job.id);
-  if (options.oneFileSystem) {
+void Scanner::State::process(Worker& worker, Job& job) {
+  OpenFolder folder;
+  bool mountChecked = false;
+  if (job.parent)
+    folder.own = FileIO::Descriptor(ScanCalls::openFolderBelow(
+        job.parent->get(), job.path.c_str() + job.nameStart, options.oneFileSystem, mountChecked));
+  else
+    folder.own =
+        FileIO::Descriptor(::open(job.path.c_str(), O_RDONLY | O_NOFOLLOW | O_DIRECTORY | O_CLOEXEC));
+  job.parent.reset();
+  if (!folder.own) return reportFolderError(worker, job.id);
+  if (options.oneFileSystem && !mountChecked) {
     // The listing of the parent already kept other devices out; this catches a mount that
     // appeared since.
     struct stat st;
-    if (::fstat(directory.get(), &st) != 0 || st.st_dev != rootDevice)
-      return reportFolderError(worker, job.id);
+    if (::fstat(folder.get(), &st) != 0 || st.st_dev != rootDevice) return reportFolderError(worker, job.id);
   }
   const auto buffer = worker.bufferSpan();
   for (;;) {
     if (cancelled.load(std::memory_order_relaxed)) return;
-    const long filled = ScanCalls::readDirectory(directory.get(), buffer);
+    const long filled = ScanCalls::readDirectory(folder.get(), buffer);
     if (filled == 0) return;
     if (filled < 0) return reportFolderError(worker, job.id);
-    if (!listBatch(worker, job, directory.get(), buffer.first(std::size_t(filled)))) return;
+    if (!listBatch(worker, job, folder, buffer.first(std::size_t(filled)))) return;
   }
 }
 
-bool Scanner::State::listBatch(Worker& worker, const Job& job, int directory,
+bool Scanner::State::listBatch(Worker& worker, const Job& job, OpenFolder& folder,
                                std::span<const std::uint8_t> filled) {
-  using Records = ScanCalls::DirectoryRecords;
-  std::uint32_t count = 0;
-  {
-    Records records(filled);
-    Records::Record record;
-    while (records.next(record))
-      if (!ScanCalls::isDotOrDotDot({record.name, record.nameLength})) ++count;
-  }
+  // Entries are read first and numbered after: one pass over the records, and still one
+  // reservation of ids per batch.
+  worker.listing.reset(job.id, 0);
+  worker.children.clear();
+  ScanCalls::DirectoryRecords records(filled);
+  ScanCalls::DirectoryRecords::Record record;
+  const std::uint64_t bytesBefore = worker.counts.bytes;
+  while (records.next(record))
+    if (!ScanCalls::isDotOrDotDot({record.name, record.nameLength})) addEntry(worker, folder.get(), record);
+  const std::uint64_t batchBytes = worker.counts.bytes - bytesBefore;
+  const std::uint32_t count = std::uint32_t(worker.listing.count());
   if (count == 0) return true;
 
   std::uint64_t base = nextID.load(std::memory_order_relaxed);
@@ -447,21 +477,13 @@ bool Scanner::State::listBatch(Worker& worker, const Job& job, int directory,
       return false;
     }
   } while (!nextID.compare_exchange_weak(base, base + count, std::memory_order_relaxed));
+  worker.listing.firstID = std::uint32_t(base);
 
-  worker.listing.reset(job.id, std::uint32_t(base));
-  worker.children.clear();
-  Records records(filled);
-  Records::Record record;
-  std::uint64_t batchBytes = 0;
-  while (records.next(record)) {
-    if (ScanCalls::isDotOrDotDot({record.name, record.nameLength})) continue;
-    addEntry(worker, directory, record);
-    batchBytes += worker.listing.sizes.back();
-  }
   if (sink) sink->directoryListed(worker.listing);
   progress.fetch_add(count, std::memory_order_relaxed);
   progressByteCount.fetch_add(batchBytes, std::memory_order_relaxed);
-  if (!cancelled.load(std::memory_order_relaxed) && !worker.children.empty()) queueChildren(worker, job);
+  if (!cancelled.load(std::memory_order_relaxed) && !worker.children.empty())
+    queueChildren(worker, job, folder);
   return true;
 }
 
@@ -474,7 +496,9 @@ void Scanner::State::addEntry(Worker& worker, int directory,
   dev_t device = 0;
   struct statx attributes;
   if (::statx(directory, record.name, statxFlags, statxMask, &attributes) != 0) {
-    // Keep the entry with what the folder itself told about it.
+    // Removed since the folder was read: not an entry of the tree, and no error.
+    if (errno == ENOENT) return;
+    // Otherwise keep the entry with what the folder itself told about it.
     flags |= EntryFlags::error;
     ++worker.counts.errors;
     if (record.type == DT_DIR) flags |= EntryFlags::directory;
@@ -507,7 +531,7 @@ void Scanner::State::addEntry(Worker& worker, int directory,
   worker.counts.bytes += size;
   if (flags & EntryFlags::directory) {
     ++worker.counts.directories;
-    if (enter) worker.children.push_back({std::uint32_t(index), device});
+    if (enter) worker.children.push_back(std::uint32_t(index));
   }
 }
 
@@ -572,19 +596,21 @@ bool Scanner::State::sharesExtents(Worker& worker, int directory, const char* na
   return shares;
 }
 
-void Scanner::State::queueChildren(Worker& worker, const Job& job) {
+void Scanner::State::queueChildren(Worker& worker, const Job& job, OpenFolder& folder) {
   const std::string& parentPath = job.path;
   const bool endsWithSlash = !parentPath.empty() && parentPath.back() == '/';
+  if (!folder.shared) folder.shared = share(folder.own);
   worker.jobs.clear();
-  for (const ChildToEnter& child : worker.children) {
-    const auto name = worker.listing.name(child.index);
+  for (const std::uint32_t child : worker.children) {
+    const auto name = worker.listing.name(child);
     Job next;
     next.path.reserve(parentPath.size() + 1 + name.size());
     next.path = parentPath;
     if (!endsWithSlash) next.path += '/';
+    next.nameStart = std::uint32_t(next.path.size());
     next.path.append(reinterpret_cast<const char*>(name.data()), name.size());
-    next.id = worker.listing.firstID + child.index;
-    next.device = child.device;
+    next.parent = folder.shared;
+    next.id = worker.listing.firstID + child;
     worker.jobs.push_back(std::move(next));
   }
   const std::size_t count = worker.jobs.size();
@@ -599,6 +625,17 @@ void Scanner::State::queueChildren(Worker& worker, const Job& job) {
   }
   worker.jobs.clear();
   if (idleWorkers.load(std::memory_order_relaxed) >= 1) wakeIdle(count > 1);
+}
+
+SharedFolder Scanner::State::share(FileIO::Descriptor& own) {
+  if (heldFolders.fetch_add(1, std::memory_order_relaxed) >= heldFoldersLimit) {
+    heldFolders.fetch_sub(1, std::memory_order_relaxed);
+    return nullptr;
+  }
+  return SharedFolder(new FileIO::Descriptor(std::move(own)), [this](const FileIO::Descriptor* held) {
+    delete held;
+    heldFolders.fetch_sub(1, std::memory_order_relaxed);
+  });
 }
 
 void Scanner::State::reportFolderError(Worker& worker, std::uint32_t id) {

@@ -3,6 +3,7 @@
 #include <tallyfox/SnapshotBuilderSink.h>
 #include <tallyfox/SnapshotFile.h>
 
+#include "../../core/src/linux/ScanCalls.h"
 #include "BtrfsImage.h"
 #include "TestSupport.h"
 
@@ -10,8 +11,12 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/ioprio.h>
+#include <sched.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -196,6 +201,36 @@ void generateTree(const fs::path& root, unsigned seed) {
   }
 }
 
+// Runs the body in a child process (to change its identity or limits) and returns what it
+// reports; an exception in the child is reported too.
+std::string inChild(const std::function<std::string()>& body) {
+  int report[2];
+  if (::pipe(report) != 0) return "pipe failed";
+  const pid_t child = ::fork();
+  if (child < 0) return "fork failed";
+  if (child == 0) {
+    ::close(report[0]);
+    std::string text;
+    try {
+      text = body();
+    } catch (const std::exception& e) {
+      text = std::string("threw ") + e.what();
+    }
+    if (::write(report[1], text.data(), text.size()) < 0) _exit(2);
+    _exit(0);
+  }
+  ::close(report[1]);
+  std::string text;
+  char buffer[512];
+  ssize_t n;
+  while ((n = ::read(report[0], buffer, sizeof buffer)) > 0) text.append(buffer, std::size_t(n));
+  ::close(report[0]);
+  int status = 0;
+  if (::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    text += " (child failed)";
+  return text;
+}
+
 }  // namespace
 
 TEST(ScanSpeed, RawValuesThreadsTitlesAndTheSavedChoice) {
@@ -360,47 +395,48 @@ TEST(Scanner, UnreadableFoldersAreMarkedAndCountedOnce) {
     ASSERT_EQ(testsupport::runCommand({"chown", "-R", "65534:65534", dir.path().string()}), 0);
   }
 
-  int report[2];
-  ASSERT_EQ(::pipe(report), 0);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::close(report[0]);
+  const std::string problems = inChild([&] {
     std::ostringstream problems;
     if (asRoot && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
-      problems << "cannot become nobody; ";
+      return std::string("cannot become nobody");
     auto sink = std::make_shared<RecordingSink>();
-    try {
-      Scanner scanner(root.string(), optionsWith(), sink);
-      const ScanStats stats = scanner.run();
-      const auto locked = sink->find("locked");
-      if (!locked) problems << "locked not listed; ";
-      if (sink->failedFolders() != std::vector<std::uint32_t>{locked ? std::uint32_t(*locked) : 0u})
-        problems << "failed folders " << sink->failedFolders().size() << "; ";
-      if (!sink->childrenOf("locked").empty()) problems << "locked has children; ";
-      // A folder that can be read but not searched: names without attributes.
-      const auto inside = sink->find("noexec/inside");
-      if (!inside || !(sink->at("noexec/inside").flags & EntryFlags::error))
-        problems << "inside not in error; ";
-      if (sink->at("ok/file").flags != 0) problems << "ok/file flagged; ";
-      if (stats.errors != 2) problems << "errors " << stats.errors << "; ";
-    } catch (const std::exception& e) {
-      problems << "threw " << e.what();
-    }
-    const std::string text = problems.str();
-    if (::write(report[1], text.data(), text.size()) < 0) _exit(2);
-    _exit(0);
-  }
-  ::close(report[1]);
-  std::string text;
-  char buffer[512];
-  ssize_t n;
-  while ((n = ::read(report[0], buffer, sizeof buffer)) > 0) text.append(buffer, std::size_t(n));
-  ::close(report[0]);
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_EQ(text, "");
+    Scanner scanner(root.string(), optionsWith(), sink);
+    const ScanStats stats = scanner.run();
+    const auto locked = sink->find("locked");
+    if (!locked) problems << "locked not listed; ";
+    if (sink->failedFolders() != std::vector<std::uint32_t>{locked ? std::uint32_t(*locked) : 0u})
+      problems << "failed folders " << sink->failedFolders().size() << "; ";
+    if (!sink->childrenOf("locked").empty()) problems << "locked has children; ";
+    // A folder that can be read but not searched: names without attributes.
+    const auto inside = sink->find("noexec/inside");
+    if (!inside || !(sink->at("noexec/inside").flags & EntryFlags::error))
+      problems << "inside not in error; ";
+    if (sink->at("ok/file").flags != 0) problems << "ok/file flagged; ";
+    if (stats.errors != 2) problems << "errors " << stats.errors << "; ";
+    return problems.str();
+  });
+  EXPECT_EQ(problems, "");
+}
+
+TEST(Scanner, FewFileDescriptorsStillScanEverything) {
+  // Subfolders open relative to their parent while it is held open; with few descriptors
+  // to spare they open by path instead.
+  TempDir dir;
+  const fs::path root = dir / "root";
+  for (int i = 0; i < 40; ++i)
+    for (int j = 0; j < 4; ++j) writeSized(root / std::to_string(i) / std::to_string(j) / "deep" / "file", 1);
+  const std::string problems = inChild([&] {
+    const rlimit few{40, 40};
+    if (::setrlimit(RLIMIT_NOFILE, &few) != 0) return std::string("setrlimit failed");
+    auto sink = std::make_shared<RecordingSink>();
+    Scanner scanner(root.string(), optionsWith(), sink);
+    const ScanStats stats = scanner.run();
+    std::ostringstream problems;
+    if (stats.entries != 40 * (1 + 4 * 3) || stats.errors != 0)
+      problems << stats.entries << " entries, " << stats.errors << " errors";
+    return problems.str();
+  });
+  EXPECT_EQ(problems, "");
 }
 
 TEST(Scanner, StaysOnOneFileSystemWhenAsked) {
@@ -420,6 +456,24 @@ TEST(Scanner, StaysOnOneFileSystemWhenAsked) {
   // A bind mount of the same file system has the same device: only the mount flag tells.
   ASSERT_EQ(::mount((root / "bound-source").c_str(), (root / "bound").c_str(), nullptr, MS_BIND, nullptr), 0);
   Unmount unmountBind{root / "bound"};
+
+  // A mount that appears after its parent was listed is refused when the folder is opened.
+  {
+    const int parent = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(parent, 0);
+    bool checked = false;
+    const int crossing = ScanCalls::openFolderBelow(parent, "tmpfs", true, checked);
+    const int error = errno;
+    if (crossing >= 0) ::close(crossing);
+    if (checked) {
+      EXPECT_EQ(crossing, -1);
+      EXPECT_EQ(error, EXDEV);
+    }
+    const int plain = ScanCalls::openFolderBelow(parent, "bound-source", true, checked);
+    EXPECT_GE(plain, 0);
+    if (plain >= 0) ::close(plain);
+    ::close(parent);
+  }
 
   for (const bool oneFileSystem : {true, false}) {
     auto sink = std::make_shared<RecordingSink>();
@@ -512,6 +566,27 @@ TEST(Scanner, SpeedChangesDuringTheScanStillYieldTheWholeTree) {
   EXPECT_EQ(sink->count(), expected + 1);
   EXPECT_EQ(sink->reusedIDs(), 0);
   EXPECT_EQ(stats.errors, 0u);
+}
+
+TEST(Scanner, WorkersTakeThePrioritiesOfTheSpeed) {
+  TempDir dir;
+  writeSized(dir / "a" / "file", 1);
+  for (const ScanSpeed speed : allScanSpeeds) {
+    auto sink = std::make_shared<RecordingSink>();
+    std::mutex lock;
+    std::set<std::pair<int, int>> seen;  // (scheduling policy, I/O priority class) of workers
+    sink->onListing = [&](const DirectoryListing&) {
+      const int policy = ::sched_getscheduler(0);
+      const int ioClass = int(::syscall(SYS_ioprio_get, IOPRIO_WHO_PROCESS, 0)) >> 13;
+      std::lock_guard guard(lock);
+      seen.insert({policy, ioClass});
+    };
+    Scanner scanner(dir.path().string(), ScanOptions(std::nullopt, true, {}, {}, {}, speed), sink);
+    scanner.run();
+    const int policy = speed == ScanSpeed::fast ? SCHED_OTHER : SCHED_BATCH;
+    const int ioClass = speed == ScanSpeed::gentle ? IOPRIO_CLASS_IDLE : IOPRIO_CLASS_NONE;
+    EXPECT_EQ(seen, (std::set<std::pair<int, int>>{{policy, ioClass}})) << rawValue(speed);
+  }
 }
 
 TEST(Scanner, AgreesWithDuAndFindOnAGeneratedTree) {

@@ -1,14 +1,17 @@
 #include "linux/ScanCalls.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <linux/fiemap.h>
 #include <linux/fs.h>
 #include <linux/ioprio.h>
+#include <linux/openat2.h>
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
@@ -43,14 +46,39 @@ bool DirectoryRecords::next(Record& record) {
     const char* name = reinterpret_cast<const char*>(bytes_.data() + offset_ + nameOffset);
     const std::size_t room = length - nameOffset;
     offset_ += length;
-    const void* end = std::memchr(name, 0, room);
-    if (!end) continue;  // no terminated name inside the record: skip it
+    // Names are NUL-padded to the next multiple of 8 bytes and hold no NUL themselves, so
+    // the terminator is the first NUL among the record's last 8 bytes.
+    std::size_t end = room > 8 ? room - 8 : 0;
+    while (end < room && name[end] != 0) ++end;
+    if (end == room) {
+      const void* nul = std::memchr(name, 0, room);
+      if (!nul) continue;  // no terminated name inside the record: skip it
+      end = std::size_t(static_cast<const char*>(nul) - name);
+    }
     record.name = name;
-    record.nameLength = std::size_t(static_cast<const char*>(end) - name);
+    record.nameLength = end;
     record.type = type;
     return true;
   }
   return false;
+}
+
+int openFolderBelow(int parent, const char* name, bool sameMount, bool& mountChecked) {
+  constexpr int flags = O_RDONLY | O_NOFOLLOW | O_DIRECTORY | O_CLOEXEC;
+  static std::atomic<bool> openat2Missing{false};
+  mountChecked = false;
+  if (sameMount && !openat2Missing.load(std::memory_order_relaxed)) {
+    open_how how{};
+    how.flags = flags;
+    how.resolve = RESOLVE_NO_XDEV;
+    const int fd = int(::syscall(SYS_openat2, parent, name, &how, sizeof how));
+    if (fd >= 0 || errno != ENOSYS) {
+      mountChecked = true;
+      return fd;
+    }
+    openat2Missing.store(true, std::memory_order_relaxed);
+  }
+  return ::openat(parent, name, flags);
 }
 
 std::optional<std::uint64_t> fullySharedFirstExtent(int fd) {

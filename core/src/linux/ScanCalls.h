@@ -37,6 +37,12 @@ inline bool isDotOrDotDot(std::string_view name) {
   return name == "." || name == "..";
 }
 
+// Opens the folder `name` inside the open folder `parent`, read-only, without following a
+// symbolic link. With `sameMount`, a folder on another mount (one that appeared after the
+// parent was listed) is refused with EXDEV in the same call; `mountChecked` tells whether
+// that check was made (kernels before 5.6 cannot, and the caller checks otherwise).
+int openFolderBelow(int parent, const char* name, bool sameMount, bool& mountChecked);
+
 // For a file whose every extent is shared with some other file: the physical offset of its
 // first extent, which all full clones of one file have in common. Nothing when any extent is
 // not shared, when the file has no extents, or when the extent map cannot be read. Asks for
