@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <utility>
+
 namespace tallyfox {
 
 void SnapshotBuilderSink::rootStarted(const std::string& path) {
@@ -16,19 +18,13 @@ void SnapshotBuilderSink::directoryListed(const DirectoryListing& listing) {
   std::lock_guard guard(lock_);
   if (listing.directoryError && listing.directoryID < builder_.length())
     builder_.addFlags(listing.directoryID, EntryFlags::error);
-  const std::size_t count = listing.count();
-  if (count == 0) return;
-  builder_.growTo(std::size_t(listing.firstID) + count);
-  for (std::size_t k = 0; k < count; ++k)
-    builder_.set(std::size_t(listing.firstID) + k, std::int32_t(listing.directoryID), listing.name(k),
-                 listing.sizes[k], listing.mtimes[k], 1, listing.flags[k]);
+  builder_.setRange(listing.firstID, std::int32_t(listing.directoryID), listing.names, listing.nameEnds,
+                    listing.sizes, listing.mtimes, listing.flags);
 }
 
 TreeColumns SnapshotBuilderSink::finish() {
   std::lock_guard guard(lock_);
-  TreeColumns columns = builder_.build(true, EntryFlags::directory);
-  builder_.clear();
-  return columns;
+  return std::move(builder_).build(true, EntryFlags::directory);
 }
 
 }  // namespace tallyfox

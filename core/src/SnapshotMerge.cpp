@@ -115,7 +115,7 @@ class Writer {
       builder_.nameLength.resize(used);
       builder_.present.resize(used);
     }
-    return builder_.build(true, directory);
+    return std::move(builder_).build(true, directory);
   }
 
  private:

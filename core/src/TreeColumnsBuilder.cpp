@@ -1,9 +1,171 @@
 #include <tallyfox/TreeColumnsBuilder.h>
 
+#include "linux/Memory.h"
+
 #include <algorithm>
+#include <utility>
+#include <cstring>
 #include <limits>
 
 namespace tallyfox {
+
+namespace {
+
+// Growth past the mapped stretch maps at least this much more (and an eighth of what is
+// there), so that a scan's many small batches cost a handful of system calls.
+constexpr std::size_t readyNodesStep = 65536;
+constexpr std::size_t readyNameBytesStep = 1 << 20;
+
+std::size_t nextReady(std::size_t ready, std::size_t needed, std::size_t step) {
+  return std::max(needed, ready + std::max(ready / 8, step));
+}
+
+// The canonical columns from a builder's entries, built largely in the builder's own arrays:
+// fresh memory is paid for page by page when first written, so columns the builder no
+// longer needs are reused for the result wherever the element type allows. Works on flat arrays only: a counting sort into
+// children lists, one breadth-first pass to sum upward, the per-folder sorts, and a second
+// breadth-first pass that numbers the nodes.
+TreeColumns assemble(TreeColumnsBuilder& b, bool aggregate, std::uint8_t directoryFlag) {
+  TreeColumns out;
+  const std::size_t n = b.parent.size();
+  if (n == 0) return out;
+  if (!b.present[0]) {
+    // Nothing is reached: no entries, and the names end where they start.
+    out.nameOffset = {0};
+    return out;
+  }
+  auto& parent = b.parent;
+  const auto& present = b.present;
+  auto linked = [&](std::size_t id) { return present[id] && parent[id] >= 0 && std::size_t(parent[id]) < n; };
+
+  // Children lists by counting sort. bound[p + 1] first counts p's children, then after the
+  // prefix sum marks the end of p's list; filling from the highest id down moves it to the
+  // start of the list and leaves every list in increasing scan-id order. So p's children
+  // are children[bound[p + 1] ..< bound[p + 2]].
+  std::vector<std::uint32_t> bound = Memory::filled<std::uint32_t>(n + 2, 0);
+  for (std::size_t id = 1; id < n; ++id)
+    if (linked(id)) ++bound[std::size_t(parent[id]) + 1];
+  for (std::size_t i = 1; i <= n; ++i) bound[i] += bound[i - 1];
+  bound[n + 1] = bound[n];
+  // Sized for every node, not only the linked ones: it becomes the child-count column.
+  std::vector<std::uint32_t> children = Memory::filled<std::uint32_t>(n + 1);
+  for (std::size_t id = n; id-- > 1;)
+    if (linked(id)) children[--bound[std::size_t(parent[id]) + 1]] = std::uint32_t(id);
+  auto first = [&](std::uint32_t id) { return bound[id + 1]; };
+  auto last = [&](std::uint32_t id) { return bound[id + 2]; };
+
+  // Breadth-first from the root. Only ids reached from the root count; a parent chain that
+  // never reaches it is never visited.
+  std::vector<std::uint32_t> order = Memory::filled<std::uint32_t>(n);
+  std::size_t m = 1;
+  order[0] = 0;
+  for (std::size_t head = 0; head < m; ++head) {
+    const std::uint32_t id = order[head];
+    for (std::uint32_t k = first(id); k < last(id); ++k) order[m++] = children[k];
+  }
+
+  auto& totalSize = b.size;
+  auto& totalCount = b.entryCount;
+  if (aggregate) {
+    for (std::size_t pos = m; pos-- > 1;) {
+      const std::uint32_t x = order[pos];
+      const std::size_t p = std::size_t(parent[x]);
+      totalSize[p] += totalSize[x];
+      const bool leaf = !(b.flags[x] & directoryFlag) && first(x) == last(x);
+      totalCount[p] += leaf ? 1 : totalCount[x];
+    }
+    for (std::size_t id = 0; id < n; ++id)
+      if (b.flags[id] & directoryFlag) --totalCount[id];
+  }
+
+  // Children are listed in increasing scan id, so breaking ties by id is the stable order,
+  // without the scratch buffer a stable sort allocates for every folder.
+  for (std::size_t pos = 0; pos < m; ++pos) {
+    const std::uint32_t id = order[pos];
+    if (last(id) - first(id) >= 2)
+      std::sort(children.begin() + first(id), children.begin() + last(id), [&](std::uint32_t a, std::uint32_t c) {
+        return totalSize[a] != totalSize[c] ? totalSize[a] > totalSize[c] : a < c;
+      });
+  }
+
+  // The final order, breadth-first over the sorted lists: a node's children get the next
+  // free ids as it is visited, so the new parents come straight from the walk. The walk
+  // rewrites order in place (it only reads positions it has already written), and the new
+  // parents go where the scan's parents were, which nothing reads any more.
+  std::size_t tail = 1;
+  for (std::size_t k = 0; k < m; ++k) {
+    const std::uint32_t id = order[k];
+    for (std::uint32_t j = first(id); j < last(id); ++j) {
+      order[tail] = children[j];
+      parent[tail] = std::int32_t(k);
+      ++tail;
+    }
+  }
+  parent[0] = -1;
+  // Child counts go where the children lists were, then the starts (each node's children
+  // follow those of the nodes before it) where the bounds were.
+  std::vector<std::uint32_t>& childCount = children;
+  for (std::size_t k = 0; k < m; ++k) childCount[k] = last(order[k]) - first(order[k]);
+  std::vector<std::uint32_t>& childStart = bound;
+  std::uint32_t nextChild = 1;
+  for (std::size_t k = 0; k < m; ++k) {
+    childStart[k] = childCount[k] ? nextChild : 0;
+    nextChild += childCount[k];
+  }
+
+  // The columns indexed by scan id are gathered into the final order. Each gather needs a
+  // second buffer, but of each element type only one is new: the buffer a gather empties
+  // takes the next column of that type.
+  auto gather = [&](const auto& from, auto& into) {
+    for (std::size_t k = 0; k < m; ++k) into[k] = from[order[k]];
+  };
+  std::vector<std::uint64_t> sizeColumn = Memory::filled<std::uint64_t>(m);
+  gather(totalSize, sizeColumn);
+  std::vector<std::uint8_t> flagsColumn = Memory::filled<std::uint8_t>(m);
+  gather(b.flags, flagsColumn);
+  std::vector<std::uint32_t> mtimeColumn = Memory::filled<std::uint32_t>(m);
+  gather(b.mtime, mtimeColumn);
+  std::vector<std::uint32_t>& countColumn = b.mtime;
+  gather(totalCount, countColumn);
+  std::vector<std::uint32_t>& nameOffset = totalCount;
+
+  // Names in the final order. A name that lies beyond the buffer (only if the builder was
+  // filled inconsistently) is left empty.
+  constexpr std::uint64_t maxOffset = std::numeric_limits<std::uint32_t>::max();
+  auto nameBytes = [&](std::uint32_t id) -> std::uint64_t {
+    const std::uint64_t from = b.nameStart[id], length = b.nameLength[id];
+    return from <= b.names.size() && length <= b.names.size() - from ? length : 0;
+  };
+  std::uint64_t nameEnd = 0;
+  for (std::size_t k = 0; k < m; ++k) nameEnd += nameBytes(order[k]);
+  out.names = Memory::filled<std::uint8_t>(std::size_t(nameEnd));
+  nameOffset.resize(std::max(nameOffset.size(), m + 1));
+  std::uint64_t position = 0;
+  for (std::size_t k = 0; k < m; ++k) {
+    const std::uint32_t id = order[k];
+    const std::uint64_t length = nameBytes(id);
+    if (length) std::memcpy(out.names.data() + position, b.names.data() + b.nameStart[id], length);
+    nameOffset[k] = std::uint32_t(std::min(position, maxOffset));
+    position += length;
+  }
+  nameOffset[m] = std::uint32_t(std::min(position, maxOffset));
+
+  auto take = [](auto& column, std::size_t count) {
+    column.resize(count);
+    return std::move(column);
+  };
+  out.parent = take(parent, m);
+  out.size = std::move(sizeColumn);
+  out.mtime = std::move(mtimeColumn);
+  out.entryCount = take(countColumn, m);
+  out.flags = std::move(flagsColumn);
+  out.childStart = take(childStart, m);
+  out.childCount = take(childCount, m);
+  out.nameOffset = take(nameOffset, m + 1);
+  return out;
+}
+
+}  // namespace
 
 std::uint32_t clampTime(std::int64_t seconds) {
   if (seconds < 0) return 0;
@@ -26,6 +188,18 @@ void TreeColumnsBuilder::reserve(std::size_t nodes, std::size_t nameBytes) {
 
 void TreeColumnsBuilder::growTo(std::size_t count) {
   if (count <= parent.size()) return;
+  if (count > readyNodes_) {
+    const std::size_t target = nextReady(readyNodes_, count, readyNodesStep);
+    Memory::prepare(parent, target);
+    Memory::prepare(size, target);
+    Memory::prepare(mtime, target);
+    Memory::prepare(entryCount, target);
+    Memory::prepare(flags, target);
+    Memory::prepare(nameStart, target);
+    Memory::prepare(nameLength, target);
+    if (target > present.capacity()) present.reserve(std::max(target, present.capacity() * 2));
+    readyNodes_ = target;
+  }
   parent.resize(count, -1);
   size.resize(count, 0);
   mtime.resize(count, 0);
@@ -34,6 +208,15 @@ void TreeColumnsBuilder::growTo(std::size_t count) {
   nameStart.resize(count, 0);
   nameLength.resize(count, 0);
   present.resize(count, false);
+}
+
+void TreeColumnsBuilder::appendNames(std::span<const std::uint8_t> bytes) {
+  const std::size_t end = names.size() + bytes.size();
+  if (end > readyNameBytes_) {
+    readyNameBytes_ = nextReady(readyNameBytes_, end, readyNameBytesStep);
+    Memory::prepare(names, readyNameBytes_);
+  }
+  names.insert(names.end(), bytes.begin(), bytes.end());
 }
 
 void TreeColumnsBuilder::set(std::size_t id, std::int32_t parentID, std::span<const std::uint8_t> name,
@@ -47,8 +230,32 @@ void TreeColumnsBuilder::set(std::size_t id, std::int32_t parentID, std::span<co
   flags[id] = entryFlags;
   nameStart[id] = names.size();
   nameLength[id] = std::uint32_t(name.size());
-  names.insert(names.end(), name.begin(), name.end());
+  appendNames(name);
   present[id] = true;
+}
+
+void TreeColumnsBuilder::setRange(std::size_t first, std::int32_t parentID, std::span<const std::uint8_t> batchNames,
+                                  std::span<const std::uint32_t> nameEnds, std::span<const std::uint64_t> sizes,
+                                  std::span<const std::int64_t> mtimes, std::span<const std::uint8_t> batchFlags) {
+  const std::size_t count =
+      std::min({sizes.size(), nameEnds.size(), mtimes.size(), batchFlags.size()});
+  if (count == 0) return;
+  growTo(first + count);
+  const std::uint64_t base = names.size();
+  std::uint32_t start = 0;
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::size_t id = first + k;
+    parent[id] = parentID;
+    mtime[id] = clampTime(mtimes[k]);
+    entryCount[id] = 1;
+    nameStart[id] = base + start;
+    nameLength[id] = nameEnds[k] - start;
+    start = nameEnds[k];
+  }
+  std::memcpy(size.data() + first, sizes.data(), count * sizeof(std::uint64_t));
+  std::memcpy(flags.data() + first, batchFlags.data(), count);
+  std::fill(present.begin() + std::ptrdiff_t(first), present.begin() + std::ptrdiff_t(first + count), true);
+  appendNames(batchNames.first(std::min<std::size_t>(start, batchNames.size())));
 }
 
 void TreeColumnsBuilder::addFlags(std::size_t id, std::uint8_t extra) {
@@ -59,98 +266,14 @@ void TreeColumnsBuilder::clear() {
   *this = TreeColumnsBuilder();
 }
 
-TreeColumns TreeColumnsBuilder::build(bool aggregate, std::uint8_t directoryFlag) const {
-  TreeColumns out;
-  const std::size_t n = parent.size();
-  if (n == 0) return out;
+TreeColumns TreeColumnsBuilder::build(bool aggregate, std::uint8_t directoryFlag) const& {
+  TreeColumnsBuilder copy = *this;
+  return std::move(copy).build(aggregate, directoryFlag);
+}
 
-  auto linked = [&](std::size_t id) { return present[id] && parent[id] >= 0 && std::size_t(parent[id]) < n; };
-
-  // Children lists by counting sort: each parent's children in increasing scan-id order.
-  std::vector<std::uint32_t> start(n + 1, 0);
-  for (std::size_t id = 1; id < n; ++id)
-    if (linked(id)) ++start[std::size_t(parent[id]) + 1];
-  for (std::size_t i = 0; i < n; ++i) start[i + 1] += start[i];
-  std::vector<std::uint32_t> children(start[n]);
-  {
-    std::vector<std::uint32_t> next(start.begin(), start.end() - 1);
-    for (std::size_t id = 1; id < n; ++id)
-      if (linked(id)) children[next[std::size_t(parent[id])]++] = std::uint32_t(id);
-  }
-
-  // One breadth-first order from the root. Only ids reached from a present root count; a
-  // parent chain that never reaches the root is never visited.
-  std::vector<std::uint32_t> order;
-  auto breadthFirst = [&] {
-    order.clear();
-    if (!present[0]) return;
-    order.push_back(0);
-    for (std::size_t head = 0; head < order.size(); ++head) {
-      const std::uint32_t id = order[head];
-      for (std::uint32_t k = start[id]; k < start[id + 1]; ++k) order.push_back(children[k]);
-    }
-  };
-  breadthFirst();
-
-  std::vector<std::uint64_t> totalSize(size);
-  std::vector<std::uint32_t> totalCount(entryCount);
-  if (aggregate) {
-    for (std::size_t pos = order.size(); pos-- > 1;) {
-      const std::uint32_t x = order[pos];
-      const std::size_t p = std::size_t(parent[x]);
-      totalSize[p] += totalSize[x];
-      const bool leaf = !(flags[x] & directoryFlag) && start[x] == start[x + 1];
-      totalCount[p] += leaf ? 1 : totalCount[x];
-    }
-    for (std::size_t id = 0; id < n; ++id)
-      if (flags[id] & directoryFlag) --totalCount[id];
-  }
-
-  for (std::size_t id = 0; id < n; ++id) {
-    const std::uint32_t first = start[id], last = start[id + 1];
-    // Children are listed in increasing scan id, so breaking ties by id is the stable order,
-    // without the scratch buffer a stable sort allocates for every folder.
-    if (last - first >= 2)
-      std::sort(children.begin() + first, children.begin() + last, [&](std::uint32_t a, std::uint32_t b) {
-        return totalSize[a] != totalSize[b] ? totalSize[a] > totalSize[b] : a < b;
-      });
-  }
-  breadthFirst();
-
-  const std::size_t m = order.size();
-  std::vector<std::int32_t> newID(n, -1);
-  for (std::size_t k = 0; k < m; ++k) newID[order[k]] = std::int32_t(k);
-
-  out.parent.resize(m);
-  out.size.resize(m);
-  out.mtime.resize(m);
-  out.entryCount.resize(m);
-  out.flags.resize(m);
-  out.childStart.resize(m);
-  out.childCount.resize(m);
-  out.nameOffset.resize(m + 1);
-  std::size_t nameBytes = 0;
-  for (std::uint32_t id : order) nameBytes += nameLength[id];
-  out.names.reserve(nameBytes);
-  constexpr std::uint64_t maxOffset = std::numeric_limits<std::uint32_t>::max();
-  for (std::size_t k = 0; k < m; ++k) {
-    const std::uint32_t id = order[k];
-    out.parent[k] = k == 0 ? -1 : newID[std::size_t(parent[id])];
-    out.size[k] = totalSize[id];
-    out.entryCount[k] = totalCount[id];
-    out.mtime[k] = mtime[id];
-    out.flags[k] = flags[id];
-    const std::uint32_t count = start[id + 1] - start[id];
-    out.childCount[k] = count;
-    out.childStart[k] = count ? std::uint32_t(newID[children[start[id]]]) : 0;
-    out.nameOffset[k] = std::uint32_t(std::min<std::uint64_t>(out.names.size(), maxOffset));
-    // The name may lie beyond the buffer only if the builder was filled inconsistently.
-    const std::uint64_t from = nameStart[id], length = nameLength[id];
-    if (from <= names.size() && length <= names.size() - from)
-      out.names.insert(out.names.end(), names.begin() + std::ptrdiff_t(from),
-                       names.begin() + std::ptrdiff_t(from + length));
-  }
-  out.nameOffset[m] = std::uint32_t(std::min<std::uint64_t>(out.names.size(), maxOffset));
+TreeColumns TreeColumnsBuilder::build(bool aggregate, std::uint8_t directoryFlag) && {
+  TreeColumns out = assemble(*this, aggregate, directoryFlag);
+  clear();
   return out;
 }
 

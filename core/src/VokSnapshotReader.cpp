@@ -20,6 +20,7 @@
 #include <limits>
 #include <memory>
 #include <system_error>
+#include <utility>
 
 namespace tallyfox::VokSnapshotReader {
 
@@ -358,7 +359,7 @@ Decoded decodeSource(std::span<const std::uint8_t> source, const Progress& progr
   Decoded out;
   out.topNames = top.names(builder);
   // Records carry their subtree totals already.
-  out.columns = builder.build(false, EntryFlags::directory);
+  out.columns = std::move(builder).build(false, EntryFlags::directory);
   return out;
 }
 

@@ -155,3 +155,124 @@ TEST(TreeColumnsBuilder, ConcurrentListingsAllArrive) {
   EXPECT_EQ(c.size[0], std::uint64_t(threads * perThread));
   EXPECT_EQ(sink.finish(), TreeColumns{});
 }
+
+namespace {
+
+// The build rules applied the plain way, with per-node lists and a stable sort, as the
+// yardstick for the flat-array build on inputs of every shape.
+TreeColumns referenceBuild(const TreeColumnsBuilder& b, bool aggregate) {
+  const std::size_t n = b.length();
+  TreeColumns out;
+  if (n == 0) return out;
+  std::vector<std::vector<std::uint32_t>> kids(n);
+  for (std::size_t id = 1; id < n; ++id)
+    if (b.present[id] && b.parent[id] >= 0 && std::size_t(b.parent[id]) < n)
+      kids[std::size_t(b.parent[id])].push_back(std::uint32_t(id));
+  auto breadthFirst = [&] {
+    std::vector<std::uint32_t> order;
+    if (b.present[0]) order.push_back(0);
+    for (std::size_t head = 0; head < order.size(); ++head)
+      for (auto child : kids[order[head]]) order.push_back(child);
+    return order;
+  };
+  std::vector<std::uint64_t> size = b.size;
+  std::vector<std::uint32_t> count = b.entryCount;
+  auto order = breadthFirst();
+  if (aggregate) {
+    for (std::size_t pos = order.size(); pos-- > 1;) {
+      const auto x = order[pos];
+      const auto p = std::size_t(b.parent[x]);
+      size[p] += size[x];
+      count[p] += !(b.flags[x] & dir) && kids[x].empty() ? 1 : count[x];
+    }
+    for (std::size_t id = 0; id < n; ++id)
+      if (b.flags[id] & dir) --count[id];
+  }
+  for (auto& list : kids)
+    std::stable_sort(list.begin(), list.end(), [&](auto x, auto y) { return size[x] > size[y]; });
+  order = breadthFirst();
+  std::vector<std::int32_t> newID(n, -1);
+  for (std::size_t k = 0; k < order.size(); ++k) newID[order[k]] = std::int32_t(k);
+  for (std::size_t k = 0; k < order.size(); ++k) {
+    const auto id = order[k];
+    out.parent.push_back(k == 0 ? -1 : newID[std::size_t(b.parent[id])]);
+    out.size.push_back(size[id]);
+    out.mtime.push_back(b.mtime[id]);
+    out.entryCount.push_back(count[id]);
+    out.flags.push_back(b.flags[id]);
+    out.childCount.push_back(std::uint32_t(kids[id].size()));
+    out.childStart.push_back(kids[id].empty() ? 0 : std::uint32_t(newID[kids[id][0]]));
+    out.nameOffset.push_back(std::uint32_t(out.names.size()));
+    out.names.insert(out.names.end(), b.names.begin() + std::ptrdiff_t(b.nameStart[id]),
+                     b.names.begin() + std::ptrdiff_t(b.nameStart[id] + b.nameLength[id]));
+  }
+  out.nameOffset.push_back(std::uint32_t(out.names.size()));
+  return out;
+}
+
+}  // namespace
+
+TEST(TreeColumnsBuilder, MatchesThePlainRulesOnInputsOfEveryShape) {
+  std::mt19937_64 random(11);
+  for (int round = 0; round < 300; ++round) {
+    const std::size_t n = 1 + random() % (round < 200 ? 40 : 3000);
+    TreeColumnsBuilder b;
+    for (std::size_t id = 0; id < n; ++id) {
+      if (random() % 16 == 0) continue;  // never set: a gap
+      const auto roll = random() % 32;
+      // Mostly an earlier id, as a scan reports them; sometimes a later one, out of range,
+      // the entry itself, or none.
+      std::int32_t parent = id == 0 ? -1 : std::int32_t(random() % id);
+      if (roll == 0) parent = std::int32_t(random() % (n + 5));
+      if (roll == 1) parent = -1;
+      if (roll == 2) parent = std::int32_t(id);
+      const std::string name(random() % 6, char('a' + random() % 26));
+      // Sizes from a handful of values, so that ties are common; some near the top of the
+      // range, where sums wrap the same way everywhere.
+      const std::uint64_t sizes[] = {0, 1, 7, 4096, ~std::uint64_t(0) - 3};
+      const std::uint8_t flags = std::uint8_t(random() % 4 == 0 ? dir : random() % 256);
+      const int times = random() % 8 == 0 ? 2 : 1;  // set twice: the last call wins
+      for (int t = 0; t < times; ++t)
+        b.set(id, parent, bytes(name), sizes[random() % 5], std::int64_t(random() % 5000) - 100,
+              std::uint32_t(1 + random() % 3), flags);
+    }
+    if (b.empty()) continue;
+    for (const bool aggregate : {true, false}) {
+      const TreeColumns expected = referenceBuild(b, aggregate);
+      ASSERT_EQ(b.build(aggregate, dir), expected) << "round " << round;
+      TreeColumnsBuilder moved = b;
+      ASSERT_EQ(std::move(moved).build(aggregate, dir), expected) << "round " << round;
+      EXPECT_TRUE(moved.empty());
+    }
+  }
+}
+
+TEST(TreeColumnsBuilder, BatchesStoreWhatEntryByEntrySettingStores) {
+  std::mt19937 random(5);
+  TreeColumnsBuilder byEntry, byBatch;
+  byEntry.set(0, -1, {}, 0, 0, 1, dir);
+  byBatch.set(0, -1, {}, 0, 0, 1, dir);
+  std::uint32_t next = 1;
+  for (int batch = 0; batch < 200; ++batch) {
+    DirectoryListing l;
+    l.reset(std::uint32_t(random() % next), next);
+    const int count = int(random() % 40);
+    for (int k = 0; k < count; ++k) {
+      const std::string name(1 + random() % 9, char('a' + k % 26));
+      l.append(bytes(name), random() % 100000, std::int64_t(random()) - 1000, std::uint8_t(random() % 2));
+    }
+    for (std::size_t k = 0; k < l.count(); ++k)
+      byEntry.set(l.firstID + k, std::int32_t(l.directoryID), l.name(k), l.sizes[k], l.mtimes[k], 1, l.flags[k]);
+    byBatch.setRange(l.firstID, std::int32_t(l.directoryID), l.names, l.nameEnds, l.sizes, l.mtimes, l.flags);
+    next += std::uint32_t(count);
+  }
+  EXPECT_EQ(byBatch.parent, byEntry.parent);
+  EXPECT_EQ(byBatch.size, byEntry.size);
+  EXPECT_EQ(byBatch.mtime, byEntry.mtime);
+  EXPECT_EQ(byBatch.entryCount, byEntry.entryCount);
+  EXPECT_EQ(byBatch.flags, byEntry.flags);
+  EXPECT_EQ(byBatch.nameStart, byEntry.nameStart);
+  EXPECT_EQ(byBatch.nameLength, byEntry.nameLength);
+  EXPECT_EQ(byBatch.names, byEntry.names);
+  EXPECT_EQ(byBatch.present, byEntry.present);
+}

@@ -31,13 +31,28 @@ class TreeColumnsBuilder {
   // appends the name again and the last call wins.
   void set(std::size_t id, std::int32_t parentID, std::span<const std::uint8_t> name, std::uint64_t size,
            std::int64_t mtime, std::uint32_t entryCount, std::uint8_t flags);
+  // The same as set() with entry count 1 for ids first, first + 1, ... of one folder, whose
+  // names lie back to back in names (entry k ends at nameEnds[k]).
+  void setRange(std::size_t first, std::int32_t parentID, std::span<const std::uint8_t> names,
+                std::span<const std::uint32_t> nameEnds, std::span<const std::uint64_t> sizes,
+                std::span<const std::int64_t> mtimes, std::span<const std::uint8_t> flags);
   // ORs flags into an existing id; ids beyond the end are ignored.
   void addFlags(std::size_t id, std::uint8_t flags);
-  // Entries not present, or whose parents do not lead to id 0, are dropped.
-  TreeColumns build(bool aggregate, std::uint8_t directoryFlag) const;
+  // Entries not present, or whose parents do not lead to id 0, are dropped. The second form
+  // sums in place and leaves the builder empty.
+  TreeColumns build(bool aggregate, std::uint8_t directoryFlag) const&;
+  TreeColumns build(bool aggregate, std::uint8_t directoryFlag) &&;
   void clear();
 
   void growTo(std::size_t count);
+
+ private:
+  void appendNames(std::span<const std::uint8_t> bytes);
+
+  // How far the arrays' pages are already mapped: growing past it maps the next stretch in
+  // one call instead of a fault per page.
+  std::size_t readyNodes_ = 0;
+  std::size_t readyNameBytes_ = 0;
 };
 
 std::uint32_t clampTime(std::int64_t seconds);
