@@ -12,27 +12,53 @@
 namespace tallyfox::Memory {
 
 namespace {
-// Below this a single fault-around or a few faults cost less than the extra system call.
-constexpr std::size_t smallestRange = 256 * 1024;
+
 constexpr std::uintptr_t hugePage = 2 * 1024 * 1024;
+// Below this a few faults cost less than the system calls, and the allocator serves the
+// array from its heap rather than from a mapping of its own.
+constexpr std::size_t smallestRegion = 1024 * 1024;
+// What the C library adds to a large allocation inside its mapping (a header in front, and
+// rounding), with room to spare.
+constexpr std::size_t allocationHeader = 32;
+
+std::uintptr_t pageSize() {
+  static const std::uintptr_t size = std::uintptr_t(::sysconf(_SC_PAGESIZE));
+  return size;
+}
+
+std::uintptr_t roundDown(std::uintptr_t value, std::uintptr_t unit) {
+  return value & ~(unit - 1);
+}
+
+std::uintptr_t roundUp(std::uintptr_t value, std::uintptr_t unit) {
+  return roundDown(value + unit - 1, unit);
+}
+
 }  // namespace
 
-void prefault(void* data, std::size_t bytes) {
-  if (!data || bytes < smallestRange) return;
-  static const std::uintptr_t page = std::uintptr_t(::sysconf(_SC_PAGESIZE));
-  // Only whole pages inside the range: the pages at its ends may belong to other objects,
-  // which populating would not harm, but madvise wants an aligned start.
-  const std::uintptr_t begin = (std::uintptr_t(data) + page - 1) & ~(page - 1);
-  const std::uintptr_t end = (std::uintptr_t(data) + bytes) & ~(page - 1);
-  if (end <= begin) return;
-  // Huge pages where whole ones fit: one mapping per 2 MiB instead of 512, which is also far
-  // fewer trips to the hypervisor under shadow paging. Without transparent huge pages this
-  // does nothing.
-  const std::uintptr_t hugeBegin = (begin + hugePage - 1) & ~(hugePage - 1);
-  const std::uintptr_t hugeEnd = end & ~(hugePage - 1);
-  if (hugeEnd > hugeBegin) (void)::madvise(reinterpret_cast<void*>(hugeBegin), hugeEnd - hugeBegin, MADV_HUGEPAGE);
-  // Failure (an older kernel, memory short) only means the pages fault one by one later.
-  (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+std::size_t roomyCapacity(std::size_t count, std::size_t elementSize) {
+  const std::size_t bytes = count * elementSize;
+  if (elementSize == 0 || bytes < smallestRegion || bytes / elementSize != count) return count;
+  const std::size_t whole = roundUp(bytes + allocationHeader, hugePage);
+  return std::max(count, (whole - allocationHeader) / elementSize);
+}
+
+void prepareRegion(void* data, std::size_t bytes, std::size_t used) {
+  if (!data) return;
+  const auto start = std::uintptr_t(data);
+  const std::uintptr_t page = pageSize();
+  if (bytes >= smallestRegion) {
+    // The pages the allocation lies on; where they reach a huge-page boundary (as a mapping
+    // of whole huge pages does), the huge pages at the ends count too.
+    std::uintptr_t begin = roundDown(start, page), end = roundUp(start + bytes, page);
+    begin = begin % hugePage == 0 ? begin : roundUp(begin, hugePage);
+    end = end % hugePage == 0 ? end : roundDown(end, hugePage);
+    if (end > begin) (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+  }
+  if (used >= smallestRegion / 4) {
+    const std::uintptr_t begin = roundUp(start, page), end = roundDown(start + used, page);
+    if (end > begin) (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+  }
 }
 
 }  // namespace tallyfox::Memory

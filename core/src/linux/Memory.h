@@ -6,37 +6,44 @@
 
 namespace tallyfox::Memory {
 
-// Maps every page of [data, data + bytes) in one call. Arrays that are about to be filled
-// whole would otherwise take one page fault per 4 KiB as they are first written, which
-// costs far more than the writing itself (most of all in virtual machines, where a fault
-// is a trip to the hypervisor). Small ranges, and kernels without MADV_POPULATE_WRITE, are
-// left to fault as usual.
-void prefault(void* data, std::size_t bytes);
+// Large arrays are given huge pages where the system offers them (transparent huge pages
+// on request) and their pages are mapped in bulk before they are filled. A page touched for
+// the first time costs a fault, which costs far more than writing the page, most of all in
+// virtual machines, where it is a trip to the hypervisor: a 2 MiB page costs one fault
+// instead of 512. Small arrays are left alone.
 
-// A vector of count copies of value whose pages are mapped in bulk first.
+// A capacity of at least count elements of the given size, raised for a large array so
+// that the allocation fills whole huge pages (which the kernel then aligns to them).
+std::size_t roomyCapacity(std::size_t count, std::size_t elementSize);
+
+// Asks for huge pages over the allocation at data, bytes long, and maps its first
+// `used` bytes. Failure (an older kernel, no huge pages) only means the pages fault one by
+// one later.
+void prepareRegion(void* data, std::size_t bytes, std::size_t used);
+
+// A vector of count copies of value, its memory prepared as above.
 template <typename T>
 std::vector<T> filled(std::size_t count, const T& value = T()) {
   std::vector<T> v;
-  v.reserve(count);
-  prefault(v.data(), count * sizeof(T));
+  v.reserve(roomyCapacity(count, sizeof(T)));
+  prepareRegion(v.data(), v.capacity() * sizeof(T), count * sizeof(T));
   v.resize(count, value);
   return v;
 }
 
-// Makes elements up to target ready to be written without a fault per page: capacity for
-// target (growing geometrically, so repeated growth stays linear) and the pages from the
-// current end to target mapped in bulk. Capacity past target stays untouched, so it costs
-// address space, not memory.
+// Makes elements up to target ready to be written: capacity for target (growing
+// geometrically, so that repeated growth stays linear) in prepared memory, and the pages
+// from the current end to target mapped.
 template <typename T>
 void prepare(std::vector<T>& v, std::size_t target) {
   if (target > v.capacity()) {
     std::vector<T> bigger;
-    bigger.reserve(std::max(target, v.capacity() * 2));
-    prefault(bigger.data(), target * sizeof(T));
+    bigger.reserve(roomyCapacity(std::max(target, v.capacity() * 2), sizeof(T)));
+    prepareRegion(bigger.data(), bigger.capacity() * sizeof(T), target * sizeof(T));
     bigger.insert(bigger.end(), std::make_move_iterator(v.begin()), std::make_move_iterator(v.end()));
     v.swap(bigger);
   } else if (target > v.size()) {
-    prefault(v.data() + v.size(), (target - v.size()) * sizeof(T));
+    prepareRegion(v.data() + v.size(), 0, (target - v.size()) * sizeof(T));
   }
 }
 
