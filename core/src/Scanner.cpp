@@ -573,12 +573,12 @@ std::uint64_t Scanner::State::countOnce(Worker& worker, int directory, const cha
   FileIO::Descriptor file(
       ::openat(directory, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   if (!file) return size;
-  const auto firstExtent = ScanCalls::fullySharedFirstExtent(file.get());
-  if (!firstExtent) return size;
+  const SharedExtents::CloneInfo clone = SharedExtents::cloneInfo(file.get());
+  if (!clone.sharesAll) return size;
   bool first;
   {
     std::lock_guard guard(cloneLock);
-    first = seenClones.insert({*firstExtent, std::uint64_t(device)}).second;
+    first = seenClones.insert({clone.cloneID, std::uint64_t(device)}).second;
   }
   if (first) return size;
   flags |= EntryFlags::sharedClone;

@@ -2,12 +2,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/fiemap.h>
-#include <linux/fs.h>
 #include <linux/ioprio.h>
 #include <linux/openat2.h>
 #include <sched.h>
-#include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -21,11 +18,6 @@ namespace tallyfox::ScanCalls {
 namespace {
 
 constexpr std::size_t nameOffset = offsetof(struct dirent64, d_name);
-
-// Extents asked for after the first: fragmented clones take a few rounds.
-constexpr unsigned extentsPerCall = 32;
-// A damaged extent map must not keep us looping.
-constexpr int maximumCalls = 4096;
 
 }  // namespace
 
@@ -79,37 +71,6 @@ int openFolderBelow(int parent, const char* name, bool sameMount, bool& mountChe
     openat2Missing.store(true, std::memory_order_relaxed);
   }
   return ::openat(parent, name, flags);
-}
-
-std::optional<std::uint64_t> fullySharedFirstExtent(int fd) {
-  alignas(struct fiemap) unsigned char
-      storage[sizeof(struct fiemap) + extentsPerCall * sizeof(struct fiemap_extent)];
-  auto* map = reinterpret_cast<struct fiemap*>(storage);
-  std::uint64_t start = 0;
-  std::optional<std::uint64_t> first;
-  unsigned wanted = 1;
-  for (int call = 0; call < maximumCalls; ++call) {
-    std::memset(map, 0, sizeof(struct fiemap));
-    map->fm_start = start;
-    map->fm_length = FIEMAP_MAX_OFFSET - start;
-    map->fm_extent_count = wanted;
-    if (::ioctl(fd, FS_IOC_FIEMAP, map) != 0) return std::nullopt;
-    const unsigned count = map->fm_mapped_extents < wanted ? map->fm_mapped_extents : wanted;
-    if (count == 0) return first;  // past the last extent (or none at all)
-    for (unsigned k = 0; k < count; ++k) {
-      const fiemap_extent& extent = map->fm_extents[k];
-      if (!(extent.fe_flags & FIEMAP_EXTENT_SHARED)) return std::nullopt;
-      if (!first) first = extent.fe_physical;
-      if (extent.fe_flags & FIEMAP_EXTENT_LAST) return first;
-    }
-    const fiemap_extent& last = map->fm_extents[count - 1];
-    if (last.fe_length == 0 || last.fe_logical > FIEMAP_MAX_OFFSET - last.fe_length) return std::nullopt;
-    const std::uint64_t next = last.fe_logical + last.fe_length;
-    if (next <= start) return std::nullopt;
-    start = next;
-    wanted = extentsPerCall;
-  }
-  return std::nullopt;
 }
 
 void applyThreadPriority(bool batch, bool idleIO) {

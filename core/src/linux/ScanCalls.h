@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string_view>
 
@@ -42,12 +41,6 @@ inline bool isDotOrDotDot(std::string_view name) {
 // parent was listed) is refused with EXDEV in the same call; `mountChecked` tells whether
 // that check was made (kernels before 5.6 cannot, and the caller checks otherwise).
 int openFolderBelow(int parent, const char* name, bool sameMount, bool& mountChecked);
-
-// For a file whose every extent is shared with some other file: the physical offset of its
-// first extent, which all full clones of one file have in common. Nothing when any extent is
-// not shared, when the file has no extents, or when the extent map cannot be read. Asks for
-// one extent first and stops at the first unshared one, since most files share nothing.
-std::optional<std::uint64_t> fullySharedFirstExtent(int fd);
 
 // Scheduling of the calling thread: SCHED_BATCH or SCHED_OTHER, and the idle or the default
 // I/O class. Both directions are allowed without privilege, so a gentle scan can become
