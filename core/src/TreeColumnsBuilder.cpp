@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <utility>
 #include <cstring>
+#include <exception>
+#include <system_error>
+#include <thread>
 #include <limits>
 
 namespace tallyfox {
@@ -79,13 +82,21 @@ TreeColumns assemble(TreeColumnsBuilder& b, bool aggregate, std::uint8_t directo
   }
 
   // Children are listed in increasing scan id, so breaking ties by id is the stable order,
-  // without the scratch buffer a stable sort allocates for every folder.
-  for (std::size_t pos = 0; pos < m; ++pos) {
-    const std::uint32_t id = order[pos];
-    if (last(id) - first(id) >= 2)
-      std::sort(children.begin() + first(id), children.begin() + last(id), [&](std::uint32_t a, std::uint32_t c) {
-        return totalSize[a] != totalSize[c] ? totalSize[a] > totalSize[c] : a < c;
+  // without the scratch buffer a stable sort allocates for every folder. Each folder's
+  // children are sorted as (size, id) pairs, so that every size is looked up once.
+  {
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> keys;
+    for (std::size_t pos = 0; pos < m; ++pos) {
+      const std::uint32_t id = order[pos];
+      const std::uint32_t from = first(id), to = last(id);
+      if (to - from < 2) continue;
+      keys.clear();
+      for (std::uint32_t j = from; j < to; ++j) keys.emplace_back(totalSize[children[j]], children[j]);
+      std::sort(keys.begin(), keys.end(), [](const auto& a, const auto& c) {
+        return a.first != c.first ? a.first > c.first : a.second < c.second;
       });
+      for (std::uint32_t j = from; j < to; ++j) children[j] = keys[j - from].second;
+    }
   }
 
   // The final order, breadth-first over the sorted lists: a node's children get the next
@@ -113,42 +124,84 @@ TreeColumns assemble(TreeColumnsBuilder& b, bool aggregate, std::uint8_t directo
     nextChild += childCount[k];
   }
 
+  // Names in the final order, on a second thread for large trees while the other columns
+  // are gathered. Short names are copied 16 bytes at a time, which both buffers leave room
+  // for; a name that lies beyond the builder's buffer (only if it was filled
+  // inconsistently) is left empty.
+  const std::size_t nameBytesSet = b.names.size();
+  constexpr std::size_t slack = 16;
+  b.names.resize(nameBytesSet + slack);
+  std::vector<std::uint32_t> nameOffset;
+  auto copyNames = [&] {
+    constexpr std::uint64_t maxOffset = std::numeric_limits<std::uint32_t>::max();
+    nameOffset = Memory::filled<std::uint32_t>(m + 1);
+    // Every reached name lies in the builder's buffer once, so its length is enough unless
+    // the builder was filled inconsistently; then the buffer grows.
+    out.names = Memory::filled<std::uint8_t>(nameBytesSet + slack);
+    std::uint64_t position = 0;
+    for (std::size_t k = 0; k < m; ++k) {
+      const std::uint32_t id = order[k];
+      const std::uint64_t from = b.nameStart[id];
+      std::uint64_t length = b.nameLength[id];
+      if (from > nameBytesSet || length > nameBytesSet - from) length = 0;
+      if (position + length + slack > out.names.size())
+        out.names.resize(std::max<std::size_t>(out.names.size() * 2, position + length + slack));
+      std::uint8_t* to = out.names.data() + position;
+      const std::uint8_t* source = b.names.data() + from;
+      if (length > slack)
+        std::memcpy(to, source, length);
+      else if (length > 0)
+        std::memcpy(to, source, slack);
+      nameOffset[k] = std::uint32_t(std::min(position, maxOffset));
+      position += length;
+    }
+    nameOffset[m] = std::uint32_t(std::min(position, maxOffset));
+    out.names.resize(position);
+  };
+  std::exception_ptr namesFailure;
+  std::thread namesThread;
+  constexpr std::size_t nodesForSecondThread = 65536;
+  if (m >= nodesForSecondThread) {
+    try {
+      namesThread = std::thread([&] {
+        try {
+          copyNames();
+        } catch (...) {
+          namesFailure = std::current_exception();
+        }
+      });
+    } catch (const std::system_error&) {
+      // No thread to be had: the names are copied after the columns instead.
+    }
+  }
+
   // The columns indexed by scan id are gathered into the final order. Each gather needs a
   // second buffer, but of each element type only one is new: the buffer a gather empties
   // takes the next column of that type.
   auto gather = [&](const auto& from, auto& into) {
     for (std::size_t k = 0; k < m; ++k) into[k] = from[order[k]];
   };
-  std::vector<std::uint64_t> sizeColumn = Memory::filled<std::uint64_t>(m);
-  gather(totalSize, sizeColumn);
-  std::vector<std::uint8_t> flagsColumn = Memory::filled<std::uint8_t>(m);
-  gather(b.flags, flagsColumn);
-  std::vector<std::uint32_t> mtimeColumn = Memory::filled<std::uint32_t>(m);
-  gather(b.mtime, mtimeColumn);
+  std::vector<std::uint64_t> sizeColumn;
+  std::vector<std::uint8_t> flagsColumn;
+  std::vector<std::uint32_t> mtimeColumn;
+  try {
+    sizeColumn = Memory::filled<std::uint64_t>(m);
+    gather(totalSize, sizeColumn);
+    flagsColumn = Memory::filled<std::uint8_t>(m);
+    gather(b.flags, flagsColumn);
+    mtimeColumn = Memory::filled<std::uint32_t>(m);
+    gather(b.mtime, mtimeColumn);
+  } catch (...) {
+    if (namesThread.joinable()) namesThread.join();
+    throw;
+  }
   std::vector<std::uint32_t>& countColumn = b.mtime;
   gather(totalCount, countColumn);
-  std::vector<std::uint32_t>& nameOffset = totalCount;
-
-  // Names in the final order. A name that lies beyond the buffer (only if the builder was
-  // filled inconsistently) is left empty.
-  constexpr std::uint64_t maxOffset = std::numeric_limits<std::uint32_t>::max();
-  auto nameBytes = [&](std::uint32_t id) -> std::uint64_t {
-    const std::uint64_t from = b.nameStart[id], length = b.nameLength[id];
-    return from <= b.names.size() && length <= b.names.size() - from ? length : 0;
-  };
-  std::uint64_t nameEnd = 0;
-  for (std::size_t k = 0; k < m; ++k) nameEnd += nameBytes(order[k]);
-  out.names = Memory::filled<std::uint8_t>(std::size_t(nameEnd));
-  nameOffset.resize(std::max(nameOffset.size(), m + 1));
-  std::uint64_t position = 0;
-  for (std::size_t k = 0; k < m; ++k) {
-    const std::uint32_t id = order[k];
-    const std::uint64_t length = nameBytes(id);
-    if (length) std::memcpy(out.names.data() + position, b.names.data() + b.nameStart[id], length);
-    nameOffset[k] = std::uint32_t(std::min(position, maxOffset));
-    position += length;
-  }
-  nameOffset[m] = std::uint32_t(std::min(position, maxOffset));
+  if (namesThread.joinable())
+    namesThread.join();
+  else
+    copyNames();
+  if (namesFailure) std::rethrow_exception(namesFailure);
 
   auto take = [](auto& column, std::size_t count) {
     column.resize(count);
@@ -161,7 +214,7 @@ TreeColumns assemble(TreeColumnsBuilder& b, bool aggregate, std::uint8_t directo
   out.flags = std::move(flagsColumn);
   out.childStart = take(childStart, m);
   out.childCount = take(childCount, m);
-  out.nameOffset = take(nameOffset, m + 1);
+  out.nameOffset = std::move(nameOffset);
   return out;
 }
 
