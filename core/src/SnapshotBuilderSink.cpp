@@ -1,15 +1,48 @@
 #include <tallyfox/SnapshotBuilderSink.h>
 
-#include <sys/stat.h>
+#include "linux/Memory.h"
 
+#include <sys/stat.h>
+#include <sys/statfs.h>
+
+#include <algorithm>
+#include <exception>
 #include <utility>
 
 namespace tallyfox {
 
+namespace {
+
+// Room reserved up front: at most this many entries, with this many name bytes each.
+constexpr std::uint64_t reservedNodesAtMost = std::uint64_t(1) << 27;
+constexpr std::size_t reservedNameBytesPerNode = 24;
+
+// How many entries a scan of path can hold at most, as far as its file system tells: the
+// objects in use on it (hard links aside). Nothing when it does not count them (btrfs).
+std::uint64_t entriesAtMost(const std::string& path) {
+  struct statfs fs;
+  if (::statfs(path.c_str(), &fs) != 0 || fs.f_files <= fs.f_ffree) return 0;
+  return std::uint64_t(fs.f_files - fs.f_ffree);
+}
+
+}  // namespace
+
 void SnapshotBuilderSink::rootStarted(const std::string& path) {
   struct stat st;
   const std::int64_t mtime = ::lstat(path.c_str(), &st) == 0 ? std::int64_t(st.st_mtim.tv_sec) : 0;
+  // The columns get room for every entry the root's file system holds, in address space
+  // only (pages are mapped as the entries arrive), so that they never move and copy while
+  // the scan fills them.
+  std::uint64_t room = 0;
+  if (Memory::untouchedMemoryIsFree()) room = std::min(entriesAtMost(path) + 1, reservedNodesAtMost);
   std::lock_guard guard(lock_);
+  if (room > builder_.length()) {
+    try {
+      builder_.reserve(std::size_t(room), std::size_t(room) * reservedNameBytesPerNode);
+    } catch (const std::exception&) {
+      // Not that much address space: the columns grow as they fill instead.
+    }
+  }
   builder_.growTo(1);
   builder_.set(0, -1, {}, 0, mtime, 1, EntryFlags::directory);
 }

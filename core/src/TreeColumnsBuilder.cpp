@@ -228,15 +228,15 @@ std::uint32_t clampTime(std::int64_t seconds) {
 }
 
 void TreeColumnsBuilder::reserve(std::size_t nodes, std::size_t nameBytes) {
-  parent.reserve(nodes);
-  size.reserve(nodes);
-  mtime.reserve(nodes);
-  entryCount.reserve(nodes);
-  flags.reserve(nodes);
-  nameStart.reserve(nodes);
-  nameLength.reserve(nodes);
+  Memory::reserve(parent, nodes);
+  Memory::reserve(size, nodes);
+  Memory::reserve(mtime, nodes);
+  Memory::reserve(entryCount, nodes);
+  Memory::reserve(flags, nodes);
+  Memory::reserve(nameStart, nodes);
+  Memory::reserve(nameLength, nodes);
   present.reserve(nodes);
-  names.reserve(nameBytes);
+  Memory::reserve(names, nameBytes);
 }
 
 void TreeColumnsBuilder::growTo(std::size_t count) {

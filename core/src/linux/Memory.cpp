@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 
 #ifndef MADV_POPULATE_WRITE
 #define MADV_POPULATE_WRITE 23
@@ -35,6 +36,17 @@ std::uintptr_t roundUp(std::uintptr_t value, std::uintptr_t unit) {
 }
 
 }  // namespace
+
+bool untouchedMemoryIsFree() {
+  static const bool free = [] {
+    std::FILE* file = std::fopen("/proc/sys/vm/overcommit_memory", "re");
+    if (!file) return false;
+    const int mode = std::fgetc(file);
+    std::fclose(file);
+    return mode == '0' || mode == '1';
+  }();
+  return free;
+}
 
 std::size_t roomyCapacity(std::size_t count, std::size_t elementSize) {
   const std::size_t bytes = count * elementSize;

@@ -21,6 +21,11 @@ std::size_t roomyCapacity(std::size_t count, std::size_t elementSize);
 // one later.
 void prepareRegion(void* data, std::size_t bytes, std::size_t used);
 
+// Whether memory that is reserved but never touched costs nothing: false when the system
+// charges every reservation up front (strict overcommit), where reserving generously
+// could starve the rest of the program.
+bool untouchedMemoryIsFree();
+
 // A vector of count copies of value, its memory prepared as above.
 template <typename T>
 std::vector<T> filled(std::size_t count, const T& value = T()) {
@@ -29,6 +34,19 @@ std::vector<T> filled(std::size_t count, const T& value = T()) {
   prepareRegion(v.data(), v.capacity() * sizeof(T), count * sizeof(T));
   v.resize(count, value);
   return v;
+}
+
+// Capacity for count elements in memory prepared for huge pages, without mapping any more
+// of it than the elements already there: room to grow into without moving, which costs
+// address space only.
+template <typename T>
+void reserve(std::vector<T>& v, std::size_t count) {
+  if (count <= v.capacity()) return;
+  std::vector<T> bigger;
+  bigger.reserve(roomyCapacity(count, sizeof(T)));
+  prepareRegion(bigger.data(), bigger.capacity() * sizeof(T), v.size() * sizeof(T));
+  bigger.insert(bigger.end(), std::make_move_iterator(v.begin()), std::make_move_iterator(v.end()));
+  v.swap(bigger);
 }
 
 // Makes elements up to target ready to be written: capacity for target (growing
