@@ -1,14 +1,9 @@
 #include <tallyfox/SnapshotFile.h>
 
+#include "Subprocess.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <sstream>
 
 using namespace tallyfox;
 using testsupport::TempDir;
@@ -16,42 +11,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Outcome {
-  int status = -1;
-  std::string out, err;
-};
-
-// Runs tfscan with its output streams in files.
-Outcome tfscan(const TempDir& temp, std::vector<std::string> args) {
-  const auto outPath = temp / "stdout.txt", errPath = temp / "stderr.txt";
+testsupport::ProgramRun tfscan(const TempDir&, std::vector<std::string> args) {
   args.insert(args.begin(), TFSCAN_PATH);
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(126);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  Outcome run;
-  int status = 0;
-  if (child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status))
-    run.status = WEXITSTATUS(status);
-  const auto out = testsupport::readBytes(outPath), err = testsupport::readBytes(errPath);
-  run.out.assign(out.begin(), out.end());
-  run.err.assign(err.begin(), err.end());
-  return run;
+  return testsupport::runProgram(args);
 }
 
-std::vector<std::string> lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) out.push_back(line);
-  return out;
-}
+using testsupport::lines;
 
 // The index of the first line that contains every one of `parts`, or -1.
 int lineWith(const std::vector<std::string>& all, std::initializer_list<std::string> parts) {

@@ -1,13 +1,11 @@
 #include <tallyfox/SnapshotFile.h>
 
+#include "Subprocess.h"
 #include "TestSupport.h"
 #include "VokWriter.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <optional>
 #include <regex>
 #include <sstream>
@@ -16,44 +14,12 @@ using testsupport::TempDir;
 
 namespace {
 
-struct Outcome {
-  int status = -1;
-  std::string out, err;
-};
-
-// Runs tfscan with its output streams in files.
-Outcome tfscan(const TempDir& temp, const std::vector<std::string>& args) {
-  const auto outPath = temp / "stdout.txt", errPath = temp / "stderr.txt";
-  std::vector<char*> argv;
-  std::string program = TFSCAN_PATH;
-  argv.push_back(program.data());
-  std::vector<std::string> copies(args);
-  for (auto& a : copies) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(126);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  Outcome run;
-  int status = 0;
-  if (child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status))
-    run.status = WEXITSTATUS(status);
-  const auto out = testsupport::readBytes(outPath), err = testsupport::readBytes(errPath);
-  run.out.assign(out.begin(), out.end());
-  run.err.assign(err.begin(), err.end());
-  return run;
+testsupport::ProgramRun tfscan(const TempDir&, std::vector<std::string> args) {
+  args.insert(args.begin(), TFSCAN_PATH);
+  return testsupport::runProgram(args);
 }
 
-std::vector<std::string> lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) out.push_back(line);
-  return out;
-}
+using testsupport::lines;
 
 }  // namespace
 
@@ -75,7 +41,7 @@ TEST(DumpCommand, SummarisesATallyfoxSnapshot) {
   const auto path = temp / "x.tfsnap";
   tallyfox::SnapshotFile::write(columns, {"/data/x", {}, 1.0}, path);
 
-  const Outcome run = tfscan(temp, {"--dump", path.string()});
+  const testsupport::ProgramRun run = tfscan(temp, {"--dump", path.string()});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
   const auto out = lines(run.out);
@@ -111,7 +77,7 @@ TEST(DumpCommand, ReadsVokFilesAndRefusesOtherFiles) {
   vok.add(record(1, "Music", 2000, 1)).add(record(2, "Photos", 1000, 0)).add(record(2, "song", 2000, {}));
   vok.write(temp / "home.vok", true);
 
-  const Outcome run = tfscan(temp, {"--dump", (temp / "home.vok").string()});
+  const testsupport::ProgramRun run = tfscan(temp, {"--dump", (temp / "home.vok").string()});
   EXPECT_EQ(run.status, 0) << run.err;
   const auto out = lines(run.out);
   ASSERT_EQ(out.size(), 4u) << run.out;
@@ -123,7 +89,7 @@ TEST(DumpCommand, ReadsVokFilesAndRefusesOtherFiles) {
   EXPECT_EQ(out[3], "  1.00 kB    " + temp.path().string() + "/Photos");
 
   testsupport::writeFile(temp / "notes.txt", "neither kind of snapshot\n");
-  const Outcome refused = tfscan(temp, {"--dump", (temp / "notes.txt").string()});
+  const testsupport::ProgramRun refused = tfscan(temp, {"--dump", (temp / "notes.txt").string()});
   EXPECT_EQ(refused.status, 1);
   EXPECT_EQ(refused.out, "");
   EXPECT_EQ(refused.err, "Not a readable vok snapshot: bad magic\n");

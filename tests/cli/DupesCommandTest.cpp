@@ -2,6 +2,7 @@
 
 #include "BtrfsImage.h"
 #include "CloneFixtures.h"
+#include "Subprocess.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -20,43 +21,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Result {
-  int status = -1;
-  std::string out, err;
-};
-
-// Runs tfscan with no terminal: standard input from /dev/null, the output streams in files.
-Result runTfscan(const fs::path& folder, std::vector<std::string> args) {
-  const auto outPath = folder / "stdout.txt", errPath = folder / "stderr.txt";
-  std::string program = TFSCAN_PATH;
-  std::vector<char*> argv{program.data()};
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    const int in = ::open("/dev/null", O_RDONLY);
-    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0)
-      ::_exit(126);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  Result result;
-  int status = 0;
-  if (child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status))
-    result.status = WEXITSTATUS(status);
-  const auto out = readBytes(outPath), err = readBytes(errPath);
-  result.out.assign(out.begin(), out.end());
-  result.err.assign(err.begin(), err.end());
-  return result;
-}
-
-std::vector<std::string> linesOf(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
+// Runs tfscan with no terminal: standard input from /dev/null, the output streams captured.
+ProgramRun runTfscan(const fs::path&, std::vector<std::string> args) {
+  args.insert(args.begin(), TFSCAN_PATH);
+  return runProgram(args);
 }
 
 std::uint64_t allocatedBytes(const fs::path& path) {
@@ -80,7 +48,7 @@ class DupesCommand : public ::testing::Test {
     putFile(tree_ / "b" / "photo copy.jpg", small_);
     putFile(tree_ / "unique.bin", patternedBytes(300000, 3));
     snapshot_ = work_.path() / "tree.tfsnap";
-    const Result scan = runTfscan(work_.path(), {tree_.string(), "-o", snapshot_.string()});
+    const ProgramRun scan = runTfscan(work_.path(), {tree_.string(), "-o", snapshot_.string()});
     ASSERT_EQ(scan.status, 0) << scan.err;
   }
   std::string path(const std::string& relative) const { return (tree_ / relative).string(); }
@@ -95,7 +63,7 @@ class DupesCommand : public ::testing::Test {
 }  // namespace
 
 TEST_F(DupesCommand, ListsGroupsThenReplacesCopiesByClones) {
-  const Result list = runTfscan(work_.path(), {"--dupes", snapshot_.string()});
+  const ProgramRun list = runTfscan(work_.path(), {"--dupes", snapshot_.string()});
   ASSERT_EQ(list.status, 0) << list.err;
   EXPECT_EQ(list.err, "");  // no progress lines without a terminal
   const std::uint64_t bigSaving = 2 * allocatedBytes(path("a/report.pdf"));
@@ -109,17 +77,17 @@ TEST_F(DupesCommand, ListsGroupsThenReplacesCopiesByClones) {
       "  keep   " + path("a/photo.jpg"),
       "  clone  " + path("b/photo copy.jpg"),
       "2 groups \u00b7 " + tallyfox::formatFileBytes(bigSaving + smallSaving) + " could be shared as clones"};
-  EXPECT_EQ(linesOf(list.out), expected);
+  EXPECT_EQ(lines(list.out), expected);
 
-  const Result replace = runTfscan(work_.path(), {"--dupes", snapshot_.string(), "--replace", "--yes"});
+  const ProgramRun replace = runTfscan(work_.path(), {"--dupes", snapshot_.string(), "--replace", "--yes"});
   ASSERT_EQ(replace.status, 0) << replace.err;
-  const auto lines = linesOf(replace.out);
-  ASSERT_EQ(lines.size(), expected.size() + 4);
+  const auto replaced = lines(replace.out);
+  ASSERT_EQ(replaced.size(), expected.size() + 4);
   const std::string freedBig = tallyfox::formatFileBytes(bigSaving / 2) + " freed";
-  EXPECT_EQ(lines[8], path("b/report.pdf") + ": " + freedBig);
-  EXPECT_EQ(lines[9], path("c/old report.pdf") + ": " + freedBig);
-  EXPECT_EQ(lines[10], path("b/photo copy.jpg") + ": " + tallyfox::formatFileBytes(smallSaving) + " freed");
-  EXPECT_EQ(lines[11],
+  EXPECT_EQ(replaced[8], path("b/report.pdf") + ": " + freedBig);
+  EXPECT_EQ(replaced[9], path("c/old report.pdf") + ": " + freedBig);
+  EXPECT_EQ(replaced[10], path("b/photo copy.jpg") + ": " + tallyfox::formatFileBytes(smallSaving) + " freed");
+  EXPECT_EQ(replaced[11],
             "3 copies replaced \u00b7 " + tallyfox::formatFileBytes(bigSaving + smallSaving) + " freed");
 
   for (const char* copy : {"b/report.pdf", "c/old report.pdf", "b/photo copy.jpg"}) {
@@ -137,13 +105,13 @@ TEST_F(DupesCommand, ListsGroupsThenReplacesCopiesByClones) {
   EXPECT_EQ(nlohmann::json::parse(logged[1]).at("replaced"), path("c/old report.pdf"));
 
   // The same snapshot again: the copies now share their storage, so nothing is left to free.
-  const Result again = runTfscan(work_.path(), {"--dupes", snapshot_.string()});
+  const ProgramRun again = runTfscan(work_.path(), {"--dupes", snapshot_.string()});
   EXPECT_EQ(again.status, 0);
   EXPECT_EQ(again.out, "No duplicates\n");
 }
 
 TEST_F(DupesCommand, RefusesToReplaceWithoutConfirmation) {
-  const Result run = runTfscan(work_.path(), {"--dupes", snapshot_.string(), "--replace"});
+  const ProgramRun run = runTfscan(work_.path(), {"--dupes", snapshot_.string(), "--replace"});
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("--yes"), std::string::npos) << run.err;
   EXPECT_FALSE(filefragSaysShared(path("b/report.pdf")));
@@ -151,15 +119,15 @@ TEST_F(DupesCommand, RefusesToReplaceWithoutConfirmation) {
 }
 
 TEST_F(DupesCommand, SearchesOneFolderOfTheSnapshot) {
-  const Result below = runTfscan(work_.path(), {"--dupes", snapshot_.string(), path("b")});
+  const ProgramRun below = runTfscan(work_.path(), {"--dupes", snapshot_.string(), path("b")});
   EXPECT_EQ(below.status, 0) << below.err;
   EXPECT_EQ(below.out, "No duplicates\n");
 
-  const Result outside = runTfscan(work_.path(), {"--dupes", snapshot_.string(), "/nowhere/else"});
+  const ProgramRun outside = runTfscan(work_.path(), {"--dupes", snapshot_.string(), "/nowhere/else"});
   EXPECT_EQ(outside.status, 1);
   EXPECT_NE(outside.err.find("/nowhere/else"), std::string::npos);
 
-  const Result file = runTfscan(work_.path(), {"--dupes", snapshot_.string(), path("unique.bin")});
+  const ProgramRun file = runTfscan(work_.path(), {"--dupes", snapshot_.string(), path("unique.bin")});
   EXPECT_EQ(file.status, 1);
 
   putFile(work_.path() / "junk.tfsnap", "not a snapshot");

@@ -1,5 +1,6 @@
 #include <tallyfox/SnapshotFile.h>
 
+#include "Subprocess.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -19,45 +20,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Outcome {
-  int status = -1;
-  std::string out, err;
-};
-
-// Runs tfscan in a folder with its output streams in files.
-Outcome tfscan(const TempDir& temp, const std::vector<std::string>& args,
-               const fs::path& workingFolder = {}) {
-  const auto outPath = temp / "stdout.txt", errPath = temp / "stderr.txt";
-  std::vector<std::string> words{TFSCAN_PATH};
-  words.insert(words.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(126);
-    if (!workingFolder.empty() && ::chdir(workingFolder.c_str()) != 0) ::_exit(126);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  Outcome run;
-  int status = 0;
-  if (child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status))
-    run.status = WEXITSTATUS(status);
-  const auto out = testsupport::readBytes(outPath), err = testsupport::readBytes(errPath);
-  run.out.assign(out.begin(), out.end());
-  run.err.assign(err.begin(), err.end());
-  return run;
+// Runs tfscan, in a working folder when one is given.
+testsupport::ProgramRun tfscan(const TempDir&, std::vector<std::string> args, const fs::path& workingFolder = {}) {
+  args.insert(args.begin(), TFSCAN_PATH);
+  return testsupport::runProgram(args, workingFolder);
 }
 
-std::vector<std::string> lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) out.push_back(line);
-  return out;
-}
+using testsupport::lines;
 
 std::vector<fs::path> filesIn(const fs::path& folder) {
   std::vector<fs::path> files;
@@ -78,7 +47,7 @@ TEST(ScanCommand, ScansARelativePathIntoTheGivenFile) {
   ::setenv("VOK_IGNORE_DIRS", ("::" + (temp / "root" / "ignored-by-environment").string()).c_str(), 1);
   const auto output = temp / "scan.tfsnap";
 
-  const Outcome run = tfscan(temp,
+  const testsupport::ProgramRun run = tfscan(temp,
                              {"-s", "gentle", "--ignore", (temp / "root/kept/ignored-by-option").string(),
                               "-o", output.string(), "root/"},
                              temp.path());
@@ -102,7 +71,7 @@ TEST(ScanCommand, ScansARelativePathIntoTheGivenFile) {
   EXPECT_EQ(out[1], "root: " + root);
   EXPECT_EQ(out.back(), "snapshot: " + output.string());
   // Nothing else was written: no temporary file, nothing in the snapshots folder.
-  EXPECT_EQ(filesIn(temp.path()).size(), 4u);  // root, scan.tfsnap, stdout.txt, stderr.txt
+  EXPECT_EQ(filesIn(temp.path()).size(), 2u);  // root and scan.tfsnap
   EXPECT_TRUE(filesIn(home.path() / ".local/share/tallyfox").empty());
 }
 
@@ -110,7 +79,7 @@ TEST(ScanCommand, WritesIntoTheSnapshotsFolderByDefault) {
   testsupport::ScopedHome home;
   TempDir temp;
   testsupport::writeFile(temp / "Photos" / "one.jpg", "jpeg");
-  const Outcome run = tfscan(temp, {(temp / "Photos").string()});
+  const testsupport::ProgramRun run = tfscan(temp, {(temp / "Photos").string()});
   ASSERT_EQ(run.status, 0) << run.err;
   const auto written = filesIn(home.path() / ".local/share/tallyfox");
   ASSERT_EQ(written.size(), 1u);
@@ -128,7 +97,7 @@ TEST(ScanCommand, ARootThatCannotBeScannedIsOneLineAndExitOne) {
        {std::pair<std::string, std::string>{"missing", "No such file or directory"},
         {"file", "Not a directory"}}) {
     const std::string given = (temp / path).string();
-    const Outcome run = tfscan(temp, {"-o", (temp / "x.tfsnap").string(), given});
+    const testsupport::ProgramRun run = tfscan(temp, {"-o", (temp / "x.tfsnap").string(), given});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "tfscan: " + given + ": " + reason + "\n");
     EXPECT_EQ(run.out, "");

@@ -1,46 +1,18 @@
 #include "BtrfsImage.h"
 
+#include "Subprocess.h"
+
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <cstdlib>
 
-extern char** environ;
-
 namespace testsupport {
 
 int runCommand(const std::vector<std::string>& words, std::string* output) {
-  std::vector<char*> argv;
-  for (const auto& w : words) argv.push_back(const_cast<char*>(w.c_str()));
-  argv.push_back(nullptr);
-  int pipeFds[2] = {-1, -1};
-  if (output && ::pipe2(pipeFds, O_CLOEXEC) != 0) return -1;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  if (output) {
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-  } else {
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  }
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid;
-  const int spawned = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (output) {
-    ::close(pipeFds[1]);
-    if (spawned == 0) {
-      char buffer[4096];
-      ssize_t n;
-      while ((n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0) output->append(buffer, std::size_t(n));
-    }
-    ::close(pipeFds[0]);
-  }
-  if (spawned != 0) return -1;
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0) {
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  ProgramRun run = runProgram(words);
+  if (output) *output = std::move(run.out);
+  return run.status;
 }
 
 std::unique_ptr<BtrfsImage> BtrfsImage::create(std::string& whyNot, int megabytes) {

@@ -1,0 +1,66 @@
+#include "Subprocess.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <sstream>
+
+namespace testsupport {
+
+namespace {
+
+std::string contents(int fd) {
+  std::string text;
+  char buffer[4096];
+  off_t offset = 0;
+  for (ssize_t n; (n = ::pread(fd, buffer, sizeof buffer, offset)) > 0; offset += n)
+    text.append(buffer, std::size_t(n));
+  return text;
+}
+
+}  // namespace
+
+ProgramRun runProgram(const std::vector<std::string>& words, const std::filesystem::path& workingFolder) {
+  ProgramRun run;
+  if (words.empty()) return run;
+  std::vector<std::string> copies(words);
+  std::vector<char*> argv;
+  for (auto& word : copies) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  // Anonymous files rather than pipes: nothing has to drain them while the program runs.
+  const int out = ::memfd_create("stdout", MFD_CLOEXEC), err = ::memfd_create("stderr", MFD_CLOEXEC);
+  const pid_t child = out >= 0 && err >= 0 ? ::fork() : -1;
+  if (child == 0) {
+    const int in = ::open("/dev/null", O_RDONLY);
+    if (in < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(126);
+    if (!workingFolder.empty() && ::chdir(workingFolder.c_str()) != 0) ::_exit(126);
+    ::execvp(argv[0], argv.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  if (child > 0) {
+    while (::waitpid(child, &status, 0) < 0) {
+    }
+    if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
+  }
+  if (out >= 0) {
+    run.out = contents(out);
+    ::close(out);
+  }
+  if (err >= 0) {
+    run.err = contents(err);
+    ::close(err);
+  }
+  return run;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> all;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) all.push_back(line);
+  return all;
+}
+
+}  // namespace testsupport

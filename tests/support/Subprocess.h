@@ -1,0 +1,22 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+struct ProgramRun {
+  int status = -1;  // the exit status; -1 when the program did not exit normally
+  std::string out, err;
+};
+
+// Runs words[0] (looked up in PATH when it has no slash) with the other words as arguments,
+// standard input from /dev/null (so never a terminal), and both output streams captured.
+// With a working folder, it runs there.
+ProgramRun runProgram(const std::vector<std::string>& words, const std::filesystem::path& workingFolder = {});
+
+// The lines of a text, without their line ends.
+std::vector<std::string> lines(const std::string& text);
+
+}  // namespace testsupport
