@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <exception>
@@ -13,9 +14,12 @@ namespace tallyfox {
 
 namespace {
 
-// Room reserved up front: at most this many entries, with this many name bytes each.
+// Room reserved up front: at most this many entries, with this many name bytes each, and
+// never more entries than would fit in memory at this many bytes each (a scan that large
+// could not be built anyway).
 constexpr std::uint64_t reservedNodesAtMost = std::uint64_t(1) << 27;
 constexpr std::size_t reservedNameBytesPerNode = 24;
+constexpr std::uint64_t memoryPerReservedNode = 128;
 
 // How many entries a scan of path can hold at most, as far as its file system tells: the
 // objects in use on it (hard links aside). Nothing when it does not count them (btrfs).
@@ -34,7 +38,11 @@ void SnapshotBuilderSink::rootStarted(const std::string& path) {
   // only (pages are mapped as the entries arrive), so that they never move and copy while
   // the scan fills them.
   std::uint64_t room = 0;
-  if (Memory::untouchedMemoryIsFree()) room = std::min(entriesAtMost(path) + 1, reservedNodesAtMost);
+  if (Memory::untouchedMemoryIsFree()) {
+    const long pages = ::sysconf(_SC_PHYS_PAGES), pageSize = ::sysconf(_SC_PAGESIZE);
+    const std::uint64_t memory = pages > 0 && pageSize > 0 ? std::uint64_t(pages) * std::uint64_t(pageSize) : 0;
+    room = std::min({entriesAtMost(path) + 1, reservedNodesAtMost, memory / memoryPerReservedNode});
+  }
   std::lock_guard guard(lock_);
   if (room > builder_.length()) {
     try {
