@@ -6,6 +6,7 @@
 #include <utility>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <system_error>
 #include <thread>
 #include <limits>
@@ -23,6 +24,49 @@ std::size_t nextReady(std::size_t ready, std::size_t needed, std::size_t step) {
   return std::max(needed, ready + std::max(ready / 8, step));
 }
 
+// Large trees share the build with a second thread.
+constexpr std::size_t nodesForSecondThread = 65536;
+
+// Runs work on a second thread when one is to be had, else at wait(); wait() also passes on
+// what the work threw. Destruction waits too, so that no exit path leaves the thread behind.
+class SideWork {
+ public:
+  SideWork(bool separate, std::function<void()> work) : work_(std::move(work)) {
+    if (!separate) return;
+    try {
+      thread_ = std::thread([this] {
+        try {
+          work_();
+        } catch (...) {
+          failure_ = std::current_exception();
+        }
+      });
+    } catch (const std::system_error&) {
+      // No thread to be had: wait() does the work.
+    }
+  }
+  ~SideWork() {
+    if (thread_.joinable()) thread_.join();
+  }
+  SideWork(const SideWork&) = delete;
+  SideWork& operator=(const SideWork&) = delete;
+
+  void wait() {
+    if (thread_.joinable())
+      thread_.join();
+    else if (!done_)
+      work_();
+    done_ = true;
+    if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
+  }
+
+ private:
+  std::function<void()> work_;
+  std::thread thread_;
+  std::exception_ptr failure_;
+  bool done_ = false;
+};
+
 // The canonical columns from a builder's entries, built largely in the builder's own arrays:
 // fresh memory is paid for page by page when first written, so columns the builder no
 // longer needs are reused for the result wherever the element type allows. Works on flat arrays only: a counting sort into
@@ -37,6 +81,26 @@ TreeColumns assemble(TreeColumnsBuilder& b, bool aggregate, std::uint8_t directo
     out.nameOffset = {0};
     return out;
   }
+  const bool shared = n >= nodesForSecondThread;
+
+  // The result's new columns, mapped while this thread sorts: mapping fresh memory costs
+  // about as much as the sorting, and the tree's size bounds theirs. Names get room to copy
+  // short ones 16 bytes at a time.
+  constexpr std::size_t slack = 16;
+  const std::size_t nameBytesSet = b.names.size();
+  std::vector<std::uint64_t> sizeColumn;
+  std::vector<std::uint8_t> flagsColumn, names;
+  std::vector<std::uint32_t> mtimeColumn, nameOffset;
+  SideWork mapping(shared, [&, nameBytesSet] {
+    sizeColumn = Memory::filled<std::uint64_t>(n);
+    flagsColumn = Memory::filled<std::uint8_t>(n);
+    mtimeColumn = Memory::filled<std::uint32_t>(n);
+    nameOffset = Memory::filled<std::uint32_t>(n + 1);
+    // Every reached name lies in the builder's buffer once, so its length is enough unless
+    // the builder was filled inconsistently; then the buffer grows.
+    names = Memory::filled<std::uint8_t>(nameBytesSet + slack);
+  });
+
   auto& parent = b.parent;
   const auto& present = b.present;
   auto linked = [&](std::size_t id) { return present[id] && parent[id] >= 0 && std::size_t(parent[id]) < n; };
@@ -124,29 +188,23 @@ TreeColumns assemble(TreeColumnsBuilder& b, bool aggregate, std::uint8_t directo
     nextChild += childCount[k];
   }
 
-  // Names in the final order, on a second thread for large trees while the other columns
-  // are gathered. Short names are copied 16 bytes at a time, which both buffers leave room
-  // for; a name that lies beyond the builder's buffer (only if it was filled
+  mapping.wait();
+
+  // Names in the final order, on the second thread while this one gathers the other
+  // columns. A name that lies beyond the builder's buffer (only if it was filled
   // inconsistently) is left empty.
-  const std::size_t nameBytesSet = b.names.size();
-  constexpr std::size_t slack = 16;
   b.names.resize(nameBytesSet + slack);
-  std::vector<std::uint32_t> nameOffset;
-  auto copyNames = [&] {
+  SideWork copyingNames(shared, [&] {
     constexpr std::uint64_t maxOffset = std::numeric_limits<std::uint32_t>::max();
-    nameOffset = Memory::filled<std::uint32_t>(m + 1);
-    // Every reached name lies in the builder's buffer once, so its length is enough unless
-    // the builder was filled inconsistently; then the buffer grows.
-    out.names = Memory::filled<std::uint8_t>(nameBytesSet + slack);
     std::uint64_t position = 0;
     for (std::size_t k = 0; k < m; ++k) {
       const std::uint32_t id = order[k];
       const std::uint64_t from = b.nameStart[id];
       std::uint64_t length = b.nameLength[id];
       if (from > nameBytesSet || length > nameBytesSet - from) length = 0;
-      if (position + length + slack > out.names.size())
-        out.names.resize(std::max<std::size_t>(out.names.size() * 2, position + length + slack));
-      std::uint8_t* to = out.names.data() + position;
+      if (position + length + slack > names.size())
+        names.resize(std::max<std::size_t>(names.size() * 2, position + length + slack));
+      std::uint8_t* to = names.data() + position;
       const std::uint8_t* source = b.names.data() + from;
       if (length > slack)
         std::memcpy(to, source, length);
@@ -156,65 +214,34 @@ TreeColumns assemble(TreeColumnsBuilder& b, bool aggregate, std::uint8_t directo
       position += length;
     }
     nameOffset[m] = std::uint32_t(std::min(position, maxOffset));
-    out.names.resize(position);
-  };
-  std::exception_ptr namesFailure;
-  std::thread namesThread;
-  constexpr std::size_t nodesForSecondThread = 65536;
-  if (m >= nodesForSecondThread) {
-    try {
-      namesThread = std::thread([&] {
-        try {
-          copyNames();
-        } catch (...) {
-          namesFailure = std::current_exception();
-        }
-      });
-    } catch (const std::system_error&) {
-      // No thread to be had: the names are copied after the columns instead.
-    }
-  }
+    names.resize(position);
+  });
 
-  // The columns indexed by scan id are gathered into the final order. Each gather needs a
-  // second buffer, but of each element type only one is new: the buffer a gather empties
-  // takes the next column of that type.
+  // The columns indexed by scan id are gathered into the final order: into the new columns,
+  // and the entry counts into the modification times' old column once that is gathered.
   auto gather = [&](const auto& from, auto& into) {
     for (std::size_t k = 0; k < m; ++k) into[k] = from[order[k]];
   };
-  std::vector<std::uint64_t> sizeColumn;
-  std::vector<std::uint8_t> flagsColumn;
-  std::vector<std::uint32_t> mtimeColumn;
-  try {
-    sizeColumn = Memory::filled<std::uint64_t>(m);
-    gather(totalSize, sizeColumn);
-    flagsColumn = Memory::filled<std::uint8_t>(m);
-    gather(b.flags, flagsColumn);
-    mtimeColumn = Memory::filled<std::uint32_t>(m);
-    gather(b.mtime, mtimeColumn);
-  } catch (...) {
-    if (namesThread.joinable()) namesThread.join();
-    throw;
-  }
+  gather(totalSize, sizeColumn);
+  gather(b.flags, flagsColumn);
+  gather(b.mtime, mtimeColumn);
   std::vector<std::uint32_t>& countColumn = b.mtime;
   gather(totalCount, countColumn);
-  if (namesThread.joinable())
-    namesThread.join();
-  else
-    copyNames();
-  if (namesFailure) std::rethrow_exception(namesFailure);
+  copyingNames.wait();
 
   auto take = [](auto& column, std::size_t count) {
     column.resize(count);
     return std::move(column);
   };
   out.parent = take(parent, m);
-  out.size = std::move(sizeColumn);
-  out.mtime = std::move(mtimeColumn);
+  out.size = take(sizeColumn, m);
+  out.mtime = take(mtimeColumn, m);
   out.entryCount = take(countColumn, m);
-  out.flags = std::move(flagsColumn);
+  out.flags = take(flagsColumn, m);
   out.childStart = take(childStart, m);
   out.childCount = take(childCount, m);
-  out.nameOffset = std::move(nameOffset);
+  out.nameOffset = take(nameOffset, m + 1);
+  out.names = std::move(names);
   return out;
 }
 
