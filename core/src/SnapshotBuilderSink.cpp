@@ -40,7 +40,8 @@ void SnapshotBuilderSink::rootStarted(const std::string& path) {
   std::uint64_t room = 0;
   if (Memory::untouchedMemoryIsFree()) {
     const long pages = ::sysconf(_SC_PHYS_PAGES), pageSize = ::sysconf(_SC_PAGESIZE);
-    const std::uint64_t memory = pages > 0 && pageSize > 0 ? std::uint64_t(pages) * std::uint64_t(pageSize) : 0;
+    const std::uint64_t memory =
+        pages > 0 && pageSize > 0 ? std::uint64_t(pages) * std::uint64_t(pageSize) : 0;
     room = std::min({entriesAtMost(path) + 1, reservedNodesAtMost, memory / memoryPerReservedNode});
   }
   std::lock_guard guard(lock_);

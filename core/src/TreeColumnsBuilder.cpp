@@ -3,13 +3,13 @@
 #include "linux/Memory.h"
 
 #include <algorithm>
-#include <utility>
 #include <cstring>
 #include <exception>
 #include <functional>
+#include <limits>
 #include <system_error>
 #include <thread>
-#include <limits>
+#include <utility>
 
 namespace tallyfox {
 
@@ -69,9 +69,9 @@ class SideWork {
 
 // The canonical columns from a builder's entries, built largely in the builder's own arrays:
 // fresh memory is paid for page by page when first written, so columns the builder no
-// longer needs are reused for the result wherever the element type allows. Works on flat arrays only: a counting sort into
-// children lists, one breadth-first pass to sum upward, the per-folder sorts, and a second
-// breadth-first pass that numbers the nodes.
+// longer needs are reused for the result wherever the element type allows. Works on flat
+// arrays only: a counting sort into children lists, one breadth-first pass to sum upward,
+// the per-folder sorts, and a second breadth-first pass that numbers the nodes.
 TreeColumns assemble(TreeColumnsBuilder& b, bool aggregate, std::uint8_t directoryFlag) {
   TreeColumns out;
   const std::size_t n = b.parent.size();
@@ -314,11 +314,12 @@ void TreeColumnsBuilder::set(std::size_t id, std::int32_t parentID, std::span<co
   present[id] = true;
 }
 
-void TreeColumnsBuilder::setRange(std::size_t first, std::int32_t parentID, std::span<const std::uint8_t> batchNames,
-                                  std::span<const std::uint32_t> nameEnds, std::span<const std::uint64_t> sizes,
-                                  std::span<const std::int64_t> mtimes, std::span<const std::uint8_t> batchFlags) {
-  const std::size_t count =
-      std::min({sizes.size(), nameEnds.size(), mtimes.size(), batchFlags.size()});
+void TreeColumnsBuilder::setRange(std::size_t first, std::int32_t parentID,
+                                  std::span<const std::uint8_t> batchNames,
+                                  std::span<const std::uint32_t> nameEnds,
+                                  std::span<const std::uint64_t> sizes, std::span<const std::int64_t> mtimes,
+                                  std::span<const std::uint8_t> batchFlags) {
+  const std::size_t count = std::min({sizes.size(), nameEnds.size(), mtimes.size(), batchFlags.size()});
   if (count == 0) return;
   growTo(first + count);
   const std::uint64_t base = names.size();

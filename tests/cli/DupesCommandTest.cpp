@@ -86,7 +86,8 @@ TEST_F(DupesCommand, ListsGroupsThenReplacesCopiesByClones) {
   const std::string freedBig = tallyfox::formatFileBytes(bigSaving / 2) + " freed";
   EXPECT_EQ(replaced[8], path("b/report.pdf") + ": " + freedBig);
   EXPECT_EQ(replaced[9], path("c/old report.pdf") + ": " + freedBig);
-  EXPECT_EQ(replaced[10], path("b/photo copy.jpg") + ": " + tallyfox::formatFileBytes(smallSaving) + " freed");
+  EXPECT_EQ(replaced[10],
+            path("b/photo copy.jpg") + ": " + tallyfox::formatFileBytes(smallSaving) + " freed");
   EXPECT_EQ(replaced[11],
             "3 copies replaced \u00b7 " + tallyfox::formatFileBytes(bigSaving + smallSaving) + " freed");
 

@@ -21,7 +21,8 @@ namespace fs = std::filesystem;
 namespace {
 
 // Runs tfscan, in a working folder when one is given.
-testsupport::ProgramRun tfscan(const TempDir&, std::vector<std::string> args, const fs::path& workingFolder = {}) {
+testsupport::ProgramRun tfscan(const TempDir&, std::vector<std::string> args,
+                               const fs::path& workingFolder = {}) {
   args.insert(args.begin(), TFSCAN_PATH);
   return testsupport::runProgram(args, workingFolder);
 }
@@ -47,10 +48,11 @@ TEST(ScanCommand, ScansARelativePathIntoTheGivenFile) {
   ::setenv("VOK_IGNORE_DIRS", ("::" + (temp / "root" / "ignored-by-environment").string()).c_str(), 1);
   const auto output = temp / "scan.tfsnap";
 
-  const testsupport::ProgramRun run = tfscan(temp,
-                             {"-s", "gentle", "--ignore", (temp / "root/kept/ignored-by-option").string(),
-                              "-o", output.string(), "root/"},
-                             temp.path());
+  const testsupport::ProgramRun run =
+      tfscan(temp,
+             {"-s", "gentle", "--ignore", (temp / "root/kept/ignored-by-option").string(), "-o",
+              output.string(), "root/"},
+             temp.path());
   ::unsetenv("VOK_IGNORE_DIRS");
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err, "");  // not a terminal: no progress line

@@ -263,7 +263,8 @@ TEST(TreeColumnsBuilder, BatchesStoreWhatEntryByEntrySettingStores) {
       l.append(bytes(name), random() % 100000, std::int64_t(random()) - 1000, std::uint8_t(random() % 2));
     }
     for (std::size_t k = 0; k < l.count(); ++k)
-      byEntry.set(l.firstID + k, std::int32_t(l.directoryID), l.name(k), l.sizes[k], l.mtimes[k], 1, l.flags[k]);
+      byEntry.set(l.firstID + k, std::int32_t(l.directoryID), l.name(k), l.sizes[k], l.mtimes[k], 1,
+                  l.flags[k]);
     byBatch.setRange(l.firstID, std::int32_t(l.directoryID), l.names, l.nameEnds, l.sizes, l.mtimes, l.flags);
     next += std::uint32_t(count);
   }
