@@ -11,7 +11,6 @@
 #include <unistd.h>
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -73,20 +72,6 @@ std::size_t characterCount(const std::string& text) {
   return count;
 }
 
-long readAt(int fd, std::uint8_t* buffer, std::size_t length, std::uint64_t offset) {
-  std::size_t got = 0;
-  while (got < length) {
-    const ssize_t n = ::pread(fd, buffer + got, length - got, off_t(offset + got));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
-    if (n == 0) break;
-    got += std::size_t(n);
-  }
-  return long(got);
-}
-
 // One worker's SHA-256 state and read buffer, reused from file to file.
 class Hasher {
  public:
@@ -104,13 +89,13 @@ class Hasher {
     SharedExtents::adviseSequential(fd.get());
     if (!begin()) return std::nullopt;
     auto* buffer = bufferOf(DuplicateFinder::edgeBytes);
-    const long head = readAt(fd.get(), buffer, DuplicateFinder::edgeBytes, 0);
+    const long head = FileIO::readUpToAt(fd.get(), buffer, DuplicateFinder::edgeBytes, 0);
     if (head < 0 || !update(buffer, std::size_t(head))) return std::nullopt;
     bytesRead += std::uint64_t(head);
     SharedExtents::dropCached(fd.get(), 0, std::uint64_t(head));
     if (length > edgeLimit) {
       const std::uint64_t offset = length - DuplicateFinder::edgeBytes;
-      const long tail = readAt(fd.get(), buffer, DuplicateFinder::edgeBytes, offset);
+      const long tail = FileIO::readUpToAt(fd.get(), buffer, DuplicateFinder::edgeBytes, offset);
       if (tail < 0 || !update(buffer, std::size_t(tail))) return std::nullopt;
       bytesRead += std::uint64_t(tail);
       SharedExtents::dropCached(fd.get(), offset, std::uint64_t(tail));

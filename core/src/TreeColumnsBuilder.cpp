@@ -255,13 +255,7 @@ std::uint32_t clampTime(std::int64_t seconds) {
 }
 
 void TreeColumnsBuilder::reserve(std::size_t nodes, std::size_t nameBytes) {
-  Memory::reserve(parent, nodes);
-  Memory::reserve(size, nodes);
-  Memory::reserve(mtime, nodes);
-  Memory::reserve(entryCount, nodes);
-  Memory::reserve(flags, nodes);
-  Memory::reserve(nameStart, nodes);
-  Memory::reserve(nameLength, nodes);
+  forEachNodeColumn([nodes](auto& column) { Memory::reserve(column, nodes); });
   present.reserve(nodes);
   Memory::reserve(names, nameBytes);
 }
@@ -270,13 +264,7 @@ void TreeColumnsBuilder::growTo(std::size_t count) {
   if (count <= parent.size()) return;
   if (count > readyNodes_) {
     const std::size_t target = nextReady(readyNodes_, count, readyNodesStep);
-    Memory::prepare(parent, target);
-    Memory::prepare(size, target);
-    Memory::prepare(mtime, target);
-    Memory::prepare(entryCount, target);
-    Memory::prepare(flags, target);
-    Memory::prepare(nameStart, target);
-    Memory::prepare(nameLength, target);
+    forEachNodeColumn([target](auto& column) { Memory::prepare(column, target); });
     if (target > present.capacity()) present.reserve(std::max(target, present.capacity() * 2));
     readyNodes_ = target;
   }

@@ -48,6 +48,17 @@ class TreeColumnsBuilder {
 
  private:
   void appendNames(std::span<const std::uint8_t> bytes);
+  // The per-node columns but `present` (a vector of bits).
+  template <typename F>
+  void forEachNodeColumn(F f) {
+    f(parent);
+    f(size);
+    f(mtime);
+    f(entryCount);
+    f(flags);
+    f(nameStart);
+    f(nameLength);
+  }
 
   // How far the arrays' pages are already mapped: growing past it maps the next stretch in
   // one call instead of a fault per page.

@@ -61,11 +61,15 @@ void writeZeros(int fd, std::size_t count) {
   }
 }
 
-long readUpTo(int fd, void* data, std::size_t length) {
+namespace {
+
+// Retries short and interrupted reads; read(got, left) reads into data + got.
+template <typename Read>
+long readFully(void* data, std::size_t length, Read read) {
   auto p = static_cast<char*>(data);
   std::size_t got = 0;
   while (got < length) {
-    const ssize_t n = ::read(fd, p + got, length - got);
+    const ssize_t n = read(p + got, length - got, got);
     if (n < 0) {
       if (errno == EINTR) continue;
       return -1;
@@ -74,6 +78,19 @@ long readUpTo(int fd, void* data, std::size_t length) {
     got += std::size_t(n);
   }
   return long(got);
+}
+
+}  // namespace
+
+long readUpTo(int fd, void* data, std::size_t length) {
+  return readFully(data, length,
+                   [fd](char* to, std::size_t left, std::size_t) { return ::read(fd, to, left); });
+}
+
+long readUpToAt(int fd, void* data, std::size_t length, std::uint64_t offset) {
+  return readFully(data, length, [fd, offset](char* to, std::size_t left, std::size_t got) {
+    return ::pread(fd, to, left, off_t(offset + got));
+  });
 }
 
 void writeAtomically(const std::filesystem::path& destination, const std::function<void(int fd)>& body) {

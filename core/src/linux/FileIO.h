@@ -40,6 +40,8 @@ void writeAll(int fd, const void* data, std::size_t length);
 void writeZeros(int fd, std::size_t count);
 // Reads up to `length` bytes, retrying short reads; returns how many arrived, -1 on error.
 long readUpTo(int fd, void* data, std::size_t length);
+// The same from `offset` on, leaving the file position alone.
+long readUpToAt(int fd, void* data, std::size_t length, std::uint64_t offset);
 
 // Writes a file atomically: `body` writes into a temporary file "." + name + "." + pid +
 // ".tmp" in the destination's folder, which is then renamed over the destination. On any
