@@ -6,6 +6,7 @@
 #include <tallyfox/TreeColumns.h>
 #include <tallyfox/Unicode.h>
 
+#include "linux/BtrfsExtents.h"
 #include "linux/FileIO.h"
 #include "linux/ScanCalls.h"
 #include "linux/SharedExtents.h"
@@ -15,6 +16,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,8 +29,9 @@
 #include <limits>
 #include <mutex>
 #include <stdexcept>
+#include <string>
 #include <system_error>
-#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #ifndef STATX_ATTR_MOUNT_ROOT
@@ -144,15 +147,50 @@ struct Identity {
   bool operator==(const Identity&) const = default;
 };
 
-struct IdentityHash {
-  std::size_t operator()(const Identity& key) const {
+// A set of identities in one array (open addressing, linear probing): a scan inserts one key
+// per file on btrfs, and a node allocated per key would cost more than the lookup itself.
+class IdentitySet {
+ public:
+  // True when the key was not there yet.
+  bool insert(const Identity& key) {
+    if (key == vacant) return !std::exchange(holdsVacant_, true);
+    if (2 * (count_ + 1) > slots_.size()) grow();
+    Identity& slot = slots_[slotOf(slots_, key)];
+    if (slot == key) return false;
+    slot = key;
+    ++count_;
+    return true;
+  }
+  bool contains(const Identity& key) const {
+    if (key == vacant) return holdsVacant_;
+    return !slots_.empty() && slots_[slotOf(slots_, key)] == key;
+  }
+  bool empty() const { return count_ == 0 && !holdsVacant_; }
+
+ private:
+  static constexpr Identity vacant{~std::uint64_t(0), ~std::uint64_t(0)};
+  std::vector<Identity> slots_;  // a power of two long, at most half full
+  std::size_t count_ = 0;
+  bool holdsVacant_ = false;
+
+  static std::size_t hash(const Identity& key) {
     std::uint64_t h = key.number * 0x9E3779B97F4A7C15ull ^ (key.device + 0x632BE59BD9B4E019ull);
     h ^= h >> 31;
     return std::size_t(h * 0xBF58476D1CE4E5B9ull);
   }
+  // The key's slot, or the vacant one where it would go.
+  static std::size_t slotOf(const std::vector<Identity>& slots, const Identity& key) {
+    const std::size_t mask = slots.size() - 1;
+    for (std::size_t at = hash(key) & mask;; at = (at + 1) & mask)
+      if (slots[at] == key || slots[at] == vacant) return at;
+  }
+  void grow() {
+    std::vector<Identity> larger(std::max<std::size_t>(1024, 2 * slots_.size()), vacant);
+    for (const Identity& key : slots_)
+      if (key != vacant) larger[slotOf(larger, key)] = key;
+    slots_.swap(larger);
+  }
 };
-
-using IdentitySet = std::unordered_set<Identity, IdentityHash>;
 
 // An open folder kept for the jobs of its subfolders, which open relative to it instead of
 // walking the whole path again; closed when the last of them has opened.
@@ -163,6 +201,7 @@ struct Job {
   SharedFolder parent;          // null: open by path
   std::uint32_t nameStart = 0;  // the last component of path, for opening relative to parent
   std::uint32_t id = 0;
+  dev_t device = 0;  // as the folder's own listing reported it
 };
 
 // The folder being listed: its own descriptor until a subfolder needs it shared.
@@ -180,16 +219,29 @@ struct WorkQueue {
   std::size_t head = 0;
 };
 
+// How a device tells which files share their storage.
+enum class Sharing : std::uint8_t {
+  none,        // it cannot share extents
+  perFile,     // FIEMAP, file by file
+  btrfsTrees,  // the searches of btrfs's trees, folder by folder (needs CAP_SYS_ADMIN)
+};
+
 // Everything one thread reuses from folder to folder.
 struct Worker {
   int index = 0;
   std::unique_ptr<std::uint64_t[]> buffer = std::make_unique<std::uint64_t[]>(bufferBytes / 8);
   DirectoryListing listing;
   ScanStats counts;
-  std::vector<std::uint32_t> children;  // batch indexes of subfolders to enter
+  std::vector<std::pair<std::uint32_t, dev_t>> children;  // subfolders to enter: batch index, device
   std::vector<Job> jobs;
-  std::vector<std::pair<dev_t, bool>> sharingDevices;  // device → can share extents
+  std::vector<std::pair<dev_t, Sharing>> sharingDevices;
   int appliedSpeed = -1;
+  dev_t folderDevice = 0;
+  // Files of the batch whose extents btrfs's tree tells, looked up together once the batch
+  // has been read: inode and batch index, then what the tree says, in inode order.
+  std::vector<std::pair<std::uint64_t, std::uint32_t>> treeLookups;
+  std::vector<BtrfsExtents::FileData> treeFiles;
+  BtrfsExtents::Reader btrfs;
 
   std::span<std::uint8_t> bufferSpan() {
     return {reinterpret_cast<std::uint8_t*>(buffer.get()), bufferBytes};
@@ -245,7 +297,12 @@ struct Scanner::State {
   bool shouldEnter(std::string_view name, const struct statx& attributes, dev_t device) const;
   std::uint64_t countOnce(Worker& worker, int directory, const char* name, const struct statx& attributes,
                           dev_t device, std::uint64_t size, std::uint8_t& flags);
-  bool sharesExtents(Worker& worker, int directory, const char* name, dev_t device);
+  std::uint64_t countClone(int directory, const char* name, dev_t device, std::uint64_t size,
+                           std::uint8_t& flags);
+  std::uint64_t countFirstOfExtent(std::uint64_t physical, dev_t device, std::uint64_t size,
+                                   std::uint8_t& flags);
+  void countTreeLookups(Worker& worker, int directory);
+  Sharing sharingOf(Worker& worker, int directory, const char* name, dev_t device);
   void queueChildren(Worker& worker, const Job& job, OpenFolder& folder);
   SharedFolder share(FileIO::Descriptor& own);
   void reportFolderError(Worker& worker, std::uint32_t id);
@@ -286,6 +343,7 @@ ScanStats Scanner::State::run() {
   queues = std::make_unique<WorkQueue[]>(std::size_t(queueCount));
   Job rootJob;
   rootJob.path = root;
+  rootJob.device = rootDevice;
   queues[0].items.push_back(std::move(rootJob));
   pending.store(1);
 
@@ -438,6 +496,7 @@ void Scanner::State::process(Worker& worker, Job& job) {
         FileIO::Descriptor(::open(job.path.c_str(), O_RDONLY | O_NOFOLLOW | O_DIRECTORY | O_CLOEXEC));
   job.parent.reset();
   if (!folder.own) return reportFolderError(worker, job.id);
+  worker.folderDevice = job.device;
   if (options.oneFileSystem && !mountChecked) {
     // The listing of the parent already kept other devices out; this catches a mount that
     // appeared since.
@@ -460,11 +519,13 @@ bool Scanner::State::listBatch(Worker& worker, const Job& job, OpenFolder& folde
   // reservation of ids per batch.
   worker.listing.reset(job.id, 0);
   worker.children.clear();
+  worker.treeLookups.clear();
   ScanCalls::DirectoryRecords records(filled);
   ScanCalls::DirectoryRecords::Record record;
   const std::uint64_t bytesBefore = worker.counts.bytes;
   while (records.next(record))
     if (!ScanCalls::isDotOrDotDot({record.name, record.nameLength})) addEntry(worker, folder.get(), record);
+  if (!worker.treeLookups.empty()) countTreeLookups(worker, folder.get());
   const std::uint64_t batchBytes = worker.counts.bytes - bytesBefore;
   const std::uint32_t count = std::uint32_t(worker.listing.count());
   if (count == 0) return true;
@@ -531,7 +592,7 @@ void Scanner::State::addEntry(Worker& worker, int directory,
   worker.counts.bytes += size;
   if (flags & EntryFlags::directory) {
     ++worker.counts.directories;
-    if (enter) worker.children.push_back(std::uint32_t(index));
+    if (enter) worker.children.emplace_back(std::uint32_t(index), device);
   }
 }
 
@@ -547,7 +608,7 @@ bool Scanner::State::shouldEnter(std::string_view name, const struct statx& attr
                            (attributes.stx_attributes & STATX_ATTR_MOUNT_ROOT);
     if (mountRoot || device != rootDevice) return false;
   }
-  if (!ignoredIDs.empty() && ignoredIDs.count({attributes.stx_ino, std::uint64_t(device)})) return false;
+  if (!ignoredIDs.empty() && ignoredIDs.contains({attributes.stx_ino, std::uint64_t(device)})) return false;
   return true;
 }
 
@@ -559,7 +620,7 @@ std::uint64_t Scanner::State::countOnce(Worker& worker, int directory, const cha
     bool first;
     {
       std::lock_guard guard(linkLock);
-      first = seenLinks.insert({attributes.stx_ino, std::uint64_t(device)}).second;
+      first = seenLinks.insert({attributes.stx_ino, std::uint64_t(device)});
     }
     if (!first) {
       flags |= EntryFlags::duplicateLink;
@@ -567,33 +628,94 @@ std::uint64_t Scanner::State::countOnce(Worker& worker, int directory, const cha
     }
   }
   const bool regular = (attributes.stx_mask & STATX_TYPE) && S_ISREG(attributes.stx_mode & S_IFMT);
-  if (!options.detectClones || !regular || size == 0 || !sharesExtents(worker, directory, name, device))
+  if (!options.detectClones || !regular || size == 0) return size;
+  const Sharing sharing = sharingOf(worker, directory, name, device);
+  if (sharing == Sharing::none) return size;
+  // A file mounted over one of the folder lies in another tree than the folder's.
+  if (sharing == Sharing::btrfsTrees && device == worker.folderDevice) {
+    worker.treeLookups.emplace_back(attributes.stx_ino, std::uint32_t(worker.listing.count()));
     return size;
+  }
+  return countClone(directory, name, device, size, flags);
+}
+
+std::uint64_t Scanner::State::countClone(int directory, const char* name, dev_t device, std::uint64_t size,
+                                         std::uint8_t& flags) {
   // O_NONBLOCK: a file under a lease must not hold the scan up.
   FileIO::Descriptor file(
       ::openat(directory, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   if (!file) return size;
   const SharedExtents::CloneInfo clone = SharedExtents::cloneInfo(file.get());
   if (!clone.sharesAll) return size;
+  return countFirstOfExtent(clone.cloneID, device, size, flags);
+}
+
+std::uint64_t Scanner::State::countFirstOfExtent(std::uint64_t physical, dev_t device, std::uint64_t size,
+                                                 std::uint8_t& flags) {
   bool first;
   {
     std::lock_guard guard(cloneLock);
-    first = seenClones.insert({clone.cloneID, std::uint64_t(device)}).second;
+    first = seenClones.insert({physical, std::uint64_t(device)});
   }
   if (first) return size;
   flags |= EntryFlags::sharedClone;
   return 0;
 }
 
-bool Scanner::State::sharesExtents(Worker& worker, int directory, const char* name, dev_t device) {
-  for (const auto& [known, shares] : worker.sharingDevices)
-    if (known == device) return shares;
+void Scanner::State::countTreeLookups(Worker& worker, int directory) {
+  auto& lookups = worker.treeLookups;
+  std::sort(lookups.begin(), lookups.end());
+  worker.treeFiles.assign(lookups.size(), {});
+  for (std::size_t k = 0; k < lookups.size(); ++k) worker.treeFiles[k].inode = lookups[k].first;
+  const auto result = worker.btrfs.read(directory, worker.treeFiles);
+  if (result == BtrfsExtents::Reader::Result::notPermitted)
+    for (auto& [known, sharing] : worker.sharingDevices)
+      if (known == worker.folderDevice) sharing = Sharing::perFile;
+  std::string name;
+  DirectoryListing& listing = worker.listing;
+  for (std::size_t k = 0; k < lookups.size(); ++k) {
+    const std::uint32_t index = lookups[k].second;
+    const BtrfsExtents::FileData& file = worker.treeFiles[k];
+    const std::uint64_t size = listing.sizes[index];
+    std::uint8_t flags = listing.flags[index];
+    const bool known = result == BtrfsExtents::Reader::Result::read && !file.unreadable;
+    std::uint64_t counted;
+    if (known && file.inlineData && file.extents == 0) {
+      counted = size;  // data inside the tree is never shared
+    } else if (known && file.extents == 1 && file.bytes == size) {
+      // One extent, and nothing waiting to be written (that would show in the allocated
+      // size). Its sharing needs no check: a second file with the same first extent proves
+      // it, and a key that no other file has leaves every count as it is.
+      counted = countFirstOfExtent(file.firstPhysical, worker.folderDevice, size, flags);
+    } else {
+      const auto bytes = listing.name(index);
+      name.assign(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+      counted = countClone(directory, name.c_str(), worker.folderDevice, size, flags);
+    }
+    if (counted != size) {
+      listing.sizes[index] = counted;
+      listing.flags[index] = flags;
+      worker.counts.bytes -= size - counted;
+    }
+  }
+  lookups.clear();
+}
+
+Sharing Scanner::State::sharingOf(Worker& worker, int directory, const char* name, dev_t device) {
+  for (const auto& [known, sharing] : worker.sharingDevices)
+    if (known == device) return sharing;
   // Once per device and thread: the file's own file system, even for a file mounted over.
+  Sharing sharing = Sharing::none;
   FileIO::Descriptor probe(::openat(directory, name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
-  if (!probe) return false;
-  const bool shares = SharedExtents::canShareDescriptor(probe.get());
-  worker.sharingDevices.emplace_back(device, shares);
-  return shares;
+  struct statfs fileSystem;
+  if (probe && ::fstatfs(probe.get(), &fileSystem) == 0) {
+    if (BtrfsExtents::isBtrfs(long(fileSystem.f_type)))
+      sharing = Sharing::btrfsTrees;
+    else if (SharedExtents::canShare(long(fileSystem.f_type)))
+      sharing = Sharing::perFile;
+  }
+  if (probe) worker.sharingDevices.emplace_back(device, sharing);
+  return sharing;
 }
 
 void Scanner::State::queueChildren(Worker& worker, const Job& job, OpenFolder& folder) {
@@ -601,7 +723,7 @@ void Scanner::State::queueChildren(Worker& worker, const Job& job, OpenFolder& f
   const bool endsWithSlash = !parentPath.empty() && parentPath.back() == '/';
   if (!folder.shared) folder.shared = share(folder.own);
   worker.jobs.clear();
-  for (const std::uint32_t child : worker.children) {
+  for (const auto& [child, device] : worker.children) {
     const auto name = worker.listing.name(child);
     Job next;
     next.path.reserve(parentPath.size() + 1 + name.size());
@@ -611,6 +733,7 @@ void Scanner::State::queueChildren(Worker& worker, const Job& job, OpenFolder& f
     next.path.append(reinterpret_cast<const char*>(name.data()), name.size());
     next.parent = folder.shared;
     next.id = worker.listing.firstID + child;
+    next.device = device;
     worker.jobs.push_back(std::move(next));
   }
   const std::size_t count = worker.jobs.size();

@@ -5,6 +5,7 @@
 
 #include "../../core/src/linux/ScanCalls.h"
 #include "BtrfsImage.h"
+#include "CloneFixtures.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -662,4 +663,50 @@ TEST(Scanner, CountsFullReflinkClonesOnce) {
     EXPECT_NE(original.flags, clone.flags);
     EXPECT_EQ(stats.bytes, full + sink->at("plain").size + sink->at("partial").size);
   }
+}
+
+// As root the scanner reads btrfs's trees folder by folder; anyone else asks FIEMAP file by
+// file. On files of every shape, with clones within a folder and across folders, both must
+// count the same bytes and mark the same entries (one thread: the same order both times).
+TEST(Scanner, BtrfsTreesAndFiemapCountClonesAlike) {
+  if (::geteuid() != 0) GTEST_SKIP() << "reading btrfs's trees needs root";
+  std::string why;
+  auto image = testsupport::BtrfsImage::create(why);
+  if (!image) GTEST_SKIP() << why;
+  const fs::path root = image->mountPoint() / "root";
+  ASSERT_EQ(testsupport::makeExtentShapes(root / "shapes"), "");
+  fs::create_directory(root / "copies");
+  for (const char* name : {"large", "sparse", "compressed", "range-clone", "block", "partial"})
+    ASSERT_TRUE(testsupport::reflinkCopy(root / "shapes" / name, root / "copies" / name)) << name;
+  fs::permissions(image->mountPoint().parent_path(), fs::perms::owner_all | fs::perms::group_read |
+                                                         fs::perms::group_exec | fs::perms::others_read |
+                                                         fs::perms::others_exec);
+
+  const auto scan = [&] {
+    auto sink = std::make_shared<RecordingSink>();
+    Scanner scanner(root.string(), optionsWith([](ScanOptions& o) { o.threads = 1; }), sink);
+    const ScanStats stats = scanner.run();
+    std::vector<std::string> lines;
+    for (const std::string folder : {"shapes", "copies"})
+      for (const std::string& name : sink->childrenOf(folder)) {
+        const auto& entry = sink->at(folder + "/" + name);
+        lines.push_back(folder + "/" + name + " " + std::to_string(entry.size) + " " +
+                        std::to_string(entry.flags));
+      }
+    std::ostringstream text;
+    for (const auto& line : lines) text << line << "\n";
+    text << "errors " << stats.errors << " bytes " << stats.bytes << "\n";
+    return text.str();
+  };
+  const std::string byTrees = scan();
+  const std::string byFiemap = inChild([&] {
+    if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+      return std::string("cannot become nobody");
+    return scan();
+  });
+  EXPECT_EQ(byTrees, byFiemap);
+  // Clones across folders count once, of one extent or several.
+  for (const char* name : {"large", "compressed", "range-clone", "block", "sparse"})
+    EXPECT_NE(byTrees.find(std::string("copies/") + name + " 0 64\n"), std::string::npos) << name << "\n"
+                                                                                          << byTrees;
 }

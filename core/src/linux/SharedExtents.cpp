@@ -1,5 +1,7 @@
 #include "linux/SharedExtents.h"
 
+#include "linux/BtrfsExtents.h"
+
 #include <fcntl.h>
 #include <linux/fiemap.h>
 #include <linux/fs.h>
@@ -13,7 +15,6 @@ namespace tallyfox::SharedExtents {
 
 namespace {
 
-constexpr long btrfsMagic = 0x9123683E;
 constexpr long xfsMagic = 0x58465342;
 constexpr long bcachefsMagic = 0xca451a4e;
 
@@ -28,7 +29,7 @@ constexpr int maximumCalls = 1 << 16;
 
 bool canShare(long fileSystemType) {
   const auto type = static_cast<std::uint32_t>(fileSystemType);
-  return type == static_cast<std::uint32_t>(btrfsMagic) || type == static_cast<std::uint32_t>(xfsMagic) ||
+  return BtrfsExtents::isBtrfs(fileSystemType) || type == static_cast<std::uint32_t>(xfsMagic) ||
          type == static_cast<std::uint32_t>(bcachefsMagic);
 }
 

@@ -1,0 +1,25 @@
+// Results of a btrfs tree search as the kernel hands them over: reading them must never go
+// outside the buffer, whatever the item headers claim, and must fill only the files asked for.
+#include "../core/src/linux/BtrfsExtents.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace tallyfox::BtrfsExtents;
+  if (size < 4) return 0;
+  std::uint32_t count;
+  std::memcpy(&count, data, sizeof count);
+  // An exact-size copy, so that the sanitizer sees any read past the end.
+  const std::vector<std::uint8_t> bytes(data + 4, data + size);
+  std::vector<FileData> files(4);
+  for (std::size_t k = 0; k < files.size(); ++k) files[k].inode = 256 + 2 * k;
+  Key last;
+  const Added added = addItems(bytes, count, files, last);
+  if (added.bytes > bytes.size() || added.items > count) __builtin_trap();
+  for (std::size_t k = 0; k < files.size(); ++k)
+    if (files[k].inode != 256 + 2 * k) __builtin_trap();
+  return 0;
+}
