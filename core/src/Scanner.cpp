@@ -226,6 +226,26 @@ enum class Sharing : std::uint8_t {
   btrfsTrees,  // the searches of btrfs's trees, folder by folder (needs CAP_SYS_ADMIN)
 };
 
+// What a thread knows of a device's sharing.
+struct DeviceSharing {
+  dev_t device = 0;
+  Sharing sharing = Sharing::none;
+  // btrfs: the subvolume (0 until needed or when unknown), and whether the extent tree's
+  // references may be trusted (after a commit of the transaction running when the scan came).
+  std::uint64_t subvolume = 0;
+  bool committed = false;
+  bool referencesCurrent = false;
+};
+
+// What the extent tree says of a file's extents after its first; of two verdicts on one file
+// the greater holds.
+enum class LaterSharing : std::uint8_t {
+  none,       // it has no later extents
+  allShared,  // each is referred to from somewhere else too
+  unknown,    // only FIEMAP can tell
+  notShared,  // at least one is this file's alone
+};
+
 // Everything one thread reuses from folder to folder.
 struct Worker {
   int index = 0;
@@ -234,19 +254,35 @@ struct Worker {
   ScanStats counts;
   std::vector<std::pair<std::uint32_t, dev_t>> children;  // subfolders to enter: batch index, device
   std::vector<Job> jobs;
-  std::vector<std::pair<dev_t, Sharing>> sharingDevices;
+  std::vector<DeviceSharing> sharingDevices;
   int appliedSpeed = -1;
   dev_t folderDevice = 0;
   // Files of the batch whose extents btrfs's tree tells, looked up together once the batch
   // has been read: inode and batch index, then what the tree says, in inode order.
   std::vector<std::pair<std::uint64_t, std::uint32_t>> treeLookups;
   std::vector<BtrfsExtents::FileData> treeFiles;
+  std::vector<BtrfsExtents::LaterExtent> laterExtents;
+  std::vector<LaterSharing> laterSharing;  // by tree file
   BtrfsExtents::Reader btrfs;
+
+  DeviceSharing* sharingOf(dev_t device) {
+    for (DeviceSharing& known : sharingDevices)
+      if (known.device == device) return &known;
+    return nullptr;
+  }
 
   std::span<std::uint8_t> bufferSpan() {
     return {reinterpret_cast<std::uint8_t*>(buffer.get()), bufferBytes};
   }
 };
+
+// Whether the tree lists all the data of tree file k: data waiting to be written has no
+// extent yet, but counts in the allocated size.
+bool listsAllExtents(const Worker& worker, std::size_t k) {
+  const BtrfsExtents::FileData& file = worker.treeFiles[k];
+  return !file.unreadable && !file.inlineData &&
+         file.bytes == worker.listing.sizes[worker.treeLookups[k].second];
+}
 
 int indexOf(ScanSpeed speed) {
   return int(speed);
@@ -277,6 +313,8 @@ struct Scanner::State {
   IdentitySet seenLinks;
   std::mutex cloneLock;
   IdentitySet seenClones;
+  std::mutex commitLock;
+  std::vector<std::pair<dev_t, bool>> commits;  // device, whether the commit succeeded
   mutable std::mutex statsLock;
   ScanStats stats;
   std::atomic<std::uint64_t> progress{0};
@@ -302,6 +340,8 @@ struct Scanner::State {
   std::uint64_t countFirstOfExtent(std::uint64_t physical, dev_t device, std::uint64_t size,
                                    std::uint8_t& flags);
   void countTreeLookups(Worker& worker, int directory);
+  void judgeLaterExtents(Worker& worker, int directory);
+  bool commitOnce(dev_t device, int directory);
   Sharing sharingOf(Worker& worker, int directory, const char* name, dev_t device);
   void queueChildren(Worker& worker, const Job& job, OpenFolder& folder);
   SharedFolder share(FileIO::Descriptor& own);
@@ -667,10 +707,14 @@ void Scanner::State::countTreeLookups(Worker& worker, int directory) {
   std::sort(lookups.begin(), lookups.end());
   worker.treeFiles.assign(lookups.size(), {});
   for (std::size_t k = 0; k < lookups.size(); ++k) worker.treeFiles[k].inode = lookups[k].first;
-  const auto result = worker.btrfs.read(directory, worker.treeFiles);
+  worker.laterExtents.clear();
+  worker.laterSharing.assign(lookups.size(), LaterSharing::none);
+  const auto result = worker.btrfs.read(directory, worker.treeFiles, worker.laterExtents);
   if (result == BtrfsExtents::Reader::Result::notPermitted)
-    for (auto& [known, sharing] : worker.sharingDevices)
-      if (known == worker.folderDevice) sharing = Sharing::perFile;
+    if (DeviceSharing* device = worker.sharingOf(worker.folderDevice)) device->sharing = Sharing::perFile;
+  const bool read = result == BtrfsExtents::Reader::Result::read;
+  if (read && !worker.laterExtents.empty()) judgeLaterExtents(worker, directory);
+
   std::string name;
   DirectoryListing& listing = worker.listing;
   for (std::size_t k = 0; k < lookups.size(); ++k) {
@@ -678,16 +722,21 @@ void Scanner::State::countTreeLookups(Worker& worker, int directory) {
     const BtrfsExtents::FileData& file = worker.treeFiles[k];
     const std::uint64_t size = listing.sizes[index];
     std::uint8_t flags = listing.flags[index];
-    const bool known = result == BtrfsExtents::Reader::Result::read && !file.unreadable;
+    const bool complete = read && listsAllExtents(worker, k);
+    const LaterSharing later = worker.laterSharing[k];
     std::uint64_t counted;
-    if (known && file.inlineData && file.extents == 0) {
+    if (read && !file.unreadable && file.inlineData && file.extents == 0) {
       counted = size;  // data inside the tree is never shared
-    } else if (known && file.extents == 1 && file.bytes == size) {
-      // One extent, and nothing waiting to be written (that would show in the allocated
-      // size). Its sharing needs no check: a second file with the same first extent proves
-      // it, and a key that no other file has leaves every count as it is.
+    } else if (complete && file.extents == 1) {
+      // The first extent's sharing needs no check: a second file with the same first extent
+      // proves it, and a key that no other file has leaves every count as it is.
       counted = countFirstOfExtent(file.firstPhysical, worker.folderDevice, size, flags);
+    } else if (complete && file.extents > 1 && later == LaterSharing::allShared) {
+      counted = countFirstOfExtent(file.firstPhysical, worker.folderDevice, size, flags);
+    } else if (complete && file.extents > 1 && later == LaterSharing::notShared) {
+      counted = size;
     } else {
+      // No answer from the trees: FIEMAP decides.
       const auto bytes = listing.name(index);
       name.assign(reinterpret_cast<const char*>(bytes.data()), bytes.size());
       counted = countClone(directory, name.c_str(), worker.folderDevice, size, flags);
@@ -701,9 +750,50 @@ void Scanner::State::countTreeLookups(Worker& worker, int directory) {
   lookups.clear();
 }
 
+void Scanner::State::judgeLaterExtents(Worker& worker, int directory) {
+  const auto& files = worker.treeFiles;
+  const auto fileOf = [&](std::uint64_t inode) {
+    return std::size_t(std::lower_bound(files.begin(), files.end(), inode,
+                                        [](const auto& file, std::uint64_t n) { return file.inode < n; }) -
+                       files.begin());
+  };
+  auto& later = worker.laterExtents;
+  std::erase_if(later, [&](const auto& extent) { return !listsAllExtents(worker, fileOf(extent.inode)); });
+  if (later.empty()) return;
+  DeviceSharing* device = worker.sharingOf(worker.folderDevice);
+  if (!device) return;
+  if (!device->committed) {
+    device->referencesCurrent = commitOnce(worker.folderDevice, directory);
+    device->committed = true;
+  }
+  if (device->referencesCurrent && device->subvolume == 0)
+    device->subvolume = BtrfsExtents::subvolumeOf(directory);
+  if (!device->referencesCurrent || device->subvolume == 0) return;
+  std::sort(later.begin(), later.end(), [](const auto& a, const auto& b) { return a.disk < b.disk; });
+  if (worker.btrfs.readReferences(directory, device->subvolume, later) != BtrfsExtents::Reader::Result::read)
+    return;
+  for (const BtrfsExtents::LaterExtent& extent : later) {
+    const LaterSharing verdict = !extent.found || extent.unclear ? LaterSharing::unknown
+                                 : extent.referredElsewhere      ? LaterSharing::allShared
+                                                                 : LaterSharing::notShared;
+    LaterSharing& sharing = worker.laterSharing[fileOf(extent.inode)];
+    sharing = std::max(sharing, verdict);
+  }
+}
+
+bool Scanner::State::commitOnce(dev_t device, int directory) {
+  std::lock_guard guard(commitLock);
+  for (const auto& [known, committed] : commits)
+    if (known == device) return committed;
+  // References made by the running transaction reach the extent tree only when it commits;
+  // until then the tree may still list a clone's source alone, or a deleted file's extents.
+  const bool committed = BtrfsExtents::commitTransaction(directory);
+  commits.emplace_back(device, committed);
+  return committed;
+}
+
 Sharing Scanner::State::sharingOf(Worker& worker, int directory, const char* name, dev_t device) {
-  for (const auto& [known, sharing] : worker.sharingDevices)
-    if (known == device) return sharing;
+  if (const DeviceSharing* known = worker.sharingOf(device)) return known->sharing;
   // Once per device and thread: the file's own file system, even for a file mounted over.
   Sharing sharing = Sharing::none;
   FileIO::Descriptor probe(::openat(directory, name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
@@ -714,7 +804,7 @@ Sharing Scanner::State::sharingOf(Worker& worker, int directory, const char* nam
     else if (SharedExtents::canShare(long(fileSystem.f_type)))
       sharing = Sharing::perFile;
   }
-  if (probe) worker.sharingDevices.emplace_back(device, sharing);
+  if (probe) worker.sharingDevices.push_back({device, sharing});
   return sharing;
 }
 

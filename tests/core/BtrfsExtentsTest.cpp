@@ -8,11 +8,15 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fiemap.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -25,9 +29,15 @@ std::uint64_t allocated(const fs::path& path) {
   return ::lstat(path.c_str(), &st) == 0 ? std::uint64_t(st.st_blocks) * 512 : 0;
 }
 
-// What the tree says of every regular file of a folder, by name.
-std::map<std::string, BtrfsExtents::FileData> readTree(const fs::path& folder,
-                                                       BtrfsExtents::Reader::Result& result) {
+struct TreeView {
+  BtrfsExtents::Reader::Result result = BtrfsExtents::Reader::Result::failed;
+  std::map<std::string, BtrfsExtents::FileData> files;
+  // Whether every extent after the first is referred to from elsewhere; absent when unclear.
+  std::map<std::string, bool> laterShared;
+};
+
+// What the trees say of every regular file of a folder, by name.
+TreeView readTree(const fs::path& folder) {
   std::vector<BtrfsExtents::FileData> files;
   std::map<std::uint64_t, std::string> names;
   for (const auto& entry : fs::directory_iterator(folder)) {
@@ -40,11 +50,56 @@ std::map<std::string, BtrfsExtents::FileData> readTree(const fs::path& folder,
   std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) { return a.inode < b.inode; });
   FileIO::Descriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   BtrfsExtents::Reader reader;
-  result = reader.read(fd.get(), files);
-  std::map<std::string, BtrfsExtents::FileData> byName;
-  for (const auto& file : files) byName[names[file.inode]] = file;
-  return byName;
+  TreeView view;
+  std::vector<BtrfsExtents::LaterExtent> later;
+  view.result = reader.read(fd.get(), files, later);
+  for (const auto& file : files) view.files[names[file.inode]] = file;
+  if (view.result != BtrfsExtents::Reader::Result::read || later.empty()) return view;
+  std::sort(later.begin(), later.end(), [](const auto& a, const auto& b) { return a.disk < b.disk; });
+  const std::uint64_t subvolume = BtrfsExtents::subvolumeOf(fd.get());
+  EXPECT_EQ(subvolume, 5u);  // the top subvolume of a new file system
+  EXPECT_EQ(reader.readReferences(fd.get(), subvolume, later), BtrfsExtents::Reader::Result::read);
+  std::map<std::string, bool> unclear;
+  for (const auto& extent : later) {
+    const std::string& name = names[extent.inode];
+    unclear[name] = unclear[name] || !extent.found || extent.unclear;
+    auto [entry, added] = view.laterShared.try_emplace(name, true);
+    entry->second = entry->second && extent.referredElsewhere;
+  }
+  for (const auto& [name, isUnclear] : unclear)
+    if (isUnclear) view.laterShared.erase(name);
+  return view;
 }
+
+// FIEMAP's shared flag of each extent, in file order.
+std::vector<bool> fiemapSharing(const fs::path& path) {
+  FileIO::Descriptor fd(SharedExtents::openForReading(path.c_str()));
+  alignas(struct fiemap) unsigned char buffer[sizeof(struct fiemap) + 64 * sizeof(struct fiemap_extent)] = {};
+  auto* map = reinterpret_cast<struct fiemap*>(buffer);
+  map->fm_length = FIEMAP_MAX_OFFSET;
+  map->fm_extent_count = 64;
+  std::vector<bool> shared;
+  if (!fd || ::ioctl(fd.get(), FS_IOC_FIEMAP, map) != 0) return shared;
+  for (unsigned k = 0; k < map->fm_mapped_extents; ++k)
+    shared.push_back(map->fm_extents[k].fe_flags & FIEMAP_EXTENT_SHARED);
+  return shared;
+}
+
+// A btrfs image holding files of every shape in one folder.
+class BtrfsShapes : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string why;
+    image_ = testsupport::BtrfsImage::create(why);
+    if (!image_) GTEST_SKIP() << why;
+    folder = image_->mountPoint() / "shapes";
+    ASSERT_EQ(testsupport::makeExtentShapes(folder), "");
+  }
+  fs::path folder;
+
+ private:
+  std::unique_ptr<testsupport::BtrfsImage> image_;
+};
 
 }  // namespace
 
@@ -52,16 +107,10 @@ std::map<std::string, BtrfsExtents::FileData> readTree(const fs::path& folder,
 // (its bytes equal the allocated size), and asks FIEMAP about every other: where the tree is
 // trusted it must name the first extent exactly as FIEMAP does, or clones found one way
 // would not match clones found the other.
-TEST(BtrfsExtents, TreeSearchNamesTheFirstExtentAsFiemapDoes) {
-  std::string why;
-  auto image = testsupport::BtrfsImage::create(why);
-  if (!image) GTEST_SKIP() << why;
-  const fs::path folder = image->mountPoint() / "shapes";
-  ASSERT_EQ(testsupport::makeExtentShapes(folder), "");
-
-  BtrfsExtents::Reader::Result result;
-  const auto tree = readTree(folder, result);
-  ASSERT_EQ(result, BtrfsExtents::Reader::Result::read);
+TEST_F(BtrfsShapes, TreeSearchNamesTheFirstExtentAsFiemapDoes) {
+  const TreeView view = readTree(folder);
+  ASSERT_EQ(view.result, BtrfsExtents::Reader::Result::read);
+  const auto& tree = view.files;
   std::vector<std::string> trusted;
   for (const auto& [name, file] : tree) {
     FileIO::Descriptor fd(SharedExtents::openForReading((folder / name).c_str()));
@@ -100,6 +149,27 @@ TEST(BtrfsExtents, TreeSearchNamesTheFirstExtentAsFiemapDoes) {
   EXPECT_NE(tree.at("pending").bytes, allocated(folder / "pending"));
 }
 
+// For a file of several extents the scanner asks the extent tree whether every extent after
+// the first is referred to from anywhere else: the answer must be FIEMAP's.
+TEST_F(BtrfsShapes, BackReferencesTellSharingAsFiemapDoes) {
+  ::sync();  // references reach the extent tree when the transaction commits
+
+  const TreeView view = readTree(folder);
+  ASSERT_EQ(view.result, BtrfsExtents::Reader::Result::read);
+  for (const auto& [name, shared] : view.laterShared) {
+    const std::vector<bool> fiemap = fiemapSharing(folder / name);
+    ASSERT_GE(fiemap.size(), 2u) << name;
+    EXPECT_EQ(shared, std::all_of(fiemap.begin() + 1, fiemap.end(), [](bool s) { return s; })) << name;
+  }
+  const std::map<std::string, bool> expected = {{"sparse", true},     {"sparse-clone", true},
+                                                {"partial", false},   {"prealloc-tail", false},
+                                                {"self-clone", true}, {"split", false}};
+  for (const auto& [name, shared] : expected) {
+    ASSERT_TRUE(view.laterShared.count(name)) << name;
+    EXPECT_EQ(view.laterShared.at(name), shared) << name;
+  }
+}
+
 TEST(BtrfsExtents, OtherFileSystemsAreNotSearched) {
   testsupport::TempDir dir;
   const fs::path folder = dir.path();
@@ -107,7 +177,5 @@ TEST(BtrfsExtents, OtherFileSystemsAreNotSearched) {
   struct statfs fileSystem;
   ASSERT_EQ(::statfs(folder.c_str(), &fileSystem), 0);
   if (BtrfsExtents::isBtrfs(long(fileSystem.f_type))) GTEST_SKIP() << "the temporary folder is on btrfs";
-  BtrfsExtents::Reader::Result result;
-  readTree(folder, result);
-  EXPECT_NE(result, BtrfsExtents::Reader::Result::read);
+  EXPECT_NE(readTree(folder).result, BtrfsExtents::Reader::Result::read);
 }

@@ -131,6 +131,15 @@ std::string makeExtentShapes(const std::filesystem::path& folder) {
   {
     File partial(at("partial"), true);
     if (!partial.write(std::string(65536, 'p'), 262144)) return "patching partial failed";
+    // One extent referred to twice by its own file: at two places, and split by a write.
+    File self(at("self-clone"));
+    if (!self.write(patternedBytes(65536, 3), 0) || ::fsync(self.get()) != 0)
+      return "writing self-clone failed";
+    struct file_clone_range clone = {self.get(), 0, 65536, 1 << 20};
+    if (::ioctl(self.get(), FICLONERANGE, &clone) != 0) return "FICLONERANGE into itself failed";
+    File split(at("split"));
+    if (!split.write(large, 0) || ::fsync(split.get()) != 0 || !split.write(block, 262144))
+      return "writing split failed";
   }
   ::sync();
   if (!reflinkCopy(at("large"), at("pending"))) return "cloning pending failed";

@@ -28,8 +28,8 @@ namespace testsupport {
 
 // Files of every shape btrfs stores, in `folder` on a btrfs mount, for comparing ways of
 // reading extents: inline data, one extent, several, holes, preallocated space, compressed
-// data, clones of whole files and of ranges, and, written last and not yet flushed, data
-// waiting for the disk. Returns what failed, or an empty string.
+// data, clones of whole files and of ranges, an extent referred to twice by its own file,
+// and, written last and not yet flushed, data waiting for the disk. Returns what failed, or an empty string.
 std::string makeExtentShapes(const std::filesystem::path& folder);
 
 }  // namespace testsupport
