@@ -147,48 +147,72 @@ struct Identity {
   bool operator==(const Identity&) const = default;
 };
 
-// A set of identities in one array (open addressing, linear probing): a scan inserts one key
-// per file on btrfs, and a node allocated per key would cost more than the lookup itself.
+// A set of identities: for each device, its numbers in one array (open addressing, linear
+// probing). A scan on btrfs inserts one key per file; a node allocated per key would cost more
+// than the lookup, and a device stored with every key would double the memory.
 class IdentitySet {
  public:
   // True when the key was not there yet.
-  bool insert(const Identity& key) {
-    if (key == vacant) return !std::exchange(holdsVacant_, true);
-    if (2 * (count_ + 1) > slots_.size()) grow();
-    Identity& slot = slots_[slotOf(slots_, key)];
-    if (slot == key) return false;
-    slot = key;
-    ++count_;
-    return true;
-  }
+  bool insert(const Identity& key) { return numbersOf(key.device).insert(key.number); }
   bool contains(const Identity& key) const {
-    if (key == vacant) return holdsVacant_;
-    return !slots_.empty() && slots_[slotOf(slots_, key)] == key;
+    for (const Numbers& numbers : devices_)
+      if (numbers.device == key.device) return numbers.contains(key.number);
+    return false;
   }
-  bool empty() const { return count_ == 0 && !holdsVacant_; }
+  bool empty() const { return devices_.empty(); }
 
  private:
-  static constexpr Identity vacant{~std::uint64_t(0), ~std::uint64_t(0)};
-  std::vector<Identity> slots_;  // a power of two long, at most half full
-  std::size_t count_ = 0;
-  bool holdsVacant_ = false;
+  class Numbers {
+   public:
+    explicit Numbers(std::uint64_t device) : device(device) {}
+    std::uint64_t device;
 
-  static std::size_t hash(const Identity& key) {
-    std::uint64_t h = key.number * 0x9E3779B97F4A7C15ull ^ (key.device + 0x632BE59BD9B4E019ull);
-    h ^= h >> 31;
-    return std::size_t(h * 0xBF58476D1CE4E5B9ull);
-  }
-  // The key's slot, or the vacant one where it would go.
-  static std::size_t slotOf(const std::vector<Identity>& slots, const Identity& key) {
-    const std::size_t mask = slots.size() - 1;
-    for (std::size_t at = hash(key) & mask;; at = (at + 1) & mask)
-      if (slots[at] == key || slots[at] == vacant) return at;
-  }
-  void grow() {
-    std::vector<Identity> larger(std::max<std::size_t>(1024, 2 * slots_.size()), vacant);
-    for (const Identity& key : slots_)
-      if (key != vacant) larger[slotOf(larger, key)] = key;
-    slots_.swap(larger);
+    bool insert(std::uint64_t number) {
+      if (number == vacant) return !std::exchange(holdsVacant_, true);
+      if (2 * (count_ + 1) > slots_.size()) grow();
+      std::uint64_t& slot = slots_[slotOf(slots_, number)];
+      if (slot == number) return false;
+      slot = number;
+      ++count_;
+      return true;
+    }
+    bool contains(std::uint64_t number) const {
+      if (number == vacant) return holdsVacant_;
+      return !slots_.empty() && slots_[slotOf(slots_, number)] == number;
+    }
+
+   private:
+    static constexpr std::uint64_t vacant = 0;
+    std::vector<std::uint64_t> slots_;  // a power of two long, at most half full
+    std::size_t count_ = 0;
+    bool holdsVacant_ = false;
+
+    // The number's slot, or the vacant one where it would go.
+    static std::size_t slotOf(const std::vector<std::uint64_t>& slots, std::uint64_t number) {
+      std::uint64_t h = number * 0x9E3779B97F4A7C15ull;
+      h ^= h >> 31;
+      const std::size_t mask = slots.size() - 1;
+      for (std::size_t at = std::size_t(h * 0xBF58476D1CE4E5B9ull) & mask;; at = (at + 1) & mask)
+        if (slots[at] == number || slots[at] == vacant) return at;
+    }
+    void grow() {
+      std::vector<std::uint64_t> larger(std::max<std::size_t>(1024, 2 * slots_.size()), vacant);
+      for (const std::uint64_t number : slots_)
+        if (number != vacant) larger[slotOf(larger, number)] = number;
+      slots_.swap(larger);
+    }
+  };
+
+  // Few: a scan crosses a handful of devices at most, and mostly stays on the last one.
+  std::vector<Numbers> devices_;
+  std::size_t last_ = 0;
+
+  Numbers& numbersOf(std::uint64_t device) {
+    if (last_ < devices_.size() && devices_[last_].device == device) return devices_[last_];
+    for (last_ = 0; last_ < devices_.size(); ++last_)
+      if (devices_[last_].device == device) return devices_[last_];
+    devices_.emplace_back(device);
+    return devices_.back();
   }
 };
 
