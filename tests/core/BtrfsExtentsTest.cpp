@@ -170,6 +170,30 @@ TEST_F(BtrfsShapes, BackReferencesTellSharingAsFiemapDoes) {
   }
 }
 
+// The entries of a folder are items of the folder's inode: a large folder numbered between
+// two files lies inside the range searched for them and fills more than one buffer.
+TEST_F(BtrfsShapes, FilesAroundALargeFolderAreFound) {
+  const fs::path mixed = folder.parent_path() / "mixed";
+  fs::create_directory(mixed);
+  const std::string block = testsupport::patternedBytes(4096, 7);
+  testsupport::writeFile(mixed / "a", block);
+  fs::create_directory(mixed / "large");
+  testsupport::writeFile(mixed / "z", block);
+  for (int k = 0; k < 3000; ++k)
+    testsupport::writeFile(mixed / "large" / (std::string(100, 'n') + std::to_string(k)), "");
+  ::sync();  // written data gets its extent
+
+  const TreeView view = readTree(mixed);
+  ASSERT_EQ(view.result, BtrfsExtents::Reader::Result::read);
+  for (const char* name : {"a", "z"}) {
+    const auto& file = view.files.at(name);
+    EXPECT_EQ(file.extents, 1u) << name;
+    EXPECT_EQ(file.bytes, 4096u) << name;
+    FileIO::Descriptor fd(SharedExtents::openForReading((mixed / name).c_str()));
+    EXPECT_EQ(file.firstPhysical, SharedExtents::cloneInfo(fd.get()).cloneID) << name;
+  }
+}
+
 TEST(BtrfsExtents, OtherFileSystemsAreNotSearched) {
   testsupport::TempDir dir;
   const fs::path folder = dir.path();

@@ -205,8 +205,9 @@ Added addReferences(std::span<const std::uint8_t> buffer, std::uint32_t count, s
 Reader::Reader() = default;
 Reader::~Reader() = default;
 
-template <class Add>
-Reader::Result Reader::search(int folder, std::uint64_t tree, Key from, const Key& to, Add&& add) {
+template <class Add, class Resume>
+Reader::Result Reader::search(int folder, std::uint64_t tree, Key from, const Key& to, Add&& add,
+                              Resume&& resume) {
   constexpr std::size_t argumentBytes = sizeof(btrfs_ioctl_search_args_v2) + resultBytes;
   if (!buffer_) buffer_ = std::make_unique<std::uint64_t[]>((argumentBytes + 7) / 8);
   auto* arguments = reinterpret_cast<btrfs_ioctl_search_args_v2*>(buffer_.get());
@@ -238,7 +239,7 @@ Reader::Result Reader::search(int folder, std::uint64_t tree, Key from, const Ke
     if (added.items != found) return Result::failed;
     if (added.bytes + sizeof(btrfs_ioctl_search_header) + largeItemBytes <= resultBytes) return Result::read;
     from = last;
-    if (!advance(from) || after(from, to)) return Result::read;
+    if (!advance(from) || !resume(from) || after(from, to)) return Result::read;
   }
 }
 
@@ -252,9 +253,26 @@ Reader::Result Reader::searchRuns(int folder, std::uint64_t tree, std::span<Item
     const auto run = items.subspan(first, end - first);
     const Key from{run.front().*number, firstType, 0};
     const Key to{run.back().*number, lastType, std::numeric_limits<std::uint64_t>::max()};
-    const Result result = search(folder, tree, from, to, [&](auto results, std::uint32_t found, Key& last) {
-      return add(run, results, found, last);
-    });
+    // Where a search that filled its buffer goes on: past the items of numbers not asked
+    // about (the entries of a large folder numbered between two files) to the next one asked
+    // about, so that at most one buffer of them is read.
+    const auto resume = [&](Key& key) {
+      if (key.type > lastType) {
+        if (key.objectid == std::numeric_limits<std::uint64_t>::max()) return false;
+        key = {key.objectid + 1, 0, 0};
+      }
+      const auto next = std::lower_bound(run.begin(), run.end(), key.objectid,
+                                         [&](const Item& item, std::uint64_t n) { return item.*number < n; });
+      if (next == run.end()) return false;
+      if ((*next).*number != key.objectid)
+        key = {(*next).*number, firstType, 0};
+      else if (key.type < firstType)
+        key = {key.objectid, firstType, 0};
+      return true;
+    };
+    const Result result = search(
+        folder, tree, from, to,
+        [&](auto results, std::uint32_t found, Key& last) { return add(run, results, found, last); }, resume);
     if (result != Result::read) return result;
     first = end;
   }

@@ -93,8 +93,8 @@ class Reader {
  private:
   std::unique_ptr<std::uint64_t[]> buffer_;
 
-  template <class Add>
-  Result search(int folder, std::uint64_t tree, Key from, const Key& to, Add&& add);
+  template <class Add, class Resume>
+  Result search(int folder, std::uint64_t tree, Key from, const Key& to, Add&& add, Resume&& resume);
   // One search for each run of items whose numbers (keys in `tree`) lie close together.
   template <class Item, class Add>
   Result searchRuns(int folder, std::uint64_t tree, std::span<Item> items, std::uint64_t Item::*number,
