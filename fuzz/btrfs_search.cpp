@@ -28,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (extent.inode < 256 || extent.inode > 262 || extent.found) __builtin_trap();
 
   // The same bytes as extent-tree results, about extents at the disk addresses they name.
-  std::vector<LaterExtent> extents = {{13631488, 257, 0}, {13631488, 258, 4096}, {14000000, 257, 0}};
+  std::vector<LaterExtent> extents = {
+      {13631488, 257, 0, 0}, {13631488, 258, 4096, 4096}, {14000000, 257, 0, 0}};
   added = addReferences(bytes, count, extents, 5, last);
   if (added.bytes > bytes.size() || added.items > count) __builtin_trap();
   return 0;

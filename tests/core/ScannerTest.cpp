@@ -637,7 +637,7 @@ TEST(Scanner, CountsFullReflinkClonesOnce) {
     ASSERT_EQ(::fsync(fd), 0);
     ::close(fd);
   }
-  ::sync();
+  testsupport::syncFileSystem(root);
 
   for (const bool detect : {true, false}) {
     auto sink = std::make_shared<RecordingSink>();

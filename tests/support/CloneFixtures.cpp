@@ -27,6 +27,13 @@ void putFile(const std::filesystem::path& path, const std::string& contents) {
   writeFile(path, contents);
 }
 
+void syncFileSystem(const std::filesystem::path& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::syncfs(fd);
+  ::close(fd);
+}
+
 bool reflinkCopy(const std::filesystem::path& from, const std::filesystem::path& to) {
   return runCommand({"cp", "--reflink=always", from.string(), to.string()}) == 0;
 }
@@ -113,7 +120,7 @@ std::string makeExtentShapes(const std::filesystem::path& folder) {
     if (::ioctl(compressed.get(), FS_IOC_SETFLAGS, &flags) != 0) return "FS_IOC_SETFLAGS failed";
     if (!compressed.write(std::string(100000, 'c'), 0)) return "writing compressed failed";
   }
-  ::sync();
+  syncFileSystem(folder);
   for (const auto& [from, to] : {std::pair{"large", "large-clone"},
                                  {"large", "large-clone-2"},
                                  {"sparse", "sparse-clone"},
@@ -141,9 +148,9 @@ std::string makeExtentShapes(const std::filesystem::path& folder) {
     if (!split.write(large, 0) || ::fsync(split.get()) != 0 || !split.write(block, 262144))
       return "writing split failed";
   }
-  ::sync();
+  syncFileSystem(folder);
   if (!reflinkCopy(at("large"), at("pending"))) return "cloning pending failed";
-  ::sync();
+  syncFileSystem(folder);
   if (!File(at("pending"), true).write(block, 1 << 20)) return "appending to pending failed";
   return {};
 }

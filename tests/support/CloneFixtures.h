@@ -19,6 +19,10 @@ bool reflinkCopy(const std::filesystem::path& from, const std::filesystem::path&
 // An outside witness: filefrag -v lists at least one extent and flags every one "shared".
 bool filefragSaysShared(const std::filesystem::path& path);
 
+// Writes out the data waiting for the file system holding `path` and commits its transaction;
+// unlike sync(), it leaves other file systems, and other tests' files, as they are.
+void syncFileSystem(const std::filesystem::path& path);
+
 // SHA-256 of a file as sha256sum prints it, or empty when it could not run.
 std::string sha256sumOf(const std::filesystem::path& path);
 

@@ -76,7 +76,7 @@ void addExtent(std::span<const std::uint8_t> item, std::uint64_t fileOffset, Fil
   if (file.extents == 0)
     file.firstPhysical = item[compressionAt] != 0 ? disk : disk + offset;
   else
-    later.push_back({disk, file.inode, fileOffset - offset});
+    later.push_back({disk, file.inode, fileOffset, fileOffset - offset});
   if (file.extents < std::numeric_limits<std::uint32_t>::max()) ++file.extents;
   file.bytes = length > std::numeric_limits<std::uint64_t>::max() - file.bytes
                    ? std::numeric_limits<std::uint64_t>::max()

@@ -34,6 +34,7 @@ struct FileData {
 struct LaterExtent {
   std::uint64_t disk = 0;  // the extent's address: its key in the extent tree
   std::uint64_t inode = 0;
+  std::uint64_t fileOffset = 0;  // where in the file it begins
   // The file offset minus the offset into the extent, as back references record the place.
   std::uint64_t place = 0;
   bool found = false;  // the extent tree holds the extent
