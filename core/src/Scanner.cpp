@@ -751,13 +751,12 @@ void Scanner::State::countTreeLookups(Worker& worker, int directory) {
     std::uint64_t counted;
     if (read && !file.unreadable && file.inlineData && file.extents == 0) {
       counted = size;  // data inside the tree is never shared
-    } else if (complete && file.extents == 1) {
-      // The first extent's sharing needs no check: a second file with the same first extent
-      // proves it, and a key that no other file has leaves every count as it is.
+    } else if (complete && (file.extents == 1 || later == LaterSharing::allShared)) {
+      // Every extent after the first is shared, if there are any. The first one's sharing
+      // needs no check: a second file with the same first extent proves it, and a key that no
+      // other file has leaves every count as it is.
       counted = countFirstOfExtent(file.firstPhysical, worker.folderDevice, size, flags);
-    } else if (complete && file.extents > 1 && later == LaterSharing::allShared) {
-      counted = countFirstOfExtent(file.firstPhysical, worker.folderDevice, size, flags);
-    } else if (complete && file.extents > 1 && later == LaterSharing::notShared) {
+    } else if (complete && later == LaterSharing::notShared) {
       counted = size;
     } else {
       // No answer from the trees: FIEMAP decides.
