@@ -289,7 +289,7 @@ struct Worker {
   std::vector<LaterSharing> laterSharing;  // by tree file
   BtrfsExtents::Reader btrfs;
 
-  DeviceSharing* sharingOf(dev_t device) {
+  DeviceSharing* knownSharing(dev_t device) {
     for (DeviceSharing& known : sharingDevices)
       if (known.device == device) return &known;
     return nullptr;
@@ -735,7 +735,7 @@ void Scanner::State::countTreeLookups(Worker& worker, int directory) {
   worker.laterSharing.assign(lookups.size(), LaterSharing::none);
   const auto result = worker.btrfs.read(directory, worker.treeFiles, worker.laterExtents);
   if (result == BtrfsExtents::Reader::Result::notPermitted)
-    if (DeviceSharing* device = worker.sharingOf(worker.folderDevice)) device->sharing = Sharing::perFile;
+    if (DeviceSharing* device = worker.knownSharing(worker.folderDevice)) device->sharing = Sharing::perFile;
   const bool read = result == BtrfsExtents::Reader::Result::read;
   if (read && !worker.laterExtents.empty()) judgeLaterExtents(worker, directory);
 
@@ -783,7 +783,7 @@ void Scanner::State::judgeLaterExtents(Worker& worker, int directory) {
   auto& later = worker.laterExtents;
   std::erase_if(later, [&](const auto& extent) { return !listsAllExtents(worker, fileOf(extent.inode)); });
   if (later.empty()) return;
-  DeviceSharing* device = worker.sharingOf(worker.folderDevice);
+  DeviceSharing* device = worker.knownSharing(worker.folderDevice);
   if (!device) return;
   if (!device->committed) {
     device->referencesCurrent = commitOnce(worker.folderDevice, directory);
@@ -816,7 +816,7 @@ bool Scanner::State::commitOnce(dev_t device, int directory) {
 }
 
 Sharing Scanner::State::sharingOf(Worker& worker, int directory, const char* name, dev_t device) {
-  if (const DeviceSharing* known = worker.sharingOf(device)) return known->sharing;
+  if (const DeviceSharing* known = worker.knownSharing(device)) return known->sharing;
   // Once per device and thread: the file's own file system, even for a file mounted over.
   Sharing sharing = Sharing::none;
   FileIO::Descriptor probe(::openat(directory, name, O_PATH | O_NOFOLLOW | O_CLOEXEC));

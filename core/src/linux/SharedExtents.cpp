@@ -33,11 +33,6 @@ bool canShare(long fileSystemType) {
          type == static_cast<std::uint32_t>(bcachefsMagic);
 }
 
-bool canShareDescriptor(int fd) {
-  struct statfs fs;
-  return ::fstatfs(fd, &fs) == 0 && canShare(long(fs.f_type));
-}
-
 bool canSharePath(const char* path) {
   struct statfs fs;
   return ::statfs(path, &fs) == 0 && canShare(long(fs.f_type));

@@ -16,8 +16,7 @@ struct CloneInfo {
 // File systems that can share extents between files (btrfs, XFS, bcachefs), by statfs
 // f_type. Others (ext4, tmpfs, ...) never report shared storage, so asking them is wasted.
 bool canShare(long fileSystemType);
-// The same for the file system holding an open file or a path; false when statfs fails.
-bool canShareDescriptor(int fd);
+// The same for the file system holding a path; false when statfs fails.
 bool canSharePath(const char* path);
 
 // Reads the extent map with FS_IOC_FIEMAP; (0, false) when it cannot be read or the file has
