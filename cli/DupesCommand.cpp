@@ -3,6 +3,7 @@
 #include <tallyfox/ByteFormat.h>
 #include <tallyfox/CloneReplacer.h>
 #include <tallyfox/DuplicateFinder.h>
+#include <tallyfox/Preferences.h>
 #include <tallyfox/SnapshotDump.h>
 #include <tallyfox/SnapshotPaths.h>
 
@@ -96,6 +97,7 @@ bool confirmed(std::size_t copies) {
 
 // Replaces every extra copy; returns false when any copy failed.
 bool replaceCopies(const std::vector<DuplicateFinder::Group>& groups) {
+  const auto logFolder = tallyfox::SnapshotsFolder::ofUser(tallyfox::Preferences::standard());
   std::uint64_t freed = 0;
   std::size_t replaced = 0;
   bool allWell = true;
@@ -110,7 +112,7 @@ bool replaceCopies(const std::vector<DuplicateFinder::Group>& groups) {
         if (outcome.kind == tallyfox::CloneReplacer::Outcome::Kind::alreadyShared) {
           std::cout << "already shared\n";
         } else {
-          tallyfox::CloneLog::record(keeper, path, outcome.bytesFreed);
+          tallyfox::CloneLog::record(logFolder, keeper, path, outcome.bytesFreed);
           freed += outcome.bytesFreed;
           ++replaced;
           std::cout << tallyfox::formatFileBytes(outcome.bytesFreed) << " freed\n";

@@ -1,6 +1,7 @@
 #include "Commands.h"
 
 #include <tallyfox/ByteFormat.h>
+#include <tallyfox/Preferences.h>
 #include <tallyfox/Scanner.h>
 #include <tallyfox/SnapshotBuilderSink.h>
 #include <tallyfox/SnapshotDump.h>
@@ -129,7 +130,8 @@ int interruptedExit(const std::filesystem::path* written) {
 int runScan(const ScanArgs& args) {
   using namespace tallyfox;
   const std::string root = absolutePath(args.path);
-  ScanSpeed speed = preferredScanSpeed();
+  const auto preferences = Preferences::standard();
+  ScanSpeed speed = preferences ? preferences->scanSpeed() : ScanSpeed::fast;
   if (args.speed)
     if (const auto chosen = scanSpeedFromRawValue(*args.speed)) speed = *chosen;
   std::set<std::string> ignored = ignoredFoldersFromEnvironment();
@@ -177,7 +179,8 @@ int runScan(const ScanArgs& args) {
   const TreeColumns columns = sink->finish();
   if (watch.interrupted()) return interruptedExit(nullptr);
   const std::filesystem::path destination =
-      args.output ? std::filesystem::path(*args.output) : SnapshotFile::defaultURL(root, started);
+      args.output ? std::filesystem::path(*args.output)
+                  : SnapshotsFolder::newSnapshotPath(SnapshotsFolder::ofUser(preferences), root, started);
   DiskTreePtr tree;
   try {
     SnapshotFile::write(columns, {root, started, stats.seconds}, destination);

@@ -17,7 +17,7 @@ DocumentController& DocumentController::shared() {
 
 std::vector<std::filesystem::path> DocumentController::recentDocuments() const {
   std::vector<std::filesystem::path> files;
-  const auto store = SnapshotFile::preferences();
+  const auto store = Preferences::standard();
   if (!store) return files;
   const auto value = store->get(recentDocumentsKey);
   if (!value || !value->is_array()) return files;
@@ -27,7 +27,7 @@ std::vector<std::filesystem::path> DocumentController::recentDocuments() const {
 }
 
 void DocumentController::noteRecentDocument(const std::filesystem::path& file) {
-  const auto store = SnapshotFile::preferences();
+  auto store = Preferences::standard();
   if (!store) return;
   std::error_code error;
   const auto absolute = std::filesystem::absolute(file, error).lexically_normal();
@@ -46,7 +46,7 @@ void DocumentController::noteRecentDocument(const std::filesystem::path& file) {
 }
 
 void DocumentController::clearRecentDocuments() {
-  if (const auto store = SnapshotFile::preferences()) try {
+  if (auto store = Preferences::standard()) try {
       store->remove(recentDocumentsKey);
     } catch (const std::exception&) {
     }

@@ -4,6 +4,7 @@
 #include "model/DocumentController.h"
 #include "model/Format.h"
 
+#include <tallyfox/Preferences.h>
 #include <tallyfox/SnapshotFile.h>
 #include <tallyfox/SnapshotPaths.h>
 #include <tallyfox/VokSnapshotReader.h>
@@ -71,7 +72,7 @@ std::optional<RecentSnapshot> RecentSnapshot::from(const fs::path& file) {
 
 std::vector<RecentSnapshot> RecentSnapshot::find(std::size_t limit, const DocumentController* documents) {
   std::vector<fs::path> candidates;
-  addListing(SnapshotFile::defaultDirectory(), candidates);
+  addListing(SnapshotsFolder::ofUser(Preferences::standard()), candidates);
   addListing(PathText::expandTilde("~/.local/share/vok-snap"), candidates);
   std::error_code error;
   const fs::path homeVok = fs::path(PathText::homeDirectory()) / ".vok";

@@ -2,6 +2,7 @@
 
 #include "model/DocumentController.h"
 
+#include <tallyfox/Preferences.h>
 #include <tallyfox/SnapshotBuilderSink.h>
 #include <tallyfox/SnapshotFile.h>
 #include <tallyfox/SnapshotPaths.h>
@@ -20,6 +21,11 @@ namespace {
 template <typename Work>
 void onMainThread(Work work) {
   QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(work), Qt::QueuedConnection);
+}
+
+ScanSpeed savedSpeed() {
+  const auto store = Preferences::standard();
+  return store ? store->scanSpeed() : ScanSpeed::fast;
 }
 
 }  // namespace
@@ -69,7 +75,7 @@ bool ScanController::hasFullDiskAccess() {
 void ScanController::scan(const QString& root) {
   if (phase_.isBusy()) return;
   const std::string path = root.toStdString();
-  const ScanSpeed speed = preferredScanSpeed();
+  const ScanSpeed speed = savedSpeed();
   auto sink = std::make_shared<SnapshotBuilderSink>();
   ScanOptions options(threads(speed), /*oneFileSystem=*/true, ignoredFoldersFromEnvironment(), {}, {}, speed);
   auto scanner = std::make_shared<Scanner>(path, std::move(options), sink);
@@ -96,7 +102,8 @@ void ScanController::scan(const QString& root) {
         if (self) self->setPhase(Phase::saving());
       });
       const TreeColumns columns = sink->finish();
-      const auto url = SnapshotFile::defaultURL(path, start);
+      const auto url =
+          SnapshotsFolder::newSnapshotPath(SnapshotsFolder::ofUser(Preferences::standard()), path, start);
       SnapshotFile::write(columns, {path, start, stats.seconds}, url);
       written = url;
     } catch (const std::exception& e) {
@@ -126,7 +133,7 @@ void ScanController::pollProgress() {
 }
 
 ScanSpeed ScanController::speed() const {
-  return speedOverride_ ? *speedOverride_ : preferredScanSpeed();
+  return speedOverride_ ? *speedOverride_ : savedSpeed();
 }
 
 void ScanController::setSpeed(ScanSpeed value) {

@@ -10,6 +10,7 @@
 #include "views/WelcomeView.h"
 #include "views/WelcomeWindow.h"
 
+#include <tallyfox/Preferences.h>
 #include <tallyfox/SnapshotFile.h>
 
 #include <QApplication>
@@ -139,7 +140,7 @@ void AppDelegate::welcomeClosed() {
 }
 
 void AppDelegate::chooseSnapshot(QWidget* parent) {
-  const QString folder = QString::fromStdString(SnapshotFile::defaultDirectory().string());
+  const QString folder = QString::fromStdString(SnapshotsFolder::ofUser(Preferences::standard()).string());
   const QStringList files =
       QFileDialog::getOpenFileNames(parent, QStringLiteral("Open Snapshot"), folder,
                                     QStringLiteral("Snapshots (*.tfsnap *.vok);;All Files (*)"));

@@ -17,21 +17,22 @@ namespace tallyfox {
 namespace SnapshotsFolder {
 
 QString displayPath() {
-  return QString::fromStdString(PathText::abbreviateTilde(SnapshotFile::defaultDirectory().string()));
+  return QString::fromStdString(
+      PathText::abbreviateTilde(SnapshotsFolder::ofUser(Preferences::standard()).string()));
 }
 
 bool choose(QWidget* parent) {
-  const auto preferences = SnapshotFile::preferences();
+  auto preferences = Preferences::standard();
   QFileDialog dialog(parent, QStringLiteral("Choose where Tallyfox and tfscan save snapshots"));
   dialog.setFileMode(QFileDialog::Directory);
   dialog.setOption(QFileDialog::ShowDirsOnly);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Use Folder"));
-  dialog.setDirectory(QString::fromStdString(SnapshotFile::defaultDirectory().string()));
+  dialog.setDirectory(QString::fromStdString(SnapshotsFolder::ofUser(Preferences::standard()).string()));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty() || !preferences) return false;
   const std::string chosen = dialog.selectedFiles().front().toStdString();
   try {
-    preferences->set(SnapshotFile::directoryPreferenceKey, PathText::abbreviateTilde(chosen));
+    preferences->set(Preferences::snapshotsFolderKey, PathText::abbreviateTilde(chosen));
   } catch (const std::exception&) {
     return false;
   }
@@ -39,7 +40,7 @@ bool choose(QWidget* parent) {
 }
 
 void reveal() {
-  const std::filesystem::path folder = SnapshotFile::defaultDirectory();
+  const std::filesystem::path folder = SnapshotsFolder::ofUser(Preferences::standard());
   std::error_code ignored;
   std::filesystem::create_directories(folder, ignored);
   FileManager::system()->reveal(QString::fromStdString(folder.string()));

@@ -491,14 +491,14 @@ void WelcomeView::chooseSnapshotsFolder() {
 }
 
 ScanSpeed WelcomeView::savedSpeed() {
-  const auto preferences = SnapshotFile::preferences();
+  auto preferences = Preferences::standard();
   const auto raw = preferences ? preferences->getString(speedKey) : std::nullopt;
   const auto speed = raw ? scanSpeedFromRawValue(*raw) : std::nullopt;
   return speed.value_or(ScanSpeed::fast);
 }
 
 void WelcomeView::saveSpeed(ScanSpeed speed) {
-  const auto preferences = SnapshotFile::preferences();
+  auto preferences = Preferences::standard();
   if (!preferences) return;
   try {
     preferences->set(speedKey, std::string(rawValue(speed)));

@@ -177,8 +177,8 @@ std::string quoted(const std::string& text) {
 
 }  // namespace
 
-std::filesystem::path url() {
-  return SnapshotFile::defaultDirectory() / fileName;
+std::filesystem::path url(const std::filesystem::path& snapshotsFolder) {
+  return snapshotsFolder / fileName;
 }
 
 std::string line(const std::string& keeper, const std::string& replaced, std::uint64_t bytes,
@@ -201,9 +201,9 @@ std::string line(const std::string& keeper, const std::string& replaced, std::ui
   return text;
 }
 
-void record(const std::string& keeper, const std::string& replaced, std::uint64_t bytes) noexcept {
+void record(const std::filesystem::path& folder, const std::string& keeper, const std::string& replaced,
+            std::uint64_t bytes) noexcept {
   try {
-    const auto folder = SnapshotFile::defaultDirectory();
     std::error_code ignored;
     std::filesystem::create_directories(folder, ignored);
     // O_APPEND with one write keeps lines whole when two processes log at once.

@@ -1,8 +1,13 @@
 #include <tallyfox/Preferences.h>
 
+#include <tallyfox/Scanner.h>
+#include <tallyfox/SnapshotFile.h>
+#include <tallyfox/SnapshotPaths.h>
+
 #include "linux/FileIO.h"
 
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <system_error>
@@ -34,6 +39,12 @@ std::optional<std::filesystem::path> Preferences::standardFile() {
     return std::nullopt;
   }
   return base / "io.quillon.Tallyfox" / "preferences.json";
+}
+
+std::optional<Preferences> Preferences::standard() {
+  const auto file = standardFile();
+  if (!file) return std::nullopt;
+  return Preferences(*file);
 }
 
 nlohmann::json Preferences::all() const {
@@ -72,5 +83,46 @@ void Preferences::store(const nlohmann::json& object) {
   const std::string text = object.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
   FileIO::writeAtomically(file_, [&](int fd) { FileIO::writeAll(fd, text.data(), text.size()); });
 }
+
+ScanSpeed Preferences::scanSpeed() const {
+  const auto value = getString(scanSpeedKey);
+  if (!value) return ScanSpeed::fast;
+  return scanSpeedFromRawValue(*value).value_or(ScanSpeed::fast);
+}
+
+std::filesystem::path Preferences::snapshotsFolder() const {
+  return SnapshotsFolder::resolve(getString(snapshotsFolderKey));
+}
+
+namespace SnapshotsFolder {
+
+std::filesystem::path resolve(const std::optional<std::string>& stored) {
+  return PathText::expandTilde(stored && !stored->empty() ? *stored : std::string(builtIn));
+}
+
+std::filesystem::path ofUser(const std::optional<Preferences>& store) {
+  return store ? store->snapshotsFolder() : resolve(std::nullopt);
+}
+
+std::filesystem::path newSnapshotPath(const std::filesystem::path& folder, const std::string& root,
+                                      std::chrono::system_clock::time_point started) {
+  std::string label;
+  if (root == "/")
+    label = "root";
+  else if (root == "/System/Volumes/Data")
+    label = "disk";
+  else
+    label = PathText::lastComponent(root);
+  std::error_code ignored;  // the write that follows reports a folder it cannot use
+  std::filesystem::create_directories(folder, ignored);
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(started);
+  std::tm local{};
+  ::localtime_r(&seconds, &local);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%d_%H%M%S", &local);
+  return folder / (label + "-" + stamp + "." + SnapshotFile::fileExtension);
+}
+
+}  // namespace SnapshotsFolder
 
 }  // namespace tallyfox

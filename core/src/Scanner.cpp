@@ -1,6 +1,5 @@
 #include <tallyfox/Scanner.h>
 
-#include <tallyfox/Preferences.h>
 #include <tallyfox/SnapshotFile.h>
 #include <tallyfox/SnapshotPaths.h>
 #include <tallyfox/TreeColumns.h>
@@ -76,18 +75,6 @@ std::string title(ScanSpeed speed) {
   std::string text(rawValue(speed));
   text[0] = char(text[0] - 'a' + 'A');
   return text;
-}
-
-ScanSpeed preferredScanSpeed() {
-  try {
-    const auto store = SnapshotFile::preferences();
-    if (!store) return ScanSpeed::fast;
-    const auto value = store->getString(scanSpeedPreferenceKey);
-    if (!value) return ScanSpeed::fast;
-    return scanSpeedFromRawValue(*value).value_or(ScanSpeed::fast);
-  } catch (const std::exception&) {
-    return ScanSpeed::fast;
-  }
 }
 
 ScanOptions::ScanOptions(std::optional<int> threadCount, bool oneFileSystem, std::set<std::string> ignored,

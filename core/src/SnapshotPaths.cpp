@@ -1,6 +1,5 @@
 #include <tallyfox/SnapshotPaths.h>
 
-#include <tallyfox/Preferences.h>
 #include <tallyfox/Unicode.h>
 
 #include <pwd.h>
@@ -90,43 +89,6 @@ std::string appendComponent(const std::string& base, const std::string& name) {
 }
 
 }  // namespace PathText
-
-namespace SnapshotFile {
-
-std::shared_ptr<Preferences> preferences() {
-  const auto file = Preferences::standardFile();
-  if (!file) return nullptr;
-  return std::make_shared<Preferences>(*file);
-}
-
-std::filesystem::path defaultDirectory() {
-  std::string folder;
-  if (const auto store = preferences())
-    if (const auto value = store->getString(directoryPreferenceKey)) folder = *value;
-  if (folder.empty()) folder = builtInDirectory;
-  return PathText::expandTilde(folder);
-}
-
-std::filesystem::path defaultURL(const std::string& root, std::chrono::system_clock::time_point started) {
-  std::string label;
-  if (root == "/")
-    label = "root";
-  else if (root == "/System/Volumes/Data")
-    label = "disk";
-  else
-    label = PathText::lastComponent(root);
-  const auto folder = defaultDirectory();
-  std::error_code ignored;  // the write that follows reports a folder it cannot use
-  std::filesystem::create_directories(folder, ignored);
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(started);
-  std::tm local{};
-  ::localtime_r(&seconds, &local);
-  char stamp[32];
-  std::strftime(stamp, sizeof stamp, "%Y-%m-%d_%H%M%S", &local);
-  return folder / (label + "-" + stamp + "." + fileExtension);
-}
-
-}  // namespace SnapshotFile
 
 namespace SnapshotPaths {
 

@@ -55,7 +55,7 @@ TEST(RecentSnapshot, FindsFinishedSnapshotsNewestFirst) {
   PlainHome home;
   const fs::path snapshots = home.path() / "snaps";
   fs::create_directories(snapshots);
-  SnapshotFile::preferences()->set(SnapshotFile::directoryPreferenceKey, snapshots.string());
+  Preferences::standard()->set(Preferences::snapshotsFolderKey, snapshots.string());
   const auto now = std::chrono::system_clock::now();
   testsupport::writeSnapshot(snapshots / "old.tfsnap", small, "/data", now - 48h);
   testsupport::writeSnapshot(snapshots / "new.tfsnap", small, "/data", now - 1h);

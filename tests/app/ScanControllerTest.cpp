@@ -25,7 +25,7 @@ class ScanControllerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ::unsetenv("VOK_IGNORE_DIRS");
-    SnapshotFile::preferences()->set(SnapshotFile::directoryPreferenceKey, snapshots.string());
+    Preferences::standard()->set(Preferences::snapshotsFolderKey, snapshots.string());
     testsupport::writeFile(tree / "a" / "one.txt", std::string(5000, 'x'));
     testsupport::writeFile(tree / "a" / "two.txt", "2");
     testsupport::writeFile(tree / "b" / "three.txt", "3");
@@ -91,8 +91,8 @@ TEST_F(ScanControllerTest, CancellingLeavesNoFileAndTheNextScanStartsAfresh) {
   controller.scan(QString::fromStdString(tree.string()));
   EXPECT_EQ(controller.entries(), 0u);
   EXPECT_EQ(controller.speedOverride(), std::nullopt);
-  EXPECT_EQ(controller.speed(), preferredScanSpeed());
-  EXPECT_EQ(controller.scanner()->speed(), preferredScanSpeed());
+  EXPECT_EQ(controller.speed(), Preferences::standard()->scanSpeed());
+  EXPECT_EQ(controller.scanner()->speed(), Preferences::standard()->scanSpeed());
   ASSERT_TRUE(waitFor([&] { return opened.count() == 1; }));
 }
 
@@ -105,13 +105,12 @@ TEST_F(ScanControllerTest, AFailedScanIsReportedAndAnotherCanFollow) {
 
   // A snapshots folder that cannot be made fails while saving.
   testsupport::writeFile(home.path() / "plain-file", "x");
-  SnapshotFile::preferences()->set(SnapshotFile::directoryPreferenceKey,
-                                   (home.path() / "plain-file" / "s").string());
+  Preferences::standard()->set(Preferences::snapshotsFolderKey, (home.path() / "plain-file" / "s").string());
   controller.scan(QString::fromStdString(tree.string()));
   ASSERT_TRUE(waitFor([&] { return controller.phase().kind == Kind::failed; }));
   EXPECT_EQ(opened.count(), 0);
 
-  SnapshotFile::preferences()->set(SnapshotFile::directoryPreferenceKey, snapshots.string());
+  Preferences::standard()->set(Preferences::snapshotsFolderKey, snapshots.string());
   controller.scan(QString::fromStdString(tree.string()));
   EXPECT_EQ(controller.phase().kind, Kind::scanning);
   ASSERT_TRUE(waitFor([&] { return opened.count() == 1; }));
@@ -174,7 +173,7 @@ TEST(DocumentControllerTest, RecentDocumentsNewestFirstAndAtMostTwenty) {
   EXPECT_EQ(recent[0], home.path() / "s20.tfsnap");
   EXPECT_EQ(recent[1], home.path() / "s24.tfsnap");
   EXPECT_EQ(recent[19], home.path() / "s5.tfsnap");
-  EXPECT_TRUE(SnapshotFile::preferences()->get(DocumentController::recentDocumentsKey)->is_array());
+  EXPECT_TRUE(Preferences::standard()->get(DocumentController::recentDocumentsKey)->is_array());
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 #include <tallyfox/CloneReplacer.h>
 
-#include <tallyfox/Preferences.h>
 #include <tallyfox/SnapshotFile.h>
+
+#include <nlohmann/json.hpp>
 
 #include "BtrfsImage.h"
 #include "CloneFixtures.h"
@@ -221,12 +222,13 @@ TEST(CloneLog, LineFormat) {
 
 TEST(CloneLog, RecordAppendsOneLinePerReplacement) {
   ScopedHome home;
-  const fs::path log = home.path() / ".local/share/tallyfox/clone-log.jsonl";
-  EXPECT_EQ(CloneLog::url(), log);
+  const fs::path folder = home.path() / "snaps";
+  const fs::path log = folder / "clone-log.jsonl";
+  EXPECT_EQ(CloneLog::url(folder), log);
   EXPECT_FALSE(fs::exists(log));  // the folder is created on the first record
 
-  CloneLog::record("/k", "/d1", 4096);
-  CloneLog::record("/k", "/d2", 8192);
+  CloneLog::record(folder, "/k", "/d1", 4096);
+  CloneLog::record(folder, "/k", "/d2", 8192);
   std::ifstream in(log);
   std::string first, second, rest;
   ASSERT_TRUE(std::getline(in, first));
@@ -244,8 +246,6 @@ TEST(CloneLog, RecordAppendsOneLinePerReplacement) {
 TEST(CloneLog, RecordNeverFails) {
   ScopedHome home;
   putFile(home.path() / "a-file", "");
-  Preferences(*Preferences::standardFile())
-      .set(SnapshotFile::directoryPreferenceKey, (home.path() / "a-file" / "below").string());
-  CloneLog::record("/k", "/d", 1);  // a folder below a file cannot exist
+  CloneLog::record(home.path() / "a-file" / "below", "/k", "/d", 1);  // a folder below a file cannot exist
   EXPECT_FALSE(fs::exists(home.path() / "a-file" / "below"));
 }

@@ -245,15 +245,15 @@ TEST(ScanSpeed, RawValuesThreadsTitlesAndTheSavedChoice) {
   EXPECT_EQ(ScanOptions(3, true, {}, {}, {}, ScanSpeed::gentle).threads, 3);
 
   testsupport::ScopedHome home;
-  EXPECT_EQ(preferredScanSpeed(), ScanSpeed::fast);
-  const auto store = SnapshotFile::preferences();
+  auto store = Preferences::standard();
   ASSERT_TRUE(store);
+  EXPECT_EQ(store->scanSpeed(), ScanSpeed::fast);
   store->set("scanSpeed", "gentle");
-  EXPECT_EQ(preferredScanSpeed(), ScanSpeed::gentle);
+  EXPECT_EQ(store->scanSpeed(), ScanSpeed::gentle);
   store->set("scanSpeed", "turbo");
-  EXPECT_EQ(preferredScanSpeed(), ScanSpeed::fast);
+  EXPECT_EQ(store->scanSpeed(), ScanSpeed::fast);
   store->set("scanSpeed", 2);
-  EXPECT_EQ(preferredScanSpeed(), ScanSpeed::fast);
+  EXPECT_EQ(store->scanSpeed(), ScanSpeed::fast);
 }
 
 TEST(ScanOptions, IgnoredFoldersComeFromTheEnvironment) {

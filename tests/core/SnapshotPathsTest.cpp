@@ -50,13 +50,15 @@ TEST(SnapshotPaths, NodeLookupMatchesCanonicallyEquivalentNames) {
 TEST(SnapshotPaths, DefaultDirectoryAndNames) {
   testsupport::ScopedHome home;
   const auto builtIn = home.path() / ".local/share/tallyfox";
-  EXPECT_EQ(SnapshotFile::defaultDirectory(), builtIn);
-  auto store = SnapshotFile::preferences();
+  EXPECT_EQ(SnapshotsFolder::ofUser(std::nullopt), builtIn);
+  auto store = Preferences::standard();
   ASSERT_TRUE(store);
+  EXPECT_EQ(store->snapshotsFolder(), builtIn);
   store->set("snapshotsDirectory", "");
-  EXPECT_EQ(SnapshotFile::defaultDirectory(), builtIn);
+  EXPECT_EQ(store->snapshotsFolder(), builtIn);
   store->set("snapshotsDirectory", "~/Snaps");
-  EXPECT_EQ(SnapshotFile::defaultDirectory(), home.path() / "Snaps");
+  EXPECT_EQ(SnapshotsFolder::ofUser(store), home.path() / "Snaps");
+  const auto folder = store->snapshotsFolder();
 
   std::tm local{};
   local.tm_year = 2024 - 1900;
@@ -67,11 +69,14 @@ TEST(SnapshotPaths, DefaultDirectoryAndNames) {
   local.tm_sec = 9;
   local.tm_isdst = -1;
   const auto started = std::chrono::system_clock::from_time_t(std::mktime(&local));
-  const auto url = SnapshotFile::defaultURL("/Users/ann/Projects", started);
+  const auto url = SnapshotsFolder::newSnapshotPath(folder, "/Users/ann/Projects", started);
   EXPECT_EQ(url, home.path() / "Snaps" / "Projects-2024-03-05_140709.tfsnap");
   EXPECT_TRUE(std::filesystem::is_directory(home.path() / "Snaps"));
-  EXPECT_EQ(SnapshotFile::defaultURL("/", started).filename().string().rfind("root-", 0), 0u);
-  EXPECT_EQ(SnapshotFile::defaultURL("/System/Volumes/Data", started).filename().string().rfind("disk-", 0),
+  EXPECT_EQ(SnapshotsFolder::newSnapshotPath(folder, "/", started).filename().string().rfind("root-", 0), 0u);
+  EXPECT_EQ(SnapshotsFolder::newSnapshotPath(folder, "/System/Volumes/Data", started)
+                .filename()
+                .string()
+                .rfind("disk-", 0),
             0u);
 }
 

@@ -8,6 +8,7 @@
 #include "views/WelcomeView.h"
 #include "views/WelcomeWindow.h"
 
+#include <tallyfox/Preferences.h>
 #include <tallyfox/SnapshotFile.h>
 
 #include <gtest/gtest.h>
@@ -22,7 +23,9 @@ using testsupport::Node;
 
 class StartWindowTest : public ::testing::Test {
  protected:
-  std::filesystem::path snapshotsFolder() const { return tallyfox::SnapshotFile::defaultDirectory(); }
+  std::filesystem::path snapshotsFolder() const {
+    return tallyfox::SnapshotsFolder::ofUser(tallyfox::Preferences::standard());
+  }
 
   testsupport::ScopedHome home;
   testsupport::TempDir dir;

@@ -50,9 +50,12 @@ namespace CloneLog {
 
 inline constexpr const char* fileName = "clone-log.jsonl";
 
-std::filesystem::path url();
-// Appends one line; every failure is silently ignored.
-void record(const std::string& keeper, const std::string& replaced, std::uint64_t bytes) noexcept;
+// The log in a snapshots folder.
+std::filesystem::path url(const std::filesystem::path& snapshotsFolder);
+// Appends one line to the log in `snapshotsFolder` (created when missing); every failure is
+// silently ignored.
+void record(const std::filesystem::path& snapshotsFolder, const std::string& keeper,
+            const std::string& replaced, std::uint64_t bytes) noexcept;
 // The line without its line feed: compact JSON, keys in sorted order, "/" written as "\/",
 // the date in ISO 8601 UTC with whole seconds ("2024-03-05T13:07:09Z").
 std::string line(const std::string& keeper, const std::string& replaced, std::uint64_t bytes,

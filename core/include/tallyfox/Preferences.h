@@ -2,11 +2,15 @@
 
 #include <nlohmann/json.hpp>
 
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
 
 namespace tallyfox {
+
+enum class ScanSpeed : std::uint8_t;
 
 // The per-user key-value store shared by the app and tfscan: one JSON object in
 // $XDG_CONFIG_HOME/io.quillon.Tallyfox/preferences.json. Every read goes to the file, so
@@ -14,10 +18,17 @@ namespace tallyfox {
 // key and replaces the file atomically. A missing or broken file reads as empty.
 class Preferences {
  public:
+  static constexpr const char* domain = "io.quillon.Tallyfox";
+  // Raw values of ScanSpeed ("fast", "balanced", "gentle"), shared with tfscan.
+  static constexpr const char* scanSpeedKey = "scanSpeed";
+  // A folder path, possibly starting with "~"; empty or absent means the built-in folder.
+  static constexpr const char* snapshotsFolderKey = "snapshotsDirectory";
+
   explicit Preferences(std::filesystem::path file);
 
   // The store of this user, or nothing when neither XDG_CONFIG_HOME nor HOME is set.
   static std::optional<std::filesystem::path> standardFile();
+  static std::optional<Preferences> standard();
 
   const std::filesystem::path& file() const { return file_; }
 
@@ -29,9 +40,33 @@ class Preferences {
 
   nlohmann::json all() const;
 
+  // The saved scan speed; fast when there is no value, or one that names no speed.
+  ScanSpeed scanSpeed() const;
+  // The snapshots folder this store names (SnapshotsFolder::resolve). Not created here.
+  std::filesystem::path snapshotsFolder() const;
+
  private:
   void store(const nlohmann::json& object);
   std::filesystem::path file_;
 };
+
+// Where snapshots go when no other place is asked for: the folder the preferences name, or
+// the built-in one. The callers pass the folder in, so that nothing below reads the user's
+// settings behind their back.
+namespace SnapshotsFolder {
+
+inline constexpr const char* builtIn = "~/.local/share/tallyfox";
+
+// The folder a stored value names, with a leading "~" expanded; the built-in folder when
+// the value is absent or empty.
+std::filesystem::path resolve(const std::optional<std::string>& stored);
+// The folder of the user's store, or the built-in one without a store.
+std::filesystem::path ofUser(const std::optional<Preferences>& store);
+// A new snapshot's path in `folder`, which is created when missing: the root's last
+// component ("root" for "/") and the local start time, "Projects-2024-03-05_130709.tfsnap".
+std::filesystem::path newSnapshotPath(const std::filesystem::path& folder, const std::string& root,
+                                      std::chrono::system_clock::time_point started);
+
+}  // namespace SnapshotsFolder
 
 }  // namespace tallyfox

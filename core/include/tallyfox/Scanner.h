@@ -12,13 +12,12 @@
 
 namespace tallyfox {
 
-// How hard a scan may use the machine. The raw values are stored in the preferences under
-// "scanSpeed" and shared with tfscan.
+// How hard a scan may use the machine. The raw values are stored in the preferences
+// (Preferences::scanSpeed) and shared with tfscan.
 enum class ScanSpeed : std::uint8_t { fast = 0, balanced = 1, gentle = 2 };
 
 inline constexpr std::array<ScanSpeed, 3> allScanSpeeds = {ScanSpeed::fast, ScanSpeed::balanced,
                                                            ScanSpeed::gentle};
-inline constexpr const char* scanSpeedPreferenceKey = "scanSpeed";
 
 // "fast", "balanced", "gentle".
 std::string_view rawValue(ScanSpeed speed);
@@ -28,9 +27,6 @@ std::optional<ScanSpeed> scanSpeedFromRawValue(std::string_view raw);
 int threads(ScanSpeed speed);
 // The raw value with a capital first letter: "Fast", "Balanced", "Gentle".
 std::string title(ScanSpeed speed);
-// The saved speed ("scanSpeed" in the shared preferences); fast when there is no store, no
-// value or a value that names no speed.
-ScanSpeed preferredScanSpeed();
 
 struct ScanOptions {
   // Worker threads that may work at once.

@@ -16,8 +16,6 @@
 
 namespace tallyfox {
 
-class Preferences;
-
 // The snapshot file: a 4096-byte header followed by the nine tree columns stored raw, each
 // at an 8-byte aligned offset, so that a mapped file is used in place.
 namespace SnapshotFile {
@@ -28,10 +26,6 @@ inline constexpr std::size_t headerSize = 4096;
 inline constexpr const char* fileExtension = "tfsnap";
 inline constexpr std::size_t maxRootPathBytes = 3900;
 inline constexpr int columnCount = 9;
-
-inline constexpr const char* preferencesDomain = "io.quillon.Tallyfox";
-inline constexpr const char* directoryPreferenceKey = "snapshotsDirectory";
-inline constexpr const char* builtInDirectory = "~/.local/share/tallyfox";
 
 enum class State : std::uint32_t { scanning = 0, complete = 1 };
 
@@ -118,14 +112,6 @@ std::vector<std::uint8_t> header(State state, std::uint64_t nodeCount, const Inf
 
 // The temporary name used by atomic writes: "." + name + "." + pid + ".tmp", same folder.
 std::filesystem::path temporaryPath(const std::filesystem::path& destination);
-
-// The shared per-user preferences store, or nothing when no home folder is known.
-std::shared_ptr<Preferences> preferences();
-// The snapshots folder: the "snapshotsDirectory" setting, else the built-in folder, with a
-// leading "~" expanded. Not created here.
-std::filesystem::path defaultDirectory();
-// A new snapshot's path in the snapshots folder (which is created when missing).
-std::filesystem::path defaultURL(const std::string& root, std::chrono::system_clock::time_point started);
 
 namespace detail {
 struct TreeFactory {
