@@ -1,18 +1,15 @@
 #include "views/BrowserWindow.h"
 
 #include "views/BrowserView.h"
-#include "views/MenuBar.h"
 
 namespace tallyfox {
 
-BrowserWindow::BrowserWindow(const std::filesystem::path& file, AppDelegate* app, Desktop desktop,
-                             QWidget* parent)
+BrowserWindow::BrowserWindow(const std::filesystem::path& file, Desktop desktop, QWidget* parent)
     : QMainWindow(parent), file_(file) {
   setAttribute(Qt::WA_DeleteOnClose);
   browser_ = new BrowserModel(file, std::move(desktop), this);
   view_ = new BrowserView(browser_, this);
   setCentralWidget(view_);
-  MenuBar::install(this, app, browser_);
   for (auto signal : {&BrowserModel::stateChanged, &BrowserModel::treeChanged, &BrowserModel::currentChanged,
                       &BrowserModel::outsidePathChanged})
     connect(browser_, signal, this, &BrowserWindow::refreshTitle);

@@ -9,7 +9,6 @@
 
 namespace tallyfox {
 
-class AppDelegate;
 class BrowserView;
 
 // One snapshot's window: the browser view under the menu bar, titled with the folder shown
@@ -17,8 +16,8 @@ class BrowserView;
 class BrowserWindow : public QMainWindow {
   Q_OBJECT
  public:
-  BrowserWindow(const std::filesystem::path& file, AppDelegate* app, Desktop desktop = Desktop::system(),
-                QWidget* parent = nullptr);
+  // The menu bar is the shell's to install: a window does not know the application.
+  BrowserWindow(const std::filesystem::path& file, Desktop desktop, QWidget* parent = nullptr);
 
   BrowserModel* browser() const { return browser_; }
   BrowserView* view() const { return view_; }

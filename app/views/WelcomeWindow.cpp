@@ -1,23 +1,17 @@
 #include "views/WelcomeWindow.h"
 
-#include "views/AppDelegate.h"
-#include "views/MenuBar.h"
 #include "views/WelcomeView.h"
 
 #include <QCloseEvent>
 
 namespace tallyfox {
 
-WelcomeWindow::WelcomeWindow(ScanController& scans, DocumentController& documents, AppDelegate* app,
-                             QWidget* parent)
+WelcomeWindow::WelcomeWindow(ScanController& scans, DocumentController& documents, QWidget* parent)
     : QMainWindow(parent), view_(new WelcomeView(scans, documents, this)) {
   setWindowTitle(QStringLiteral("Welcome to Tallyfox"));
   setAttribute(Qt::WA_DeleteOnClose);
   setCentralWidget(view_);
-  MenuBar::install(this, app, nullptr);
-  connect(view_, &WelcomeView::chooseFolderRequested, this, [app] {
-    if (app) app->chooseFolder();
-  });
+  connect(view_, &WelcomeView::chooseFolderRequested, this, &WelcomeWindow::chooseFolderRequested);
   resize(sizeHint().expandedTo(QSize(780, 500)));
 }
 

@@ -4,7 +4,6 @@
 
 namespace tallyfox {
 
-class AppDelegate;
 class DocumentController;
 class ScanController;
 class WelcomeView;
@@ -12,12 +11,13 @@ class WelcomeView;
 class WelcomeWindow : public QMainWindow {
   Q_OBJECT
  public:
-  WelcomeWindow(ScanController& scans, DocumentController& documents, AppDelegate* app,
-                QWidget* parent = nullptr);
+  WelcomeWindow(ScanController& scans, DocumentController& documents, QWidget* parent = nullptr);
   WelcomeView* view() const { return view_; }
 
  signals:
   void closed();
+  // "Scan Folder…": the shell asks for the folder and starts the scan.
+  void chooseFolderRequested();
 
  protected:
   void closeEvent(QCloseEvent* event) override;

@@ -2,10 +2,10 @@
 
 #include "model/DocumentController.h"
 #include "model/ScanController.h"
-#include "views/AppDelegate.h"
+#include "shell/AppDelegate.h"
+#include "shell/SingleInstance.h"
+#include "shell/TallyfoxApp.h"
 #include "views/BrowserWindow.h"
-#include "views/SingleInstance.h"
-#include "views/TallyfoxApp.h"
 
 #include <gtest/gtest.h>
 

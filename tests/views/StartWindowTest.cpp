@@ -2,7 +2,7 @@
 
 #include "model/DocumentController.h"
 #include "model/ScanController.h"
-#include "views/AppDelegate.h"
+#include "shell/AppDelegate.h"
 #include "views/BrowserView.h"
 #include "views/BrowserWindow.h"
 #include "views/WelcomeView.h"

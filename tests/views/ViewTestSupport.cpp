@@ -1,5 +1,6 @@
 #include "ViewTestSupport.h"
 
+#include "shell/MenuBar.h"
 #include "views/BrowserView.h"
 #include "views/BrowserWindow.h"
 #include "views/EntryList.h"
@@ -49,7 +50,8 @@ tallyfox::Desktop recordingDesktop(const std::shared_ptr<DesktopLog>& log) {
 std::unique_ptr<tallyfox::BrowserWindow> openBrowser(const std::filesystem::path& file,
                                                      tallyfox::Desktop desktop) {
   if (!desktop.clipboard) desktop = recordingDesktop(std::make_shared<DesktopLog>());
-  auto window = std::make_unique<tallyfox::BrowserWindow>(file, nullptr, desktop);
+  auto window = std::make_unique<tallyfox::BrowserWindow>(file, desktop);
+  tallyfox::MenuBar::install(window.get(), nullptr, window->browser());
   window->setAttribute(Qt::WA_DeleteOnClose, false);
   window->resize(1100, 700);
   window->show();

@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QElapsedTimer total;
   total.start();
-  auto* window = new tallyfox::BrowserWindow(file, nullptr);
+  auto* window = new tallyfox::BrowserWindow(file, tallyfox::Desktop::system());
   window->resize(1440, 900);
   window->show();
   tallyfox::BrowserModel* model = window->browser();

@@ -1,11 +1,11 @@
-#include "views/TallyfoxApp.h"
+#include "shell/TallyfoxApp.h"
 
 #include "model/DocumentController.h"
 #include "model/DumpMode.h"
 #include "model/ScanController.h"
-#include "views/AppDelegate.h"
+#include "shell/AppDelegate.h"
+#include "shell/SingleInstance.h"
 #include "views/Icons.h"
-#include "views/SingleInstance.h"
 
 #include <QApplication>
 #include <QDir>

@@ -2,7 +2,7 @@
 // see them on a plain desktop: tool_screenshot SNAPSHOT OUTPUT_FOLDER.
 #include "model/DocumentController.h"
 #include "model/ScanController.h"
-#include "views/AppDelegate.h"
+#include "shell/AppDelegate.h"
 #include "views/BrowserView.h"
 #include "views/BrowserWindow.h"
 #include "views/EntryList.h"

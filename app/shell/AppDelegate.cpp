@@ -1,9 +1,10 @@
-#include "views/AppDelegate.h"
+#include "shell/AppDelegate.h"
 
 #include "model/DocumentController.h"
 #include "model/Format.h"
 #include "model/RecentSnapshot.h"
 #include "model/ScanController.h"
+#include "shell/MenuBar.h"
 #include "views/BrowserWindow.h"
 #include "views/Icons.h"
 #include "views/SnapshotsFolder.h"
@@ -75,8 +76,10 @@ void AppDelegate::handleRequest(const QStringList& files) {
 
 void AppDelegate::showWelcome() {
   if (!welcome_) {
-    welcome_ = new WelcomeWindow(scans_, documents_, this);
+    welcome_ = new WelcomeWindow(scans_, documents_);
+    MenuBar::install(welcome_, this, nullptr);
     connect(welcome_, &WelcomeWindow::closed, this, &AppDelegate::welcomeClosed);
+    connect(welcome_, &WelcomeWindow::chooseFolderRequested, this, &AppDelegate::chooseFolder);
   }
   if (welcome_->isMinimized()) welcome_->showNormal();
   welcome_->show();
@@ -114,7 +117,8 @@ BrowserWindow* AppDelegate::openWindow(const std::filesystem::path& file) {
     return existing;
   }
   const std::string key = keyOf(file);
-  auto* window = new BrowserWindow(key, this);
+  auto* window = new BrowserWindow(key, Desktop::system());
+  MenuBar::install(window, this, window->browser());
   windows_.push_back({key, window});
   connect(window, &BrowserWindow::appeared, this, &AppDelegate::browserAppeared);
   connect(window, &QObject::destroyed, this, [this, key] { browserClosed(key); });

@@ -1,8 +1,8 @@
-#include "views/MenuBar.h"
+#include "shell/MenuBar.h"
 
 #include "model/BrowserModel.h"
 #include "model/DocumentController.h"
-#include "views/AppDelegate.h"
+#include "shell/AppDelegate.h"
 
 #include <QApplication>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "views/SingleInstance.h"
+#include "shell/SingleInstance.h"
 
 #include <QDir>
 #include <QLocalServer>
