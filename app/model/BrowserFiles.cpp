@@ -25,7 +25,6 @@ QString BrowserModel::windowTitle() const {
     if (!fileURL_) return QStringLiteral("Tallyfox");
     return QString::fromStdString(fileURL_->filename().string());
   }
-  if (outsidePath_) return displayName(*outsidePath_);
   if (current_ != DiskTree::root) return QString::fromStdString(tree_->name(current_));
   if (tree_->rootPath().empty()) return QStringLiteral("All roots");
   return displayName(QString::fromStdString(SnapshotPaths::canonical(tree_->rootPath())));
@@ -34,8 +33,7 @@ QString BrowserModel::windowTitle() const {
 QString BrowserModel::windowSubtitle() const {
   if (!tree_) return {};
   const QString date = Format::abbreviatedDateTime(tree_->scanStart());
-  return (outsidePath_ ? QStringLiteral("Outside the snapshot from ") : QStringLiteral("Snapshot from ")) +
-         date;
+  return QStringLiteral("Snapshot from ") + date;
 }
 
 std::optional<QString> BrowserModel::path(OptionalNode node) const {

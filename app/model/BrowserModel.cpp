@@ -14,12 +14,6 @@ namespace tallyfox {
 
 namespace {
 
-// Main thread only, like the models it lists.
-QList<QPointer<BrowserModel>>& registry() {
-  static QList<QPointer<BrowserModel>> models;
-  return models;
-}
-
 template <typename T>
 bool change(T& member, const T& value) {
   if (member == value) return false;
@@ -38,20 +32,9 @@ void onMainThread(Work work) {
 }  // namespace
 
 BrowserModel::BrowserModel(std::optional<std::filesystem::path> fileURL, Desktop desktop, QObject* parent)
-    : QObject(parent), fileURL_(std::move(fileURL)), desktop_(std::move(desktop)) {
-  auto& models = registry();
-  models.removeIf([](const QPointer<BrowserModel>& m) { return m.isNull(); });
-  models.append(QPointer<BrowserModel>(this));
-}
+    : QObject(parent), fileURL_(std::move(fileURL)), desktop_(std::move(desktop)) {}
 
 BrowserModel::~BrowserModel() = default;
-
-QList<BrowserModel*> BrowserModel::instances() {
-  QList<BrowserModel*> live;
-  for (const auto& model : registry())
-    if (model) live.append(model.data());
-  return live;
-}
 
 QString BrowserModel::displayName(const QString& path) {
   if (path != QLatin1String("/")) {
@@ -171,68 +154,11 @@ void BrowserModel::setHovered(OptionalNode value) {
   if (change(hovered_, value)) emit hoveredChanged();
 }
 
-void BrowserModel::setMarkedOrder(const NodeList& value) {
-  if (change(markedOrder_, value)) emit markedOrderChanged();
-}
-
-void BrowserModel::setMarkedSet(const NodeSet& value) {
-  if (change(markedSet_, value)) emit markedSetChanged();
-}
-
-void BrowserModel::setOverlay(const SizeOverlay& value) {
-  if (change(overlay_, value)) emit overlayChanged();
-}
-
-void BrowserModel::setConfirmingEmptyTrash(bool value) {
-  if (change(confirmingEmptyTrash_, value)) emit confirmingEmptyTrashChanged();
-}
-
-void BrowserModel::setIsEmptyingTrash(bool value) {
-  if (change(isEmptyingTrash_, value)) emit isEmptyingTrashChanged();
-}
-
-void BrowserModel::setShowingDeleteList(bool value) {
-  if (change(showingDeleteList_, value)) emit showingDeleteListChanged();
-}
-
-void BrowserModel::setOutsidePath(const OptionalText& value) {
-  if (change(outsidePath_, value)) emit outsidePathChanged();
-}
-
-void BrowserModel::setOutsideSelection(const OptionalText& value) {
-  if (change(outsideSelection_, value)) emit outsideSelectionChanged();
-}
-
-void BrowserModel::setAddingScanPath(const OptionalText& value) {
-  if (change(addingScanPath_, value)) emit addingScanPathChanged();
-}
-
-void BrowserModel::setAddingScanEntries(quint64 value) {
-  if (change(addingScanEntries_, value)) emit addingScanEntriesChanged();
-}
-
-void BrowserModel::setAddingScanError(const OptionalText& value) {
-  if (change(addingScanError_, value)) emit addingScanErrorChanged();
-}
-
-void BrowserModel::setAddingScanSpeed(ScanSpeed value) {
-  if (change(addingScanSpeed_, value)) emit addingScanSpeedChanged();
-}
-
-void BrowserModel::setDuplicates(std::shared_ptr<DuplicatesState> value) {
-  if (change(duplicates_, value)) emit duplicatesChanged();
-}
-
-void BrowserModel::setComparison(std::shared_ptr<Comparison> value) {
-  if (change(comparison_, value)) emit comparisonChanged();
-}
-
-void BrowserModel::setComparisonError(const OptionalText& value) {
-  if (change(comparisonError_, value)) emit comparisonErrorChanged();
-}
-
-void BrowserModel::setLastTrash(std::shared_ptr<const TrashResult> value) {
-  if (change(lastTrash_, value)) emit lastTrashChanged();
+void BrowserModel::setOverlay(SizeOverlay::Ptr value) {
+  if (!value) value = SizeOverlay::empty();
+  if (value->generation() == overlay_->generation()) return;
+  overlay_ = std::move(value);
+  emit overlayChanged();
 }
 
 void BrowserModel::setExpanded(const NodeSet& value) {

@@ -5,7 +5,6 @@
 #include "platform/Desktop.h"
 
 #include <tallyfox/DiskTree.h>
-#include <tallyfox/Scanner.h>
 
 #include <QList>
 #include <QObject>
@@ -21,15 +20,8 @@
 
 namespace tallyfox {
 
-// Owned by later parts of the browser (comparison, duplicates, Trash results); the model
-// only holds them.
-class Comparison;
-class DuplicatesState;
-struct TrashResult;
-
 using OptionalNode = std::optional<NodeId>;
 using OptionalText = std::optional<QString>;
-using NodeList = QList<NodeId>;
 using NodeSet = QSet<NodeId>;
 
 // The view model of one snapshot window: the loaded tree, the folder shown, the selection,
@@ -51,28 +43,6 @@ class BrowserModel : public QObject {
   Q_PROPERTY(QUrl previewURL READ previewURL WRITE setPreviewURL NOTIFY previewURLChanged)
   Q_PROPERTY(bool showHelp READ showHelp WRITE setShowHelp NOTIFY showHelpChanged)
   Q_PROPERTY(tallyfox::OptionalNode hovered READ hovered WRITE setHovered NOTIFY hoveredChanged)
-  Q_PROPERTY(tallyfox::NodeList markedOrder READ markedOrder WRITE setMarkedOrder NOTIFY markedOrderChanged)
-  Q_PROPERTY(tallyfox::NodeSet markedSet READ markedSet WRITE setMarkedSet NOTIFY markedSetChanged)
-  Q_PROPERTY(tallyfox::SizeOverlay overlay READ overlay WRITE setOverlay NOTIFY overlayChanged)
-  Q_PROPERTY(bool confirmingEmptyTrash READ confirmingEmptyTrash WRITE setConfirmingEmptyTrash NOTIFY
-                 confirmingEmptyTrashChanged)
-  Q_PROPERTY(bool isEmptyingTrash READ isEmptyingTrash WRITE setIsEmptyingTrash NOTIFY isEmptyingTrashChanged)
-  Q_PROPERTY(bool showingDeleteList READ showingDeleteList WRITE setShowingDeleteList NOTIFY
-                 showingDeleteListChanged)
-  Q_PROPERTY(
-      tallyfox::OptionalText outsidePath READ outsidePath WRITE setOutsidePath NOTIFY outsidePathChanged)
-  Q_PROPERTY(tallyfox::OptionalText outsideSelection READ outsideSelection WRITE setOutsideSelection NOTIFY
-                 outsideSelectionChanged)
-  Q_PROPERTY(tallyfox::OptionalText addingScanPath READ addingScanPath WRITE setAddingScanPath NOTIFY
-                 addingScanPathChanged)
-  Q_PROPERTY(quint64 addingScanEntries READ addingScanEntries WRITE setAddingScanEntries NOTIFY
-                 addingScanEntriesChanged)
-  Q_PROPERTY(tallyfox::OptionalText addingScanError READ addingScanError WRITE setAddingScanError NOTIFY
-                 addingScanErrorChanged)
-  Q_PROPERTY(tallyfox::ScanSpeed addingScanSpeed READ addingScanSpeed WRITE setAddingScanSpeed NOTIFY
-                 addingScanSpeedChanged)
-  Q_PROPERTY(tallyfox::OptionalText comparisonError READ comparisonError WRITE setComparisonError NOTIFY
-                 comparisonErrorChanged)
   Q_PROPERTY(tallyfox::NodeSet expanded READ expanded WRITE setExpanded NOTIFY expandedChanged)
 
  public:
@@ -83,8 +53,6 @@ class BrowserModel : public QObject {
     bool operator==(const Row&) const = default;
   };
 
-  enum class Mark { none, marked, inside };
-
   // Everything a row view paints, computed here so that views only draw.
   struct RowValues {
     NodeId node = 0;
@@ -93,7 +61,6 @@ class BrowserModel : public QObject {
     std::uint64_t size = 0;
     std::uint64_t parentSize = 0;
     std::uint64_t largestSibling = 1;
-    Mark mark = Mark::none;
     bool isSelected = false;
     bool isExpandable = false;
     bool isExpanded = false;
@@ -106,8 +73,6 @@ class BrowserModel : public QObject {
                         QObject* parent = nullptr);
   ~BrowserModel() override;
 
-  // Every live model, for process-wide code that must see all open browsers.
-  static QList<BrowserModel*> instances();
   // The name a window shows for a folder: its last component, or the volume name for "/".
   static QString displayName(const QString& path);
 
@@ -177,45 +142,11 @@ class BrowserModel : public QObject {
   // Not observed: they change with every pointer move and no view redraws for them.
   OptionalNode hoveredRow() const { return hoveredRow_; }
   void setHoveredRow(OptionalNode value) { hoveredRow_ = value; }
-  const QUrl& hoveredDragURL() const { return hoveredDragURL_; }
-  void setHoveredDragURL(const QUrl& value) { hoveredDragURL_ = value; }
-  OptionalNode dragCandidate() const { return dragCandidate_; }
-  void setDragCandidate(OptionalNode value) { dragCandidate_ = value; }
-  const NodeList& markedOrder() const { return markedOrder_; }
-  void setMarkedOrder(const NodeList& value);
-  const NodeSet& markedSet() const { return markedSet_; }
-  void setMarkedSet(const NodeSet& value);
-  const SizeOverlay& overlay() const { return overlay_; }
-  void setOverlay(const SizeOverlay& value);
-  bool confirmingEmptyTrash() const { return confirmingEmptyTrash_; }
-  void setConfirmingEmptyTrash(bool value);
-  bool isEmptyingTrash() const { return isEmptyingTrash_; }
-  void setIsEmptyingTrash(bool value);
-  bool showingDeleteList() const { return showingDeleteList_; }
-  void setShowingDeleteList(bool value);
-  const OptionalText& outsidePath() const { return outsidePath_; }
-  void setOutsidePath(const OptionalText& value);
-  const OptionalText& outsideSelection() const { return outsideSelection_; }
-  void setOutsideSelection(const OptionalText& value);
-  const OptionalText& addingScanPath() const { return addingScanPath_; }
-  void setAddingScanPath(const OptionalText& value);
-  quint64 addingScanEntries() const { return addingScanEntries_; }
-  void setAddingScanEntries(quint64 value);
-  const OptionalText& addingScanError() const { return addingScanError_; }
-  void setAddingScanError(const OptionalText& value);
-  // Not observed: only the scan's progress is shown.
-  const std::shared_ptr<Scanner>& addingScanner() const { return addingScanner_; }
-  void setAddingScanner(std::shared_ptr<Scanner> value) { addingScanner_ = std::move(value); }
-  ScanSpeed addingScanSpeed() const { return addingScanSpeed_; }
-  void setAddingScanSpeed(ScanSpeed value);
-  const std::shared_ptr<DuplicatesState>& duplicates() const { return duplicates_; }
-  void setDuplicates(std::shared_ptr<DuplicatesState> value);
-  const std::shared_ptr<Comparison>& comparison() const { return comparison_; }
-  void setComparison(std::shared_ptr<Comparison> value);
-  const OptionalText& comparisonError() const { return comparisonError_; }
-  void setComparisonError(const OptionalText& value);
-  const std::shared_ptr<const TrashResult>& lastTrash() const { return lastTrash_; }
-  void setLastTrash(std::shared_ptr<const TrashResult> value);
+  // The sizes as the window shows them; never null. Views key their caches on its
+  // generation.
+  const SizeOverlay& overlay() const { return *overlay_; }
+  const SizeOverlay::Ptr& sharedOverlay() const { return overlay_; }
+  void setOverlay(SizeOverlay::Ptr value);
   const NodeSet& expanded() const { return expanded_; }
   void setExpanded(const NodeSet& value);
 
@@ -229,22 +160,7 @@ class BrowserModel : public QObject {
   void previewURLChanged();
   void showHelpChanged();
   void hoveredChanged();
-  void markedOrderChanged();
-  void markedSetChanged();
   void overlayChanged();
-  void confirmingEmptyTrashChanged();
-  void isEmptyingTrashChanged();
-  void showingDeleteListChanged();
-  void outsidePathChanged();
-  void outsideSelectionChanged();
-  void addingScanPathChanged();
-  void addingScanEntriesChanged();
-  void addingScanErrorChanged();
-  void addingScanSpeedChanged();
-  void duplicatesChanged();
-  void comparisonChanged();
-  void comparisonErrorChanged();
-  void lastTrashChanged();
   void expandedChanged();
 
  private:
@@ -279,25 +195,7 @@ class BrowserModel : public QObject {
   bool showHelp_ = false;
   OptionalNode hovered_;
   OptionalNode hoveredRow_;
-  QUrl hoveredDragURL_;
-  OptionalNode dragCandidate_;
-  NodeList markedOrder_;
-  NodeSet markedSet_;
-  SizeOverlay overlay_;
-  bool confirmingEmptyTrash_ = false;
-  bool isEmptyingTrash_ = false;
-  bool showingDeleteList_ = false;
-  OptionalText outsidePath_;
-  OptionalText outsideSelection_;
-  OptionalText addingScanPath_;
-  quint64 addingScanEntries_ = 0;
-  OptionalText addingScanError_;
-  std::shared_ptr<Scanner> addingScanner_;
-  ScanSpeed addingScanSpeed_ = allScanSpeeds.front();
-  std::shared_ptr<DuplicatesState> duplicates_;
-  std::shared_ptr<Comparison> comparison_;
-  OptionalText comparisonError_;
-  std::shared_ptr<const TrashResult> lastTrash_;
+  SizeOverlay::Ptr overlay_ = SizeOverlay::empty();
   std::vector<Place> backStack_;
   std::vector<Place> forwardStack_;
   NodeSet expanded_;

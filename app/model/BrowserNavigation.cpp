@@ -15,7 +15,6 @@ void BrowserModel::recordHistory() {
 }
 
 void BrowserModel::restore(const Place& place) {
-  setOutsidePath(std::nullopt);
   clearFilter();
   setExpanded({});
   setCurrent(place.folder);
@@ -27,10 +26,9 @@ void BrowserModel::navigate(NodeId node, OptionalNode select) {
   const bool isFolder = node == DiskTree::root || tree_->isDirectory(node);
   const NodeId target = isFolder ? node : tree_->parentOf(node);
   if (target < 0) return;
-  if (target != current_ || outsidePath_) {
+  if (target != current_) {
     recordHistory();
     setExpanded({});
-    setOutsidePath(std::nullopt);
   }
   clearFilter();
   if (!isFolder) {
@@ -44,7 +42,6 @@ void BrowserModel::navigate(NodeId node, OptionalNode select) {
 
 bool BrowserModel::canGoUp() const {
   if (!tree_) return false;
-  if (outsidePath_) return *outsidePath_ != QLatin1String("/");
   // Folders above the snapshot's root are not browsable yet, so the root is the top.
   if (current_ == DiskTree::root) return false;
   // A root with a single child is skipped at opening and never shown.
@@ -53,7 +50,7 @@ bool BrowserModel::canGoUp() const {
 }
 
 void BrowserModel::goUp() {
-  if (!canGoUp() || outsidePath_) return;
+  if (!canGoUp()) return;
   const NodeId left = current_;
   const NodeId parent = tree_->parentOf(left);
   if (parent < 0) return;

@@ -10,7 +10,7 @@ namespace tallyfox {
 std::vector<NodeId> BrowserModel::children(NodeId node) const {
   if (!tree_) return {};
   // While comparing, the comparison's changed children are listed instead (comes with it).
-  return overlay_.children(node, *tree_);
+  return overlay_->children(node, *tree_);
 }
 
 std::vector<NodeId> BrowserModel::visibleChildren() const {
@@ -60,36 +60,26 @@ BrowserModel::RowValues BrowserModel::rowValues(const Row& row) const {
   values.branchIndex = branch >= 0 && top.contains(branch) ? int(branch - top.first) : 0;
 
   const NodeId parent = tree.parentOf(row.node);
-  values.size = overlay_.size(row.node, tree);
-  values.parentSize = parent >= 0 ? overlay_.size(parent, tree) : 0;
+  values.size = overlay_->size(row.node, tree);
+  values.parentSize = parent >= 0 ? overlay_->size(parent, tree) : 0;
   values.largestSibling = 1;
   if (parent >= 0) {
     const NodeRange siblings = tree.children(parent);
-    if (overlay_.isPristine()) {
-      if (!siblings.empty()) values.largestSibling = overlay_.size(siblings.first, tree);
+    if (overlay_->isPristine()) {
+      if (!siblings.empty()) values.largestSibling = overlay_->size(siblings.first, tree);
     } else {
       // The first of the re-sorted siblings, without sorting them for every row.
       bool any = false;
       std::uint64_t largest = 0;
       for (NodeId s : siblings) {
-        if (overlay_.hidden.contains(s)) continue;
+        if (overlay_->hidden.contains(s)) continue;
         any = true;
-        largest = std::max(largest, overlay_.size(s, tree));
+        largest = std::max(largest, overlay_->size(s, tree));
       }
       if (any) values.largestSibling = largest;
     }
   }
 
-  if (markedSet_.contains(row.node)) {
-    values.mark = Mark::marked;
-  } else if (!markedSet_.isEmpty()) {
-    steps = tree.totalNodes();
-    for (NodeId p = parent; p >= 0 && steps-- > 0; p = tree.parentOf(p))
-      if (markedSet_.contains(p)) {
-        values.mark = Mark::inside;
-        break;
-      }
-  }
   values.isSelected = selection_ == row.node;
   values.isExpandable = isExpandable(row.node);
   values.isExpanded = expanded_.contains(row.node);
@@ -100,7 +90,7 @@ OptionalNode BrowserModel::firstVisibleChild() const {
   if (!tree_) return std::nullopt;
   if (filter_.trimmed().isEmpty()) {
     // The common case needs only the first child, not the whole list.
-    if (overlay_.isPristine()) {
+    if (overlay_->isPristine()) {
       const NodeRange range = tree_->children(current_);
       return range.empty() ? OptionalNode() : OptionalNode(range.first);
     }

@@ -41,7 +41,7 @@ int run(const std::filesystem::path& file, std::ostream& out, std::ostream& err)
   centers.push_back(DiskTree::root);
   for (NodeId center : centers) {
     const auto began = Clock::now();
-    const SunburstLayout layout(*tree, center, SizeOverlay{});
+    const SunburstLayout layout(*tree, center, SizeOverlay::empty());
     const double ms = std::chrono::duration<double, std::milli>(Clock::now() - began).count();
     out << "layout " << tree->name(center) << ": " << layout.segments.size() << " segments in "
         << std::llround(ms) << "ms\n";

@@ -1,8 +1,32 @@
 #include "model/SizeOverlay.h"
 
 #include <algorithm>
+#include <atomic>
 
 namespace tallyfox {
+
+namespace {
+
+std::atomic<std::uint64_t> nextGeneration{1};
+
+}  // namespace
+
+SizeOverlay::SizeOverlay() = default;
+
+// A copy is the start of an edit: it takes the contents, not the cache or the generation.
+SizeOverlay::SizeOverlay(const SizeOverlay& other)
+    : removed(other.removed), hidden(other.hidden), shrunk(other.shrunk) {}
+
+const SizeOverlay::Ptr& SizeOverlay::empty() {
+  static const Ptr none = std::make_shared<const SizeOverlay>();
+  return none;
+}
+
+SizeOverlay::Ptr SizeOverlay::share(SizeOverlay edited) {
+  auto frozen = std::make_shared<SizeOverlay>(edited);
+  frozen->generation_ = nextGeneration.fetch_add(1, std::memory_order_relaxed);
+  return frozen;
+}
 
 std::uint64_t SizeOverlay::size(NodeId node, const DiskTree& tree) const {
   const std::uint64_t stored = tree.sizeOf(node);
@@ -15,14 +39,21 @@ std::uint64_t SizeOverlay::size(NodeId node, const DiskTree& tree) const {
 std::vector<NodeId> SizeOverlay::children(NodeId node, const DiskTree& tree) const {
   const NodeRange range = tree.children(node);
   std::vector<NodeId> ids;
-  ids.reserve(std::size_t(range.size()));
   if (isPristine()) {
+    ids.reserve(std::size_t(range.size()));
     for (NodeId id : range) ids.push_back(id);
     return ids;
   }
+  {
+    std::lock_guard guard(sortedLock_);
+    if (const auto it = sorted_.find(node); it != sorted_.end()) return it->second;
+  }
+  ids.reserve(std::size_t(range.size()));
   for (NodeId id : range)
     if (!hidden.contains(id)) ids.push_back(id);
   std::stable_sort(ids.begin(), ids.end(), [&](NodeId a, NodeId b) { return size(a, tree) > size(b, tree); });
+  std::lock_guard guard(sortedLock_);
+  sorted_.emplace(node, ids);
   return ids;
 }
 

@@ -3,6 +3,8 @@
 #include <tallyfox/DiskTree.h>
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -12,20 +14,42 @@ namespace tallyfox {
 // What was taken out of a tree after moving items to the Trash: bytes to subtract per node
 // and nodes no longer shown. The tree itself never changes; every size the browser shows
 // goes through the overlay. An empty overlay changes nothing.
-struct SizeOverlay {
+//
+// Built once, then shared read-only (SizeOverlay::Ptr) by the model, the list and chart
+// layouts on other threads; a change makes a new overlay with a new generation, so that
+// whoever caches by overlay compares one number instead of two containers.
+class SizeOverlay {
+ public:
+  using Ptr = std::shared_ptr<const SizeOverlay>;
+
   std::unordered_map<NodeId, std::uint64_t> removed;
   std::unordered_set<NodeId> hidden;
   int shrunk = 0;
 
-  bool operator==(const SizeOverlay&) const = default;
+  SizeOverlay();
+  SizeOverlay(const SizeOverlay& other);
+  SizeOverlay& operator=(const SizeOverlay&) = delete;
 
+  // The overlay every model starts with.
+  static const Ptr& empty();
+  // Freezes an edited copy under a generation of its own.
+  static Ptr share(SizeOverlay edited);
+
+  std::uint64_t generation() const { return generation_; }
   // True while nothing was taken out, so the tree's stored order and sizes hold as they are.
   bool isPristine() const { return hidden.empty() && shrunk == 0; }
 
   std::uint64_t size(NodeId node, const DiskTree& tree) const;
   // Shown children, largest first: the stored range while pristine, else re-sorted by
-  // overlay size (stable, so equal sizes keep the stored order).
+  // overlay size (stable, so equal sizes keep the stored order). A folder is sorted once
+  // per overlay; safe from any thread.
   std::vector<NodeId> children(NodeId node, const DiskTree& tree) const;
+
+ private:
+  std::uint64_t generation_ = 0;
+  mutable std::mutex sortedLock_;
+  // Keyed by folder; an overlay belongs to one tree.
+  mutable std::unordered_map<NodeId, std::vector<NodeId>> sorted_;
 };
 
 }  // namespace tallyfox

@@ -73,10 +73,10 @@ class SizeWalk {
 
 }  // namespace
 
-SunburstLayout::SunburstLayout(const DiskTree& tree, NodeId center, const SizeOverlay& overlay)
-    : center(center), overlay(overlay) {
+SunburstLayout::SunburstLayout(const DiskTree& tree, NodeId center, SizeOverlay::Ptr overlay)
+    : center(center), overlay(overlay ? std::move(overlay) : SizeOverlay::empty()) {
   if (!tree.contains(center)) return;
-  SizeWalk(tree, this->overlay, center, segments).walk(center, 1, 0, 2 * std::numbers::pi, center, 0);
+  SizeWalk(tree, *this->overlay, center, segments).walk(center, 1, 0, 2 * std::numbers::pi, center, 0);
 }
 
 SunburstLayout::Geometry SunburstLayout::Geometry::of(const QSizeF& size) {

@@ -13,7 +13,7 @@
 namespace tallyfox {
 
 // The chart of one folder as plain data: rings of arcs whose angles are proportional to
-// sizes. A pure function of the tree, the centre, the overlay and the comparison, so it can
+// sizes. A pure function of the tree, the centre and the overlay, so it can
 // be built off the main thread and cached by its key.
 struct SunburstLayout {
   static constexpr int maxRings = 5;
@@ -48,21 +48,19 @@ struct SunburstLayout {
   // What a layout depends on; the chart recomputes when it changes.
   struct LayoutKey {
     NodeId center = 0;
-    SizeOverlay overlay;
-    const void* comparing = nullptr;
+    std::uint64_t overlay = 0;  // its generation
     bool operator==(const LayoutKey&) const = default;
   };
 
   NodeId center = 0;
-  SizeOverlay overlay;
-  const void* comparing = nullptr;  // identity of the comparison; absent in size mode
+  SizeOverlay::Ptr overlay;
   std::vector<Segment> segments;
 
   SunburstLayout() = default;
   // The size layout.
-  SunburstLayout(const DiskTree& tree, NodeId center, const SizeOverlay& overlay);
+  SunburstLayout(const DiskTree& tree, NodeId center, SizeOverlay::Ptr overlay);
 
-  LayoutKey key() const { return {center, overlay, comparing}; }
+  LayoutKey key() const { return {center, overlay->generation()}; }
   Hit hit(QPointF point, const Geometry& geometry) const;
 };
 

@@ -20,8 +20,7 @@ Breadcrumbs::Breadcrumbs(BrowserModel* browser, QWidget* parent) : QWidget(paren
   setMouseTracking(true);
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
   setAccessibleName(QStringLiteral("Path"));
-  for (auto signal :
-       {&BrowserModel::treeChanged, &BrowserModel::currentChanged, &BrowserModel::outsidePathChanged})
+  for (auto signal : {&BrowserModel::treeChanged, &BrowserModel::currentChanged})
     connect(browser, signal, this, &Breadcrumbs::rebuild);
   rebuild();
 }
@@ -30,7 +29,6 @@ std::vector<NodeId> Breadcrumbs::crumbs() const {
   const DiskTreePtr tree = browser_ ? browser_->tree() : nullptr;
   if (!tree) return {};
   std::vector<NodeId> ids{DiskTree::root};
-  if (browser_->outsidePath()) return ids;
   for (NodeId id : tree->lineage(browser_->current())) ids.push_back(id);
   return ids;
 }
@@ -155,11 +153,6 @@ void Breadcrumbs::activate(NodeId crumb) {
   BrowserModel& m = *browser_;
   const DiskTreePtr tree = m.tree();
   if (!tree) return;
-  if (m.outsidePath()) {
-    m.setOutsidePath(std::nullopt);
-    m.navigate(DiskTree::root, std::nullopt);
-    return;
-  }
   if (crumb == m.current()) {
     m.navigate(crumb, m.selection());
     return;

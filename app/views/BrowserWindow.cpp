@@ -10,8 +10,7 @@ BrowserWindow::BrowserWindow(const std::filesystem::path& file, Desktop desktop,
   browser_ = new BrowserModel(file, std::move(desktop), this);
   view_ = new BrowserView(browser_, this);
   setCentralWidget(view_);
-  for (auto signal : {&BrowserModel::stateChanged, &BrowserModel::treeChanged, &BrowserModel::currentChanged,
-                      &BrowserModel::outsidePathChanged})
+  for (auto signal : {&BrowserModel::stateChanged, &BrowserModel::treeChanged, &BrowserModel::currentChanged})
     connect(browser_, signal, this, &BrowserWindow::refreshTitle);
   refreshTitle();
   resize(1180, 760);

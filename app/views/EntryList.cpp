@@ -186,11 +186,8 @@ void EntryList::mousePressEvent(QMouseEvent* event) {
   const auto row = rows_->rowAt(index.row());
   if (!row || !browser_ || event->button() != Qt::LeftButton) return;
   const RowDelegate::Part part = delegate_->partAt(optionFor(index), index, event->position());
-  const bool markGesture = event->modifiers() & (Qt::AltModifier | Qt::ControlModifier);
   if (part == RowDelegate::Part::chevron)
     browser_->toggleExpanded(row->node);
-  else if (part == RowDelegate::Part::icon || markGesture)
-    emit toggleMarkRequested(row->node);
   else
     browser_->click(row->node);
 }
@@ -215,31 +212,17 @@ void EntryList::mouseMoveEvent(QMouseEvent* event) {
   const QPoint point = event->position().toPoint();
   const QModelIndex index = indexAt(point);
   const auto row = rows_->rowAt(index.row());
-  std::optional<NodeId> icon;
-  if (row && delegate_->partAt(optionFor(index), index, event->position()) == RowDelegate::Part::icon)
-    icon = row->node;
-  setHover(row ? std::optional<NodeId>(row->node) : std::nullopt, icon);
+  setHover(row ? std::optional<NodeId>(row->node) : std::nullopt);
   QListView::mouseMoveEvent(event);
 }
 
 void EntryList::leaveEvent(QEvent* event) {
-  if (browser_) setHover(std::nullopt, std::nullopt);
+  if (browser_) setHover(std::nullopt);
   QListView::leaveEvent(event);
 }
 
-void EntryList::setHover(std::optional<NodeId> row, std::optional<NodeId> icon) {
-  if (!browser_) return;
-  if (row) {
-    browser_->setHoveredRow(row);
-  } else if (browser_->hoveredRow()) {
-    browser_->setHoveredRow(std::nullopt);
-  }
-  browser_->setDragCandidate(browser_->hovered() ? browser_->hovered() : browser_->hoveredRow());
-  if (delegate_->hoveredIcon() != icon) {
-    for (auto node : {delegate_->hoveredIcon(), icon})
-      if (node) viewport()->update(rowRect(*node));
-    delegate_->setHoveredIcon(icon);
-  }
+void EntryList::setHover(std::optional<NodeId> row) {
+  if (browser_) browser_->setHoveredRow(row);
 }
 
 QString EntryList::placeholderText() const {

@@ -31,9 +31,6 @@ class EntryList : public QListView {
   bool handleKey(QKeyEvent* event);
 
  signals:
-  // Alt-click, Ctrl-click or the row's icon: the delete list's toggle, handled where it
-  // lives.
-  void toggleMarkRequested(NodeId node);
   // "/" asks for the filter field, also when it is already open.
   void filterRequested();
 
@@ -48,7 +45,7 @@ class EntryList : public QListView {
 
  private:
   std::optional<NodeId> nodeAt(QPoint point) const;
-  void setHover(std::optional<NodeId> row, std::optional<NodeId> icon);
+  void setHover(std::optional<NodeId> row);
   QStyleOptionViewItem optionFor(const QModelIndex& index) const;
 
   QPointer<BrowserModel> browser_;

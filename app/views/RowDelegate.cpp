@@ -143,28 +143,18 @@ void RowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
   painter->setBrush(colorOf(Palette::entry(values->branchIndex, values->depth, isDirectory)));
   painter->drawRoundedRect(l.swatch, 3, 3);
 
-  // The icon button: the kind of entry, or the trash while the pointer offers to mark it.
+  // The kind of entry.
   const QSize iconSize(16, 16);
   const QRectF iconRect(l.icon.center() - QPointF(8, 8), QSizeF(iconSize));
   const qreal dpr = painter->device()->devicePixelRatioF();
   QPixmap icon;
-  if (values->mark == BrowserModel::Mark::marked) {
-    icon = Icons::tinted(Icons::Symbol::trashFull, iconSize, QColor(214, 47, 47), dpr);
-  } else if (hoveredIcon_ == values->node && values->mark == BrowserModel::Mark::none) {
-    icon = Icons::tinted(Icons::Symbol::trash, iconSize, dim, dpr);
-  } else {
-    icon = Icons::icon(isDirectory ? Icons::Symbol::folder : Icons::Symbol::file).pixmap(iconSize, dpr);
-    if (values->mark == BrowserModel::Mark::inside) painter->setOpacity(0.5);
-  }
+  icon = Icons::icon(isDirectory ? Icons::Symbol::folder : Icons::Symbol::file).pixmap(iconSize, dpr);
   painter->drawPixmap(iconRect.topLeft(), icon);
-  painter->setOpacity(1);
 
   const QString name = QString::fromStdString(tree->name(values->node));
-  QFont nameFont = option.font;
-  if (values->mark == BrowserModel::Mark::marked) nameFont.setStrikeOut(true);
+  const QFont nameFont = option.font;
   painter->setFont(nameFont);
-  painter->setPen(values->mark == BrowserModel::Mark::marked && !values->isSelected ? QColor(214, 47, 47)
-                                                                                    : text);
+  painter->setPen(text);
   const QString shown = QFontMetricsF(nameFont).elidedText(name, Qt::ElideMiddle, l.name.width() + 1);
   painter->drawText(l.name, Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, shown);
 
@@ -225,18 +215,8 @@ RowDelegate::Part RowDelegate::partAt(const QStyleOptionViewItem& option, const 
   return Part::row;
 }
 
-QString RowDelegate::tooltip(Part part, BrowserModel::Mark mark) {
+QString RowDelegate::tooltip(Part part) {
   switch (part) {
-    case Part::icon:
-      switch (mark) {
-        case BrowserModel::Mark::marked:
-          return QStringLiteral("Remove from delete list");
-        case BrowserModel::Mark::inside:
-          return QStringLiteral("Inside a folder on the delete list");
-        case BrowserModel::Mark::none:
-          return QStringLiteral("Add to delete list");
-      }
-      return {};
     case Part::errorBadge:
       return QStringLiteral("Part of this couldn't be read");
     case Part::datalessBadge:
@@ -255,7 +235,7 @@ bool RowDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, const QS
                             const QModelIndex& index) {
   if (event->type() != QEvent::ToolTip) return QStyledItemDelegate::helpEvent(event, view, option, index);
   const auto values = valuesAt(index);
-  const QString text = values ? tooltip(partAt(option, index, event->pos()), values->mark) : QString();
+  const QString text = values ? tooltip(partAt(option, index, event->pos())) : QString();
   if (text.isEmpty()) {
     QToolTip::hideText();
     event->ignore();

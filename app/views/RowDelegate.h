@@ -44,18 +44,13 @@ class RowDelegate : public QStyledItemDelegate {
   Part partAt(const QStyleOptionViewItem& option, const QModelIndex& index, QPointF point) const;
   Layout layout(const QStyleOptionViewItem& option, const BrowserModel::RowValues& values) const;
 
-  // The row whose icon button the pointer is over: it shows the trash instead of its kind.
-  void setHoveredIcon(std::optional<NodeId> node) { hoveredIcon_ = node; }
-  std::optional<NodeId> hoveredIcon() const { return hoveredIcon_; }
-
   static int rowHeight(const QFontMetrics& metrics);
-  static QString tooltip(Part part, BrowserModel::Mark mark);
+  static QString tooltip(Part part);
 
  private:
   std::optional<BrowserModel::RowValues> valuesAt(const QModelIndex& index) const;
 
   QPointer<BrowserModel> browser_;
-  std::optional<NodeId> hoveredIcon_;
 };
 
 }  // namespace tallyfox

@@ -6,13 +6,11 @@ namespace tallyfox {
 
 RowListModel::RowListModel(BrowserModel* browser, QObject* parent)
     : QAbstractListModel(parent), browser_(browser) {
-  for (auto signal :
-       {&BrowserModel::treeChanged, &BrowserModel::currentChanged, &BrowserModel::filterChanged,
-        &BrowserModel::expandedChanged, &BrowserModel::overlayChanged, &BrowserModel::comparisonChanged})
+  for (auto signal : {&BrowserModel::treeChanged, &BrowserModel::currentChanged, &BrowserModel::filterChanged,
+                      &BrowserModel::expandedChanged, &BrowserModel::overlayChanged})
     connect(browser, signal, this, &RowListModel::rebuild);
   connect(browser, &BrowserModel::selectionChanged, this, &RowListModel::updateSelection);
   // The marks only change how rows look.
-  connect(browser, &BrowserModel::markedSetChanged, this, &RowListModel::appearanceChanged);
   rebuild();
 }
 
@@ -45,8 +43,7 @@ std::optional<BrowserModel::Row> RowListModel::rowAt(int row) const {
 
 RowListModel::Basis RowListModel::basis() const {
   if (!browser_) return {};
-  return {browser_->tree(), browser_->current(), browser_->filter(), browser_->overlay(),
-          browser_->comparison().get()};
+  return {browser_->tree(), browser_->current(), browser_->filter(), browser_->overlay().generation()};
 }
 
 void RowListModel::rebuild() {

@@ -42,8 +42,7 @@ class RowListModel : public QAbstractListModel {
     DiskTreePtr tree;
     NodeId current = 0;
     QString filter;
-    SizeOverlay overlay;
-    const void* comparison = nullptr;
+    std::uint64_t overlay = 0;  // its generation
     bool operator==(const Basis&) const = default;
   };
 

@@ -24,7 +24,6 @@ QColor colorOf(const Rgba& c) {
 }
 
 constexpr double degreesPerRadian = 180.0 / std::numbers::pi;
-const QColor markRed(214, 47, 47);
 
 }  // namespace
 
@@ -107,11 +106,10 @@ SunburstView::SunburstView(BrowserModel* browser, QWidget* parent) : QWidget(par
   setMinimumSize(320, 320);
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
   setAccessibleName(QStringLiteral("Chart"));
-  for (auto signal : {&BrowserModel::treeChanged, &BrowserModel::currentChanged,
-                      &BrowserModel::overlayChanged, &BrowserModel::comparisonChanged})
+  for (auto signal :
+       {&BrowserModel::treeChanged, &BrowserModel::currentChanged, &BrowserModel::overlayChanged})
     connect(browser, signal, this, &SunburstView::requestLayout);
   connect(browser, &BrowserModel::selectionChanged, this, &SunburstView::selectionMoved);
-  connect(browser, &BrowserModel::markedSetChanged, this, &SunburstView::invalidate);
   connect(browser, &BrowserModel::hoveredChanged, this, qOverload<>(&QWidget::update));
   requestLayout();
 }
@@ -130,12 +128,12 @@ void SunburstView::requestLayout() {
   if (!browser_) return;
   const DiskTreePtr tree = browser_->tree();
   if (!tree) return;
-  Request request{tree, {browser_->current(), browser_->overlay(), browser_->comparison().get()}};
+  const SizeOverlay::Ptr overlay = browser_->sharedOverlay();
+  Request request{tree, {browser_->current(), overlay->generation()}};
   if (requested_ == request) return;
   requested_ = request;
   pending_ = true;
   const NodeId center = request.key.center;
-  const SizeOverlay overlay = request.key.overlay;
   // The watcher belongs to the view: when the window closes first, the result of the
   // running task goes nowhere. Its signal always comes through the event loop, never in the
   // middle of the change notification that asked for the layout.
@@ -209,16 +207,6 @@ std::optional<NodeId> SunburstView::focusBranch() const {
   return std::nullopt;
 }
 
-bool SunburstView::isMarkedOrInside(NodeId node, const DiskTree& tree) const {
-  const NodeSet& marked = browser_->markedSet();
-  if (marked.isEmpty()) return false;
-  for (std::int64_t steps = tree.totalNodes(); node >= 0 && steps > 0; --steps) {
-    if (marked.contains(node)) return true;
-    node = tree.parentOf(node);
-  }
-  return false;
-}
-
 const SunburstLayout::Segment* SunburstView::segmentOf(std::optional<NodeId> node) const {
   if (!node || !layout_) return nullptr;
   for (const auto& segment : layout_->segments)
@@ -258,16 +246,12 @@ QPixmap SunburstView::renderLayer(double opacity, std::optional<NodeId> onlyBran
   painter.setPen(Qt::NoPen);
   painter.setOpacity(opacity);
   const auto g = chartGeometry();
-  const bool anyMarked = !browser_->markedSet().isEmpty();
-  QColor red = markRed;
-  red.setAlphaF(0.55f);
   for (const auto& s : layout_->segments) {
     if (onlyBranch && s.branch != *onlyBranch) continue;
     const QPainterPath path = sectorPath(s, g);
     const Rgba fill =
         s.node ? Palette::entry(s.branchIndex, s.depth - 1, s.isDirectory) : Palette::aggregate();
     painter.fillPath(path, colorOf(fill));
-    if (anyMarked && s.node && isMarkedOrInside(*s.node, *tree)) painter.fillPath(path, red);
   }
   return base;
 }
@@ -336,7 +320,6 @@ void SunburstView::mouseMoveEvent(QMouseEvent* event) {
   std::optional<NodeId> node;
   if (hit.kind == SunburstLayout::Hit::Kind::segment && hit.segment) node = hit.segment->node;
   browser_->setHovered(node);
-  browser_->setDragCandidate(node ? node : browser_->hoveredRow());
   const bool clickable = node || hit.kind == SunburstLayout::Hit::Kind::center;
   setCursor(clickable ? Qt::PointingHandCursor : Qt::ArrowCursor);
 }
@@ -352,10 +335,7 @@ void SunburstView::mousePressEvent(QMouseEvent* event) {
   if (hit.kind == SunburstLayout::Hit::Kind::center) {
     browser_->goUp();
   } else if (hit.kind == SunburstLayout::Hit::Kind::segment && hit.segment && hit.segment->node) {
-    if (event->modifiers() & (Qt::AltModifier | Qt::ControlModifier))
-      emit toggleMarkRequested(*hit.segment->node);
-    else
-      browser_->click(*hit.segment->node);
+    browser_->click(*hit.segment->node);
   }
   event->accept();
 }

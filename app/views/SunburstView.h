@@ -54,7 +54,6 @@ class SunburstView : public QWidget {
 
  signals:
   void layoutReady();
-  void toggleMarkRequested(NodeId node);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -91,7 +90,6 @@ class SunburstView : public QWidget {
   QPixmap renderLayer(double opacity, std::optional<NodeId> onlyBranch, QPixmap base) const;
   void compose();
   std::optional<NodeId> focusBranch() const;
-  bool isMarkedOrInside(NodeId node, const DiskTree& tree) const;
   const SunburstLayout::Segment* segmentOf(std::optional<NodeId> node) const;
   QPainterPath sectorPath(const SunburstLayout::Segment& segment, const SunburstLayout::Geometry& g) const;
 

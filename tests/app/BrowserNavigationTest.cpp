@@ -292,17 +292,6 @@ TEST_F(BrowserNavigation, SettersNotifyOnlyOnARealChange) {
   EXPECT_EQ(selection.count(), 1);
 }
 
-TEST_F(BrowserNavigation, TheRegistrySeesEveryLiveModel) {
-  auto first = std::make_unique<BrowserModel>(std::nullopt);
-  auto second = std::make_unique<BrowserModel>(std::nullopt);
-  EXPECT_TRUE(BrowserModel::instances().contains(first.get()));
-  EXPECT_TRUE(BrowserModel::instances().contains(second.get()));
-  BrowserModel* released = first.get();
-  first.reset();
-  EXPECT_FALSE(BrowserModel::instances().contains(released));
-  EXPECT_TRUE(BrowserModel::instances().contains(second.get()));
-}
-
 TEST_F(BrowserNavigation, FileActionsReachTheFilesOnDisk) {
   const auto root = dir / "place";
   testsupport::writeFile(root / "kept" / "here.txt", "x");

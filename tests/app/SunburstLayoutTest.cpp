@@ -78,7 +78,7 @@ TEST(SunburstLayout, EmptyFoldersAndDeepChainsAreBounded) {
   SizeOverlay trashed;
   trashed.removed[DiskTree::root] = 100;
   trashed.shrunk = 1;
-  EXPECT_TRUE(SunburstLayout(*tree, DiskTree::root, trashed).segments.empty());
+  EXPECT_TRUE(SunburstLayout(*tree, DiskTree::root, SizeOverlay::share(trashed)).segments.empty());
 }
 
 TEST(SunburstLayout, HitTestingByRingAndAngle) {
@@ -106,7 +106,7 @@ TEST(SunburstLayout, KeyFollowsCentreAndOverlay) {
   const SunburstLayout layout(*tree, DiskTree::root, {});
   SizeOverlay overlay;
   overlay.hidden.insert(2);
-  const SunburstLayout hidden(*tree, DiskTree::root, overlay);
+  const SunburstLayout hidden(*tree, DiskTree::root, SizeOverlay::share(overlay));
   EXPECT_EQ(layout.key(), SunburstLayout(*tree, DiskTree::root, {}).key());
   EXPECT_FALSE(layout.key() == hidden.key());
   ASSERT_EQ(hidden.segments.size(), 1u);  // b is hidden; a alone keeps two thirds

@@ -47,7 +47,7 @@ class ListPartsTest : public ::testing::Test {
   testsupport::TempDir dir;
 };
 
-TEST_F(ListPartsTest, BadgesAndTheIconButtonExplainThemselves) {
+TEST_F(ListPartsTest, BadgesExplainThemselves) {
   using namespace tallyfox::EntryFlags;
   auto window = viewtests::openBrowser(viewtests::writeSnapshot(
       dir / "flags.tfsnap",
@@ -64,28 +64,19 @@ TEST_F(ListPartsTest, BadgesAndTheIconButtonExplainThemselves) {
   ASSERT_EQ(layout.badges.size(), 3u);
 
   const auto tooltipAt = [&](QPointF point) {
-    return tallyfox::RowDelegate::tooltip(delegate->partAt(option, index, point),
-                                          tallyfox::BrowserModel::Mark::none);
+    return tallyfox::RowDelegate::tooltip(delegate->partAt(option, index, point));
   };
   EXPECT_EQ(tooltipAt(layout.badges[0].rect.center()), QStringLiteral("Part of this couldn't be read"));
   EXPECT_TRUE(tooltipAt(layout.badges[1].rect.center()).startsWith(QStringLiteral("Not downloaded")));
   EXPECT_TRUE(tooltipAt(layout.badges[2].rect.center()).startsWith(QStringLiteral("A clone of a file")));
-  EXPECT_EQ(tooltipAt(layout.icon.center()), QStringLiteral("Add to delete list"));
-  EXPECT_EQ(
-      tallyfox::RowDelegate::tooltip(tallyfox::RowDelegate::Part::icon, tallyfox::BrowserModel::Mark::marked),
-      QStringLiteral("Remove from delete list"));
+  EXPECT_EQ(tooltipAt(layout.icon.center()), QString());  // nothing offered on the icon yet
   // The columns on the right keep their widths whatever the name.
   EXPECT_EQ(layout.size.width(), tallyfox::RowDelegate::sizeWidth);
   EXPECT_EQ(layout.bar.width(), tallyfox::RowDelegate::barWidth);
   EXPECT_LE(layout.badges.back().rect.right(), layout.percent.left());
 
-  // The icon button and Alt-click ask for the delete list without touching the selection.
-  QSignalSpy marks(list, &tallyfox::EntryList::toggleMarkRequested);
+  // The icon is part of the row: a click on it selects.
   QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, layout.icon.center().toPoint());
-  QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::AltModifier,
-                    list->rowRect(idOf(*window->browser(), "plain")).center());
-  ASSERT_EQ(marks.size(), 2);
-  EXPECT_EQ(marks[0][0].toInt(), odd);
   EXPECT_EQ(viewtests::nameOf(*window->browser(), window->browser()->selection()), "odd");
 }
 
