@@ -1,23 +1,26 @@
 #include "model/DocumentController.h"
 
+#include "model/BrowserModel.h"
+#include "model/Settings.h"
+
 #include <tallyfox/Preferences.h>
-#include <tallyfox/SnapshotFile.h>
 
 #include <algorithm>
 #include <exception>
+#include <system_error>
 
 namespace tallyfox {
 
-DocumentController::DocumentController(QObject* parent) : QObject(parent) {}
+DocumentController::DocumentController(Settings& settings, Desktop desktop, QObject* parent)
+    : QObject(parent), settings_(settings), desktop_(std::move(desktop)) {}
 
-DocumentController& DocumentController::shared() {
-  static DocumentController* controller = new DocumentController;
-  return *controller;
+DocumentController::~DocumentController() {
+  for (const Open& open : open_) delete open.browser;
 }
 
 std::vector<std::filesystem::path> DocumentController::recentDocuments() const {
   std::vector<std::filesystem::path> files;
-  const auto store = Preferences::standard();
+  const auto& store = settings_.store();
   if (!store) return files;
   const auto value = store->get(recentDocumentsKey);
   if (!value || !value->is_array()) return files;
@@ -27,7 +30,7 @@ std::vector<std::filesystem::path> DocumentController::recentDocuments() const {
 }
 
 void DocumentController::noteRecentDocument(const std::filesystem::path& file) {
-  auto store = Preferences::standard();
+  auto store = settings_.store();
   if (!store) return;
   std::error_code error;
   const auto absolute = std::filesystem::absolute(file, error).lexically_normal();
@@ -46,15 +49,80 @@ void DocumentController::noteRecentDocument(const std::filesystem::path& file) {
 }
 
 void DocumentController::clearRecentDocuments() {
-  if (auto store = Preferences::standard()) try {
+  if (auto store = settings_.store()) try {
       store->remove(recentDocumentsKey);
     } catch (const std::exception&) {
     }
 }
 
-void DocumentController::openDocument(const std::filesystem::path& file) {
+std::string DocumentController::keyOf(const std::filesystem::path& file) {
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(file, error);
+  const std::filesystem::path resolved = std::filesystem::weakly_canonical(error ? file : absolute, error);
+  return (error ? absolute : resolved).lexically_normal().string();
+}
+
+BrowserModel* DocumentController::openDocument(const std::filesystem::path& file) {
   noteRecentDocument(file);
-  emit openRequested(QString::fromStdString(file.string()));
+  if (BrowserModel* known = documentFor(file)) {
+    emit raiseRequested(known);
+    return known;
+  }
+  const std::string key = keyOf(file);
+  auto* browser = new BrowserModel(std::filesystem::path(key), desktop_);
+  open_.push_back({key, browser});
+  emit documentOpened(browser);
+  browser->load();
+  return browser;
+}
+
+bool DocumentController::closeDocument(const std::filesystem::path& file) {
+  BrowserModel* browser = documentFor(file);
+  if (!browser) return false;
+  emit closeRequested(browser);
+  // The window may have reported itself closed meanwhile.
+  if (const auto it = find(browser); it != open_.end()) release(it);
+  return true;
+}
+
+void DocumentController::documentClosed(BrowserModel* browser) {
+  if (const auto it = find(browser); it != open_.end()) release(it);
+}
+
+BrowserModel* DocumentController::documentFor(const std::filesystem::path& file) const {
+  const std::string key = keyOf(file);
+  for (const Open& open : open_)
+    if (open.key == key) return open.browser;
+  return nullptr;
+}
+
+std::vector<BrowserModel*> DocumentController::browsers() const {
+  std::vector<BrowserModel*> all;
+  all.reserve(open_.size());
+  for (const Open& open : open_) all.push_back(open.browser);
+  return all;
+}
+
+void DocumentController::setFocused(BrowserModel* browser) {
+  if (browser && find(browser) == open_.end()) return;
+  if (focused_ == browser) return;
+  focused_ = browser;
+  emit focusedChanged();
+}
+
+std::vector<DocumentController::Open>::iterator DocumentController::find(const BrowserModel* browser) {
+  return std::find_if(open_.begin(), open_.end(), [&](const Open& open) { return open.browser == browser; });
+}
+
+void DocumentController::release(std::vector<Open>::iterator open) {
+  BrowserModel* browser = open->browser;
+  open_.erase(open);
+  if (focused_ == browser) {
+    focused_ = nullptr;
+    emit focusedChanged();
+  }
+  // Views of the closing window may still be in the middle of handling its events.
+  browser->deleteLater();
 }
 
 }  // namespace tallyfox

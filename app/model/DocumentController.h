@@ -1,16 +1,24 @@
 #pragma once
 
+#include "platform/Desktop.h"
+
 #include <QObject>
 #include <QString>
 
 #include <filesystem>
+#include <memory>
+#include <string>
 #include <vector>
 
 namespace tallyfox {
 
-// The process-wide owner of open snapshot documents. Opening a file is a request that the
-// window layer fulfils (one browser window per file); the controller keeps the list of
-// recently opened documents in the shared preferences.
+class BrowserModel;
+class Settings;
+
+// The process-wide owner of open snapshot documents: one browser model per file, in the
+// order they were opened, and which of them has the focus. It also keeps the list of
+// recently opened documents in the shared preferences. The shell shows, raises and closes
+// windows when told to; whoever wants a document opened or closed asks here.
 class DocumentController : public QObject {
   Q_OBJECT
 
@@ -18,8 +26,9 @@ class DocumentController : public QObject {
   static constexpr const char* recentDocumentsKey = "recentDocuments";
   static constexpr std::size_t recentDocumentsLimit = 20;
 
-  explicit DocumentController(QObject* parent = nullptr);
-  static DocumentController& shared();
+  // Models get `desktop` as their services.
+  DocumentController(Settings& settings, Desktop desktop, QObject* parent = nullptr);
+  ~DocumentController() override;
 
   // Newest first; empty when the preferences hold none or cannot be read.
   std::vector<std::filesystem::path> recentDocuments() const;
@@ -28,11 +37,47 @@ class DocumentController : public QObject {
   void noteRecentDocument(const std::filesystem::path& file);
   void clearRecentDocuments();
 
-  // Notes the file as recent and asks for it to be shown.
-  void openDocument(const std::filesystem::path& file);
+  // The document of `file`: brought forward when it is open already, else a new model that
+  // starts loading. Two spellings of one file (a relative path, a symbolic link) are one
+  // document.
+  BrowserModel* openDocument(const std::filesystem::path& file);
+  // Closes the document of `file`, if open: its window goes and the model is released once
+  // the event loop gets back. False when no such document is open.
+  bool closeDocument(const std::filesystem::path& file);
+  // The shell reports a window closed by the user.
+  void documentClosed(BrowserModel* browser);
+
+  BrowserModel* documentFor(const std::filesystem::path& file) const;
+  // Every open document, in the order they were opened.
+  std::vector<BrowserModel*> browsers() const;
+  // The document whose window was active last; null when none is open.
+  BrowserModel* focused() const { return focused_; }
+  void setFocused(BrowserModel* browser);
+
+  // The form under which a file is known: absolute, symbolic links resolved.
+  static std::string keyOf(const std::filesystem::path& file);
 
  signals:
-  void openRequested(const QString& path);
+  // A new document: the shell gives it a window.
+  void documentOpened(tallyfox::BrowserModel* browser);
+  // An open document was asked for again: its window comes forward.
+  void raiseRequested(tallyfox::BrowserModel* browser);
+  // The document is going: its window closes without asking.
+  void closeRequested(tallyfox::BrowserModel* browser);
+  void focusedChanged();
+
+ private:
+  struct Open {
+    std::string key;
+    BrowserModel* browser;
+  };
+  std::vector<Open>::iterator find(const BrowserModel* browser);
+  void release(std::vector<Open>::iterator open);
+
+  Settings& settings_;
+  Desktop desktop_;
+  std::vector<Open> open_;
+  BrowserModel* focused_ = nullptr;
 };
 
 }  // namespace tallyfox

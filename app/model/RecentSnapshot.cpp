@@ -1,10 +1,8 @@
 #include "model/RecentSnapshot.h"
 
 #include "model/BrowserModel.h"
-#include "model/DocumentController.h"
 #include "model/Format.h"
 
-#include <tallyfox/Preferences.h>
 #include <tallyfox/SnapshotFile.h>
 #include <tallyfox/SnapshotPaths.h>
 #include <tallyfox/VokSnapshotReader.h>
@@ -70,14 +68,15 @@ std::optional<RecentSnapshot> RecentSnapshot::from(const fs::path& file) {
   return snapshot;
 }
 
-std::vector<RecentSnapshot> RecentSnapshot::find(std::size_t limit, const DocumentController* documents) {
+std::vector<RecentSnapshot> RecentSnapshot::find(std::size_t limit, const fs::path& snapshotsFolder,
+                                                 const std::vector<fs::path>& recentDocuments) {
   std::vector<fs::path> candidates;
-  addListing(SnapshotsFolder::ofUser(Preferences::standard()), candidates);
+  addListing(snapshotsFolder, candidates);
   addListing(PathText::expandTilde("~/.local/share/vok-snap"), candidates);
   std::error_code error;
   const fs::path homeVok = fs::path(PathText::homeDirectory()) / ".vok";
   if (fs::exists(homeVok, error)) candidates.push_back(homeVok);
-  for (const auto& file : (documents ? documents : &DocumentController::shared())->recentDocuments())
+  for (const auto& file : recentDocuments)
     if (fs::exists(file, error)) candidates.push_back(file);
 
   std::vector<RecentSnapshot> found;

@@ -12,8 +12,6 @@
 
 namespace tallyfox {
 
-class DocumentController;
-
 // One snapshot file as the recent lists show it (start window, tray menu, title switcher).
 struct RecentSnapshot {
   std::filesystem::path url;
@@ -24,8 +22,10 @@ struct RecentSnapshot {
   bool isVok = false;
 
   // Files of the snapshots folders, "~/.vok" and the recent documents, newest first, at most
-  // `limit`. Temporary places and unfinished files are left out; never fails.
-  static std::vector<RecentSnapshot> find(std::size_t limit, const DocumentController* documents = nullptr);
+  // `limit`. Temporary places and unfinished files are left out; never fails. Reads only the
+  // file system, so it may run off the main thread.
+  static std::vector<RecentSnapshot> find(std::size_t limit, const std::filesystem::path& snapshotsFolder,
+                                          const std::vector<std::filesystem::path>& recentDocuments);
   // The entry for one file: nothing for a snapshot still being written; a file our reader
   // does not take is listed as a vok snapshot.
   static std::optional<RecentSnapshot> from(const std::filesystem::path& file);

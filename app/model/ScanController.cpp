@@ -1,6 +1,7 @@
 #include "model/ScanController.h"
 
 #include "model/DocumentController.h"
+#include "model/Settings.h"
 
 #include <tallyfox/Preferences.h>
 #include <tallyfox/SnapshotBuilderSink.h>
@@ -23,15 +24,10 @@ void onMainThread(Work work) {
   QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(work), Qt::QueuedConnection);
 }
 
-ScanSpeed savedSpeed() {
-  const auto store = Preferences::standard();
-  return store ? store->scanSpeed() : ScanSpeed::fast;
-}
-
 }  // namespace
 
-ScanController::ScanController(DocumentController* documents, QObject* parent)
-    : QObject(parent), documents_(documents ? documents : &DocumentController::shared()) {
+ScanController::ScanController(DocumentController& documents, Settings& settings, QObject* parent)
+    : QObject(parent), documents_(documents), settings_(settings) {
   poll_.setInterval(pollInterval);
   poll_.setTimerType(Qt::PreciseTimer);
   connect(&poll_, &QTimer::timeout, this, &ScanController::pollProgress);
@@ -40,11 +36,6 @@ ScanController::ScanController(DocumentController* documents, QObject* parent)
 ScanController::~ScanController() {
   // A scan still running has nobody to report to; let it end early.
   if (scanner_) scanner_->cancel();
-}
-
-ScanController& ScanController::shared() {
-  static ScanController* controller = new ScanController;
-  return *controller;
 }
 
 const std::vector<ScanController::Preset>& ScanController::presets() {
@@ -75,7 +66,8 @@ bool ScanController::hasFullDiskAccess() {
 void ScanController::scan(const QString& root) {
   if (phase_.isBusy()) return;
   const std::string path = root.toStdString();
-  const ScanSpeed speed = savedSpeed();
+  const ScanSpeed speed = settings_.scanSpeed();
+  const std::filesystem::path folder = settings_.snapshotsFolder();
   auto sink = std::make_shared<SnapshotBuilderSink>();
   ScanOptions options(threads(speed), /*oneFileSystem=*/true, ignoredFoldersFromEnvironment(), {}, {}, speed);
   auto scanner = std::make_shared<Scanner>(path, std::move(options), sink);
@@ -87,7 +79,7 @@ void ScanController::scan(const QString& root) {
   setPhase(Phase::scanning(root));
 
   const QPointer<ScanController> self(this);
-  (void)QtConcurrent::run([self, scanner, sink, path, start] {
+  (void)QtConcurrent::run([self, scanner, sink, path, start, folder] {
     std::optional<std::filesystem::path> written;
     QString failure;
     try {
@@ -102,8 +94,7 @@ void ScanController::scan(const QString& root) {
         if (self) self->setPhase(Phase::saving());
       });
       const TreeColumns columns = sink->finish();
-      const auto url =
-          SnapshotsFolder::newSnapshotPath(SnapshotsFolder::ofUser(Preferences::standard()), path, start);
+      const auto url = SnapshotsFolder::newSnapshotPath(folder, path, start);
       SnapshotFile::write(columns, {path, start, stats.seconds}, url);
       written = url;
     } catch (const std::exception& e) {
@@ -118,7 +109,7 @@ void ScanController::scan(const QString& root) {
         return;
       }
       self->setPhase(Phase::idle());
-      self->documents_->openDocument(*written);
+      self->documents_.openDocument(*written);
     });
   });
   poll_.start();
@@ -133,7 +124,7 @@ void ScanController::pollProgress() {
 }
 
 ScanSpeed ScanController::speed() const {
-  return speedOverride_ ? *speedOverride_ : savedSpeed();
+  return speedOverride_ ? *speedOverride_ : settings_.scanSpeed();
 }
 
 void ScanController::setSpeed(ScanSpeed value) {

@@ -14,6 +14,7 @@
 namespace tallyfox {
 
 class DocumentController;
+class Settings;
 
 // The application's one runner of whole scans: scans a folder in the background, writes the
 // result as a new snapshot into the snapshots folder and asks for it to be opened. Lives on
@@ -44,10 +45,10 @@ class ScanController : public QObject {
   using Clock = std::chrono::system_clock;
   static constexpr std::chrono::milliseconds pollInterval{200};
 
-  // Finished snapshots are opened through `documents` (the shared controller when absent).
-  explicit ScanController(DocumentController* documents = nullptr, QObject* parent = nullptr);
+  // Scans at the speed and into the folder of `settings`; finished snapshots are opened
+  // through `documents`.
+  ScanController(DocumentController& documents, Settings& settings, QObject* parent = nullptr);
   ~ScanController() override;
-  static ScanController& shared();
 
   // Whole disk, home, caches and downloads, resolved against the home folder once.
   static const std::vector<Preset>& presets();
@@ -82,7 +83,8 @@ class ScanController : public QObject {
   void setScanner(std::shared_ptr<Scanner> value);
   void pollProgress();
 
-  DocumentController* documents_;
+  DocumentController& documents_;
+  Settings& settings_;
   Phase phase_;
   quint64 entries_ = 0;
   Clock::time_point started_{};

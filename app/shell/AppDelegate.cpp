@@ -4,6 +4,7 @@
 #include "model/Format.h"
 #include "model/RecentSnapshot.h"
 #include "model/ScanController.h"
+#include "model/Settings.h"
 #include "shell/MenuBar.h"
 #include "views/BrowserWindow.h"
 #include "views/Icons.h"
@@ -25,10 +26,14 @@
 
 namespace tallyfox {
 
-AppDelegate::AppDelegate(ScanController& scans, DocumentController& documents, QObject* parent)
-    : QObject(parent), scans_(scans), documents_(documents) {
-  connect(&documents_, &DocumentController::openRequested, this,
-          [this](const QString& path) { openWindow(path.toStdString()); });
+AppDelegate::AppDelegate(ScanController& scans, DocumentController& documents, Settings& settings,
+                         QObject* parent)
+    : QObject(parent), scans_(scans), documents_(documents), settings_(settings) {
+  connect(&documents_, &DocumentController::documentOpened, this, &AppDelegate::showDocument);
+  connect(&documents_, &DocumentController::raiseRequested, this, &AppDelegate::raise);
+  connect(&documents_, &DocumentController::closeRequested, this, [this](BrowserModel* browser) {
+    if (BrowserWindow* window = windowOf(browser)) window->close();
+  });
   // A scan still running at quit would keep the process alive until it finished.
   connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
     quitting_ = true;
@@ -45,13 +50,6 @@ AppDelegate::~AppDelegate() {
   for (const Open& o : open) delete o.window.data();
   delete welcome_.data();
   delete trayMenu_;
-}
-
-std::string AppDelegate::keyOf(const std::filesystem::path& file) {
-  std::error_code error;
-  const std::filesystem::path absolute = std::filesystem::absolute(file, error);
-  const std::filesystem::path resolved = std::filesystem::weakly_canonical(error ? file : absolute, error);
-  return (error ? absolute : resolved).lexically_normal().string();
 }
 
 void AppDelegate::launch(const QStringList& files) {
@@ -76,7 +74,7 @@ void AppDelegate::handleRequest(const QStringList& files) {
 
 void AppDelegate::showWelcome() {
   if (!welcome_) {
-    welcome_ = new WelcomeWindow(scans_, documents_);
+    welcome_ = new WelcomeWindow(scans_, documents_, settings_);
     MenuBar::install(welcome_, this, nullptr);
     connect(welcome_, &WelcomeWindow::closed, this, &AppDelegate::welcomeClosed);
     connect(welcome_, &WelcomeWindow::chooseFolderRequested, this, &AppDelegate::chooseFolder);
@@ -95,46 +93,56 @@ WelcomeView* AppDelegate::welcomeView() const {
 }
 
 BrowserWindow* AppDelegate::windowFor(const std::filesystem::path& file) const {
-  const std::string key = keyOf(file);
+  return windowOf(documents_.documentFor(file));
+}
+
+BrowserWindow* AppDelegate::windowOf(const BrowserModel* browser) const {
+  if (!browser) return nullptr;
   for (const Open& open : windows_)
-    if (open.key == key && open.window) return open.window;
+    if (open.browser == browser && open.window) return open.window;
   return nullptr;
 }
 
 std::vector<BrowserWindow*> AppDelegate::browserWindows() const {
   std::vector<BrowserWindow*> all;
-  for (const Open& open : windows_)
-    if (open.window) all.push_back(open.window);
+  for (BrowserModel* browser : documents_.browsers())
+    if (BrowserWindow* window = windowOf(browser)) all.push_back(window);
   return all;
 }
 
 BrowserWindow* AppDelegate::openWindow(const std::filesystem::path& file) {
-  if (BrowserWindow* existing = windowFor(file)) {
-    if (existing->isMinimized()) existing->showNormal();
-    existing->show();
-    existing->raise();
-    existing->activateWindow();
-    return existing;
-  }
-  const std::string key = keyOf(file);
-  auto* window = new BrowserWindow(key, Desktop::system());
-  MenuBar::install(window, this, window->browser());
-  windows_.push_back({key, window});
+  return windowOf(documents_.openDocument(file));
+}
+
+void AppDelegate::showDocument(BrowserModel* browser) {
+  auto* window = new BrowserWindow(browser);
+  MenuBar::install(window, this, browser);
+  windows_.push_back({browser, window});
   connect(window, &BrowserWindow::appeared, this, &AppDelegate::browserAppeared);
-  connect(window, &QObject::destroyed, this, [this, key] { browserClosed(key); });
+  connect(window, &BrowserWindow::activated, this, [this, browser] { documents_.setFocused(browser); });
+  connect(window, &QObject::destroyed, this, [this, browser] { browserClosed(browser); });
   window->show();
   window->raise();
   window->activateWindow();
   emit windowOpened(window);
-  return window;
+}
+
+void AppDelegate::raise(BrowserModel* browser) {
+  BrowserWindow* window = windowOf(browser);
+  if (!window) return;
+  if (window->isMinimized()) window->showNormal();
+  window->show();
+  window->raise();
+  window->activateWindow();
 }
 
 void AppDelegate::browserAppeared() {
   if (welcome_) welcome_->close();
 }
 
-void AppDelegate::browserClosed(const std::string& key) {
-  std::erase_if(windows_, [&](const Open& open) { return open.key == key || !open.window; });
+void AppDelegate::browserClosed(BrowserModel* browser) {
+  std::erase_if(windows_, [&](const Open& open) { return open.browser == browser || !open.window; });
+  if (!quitting_) documents_.documentClosed(browser);
   if (!quitting_ && windows_.empty()) showWelcome();
 }
 
@@ -144,7 +152,7 @@ void AppDelegate::welcomeClosed() {
 }
 
 void AppDelegate::chooseSnapshot(QWidget* parent) {
-  const QString folder = QString::fromStdString(SnapshotsFolder::ofUser(Preferences::standard()).string());
+  const QString folder = QString::fromStdString(settings_.snapshotsFolder().string());
   const QStringList files =
       QFileDialog::getOpenFileNames(parent, QStringLiteral("Open Snapshot"), folder,
                                     QStringLiteral("Snapshots (*.tfsnap *.vok);;All Files (*)"));
@@ -188,7 +196,8 @@ void AppDelegate::fillTrayMenu(QMenu* menu) {
     });
   }
   menu->addAction(QStringLiteral("Scan Folder…"), this, &AppDelegate::chooseFolder);
-  const std::vector<RecentSnapshot> recents = RecentSnapshot::find(6, &documents_);
+  const std::vector<RecentSnapshot> recents =
+      RecentSnapshot::find(6, settings_.snapshotsFolder(), documents_.recentDocuments());
   if (!recents.empty()) menu->addSeparator();
   const QLocale locale;
   for (const RecentSnapshot& recent : recents) {

@@ -15,27 +15,31 @@ class QWidget;
 
 namespace tallyfox {
 
+class BrowserModel;
 class BrowserWindow;
 class DocumentController;
 class ScanController;
+class Settings;
 class WelcomeView;
 
 // The start window: "Welcome to Tallyfox", with the File menu.
 class WelcomeWindow;
 
 // The application's windows and their rules: one start window; one browser window per
-// snapshot file (opening an open file brings its window forward); the start window goes
-// away when the first browser window shows and comes back when the last one closes; closing
-// the start window with no browser window open quits. Also the tray menu, which stands in
-// for a dock menu.
+// document of the document controller, shown, raised and closed as it says; the start
+// window goes away when the first browser window shows and comes back when the last one
+// closes; closing the start window with no browser window open quits. Also the tray menu,
+// which stands in for a dock menu.
 class AppDelegate : public QObject {
   Q_OBJECT
  public:
-  AppDelegate(ScanController& scans, DocumentController& documents, QObject* parent = nullptr);
+  AppDelegate(ScanController& scans, DocumentController& documents, Settings& settings,
+              QObject* parent = nullptr);
   ~AppDelegate() override;
 
   ScanController& scans() const { return scans_; }
   DocumentController& documents() const { return documents_; }
+  Settings& settings() const { return settings_; }
 
   // At launch: the files given, or the start window when there are none.
   void launch(const QStringList& files);
@@ -49,6 +53,8 @@ class AppDelegate : public QObject {
   // The window of `file`, new or brought forward.
   BrowserWindow* openWindow(const std::filesystem::path& file);
   BrowserWindow* windowFor(const std::filesystem::path& file) const;
+  BrowserWindow* windowOf(const BrowserModel* browser) const;
+  // In the order their documents were opened.
   std::vector<BrowserWindow*> browserWindows() const;
 
   // Open…: any snapshot or vok file.
@@ -70,16 +76,18 @@ class AppDelegate : public QObject {
   void quitRequested();
 
  private:
-  static std::string keyOf(const std::filesystem::path& file);
+  void showDocument(BrowserModel* browser);
+  void raise(BrowserModel* browser);
   void browserAppeared();
-  void browserClosed(const std::string& key);
+  void browserClosed(BrowserModel* browser);
   void welcomeClosed();
   void setUpTray();
 
   ScanController& scans_;
   DocumentController& documents_;
+  Settings& settings_;
   struct Open {
-    std::string key;
+    BrowserModel* browser;
     QPointer<BrowserWindow> window;
   };
   std::vector<Open> windows_;

@@ -16,7 +16,8 @@ namespace {
 
 void fillRecent(QMenu* menu, AppDelegate* app) {
   menu->clear();
-  DocumentController& documents = app ? app->documents() : DocumentController::shared();
+  if (!app) return;
+  DocumentController& documents = app->documents();
   int shown = 0;
   for (const auto& file : documents.recentDocuments()) {
     const QString path = QString::fromStdString(file.string());

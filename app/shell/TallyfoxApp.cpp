@@ -3,6 +3,8 @@
 #include "model/DocumentController.h"
 #include "model/DumpMode.h"
 #include "model/ScanController.h"
+#include "model/Settings.h"
+#include "platform/Desktop.h"
 #include "shell/AppDelegate.h"
 #include "shell/SingleInstance.h"
 #include "views/Icons.h"
@@ -82,7 +84,11 @@ int main(int argc, char** argv) {
   // Closing windows follows the app's own rules (AppDelegate), not "last window closed".
   QApplication::setQuitOnLastWindowClosed(false);
 
-  AppDelegate delegate(ScanController::shared(), DocumentController::shared());
+  // The process-wide objects, made once here and handed to whoever needs them.
+  Settings settings(Preferences::standard());
+  DocumentController documents(settings, Desktop::system());
+  ScanController scans(documents, settings);
+  AppDelegate delegate(scans, documents, settings);
   instance.listen();
   QObject::connect(&instance, &SingleInstance::filesRequested, &delegate, &AppDelegate::handleRequest);
   delegate.launch(files);

@@ -2,12 +2,22 @@
 
 #include "views/BrowserView.h"
 
+#include <QEvent>
+
 namespace tallyfox {
 
+BrowserWindow::BrowserWindow(BrowserModel* browser, QWidget* parent)
+    : QMainWindow(parent), file_(browser->fileURL().value_or(std::filesystem::path())), browser_(browser) {
+  setUp();
+}
+
 BrowserWindow::BrowserWindow(const std::filesystem::path& file, Desktop desktop, QWidget* parent)
-    : QMainWindow(parent), file_(file) {
+    : QMainWindow(parent), file_(file), browser_(new BrowserModel(file, std::move(desktop), this)) {
+  setUp();
+}
+
+void BrowserWindow::setUp() {
   setAttribute(Qt::WA_DeleteOnClose);
-  browser_ = new BrowserModel(file, std::move(desktop), this);
   view_ = new BrowserView(browser_, this);
   setCentralWidget(view_);
   for (auto signal : {&BrowserModel::stateChanged, &BrowserModel::treeChanged, &BrowserModel::currentChanged})
@@ -25,6 +35,11 @@ QString BrowserWindow::titleFor(const BrowserModel& browser) {
 void BrowserWindow::refreshTitle() {
   const QString title = titleFor(*browser_);
   if (windowTitle() != title) setWindowTitle(title);
+}
+
+bool BrowserWindow::event(QEvent* event) {
+  if (event->type() == QEvent::WindowActivate) emit activated();
+  return QMainWindow::event(event);
 }
 
 void BrowserWindow::showEvent(QShowEvent* event) {

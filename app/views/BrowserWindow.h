@@ -17,6 +17,9 @@ class BrowserWindow : public QMainWindow {
   Q_OBJECT
  public:
   // The menu bar is the shell's to install: a window does not know the application.
+  // Shows a document that the document controller owns.
+  explicit BrowserWindow(BrowserModel* browser, QWidget* parent = nullptr);
+  // Opens `file` in a model of its own (a window shown apart from the application).
   BrowserWindow(const std::filesystem::path& file, Desktop desktop, QWidget* parent = nullptr);
 
   BrowserModel* browser() const { return browser_; }
@@ -30,16 +33,20 @@ class BrowserWindow : public QMainWindow {
  signals:
   // The window was shown for the first time.
   void appeared();
+  // The window became the active one.
+  void activated();
 
  protected:
   void showEvent(QShowEvent* event) override;
+  bool event(QEvent* event) override;
 
  private:
+  void setUp();
   void refreshTitle();
 
   std::filesystem::path file_;
   BrowserModel* browser_;
-  BrowserView* view_;
+  BrowserView* view_ = nullptr;
   bool appeared_ = false;
 };
 

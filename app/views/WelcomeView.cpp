@@ -7,8 +7,8 @@
 #include "views/Icons.h"
 #include "views/SnapshotsFolder.h"
 
-#include <tallyfox/Preferences.h>
 #include <tallyfox/SnapshotFile.h>
+#include "model/Settings.h"
 
 #include <QButtonGroup>
 #include <QContextMenuEvent>
@@ -30,8 +30,6 @@
 namespace tallyfox {
 
 namespace {
-
-const char* const speedKey = "scanSpeed";
 
 QColor dimmed(const QColor& color, float alpha = 0.6f) {
   QColor c = color;
@@ -248,8 +246,9 @@ void RecentRow::leaveEvent(QEvent* event) {
 
 // ---- WelcomeView
 
-WelcomeView::WelcomeView(ScanController& scans, DocumentController& documents, QWidget* parent)
-    : QWidget(parent), scans_(scans), documents_(documents) {
+WelcomeView::WelcomeView(ScanController& scans, DocumentController& documents, Settings& settings,
+                         QWidget* parent)
+    : QWidget(parent), scans_(scans), documents_(documents), settings_(settings) {
   auto* leftBox = new QWidget(this);
   left_ = new QStackedLayout(leftBox);
   targetsPage_ = buildTargets();
@@ -341,7 +340,7 @@ QWidget* WelcomeView::buildTargets() {
   gentleCaption_ = secondaryLabel(QStringLiteral("barely noticeable, ~3× slower"), page);
   column->addWidget(gentleCaption_);
   connect(savedSpeed_, &SpeedPicker::picked, this, [this](ScanSpeed speed) {
-    saveSpeed(speed);
+    settings_.setScanSpeed(speed);
     gentleCaption_->setVisible(speed == ScanSpeed::gentle);
   });
   column->addStretch();
@@ -419,8 +418,8 @@ void WelcomeView::showEvent(QShowEvent* event) {
 }
 
 void WelcomeView::refresh() {
-  folder_->setText(QStringLiteral("Snapshots save to ") + SnapshotsFolder::displayPath());
-  const ScanSpeed speed = savedSpeed();
+  folder_->setText(QStringLiteral("Snapshots save to ") + settings_.snapshotsFolderText());
+  const ScanSpeed speed = settings_.scanSpeed();
   savedSpeed_->setSpeed(speed);
   gentleCaption_->setVisible(speed == ScanSpeed::gentle);
   fillRecents();
@@ -453,7 +452,7 @@ void WelcomeView::tick() {
 }
 
 void WelcomeView::fillRecents() {
-  recents_ = RecentSnapshot::find(12, &documents_);
+  recents_ = RecentSnapshot::find(12, settings_.snapshotsFolder(), documents_.recentDocuments());
   while (QLayoutItem* item = recentList_->takeAt(0)) {
     delete item->widget();
     delete item;
@@ -487,24 +486,7 @@ void WelcomeView::fillRecents() {
 }
 
 void WelcomeView::chooseSnapshotsFolder() {
-  if (SnapshotsFolder::choose(window())) refresh();
-}
-
-ScanSpeed WelcomeView::savedSpeed() {
-  auto preferences = Preferences::standard();
-  const auto raw = preferences ? preferences->getString(speedKey) : std::nullopt;
-  const auto speed = raw ? scanSpeedFromRawValue(*raw) : std::nullopt;
-  return speed.value_or(ScanSpeed::fast);
-}
-
-void WelcomeView::saveSpeed(ScanSpeed speed) {
-  auto preferences = Preferences::standard();
-  if (!preferences) return;
-  try {
-    preferences->set(speedKey, std::string(rawValue(speed)));
-  } catch (const std::exception&) {
-    // An unwritable store keeps the old speed; the picker shows the choice until next time.
-  }
+  if (tallyfox::chooseSnapshotsFolder(settings_, window())) refresh();
 }
 
 bool WelcomeView::isShowingProgress() const {

@@ -21,6 +21,7 @@ class QVBoxLayout;
 namespace tallyfox {
 
 class DocumentController;
+class Settings;
 
 // A scan target of the start window: an icon, a title and a line of detail.
 class TargetButton : public QAbstractButton {
@@ -102,7 +103,8 @@ class RecentRow : public QWidget {
 class WelcomeView : public QWidget {
   Q_OBJECT
  public:
-  WelcomeView(ScanController& scans, DocumentController& documents, QWidget* parent = nullptr);
+  WelcomeView(ScanController& scans, DocumentController& documents, Settings& settings,
+              QWidget* parent = nullptr);
 
   // Re-reads the recent snapshots and the snapshots folder, as when the window is shown.
   void refresh();
@@ -122,10 +124,6 @@ class WelcomeView : public QWidget {
   SpeedPicker* runningSpeedPicker() const { return runningSpeed_; }
   QAbstractButton* cancelButton() const { return cancel_; }
 
-  // The saved scan speed, shared with tfscan ("fast" when nothing is saved).
-  static ScanSpeed savedSpeed();
-  static void saveSpeed(ScanSpeed speed);
-
  signals:
   // A scan target that needs a folder chosen first.
   void chooseFolderRequested();
@@ -144,6 +142,7 @@ class WelcomeView : public QWidget {
 
   ScanController& scans_;
   DocumentController& documents_;
+  Settings& settings_;
   std::vector<RecentSnapshot> recents_;
 
   QStackedLayout* left_ = nullptr;

@@ -6,8 +6,9 @@
 
 namespace tallyfox {
 
-WelcomeWindow::WelcomeWindow(ScanController& scans, DocumentController& documents, QWidget* parent)
-    : QMainWindow(parent), view_(new WelcomeView(scans, documents, this)) {
+WelcomeWindow::WelcomeWindow(ScanController& scans, DocumentController& documents, Settings& settings,
+                             QWidget* parent)
+    : QMainWindow(parent), view_(new WelcomeView(scans, documents, settings, this)) {
   setWindowTitle(QStringLiteral("Welcome to Tallyfox"));
   setAttribute(Qt::WA_DeleteOnClose);
   setCentralWidget(view_);

@@ -6,12 +6,14 @@ namespace tallyfox {
 
 class DocumentController;
 class ScanController;
+class Settings;
 class WelcomeView;
 
 class WelcomeWindow : public QMainWindow {
   Q_OBJECT
  public:
-  WelcomeWindow(ScanController& scans, DocumentController& documents, QWidget* parent = nullptr);
+  WelcomeWindow(ScanController& scans, DocumentController& documents, Settings& settings,
+                QWidget* parent = nullptr);
   WelcomeView* view() const { return view_; }
 
  signals:

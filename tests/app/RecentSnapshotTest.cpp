@@ -3,6 +3,7 @@
 #include "model/DocumentController.h"
 #include "model/Format.h"
 #include "model/RecentSnapshot.h"
+#include "model/Settings.h"
 
 #include <tallyfox/Preferences.h>
 #include <tallyfox/SnapshotFile.h>
@@ -77,13 +78,14 @@ TEST(RecentSnapshot, FindsFinishedSnapshotsNewestFirst) {
   testsupport::TempDir temporary;
   testsupport::writeSnapshot(temporary / "tmp.tfsnap", small, "/data", now);
   testsupport::writeSnapshot(home.path() / "elsewhere.tfsnap", small, "/elsewhere", now - 30min);
-  DocumentController documents;
+  Settings settings(Preferences::standard());
+  DocumentController documents(settings, {});
   documents.noteRecentDocument(temporary / "tmp.tfsnap");
   documents.noteRecentDocument(snapshots / "new.tfsnap");
   documents.noteRecentDocument(home.path() / "gone.tfsnap");
   documents.noteRecentDocument(home.path() / "elsewhere.tfsnap");
 
-  const auto found = RecentSnapshot::find(12, &documents);
+  const auto found = RecentSnapshot::find(12, snapshots, documents.recentDocuments());
   std::vector<std::string> names;
   for (const auto& r : found) names.push_back(r.url.filename().string());
   // The vok files carry their modification time, which is now.
@@ -97,7 +99,7 @@ TEST(RecentSnapshot, FindsFinishedSnapshotsNewestFirst) {
   EXPECT_FALSE(found[0].entries.has_value());
   EXPECT_FALSE(found[0].totalBytes.has_value());
 
-  EXPECT_EQ(RecentSnapshot::find(2, &documents).size(), 2u);
+  EXPECT_EQ(RecentSnapshot::find(2, snapshots, documents.recentDocuments()).size(), 2u);
 }
 
 TEST(RecentSnapshot, NamesAndDetails) {

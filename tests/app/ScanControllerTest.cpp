@@ -1,6 +1,8 @@
 #include "ModelTestSupport.h"
+#include "model/BrowserModel.h"
 #include "model/DocumentController.h"
 #include "model/ScanController.h"
+#include "model/Settings.h"
 
 #include <tallyfox/Preferences.h>
 #include <tallyfox/SnapshotFile.h>
@@ -43,12 +45,13 @@ class ScanControllerTest : public ::testing::Test {
   testsupport::ScopedHome home;
   fs::path tree = home.path() / "tree";
   fs::path snapshots = home.path() / "snapshots";
-  DocumentController documents;
-  ScanController controller{&documents};
+  Settings settings{Preferences::standard()};
+  DocumentController documents{settings, {}};
+  ScanController controller{documents, settings};
 };
 
 TEST_F(ScanControllerTest, ScansAFolderIntoANewSnapshotAndOpensIt) {
-  QSignalSpy opened(&documents, &DocumentController::openRequested);
+  QSignalSpy opened(&documents, &DocumentController::documentOpened);
   std::vector<ScanController::Phase> phases;
   QObject::connect(&controller, &ScanController::phaseChanged, [&] { phases.push_back(controller.phase()); });
   const QString root = QString::fromStdString(tree.string());
@@ -67,7 +70,7 @@ TEST_F(ScanControllerTest, ScansAFolderIntoANewSnapshotAndOpensIt) {
 
   const auto files = snapshotFiles();
   ASSERT_EQ(files.size(), 1u);
-  EXPECT_EQ(opened.at(0).at(0).toString().toStdString(), files[0].string());
+  EXPECT_EQ(*opened.at(0).at(0).value<BrowserModel*>()->fileURL(), files[0]);
   EXPECT_EQ(files[0].extension(), ".tfsnap");
   const auto snapshot = SnapshotFile::map(files[0]);
   EXPECT_EQ(snapshot->rootPath(), tree.string());
@@ -77,7 +80,7 @@ TEST_F(ScanControllerTest, ScansAFolderIntoANewSnapshotAndOpensIt) {
 }
 
 TEST_F(ScanControllerTest, CancellingLeavesNoFileAndTheNextScanStartsAfresh) {
-  QSignalSpy opened(&documents, &DocumentController::openRequested);
+  QSignalSpy opened(&documents, &DocumentController::documentOpened);
   controller.scan(QString::fromStdString(tree.string()));
   controller.setSpeed(ScanSpeed::gentle);
   EXPECT_EQ(controller.speed(), ScanSpeed::gentle);
@@ -97,7 +100,7 @@ TEST_F(ScanControllerTest, CancellingLeavesNoFileAndTheNextScanStartsAfresh) {
 }
 
 TEST_F(ScanControllerTest, AFailedScanIsReportedAndAnotherCanFollow) {
-  QSignalSpy opened(&documents, &DocumentController::openRequested);
+  QSignalSpy opened(&documents, &DocumentController::documentOpened);
   controller.scan(QString::fromStdString((tree / "missing").string()));
   ASSERT_TRUE(waitFor([&] { return controller.phase().kind == Kind::failed; }));
   EXPECT_FALSE(controller.phase().text.isEmpty());
@@ -120,10 +123,10 @@ TEST_F(ScanControllerTest, AFailedScanIsReportedAndAnotherCanFollow) {
 TEST_F(ScanControllerTest, IgnoredFoldersComeFromTheEnvironment) {
   testsupport::writeFile(tree / "skipped" / "big.bin", std::string(9000, 'x'));
   ::setenv("VOK_IGNORE_DIRS", "~/tree/skipped::/no/such/folder", 1);
-  QSignalSpy opened(&documents, &DocumentController::openRequested);
+  QSignalSpy opened(&documents, &DocumentController::documentOpened);
   controller.scan(QString::fromStdString(tree.string()));
   ASSERT_TRUE(waitFor([&] { return opened.count() == 1; }));
-  const auto snapshot = SnapshotFile::map(opened.at(0).at(0).toString().toStdString());
+  const auto snapshot = SnapshotFile::map(*opened.at(0).at(0).value<BrowserModel*>()->fileURL());
   EXPECT_FALSE(SnapshotPaths::node(tree.string() + "/skipped/big.bin", *snapshot).has_value());
   EXPECT_TRUE(SnapshotPaths::node(tree.string() + "/a/one.txt", *snapshot).has_value());
 }
@@ -160,20 +163,6 @@ TEST(ScanControllerPresets, LinuxPlacesAndDiskAccess) {
   EXPECT_TRUE(ScanController::hasFullDiskAccess());
   testsupport::writeFile(home.path() / "Library" / "Mail" / "x", "");
   EXPECT_TRUE(ScanController::hasFullDiskAccess());
-}
-
-TEST(DocumentControllerTest, RecentDocumentsNewestFirstAndAtMostTwenty) {
-  testsupport::ScopedHome home;
-  DocumentController documents;
-  for (int i = 0; i < 25; ++i)
-    documents.noteRecentDocument(home.path() / ("s" + std::to_string(i) + ".tfsnap"));
-  documents.noteRecentDocument(home.path() / "s20.tfsnap");
-  const auto recent = documents.recentDocuments();
-  ASSERT_EQ(recent.size(), 20u);
-  EXPECT_EQ(recent[0], home.path() / "s20.tfsnap");
-  EXPECT_EQ(recent[1], home.path() / "s24.tfsnap");
-  EXPECT_EQ(recent[19], home.path() / "s5.tfsnap");
-  EXPECT_TRUE(Preferences::standard()->get(DocumentController::recentDocumentsKey)->is_array());
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include "model/DocumentController.h"
 #include "model/ScanController.h"
+#include "model/Settings.h"
 #include "shell/AppDelegate.h"
 #include "shell/SingleInstance.h"
 #include "shell/TallyfoxApp.h"
@@ -36,9 +37,10 @@ TEST(LaunchTest, SecondLaunchHandsItsFileToTheRunningInstance) {
   const auto file = viewtests::writeSnapshot(dir / "handed.tfsnap", {{-1, "h"}, {0, "x", 10}});
 
   // This process plays the running Tallyfox.
-  tallyfox::DocumentController documents;
-  tallyfox::ScanController scans(&documents);
-  tallyfox::AppDelegate app(scans, documents);
+  tallyfox::Settings settings(tallyfox::Preferences::standard());
+  tallyfox::DocumentController documents(settings, {});
+  tallyfox::ScanController scans(documents, settings);
+  tallyfox::AppDelegate app(scans, documents, settings);
   tallyfox::SingleInstance first(QString::fromStdString((runtime / "io.quillon.Tallyfox.socket").string()));
   ASSERT_TRUE(first.listen());
   QObject::connect(&first, &tallyfox::SingleInstance::filesRequested, &app,

@@ -2,6 +2,7 @@
 
 #include "model/DocumentController.h"
 #include "model/ScanController.h"
+#include "model/Settings.h"
 #include "shell/AppDelegate.h"
 #include "views/BrowserView.h"
 #include "views/BrowserWindow.h"
@@ -23,15 +24,15 @@ using testsupport::Node;
 
 class StartWindowTest : public ::testing::Test {
  protected:
-  std::filesystem::path snapshotsFolder() const {
-    return tallyfox::SnapshotsFolder::ofUser(tallyfox::Preferences::standard());
-  }
+  std::filesystem::path snapshotsFolder() const { return settings.snapshotsFolder(); }
 
   testsupport::ScopedHome home;
   testsupport::TempDir dir;
-  tallyfox::DocumentController documents;
-  tallyfox::ScanController scans{&documents};
-  tallyfox::AppDelegate app{scans, documents};
+  tallyfox::Settings settings{tallyfox::Preferences::standard()};
+  tallyfox::DocumentController documents{
+      settings, viewtests::recordingDesktop(std::make_shared<viewtests::DesktopLog>())};
+  tallyfox::ScanController scans{documents, settings};
+  tallyfox::AppDelegate app{scans, documents, settings};
 };
 
 QStringList titlesOf(const std::vector<tallyfox::TargetButton*>& buttons) {
@@ -111,7 +112,7 @@ TEST_F(StartWindowTest, SpeedPickers) {
   tallyfox::WelcomeView* view = app.welcomeView();
   EXPECT_EQ(view->speedCaption(), QString());
   view->savedSpeedPicker()->pick(tallyfox::ScanSpeed::gentle);
-  EXPECT_EQ(tallyfox::WelcomeView::savedSpeed(), tallyfox::ScanSpeed::gentle);
+  EXPECT_EQ(settings.scanSpeed(), tallyfox::ScanSpeed::gentle);
   EXPECT_EQ(view->speedCaption(), QStringLiteral("barely noticeable, ~3× slower"));
 
   // The picker of a running scan changes that scan only, not the saved speed.
@@ -120,7 +121,7 @@ TEST_F(StartWindowTest, SpeedPickers) {
   scans.scan(QString::fromStdString(folder.string()));
   view->runningSpeedPicker()->pick(tallyfox::ScanSpeed::fast);
   EXPECT_EQ(scans.speed(), tallyfox::ScanSpeed::fast);
-  EXPECT_EQ(tallyfox::WelcomeView::savedSpeed(), tallyfox::ScanSpeed::gentle);
+  EXPECT_EQ(settings.scanSpeed(), tallyfox::ScanSpeed::gentle);
   if (const auto& scanner = scans.scanner()) scanner->cancel();
   ASSERT_TRUE(viewtests::waitFor([&] { return !scans.phase().isBusy(); }));
 }

@@ -2,6 +2,8 @@
 // see them on a plain desktop: tool_screenshot SNAPSHOT OUTPUT_FOLDER.
 #include "model/DocumentController.h"
 #include "model/ScanController.h"
+#include "model/Settings.h"
+#include "platform/Desktop.h"
 #include "shell/AppDelegate.h"
 #include "views/BrowserView.h"
 #include "views/BrowserWindow.h"
@@ -43,7 +45,10 @@ int main(int argc, char** argv) {
   }
   QApplication app(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
-  tallyfox::AppDelegate delegate(tallyfox::ScanController::shared(), tallyfox::DocumentController::shared());
+  tallyfox::Settings settings(tallyfox::Preferences::standard());
+  tallyfox::DocumentController documents(settings, tallyfox::Desktop::system());
+  tallyfox::ScanController scans(documents, settings);
+  tallyfox::AppDelegate delegate(scans, documents, settings);
   const QString out = QString::fromLocal8Bit(argv[2]);
 
   delegate.showWelcome();

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <tallyfox/Preferences.h>
+#include <tallyfox/Scanner.h>
+
+#include <QObject>
+#include <QString>
+
+#include <filesystem>
+#include <optional>
+
+namespace tallyfox {
+
+// The user's settings as the app sees them: the scan speed and the snapshots folder, read
+// from and written to the preferences store that tfscan shares. Created once at start-up;
+// no view reads or writes the preferences file itself. Each value notifies when a write
+// through this object changes it.
+class Settings : public QObject {
+  Q_OBJECT
+
+ public:
+  // Without a store (no home folder) everything reads as its default and writes do nothing.
+  explicit Settings(std::optional<Preferences> store, QObject* parent = nullptr);
+
+  const std::optional<Preferences>& store() const { return store_; }
+
+  ScanSpeed scanSpeed() const;
+  void setScanSpeed(ScanSpeed value);
+  void resetScanSpeed();
+
+  // The folder new snapshots go to, "~" expanded; the built-in folder unless one was chosen.
+  std::filesystem::path snapshotsFolder() const;
+  // The same with the home folder written as "~", for showing.
+  QString snapshotsFolderText() const;
+  // Stored with "~" for the home folder, so that the setting survives a renamed home.
+  void setSnapshotsFolder(const std::filesystem::path& folder);
+  void resetSnapshotsFolder();
+
+ signals:
+  void scanSpeedChanged();
+  void snapshotsFolderChanged();
+
+ private:
+  // False when the store is missing or cannot be written; the value then stays as it was.
+  bool write(const char* key, std::optional<std::string> value);
+
+  std::optional<Preferences> store_;
+};
+
+}  // namespace tallyfox

@@ -1,0 +1,128 @@
+#include "ModelTestSupport.h"
+#include "model/BrowserModel.h"
+#include "model/DocumentController.h"
+#include "model/Settings.h"
+
+#include <tallyfox/Preferences.h>
+
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+
+using namespace tallyfox;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class DocumentControllerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* name : {"a.tfsnap", "b.tfsnap"})
+      testsupport::writeSnapshot(home.path() / name, {{-1, ""}, {0, "x", 10}});
+  }
+
+  testsupport::ScopedHome home;
+  Settings settings{Preferences::standard()};
+  DocumentController documents{settings, {}};
+};
+
+TEST_F(DocumentControllerTest, ASecondOpenOfOneFileBringsTheFirstForward) {
+  QSignalSpy opened(&documents, &DocumentController::documentOpened);
+  QSignalSpy raised(&documents, &DocumentController::raiseRequested);
+  BrowserModel* first = documents.openDocument(home.path() / "a.tfsnap");
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(opened.count(), 1);
+  EXPECT_EQ(raised.count(), 0);
+
+  // Another spelling of the same file: relative, through a symbolic link.
+  fs::create_symlink(home.path() / "a.tfsnap", home.path() / "link.tfsnap");
+  const fs::path before = fs::current_path();
+  fs::current_path(home.path());
+  BrowserModel* again = documents.openDocument("a.tfsnap");
+  fs::current_path(before);
+  BrowserModel* linked = documents.openDocument(home.path() / "link.tfsnap");
+  EXPECT_EQ(again, first);
+  EXPECT_EQ(linked, first);
+  EXPECT_EQ(opened.count(), 1);
+  ASSERT_EQ(raised.count(), 2);
+  EXPECT_EQ(raised[0][0].value<BrowserModel*>(), first);
+
+  BrowserModel* second = documents.openDocument(home.path() / "b.tfsnap");
+  EXPECT_NE(second, first);
+  EXPECT_EQ(documents.browsers(), (std::vector<BrowserModel*>{first, second}));
+  EXPECT_TRUE(testsupport::waitFor([&] { return second->state().isReady(); }));
+}
+
+TEST_F(DocumentControllerTest, ClosingByFileReleasesTheDocumentAndItsFocus) {
+  BrowserModel* a = documents.openDocument(home.path() / "a.tfsnap");
+  BrowserModel* b = documents.openDocument(home.path() / "b.tfsnap");
+  QSignalSpy closing(&documents, &DocumentController::closeRequested);
+  documents.setFocused(a);
+  EXPECT_EQ(documents.focused(), a);
+
+  QPointer<BrowserModel> released(a);
+  EXPECT_TRUE(documents.closeDocument(home.path() / "a.tfsnap"));
+  ASSERT_EQ(closing.count(), 1);
+  EXPECT_EQ(closing[0][0].value<BrowserModel*>(), a);
+  EXPECT_EQ(documents.browsers(), (std::vector<BrowserModel*>{b}));
+  EXPECT_EQ(documents.focused(), nullptr);
+  EXPECT_EQ(documents.documentFor(home.path() / "a.tfsnap"), nullptr);
+  EXPECT_TRUE(testsupport::waitFor([&] { return released.isNull(); }));
+  EXPECT_FALSE(documents.closeDocument(home.path() / "a.tfsnap"));  // nothing left to close
+
+  // Open again after closing: a new document, not the released one.
+  QSignalSpy opened(&documents, &DocumentController::documentOpened);
+  documents.openDocument(home.path() / "a.tfsnap");
+  EXPECT_EQ(opened.count(), 1);
+  EXPECT_EQ(documents.browsers().size(), 2u);
+
+  // A window closed by the user reports its document gone.
+  documents.documentClosed(b);
+  EXPECT_EQ(documents.browsers().size(), 1u);
+}
+
+TEST_F(DocumentControllerTest, RecentDocumentsNewestFirstAndAtMostTwenty) {
+  for (int i = 0; i < 25; ++i)
+    documents.noteRecentDocument(home.path() / ("s" + std::to_string(i) + ".tfsnap"));
+  documents.noteRecentDocument(home.path() / "s20.tfsnap");
+  const auto recent = documents.recentDocuments();
+  ASSERT_EQ(recent.size(), 20u);
+  EXPECT_EQ(recent[0], home.path() / "s20.tfsnap");
+  EXPECT_EQ(recent[1], home.path() / "s24.tfsnap");
+  EXPECT_EQ(recent[19], home.path() / "s5.tfsnap");
+  EXPECT_TRUE(Preferences::standard()->get(DocumentController::recentDocumentsKey)->is_array());
+}
+
+TEST(Settings, WritesResetsAndNotifiesOnlyOnChange) {
+  testsupport::ScopedHome home;
+  Settings settings(Preferences::standard());
+  QSignalSpy speed(&settings, &Settings::scanSpeedChanged);
+  QSignalSpy folder(&settings, &Settings::snapshotsFolderChanged);
+  EXPECT_EQ(settings.scanSpeed(), ScanSpeed::fast);
+  settings.setScanSpeed(ScanSpeed::fast);
+  EXPECT_EQ(speed.count(), 0);
+  settings.setScanSpeed(ScanSpeed::gentle);
+  EXPECT_EQ(speed.count(), 1);
+  // Shared with tfscan through the file: another reader of the store sees it.
+  EXPECT_EQ(Preferences::standard()->scanSpeed(), ScanSpeed::gentle);
+  settings.resetScanSpeed();
+  EXPECT_EQ(settings.scanSpeed(), ScanSpeed::fast);
+  EXPECT_EQ(speed.count(), 2);
+
+  EXPECT_EQ(settings.snapshotsFolder(), home.path() / ".local/share/tallyfox");
+  settings.setSnapshotsFolder(home.path() / "Snaps");
+  EXPECT_EQ(folder.count(), 1);
+  EXPECT_EQ(Preferences::standard()->getString(Preferences::snapshotsFolderKey), "~/Snaps");
+  EXPECT_EQ(settings.snapshotsFolder(), home.path() / "Snaps");
+  EXPECT_EQ(settings.snapshotsFolderText(), QStringLiteral("~/Snaps"));
+  settings.resetSnapshotsFolder();
+  EXPECT_EQ(settings.snapshotsFolder(), home.path() / ".local/share/tallyfox");
+  EXPECT_EQ(folder.count(), 2);
+
+  Settings none(std::nullopt);  // no home: defaults, and writes change nothing
+  none.setScanSpeed(ScanSpeed::gentle);
+  EXPECT_EQ(none.scanSpeed(), ScanSpeed::fast);
+}
+
+}  // namespace
