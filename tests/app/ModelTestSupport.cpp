@@ -4,14 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <QTest>
-
 namespace testsupport {
-
-bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds deadline) {
-  // Runs the event loop, through which the results of background work arrive.
-  return QTest::qWaitFor(done, int(deadline.count()));
-}
 
 void writeSnapshot(const std::filesystem::path& file, const std::vector<Node>& nodes,
                    const std::string& rootPath, std::chrono::system_clock::time_point started) {
@@ -41,16 +34,8 @@ std::unique_ptr<tallyfox::BrowserModel> loadedModel(const std::filesystem::path&
                                                     tallyfox::Desktop desktop) {
   auto model = std::make_unique<tallyfox::BrowserModel>(file, std::move(desktop));
   model->load();
-  EXPECT_TRUE(waitFor([&] { return !model->state().isLoading(); })) << "loading did not finish";
+  waitUntilLoaded(*model);
   return model;
-}
-
-tallyfox::NodeId idOf(const tallyfox::BrowserModel& model, const std::string& name) {
-  const auto& tree = *model.tree();
-  for (tallyfox::NodeId id = 1; id < tree.totalNodes(); ++id)
-    if (tree.name(id) == name) return id;
-  ADD_FAILURE() << "no node named " << name;
-  return -1;
 }
 
 std::vector<std::string> namesOf(const tallyfox::BrowserModel& model,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AppTestSupport.h"
 #include "TestSupport.h"
 #include "model/BrowserModel.h"
 
@@ -13,10 +14,6 @@
 #include <vector>
 
 namespace testsupport {
-
-// Runs the event loop until `done` holds or the deadline passes; true when it holds.
-bool waitFor(const std::function<bool()>& done,
-             std::chrono::milliseconds deadline = std::chrono::seconds(20));
 
 // Writes a snapshot of the literal tree to `file`.
 void writeSnapshot(const std::filesystem::path& file, const std::vector<Node>& nodes,
@@ -37,8 +34,6 @@ struct RecordingDesktop {
 std::unique_ptr<tallyfox::BrowserModel> loadedModel(const std::filesystem::path& file,
                                                     tallyfox::Desktop desktop = {});
 
-// Node ids by name, for readable expectations.
-tallyfox::NodeId idOf(const tallyfox::BrowserModel& model, const std::string& name);
 std::vector<std::string> namesOf(const tallyfox::BrowserModel& model,
                                  const std::vector<tallyfox::NodeId>& ids);
 

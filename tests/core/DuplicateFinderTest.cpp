@@ -49,22 +49,6 @@ class DuplicateFinderOnBtrfs : public ::testing::Test {
   fs::path root_;
 };
 
-// Restores an environment variable at the end of a test.
-class ScopedUnset {
- public:
-  explicit ScopedUnset(const char* name) : name_(name) {
-    if (const char* value = std::getenv(name)) old_ = value;
-    ::unsetenv(name);
-  }
-  ~ScopedUnset() {
-    if (old_) ::setenv(name_, old_->c_str(), 1);
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
-
 }  // namespace
 
 TEST_F(DuplicateFinderOnBtrfs, NarrowsBySizeThenEdgesThenWholeContents) {
@@ -190,7 +174,6 @@ TEST_F(DuplicateFinderOnBtrfs, CopiesThatAlreadyShareStorageFreeNothing) {
 
 TEST(DuplicateFinder, FoldersThatAreNeverSearched) {
   ScopedHome home;
-  ScopedUnset dataHome("XDG_DATA_HOME");
   const fs::path root = home.path();
   const std::vector<std::string> pairs = {
       "proj/DerivedData",         "x/Caches",         ".cache",      "Library/CloudStorage/Box", "Dropbox",

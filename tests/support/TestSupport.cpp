@@ -9,9 +9,19 @@
 
 namespace testsupport {
 
-TempDir::TempDir() {
+namespace {
+
+std::filesystem::path temporaryBase() {
   const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/tallyfox-test-XXXXXX";
+  return base && *base ? base : "/tmp";
+}
+
+}  // namespace
+
+TempDir::TempDir() : TempDir(temporaryBase()) {}
+
+TempDir::TempDir(const std::filesystem::path& base) {
+  std::string pattern = (base / "tallyfox-test-XXXXXX").string();
   if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
   path_ = pattern;
 }
@@ -45,29 +55,24 @@ std::vector<std::uint8_t> readBytes(const std::filesystem::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-namespace {
-void restore(const char* name, bool had, const std::string& value) {
-  if (had)
-    ::setenv(name, value.c_str(), 1);
-  else
+// /var/tmp, where the machine has it: the recent snapshot lists leave out /tmp.
+ScopedHome::ScopedHome() : dir_(std::filesystem::is_directory("/var/tmp") ? "/var/tmp" : temporaryBase()) {
+  for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
+    const char* value = std::getenv(name);
+    saved_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
     ::unsetenv(name);
-}
-}  // namespace
-
-ScopedHome::ScopedHome() {
-  const char* home = std::getenv("HOME");
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  hadHome_ = home != nullptr;
-  hadXdg_ = xdg != nullptr;
-  oldHome_ = home ? home : "";
-  oldXdg_ = xdg ? xdg : "";
+  }
   ::setenv("HOME", dir_.path().c_str(), 1);
   ::setenv("XDG_CONFIG_HOME", (dir_.path() / ".config").c_str(), 1);
 }
 
 ScopedHome::~ScopedHome() {
-  restore("HOME", hadHome_, oldHome_);
-  restore("XDG_CONFIG_HOME", hadXdg_, oldXdg_);
+  for (const auto& [name, value] : saved_) {
+    if (value)
+      ::setenv(name.c_str(), value->c_str(), 1);
+    else
+      ::unsetenv(name.c_str());
+  }
 }
 
 tallyfox::TreeColumns columnsOf(const std::vector<Node>& nodes) {

@@ -5,8 +5,10 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace testsupport {
@@ -15,6 +17,8 @@ namespace testsupport {
 class TempDir {
  public:
   TempDir();
+  // Below `base` instead.
+  explicit TempDir(const std::filesystem::path& base);
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
@@ -29,18 +33,22 @@ void writeFile(const std::filesystem::path& path, const std::string& contents);
 void writeBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
 std::vector<std::uint8_t> readBytes(const std::filesystem::path& path);
 
-// Sets HOME and XDG_CONFIG_HOME to a private folder for the lifetime of the object, so that
-// tests never read or change the preferences of the person running them.
+// A private home folder for the lifetime of the object: HOME points at it, XDG_CONFIG_HOME
+// at its ".config", and the other XDG base folders are unset so that they follow HOME. Tests
+// never read or change the preferences, snapshots or Trash of the person running them, and
+// child processes inherit the same home. The folder lies outside /tmp, which the recent
+// snapshot lists leave out.
 class ScopedHome {
  public:
   ScopedHome();
   ~ScopedHome();
+  ScopedHome(const ScopedHome&) = delete;
+  ScopedHome& operator=(const ScopedHome&) = delete;
   const std::filesystem::path& path() const { return dir_.path(); }
 
  private:
   TempDir dir_;
-  std::string oldHome_, oldXdg_;
-  bool hadHome_, hadXdg_;
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
 // A node of a small literal tree, given in breadth-first order with parents before children.

@@ -19,11 +19,9 @@
 
 namespace {
 
-QProcessEnvironment childEnvironment(const testsupport::ScopedHome& home,
-                                     const std::filesystem::path& runtime) {
+// The child takes the test's home with the rest of the environment.
+QProcessEnvironment childEnvironment(const testsupport::ScopedHome&, const std::filesystem::path& runtime) {
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert(QStringLiteral("HOME"), QString::fromStdString(home.path().string()));
-  env.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString((home.path() / ".config").string()));
   env.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(runtime.string()));
   env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
   return env;

@@ -15,10 +15,6 @@
 
 namespace viewtests {
 
-bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds deadline) {
-  return QTest::qWaitFor(done, int(deadline.count()));
-}
-
 std::filesystem::path writeSnapshot(const std::filesystem::path& file,
                                     const std::vector<testsupport::Node>& nodes,
                                     const std::string& rootPath) {
@@ -55,19 +51,11 @@ std::unique_ptr<tallyfox::BrowserWindow> openBrowser(const std::filesystem::path
   window->setAttribute(Qt::WA_DeleteOnClose, false);
   window->resize(1100, 700);
   window->show();
-  EXPECT_TRUE(waitFor([&] { return !window->browser()->state().isLoading(); })) << "loading did not finish";
+  testsupport::waitUntilLoaded(*window->browser());
   if (window->browser()->state().isReady()) {
     EXPECT_TRUE(waitFor([&] { return window->view()->chart()->layout() != nullptr; })) << "no chart";
   }
   return window;
-}
-
-tallyfox::NodeId idOf(const tallyfox::BrowserModel& model, const std::string& name) {
-  const auto& tree = *model.tree();
-  for (tallyfox::NodeId id = 1; id < tree.totalNodes(); ++id)
-    if (tree.name(id) == name) return id;
-  ADD_FAILURE() << "no node named " << name;
-  return -1;
 }
 
 std::string nameOf(const tallyfox::BrowserModel& model, std::optional<tallyfox::NodeId> node) {

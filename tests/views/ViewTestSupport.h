@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AppTestSupport.h"
 #include "TestSupport.h"
 #include "model/BrowserModel.h"
 #include "platform/Desktop.h"
@@ -19,9 +20,8 @@ class BrowserWindow;
 
 namespace viewtests {
 
-// Runs the event loop until `done` holds; false when the deadline passed first.
-bool waitFor(const std::function<bool()>& done,
-             std::chrono::milliseconds deadline = std::chrono::seconds(30));
+using testsupport::idOf;
+using testsupport::waitFor;
 
 // Writes a snapshot of the literal tree and returns its path.
 std::filesystem::path writeSnapshot(const std::filesystem::path& file,
@@ -39,7 +39,6 @@ tallyfox::Desktop recordingDesktop(const std::shared_ptr<DesktopLog>& log);
 std::unique_ptr<tallyfox::BrowserWindow> openBrowser(const std::filesystem::path& file,
                                                      tallyfox::Desktop desktop = {});
 
-tallyfox::NodeId idOf(const tallyfox::BrowserModel& model, const std::string& name);
 std::string nameOf(const tallyfox::BrowserModel& model, std::optional<tallyfox::NodeId> node);
 // The names of the list's rows, top to bottom.
 std::vector<std::string> listedNames(const tallyfox::BrowserWindow& window);
