@@ -1,5 +1,9 @@
 #include "model/Format.h"
 
+#include <tallyfox/ByteFormat.h>
+
+#include <QRegularExpression>
+
 #include <cmath>
 #include <limits>
 
@@ -13,9 +17,10 @@ QString percent(std::uint64_t part, std::uint64_t whole, const QLocale& locale) 
 }
 
 QString bytes(std::uint64_t bytes, const QLocale& locale) {
-  // Qt takes a signed count; nothing on a disk comes near the clamp.
-  const auto clamped = qint64(std::min<std::uint64_t>(bytes, std::numeric_limits<qint64>::max()));
-  return locale.formattedDataSize(clamped, 2, QLocale::DataSizeSIFormat);
+  QString text = QString::fromStdString(formatFileBytes(bytes));
+  // The only point in the text is the decimal one.
+  text.replace(QLatin1Char('.'), locale.decimalPoint());
+  return text;
 }
 
 QString compactCount(std::uint64_t count, const QLocale& locale) {
@@ -44,8 +49,23 @@ QDateTime dateTime(std::chrono::system_clock::time_point time) {
   return QDateTime::fromMSecsSinceEpoch(qint64(ms));
 }
 
+QString abbreviatedDateFormat(const QLocale& locale) {
+  // Qt names no medium style; the locale's long date without its weekday and with the
+  // month abbreviated is one ("5 Jan 2024", "Jan 5, 2024", "5. Jan. 2024").
+  QString format = locale.dateFormat(QLocale::LongFormat);
+  static const QRegularExpression weekday(QStringLiteral("d{4}[,.\u060C]?\\s*|[,.\u060C]?\\s*d{4}"));
+  format.remove(weekday);
+  format.replace(QStringLiteral("MMMM"), QStringLiteral("MMM"));
+  format = format.trimmed();
+  // A long format without day, month and year in it is no base for a date.
+  if (!format.contains(QLatin1Char('d')) || !format.contains(QLatin1Char('M')) ||
+      !format.contains(QLatin1Char('y')))
+    return locale.dateFormat(QLocale::ShortFormat);
+  return format;
+}
+
 QString abbreviatedDate(const QDate& date, const QLocale& locale) {
-  return locale.toString(date, QStringLiteral("d MMM yyyy"));
+  return locale.toString(date, abbreviatedDateFormat(locale));
 }
 
 QString abbreviatedDateTime(std::chrono::system_clock::time_point time, const QLocale& locale) {

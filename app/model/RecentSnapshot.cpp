@@ -108,16 +108,23 @@ QString RecentSnapshot::detail() const {
 }
 
 QString RecentSnapshot::dayHeading(const QDateTime& now) const {
+  // A file whose date could not be read sorts last, under a heading of its own.
+  const QString unknown = QStringLiteral("Earlier");
+  if (date == std::chrono::system_clock::time_point::min()) return unknown;
   const QDate day = Format::dateTime(date).date();
   const QDate today = now.date();
-  if (!day.isValid() || !today.isValid()) return QString();
+  if (!day.isValid() || !today.isValid()) return unknown;
   const qint64 days = day.daysTo(today);
   if (days == 0) return QStringLiteral("Today");
   if (days == 1) return QStringLiteral("Yesterday");
+  const QLocale locale;
   // A date in the future (a clock that was wrong) gets its date, not a weekday that reads
   // as the past week.
-  if (days > 1 && days <= 6) return QLocale().dayName(day.dayOfWeek(), QLocale::LongFormat);
-  return Format::abbreviatedDate(day);
+  QString heading;
+  if (days > 1 && days <= 6) heading = locale.dayName(day.dayOfWeek(), QLocale::LongFormat);
+  if (heading.isEmpty()) heading = Format::abbreviatedDate(day, locale);
+  if (heading.isEmpty()) heading = day.toString(Qt::ISODate);
+  return heading.isEmpty() ? unknown : heading;
 }
 
 }  // namespace tallyfox

@@ -1,20 +1,22 @@
 #include <tallyfox/ByteFormat.h>
 
-#include <cmath>
 #include <cstdio>
 
 namespace tallyfox {
 
-// Follows QLocale::formattedDataSize with DataSizeSIFormat and precision 2, so the core and
-// the app print the same text.
 std::string formatFileBytes(std::uint64_t bytes) {
-  if (bytes == 0) return "0 bytes";
-  const int power = static_cast<int>(std::log10(static_cast<double>(bytes)) / 3);
-  if (power == 0) return std::to_string(bytes) + " bytes";
-  static const char* const units[] = {"", "kB", "MB", "GB", "TB", "PB", "EB"};
-  char text[64];
-  std::snprintf(text, sizeof text, "%.2f %s", static_cast<double>(bytes) / std::pow(1000.0, power),
-                units[power]);
+  if (bytes == 1) return "1 byte";
+  if (bytes < 1000) return std::to_string(bytes) + " bytes";
+  static const char* const units[] = {"kB", "MB", "GB", "TB", "PB", "EB"};
+  double value = double(bytes) / 1000.0;
+  std::size_t unit = 0;
+  // The unit is chosen after rounding, so that 999,960 bytes read "1.0 MB", not "1000.0 kB".
+  while (value >= 999.95 && unit + 1 < std::size(units)) {
+    value /= 1000.0;
+    ++unit;
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
   return text;
 }
 

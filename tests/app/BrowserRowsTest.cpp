@@ -25,6 +25,7 @@ class BrowserRows : public ::testing::Test {
     return loadedModel(file);
   }
   std::vector<std::string> visibleNames(const BrowserModel& m) {
+    EXPECT_TRUE(m.rows() == m.visibleRows()) << "the rows kept for the list are stale";
     std::vector<NodeId> ids;
     for (const auto& row : m.visibleRows()) ids.push_back(row.node);
     return namesOf(m, ids);
@@ -106,6 +107,19 @@ TEST_F(BrowserRows, SelectionMovesStopAtTheEnds) {
   EXPECT_EQ(m->selection(), rows.back().node);
   m->selectFirst();
   EXPECT_EQ(m->selection(), rows.front().node);
+
+  // Moves walk the rows as they are now: filtered, and after a selection made elsewhere.
+  m->setFilter("1");
+  EXPECT_EQ(visibleNames(*m),
+            (Names{"f1", "f10", "f11", "f12", "f13", "f14", "f15", "f16", "f17", "f18", "f19"}));
+  m->move(1);  // f0, selected, is not listed now
+  EXPECT_EQ(m->selection(), idOf(*m, "f1"));
+  m->setSelection(idOf(*m, "f15"));
+  m->move(-1);
+  EXPECT_EQ(m->selection(), idOf(*m, "f14"));
+  m->setFilter("");
+  m->move(1);
+  EXPECT_EQ(m->selection(), idOf(*m, "f15"));
 }
 
 TEST_F(BrowserRows, RowValuesForBarsPercentagesAndBranches) {
@@ -172,10 +186,24 @@ TEST_F(BrowserRows, TrashedChildrenVanishAndTheRestIsResorted) {
   EXPECT_EQ(overlay.size(idOf(*m, "a"), *m->tree()), 5u);
 }
 
-TEST(Format, BytesInTheCLocaleMatchTheCore) {
-  for (std::uint64_t v : {0ull, 1ull, 999ull, 1000ull, 1234ull, 999999ull, 1000000ull, 123456789ull,
-                          4500000000ull, 1ull << 50, 9223372036854775807ull})
-    EXPECT_EQ(Format::bytes(v, QLocale::c()).toStdString(), formatFileBytes(v)) << v;
+TEST(Format, BytesReadAsInAFileManagerEverywhere) {
+  const std::vector<std::pair<std::uint64_t, std::string>> expected = {{0, "0 bytes"},
+                                                                       {1, "1 byte"},
+                                                                       {999, "999 bytes"},
+                                                                       {1000, "1.0 kB"},
+                                                                       {840000, "840.0 kB"},
+                                                                       {1234, "1.2 kB"},
+                                                                       {999949, "999.9 kB"},
+                                                                       {999950, "1.0 MB"},
+                                                                       {4500000000, "4.5 GB"},
+                                                                       {1ull << 50, "1.1 PB"},
+                                                                       {18446744073709551615ull, "18.4 EB"}};
+  for (const auto& [value, text] : expected) {
+    EXPECT_EQ(formatFileBytes(value), text) << value;
+    EXPECT_EQ(Format::bytes(value, QLocale::c()).toStdString(), text) << value;
+  }
+  // The app writes the decimal point of the user's language.
+  EXPECT_EQ(Format::bytes(840000, QLocale(QLocale::German)), QStringLiteral("840,0 kB"));
   EXPECT_EQ(Format::compactCount(999, QLocale::c()), "999");
   EXPECT_EQ(Format::compactCount(1234, QLocale::c()), "1.2K");
   EXPECT_EQ(Format::compactCount(2000, QLocale::c()), "2K");

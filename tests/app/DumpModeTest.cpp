@@ -44,10 +44,10 @@ TEST(DumpMode, SummarisesASnapshotWithoutADisplay) {
   ASSERT_EQ(run.status, 0) << run.err.join('\n').toStdString();
   EXPECT_TRUE(run.err.isEmpty());
   ASSERT_EQ(run.out.size(), 2 + 3 + 4) << run.out.join('\n').toStdString();
-  EXPECT_TRUE(run.out[0].startsWith("entries: 4  total: 7010 bytes (7.01 kB)  errors: 0  read: "));
+  EXPECT_TRUE(run.out[0].startsWith("entries: 4  total: 7010 bytes (7.0 kB)  errors: 0  read: "));
   EXPECT_EQ(run.out[1], "root: /data");
-  EXPECT_EQ(run.out[2], "  5.00 kB    /data/big");
-  EXPECT_EQ(run.out[3], "  2.00 kB    /data/mid");
+  EXPECT_EQ(run.out[2], "  5.0 kB     /data/big");
+  EXPECT_EQ(run.out[3], "  2.0 kB     /data/mid");
   EXPECT_EQ(run.out[4], "  10 bytes   /data/small");
   const QStringList names = {"big", "mid", "small", "/data"};
   const QStringList segments = {"1", "0", "0", "4"};

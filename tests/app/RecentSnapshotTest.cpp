@@ -23,37 +23,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The recent lists leave out files below /tmp, where the other fixtures live; this home
-// folder is made elsewhere.
-class PlainHome {
- public:
-  PlainHome() {
-    std::string pattern = "/var/tmp/tallyfox-recent-XXXXXX";
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-    for (const char* name : {"HOME", "XDG_CONFIG_HOME"})
-      if (const char* value = std::getenv(name)) saved_.emplace_back(name, value);
-    ::setenv("HOME", path_.c_str(), 1);
-    ::setenv("XDG_CONFIG_HOME", (path_ / ".config").c_str(), 1);
-  }
-  ~PlainHome() {
-    ::unsetenv("HOME");
-    ::unsetenv("XDG_CONFIG_HOME");
-    for (const auto& [name, value] : saved_) ::setenv(name.c_str(), value.c_str(), 1);
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-  std::vector<std::pair<std::string, std::string>> saved_;
-};
-
 const std::vector<Node> small = {{-1, ""}, {0, "a", 1000}, {0, "b", 234}};
 
 TEST(RecentSnapshot, FindsFinishedSnapshotsNewestFirst) {
-  PlainHome home;
+  testsupport::ScopedHome home;
   const fs::path snapshots = home.path() / "snaps";
   fs::create_directories(snapshots);
   Preferences::standard()->set(Preferences::snapshotsFolderKey, snapshots.string());
@@ -112,7 +85,7 @@ TEST(RecentSnapshot, NamesAndDetails) {
   EXPECT_EQ((RecentSnapshot{"/s/r.tfsnap", "/", {}, 1, 1, false}).name(), volume);
   EXPECT_EQ((RecentSnapshot{"/s/d.tfsnap", "/System/Volumes/Data", {}, 1, 1, false}).name(), volume);
 
-  PlainHome home;
+  testsupport::ScopedHome home;
   RecentSnapshot vok{
       home.path() / "p.vok", (home.path() / "Projects").string(), {}, std::nullopt, std::nullopt, true};
   EXPECT_EQ(vok.detail(), "~/Projects \u00B7 vok");
@@ -136,6 +109,22 @@ TEST(RecentSnapshot, DayHeadings) {
   EXPECT_EQ(heading(QDate(2024, 3, 9)), QLocale().dayName(6));
   EXPECT_EQ(heading(QDate(2024, 3, 8)), Format::abbreviatedDate(QDate(2024, 3, 8)));
   EXPECT_EQ(heading(QDate(2024, 3, 20)), Format::abbreviatedDate(QDate(2024, 3, 20)));
+  // A file whose date could not be read still gets a heading.
+  EXPECT_EQ(
+      (RecentSnapshot{"/x", "", std::chrono::system_clock::time_point::min(), {}, {}, true}).dayHeading(now),
+      "Earlier");
+}
+
+TEST(Format, DatesFollowTheLocale) {
+  const QDate date(2024, 1, 5);
+  EXPECT_EQ(Format::abbreviatedDate(date, QLocale(QLocale::English, QLocale::UnitedKingdom)), "5 Jan 2024");
+  EXPECT_EQ(Format::abbreviatedDate(date, QLocale(QLocale::English, QLocale::UnitedStates)), "Jan 5, 2024");
+  const QString german = Format::abbreviatedDate(date, QLocale(QLocale::German, QLocale::Germany));
+  EXPECT_TRUE(german.startsWith(QStringLiteral("5. Jan")) && german.endsWith(QStringLiteral("2024")))
+      << german;
+  const QString japanese = Format::abbreviatedDate(date, QLocale(QLocale::Japanese, QLocale::Japan));
+  EXPECT_TRUE(japanese.startsWith(QStringLiteral("2024")) && !japanese.contains(QStringLiteral("金")))
+      << japanese;
 }
 
 }  // namespace

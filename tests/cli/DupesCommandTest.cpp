@@ -69,11 +69,11 @@ TEST_F(DupesCommand, ListsGroupsThenReplacesCopiesByClones) {
   const std::uint64_t bigSaving = 2 * allocatedBytes(path("a/report.pdf"));
   const std::uint64_t smallSaving = allocatedBytes(path("a/photo.jpg"));
   const std::vector<std::string> expected = {
-      "3 \u00d7 300.00 kB \u00b7 " + tallyfox::formatFileBytes(bigSaving) + " to free",
+      "3 \u00d7 300.0 kB \u00b7 " + tallyfox::formatFileBytes(bigSaving) + " to free",
       "  keep   " + path("a/report.pdf"),
       "  clone  " + path("b/report.pdf"),
       "  clone  " + path("c/old report.pdf"),
-      "2 \u00d7 100.00 kB \u00b7 " + tallyfox::formatFileBytes(smallSaving) + " to free",
+      "2 \u00d7 100.0 kB \u00b7 " + tallyfox::formatFileBytes(smallSaving) + " to free",
       "  keep   " + path("a/photo.jpg"),
       "  clone  " + path("b/photo copy.jpg"),
       "2 groups \u00b7 " + tallyfox::formatFileBytes(bigSaving + smallSaving) + " could be shared as clones"};
