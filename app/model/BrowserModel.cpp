@@ -49,6 +49,16 @@ QString BrowserModel::displayName(const QString& path) {
 
 // ---- Loading
 
+namespace {
+
+BrowserModel::Health examine(const DiskTree& tree) {
+  BrowserModel::Health health;
+  health.errorCount = tree.errorCount();
+  return health;
+}
+
+}  // namespace
+
 void BrowserModel::load() {
   if (tree_ || loadStarted_) return;
   if (!fileURL_) {
@@ -93,6 +103,15 @@ void BrowserModel::load() {
         self->setState(
             LoadState::failed(error.isEmpty() ? QStringLiteral("The snapshot couldn't be read.") : error));
     });
+    if (!tree) return;
+    // The window is open by now; what needs every node is done here, after it.
+    const Health health = examine(*tree);
+    onMainThread([self, tree, health] {
+      if (self && self->tree_ == tree && self->health_ != health) {
+        self->health_ = health;
+        emit self->healthChanged();
+      }
+    });
   });
 }
 
@@ -123,11 +142,17 @@ void BrowserModel::setState(const LoadState& value) {
 }
 
 void BrowserModel::setTree(DiskTreePtr value) {
-  if (change(tree_, value)) emit treeChanged();
+  if (change(tree_, value)) {
+    rowsChanged();
+    emit treeChanged();
+  }
 }
 
 void BrowserModel::setCurrent(NodeId value) {
-  if (change(current_, value)) emit currentChanged();
+  if (change(current_, value)) {
+    rowsChanged();
+    emit currentChanged();
+  }
 }
 
 void BrowserModel::setSelection(OptionalNode value) {
@@ -135,7 +160,10 @@ void BrowserModel::setSelection(OptionalNode value) {
 }
 
 void BrowserModel::setFilter(const QString& value) {
-  if (change(filter_, value)) emit filterChanged();
+  if (change(filter_, value)) {
+    rowsChanged();
+    emit filterChanged();
+  }
 }
 
 void BrowserModel::setIsFiltering(bool value) {
@@ -158,11 +186,15 @@ void BrowserModel::setOverlay(SizeOverlay::Ptr value) {
   if (!value) value = SizeOverlay::empty();
   if (value->generation() == overlay_->generation()) return;
   overlay_ = std::move(value);
+  rowsChanged();
   emit overlayChanged();
 }
 
 void BrowserModel::setExpanded(const NodeSet& value) {
-  if (change(expanded_, value)) emit expandedChanged();
+  if (change(expanded_, value)) {
+    rowsChanged();
+    emit expandedChanged();
+  }
 }
 
 void BrowserModel::beep() {

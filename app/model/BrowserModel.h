@@ -68,6 +68,15 @@ class BrowserModel : public QObject {
 
   static constexpr std::size_t historyLimit = 500;
 
+  // What the loading task found out about the tree after the window had opened: counting
+  // and checking go over every node, too long to do on the main thread or before showing.
+  struct Health {
+    std::uint64_t errorCount = 0;
+    // The first structural fault of a damaged file; empty for a sound one.
+    QString damage;
+    bool operator==(const Health&) const = default;
+  };
+
   // Does no I/O; load() reads the file.
   explicit BrowserModel(std::optional<std::filesystem::path> fileURL, Desktop desktop = {},
                         QObject* parent = nullptr);
@@ -103,6 +112,10 @@ class BrowserModel : public QObject {
   std::vector<NodeId> children(NodeId node) const;
   std::vector<NodeId> visibleChildren() const;
   std::vector<Row> visibleRows() const;
+  // The same rows, built once after each change they depend on: what the list shows and
+  // what key moves walk, so that a key press on a folder of a million entries does not list
+  // and filter it again.
+  const std::vector<Row>& rows() const;
   RowValues rowValues(const Row& row) const;
   void move(int delta);
   void selectFirst();
@@ -125,6 +138,8 @@ class BrowserModel : public QObject {
   const std::optional<std::filesystem::path>& fileURL() const { return fileURL_; }
   const LoadState& state() const { return state_; }
   const DiskTreePtr& tree() const { return tree_; }
+  // Absent until the loading task has gone over the tree.
+  const std::optional<Health>& health() const { return health_; }
   NodeId current() const { return current_; }
   void setCurrent(NodeId value);
   OptionalNode selection() const { return selection_; }
@@ -153,6 +168,7 @@ class BrowserModel : public QObject {
  signals:
   void stateChanged();
   void treeChanged();
+  void healthChanged();
   void currentChanged();
   void selectionChanged();
   void filterChanged();
@@ -175,6 +191,8 @@ class BrowserModel : public QObject {
   // The remembered place of this snapshot; false when there is none to restore.
   bool restorePlace();
 
+  // Called by the setters of what the rows are made of.
+  void rowsChanged();
   void recordHistory();
   void restore(const Place& place);
   void clearFilter();
@@ -187,6 +205,10 @@ class BrowserModel : public QObject {
 
   LoadState state_ = LoadState::loading(0);
   DiskTreePtr tree_;
+  std::optional<Health> health_;
+  mutable std::optional<std::vector<Row>> rows_;
+  // Where the selection was last found in rows_; moves look there first.
+  mutable std::size_t selectedRowHint_ = 0;
   NodeId current_ = 0;
   OptionalNode selection_;
   QString filter_;

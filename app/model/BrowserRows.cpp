@@ -44,6 +44,15 @@ std::vector<BrowserModel::Row> BrowserModel::visibleRows() const {
   return rows;
 }
 
+const std::vector<BrowserModel::Row>& BrowserModel::rows() const {
+  if (!rows_) rows_ = visibleRows();
+  return *rows_;
+}
+
+void BrowserModel::rowsChanged() {
+  rows_.reset();
+}
+
 BrowserModel::RowValues BrowserModel::rowValues(const Row& row) const {
   RowValues values;
   values.node = row.node;
@@ -100,32 +109,38 @@ OptionalNode BrowserModel::firstVisibleChild() const {
 }
 
 void BrowserModel::move(int delta) {
-  const std::vector<Row> rows = visibleRows();
-  if (rows.empty()) {
+  const std::vector<Row>& shown = rows();
+  if (shown.empty()) {
     setSelection(std::nullopt);
     return;
   }
-  const auto count = std::int64_t(rows.size());
-  std::int64_t target;
-  const auto found =
-      selection_ ? std::find_if(rows.begin(), rows.end(), [&](const Row& r) { return r.node == *selection_; })
-                 : rows.end();
-  if (found != rows.end())
-    target = std::int64_t(found - rows.begin()) + delta;
-  else
-    target = delta >= 1 ? delta - 1 : count + delta;
+  const auto count = std::int64_t(shown.size());
+  std::optional<std::int64_t> at;
+  if (selection_) {
+    if (selectedRowHint_ < shown.size() && shown[selectedRowHint_].node == *selection_) {
+      at = std::int64_t(selectedRowHint_);
+    } else {
+      const auto found =
+          std::find_if(shown.begin(), shown.end(), [&](const Row& r) { return r.node == *selection_; });
+      if (found != shown.end()) at = std::int64_t(found - shown.begin());
+    }
+  }
+  std::int64_t target = at ? *at + delta : delta >= 1 ? delta - 1 : count + delta;
   target = std::clamp<std::int64_t>(target, 0, count - 1);
-  setSelection(rows[std::size_t(target)].node);
+  selectedRowHint_ = std::size_t(target);
+  setSelection(shown[selectedRowHint_].node);
 }
 
 void BrowserModel::selectFirst() {
-  const std::vector<Row> rows = visibleRows();
-  setSelection(rows.empty() ? OptionalNode() : OptionalNode(rows.front().node));
+  const std::vector<Row>& shown = rows();
+  selectedRowHint_ = 0;
+  setSelection(shown.empty() ? OptionalNode() : OptionalNode(shown.front().node));
 }
 
 void BrowserModel::selectLast() {
-  const std::vector<Row> rows = visibleRows();
-  setSelection(rows.empty() ? OptionalNode() : OptionalNode(rows.back().node));
+  const std::vector<Row>& shown = rows();
+  selectedRowHint_ = shown.empty() ? 0 : shown.size() - 1;
+  setSelection(shown.empty() ? OptionalNode() : OptionalNode(shown.back().node));
 }
 
 }  // namespace tallyfox

@@ -7,6 +7,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include <utility>
+
 namespace tallyfox {
 
 EntryList::EntryList(BrowserModel* browser, QWidget* parent)
@@ -184,6 +186,7 @@ void EntryList::mousePressEvent(QMouseEvent* event) {
   event->accept();
   const QModelIndex index = indexAt(event->position().toPoint());
   const auto row = rows_->rowAt(index.row());
+  pressed_ = row && event->button() == Qt::LeftButton ? std::optional<NodeId>(row->node) : std::nullopt;
   if (!row || !browser_ || event->button() != Qt::LeftButton) return;
   const RowDelegate::Part part = delegate_->partAt(optionFor(index), index, event->position());
   if (part == RowDelegate::Part::chevron)
@@ -198,13 +201,14 @@ void EntryList::mouseReleaseEvent(QMouseEvent* event) {
 
 void EntryList::mouseDoubleClickEvent(QMouseEvent* event) {
   // The second half of a double click arrives here instead of as a press. On a folder the
-  // first click already entered it, and treating this as another click would go on into
-  // whatever row of the new folder is now under the pointer. On a file it opens the file.
+  // first click already entered it, and the row now under the pointer belongs to the folder
+  // entered: only a file that both presses landed on is opened.
   event->accept();
+  const std::optional<NodeId> first = std::exchange(pressed_, std::nullopt);
   if (!browser_ || event->button() != Qt::LeftButton || event->modifiers() != Qt::NoModifier) return;
   const auto node = nodeAt(event->position().toPoint());
   const DiskTreePtr tree = browser_->tree();
-  if (node && tree && !tree->isDirectory(*node) && browser_->selection() == node)
+  if (node && node == first && tree && !tree->isDirectory(*node) && browser_->selection() == node)
     browser_->openSelection(node);
 }
 

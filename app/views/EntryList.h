@@ -49,6 +49,8 @@ class EntryList : public QListView {
   QStyleOptionViewItem optionFor(const QModelIndex& index) const;
 
   QPointer<BrowserModel> browser_;
+  // The row the last left press landed on: a double click opens only what both presses hit.
+  std::optional<NodeId> pressed_;
   RowListModel* rows_;
   RowDelegate* delegate_;
 };

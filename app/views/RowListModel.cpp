@@ -48,7 +48,7 @@ RowListModel::Basis RowListModel::basis() const {
 
 void RowListModel::rebuild() {
   if (!browser_) return;
-  std::vector<BrowserModel::Row> fresh = browser_->visibleRows();
+  std::vector<BrowserModel::Row> fresh = browser_->rows();
   Basis now = basis();
   if (now == built_ && !rows_.empty()) {
     replaceChangedSpan(std::move(fresh));

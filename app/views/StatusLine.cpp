@@ -17,6 +17,7 @@ StatusLine::StatusLine(BrowserModel* browser, QWidget* parent)
       path_(new QLineEdit(this)),
       unreadable_(new QWidget(this)),
       unreadableLabel_(new QLabel(unreadable_)),
+      damage_(new QLabel(this)),
       entries_(new QLabel(this)),
       scanned_(new QLabel(this)),
       keys_(new QLabel(QStringLiteral("? for keys"), this)) {
@@ -37,10 +38,18 @@ StatusLine::StatusLine(BrowserModel* browser, QWidget* parent)
   unreadableRow->addWidget(icon);
   unreadableRow->addWidget(unreadableLabel_);
 
+  // The file opened, but its structure is broken somewhere: said where the eye is anyway.
+  damage_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  damage_->setWordWrap(false);
+  QPalette warning = damage_->palette();
+  warning.setColor(QPalette::WindowText, QColor(200, 40, 40));
+  damage_->setPalette(warning);
+  damage_->hide();
+
   QFont small = font();
   small.setPointSizeF(font().pointSizeF() * 0.92);
   for (QWidget* w :
-       {static_cast<QWidget*>(path_), static_cast<QWidget*>(unreadableLabel_),
+       {static_cast<QWidget*>(path_), static_cast<QWidget*>(unreadableLabel_), static_cast<QWidget*>(damage_),
         static_cast<QWidget*>(entries_), static_cast<QWidget*>(scanned_), static_cast<QWidget*>(keys_)})
     w->setFont(small);
   QPalette dim = keys_->palette();
@@ -52,13 +61,15 @@ StatusLine::StatusLine(BrowserModel* browser, QWidget* parent)
   auto* row = new QHBoxLayout(this);
   row->setContentsMargins(10, 4, 10, 4);
   row->setSpacing(14);
+  row->addWidget(damage_);
   row->addWidget(path_, 1);
   row->addWidget(unreadable_);
   row->addWidget(entries_);
   row->addWidget(scanned_);
   row->addWidget(keys_);
 
-  for (auto signal : {&BrowserModel::treeChanged, &BrowserModel::selectionChanged})
+  for (auto signal :
+       {&BrowserModel::treeChanged, &BrowserModel::selectionChanged, &BrowserModel::healthChanged})
     connect(browser, signal, this, &StatusLine::refresh);
   // "5 minutes ago" goes stale while the window stays open.
   auto* timer = new QTimer(this);
@@ -72,6 +83,9 @@ QString StatusLine::pathText() const {
 }
 QString StatusLine::unreadableText() const {
   return unreadable_->isVisibleTo(this) ? unreadableLabel_->text() : QString();
+}
+QString StatusLine::damageText() const {
+  return damage_->isVisibleTo(this) ? damage_->text() : QString();
 }
 QString StatusLine::entriesText() const {
   return entries_->text();
@@ -87,7 +101,12 @@ void StatusLine::refresh() {
   path_->setCursorPosition(0);
   path_->setVisible(path.has_value());
   const QLocale locale;
-  const std::uint64_t errors = tree ? tree->errorCount() : 0;
+  const std::optional<BrowserModel::Health> health = browser_ ? browser_->health() : std::nullopt;
+  const std::uint64_t errors = tree && health ? health->errorCount : 0;
+  const QString damage = tree && health ? health->damage : QString();
+  damage_->setText(damage.isEmpty() ? QString() : QStringLiteral("This snapshot is damaged: ") + damage);
+  damage_->setToolTip(damage_->text());
+  damage_->setVisible(!damage.isEmpty());
   unreadable_->setVisible(errors >= 1);
   unreadableLabel_->setText(locale.toString(qulonglong(errors)) + QStringLiteral(" unreadable"));
   entries_->setText(tree ? locale.toString(qlonglong(tree->nodeCount())) + QStringLiteral(" entries")

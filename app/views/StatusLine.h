@@ -10,8 +10,9 @@ class QLineEdit;
 
 namespace tallyfox {
 
-// The line under the browser: the selected path (selectable), the unreadable count, the
-// number of entries, when the snapshot was taken, and the hint to the key sheet.
+// The line under the browser: what is broken in a damaged snapshot, the selected path
+// (selectable), the unreadable count, the number of entries, when the snapshot was taken,
+// and the hint to the key sheet.
 class StatusLine : public QWidget {
   Q_OBJECT
  public:
@@ -19,6 +20,7 @@ class StatusLine : public QWidget {
 
   QString pathText() const;
   QString unreadableText() const;  // empty when hidden
+  QString damageText() const;      // empty when hidden
   QString entriesText() const;
   QString scannedText() const;
 
@@ -30,6 +32,7 @@ class StatusLine : public QWidget {
   QLineEdit* path_;
   QWidget* unreadable_;
   QLabel* unreadableLabel_;
+  QLabel* damage_;
   QLabel* entries_;
   QLabel* scanned_;
   QLabel* keys_;

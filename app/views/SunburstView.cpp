@@ -111,6 +111,11 @@ SunburstView::SunburstView(BrowserModel* browser, QWidget* parent) : QWidget(par
     connect(browser, signal, this, &SunburstView::requestLayout);
   connect(browser, &BrowserModel::selectionChanged, this, &SunburstView::selectionMoved);
   connect(browser, &BrowserModel::hoveredChanged, this, qOverload<>(&QWidget::update));
+  // The hovered segment belonged to the chart of the folder left; kept, the centre would go
+  // on naming it with its share of an unrelated folder.
+  connect(browser, &BrowserModel::currentChanged, this, [this] {
+    if (browser_) browser_->setHovered(std::nullopt);
+  });
   requestLayout();
 }
 
@@ -318,7 +323,9 @@ void SunburstView::mouseMoveEvent(QMouseEvent* event) {
   if (!browser_ || !layout_) return;
   const auto hit = layout_->hit(event->position(), chartGeometry());
   std::optional<NodeId> node;
-  if (hit.kind == SunburstLayout::Hit::Kind::segment && hit.segment) node = hit.segment->node;
+  // Until the new folder's layout arrives, the segments drawn are the old folder's.
+  const bool current = layout_->center == browser_->current();
+  if (current && hit.kind == SunburstLayout::Hit::Kind::segment && hit.segment) node = hit.segment->node;
   browser_->setHovered(node);
   const bool clickable = node || hit.kind == SunburstLayout::Hit::Kind::center;
   setCursor(clickable ? Qt::PointingHandCursor : Qt::ArrowCursor);

@@ -280,6 +280,31 @@ TEST_F(BrowserWindowTest, MouseOnTheList) {
   EXPECT_EQ(selected(), "2023");
 }
 
+TEST_F(BrowserWindowTest, DoubleClickOpensOnlyTheFileBothPressesHit) {
+  // A folder listed first whose largest entry is a file: after the first press enters it,
+  // that file lies under the pointer and is selected.
+  const auto home = dir / "home";
+  testsupport::writeFile(home / "music" / "song.mp3", "la");
+  testsupport::writeFile(home / "notes.txt", "n");
+  auto log2 = std::make_shared<viewtests::DesktopLog>();
+  auto music = viewtests::openBrowser(
+      viewtests::writeSnapshot(dir / "music.tfsnap",
+                               {{-1, "home"}, {0, "music"}, {0, "notes.txt", 10}, {1, "song.mp3", 6000}},
+                               home.string()),
+      viewtests::recordingDesktop(log2));
+  tallyfox::BrowserModel* m = music->browser();
+  tallyfox::EntryList* l = music->view()->list();
+  const QPoint onFirstRow = l->viewport()->mapTo(music.get(), l->rowRect(idOf(*m, "music")).center());
+  QTest::mouseDClick(music->windowHandle(), Qt::LeftButton, {}, onFirstRow);
+  EXPECT_EQ(nameOf(*m, m->current()), "music");
+  EXPECT_EQ(l->rowRect(idOf(*m, "song.mp3")).center(), l->viewport()->mapFrom(music.get(), onFirstRow));
+  EXPECT_TRUE(log2->opened.isEmpty()) << log2->opened.join(' ').toStdString();
+  EXPECT_EQ(log2->beeps, 0);
+
+  QTest::mouseDClick(music->windowHandle(), Qt::LeftButton, {}, onFirstRow);
+  EXPECT_EQ(log2->opened, QStringList{QString::fromStdString((home / "music" / "song.mp3").string())});
+}
+
 TEST_F(BrowserWindowTest, TitleAndStatusLine) {
   const QString title = window->windowTitle();
   EXPECT_TRUE(title.startsWith(QStringLiteral("data — Snapshot from "))) << title.toStdString();
@@ -293,7 +318,10 @@ TEST_F(BrowserWindowTest, TitleAndStatusLine) {
 
   auto withError = viewtests::openBrowser(
       viewtests::writeSnapshot(dir / "error.tfsnap", library(tallyfox::EntryFlags::error)));
+  // Counted by the loading task once the window is open.
+  ASSERT_TRUE(viewtests::waitFor([&] { return withError->browser()->health().has_value(); }));
   EXPECT_EQ(withError->view()->statusLine()->unreadableText(), QStringLiteral("1 unreadable"));
+  EXPECT_EQ(withError->view()->statusLine()->damageText(), QString());
 }
 
 TEST_F(BrowserWindowTest, FileThatCannotBeReadShowsWhy) {
