@@ -63,7 +63,6 @@ std::string DocumentController::keyOf(const std::filesystem::path& file) {
 }
 
 BrowserModel* DocumentController::openDocument(const std::filesystem::path& file) {
-  noteRecentDocument(file);
   if (BrowserModel* known = documentFor(file)) {
     emit raiseRequested(known);
     return known;
@@ -71,6 +70,10 @@ BrowserModel* DocumentController::openDocument(const std::filesystem::path& file
   const std::string key = keyOf(file);
   auto* browser = new BrowserModel(std::filesystem::path(key), desktop_);
   open_.push_back({key, browser});
+  // Recent only once read: a file that fails to load is not offered again.
+  connect(browser, &BrowserModel::stateChanged, this, [this, browser, key] {
+    if (browser->state().isReady()) noteRecentDocument(key);
+  });
   emit documentOpened(browser);
   browser->load();
   return browser;

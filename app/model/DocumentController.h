@@ -38,8 +38,8 @@ class DocumentController : public QObject {
   void clearRecentDocuments();
 
   // The document of `file`: brought forward when it is open already, else a new model that
-  // starts loading. Two spellings of one file (a relative path, a symbolic link) are one
-  // document.
+  // starts loading; it becomes a recent document once it has loaded. Two spellings of one file (a relative
+  // path, a symbolic link) are one document.
   BrowserModel* openDocument(const std::filesystem::path& file);
   // Closes the document of `file`, if open: its window goes and the model is released once
   // the event loop gets back. False when no such document is open.

@@ -19,6 +19,8 @@
 #include <QFileDialog>
 #include <QLocale>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QSystemTrayIcon>
 
 #include <algorithm>
@@ -39,6 +41,17 @@ AppDelegate::AppDelegate(ScanController& scans, DocumentController& documents, S
     quitting_ = true;
     if (const auto& scanner = scans_.scanner()) scanner->cancel();
   });
+  connect(&scans_, &ScanController::phaseChanged, this, &AppDelegate::scanPhaseChanged);
+  askQuitDuringScan_ = [](QWidget* parent) {
+    QMessageBox box(QMessageBox::Question, QStringLiteral("A scan is running"),
+                    QStringLiteral("Quit Tallyfox and stop the scan?"), QMessageBox::NoButton, parent);
+    box.setInformativeText(QStringLiteral(
+        "Or Tallyfox keeps scanning without a window and opens the snapshot when it is done."));
+    QPushButton* quit = box.addButton(QStringLiteral("Quit"), QMessageBox::DestructiveRole);
+    box.setDefaultButton(box.addButton(QStringLiteral("Keep Scanning"), QMessageBox::RejectRole));
+    box.exec();
+    return box.clickedButton() == quit;
+  };
   setUpTray();
 }
 
@@ -148,7 +161,25 @@ void AppDelegate::browserClosed(BrowserModel* browser) {
 
 void AppDelegate::welcomeClosed() {
   if (quitting_ || !browserWindows().empty()) return;
+  // A scan ends by its Cancel button or by failing, not by closing a window.
+  if (scans_.phase().isBusy() && (hasTray() || !askQuitDuringScan_ || !askQuitDuringScan_(nullptr))) {
+    waitingForScan_ = true;
+    return;
+  }
   quit();
+}
+
+void AppDelegate::scanPhaseChanged() {
+  if (!waitingForScan_ || scans_.phase().isBusy()) return;
+  waitingForScan_ = false;
+  // A finished scan asks for its window right after this change; a failure would leave the
+  // app running with nothing on screen, so the start window comes back to show it.
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        if (!quitting_ && windows_.empty()) showWelcome();
+      },
+      Qt::QueuedConnection);
 }
 
 void AppDelegate::chooseSnapshot(QWidget* parent) {

@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,8 +29,8 @@ class WelcomeWindow;
 // The application's windows and their rules: one start window; one browser window per
 // document of the document controller, shown, raised and closed as it says; the start
 // window goes away when the first browser window shows and comes back when the last one
-// closes; closing the start window with no browser window open quits. Also the tray menu,
-// which stands in for a dock menu.
+// closes; closing the start window with no browser window open quits, unless a scan runs.
+// Also the tray menu, which stands in for a dock menu.
 class AppDelegate : public QObject {
   Q_OBJECT
  public:
@@ -69,6 +70,14 @@ class AppDelegate : public QObject {
   void fillTrayMenu(QMenu* menu);
   bool hasTray() const { return tray_ != nullptr; }
 
+  // Closing the start window while a scan runs keeps the app running, to open the snapshot
+  // when the scan is done. Without a tray nothing would show that it still runs, so the
+  // person is asked first; the answer is true to quit and drop the scan. Replaceable for
+  // tests; the default asks with a message box.
+  void setQuitDuringScanQuestion(std::function<bool(QWidget* parent)> ask) {
+    askQuitDuringScan_ = std::move(ask);
+  }
+
  signals:
   void windowOpened(BrowserWindow* window);
   // The app is about to end (a Quit command, or the start window closed with nothing else
@@ -81,6 +90,7 @@ class AppDelegate : public QObject {
   void browserAppeared();
   void browserClosed(BrowserModel* browser);
   void welcomeClosed();
+  void scanPhaseChanged();
   void setUpTray();
 
   ScanController& scans_;
@@ -95,6 +105,9 @@ class AppDelegate : public QObject {
   QSystemTrayIcon* tray_ = nullptr;
   QMenu* trayMenu_ = nullptr;
   bool quitting_ = false;
+  // The start window was closed while a scan ran and the app stayed for it.
+  bool waitingForScan_ = false;
+  std::function<bool(QWidget* parent)> askQuitDuringScan_;
 };
 
 }  // namespace tallyfox

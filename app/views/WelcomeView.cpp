@@ -12,8 +12,10 @@
 
 #include <QButtonGroup>
 #include <QContextMenuEvent>
+#include <QFutureWatcher>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
@@ -23,6 +25,7 @@
 #include <QStackedLayout>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QtConcurrent>
 
 #include <cmath>
 #include <exception>
@@ -186,6 +189,7 @@ void Spinner::paintEvent(QPaintEvent*) {
 
 RecentRow::RecentRow(RecentSnapshot recent, QWidget* parent) : QWidget(parent), recent_(std::move(recent)) {
   setCursor(Qt::PointingHandCursor);
+  setFocusPolicy(Qt::StrongFocus);
   setToolTip(QString::fromStdString(recent_.url.string()));
   setAccessibleName(recent_.name());
   setMinimumHeight(QFontMetrics(font()).height() * 2 + 12);
@@ -195,8 +199,8 @@ RecentRow::RecentRow(RecentSnapshot recent, QWidget* parent) : QWidget(parent), 
 void RecentRow::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
-  if (hovered_) {
-    painter.setPen(Qt::NoPen);
+  if (hovered_ || hasFocus()) {
+    painter.setPen(hasFocus() ? QPen(palette().color(QPalette::Highlight), 1.5) : QPen(Qt::NoPen));
     painter.setBrush(dimmed(palette().color(QPalette::Highlight), 0.12f));
     painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 6, 6);
   }
@@ -221,6 +225,41 @@ void RecentRow::paintEvent(QPaintEvent*) {
 void RecentRow::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
     emit activated(recent_);
+}
+
+void RecentRow::keyPressEvent(QKeyEvent* event) {
+  switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Space:
+      emit activated(recent_);
+      return;
+    case Qt::Key_Up:
+    case Qt::Key_Down: {
+      // The neighbouring row, skipping the day headings between rows.
+      const auto rows = parentWidget()->findChildren<RecentRow*>(Qt::FindDirectChildrenOnly);
+      const qsizetype at = rows.indexOf(this) + (event->key() == Qt::Key_Down ? 1 : -1);
+      if (at >= 0 && at < rows.size()) rows[at]->setFocus(Qt::OtherFocusReason);
+      return;
+    }
+    default:
+      QWidget::keyPressEvent(event);
+  }
+}
+
+void RecentRow::focusInEvent(QFocusEvent* event) {
+  for (QWidget* w = parentWidget(); w; w = w->parentWidget())
+    if (auto* scroll = qobject_cast<QScrollArea*>(w)) {
+      scroll->ensureWidgetVisible(this, 0, 4);
+      break;
+    }
+  update();
+  QWidget::focusInEvent(event);
+}
+
+void RecentRow::focusOutEvent(QFocusEvent* event) {
+  update();
+  QWidget::focusOutEvent(event);
 }
 
 void RecentRow::contextMenuEvent(QContextMenuEvent* event) {
@@ -289,12 +328,13 @@ WelcomeView::WelcomeView(ScanController& scans, DocumentController& documents, S
   connect(&tick_, &QTimer::timeout, this, &WelcomeView::tick);
   connect(&scans_, &ScanController::phaseChanged, this, [this] {
     showPhase();
-    fillRecents();
+    // Only a scan that ended well leaves a new snapshot behind.
+    if (scans_.phase().kind == ScanController::Phase::Kind::idle) readRecents();
   });
   connect(&scans_, &ScanController::speedOverrideChanged, this,
           [this] { runningSpeed_->setSpeed(scans_.speed()); });
   showPhase();
-  refresh();
+  // The recent snapshots are read when the view is shown, not here as well.
 }
 
 QWidget* WelcomeView::buildTargets() {
@@ -422,7 +462,7 @@ void WelcomeView::refresh() {
   const ScanSpeed speed = settings_.scanSpeed();
   savedSpeed_->setSpeed(speed);
   gentleCaption_->setVisible(speed == ScanSpeed::gentle);
-  fillRecents();
+  readRecents();
 }
 
 void WelcomeView::showPhase() {
@@ -451,8 +491,34 @@ void WelcomeView::tick() {
                          QString::number(std::max<std::int64_t>(0, elapsed.count())) + QStringLiteral("s"));
 }
 
+void WelcomeView::readRecents() {
+  if (readingRecents_) {
+    readAgain_ = true;
+    return;
+  }
+  readingRecents_ = true;
+  readAgain_ = false;
+  // Reading headers of many files (a slow or network disk among them) must not hold up the
+  // window; the watcher belongs to the view, so a result for a closed window goes nowhere.
+  auto* watcher = new QFutureWatcher<std::vector<RecentSnapshot>>(this);
+  connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
+    watcher->deleteLater();
+    readingRecents_ = false;
+    if (readAgain_) {
+      readRecents();
+      return;
+    }
+    recents_ = watcher->result();
+    fillRecents();
+    emit recentsShown();
+  });
+  watcher->setFuture(
+      QtConcurrent::run([folder = settings_.snapshotsFolder(), recent = documents_.recentDocuments()] {
+        return RecentSnapshot::find(12, folder, recent);
+      }));
+}
+
 void WelcomeView::fillRecents() {
-  recents_ = RecentSnapshot::find(12, settings_.snapshotsFolder(), documents_.recentDocuments());
   while (QLayoutItem* item = recentList_->takeAt(0)) {
     delete item->widget();
     delete item;

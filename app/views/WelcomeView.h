@@ -76,7 +76,8 @@ class Spinner : public QWidget {
   int step_ = 0;
 };
 
-// One recent snapshot: a click opens it, the context menu shows or copies it.
+// One recent snapshot: a click, Return or Space opens it, the arrow keys go to the rows
+// beside it, the context menu shows or copies it.
 class RecentRow : public QWidget {
   Q_OBJECT
  public:
@@ -89,6 +90,9 @@ class RecentRow : public QWidget {
  protected:
   void paintEvent(QPaintEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
   void enterEvent(QEnterEvent* event) override;
   void leaveEvent(QEvent* event) override;
@@ -107,7 +111,9 @@ class WelcomeView : public QWidget {
               QWidget* parent = nullptr);
 
   // Re-reads the recent snapshots and the snapshots folder, as when the window is shown.
+  // The snapshots are read in the thread pool; recentsShown() follows.
   void refresh();
+  bool isReadingRecents() const { return readingRecents_; }
 
   // For tests and for the tray: what the view shows now.
   bool isShowingProgress() const;
@@ -127,6 +133,8 @@ class WelcomeView : public QWidget {
  signals:
   // A scan target that needs a folder chosen first.
   void chooseFolderRequested();
+  // The recent list shows what was read last.
+  void recentsShown();
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -137,6 +145,7 @@ class WelcomeView : public QWidget {
   QWidget* buildRecents();
   void showPhase();
   void tick();
+  void readRecents();
   void fillRecents();
   void chooseSnapshotsFolder();
 
@@ -144,6 +153,9 @@ class WelcomeView : public QWidget {
   DocumentController& documents_;
   Settings& settings_;
   std::vector<RecentSnapshot> recents_;
+  bool readingRecents_ = false;
+  // Asked again while a reading was under way: read once more when it ends.
+  bool readAgain_ = false;
 
   QStackedLayout* left_ = nullptr;
   QWidget* targetsPage_ = nullptr;

@@ -86,6 +86,7 @@ TEST_F(StartWindowTest, ScanFromTheStartWindowOpensTheNewSnapshot) {
   window->close();
   ASSERT_TRUE(viewtests::waitFor([&] { return app.welcomeWindow() && app.welcomeWindow()->isVisible(); }));
   view = app.welcomeView();
+  ASSERT_TRUE(viewtests::waitFor([&] { return !view->isReadingRecents(); }));
   ASSERT_EQ(view->recentRows().size(), 1u);
   EXPECT_EQ(view->recentHeadings(), QStringList{QStringLiteral("Today")});
   EXPECT_EQ(view->recentRows().front()->recent().name(), QStringLiteral("scanned"));
@@ -133,6 +134,43 @@ TEST_F(StartWindowTest, ClosingTheStartWindowAloneQuits) {
   EXPECT_EQ(quit.size(), 1);
 }
 
+TEST_F(StartWindowTest, ClosingTheStartWindowDuringAScanKeepsTheScan) {
+  QSignalSpy quit(&app, &tallyfox::AppDelegate::quitRequested);
+  QSignalSpy opened(&app, &tallyfox::AppDelegate::windowOpened);
+  int asked = 0;
+  bool answerQuit = false;
+  app.setQuitDuringScanQuestion([&](QWidget*) {
+    ++asked;
+    return answerQuit;
+  });
+  const std::filesystem::path folder = dir / "tree";
+  for (int i = 0; i < 200; ++i)
+    testsupport::writeFile(folder / ("d" + std::to_string(i % 20)) / std::to_string(i), "x");
+
+  // Kept: the snapshot opens when the scan is done, after the start window has gone.
+  app.showWelcome();
+  scans.scan(QString::fromStdString(folder.string()));
+  app.welcomeWindow()->close();
+  EXPECT_EQ(asked, app.hasTray() ? 0 : 1);
+  EXPECT_EQ(quit.size(), 0);
+  ASSERT_TRUE(opened.wait(30000)) << "the finished scan opened no window";
+  EXPECT_EQ(app.browserWindows().size(), 1u);
+  EXPECT_EQ(app.browserWindows().front()->file().extension(), ".tfsnap");
+  app.browserWindows().front()->close();
+  ASSERT_TRUE(viewtests::waitFor([&] { return app.browserWindows().empty(); }));
+
+  // Asked and answered with Quit: the scan stops and nothing opens.
+  if (app.hasTray()) return;
+  answerQuit = true;
+  app.showWelcome();
+  scans.scan(QString::fromStdString(folder.string()));
+  app.welcomeWindow()->close();
+  EXPECT_EQ(quit.size(), 1);
+  ASSERT_TRUE(viewtests::waitFor([&] { return !scans.phase().isBusy(); }));
+  EXPECT_TRUE(scans.scanner() == nullptr || scans.scanner()->isCancelled());
+  EXPECT_EQ(opened.size(), 1);
+}
+
 TEST_F(StartWindowTest, FilesAtLaunchOpenWithoutTheStartWindow) {
   const auto a = viewtests::writeSnapshot(dir / "a.tfsnap", {{-1, "a"}, {0, "x", 10}});
   const auto b = viewtests::writeSnapshot(dir / "b.tfsnap", {{-1, "b"}, {0, "y", 10}});
@@ -140,11 +178,56 @@ TEST_F(StartWindowTest, FilesAtLaunchOpenWithoutTheStartWindow) {
   EXPECT_EQ(app.browserWindows().size(), 2u);
   EXPECT_TRUE(app.welcomeWindow() == nullptr || !app.welcomeWindow()->isVisible());
   ASSERT_NE(app.windowFor(a), nullptr);
+  // Each becomes a recent document once it has loaded; a file that fails to load does not.
+  testsupport::writeFile(dir / "broken.tfsnap", "not a snapshot at all");
+  documents.openDocument(dir / "broken.tfsnap");
+  tallyfox::BrowserWindow* broken = app.windowFor(dir / "broken.tfsnap");
+  ASSERT_NE(broken, nullptr);
+  ASSERT_TRUE(viewtests::waitFor([&] {
+    for (auto* w : app.browserWindows())
+      if (w->browser()->state().isLoading()) return false;
+    return true;
+  }));
+  EXPECT_TRUE(broken->browser()->state().isFailed());
+  std::vector<std::filesystem::path> recent = documents.recentDocuments();
+  std::sort(recent.begin(), recent.end());
+  EXPECT_EQ(recent, (std::vector{app.windowFor(a)->file(), app.windowFor(b)->file()}));
+  broken->close();
   // One of two windows closing leaves the start window away.
   app.windowFor(a)->close();
   QCoreApplication::processEvents();
   EXPECT_TRUE(viewtests::waitFor([&] { return app.browserWindows().size() == 1; }));
   EXPECT_TRUE(app.welcomeWindow() == nullptr || !app.welcomeWindow()->isVisible());
+}
+
+TEST_F(StartWindowTest, RecentSnapshotsAreReadOnceAndReachableByKeys) {
+  std::filesystem::create_directories(snapshotsFolder());
+  for (const char* name : {"one", "two", "three"})
+    viewtests::writeSnapshot(snapshotsFolder() / (std::string(name) + ".tfsnap"), {{-1, name}, {0, "x", 10}},
+                             std::string("/srv/") + name);
+  app.showWelcome();
+  tallyfox::WelcomeView* view = app.welcomeView();
+  QSignalSpy shown(view, &tallyfox::WelcomeView::recentsShown);
+  ASSERT_TRUE(shown.wait(30000));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(shown.size(), 1) << "listed more than once at start";
+  ASSERT_EQ(view->recentRows().size(), 3u);
+
+  app.welcomeWindow()->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(app.welcomeWindow()));
+  tallyfox::RecentRow* first = view->recentRows().front();
+  first->setFocus(Qt::TabFocusReason);
+  ASSERT_TRUE(first->hasFocus());
+  QTest::keyClick(first, Qt::Key_Down);
+  tallyfox::RecentRow* second = view->recentRows()[1];
+  EXPECT_TRUE(second->hasFocus());
+  QTest::keyClick(second, Qt::Key_Up);
+  EXPECT_TRUE(first->hasFocus());
+  QSignalSpy opened(&app, &tallyfox::AppDelegate::windowOpened);
+  QTest::keyClick(first, Qt::Key_Down);
+  QTest::keyClick(second, Qt::Key_Return);
+  ASSERT_EQ(opened.size(), 1);
+  EXPECT_NE(app.windowFor(second->recent().url), nullptr);
 }
 
 TEST_F(StartWindowTest, TrayMenuOffersScansAndRecentSnapshots) {
