@@ -121,10 +121,10 @@ TEST(Format, DatesFollowTheLocale) {
   EXPECT_EQ(Format::abbreviatedDate(date, QLocale(QLocale::English, QLocale::UnitedStates)), "Jan 5, 2024");
   const QString german = Format::abbreviatedDate(date, QLocale(QLocale::German, QLocale::Germany));
   EXPECT_TRUE(german.startsWith(QStringLiteral("5. Jan")) && german.endsWith(QStringLiteral("2024")))
-      << german;
+      << german.toStdString();
   const QString japanese = Format::abbreviatedDate(date, QLocale(QLocale::Japanese, QLocale::Japan));
   EXPECT_TRUE(japanese.startsWith(QStringLiteral("2024")) && !japanese.contains(QStringLiteral("金")))
-      << japanese;
+      << japanese.toStdString();
 }
 
 }  // namespace
