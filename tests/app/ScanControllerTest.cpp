@@ -76,8 +76,15 @@ TEST_F(ScanControllerTest, ScansAFolderIntoANewSnapshotAndOpensIt) {
   EXPECT_EQ(snapshot->rootPath(), tree.string());
   EXPECT_EQ(snapshot->nodeCount(), 5);
   EXPECT_TRUE(SnapshotPaths::node(tree.string() + "/a/one.txt", *snapshot).has_value());
-  // Recorded as recent only once a window has read it.
-  EXPECT_TRUE(documents.recentDocuments().empty());
+  // Recorded as recent once it has been read; a file that fails to load is not.
+  BrowserModel* scanned = opened.at(0).at(0).value<BrowserModel*>();
+  ASSERT_TRUE(waitFor([&] { return !scanned->state().isLoading(); }));
+  EXPECT_EQ(documents.recentDocuments(), std::vector{files[0]});
+  testsupport::writeFile(home.path() / "broken.tfsnap", "not a snapshot");
+  BrowserModel* broken = documents.openDocument(home.path() / "broken.tfsnap");
+  ASSERT_TRUE(waitFor([&] { return !broken->state().isLoading(); }));
+  EXPECT_TRUE(broken->state().isFailed());
+  EXPECT_EQ(documents.recentDocuments(), std::vector{files[0]});
 }
 
 TEST_F(ScanControllerTest, CancellingLeavesNoFileAndTheNextScanStartsAfresh) {
