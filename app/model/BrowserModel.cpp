@@ -197,6 +197,11 @@ void BrowserModel::setExpanded(const NodeSet& value) {
   }
 }
 
+void BrowserModel::requestFilter() {
+  setIsFiltering(true);
+  emit filterRequested();
+}
+
 void BrowserModel::beep() {
   if (desktop_.beep) desktop_.beep->beep();
 }

@@ -133,6 +133,8 @@ class BrowserModel : public QObject {
   // The path as plain text ("c" and "y", "Copy Path").
   void copyPath(OptionalNode node = std::nullopt);
   void togglePreview(OptionalNode node = std::nullopt);
+  // Opens the filter (or keeps it open) and asks for the field's focus.
+  void requestFilter();
 
   // Stored properties.
   const std::optional<std::filesystem::path>& fileURL() const { return fileURL_; }
@@ -175,6 +177,7 @@ class BrowserModel : public QObject {
   void isFilteringChanged();
   void previewURLChanged();
   void showHelpChanged();
+  void filterRequested();
   void hoveredChanged();
   void overlayChanged();
   void expandedChanged();

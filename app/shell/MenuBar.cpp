@@ -1,5 +1,6 @@
 #include "shell/MenuBar.h"
 
+#include "model/BrowserCommands.h"
 #include "model/BrowserModel.h"
 #include "model/DocumentController.h"
 #include "shell/AppDelegate.h"
@@ -72,22 +73,28 @@ void install(QMainWindow* window, AppDelegate* app, BrowserModel* browser) {
   if (!browser) return;
   const QPointer<BrowserModel> model(browser);
   QMenu* navigate = bar->addMenu(QStringLiteral("&Navigate"));
-  auto add = [&](const QString& title, QList<QKeySequence> keys, void (BrowserModel::*operation)()) {
-    QAction* action = navigate->addAction(title);
+  std::vector<std::pair<QAction*, const BrowserCommand*>> items;
+  for (const BrowserCommand& command : BrowserCommands::all()) {
+    if (command.menu != BrowserCommand::Menu::navigate) continue;
+    QAction* action = navigate->addAction(command.menuTitle);
+    QList<QKeySequence> keys;
+    for (const QKeyCombination& key : command.keys) keys << QKeySequence(key);
     action->setShortcuts(keys);
-    QObject::connect(action, &QAction::triggered, window, [model, operation] {
-      if (model) (model.data()->*operation)();
+    const BrowserCommand* which = &command;
+    QObject::connect(action, &QAction::triggered, window, [model, which] {
+      if (model) BrowserCommands::run(*which, *model);
     });
-    return action;
+    items.emplace_back(action, which);
+  }
+  // Enabled as the window's state allows, checked whenever something it depends on moves.
+  auto refresh = [model, items] {
+    if (!model) return;
+    for (const auto& [action, command] : items) action->setEnabled(command->isEnabled(*model));
   };
-  add(QStringLiteral("Back"),
-      {QKeySequence(Qt::CTRL | Qt::Key_BracketLeft), QKeySequence(Qt::ALT | Qt::Key_Left)},
-      &BrowserModel::goBack);
-  add(QStringLiteral("Forward"),
-      {QKeySequence(Qt::CTRL | Qt::Key_BracketRight), QKeySequence(Qt::ALT | Qt::Key_Right)},
-      &BrowserModel::goForward);
-  add(QStringLiteral("Enclosing Folder"), {QKeySequence(Qt::CTRL | Qt::Key_Up)}, &BrowserModel::goUp);
-  add(QStringLiteral("Enter Folder"), {QKeySequence(Qt::CTRL | Qt::Key_Down)}, &BrowserModel::enter);
+  for (auto signal :
+       {&BrowserModel::treeChanged, &BrowserModel::currentChanged, &BrowserModel::selectionChanged})
+    QObject::connect(browser, signal, window, refresh);
+  refresh();
 }
 
 }  // namespace tallyfox::MenuBar

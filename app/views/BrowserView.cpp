@@ -110,7 +110,8 @@ QWidget* BrowserView::buildBrowser() {
   status_ = new StatusLine(browser_, page);
   connect(filter_, &FilterField::focusListRequested, list_,
           [this] { list_->setFocus(Qt::OtherFocusReason); });
-  connect(list_, &EntryList::filterRequested, filter_, [this] { filter_->setFocus(Qt::OtherFocusReason); });
+  connect(browser_, &BrowserModel::filterRequested, filter_,
+          [this] { filter_->setFocus(Qt::OtherFocusReason); });
 
   auto* chartBox = new QWidget(page);
   auto* chartLayout = new QVBoxLayout(chartBox);

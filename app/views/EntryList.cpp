@@ -1,5 +1,6 @@
 #include "views/EntryList.h"
 
+#include "model/BrowserCommands.h"
 #include "views/RowDelegate.h"
 #include "views/RowListModel.h"
 
@@ -61,117 +62,11 @@ QStyleOptionViewItem EntryList::optionFor(const QModelIndex& index) const {
 
 bool EntryList::handleKey(QKeyEvent* event) {
   if (!browser_) return false;
-  BrowserModel& m = *browser_;
-  const Qt::KeyboardModifiers mods = event->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier);
-
-  if (event->matches(QKeySequence::Copy)) {
-    m.copyFileReference();
-    return true;
-  }
-  if (mods == Qt::ControlModifier) {
-    switch (event->key()) {
-      case Qt::Key_Up:
-        m.goUp();
-        return true;
-      case Qt::Key_Down:
-        m.enter();
-        return true;
-      default:
-        return false;
-    }
-  }
-  if (mods != Qt::NoModifier) return false;
-
-  // Letters and signs by the character they type, so that "~" and "?" work on every layout.
-  const QString text = event->text();
-  if (text.size() == 1) {
-    switch (text.front().unicode()) {
-      case 'j':
-        m.move(1);
-        return true;
-      case 'k':
-        m.move(-1);
-        return true;
-      case 'J':
-        m.move(15);
-        return true;
-      case 'K':
-        m.move(-15);
-        return true;
-      case 'g':
-        m.selectFirst();
-        return true;
-      case 'G':
-        m.selectLast();
-        return true;
-      case 'l':
-        m.enter();
-        return true;
-      case 'h':
-        m.goUp();
-        return true;
-      case '~':
-        m.backToTop();
-        return true;
-      case '/':
-        m.setIsFiltering(true);
-        emit filterRequested();
-        return true;
-      case ' ':
-        m.togglePreview();
-        return true;
-      case 'r':
-        m.revealInFinder();
-        return true;
-      case 'o':
-        m.openSelection();
-        return true;
-      case 'c':
-      case 'y':
-        m.copyPath();
-        return true;
-      case '?':
-        m.setShowHelp(true);
-        return true;
-      default:
-        break;
-    }
-  }
-  switch (event->key()) {
-    case Qt::Key_Down:
-      m.move(1);
-      return true;
-    case Qt::Key_Up:
-      m.move(-1);
-      return true;
-    case Qt::Key_PageDown:
-      m.move(15);
-      return true;
-    case Qt::Key_PageUp:
-      m.move(-15);
-      return true;
-    case Qt::Key_Home:
-      m.selectFirst();
-      return true;
-    case Qt::Key_End:
-      m.selectLast();
-      return true;
-    case Qt::Key_Right:
-      m.expandOrDescend();
-      return true;
-    case Qt::Key_Left:
-      m.collapseOrAscend();
-      return true;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-      m.enter();
-      return true;
-    case Qt::Key_Escape:
-      m.goUp();
-      return true;
-    default:
-      return false;
-  }
+  const BrowserCommand* command = BrowserCommands::forListKey(event->keyCombination(), event->text());
+  if (!command) return false;
+  // A known key that cannot act now is still this list's key, not its parent's.
+  BrowserCommands::run(*command, *browser_);
+  return true;
 }
 
 void EntryList::keyPressEvent(QKeyEvent* event) {

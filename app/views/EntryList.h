@@ -30,10 +30,6 @@ class EntryList : public QListView {
   // Runs the key's action; false when the key has none here.
   bool handleKey(QKeyEvent* event);
 
- signals:
-  // "/" asks for the filter field, also when it is already open.
-  void filterRequested();
-
  protected:
   void keyPressEvent(QKeyEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;

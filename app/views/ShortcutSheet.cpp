@@ -1,5 +1,7 @@
 #include "views/ShortcutSheet.h"
 
+#include "model/BrowserCommands.h"
+
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QKeySequence>
@@ -9,41 +11,21 @@
 
 namespace tallyfox {
 
-namespace {
-
-QString keys(QKeyCombination combination) {
-  return QKeySequence(combination).toString(QKeySequence::NativeText);
-}
-
-}  // namespace
-
 QList<QPair<QString, QString>> ShortcutSheet::rows() {
-  // Two blanks on each side of "or" and "/" keep the alternatives apart at a glance.
-  const QString back =
-      keys(Qt::CTRL | Qt::Key_BracketLeft) + QLatin1Char(' ') + keys(Qt::CTRL | Qt::Key_BracketRight);
-  return {
-      {QStringLiteral("↓ ↑  or  j k"), QStringLiteral("Move selection")},
-      {QStringLiteral("J K  /  Page Down Up"), QStringLiteral("Move by 15")},
-      {QStringLiteral("g G  /  Home End"), QStringLiteral("First / last")},
-      {QStringLiteral("→  /  ←"), QStringLiteral("Expand / collapse folder")},
-      {QStringLiteral("Return  or  l"), QStringLiteral("Open folder (files: Quick Look)")},
-      {QStringLiteral("Esc  or  h"), QStringLiteral("Up to parent")},
-      {QStringLiteral("~"), QStringLiteral("Back to top")},
-      {back + QStringLiteral("  /  mouse 4 5"), QStringLiteral("Back / forward")},
-      {QStringLiteral("/"), QStringLiteral("Filter this folder")},
-      {QStringLiteral("Space"), QStringLiteral("Quick Look")},
-      {QStringLiteral("r"), QStringLiteral("Reveal in File Manager")},
-      {QStringLiteral("o"), QStringLiteral("Open")},
-      {QStringLiteral("c  or  y"), QStringLiteral("Copy path")},
-      {keys(Qt::CTRL | Qt::Key_C), QStringLiteral("Copy (file reference, like a file manager)")},
-      {QStringLiteral("Backspace Delete  or  d"), QStringLiteral("Add to / remove from delete list")},
-      {QStringLiteral("Alt-click  or  the row's icon"),
-       QStringLiteral("Same, with the mouse (no selection change)")},
-      {keys(Qt::CTRL | Qt::Key_Backspace), QStringLiteral("Move delete list (or selection) to Trash")},
-      {keys(Qt::CTRL | Qt::SHIFT | Qt::Key_Backspace), QStringLiteral("Empty the Trash (asks first)")},
-      {QStringLiteral("R  /  ") + keys(Qt::CTRL | Qt::SHIFT | Qt::Key_R),
-       QStringLiteral("Rescan this folder into the snapshot")},
-  };
+  QList<QPair<QString, QString>> lines;
+  for (const BrowserCommand& command : BrowserCommands::all()) {
+    if (command.help.isEmpty()) continue;
+    QString keys = command.keysText;
+    if (keys.isEmpty()) {
+      // Two blanks on each side of "or" keep the alternatives apart at a glance.
+      QStringList names;
+      for (const QKeyCombination& key : command.keys)
+        names << QKeySequence(key).toString(QKeySequence::NativeText);
+      keys = names.join(QStringLiteral("  or  "));
+    }
+    lines.append({keys, command.help});
+  }
+  return lines;
 }
 
 ShortcutSheet::ShortcutSheet(QWidget* parent) : QDialog(parent) {

@@ -7,7 +7,8 @@
 
 namespace tallyfox {
 
-// The list of the browser's keys, with the key names of this desktop.
+// The list of the browser's keys from the command table, with the key names of this
+// desktop.
 class ShortcutSheet : public QDialog {
   Q_OBJECT
  public:

@@ -16,6 +16,7 @@
 
 #include <QDialogButtonBox>
 #include <QLabel>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QTest>
 
@@ -341,15 +342,40 @@ TEST_F(BrowserWindowTest, ShortcutSheetOpensAndCloses) {
   ASSERT_NE(sheet, nullptr);
   EXPECT_TRUE(sheet->isVisible());
   EXPECT_EQ(sheet->windowTitle(), QStringLiteral("Keyboard"));
-  bool linuxNames = false;
-  for (auto* label : sheet->findChildren<QLabel*>())
-    linuxNames |= label->text() == QStringLiteral("Ctrl+[ Ctrl+]  /  mouse 4 5");
-  EXPECT_TRUE(linuxNames);
+  QStringList texts;
+  for (auto* label : sheet->findChildren<QLabel*>()) texts << label->text();
+  EXPECT_TRUE(texts.contains(QStringLiteral("Ctrl+[  or  Alt+Left"))) << texts.join('|').toStdString();
+  // Only what works is offered: nothing of features still to come.
+  for (const char* unbuilt : {"delete list", "Trash", "Rescan", "mouse"})
+    EXPECT_FALSE(texts.join('\n').contains(QLatin1String(unbuilt), Qt::CaseInsensitive)) << unbuilt;
   QAbstractButton* done = sheet->findChild<QDialogButtonBox*>()->buttons().front();
   EXPECT_EQ(done->text(), QStringLiteral("Done"));
   QTest::mouseClick(done, Qt::LeftButton);
   EXPECT_FALSE(model->showHelp());
   EXPECT_TRUE(viewtests::waitFor([&] { return window->view()->shortcutSheet() == nullptr; }));
+}
+
+TEST_F(BrowserWindowTest, CommandsFollowTheSelectionInKeysAndMenus) {
+  QAction* enterFolder = nullptr;
+  for (QAction* action : window->menuBar()->findChildren<QAction*>())
+    if (action->text() == QStringLiteral("Enter Folder")) enterFolder = action;
+  ASSERT_NE(enterFolder, nullptr);
+  EXPECT_TRUE(enterFolder->isEnabled());  // the first row is selected on opening
+
+  model->setSelection(std::nullopt);
+  EXPECT_FALSE(enterFolder->isEnabled());
+  type('r');
+  type('c');
+  EXPECT_TRUE(log->revealed.isEmpty());
+  EXPECT_TRUE(log->copiedTexts.isEmpty());
+
+  model->setSelection(idOf(*model, "photos"));
+  EXPECT_TRUE(enterFolder->isEnabled());
+  enterFolder->trigger();
+  EXPECT_EQ(current(), "photos");
+  // Keys the table does not know go on to the window.
+  QKeyEvent unknown(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
+  EXPECT_FALSE(list->handleKey(&unknown));
 }
 
 TEST_F(BrowserWindowTest, FileKeysReachTheDesktop) {

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QKeyCombination>
+#include <QList>
+#include <QString>
+
+#include <functional>
+#include <vector>
+
+namespace tallyfox {
+
+class BrowserModel;
+
+// One thing a person can ask of a browser window, declared once: the keys, the menu item,
+// the line of the shortcut sheet, when it can be used and what it does. The list's key
+// handling, the menu bar and the shortcut sheet all read this table, so a key cannot be
+// promised in one place and missing in another. Features add their commands here when they
+// are built; nothing is listed ahead of its feature.
+struct BrowserCommand {
+  enum class Menu { none, navigate, file };
+
+  QString id;
+  // Keys that are not typed characters (arrows, Return, Ctrl+[).
+  QList<QKeyCombination> keys;
+  // Typed characters, matched by the text a key produces, so that "~" and "?" work on every
+  // keyboard layout.
+  QString characters;
+  // A command with a menu item is reached through that item's shortcut and nowhere else;
+  // the list only handles the commands that have none.
+  Menu menu = Menu::none;
+  QString menuTitle;
+  // The shortcut sheet's line; a command without help text is not listed there.
+  QString keysText;
+  QString help;
+  std::function<bool(const BrowserModel&)> isEnabled;
+  std::function<void(BrowserModel&)> run;
+
+  bool matches(QKeyCombination key, const QString& text) const;
+};
+
+namespace BrowserCommands {
+
+// In the shortcut sheet's order.
+const std::vector<BrowserCommand>& all();
+const BrowserCommand* find(const QString& id);
+// The list's command for a key press, if any (only commands without a menu item).
+const BrowserCommand* forListKey(QKeyCombination key, const QString& text);
+// Runs the command when it is enabled; false otherwise.
+bool run(const BrowserCommand& command, BrowserModel& browser);
+
+}  // namespace BrowserCommands
+}  // namespace tallyfox
