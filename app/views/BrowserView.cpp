@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QStackedLayout>
+#include <QStackedWidget>
 #include <QVBoxLayout>
 
 namespace tallyfox {
@@ -135,11 +136,12 @@ QWidget* BrowserView::buildBrowser() {
   listLayout->addWidget(list_, 1);
   filterBox_ = filterBox;
 
-  auto* middle = new QHBoxLayout;
+  chartAndList_ = new QWidget(page);
+  auto* middle = new QHBoxLayout(chartAndList_);
   middle->setContentsMargins(0, 0, 0, 0);
   middle->setSpacing(0);
   middle->addWidget(chartBox, 1);
-  middle->addWidget(divider(Qt::Vertical, page));
+  middle->addWidget(divider(Qt::Vertical, chartAndList_));
   middle->addWidget(listColumn, 0);
 
   auto* column = new QVBoxLayout(page);
@@ -147,10 +149,42 @@ QWidget* BrowserView::buildBrowser() {
   column->setSpacing(0);
   column->addWidget(breadcrumbs_);
   column->addWidget(divider(Qt::Horizontal, page));
-  column->addLayout(middle, 1);
+  centre_ = new QStackedWidget(page);
+  centre_->addWidget(chartAndList_);
+  for (auto& bars : bars_) {
+    bars = new QVBoxLayout;
+    bars->setContentsMargins(0, 0, 0, 0);
+    bars->setSpacing(0);
+  }
+  column->addLayout(bars_[int(BarSlot::scanProgress)]);
+  column->addLayout(bars_[int(BarSlot::compare)]);
+  column->addWidget(centre_, 1);
+  column->addLayout(bars_[int(BarSlot::deleteList)]);
+  column->addLayout(bars_[int(BarSlot::result)]);
   column->addWidget(divider(Qt::Horizontal, page));
   column->addWidget(status_);
   return page;
+}
+
+void BrowserView::addCentre(QWidget* view) {
+  centre_->addWidget(view);
+}
+
+void BrowserView::showCentre(QWidget* view) {
+  if (centre_->indexOf(view) < 0) addCentre(view);
+  centre_->setCurrentWidget(view);
+}
+
+void BrowserView::showChartAndList() {
+  centre_->setCurrentWidget(chartAndList_);
+}
+
+QWidget* BrowserView::currentCentre() const {
+  return centre_->currentWidget();
+}
+
+void BrowserView::addBar(BarSlot slot, QWidget* bar) {
+  bars_[int(slot)]->addWidget(bar);
 }
 
 void BrowserView::showEvent(QShowEvent* event) {

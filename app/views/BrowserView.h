@@ -8,6 +8,8 @@
 class QLabel;
 class QProgressBar;
 class QStackedLayout;
+class QStackedWidget;
+class QVBoxLayout;
 
 namespace tallyfox {
 
@@ -41,6 +43,20 @@ class BrowserView : public QWidget {
   QString failureMessage() const;
   bool isShowingBrowser() const;
 
+  // The centre under the breadcrumbs: the chart beside the list, or a view that takes the
+  // whole width (the outside view, the duplicates). A view added here is shown with
+  // showCentre() and gives way to the chart and list with showChartAndList().
+  void addCentre(QWidget* view);
+  void showCentre(QWidget* view);
+  void showChartAndList();
+  QWidget* currentCentre() const;
+
+  // The bars that features put around the centre; each slot keeps its place whatever the
+  // order in which they are added: above the centre the scan's progress and the comparison,
+  // below it the delete list and the result of the last action, then the status line.
+  enum class BarSlot { scanProgress, compare, deleteList, result };
+  void addBar(BarSlot slot, QWidget* bar);
+
  protected:
   void showEvent(QShowEvent* event) override;
 
@@ -66,6 +82,9 @@ class BrowserView : public QWidget {
   EntryList* list_ = nullptr;
   FilterField* filter_ = nullptr;
   QWidget* filterBox_ = nullptr;
+  QStackedWidget* centre_ = nullptr;
+  QWidget* chartAndList_ = nullptr;
+  QVBoxLayout* bars_[4] = {};
   StatusLine* status_ = nullptr;
   PreviewController* preview_ = nullptr;
   QPointer<ShortcutSheet> sheet_;

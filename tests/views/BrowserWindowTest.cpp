@@ -9,6 +9,7 @@
 #include "views/RowListModel.h"
 #include "views/ShortcutSheet.h"
 #include "views/StatusLine.h"
+#include "views/SunburstView.h"
 
 #include <tallyfox/TreeColumns.h>
 
@@ -376,6 +377,29 @@ TEST_F(BrowserWindowTest, CommandsFollowTheSelectionInKeysAndMenus) {
   // Keys the table does not know go on to the window.
   QKeyEvent unknown(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
   EXPECT_FALSE(list->handleKey(&unknown));
+}
+
+TEST_F(BrowserWindowTest, FeatureViewsTakeTheCentreAndBarsKeepTheirPlaces) {
+  tallyfox::BrowserView* view = window->view();
+  auto* outside = new QLabel(QStringLiteral("outside"));
+  view->showCentre(outside);
+  EXPECT_TRUE(outside->isVisible());
+  EXPECT_FALSE(view->chart()->isVisible());
+  view->showChartAndList();
+  EXPECT_TRUE(view->chart()->isVisible());
+  EXPECT_FALSE(outside->isVisible());
+
+  // Added bottom first: the slots, not the order of adding, decide where a bar goes.
+  auto* result = new QLabel(QStringLiteral("result"));
+  auto* progress = new QLabel(QStringLiteral("progress"));
+  view->addBar(tallyfox::BrowserView::BarSlot::result, result);
+  view->addBar(tallyfox::BrowserView::BarSlot::scanProgress, progress);
+  const auto top = [&](QWidget* w) { return w->mapTo(window.get(), QPoint()).y(); };
+  ASSERT_TRUE(viewtests::waitFor([&] { return progress->isVisible() && result->isVisible(); }));
+  EXPECT_TRUE(viewtests::waitFor([&] {
+    return top(progress) < top(view->chart()) && top(view->chart()) < top(result) &&
+           top(result) < top(view->statusLine());
+  }));
 }
 
 TEST_F(BrowserWindowTest, FileKeysReachTheDesktop) {
