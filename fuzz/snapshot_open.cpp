@@ -1,4 +1,6 @@
 // Any bytes are opened as a snapshot image; when they open, every node is walked.
+#include "TreeWalk.h"
+
 #include <tallyfox/SnapshotFile.h>
 
 #include <cstring>
@@ -15,11 +17,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const SnapshotFile::FormatError&) {
     return 0;
   }
-  volatile std::uint64_t sink = tree->errorCount();
-  for (NodeId id = 0; id < tree->totalNodes(); ++id) {
-    sink = sink + tree->name(id).size() + tree->nameBytes(id).size() + tree->path(id).size();
-    sink = sink + tree->flags(id) + std::uint64_t(tree->parentOf(id)) + tree->sizeOf(id);
-    for (NodeId child : tree->children(id)) sink = sink + std::uint64_t(tree->parentOf(child));
-  }
+  fuzzwalk::walk(*tree, false);
   return 0;
 }

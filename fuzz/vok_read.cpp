@@ -1,5 +1,7 @@
 // Any bytes are decoded as a vok file, as they stand and behind a zlib header; they give a
-// tree or a format error.
+// tree or a format error. A tree is opened and walked as a window showing it would.
+#include "TreeWalk.h"
+
 #include <tallyfox/VokSnapshotReader.h>
 
 #include <zlib.h>
@@ -13,8 +15,10 @@ namespace {
 void decode(std::span<const std::uint8_t> bytes) {
   try {
     const auto decoded = VokSnapshotReader::decode(bytes, [](double) {});
-    volatile std::size_t sink = decoded.columns.names.size() + decoded.topNames.size();
+    volatile std::size_t sink = decoded.topNames.size();
     (void)sink;
+    const auto tree = SnapshotFile::inMemory(decoded.columns, {"/base", {}, 0});
+    fuzzwalk::walk(*tree, true);
   } catch (const VokSnapshotReader::FormatError&) {
   }
 }

@@ -16,12 +16,14 @@ namespace tallyfox {
 namespace {
 
 // Growth past the mapped stretch maps at least this much more (and an eighth of what is
-// there), so that a scan's many small batches cost a handful of system calls.
+// there), so that a scan's many small batches cost a handful of system calls. Below the
+// step the stretch doubles instead: a tree of a few nodes (a small merge, a short file)
+// must not map megabytes it never writes.
 constexpr std::size_t readyNodesStep = 65536;
 constexpr std::size_t readyNameBytesStep = 1 << 20;
 
 std::size_t nextReady(std::size_t ready, std::size_t needed, std::size_t step) {
-  return std::max(needed, ready + std::max(ready / 8, step));
+  return std::max(needed, ready + std::max(ready / 8, std::min(step, ready)));
 }
 
 // Large trees share the build with a second thread.
