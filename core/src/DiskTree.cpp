@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
+#include <string>
 
 namespace tallyfox {
 
@@ -59,7 +61,7 @@ DiskTree::DiskTree(std::span<const std::uint8_t> bytes, std::shared_ptr<const vo
 NodeId DiskTree::parentOf(NodeId id) const {
   if (id <= 0 || !contains(id)) return -1;
   const NodeId p = parent_[id];
-  return contains(p) ? p : -1;
+  return p >= 0 && p < id ? p : -1;
 }
 
 NodeRange DiskTree::children(NodeId id) const {
@@ -98,10 +100,8 @@ std::string DiskTree::name(NodeId id) const {
 
 std::vector<NodeId> DiskTree::lineage(NodeId id) const {
   std::vector<NodeId> ids;
-  // A parent chain longer than the tree loops; cut it there.
-  for (NodeId cur = id; cur > 0 && contains(cur) && ids.size() < std::size_t(totalNodes());
-       cur = parentOf(cur))
-    ids.push_back(cur);
+  // Parents are smaller ids, so the chain ends.
+  for (NodeId cur = contains(id) ? id : 0; cur > 0; cur = parentOf(cur)) ids.push_back(cur);
   std::reverse(ids.begin(), ids.end());
   return ids;
 }
@@ -110,14 +110,10 @@ std::string DiskTree::path(NodeId id) const {
   const auto ids = lineage(id);
   if (ids.empty()) return rootPath_.empty() ? "/" : rootPath_;
   std::string result;
-  bool first = true;
-  for (NodeId node : ids) {
-    const std::string component = name(node);
-    if (first && !component.empty() && component.front() == '/')
-      result = component;
-    else
-      result = PathText::appendComponent(first ? rootPath_ : result, component);
-    first = false;
+  for (std::size_t k = 0; k < ids.size(); ++k) {
+    const std::string component = name(ids[k]);
+    if (k == 0) result = component.starts_with('/') ? std::string() : rootPath_;
+    PathText::appendComponentTo(result, component);
   }
   return result;
 }
@@ -129,6 +125,75 @@ std::uint64_t DiskTree::errorCount() const {
   errorCount_.store(count, std::memory_order_relaxed);
   errorCounted_.store(true, std::memory_order_release);
   return count;
+}
+
+namespace {
+
+// Sums that match what the tree's producers store, whichever way they treat overflow: the
+// builder adds with wrap-around, the vok reader saturates its root.
+struct Sum {
+  std::uint64_t wrapped = 0;
+  bool overflowed = false;
+
+  void add(std::uint64_t value) { overflowed |= __builtin_add_overflow(wrapped, value, &wrapped); }
+  bool matches64(std::uint64_t stored) const {
+    return stored == wrapped || (overflowed && stored == std::numeric_limits<std::uint64_t>::max());
+  }
+  bool matches32(std::uint32_t stored) const {
+    constexpr std::uint64_t max32 = std::numeric_limits<std::uint32_t>::max();
+    return stored == std::uint32_t(wrapped) || (stored == max32 && (overflowed || wrapped > max32));
+  }
+};
+
+}  // namespace
+
+std::optional<std::string> DiskTree::firstViolation() const {
+  const std::int64_t n = totalNodes();
+  auto node = [&](std::int64_t id) { return "node " + std::to_string(id) + " (" + path(NodeId(id)) + ")"; };
+  if (parent_[0] != -1) return "The root names a parent.";
+  if (!(flags_[0] & EntryFlags::directory)) return "The root is not a folder.";
+  if (nameOffset_[0] != 0) return "The names do not start at the beginning of the names column.";
+
+  // Breadth-first ids put the children of each folder right after those of the folders
+  // before it: `next` is where the next child range must start.
+  std::int64_t next = 1;
+  for (std::int64_t id = 0; id < n; ++id) {
+    if (id > 0 && id >= next)
+      return "Node " + std::to_string(id) + " is not a child of any folder before it.";
+    if (nameOffset_[id] > nameOffset_[id + 1])
+      return "The name of node " + std::to_string(id) + " ends before it starts.";
+    const std::int64_t count = childCount_[id];
+    if (count == 0) {
+      if (childStart_[id] != 0) return "The first child of " + node(id) + " is set, but it has no children.";
+      continue;
+    }
+    if (!(flags_[id] & EntryFlags::directory)) return "The file " + node(id) + " has children.";
+    if (childStart_[id] != next)
+      return "The children of " + node(id) + " do not follow those of the folders before it.";
+    if (count > n - next) return "The children of " + node(id) + " run past the end of the tree.";
+
+    // What the builder sums upward: every size, and for entries one per file without
+    // children, a folder's own count plus one for the folder itself.
+    Sum size, entries, stored;
+    for (std::int64_t child = next; child < next + count; ++child) {
+      if (parent_[child] != id)
+        return "Node " + std::to_string(child) + " lies among the children of " + node(id) +
+               " but names node " + std::to_string(parent_[child]) + " as its parent.";
+      if (child > next && size_[child] > size_[child - 1])
+        return "The children of " + node(id) + " are not ordered largest first.";
+      size.add(size_[child]);
+      const bool folder = flags_[child] & EntryFlags::directory;
+      entries.add(!folder && childCount_[child] == 0 ? 1 : std::uint64_t(entryCount_[child]) + 1);
+      stored.add(entryCount_[child]);
+    }
+    if (!size.matches64(size_[id]))
+      return "The size of " + node(id) + " is not the sum of its children's sizes.";
+    // A tree read from a vok file counts at its root what the top-level records stand for.
+    if (!entries.matches32(entryCount_[id]) && !(id == root && stored.matches32(entryCount_[id])))
+      return "The entry count of " + node(id) + " is not the number of entries below it.";
+    next += count;
+  }
+  return std::nullopt;
 }
 
 void DiskTree::write(const std::filesystem::path& to) const {

@@ -77,15 +77,22 @@ std::string lastComponent(const std::string& path) {
 }
 
 std::string appendComponent(const std::string& base, const std::string& name) {
-  if (base.empty()) return name;
-  std::string_view tail(name);
-  const bool baseSlash = base.back() == '/';
-  if (baseSlash) {
-    while (!tail.empty() && tail.front() == '/') tail.remove_prefix(1);
-    return base + std::string(tail);
+  std::string out = base;
+  appendComponentTo(out, name);
+  return out;
+}
+
+void appendComponentTo(std::string& base, std::string_view name) {
+  if (base.empty()) {
+    base = name;
+    return;
   }
-  if (!tail.empty() && tail.front() == '/') return base + std::string(tail);
-  return base + "/" + std::string(tail);
+  if (base.back() == '/') {
+    while (!name.empty() && name.front() == '/') name.remove_prefix(1);
+  } else if (name.empty() || name.front() != '/') {
+    base += '/';
+  }
+  base += name;
 }
 
 }  // namespace PathText

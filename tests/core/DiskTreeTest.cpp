@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+#include <optional>
+
 using namespace tallyfox;
 using testsupport::Node;
 
@@ -29,7 +33,7 @@ TEST(DiskTree, FolderSizesCountsAndChildren) {
   EXPECT_EQ(tree->entryCount()[0], 3u);
   EXPECT_TRUE(tree->isDirectory(1));
   EXPECT_FALSE(tree->isDirectory(2));
-  EXPECT_LT(2, 3);  // the larger file has the smaller id
+  EXPECT_EQ(tree->sizeOf(2), 20u);  // the larger file has the smaller id
   EXPECT_EQ(tree->children(1).first, 2);
   EXPECT_EQ(tree->children(1).last, 4);
   EXPECT_TRUE(tree->children(2).empty());
@@ -101,4 +105,83 @@ TEST(DiskTree, HostileColumnsNeverLeadOutsideTheTree) {
   EXPECT_EQ(tree->sizeOf(-5), 0u);
   EXPECT_TRUE(tree->children(99).empty());
   EXPECT_TRUE(tree->lineage(-1).empty());
+}
+
+// A parent column holding a cycle, with every name spanning the same long range: a lineage
+// that followed the cycle and a path rebuilt at every component copied megabytes per call.
+TEST(DiskTree, ParentCyclesReadAsNoParent) {
+  constexpr int n = 292, cycleStart = 142;
+  TreeColumns c;
+  c.parent.resize(n);
+  for (int id = 0; id < n; ++id)
+    c.parent[id] = id == 0 ? -1 : id < cycleStart ? 0 : id == n - 1 ? cycleStart : id + 1;
+  c.size.assign(n, 1);
+  c.mtime.assign(n, 0);
+  c.entryCount.assign(n, 1);
+  c.flags.assign(n, EntryFlags::directory);
+  c.childStart.assign(n, 0);
+  c.childCount.assign(n, 0);
+  c.names.assign(4096, 'x');
+  c.nameOffset.assign(n + 1, 0);
+  for (int id = 2; id <= n; id += 2) c.nameOffset[id] = 4096;
+  const auto tree = treeOf(c);
+  for (NodeId id = 1; id < n; ++id) {
+    const auto ids = tree->lineage(id);
+    ASSERT_FALSE(ids.empty());
+    EXPECT_EQ(ids.back(), id);
+    EXPECT_LE(ids.size(), id == n - 1 ? 2u : 1u);
+  }
+  EXPECT_EQ(tree->path(n - 1), "/data/?/" + std::string(4096, 'x'));
+  EXPECT_TRUE(tree->firstViolation().has_value());
+}
+
+TEST(DiskTree, FirstViolationNamesTheFirstDamage) {
+  // root -> {docs -> {big 20, small 10}, pics -> {a 8}, note 5}
+  const std::vector<Node> nodes = {{-1, ""},       {0, "docs"},      {0, "pics"}, {0, "note", 5},
+                                   {1, "big", 20}, {1, "small", 10}, {2, "a", 8}};
+  const TreeColumns sound = testsupport::columnsOf(nodes);
+  EXPECT_EQ(treeOf(sound)->firstViolation(), std::nullopt);
+  EXPECT_EQ(treeOf({{-1, ""}})->firstViolation(), std::nullopt);
+
+  struct Damage {
+    const char* what;
+    std::function<void(TreeColumns&)> apply;
+    const char* expected;
+  };
+  const std::vector<Damage> damages = {
+      {"root child count", [](TreeColumns& c) { c.childCount[0] = 0xFFFFFFFF; },
+       "The children of node 0 (/data) run past the end of the tree."},
+      {"zeroed parents", [](TreeColumns& c) { std::fill(c.parent.begin() + 3, c.parent.end(), 0); },
+       "Node 4 lies among the children of node 1 (/data/docs) but names node 0 as its parent."},
+      {"zeroed sizes", [](TreeColumns& c) { std::fill(c.size.begin() + 4, c.size.end(), 0); },
+       "The size of node 1 (/data/docs) is not the sum of its children's sizes."},
+      {"order", [](TreeColumns& c) { std::swap(c.size[4], c.size[5]); },
+       "The children of node 1 (/data/docs) are not ordered largest first."},
+      {"entry count", [](TreeColumns& c) { c.entryCount[0] = 5; },
+       "The entry count of node 0 (/data) is not the number of entries below it."},
+      {"ranges swapped", [](TreeColumns& c) { std::swap(c.childStart[1], c.childStart[2]); },
+       "The children of node 1 (/data/docs) do not follow those of the folders before it."},
+      {"orphan", [](TreeColumns& c) { c.childCount[2] = 0, c.childStart[2] = 0; },
+       "Node 6 is not a child of any folder before it."},
+      {"file with children", [](TreeColumns& c) { c.flags[1] = 0; },
+       "The file node 1 (/data/docs) has children."},
+      {"names", [](TreeColumns& c) { c.nameOffset[3] = c.nameOffset[4] + 1; },
+       "The name of node 3 ends before it starts."},
+      {"root parent", [](TreeColumns& c) { c.parent[0] = 0; }, "The root names a parent."},
+  };
+  for (const Damage& d : damages) {
+    SCOPED_TRACE(d.what);
+    TreeColumns damaged = sound;
+    d.apply(damaged);
+    EXPECT_EQ(treeOf(damaged)->firstViolation(), std::optional<std::string>(d.expected));
+  }
+
+  // What producers may legitimately store: hard links and clones count as entries of size
+  // 0, a folder not entered counts 0 below it, and a vok root counts what its top-level
+  // records stand for.
+  auto flagged = testsupport::columnsOf(
+      {{-1, ""}, {0, "skipped", 0, EntryFlags::notDescended | 1}, {0, "link", 0, EntryFlags::duplicateLink}});
+  EXPECT_EQ(treeOf(flagged)->firstViolation(), std::nullopt);
+  flagged.entryCount[0] = 0 + 1;
+  EXPECT_EQ(treeOf(flagged)->firstViolation(), std::nullopt);
 }

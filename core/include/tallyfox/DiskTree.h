@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -43,9 +44,10 @@ struct NodeRange {
 //
 // Opening checks only the header and the column lengths so that it stays O(1). A damaged
 // or hostile image must still never make a query read outside it, so every per-node query
-// clamps what it reads: child ranges to the tree (and to ids after the node, which every
-// finished tree satisfies and which keeps recursive walks finite), parents outside the
-// tree read as -1, and parent chains that loop stop.
+// clamps what it reads: child ranges to the tree and to ids after the node, and parents to
+// the tree and to ids before the node. Every finished tree is breadth-first, so both hold
+// for every sound tree, and they keep any walk down or up finite: a damaged parent column
+// cannot make a lineage loop. firstViolation() finds such damage in one pass when asked.
 //
 // Immutable and safe to read from any thread.
 class DiskTree {
@@ -78,8 +80,8 @@ class DiskTree {
   std::span<const std::uint8_t> names() const { return names_; }
   std::span<const std::uint8_t> bytes() const { return bytes_; }
 
-  // The parent of id, or -1 for the root, an id outside the tree or a stored parent
-  // outside the tree.
+  // The parent of id, or -1 for the root, an id outside the tree, or a stored parent that is
+  // not a smaller id (which no sound tree holds).
   NodeId parentOf(NodeId id) const;
   std::uint64_t sizeOf(NodeId id) const { return contains(id) ? size_[id] : 0; }
   std::uint8_t flags(NodeId id) const { return contains(id) ? flags_[id] : 0; }
@@ -103,6 +105,14 @@ class DiskTree {
   double scanSeconds() const { return scanSeconds_; }
 
   std::uint64_t errorCount() const;
+
+  // A full structural check, one pass over the columns: every node but the root lies in the
+  // child range of a folder before it, child ranges follow each other breadth-first, every
+  // child names its folder as parent, children run largest first, and every folder's size
+  // and entry count are what the tree builder sums from its children. Nothing when the tree
+  // is sound; else one short sentence naming the first violation and the node. O(n), so it
+  // is not done at opening but by whoever is about to rely on the whole tree.
+  std::optional<std::string> firstViolation() const;
 
   // Writes the whole image byte for byte, atomically.
   void write(const std::filesystem::path& to) const;

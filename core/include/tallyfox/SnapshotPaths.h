@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tallyfox {
@@ -40,6 +41,7 @@ std::string abbreviateTilde(const std::string& path);
 std::string lastComponent(const std::string& path);
 // Appends a component with exactly one "/" between.
 std::string appendComponent(const std::string& base, const std::string& name);
+void appendComponentTo(std::string& base, std::string_view name);
 }  // namespace PathText
 
 }  // namespace tallyfox
