@@ -91,4 +91,11 @@ std::int64_t NameIndex::find(std::span<const std::uint8_t> name) {
   return firstFree;
 }
 
+std::optional<NodeId> NameIndex::child(const DiskTree& tree, NodeId folder, std::string_view name) {
+  build(tree, tree.children(folder));
+  const std::int64_t k = find({reinterpret_cast<const std::uint8_t*>(name.data()), name.size()});
+  if (k == none) return std::nullopt;
+  return node(k);
+}
+
 }  // namespace tallyfox::detail

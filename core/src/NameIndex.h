@@ -3,6 +3,7 @@
 #include <tallyfox/DiskTree.h>
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -33,6 +34,10 @@ class NameIndex {
   // The position of a child named like `name` that has not been taken (identical bytes
   // first, else the earliest canonically equal one), or `none`.
   std::int64_t find(std::span<const std::uint8_t> name);
+
+  // The child of `folder` named `name` by the same rule: the one lookup of a name among a
+  // folder's children that paths, merges and diffs share.
+  std::optional<NodeId> child(const DiskTree& tree, NodeId folder, std::string_view name);
 
  private:
   std::string_view keyOf(std::span<const std::uint8_t> name, std::string& scratch) const;

@@ -28,13 +28,6 @@ std::span<const std::uint8_t> bytesOf(std::string_view text) {
   return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
-bool sameName(std::span<const std::uint8_t> stored, const std::string& wanted) {
-  const std::string_view bytes(reinterpret_cast<const char*>(stored.data()), stored.size());
-  if (bytes == wanted) return true;
-  if (Unicode::isAscii(bytes) && Unicode::isAscii(wanted)) return false;
-  return Unicode::canonicallyEqual(Unicode::decodeLossy(stored), wanted);
-}
-
 // The children of `node` that a copy walks. A finished tree's children always name their
 // folder as parent; skipping any that do not keeps a damaged file from making the walk
 // visit one node more than once (child ranges of different folders could overlap).
@@ -209,23 +202,15 @@ Result insert(const DiskTree& fresh, const DiskTree& tree) {
   // The deepest folder of the path that the tree already holds.
   NodeId ancestor = DiskTree::root;
   std::size_t matched = 0;
+  detail::NameIndex children;
   while (matched + 1 < names->size()) {
-    std::optional<NodeId> next;
-    for (NodeId child : tree.children(ancestor)) {
-      if (sameName(tree.nameView(child), (*names)[matched])) {
-        next = child;
-        break;
-      }
-    }
+    const auto next = children.child(tree, ancestor, (*names)[matched]);
     if (!next) break;
     ancestor = *next;
     ++matched;
   }
-  if (matched + 1 == names->size()) {
-    for (NodeId child : tree.children(ancestor))
-      if (sameName(tree.nameView(child), names->back()))
-        throw MergeError(fresh.rootPath() + " is already in this snapshot (use Rescan This Folder)");
-  }
+  if (matched + 1 == names->size() && children.child(tree, ancestor, names->back()))
+    throw MergeError(fresh.rootPath() + " is already in this snapshot (use Rescan This Folder)");
 
   Writer writer(nodesOf(tree) + nodesOf(fresh) + std::int64_t(names->size()),
                 nameBytesOf(tree) + nameBytesOf(fresh) + fresh.rootPath().size());
@@ -257,7 +242,8 @@ Result merge(const std::vector<DiskTreePtr>& trees, const std::string& root) {
   Writer writer(nodes, nameBytes);
   writer.writeRoot(0, createdFolder);
 
-  // Folders created between the root and the trees, by their path below the root.
+  // Folders created between the root and the trees, by their path below the root. Keyed by
+  // bytes: the trees' root paths come from disk, and two spellings there are two folders.
   std::map<std::string, Slot> folders;
   std::vector<std::pair<std::vector<std::string>, std::string>> placed;  // components, root path
   std::optional<Clock::time_point> start;

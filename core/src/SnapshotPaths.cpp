@@ -1,5 +1,7 @@
 #include <tallyfox/SnapshotPaths.h>
 
+#include "NameIndex.h"
+
 #include <tallyfox/Unicode.h>
 
 #include <pwd.h>
@@ -103,11 +105,16 @@ namespace {
 
 constexpr std::string_view dataVolume = "/System/Volumes/Data";
 
-bool nameMatches(std::span<const std::uint8_t> stored, const std::string& wanted) {
-  const std::string_view bytes(reinterpret_cast<const char*>(stored.data()), stored.size());
-  if (bytes == wanted) return true;
-  if (Unicode::isAscii(bytes) && Unicode::isAscii(wanted)) return false;
-  return Unicode::nfc(Unicode::decodeLossy(stored)) == Unicode::nfc(wanted);
+// The names of a standardized path, empty pieces left out.
+std::vector<std::string_view> pieces(std::string_view path) {
+  std::vector<std::string_view> out;
+  while (!path.empty()) {
+    const auto slash = path.find('/');
+    if (slash != 0) out.push_back(path.substr(0, slash));
+    if (slash == std::string_view::npos) break;
+    path.remove_prefix(slash + 1);
+  }
+  return out;
 }
 
 }  // namespace
@@ -122,22 +129,19 @@ std::string canonical(const std::string& path) {
 }
 
 std::optional<std::vector<std::string>> components(const std::string& path, const std::string& root) {
-  const std::string p = Unicode::nfc(canonical(path));
-  const std::string r = Unicode::nfc(canonical(root));
+  // Compared in canonical form, but the names come back as the path spells them: on Linux
+  // a name is its bytes, and a folder created or found under another spelling would not be
+  // the one on disk.
+  const std::string p = canonical(path);
+  const std::string r = canonical(root);
   if (p == r) return std::vector<std::string>{};
-  const std::string prefix = r == "/" ? "/" : r + "/";
-  if (p.size() < prefix.size() || p.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
-  std::vector<std::string> names;
-  std::string_view rest(p);
-  rest.remove_prefix(prefix.size());
-  while (!rest.empty()) {
-    const auto slash = rest.find('/');
-    const std::string_view part = rest.substr(0, slash);
-    if (!part.empty()) names.emplace_back(part);
-    if (slash == std::string_view::npos) break;
-    rest.remove_prefix(slash + 1);
-  }
-  return names;
+  if (p.starts_with('/') != r.starts_with('/')) return std::nullopt;
+  const auto names = pieces(p);
+  const auto prefix = pieces(r);
+  if (names.size() < prefix.size()) return std::nullopt;
+  for (std::size_t k = 0; k < prefix.size(); ++k)
+    if (!Unicode::canonicallyEqual(names[k], prefix[k])) return std::nullopt;
+  return std::vector<std::string>(names.begin() + std::ptrdiff_t(prefix.size()), names.end());
 }
 
 std::optional<NodeId> node(const std::string& path, const DiskTree& tree) {
@@ -145,14 +149,9 @@ std::optional<NodeId> node(const std::string& path, const DiskTree& tree) {
   const auto names = components(path, tree.rootPath());
   if (!names) return std::nullopt;
   NodeId current = DiskTree::root;
+  detail::NameIndex children;
   for (const std::string& wanted : *names) {
-    std::optional<NodeId> found;
-    for (NodeId child : tree.children(current)) {
-      if (nameMatches(tree.nameView(child), wanted)) {
-        found = child;
-        break;
-      }
-    }
+    const auto found = children.child(tree, current, wanted);
     if (!found) return std::nullopt;
     current = *found;
   }

@@ -4,6 +4,7 @@
 #include <tallyfox/SnapshotPaths.h>
 #include <tallyfox/TreeColumnsBuilder.h>
 
+#include "FolderSnapshot.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -298,16 +299,33 @@ TEST(SnapshotMerge, ReplacingAFolderByARescanOfTheSameFolderGivesTheSameColumns)
   std::filesystem::create_directories(root / "sub" / "empty");
   testsupport::writeFile(root / "other" / "o.bin", std::string(4000, 'o'));
 
-  auto scan = [](const std::filesystem::path& folder) {
-    auto sink = std::make_shared<SnapshotBuilderSink>();
-    Scanner scanner(folder.string(), ScanOptions{}, sink);
-    const ScanStats stats = scanner.run();
-    return SnapshotFile::inMemory(sink->finish(), {folder.string(), Clock::now(), stats.seconds});
-  };
-  const auto whole = scan(root);
-  const auto fresh = scan(root / "sub");
+  const auto whole = testsupport::scanFolder(root);
+  const auto fresh = testsupport::scanFolder(root / "sub");
   const auto sub = SnapshotPaths::node((root / "sub").string(), *whole);
   ASSERT_TRUE(sub);
   const auto result = SnapshotMerge::replace(*sub, *whole, *fresh);
   testsupport::expectSameColumns(*whole, result.columns);
+}
+
+// On Linux a name is its bytes: a folder created on the way to an added scan must be named
+// as the path spells it, or paths below it name a folder that is not on disk.
+TEST(SnapshotMerge, FoldersCreatedForInsertAndMergeKeepTheBytesOfThePath) {
+  testsupport::TempDir dir;
+  const auto root = dir.path() / "r";
+  const std::string decomposed = "Cafe\xCC\x81";
+  testsupport::writeFile(root / "top.bin", "t");
+  testsupport::writeFile(root / decomposed / "sub" / "f.bin", "f");
+  const auto whole = testsupport::scanFolder(root, ScanOptions({}, false, {(root / decomposed).string()}));
+  const auto fresh = testsupport::scanFolder(root / decomposed / "sub");
+
+  const auto inserted = SnapshotMerge::insert(*fresh, *whole);
+  const auto mergedAtRoot = SnapshotMerge::merge({fresh}, root.string());
+  for (const auto& result : {inserted, mergedAtRoot}) {
+    const auto tree = SnapshotFile::inMemory(result.columns, result.info);
+    EXPECT_EQ(tree->firstViolation(), std::nullopt);
+    const auto file = SnapshotPaths::node((root / decomposed / "sub" / "f.bin").string(), *tree);
+    ASSERT_TRUE(file);
+    EXPECT_EQ(tree->path(*file), (root / decomposed / "sub" / "f.bin").string());
+    EXPECT_TRUE(std::filesystem::exists(tree->path(*file)));
+  }
 }

@@ -30,8 +30,10 @@ TEST(SnapshotPaths, Components) {
   EXPECT_EQ(SnapshotPaths::components("/", "/System/Volumes/Data"), Names{});
   EXPECT_EQ(SnapshotPaths::components("/Users/ann/", "/Users/ann"), Names{});
   EXPECT_EQ(SnapshotPaths::components("/Users/./ann", "/Users/ann"), Names{});
-  // Precomposed and decomposed spellings are the same place.
+  // Precomposed and decomposed spellings are the same place, and names keep their bytes.
   EXPECT_EQ(SnapshotPaths::components("/Caf\xC3\xA9/x", "/Cafe\xCC\x81"), (Names{"x"}));
+  EXPECT_EQ(SnapshotPaths::components("/Caf\xC3\xA9/Cafe\xCC\x81", "/Cafe\xCC\x81"), (Names{"Cafe\xCC\x81"}));
+  EXPECT_FALSE(SnapshotPaths::components("Cafe/x", "/Cafe"));
 }
 
 TEST(SnapshotPaths, NodeLookupMatchesCanonicallyEquivalentNames) {
@@ -43,6 +45,12 @@ TEST(SnapshotPaths, NodeLookupMatchesCanonicallyEquivalentNames) {
   EXPECT_FALSE(SnapshotPaths::node("/home/ann/missing", *tree));
   EXPECT_FALSE(SnapshotPaths::node("/home/ann/docs/deeper", *tree));
   EXPECT_FALSE(SnapshotPaths::node("/home/bob", *tree));
+  // A folder may hold both spellings: identical bytes win over the earlier, larger one.
+  const auto both = SnapshotFile::inMemory(
+      testsupport::columnsOf({{-1, ""}, {0, "Caf\xC3\xA9", 9}, {0, "Cafe\xCC\x81", 2}}),
+      {"/home/ann", {}, 0});
+  EXPECT_EQ(SnapshotPaths::node("/home/ann/Cafe\xCC\x81", *both), 2);
+  EXPECT_EQ(SnapshotPaths::node("/home/ann/Caf\xC3\xA9", *both), 1);
   const auto joined = SnapshotFile::inMemory(testsupport::columnsOf({{-1, ""}, {0, "/a"}}), {"", {}, 0});
   EXPECT_FALSE(SnapshotPaths::node("/a", *joined));
 }

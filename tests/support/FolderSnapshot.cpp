@@ -73,4 +73,12 @@ DiskTreePtr snapshotOfFolder(const std::filesystem::path& root, const EntryAdjus
   return SnapshotFile::inMemory(walk.sink.finish(), info);
 }
 
+DiskTreePtr scanFolder(const std::filesystem::path& root, const ScanOptions& options) {
+  auto sink = std::make_shared<SnapshotBuilderSink>();
+  Scanner scanner(root.string(), options, sink);
+  const ScanStats stats = scanner.run();
+  return SnapshotFile::inMemory(sink->finish(),
+                                {root.string(), std::chrono::system_clock::now(), stats.seconds});
+}
+
 }  // namespace testsupport

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <tallyfox/DiskTree.h>
+#include <tallyfox/Scanner.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -18,5 +19,9 @@ using EntryAdjuster =
 // a hard-linked file get size 0 and flag duplicateLink. Independent of the real scanner, so
 // tests of the tree's readers can control what the tree says.
 tallyfox::DiskTreePtr snapshotOfFolder(const std::filesystem::path& root, const EntryAdjuster& adjust = {});
+
+// A snapshot of a folder taken by the real scanner, in memory.
+tallyfox::DiskTreePtr scanFolder(const std::filesystem::path& root,
+                                 const tallyfox::ScanOptions& options = {});
 
 }  // namespace testsupport
