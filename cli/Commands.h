@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tallyfox/DiskTree.h>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,5 +36,10 @@ int runDump(const std::string& file);
 int runScan(const ScanArgs& args);
 int runDiff(const DiffArgs& args);
 int runDupes(const DupesArgs& args);
+int runCheck(const std::string& file);
+
+// Prints why the tree read from `file` is damaged and answers true, or answers false for a
+// sound tree. Every command runs it before it relies on a tree.
+bool reportDamage(const tallyfox::DiskTree& tree, const std::string& file);
 
 }  // namespace tfscan

@@ -120,6 +120,7 @@ int runDiff(const DiffArgs& args) {
       std::cerr << "tfscan: cannot read " << *file << ": " << e.what() << "\n";
       return 1;
     }
+    if (reportDamage(**tree, *file)) return 1;
   }
 
   std::string path = args.path ? absolutePath(*args.path) : newer->rootPath();

@@ -12,6 +12,7 @@ int runDump(const std::string& file) {
   const auto start = std::chrono::steady_clock::now();
   try {
     const auto tree = tallyfox::SnapshotDump::open(file);
+    if (reportDamage(*tree, file)) return 1;
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::cout << tallyfox::SnapshotDump::summary(*tree, seconds);
     return 0;

@@ -139,6 +139,7 @@ int runDupes(const DupesArgs& args) {
     std::cerr << "tfscan: " << e.what() << "\n";
     return 1;
   }
+  if (reportDamage(*tree, args.file)) return 1;
 
   tallyfox::NodeId base = tallyfox::DiskTree::root;
   if (args.path) {

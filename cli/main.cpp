@@ -9,6 +9,7 @@ int main(int argc, char** argv) {
   app.set_help_flag("-h,--help", "Show this help and exit");
 
   std::string dumpFile;
+  std::string checkFile;
   std::vector<std::string> diffFiles;
   std::vector<std::string> dupesFiles;
   tfscan::ScanArgs scan;
@@ -18,6 +19,8 @@ int main(int argc, char** argv) {
 
   auto* dumpOpt =
       app.add_option("--dump", dumpFile, "Print a summary of a snapshot (Tallyfox or vok) and exit");
+  auto* checkOpt = app.add_option(
+      "--check", checkFile, "Check that a snapshot's tree is sound; exit 1 with the first damage found");
   auto* diffOpt =
       app.add_option("--diff", diffFiles, "Compare two snapshots: OLD NEW [PATH]")->expected(2, 3);
   auto* dupesOpt =
@@ -36,7 +39,8 @@ int main(int argc, char** argv) {
   app.add_flag("-y,--yes", dupes.yes, "With --replace: do not ask for confirmation");
   auto* pathOpt = app.add_option("PATH", scan.path, "Folder to scan");
 
-  dumpOpt->excludes(diffOpt)->excludes(dupesOpt)->excludes(pathOpt);
+  dumpOpt->excludes(diffOpt)->excludes(dupesOpt)->excludes(pathOpt)->excludes(checkOpt);
+  checkOpt->excludes(diffOpt)->excludes(dupesOpt)->excludes(pathOpt);
   diffOpt->excludes(dupesOpt)->excludes(pathOpt);
   dupesOpt->excludes(pathOpt);
 
@@ -47,6 +51,7 @@ int main(int argc, char** argv) {
   }
 
   if (*dumpOpt) return tfscan::runDump(dumpFile);
+  if (*checkOpt) return tfscan::runCheck(checkFile);
   if (*diffOpt) {
     diff.oldFile = diffFiles[0];
     diff.newFile = diffFiles[1];
