@@ -1,13 +1,18 @@
 #include <tallyfox/DiskTree.h>
 #include <tallyfox/SnapshotFile.h>
+#include <tallyfox/SnapshotMerge.h>
+#include <tallyfox/VokSnapshotReader.h>
 
+#include "FolderSnapshot.h"
 #include "TestSupport.h"
+#include "VokWriter.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <functional>
 #include <optional>
+#include <random>
 
 using namespace tallyfox;
 using testsupport::Node;
@@ -184,4 +189,77 @@ TEST(DiskTree, FirstViolationNamesTheFirstDamage) {
   EXPECT_EQ(treeOf(flagged)->firstViolation(), std::nullopt);
   flagged.entryCount[0] = 0 + 1;
   EXPECT_EQ(treeOf(flagged)->firstViolation(), std::nullopt);
+}
+
+namespace {
+
+// A random folder tree: files of random sizes (some empty), hard links to earlier files,
+// symbolic links and empty folders. Returns its folders, the root first.
+std::vector<std::filesystem::path> randomFolder(const std::filesystem::path& root, std::mt19937_64& random) {
+  std::vector<std::filesystem::path> folders{root}, files;
+  std::filesystem::create_directories(root);
+  for (std::size_t k = 0; k < folders.size(); ++k) {
+    const auto folder = folders[k];
+    const int fileCount = int(random() % 6);
+    for (int f = 0; f < fileCount; ++f) {
+      const auto file = folder / ("f" + std::to_string(f));
+      testsupport::writeFile(file, std::string(random() % 3 ? random() % 20000 : 0, 'x'));
+      files.push_back(file);
+    }
+    if (!files.empty() && random() % 3 == 0)
+      std::filesystem::create_hard_link(files[random() % files.size()], folder / "link");
+    if (random() % 4 == 0) std::filesystem::create_symlink("f0", folder / "sym");
+    if (std::distance(folder.begin(), folder.end()) - std::distance(root.begin(), root.end()) < 4)
+      for (int d = int(random() % 4); d > 0; --d) {
+        folders.push_back(folder / ("d" + std::to_string(d)));
+        std::filesystem::create_directories(folders.back());
+      }
+  }
+  return folders;
+}
+
+}  // namespace
+
+// Every producer of trees yields trees that pass the check: scans, their files, every
+// merge, and the vok reader.
+TEST(DiskTree, TreesOfEveryProducerAreSound) {
+  std::mt19937_64 random(20261207);
+  for (int round = 0; round < 4; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    testsupport::TempDir dir;
+    const auto root = dir / "data";
+    const auto folders = randomFolder(root, random);
+    auto expectSound = [](const DiskTree& tree, const char* what) {
+      EXPECT_EQ(tree.firstViolation(), std::nullopt) << what;
+    };
+
+    const auto whole = testsupport::scanFolder(root);
+    expectSound(*whole, "scan");
+    ASSERT_EQ(whole->nodeCount() + 1, std::distance(std::filesystem::recursive_directory_iterator(root),
+                                                    std::filesystem::recursive_directory_iterator()) +
+                                          1);
+    SnapshotFile::write(testsupport::columnsOf(*whole), {root.string(), {}, 0}, dir / "whole.tfsnap");
+    expectSound(*SnapshotFile::map(dir / "whole.tfsnap"), "written and mapped");
+    const auto vok = VokSnapshotReader::decode(
+        testsupport::VokWriter::fromColumns(testsupport::columnsOf(*whole)).bytes(round % 2 == 1));
+    expectSound(*SnapshotFile::inMemory(vok.columns, {}), "vok");
+
+    const auto merged = [](const SnapshotMerge::Result& r) {
+      return SnapshotFile::inMemory(r.columns, r.info);
+    };
+    for (const auto& folder : folders) {
+      const auto node = SnapshotPaths::node(folder.string(), *whole);
+      ASSERT_TRUE(node);
+      const auto fresh = testsupport::scanFolder(folder);
+      expectSound(*merged(SnapshotMerge::replace(*node, *whole, *fresh)), "replace");
+      if (*node == DiskTree::root) continue;
+      const auto without = testsupport::scanFolder(root, ScanOptions({}, false, {folder.string()}));
+      expectSound(*merged(SnapshotMerge::fill(*without, {fresh})), "fill");
+      expectSound(*SnapshotMerge::fillWithSubtreesOf(*without, *whole, DiskTree::root), "fill with subtrees");
+      expectSound(*merged(SnapshotMerge::merge({fresh}, root.string())), "merge");
+    }
+    testsupport::writeFile(folders.back() / "new" / "deeper" / "f", "f");
+    const auto added = testsupport::scanFolder(folders.back() / "new" / "deeper");
+    expectSound(*merged(SnapshotMerge::insert(*added, *whole)), "insert");
+  }
 }

@@ -151,4 +151,11 @@ void expectSameColumns(const tallyfox::DiskTree& tree, const tallyfox::TreeColum
   EXPECT_TRUE(same(tree.names(), c.names));
 }
 
+tallyfox::TreeColumns columnsOf(const tallyfox::DiskTree& tree) {
+  auto copy = [](auto span) { return std::vector(span.begin(), span.end()); };
+  return {copy(tree.parent()),           copy(tree.size()),        copy(tree.mtime()),
+          copy(tree.entryCount()),       copy(tree.flagsColumn()), copy(tree.childStartColumn()),
+          copy(tree.childCountColumn()), copy(tree.nameOffset()),  copy(tree.names())};
+}
+
 }  // namespace testsupport

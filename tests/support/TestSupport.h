@@ -64,6 +64,9 @@ struct Node {
 // child ranges, entry counts and folder sizes are derived; a node with children is a folder.
 tallyfox::TreeColumns columnsOf(const std::vector<Node>& nodes);
 
+// The columns a tree holds, copied.
+tallyfox::TreeColumns columnsOf(const tallyfox::DiskTree& tree);
+
 // Columns of arbitrary contents (not a consistent tree) of n nodes, for round trips.
 tallyfox::TreeColumns randomColumns(std::mt19937_64& random, std::size_t n);
 
