@@ -41,13 +41,13 @@ TEST(CheckCommand, SoundSnapshotsPassAndDamagedOnesAreRefusedByEveryCommand) {
   EXPECT_EQ(ok.out, sound.string() + ": OK, 4 entries\n");
   EXPECT_EQ(ok.err, "");
 
-  // The root claims every id as its child; the sizes of the root's children are zeroed.
+  // The root claims every id as its child; the first three sizes (root, a, b.txt) are zeroed.
   const auto wideRoot = damaged(sound, 6, {0xFF, 0xFF, 0xFF, 0xFF}, "wide.tfsnap");
   const auto zeroed = damaged(sound, 1, std::vector<std::uint8_t>(8 * 3, 0), "zeroed.tfsnap");
   for (const auto& [file, violation] :
        {std::pair{wideRoot,
                   "The children of node 0 (" + (temp / "data").string() + ") run past the end of the tree."},
-        std::pair{zeroed, "The size of node 0 (" + (temp / "data").string() +
+        std::pair{zeroed, "The size of node 1 (" + (temp / "data" / "a").string() +
                               ") is not the sum of its children's sizes."}}) {
     const std::string expected = "tfscan: " + file.string() + " is damaged: " + violation + "\n";
     for (const auto& args : std::vector<std::vector<std::string>>{{"--check", file.string()},

@@ -1,6 +1,7 @@
 #include <tallyfox/DiskTree.h>
 #include <tallyfox/SnapshotFile.h>
 #include <tallyfox/SnapshotMerge.h>
+#include <tallyfox/SnapshotPaths.h>
 #include <tallyfox/VokSnapshotReader.h>
 
 #include "FolderSnapshot.h"
