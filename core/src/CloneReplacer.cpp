@@ -206,10 +206,13 @@ void record(const std::filesystem::path& folder, const std::string& keeper, cons
   try {
     std::error_code ignored;
     std::filesystem::create_directories(folder, ignored);
-    // O_APPEND with one write keeps lines whole when two processes log at once.
+    const auto log = folder / fileName;
+    // O_APPEND with one write keeps lines whole when two processes log at once, which a
+    // replacing write could not. Never through a planted link, never waiting on a FIFO.
     FileIO::Descriptor fd(
-        ::open((folder / fileName).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
-    if (!fd) return;
+        ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644));
+    struct stat status;
+    if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) return;
     const std::string text = line(keeper, replaced, bytes, std::chrono::system_clock::now()) + "\n";
     FileIO::writeAll(fd.get(), text.data(), text.size());
   } catch (...) {

@@ -8,20 +8,23 @@
 
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
-#include <sstream>
 #include <system_error>
 
 namespace tallyfox {
 
 namespace {
 
+// Far more than any settings file holds; a larger one is not ours.
+constexpr std::size_t maxFileBytes = 16 << 20;
+
 nlohmann::json readObject(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return nlohmann::json::object();
-  std::stringstream text;
-  text << in.rdbuf();
-  auto value = nlohmann::json::parse(text.str(), nullptr, /*allow_exceptions=*/false);
+  std::string text;
+  try {
+    text = FileIO::readWholeFile(file, maxFileBytes);
+  } catch (const std::system_error&) {
+    return nlohmann::json::object();
+  }
+  auto value = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
   return value.is_object() ? value : nlohmann::json::object();
 }
 

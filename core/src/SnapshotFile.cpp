@@ -83,10 +83,8 @@ FormatError::FormatError(std::string message)
     : std::runtime_error("Not a readable Tallyfox snapshot: " + message), message_(std::move(message)) {}
 
 MappedRegion::MappedRegion(const std::filesystem::path& path) {
-  FileIO::Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd) FileIO::throwErrno();
   struct stat st;
-  if (::fstat(fd.get(), &st) != 0) FileIO::throwErrno();
+  FileIO::Descriptor fd = FileIO::openRegularFile(path, &st);
   if (st.st_size < 1) throw FormatError("file is empty");
   void* base = ::mmap(nullptr, std::size_t(st.st_size), PROT_READ, MAP_PRIVATE, fd.get(), 0);
   if (base == MAP_FAILED) FileIO::throwErrno();
@@ -150,11 +148,6 @@ Header readHeader(std::span<const std::uint8_t> bytes) {
   return h;
 }
 
-std::filesystem::path temporaryPath(const std::filesystem::path& destination) {
-  auto name = "." + destination.filename().string() + "." + std::to_string(::getpid()) + ".tmp";
-  return destination.parent_path() / name;
-}
-
 void write(const TreeColumns& columns, const Info& info, const std::filesystem::path& to) {
   if (columns.names.size() > 0xFFFF'FFFFull) throw FormatError("names exceed 4 GB");
   const std::uint64_t n = columns.parent.size();
@@ -212,7 +205,7 @@ std::optional<HeaderInfo> parseInfo(std::span<const std::uint8_t> header) {
 }
 
 std::optional<HeaderInfo> readInfo(const std::filesystem::path& path) {
-  FileIO::Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  FileIO::Descriptor fd = FileIO::tryOpenRegularFile(path);
   if (!fd) return std::nullopt;
   std::vector<std::uint8_t> bytes(headerSize);
   if (FileIO::readUpTo(fd.get(), bytes.data(), bytes.size()) != long(headerSize)) return std::nullopt;
@@ -220,14 +213,14 @@ std::optional<HeaderInfo> readInfo(const std::filesystem::path& path) {
 }
 
 bool matches(const std::filesystem::path& path) {
-  FileIO::Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  FileIO::Descriptor fd = FileIO::tryOpenRegularFile(path);
   if (!fd) return false;
   std::uint8_t bytes[8];
   return FileIO::readUpTo(fd.get(), bytes, 8) == 8 && hasMagic(bytes);
 }
 
 std::optional<std::uint64_t> totalBytes(const std::filesystem::path& path) {
-  FileIO::Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  FileIO::Descriptor fd = FileIO::tryOpenRegularFile(path);
   if (!fd) return std::nullopt;
   std::vector<std::uint8_t> bytes(headerSize);
   if (FileIO::readUpTo(fd.get(), bytes.data(), bytes.size()) != long(headerSize) || !hasMagic(bytes.data()))

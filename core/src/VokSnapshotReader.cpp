@@ -368,11 +368,8 @@ Decoded decodeSource(std::span<const std::uint8_t> source, const Progress& progr
 class MappedSource {
  public:
   explicit MappedSource(const std::filesystem::path& path) {
-    FileIO::Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd) FileIO::throwErrno();
     struct stat st;
-    if (::fstat(fd.get(), &st) != 0) FileIO::throwErrno();
-    if (S_ISDIR(st.st_mode)) throw std::system_error(EISDIR, std::generic_category());
+    FileIO::Descriptor fd = FileIO::openRegularFile(path, &st);
     modified_ =
         std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
             std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec)));

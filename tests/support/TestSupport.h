@@ -32,6 +32,8 @@ class TempDir {
 void writeFile(const std::filesystem::path& path, const std::string& contents);
 void writeBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
 std::vector<std::uint8_t> readBytes(const std::filesystem::path& path);
+// The names in a folder, sorted; hidden ones too.
+std::vector<std::string> namesIn(const std::filesystem::path& folder);
 
 // A private home folder for the lifetime of the object: HOME points at it, XDG_CONFIG_HOME
 // at its ".config", and the other XDG base folders are unset so that they follow HOME. Tests

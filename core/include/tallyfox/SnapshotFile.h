@@ -95,12 +95,13 @@ struct HeaderInfo {
 };
 
 // Writes a complete snapshot atomically: a temporary file in the destination's folder,
-// renamed over the destination once everything is written.
+// flushed to the disk and renamed over the destination once everything is written.
 void write(const TreeColumns& columns, const Info& info, const std::filesystem::path& to);
 DiskTreePtr map(const std::filesystem::path& path);
 DiskTreePtr inMemory(const TreeColumns& columns, const Info& info);
 Header readHeader(std::span<const std::uint8_t> bytes);
-// Never throw: absent or false on any failure.
+// Never throw: absent or false on any failure, including a path that is not a regular file
+// (a FIFO among the snapshots is skipped, never waited on).
 std::optional<HeaderInfo> readInfo(const std::filesystem::path& path);
 std::optional<HeaderInfo> parseInfo(std::span<const std::uint8_t> header);
 bool matches(const std::filesystem::path& path);
@@ -110,8 +111,6 @@ ColumnTable layout(std::uint64_t nodeCount, std::uint64_t nameBytes);
 std::vector<std::uint8_t> header(State state, std::uint64_t nodeCount, const Info& info,
                                  const ColumnTable& columns);
 
-// The temporary name used by atomic writes: "." + name + "." + pid + ".tmp", same folder.
-std::filesystem::path temporaryPath(const std::filesystem::path& destination);
 
 namespace detail {
 struct TreeFactory {

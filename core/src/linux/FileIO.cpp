@@ -1,10 +1,15 @@
 #include "linux/FileIO.h"
 
-#include <tallyfox/SnapshotFile.h>
-
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/random.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <atomic>
+#include <cctype>
 #include <cerrno>
+#include <chrono>
+#include <string_view>
 #include <system_error>
 
 namespace tallyfox::FileIO {
@@ -93,12 +98,186 @@ long readUpToAt(int fd, void* data, std::size_t length, std::uint64_t offset) {
   });
 }
 
-void writeAtomically(const std::filesystem::path& destination, const std::function<void(int fd)>& body) {
-  const auto temporary = SnapshotFile::temporaryPath(destination);
-  Descriptor file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  if (!file) throwErrno();
+namespace {
+
+class FileErrorCategory : public std::error_category {
+ public:
+  const char* name() const noexcept override { return "tallyfox.file"; }
+  std::string message(int) const override { return "not a regular file"; }
+};
+
+Descriptor openChecked(const std::filesystem::path& path, struct stat* status) {
+  // Refused before opening as well as after: opening some devices has effects of its own.
+  struct stat before;
+  if (::stat(path.c_str(), &before) != 0) throwErrno();
+  if (!S_ISREG(before.st_mode)) throw std::system_error(notRegularFile());
+  Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!fd) throwErrno();
+  struct stat after;
+  if (::fstat(fd.get(), &after) != 0) throwErrno();
+  if (!S_ISREG(after.st_mode)) throw std::system_error(notRegularFile());
+  if (status) *status = after;
+  return fd;
+}
+
+}  // namespace
+
+std::error_code notRegularFile() {
+  static const FileErrorCategory category;
+  return {1, category};
+}
+
+Descriptor openRegularFile(const std::filesystem::path& path, struct stat* status) {
+  return openChecked(path, status);
+}
+
+Descriptor tryOpenRegularFile(const std::filesystem::path& path, struct stat* status) {
+  try {
+    return openChecked(path, status);
+  } catch (const std::system_error&) {
+    return Descriptor();
+  }
+}
+
+std::string readWholeFile(const std::filesystem::path& path, std::size_t limit) {
+  struct stat status;
+  Descriptor fd = openRegularFile(path, &status);
+  if (std::uint64_t(status.st_size) > limit) throw std::system_error(EFBIG, std::generic_category());
+  std::string text(std::size_t(status.st_size), '\0');
+  const long n = readUpTo(fd.get(), text.data(), text.size());
+  if (n < 0) throwErrno();
+  text.resize(std::size_t(n));
+  return text;
+}
+
+std::string temporaryPrefix(const std::filesystem::path& destination) {
+  return "." + destination.filename().string() + "." + std::to_string(::getpid());
+}
+
+namespace {
+
+// Twelve letters and digits that another user cannot predict, so that nothing can be planted
+// at the name beforehand; O_EXCL makes a guessed name harmless all the same.
+std::string randomPart() {
+  std::uint64_t bits = 0;
+  if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) != ssize_t(sizeof bits)) {
+    static std::atomic<std::uint64_t> counter{0};
+    bits =
+        std::uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()) * 0x9E3779B97F4A7C15ull ^
+        (counter.fetch_add(1) << 32) ^ std::uint64_t(::getpid());
+  }
+  static constexpr char alphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::string text;
+  for (int k = 0; k < 12; ++k) {
+    text += alphabet[bits % 36];
+    bits /= 36;
+  }
+  return text;
+}
+
+std::filesystem::path folderOf(const std::filesystem::path& destination) {
+  auto folder = destination.parent_path();
+  return folder.empty() ? std::filesystem::path(".") : folder;
+}
+
+std::filesystem::path newTemporaryName(const std::filesystem::path& destination) {
+  return folderOf(destination) / (temporaryPrefix(destination) + "." + randomPart() + ".tmp");
+}
+
+bool allOf(std::string_view text, int (*test)(int)) {
+  for (unsigned char c : text)
+    if (!test(c)) return false;
+  return !text.empty();
+}
+
+// Whether `name` is a temporary of a file called `file` ("." + file + "." + pid, then
+// optionally "." + random part, then ".tmp") whose writer no longer runs.
+bool isStaleTemporary(std::string_view name, const std::string& file) {
+  const std::string start = "." + file + ".";
+  constexpr std::string_view end = ".tmp";
+  if (name.size() < start.size() + end.size() || !name.starts_with(start) || !name.ends_with(end))
+    return false;
+  const std::string_view middle = name.substr(start.size(), name.size() - start.size() - end.size());
+  const auto dot = middle.find('.');
+  const std::string_view pidText = middle.substr(0, dot);
+  if (pidText.size() > 9 || !allOf(pidText, [](int c) { return int(c >= '0' && c <= '9'); })) return false;
+  if (dot != std::string_view::npos &&
+      !allOf(middle.substr(dot + 1), [](int c) { return int(std::isalnum(c) != 0); }))
+    return false;
+  const pid_t pid = pid_t(std::stol(std::string(pidText)));
+  if (pid <= 0 || pid == ::getpid()) return false;
+  // EPERM: it runs, under another user.
+  return ::kill(pid, 0) != 0 && errno == ESRCH;
+}
+
+// Temporaries of `destination` left by killed writers. Only plain files of our own are
+// removed: what another user left (or planted) is not ours to delete.
+void removeStaleTemporaries(const std::filesystem::path& destination) {
+  const std::string file = destination.filename().string();
+  const uid_t self = ::geteuid();
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(folderOf(destination), error), end; !error && it != end;
+       it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (!isStaleTemporary(name, file)) continue;
+    struct stat status;
+    if (::lstat(it->path().c_str(), &status) == 0 && S_ISREG(status.st_mode) && status.st_uid == self)
+      ::unlink(it->path().c_str());
+  }
+}
+
+// A flush of the folder makes the rename itself survive a power loss. File systems that
+// cannot flush a folder refuse with EINVAL; that and any other failure here is not reported,
+// since the new file is already in place and complete.
+void flushFolder(const std::filesystem::path& destination) {
+  Descriptor folder(::open(folderOf(destination).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder) ::fsync(folder.get());
+}
+
+void flush(int fd) {
+  while (::fsync(fd) != 0)
+    if (errno != EINTR) throwErrno();
+}
+
+// Writes into a file that has no name until it is complete, so that a writer killed on the
+// way leaves nothing behind. False, with nothing changed, when the folder's file system
+// cannot make such a file or it cannot be given a name.
+bool writeUnnamed(const std::filesystem::path& destination, const std::function<void(int fd)>& body,
+                  unsigned mode) {
+  Descriptor file(::open(folderOf(destination).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+  if (!file) return false;
+  body(file.get());
+  flush(file.get());
+  const std::string self = "/proc/self/fd/" + std::to_string(file.get());
+  std::filesystem::path temporary;
+  for (int attempt = 0;; ++attempt) {
+    temporary = newTemporaryName(destination);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) == 0) break;
+    // Without /proc, only a privileged process can name the file by its descriptor.
+    if (errno != EEXIST && ::linkat(file.get(), "", AT_FDCWD, temporary.c_str(), AT_EMPTY_PATH) == 0) break;
+    if (errno != EEXIST || attempt == 8) return false;
+  }
+  if (::rename(temporary.c_str(), destination.c_str()) != 0) {
+    const int code = errno;
+    ::unlink(temporary.c_str());
+    errno = code;
+    throwErrno();
+  }
+  return true;
+}
+
+void writeNamed(const std::filesystem::path& destination, const std::function<void(int fd)>& body,
+                unsigned mode) {
+  std::filesystem::path temporary;
+  Descriptor file;
+  for (int attempt = 0; !file; ++attempt) {
+    temporary = newTemporaryName(destination);
+    file = Descriptor(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+    if (!file && (errno != EEXIST || attempt == 8)) throwErrno();
+  }
   try {
     body(file.get());
+    flush(file.get());
     if (file.close() != 0) throwErrno();
     if (::rename(temporary.c_str(), destination.c_str()) != 0) throwErrno();
   } catch (...) {
@@ -106,6 +285,16 @@ void writeAtomically(const std::filesystem::path& destination, const std::functi
     ::unlink(temporary.c_str());
     throw;
   }
+}
+
+}  // namespace
+
+void writeAtomically(const std::filesystem::path& destination, const std::function<void(int fd)>& body,
+                     unsigned mode, Temporary temporary) {
+  removeStaleTemporaries(destination);
+  if (temporary != Temporary::unnamedWherePossible || !writeUnnamed(destination, body, mode))
+    writeNamed(destination, body, mode);
+  flushFolder(destination);
 }
 
 }  // namespace tallyfox::FileIO

@@ -5,6 +5,10 @@
 #include <filesystem>
 #include <functional>
 #include <span>
+#include <string>
+#include <system_error>
+
+struct stat;
 
 namespace tallyfox::FileIO {
 
@@ -43,10 +47,34 @@ long readUpTo(int fd, void* data, std::size_t length);
 // The same from `offset` on, leaving the file position alone.
 long readUpToAt(int fd, void* data, std::size_t length, std::uint64_t offset);
 
-// Writes a file atomically: `body` writes into a temporary file "." + name + "." + pid +
-// ".tmp" in the destination's folder, which is then renamed over the destination. On any
-// failure the temporary file is removed, the destination is untouched and the first error
-// is thrown.
-void writeAtomically(const std::filesystem::path& destination, const std::function<void(int fd)>& body);
+// The error of opening something that is not a regular file for reading: its what() is
+// "not a regular file".
+std::error_code notRegularFile();
+
+// Opens a regular file for reading. A FIFO or device is opened without blocking (O_NONBLOCK,
+// which changes nothing for a regular file) and then refused, as is a folder, so that no
+// reader can hang on what someone left in a snapshots folder. Throws std::system_error:
+// errno, or notRegularFile(). The status is stored when asked for.
+Descriptor openRegularFile(const std::filesystem::path& path, struct stat* status = nullptr);
+// The same for peeks that never fail: an empty descriptor on any failure.
+Descriptor tryOpenRegularFile(const std::filesystem::path& path, struct stat* status = nullptr);
+// A whole regular file, up to `limit` bytes; throws as openRegularFile does.
+std::string readWholeFile(const std::filesystem::path& path, std::size_t limit);
+
+// Writes a file atomically and durably: `body` writes into a file that has no name yet (or,
+// where the file system cannot do that, a new file "." + name + "." + pid + "." + random +
+// ".tmp" created exclusively in the destination's folder, never through a planted link or
+// FIFO), which is flushed to the disk and renamed over the destination; the folder is
+// flushed after. On any failure the temporary file is removed, the destination is untouched
+// and the first error is thrown. Before writing, temporaries of the same destination left by
+// processes that no longer run are removed.
+//
+// `body` may be called a second time, on a fresh file, when the unnamed file cannot be named.
+enum class Temporary { unnamedWherePossible, named };
+void writeAtomically(const std::filesystem::path& destination, const std::function<void(int fd)>& body,
+                     unsigned mode = 0644, Temporary temporary = Temporary::unnamedWherePossible);
+
+// "." + name + "." + pid: how every temporary of `destination` written by this process begins.
+std::string temporaryPrefix(const std::filesystem::path& destination);
 
 }  // namespace tallyfox::FileIO
