@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <new>
+#include <system_error>
 #include <thread>
 #include <tuple>
 #include <unordered_map>
@@ -50,12 +52,24 @@ std::string rawName(const DiskTree& tree, NodeId id) {
 }
 
 // A name that cannot address an entry of its folder: a damaged or hostile snapshot must not
-// lead the search elsewhere.
+// lead the search elsewhere. The children of an "all roots" tree's root name whole paths
+// ("/home/ann"); each of their components must be a safe name in turn.
 bool unsafeName(std::string_view name, bool topLevel) {
-  if (name.empty() || name == "." || name == "..") return true;
-  if (topLevel && name.front() == '/') return false;  // "All roots" trees name whole paths
-  return name.find('/') != std::string_view::npos || name.find('\0') != std::string_view::npos;
+  if (name.find('\0') != std::string_view::npos) return true;
+  if (topLevel && name.size() > 1 && name.front() == '/') {
+    for (std::size_t start = 1; start <= name.size();) {
+      const std::size_t slash = std::min(name.find('/', start), name.size());
+      const std::string_view component = name.substr(start, slash - start);
+      if (component == "." || component == "..") return true;
+      start = slash + 1;
+    }
+    return false;
+  }
+  return name.empty() || name == "." || name == ".." || name.find('/') != std::string_view::npos;
 }
+
+// Far more hashing workers than any disk can feed only cost memory (a 1 MiB buffer each).
+constexpr int maxThreads = 64;
 
 std::string lowerExtension(std::string_view name) {
   const auto dot = name.rfind('.');
@@ -103,7 +117,8 @@ class Hasher {
     return finish();
   }
 
-  std::optional<std::string> full(const std::string& path, std::uint64_t& bytesRead) {
+  std::optional<std::string> full(const std::string& path, std::uint64_t& bytesRead,
+                                  const std::atomic<bool>& cancelled) {
     FileIO::Descriptor fd(SharedExtents::openForReading(path.c_str()));
     if (!fd) return std::nullopt;
     struct stat status;
@@ -113,6 +128,7 @@ class Hasher {
     auto* buffer = bufferOf(DuplicateFinder::fullReadBytes);
     std::uint64_t offset = 0;
     for (;;) {
+      if (cancelled.load(std::memory_order_relaxed)) return std::nullopt;
       const long n = FileIO::readUpTo(fd.get(), buffer, DuplicateFinder::fullReadBytes);
       if (n < 0) return std::nullopt;
       if (n == 0) break;
@@ -237,13 +253,14 @@ DuplicateFinder::Verdict DuplicateFinder::verdict(const std::string& path, std::
   return inCode ? Verdict::descendInCode : Verdict::descend;
 }
 
-std::string DuplicateFinder::basePath() const {
+std::optional<std::string> DuplicateFinder::basePath() const {
   const auto ids = tree_->lineage(base_);
   if (ids.empty()) return SnapshotPaths::canonical(tree_->rootPath().empty() ? "/" : tree_->rootPath());
   std::string result;
   bool first = true;
   for (NodeId node : ids) {
     const std::string component = rawName(*tree_, node);
+    if (unsafeName(component, first)) return std::nullopt;
     if (first && !component.empty() && component.front() == '/')
       result = component;
     else
@@ -264,7 +281,8 @@ std::optional<std::string> DuplicateFinder::edgeHash(const std::string& path, st
 std::optional<std::string> DuplicateFinder::fullHash(const std::string& path, std::uint64_t* bytesRead) {
   Hasher hasher;
   std::uint64_t read = 0;
-  auto hash = hasher.full(path, read);
+  const std::atomic<bool> never{false};
+  auto hash = hasher.full(path, read, never);
   if (bytesRead) *bytesRead += read;
   return hash;
 }
@@ -276,23 +294,31 @@ std::vector<std::optional<std::string>> DuplicateFinder::hashAll(const std::vect
                                                                  HashKind kind) {
   std::vector<std::optional<std::string>> hashes(files.size());
   if (files.empty()) return hashes;
-  const std::size_t stride = std::size_t(std::max(options_.threads, 1));
+  const std::size_t stride = std::size_t(std::clamp(options_.threads, 1, maxThreads));
   const std::size_t workers = std::min(stride, files.size());
   auto& counter = kind == HashKind::edge ? quickBytes_ : fullBytes_;
   auto work = [&](std::size_t first) {
     Hasher hasher;
-    for (std::size_t k = first; k < files.size(); k += stride) {
+    for (std::size_t k = first; k < files.size() && !isCancelled(); k += stride) {
       std::uint64_t read = 0;
-      hashes[k] =
-          kind == HashKind::edge ? hasher.edge(files[k].path, read) : hasher.full(files[k].path, read);
+      hashes[k] = kind == HashKind::edge ? hasher.edge(files[k].path, read)
+                                         : hasher.full(files[k].path, read, cancelled_);
       counter.fetch_add(read, std::memory_order_relaxed);
       advance();
     }
   };
+  // A thread that cannot be started (the process is at its limit) leaves its share of the
+  // files to this one: fewer workers, the same result.
   std::vector<std::thread> threads;
-  threads.reserve(workers - 1);
-  for (std::size_t k = 1; k < workers; ++k) threads.emplace_back(work, k);
+  std::size_t started = 1;
+  try {
+    threads.reserve(workers - 1);
+    for (; started < workers; ++started) threads.emplace_back(work, started);
+  } catch (const std::system_error&) {
+  } catch (const std::bad_alloc&) {
+  }
   work(0);
+  for (std::size_t k = started; k < workers; ++k) work(k);
   for (auto& thread : threads) thread.join();
   return hashes;
 }
@@ -313,12 +339,16 @@ std::vector<DuplicateFinder::Group> DuplicateFinder::run() {
       bool inCode;
     };
     std::vector<Pending> stack;
-    if (tree.contains(base_)) stack.push_back({base_, basePath(), false});
-    while (!stack.empty()) {
+    if (tree.contains(base_))
+      if (auto path = basePath()) stack.push_back({base_, std::move(*path), false});
+    while (!stack.empty() && !isCancelled()) {
       Pending item = std::move(stack.back());
       stack.pop_back();
       const bool topLevel = item.node == DiskTree::root;
       for (NodeId child : tree.children(item.node)) {
+        // Only a child that names this folder as its parent is its own: a damaged or hostile
+        // file whose child ranges overlap would otherwise be walked in exponential time.
+        if (tree.parentOf(child) != item.node) continue;
         const std::string name = rawName(tree, child);
         if (unsafeName(name, topLevel)) continue;
         std::string path = PathText::appendComponent(item.path, name);
@@ -335,6 +365,7 @@ std::vector<DuplicateFinder::Group> DuplicateFinder::run() {
       }
     }
   }
+  if (isCancelled()) return {};
   std::int64_t kept = 0;
   for (auto it = buckets.begin(); it != buckets.end();) {
     if (it->second.size() < 2) {
@@ -351,6 +382,7 @@ std::vector<DuplicateFinder::Group> DuplicateFinder::run() {
   std::unordered_map<dev_t, bool> sharingDevices;
   for (auto& [size, candidates] : buckets) {
     for (auto& candidate : candidates) {
+      if (isCancelled()) return {};
       advance();
       struct stat status;
       if (::lstat(candidate.path.c_str(), &status) != 0) continue;
@@ -407,10 +439,12 @@ std::vector<DuplicateFinder::Group> DuplicateFinder::run() {
   auto byEdge = regroup(files, hashes);
 
   // 4. The whole contents.
+  if (isCancelled()) return {};
   files = flatten(byEdge);
   setProgress(hashing, std::int64_t(files.size()));
   hashes = hashAll(files, HashKind::full);
   auto byContents = regroup(files, hashes);
+  if (isCancelled()) return {};
 
   // 5. Groups, the copy to keep first: one that already shares its storage (replacing the
   // others by clones of it frees the most), then one outside code bundles, then the

@@ -1,5 +1,7 @@
 #include <tallyfox/DuplicateFinder.h>
 
+#include <tallyfox/SnapshotFile.h>
+
 #include "BtrfsImage.h"
 #include "CloneFixtures.h"
 #include "FolderSnapshot.h"
@@ -49,9 +51,20 @@ class DuplicateFinderOnBtrfs : public ::testing::Test {
   fs::path root_;
 };
 
+// The narrowing needs no shared storage: any temporary folder will do.
+class DuplicateFinderOnDisk : public ::testing::Test {
+ protected:
+  void SetUp() override { fs::create_directories(root_); }
+  const fs::path& root() const { return root_; }
+  fs::path outside() const { return dir_ / "outside"; }
+
+  TempDir dir_;
+  fs::path root_ = dir_ / "tree";
+};
+
 }  // namespace
 
-TEST_F(DuplicateFinderOnBtrfs, NarrowsBySizeThenEdgesThenWholeContents) {
+TEST_F(DuplicateFinderOnDisk, NarrowsBySizeThenEdgesThenWholeContents) {
   const std::string bytes = patternedBytes(200000, 1);
   putFile(root() / "a.bin", bytes);
   putFile(root() / "sub" / "b.bin", bytes);
@@ -87,7 +100,7 @@ TEST_F(DuplicateFinderOnBtrfs, NarrowsBySizeThenEdgesThenWholeContents) {
   EXPECT_EQ(finder.progress(), (DuplicateFinder::Progress{"hashing", 5, 5}));
 }
 
-TEST_F(DuplicateFinderOnBtrfs, MinimumSizeIsAboutBytesAndZeroThreadsStillWork) {
+TEST_F(DuplicateFinderOnDisk, MinimumSizeIsAboutBytesAndZeroThreadsStillWork) {
   const std::string under = patternedBytes(65535, 3);
   putFile(root() / "under1", under);
   putFile(root() / "under2", under);
@@ -105,14 +118,17 @@ TEST_F(DuplicateFinderOnBtrfs, MinimumSizeIsAboutBytesAndZeroThreadsStillWork) {
   EXPECT_EQ(findBelow(root(), options).size(), 2u);
 }
 
-TEST_F(DuplicateFinderOnBtrfs, FilesThatCannotBeReplacedNeverAppear) {
+TEST_F(DuplicateFinderOnDisk, FilesThatCannotBeReplacedNeverAppear) {
   const std::string bytes = patternedBytes(100000, 5);
   putFile(root() / "keep.bin", bytes);
   // Hard link whose other name lies outside the searched folder, so the tree cannot know.
-  putFile(image_->mountPoint() / "outside" / "other-name", bytes);
-  fs::create_hard_link(image_->mountPoint() / "outside" / "other-name", root() / "linked.bin");
-  putFile(root() / "foreign.bin", bytes);
-  ASSERT_EQ(::chown((root() / "foreign.bin").c_str(), 12345, 12345), 0);
+  putFile(outside() / "other-name", bytes);
+  fs::create_hard_link(outside() / "other-name", root() / "linked.bin");
+  // Only root can give a file away.
+  if (::geteuid() == 0) {
+    putFile(root() / "foreign.bin", bytes);
+    ASSERT_EQ(::chown((root() / "foreign.bin").c_str(), 12345, 12345), 0);
+  }
   fs::create_symlink(root() / "keep.bin", root() / "symlink.bin");
   for (const char* name : {"error.bin", "dataless.bin", "zero.bin"}) putFile(root() / name, bytes);
   const std::string other = patternedBytes(100000, 6);
@@ -241,4 +257,77 @@ TEST(DuplicateFinder, GroupsEncodeUnderTheirKeys) {
   EXPECT_EQ(json.at("inCodeBundle"), true);
   EXPECT_EQ(json.get<DuplicateFinder::Group>(), group);
   EXPECT_EQ(group.savings(), 0u);  // the only extra copy already shares
+}
+
+namespace {
+
+// A snapshot whose every folder claims as children all the entries after it: a chain of
+// folders d1/d2/.../d40 whose last holds two identical files. Walking the claimed ranges
+// instead of the true children takes 2^40 steps.
+DiskTreePtr overlappingTree(const fs::path& root) {
+  constexpr int folders = 40;
+  TreeColumns c;
+  auto add = [&](std::int32_t parent, const std::string& name, std::uint64_t size, std::uint8_t flags) {
+    if (c.nameOffset.empty()) c.nameOffset.push_back(0);
+    c.parent.push_back(parent);
+    c.size.push_back(size);
+    c.mtime.push_back(0);
+    c.entryCount.push_back(1);
+    c.flags.push_back(flags);
+    c.names.insert(c.names.end(), name.begin(), name.end());
+    c.nameOffset.push_back(std::uint32_t(c.names.size()));
+  };
+  add(-1, "", 0, EntryFlags::directory);
+  for (int k = 1; k <= folders; ++k) add(k - 1, "d" + std::to_string(k), 0, EntryFlags::directory);
+  add(folders, "f1", 100000, 0);
+  add(folders, "f2", 100000, 0);
+  const auto n = std::uint32_t(c.parent.size());
+  for (std::uint32_t k = 0; k < n; ++k) {
+    const bool folder = c.flags[k] & EntryFlags::directory;
+    c.childStart.push_back(folder ? k + 1 : n);
+    c.childCount.push_back(folder ? n - k - 1 : 0);
+  }
+  return SnapshotFile::inMemory(c, {root.string(), {}, 0});
+}
+
+}  // namespace
+
+TEST(DuplicateFinder, HostileSnapshotsEndSoonAndStayInsideTheirFolder) {
+  TempDir dir;
+  fs::path deepest = dir.path();
+  for (int k = 1; k <= 40; ++k) deepest /= "d" + std::to_string(k);
+  const std::string bytes = patternedBytes(100000, 11);
+  putFile(deepest / "f1", bytes);
+  putFile(deepest / "f2", bytes);
+  const auto groups = DuplicateFinder(overlappingTree(dir.path()), DiskTree::root).run();
+  ASSERT_EQ(groups.size(), 1u);
+  EXPECT_EQ(groups[0].paths, (Paths{str(deepest / "f1"), str(deepest / "f2")}));
+
+  // The root's children of an "all roots" tree name whole paths; one that climbs out of
+  // where it claims to be is not followed, at the top or below it.
+  putFile(dir / "outside" / "a", bytes);
+  putFile(dir / "outside" / "b", bytes);
+  auto treeWithTop = [&](const std::string& top) {
+    return SnapshotFile::inMemory(columnsOf({{-1, ""}, {0, top}, {1, "a", 100000}, {1, "b", 100000}}),
+                                  {"/", {}, 0});
+  };
+  const std::string climbing = str(dir / "inside" / ".." / "outside");
+  EXPECT_EQ(DuplicateFinder(treeWithTop(str(dir / "outside")), DiskTree::root).run().size(), 1u);
+  EXPECT_TRUE(DuplicateFinder(treeWithTop(climbing), DiskTree::root).run().empty());
+  EXPECT_TRUE(DuplicateFinder(treeWithTop(climbing), 1).run().empty());
+  EXPECT_TRUE(DuplicateFinder(treeWithTop("/../../" + str(dir / "outside")), DiskTree::root).run().empty());
+}
+
+TEST(DuplicateFinder, CancelledSearchFindsNothingAndThreadsAreBounded) {
+  TempDir dir;
+  const std::string bytes = patternedBytes(100000, 12);
+  putFile(dir / "a", bytes);
+  putFile(dir / "b", bytes);
+  DuplicateFinder::Options options;
+  options.threads = 1'000'000;
+  DuplicateFinder finder(snapshotOfFolder(dir.path()), DiskTree::root, options);
+  DuplicateFinder cancelled(snapshotOfFolder(dir.path()), DiskTree::root, options);
+  cancelled.cancel();
+  EXPECT_TRUE(cancelled.run().empty());
+  EXPECT_EQ(finder.run().size(), 1u);
 }

@@ -20,8 +20,8 @@ namespace tallyfox {
 // that each read more of fewer files: status and device, a hash of the file's edges, a hash
 // of the whole file. Files are read, never changed, and without filling the page cache.
 //
-// One finder serves one search. run() blocks (call it off the main thread); progress() and
-// bytesRead() may be called from any thread meanwhile.
+// One finder serves one search. run() blocks (call it off the main thread); progress(),
+// bytesRead() and cancel() may be called from any thread meanwhile.
 class DuplicateFinder {
  public:
   struct Options {
@@ -32,7 +32,7 @@ class DuplicateFinder {
     bool excludeSyncFolders = true;
     // Skip application and plug-in bundles instead of searching them.
     bool excludeCodeBundles = false;
-    // Hashing workers; values below 1 count as 1.
+    // Hashing workers; values below 1 count as 1, values above 64 as 64.
     int threads = 4;
   };
 
@@ -88,8 +88,11 @@ class DuplicateFinder {
   Progress progress() const;
   ReadCounts bytesRead() const;
 
-  // The groups of identical files, largest savings first.
+  // The groups of identical files, largest savings first; none when cancelled.
   std::vector<Group> run();
+  // Makes a running or later run() stop soon (within one read of a file) and return nothing.
+  void cancel() { cancelled_.store(true); }
+  bool isCancelled() const { return cancelled_.load(std::memory_order_relaxed); }
 
   // Whether to search a folder (path canonical, name its last component).
   Verdict verdict(const std::string& path, std::string_view name, bool inCode);
@@ -109,7 +112,8 @@ class DuplicateFinder {
   void setProgress(std::string_view phase, std::int64_t total);
   void advance();
   std::vector<std::optional<std::string>> hashAll(const std::vector<File>& files, HashKind kind);
-  std::string basePath() const;
+  // Nothing when a name on the way down is not safe to follow.
+  std::optional<std::string> basePath() const;
   std::vector<std::string> trashRoots() const;
 
   DiskTreePtr tree_;
@@ -121,6 +125,7 @@ class DuplicateFinder {
   Progress progress_;
   std::atomic<std::uint64_t> quickBytes_{0};
   std::atomic<std::uint64_t> fullBytes_{0};
+  std::atomic<bool> cancelled_{false};
 
   std::optional<std::vector<std::string>> syncRoots_;
   std::optional<std::vector<std::string>> trashRoots_;
