@@ -44,14 +44,7 @@ std::string sizes(const SnapshotDiff::Entry& e) {
   return tallyfox::formatFileBytes(e.oldSize) + arrow + tallyfox::formatFileBytes(e.newSize);
 }
 
-// A name may hold any byte but "/" and NUL; a newline or escape sequence must not break
-// the line or drive the terminal.
-std::string printable(const std::string& name) {
-  std::string out;
-  out.reserve(name.size());
-  for (unsigned char c : name) out += (c < 0x20 || c == 0x7F) ? '?' : char(c);
-  return out;
-}
+using tallyfox::SnapshotDump::terminalSafe;
 
 // Columns are padded by characters, not bytes: the arrow and minus are one column wide.
 std::size_t width(const std::string& text) {
@@ -96,7 +89,7 @@ void collect(const SnapshotDiff& diff, const SnapshotDiff::Entry& folder, int li
     }
     ++shown;
     lines.push_back(
-        {signedBytes(e), sizes(e), printable(e.name) + (e.isDirectory ? "/" : ""), e.unreliable, level});
+        {signedBytes(e), sizes(e), terminalSafe(e.name) + (e.isDirectory ? "/" : ""), e.unreliable, level});
     if (level < depth && e.isDirectory)
       collect(diff, e, std::min(limit, nestedLimit), level + 1, depth, lines, hidden);
   }
@@ -117,7 +110,7 @@ int runDiff(const DiffArgs& args) {
     try {
       *tree = tallyfox::SnapshotDump::open(*file);
     } catch (const std::exception& e) {
-      std::cerr << "tfscan: cannot read " << *file << ": " << e.what() << "\n";
+      std::cerr << "tfscan: cannot read " << terminalSafe(*file) << ": " << terminalSafe(e.what()) << "\n";
       return 1;
     }
     if (reportDamage(**tree, *file)) return 1;
@@ -136,7 +129,8 @@ int runDiff(const DiffArgs& args) {
     const auto oldBase = tallyfox::SnapshotPaths::node(path, *older);
     const auto newBase = tallyfox::SnapshotPaths::node(path, *newer);
     if (!oldBase || !newBase) {
-      std::cerr << "tfscan: " << path << " is not in " << (oldBase ? args.newFile : args.oldFile) << "\n";
+      std::cerr << "tfscan: " << terminalSafe(path) << " is not in "
+                << terminalSafe(oldBase ? args.newFile : args.oldFile) << "\n";
       return 1;
     }
     diff = std::make_shared<const SnapshotDiff>(older, *oldBase, newer, *newBase);
@@ -144,7 +138,7 @@ int runDiff(const DiffArgs& args) {
   }
 
   const auto top = diff->root();
-  std::cout << "Changes in " << printable(path) << " between " << localTime(older->scanStart()) << " and "
+  std::cout << "Changes in " << terminalSafe(path) << " between " << localTime(older->scanStart()) << " and "
             << localTime(newer->scanStart()) << ": ";
   if (top.delta() == 0)
     std::cout << "no change in size (" << tallyfox::formatFileBytes(top.newSize) << ")\n";

@@ -17,7 +17,7 @@ int runDump(const std::string& file) {
     std::cout << tallyfox::SnapshotDump::summary(*tree, seconds);
     return 0;
   } catch (const std::exception& e) {
-    std::cerr << e.what() << "\n";
+    std::cerr << tallyfox::SnapshotDump::terminalSafe(e.what()) << "\n";
     return 1;
   }
 }

@@ -22,6 +22,7 @@ namespace tfscan {
 namespace {
 
 using tallyfox::DuplicateFinder;
+using tallyfox::SnapshotDump::terminalSafe;
 
 // 1234567 → "1,234,567".
 std::string grouped(std::int64_t value) {
@@ -75,7 +76,7 @@ void printGroups(const std::vector<DuplicateFinder::Group>& groups) {
     std::cout << group.paths.size() << " \u00d7 " << tallyfox::formatFileBytes(group.length) << " \u00b7 "
               << tallyfox::formatFileBytes(group.savings()) << " to free\n";
     for (std::size_t k = 0; k < group.paths.size(); ++k)
-      std::cout << (k == 0 ? "  keep   " : "  clone  ") << group.paths[k] << "\n";
+      std::cout << (k == 0 ? "  keep   " : "  clone  ") << terminalSafe(group.paths[k]) << "\n";
   }
   if (groups.empty()) {
     std::cout << "No duplicates\n";
@@ -106,7 +107,7 @@ bool replaceCopies(const std::vector<DuplicateFinder::Group>& groups) {
     for (std::size_t k = 1; k < group.paths.size(); ++k) {
       const std::string& path = group.paths[k];
       // The full path: several copies in a run often share one file name.
-      std::cout << path << ": ";
+      std::cout << terminalSafe(path) << ": ";
       try {
         const auto outcome = tallyfox::CloneReplacer::replace(path, keeper, true);
         if (outcome.kind == tallyfox::CloneReplacer::Outcome::Kind::alreadyShared) {
@@ -119,7 +120,7 @@ bool replaceCopies(const std::vector<DuplicateFinder::Group>& groups) {
         }
       } catch (const tallyfox::CloneReplacer::Failure& failure) {
         allWell = false;
-        std::cout << failure.message() << "\n";
+        std::cout << terminalSafe(failure.message()) << "\n";
       }
       std::cout << std::flush;
     }
@@ -136,7 +137,7 @@ int runDupes(const DupesArgs& args) {
   try {
     tree = tallyfox::SnapshotDump::open(args.file);
   } catch (const std::exception& e) {
-    std::cerr << "tfscan: " << e.what() << "\n";
+    std::cerr << "tfscan: " << terminalSafe(e.what()) << "\n";
     return 1;
   }
   if (reportDamage(*tree, args.file)) return 1;
@@ -150,11 +151,12 @@ int runDupes(const DupesArgs& args) {
     }
     const auto node = tallyfox::SnapshotPaths::node(wanted, *tree);
     if (!node) {
-      std::cerr << "tfscan: " << *args.path << " is not in the snapshot of " << tree->rootPath() << "\n";
+      std::cerr << "tfscan: " << terminalSafe(*args.path) << " is not in the snapshot of "
+                << terminalSafe(tree->rootPath()) << "\n";
       return 1;
     }
     if (!tree->isDirectory(*node)) {
-      std::cerr << "tfscan: " << *args.path << " is not a folder\n";
+      std::cerr << "tfscan: " << terminalSafe(*args.path) << " is not a folder\n";
       return 1;
     }
     base = *node;
@@ -170,7 +172,7 @@ int runDupes(const DupesArgs& args) {
   try {
     groups = findWithProgress(finder);
   } catch (const std::exception& e) {
-    std::cerr << "tfscan: " << e.what() << "\n";
+    std::cerr << "tfscan: " << terminalSafe(e.what()) << "\n";
     return 1;
   }
   printGroups(groups);

@@ -22,6 +22,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 namespace tfscan {
 
@@ -105,8 +106,9 @@ std::string absolutePath(const std::string& path) {
   return tallyfox::PathText::standardize(expanded);
 }
 
+// Error lines name paths given on the command line or found on the disk.
 void writeError(const std::string& text) {
-  const std::string line = text + "\n";
+  const std::string line = tallyfox::SnapshotDump::terminalSafe(text) + "\n";
   std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
@@ -114,6 +116,22 @@ std::string progressLine(std::uint64_t entries, std::uint64_t bytes, double seco
   const auto rate = std::uint64_t(seconds > 0.05 ? double(entries) / seconds : 0);
   return "\r" + std::to_string(entries) + " entries  " + tallyfox::formatFileBytes(bytes) + "  " +
          std::to_string(rate) + " entries/s\x1b[K";
+}
+
+// The entries that could not be read stay in the snapshot, flagged; the person running the
+// scan is told how many, and where the first few are, so they need not search for them.
+void reportUnreadable(const tallyfox::DiskTree& tree) {
+  constexpr std::size_t shown = 5;
+  const std::uint64_t count = tree.errorCount();
+  if (count == 0) return;
+  std::vector<tallyfox::NodeId> first;
+  const auto flags = tree.flagsColumn();
+  for (std::size_t id = 0; id < flags.size() && first.size() < shown; ++id)
+    if (flags[id] & tallyfox::EntryFlags::error) first.push_back(tallyfox::NodeId(id));
+  writeError("tfscan: " + std::to_string(count) + (count == 1 ? " entry" : " entries") +
+             " could not be read" +
+             (count > first.size() ? ", the first " + std::to_string(first.size()) : "") + ":");
+  for (const tallyfox::NodeId id : first) writeError("  " + tree.path(id));
 }
 
 int interruptedExit(const std::filesystem::path* written) {
@@ -194,8 +212,9 @@ int runScan(const ScanArgs& args) {
   }
   if (watch.interrupted()) return interruptedExit(&destination);
 
-  std::cout << SnapshotDump::summary(*tree, stats.seconds) << "snapshot: " << destination.string()
-            << std::endl;
+  std::cout << SnapshotDump::summary(*tree, stats.seconds)
+            << "snapshot: " << SnapshotDump::terminalSafe(destination.string()) << std::endl;
+  reportUnreadable(*tree);
   // Past this point an interrupt can no longer be seen: it stays blocked until exit.
   watch.stop();
   if (watch.interrupted()) return interruptedExit(&destination);

@@ -28,7 +28,7 @@ int run(const std::filesystem::path& file, std::ostream& out, std::ostream& err)
   try {
     tree = SnapshotDump::open(file);
   } catch (const std::exception& e) {
-    err << e.what() << "\n";
+    err << SnapshotDump::terminalSafe(e.what()) << "\n";
     return 1;
   }
   out << SnapshotDump::summary(*tree, std::chrono::duration<double>(Clock::now() - start).count());
@@ -43,8 +43,8 @@ int run(const std::filesystem::path& file, std::ostream& out, std::ostream& err)
     const auto began = Clock::now();
     const SunburstLayout layout(*tree, center, SizeOverlay::empty());
     const double ms = std::chrono::duration<double, std::milli>(Clock::now() - began).count();
-    out << "layout " << tree->name(center) << ": " << layout.segments.size() << " segments in "
-        << std::llround(ms) << "ms\n";
+    out << "layout " << SnapshotDump::terminalSafe(tree->name(center)) << ": " << layout.segments.size()
+        << " segments in " << std::llround(ms) << "ms\n";
   }
   out.flush();
   return 0;

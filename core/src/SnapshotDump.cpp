@@ -2,6 +2,7 @@
 
 #include <tallyfox/ByteFormat.h>
 #include <tallyfox/SnapshotFile.h>
+#include <tallyfox/Unicode.h>
 #include <tallyfox/VokSnapshotReader.h>
 
 #include <cstdio>
@@ -15,6 +16,24 @@ DiskTreePtr open(const std::filesystem::path& path) {
   return SnapshotFile::inMemory(decoded.columns, decoded.info);
 }
 
+std::string terminalSafe(std::string_view text) {
+  const std::string decoded = Unicode::decodeLossy(text);
+  std::string out;
+  out.reserve(decoded.size());
+  for (std::size_t k = 0; k < decoded.size(); ++k) {
+    const auto c = static_cast<unsigned char>(decoded[k]);
+    if (c < 0x20 || c == 0x7F) {
+      out += '?';
+    } else if (c == 0xC2 && k + 1 < decoded.size() && static_cast<unsigned char>(decoded[k + 1]) < 0xA0) {
+      out += '?';  // U+0080 to U+009F; the decoded text holds no lone continuation bytes
+      ++k;
+    } else {
+      out += char(c);
+    }
+  }
+  return out;
+}
+
 std::string summary(const DiskTree& tree, double readSeconds) {
   const std::uint64_t total = tree.sizeOf(DiskTree::root);
   char seconds[64];
@@ -22,13 +41,13 @@ std::string summary(const DiskTree& tree, double readSeconds) {
   std::string out = "entries: " + std::to_string(tree.nodeCount()) + "  total: " + std::to_string(total) +
                     " bytes (" + formatFileBytes(total) + ")  errors: " + std::to_string(tree.errorCount()) +
                     "  read: " + seconds + "s\n";
-  out += "root: " + tree.rootPath() + "\n";
+  out += "root: " + terminalSafe(tree.rootPath()) + "\n";
   int shown = 0;
   for (NodeId child : tree.children(DiskTree::root)) {
     if (shown++ == 8) break;
     std::string size = formatFileBytes(tree.sizeOf(child));
     if (size.size() < 10) size.append(10 - size.size(), ' ');
-    out += "  " + size + " " + tree.path(child) + "\n";
+    out += "  " + size + " " + terminalSafe(tree.path(child)) + "\n";
   }
   return out;
 }

@@ -11,10 +11,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-testsupport::ProgramRun tfscan(const TempDir&, std::vector<std::string> args) {
-  args.insert(args.begin(), TFSCAN_PATH);
-  return testsupport::runProgram(args);
-}
+using testsupport::runTfscan;
 
 using testsupport::lines;
 
@@ -42,13 +39,13 @@ class DiffCommand : public ::testing::Test {
     testsupport::writeFile(root / "grow.bin", bytes(3000, 'g'));
     testsupport::writeFile(root / "old" / "o1.bin", bytes(40000, 'o'));
     testsupport::writeFile(root / "sub" / "s.txt", "s");
-    ASSERT_EQ(tfscan(temp, {"-o", (temp / "old.tfsnap").string(), root.string()}).status, 0);
+    ASSERT_EQ(runTfscan({"-o", (temp / "old.tfsnap").string(), root.string()}).status, 0);
 
     testsupport::writeFile(root / "grow.bin", bytes(300000, 'g'));
     testsupport::writeFile(root / "added.bin", bytes(100000, 'a'));
     fs::remove_all(root / "old");
     testsupport::writeFile(root / "sub" / "inner.bin", bytes(12000, 'i'));
-    ASSERT_EQ(tfscan(temp, {"-o", (temp / "new.tfsnap").string(), root.string()}).status, 0);
+    ASSERT_EQ(runTfscan({"-o", (temp / "new.tfsnap").string(), root.string()}).status, 0);
   }
 
   testsupport::ScopedHome home;
@@ -59,7 +56,7 @@ class DiffCommand : public ::testing::Test {
 }  // namespace
 
 TEST_F(DiffCommand, ListsWhatChangedLargestFirst) {
-  const auto run = tfscan(temp, {"--diff", (temp / "old.tfsnap").string(), (temp / "new.tfsnap").string()});
+  const auto run = runTfscan({"--diff", (temp / "old.tfsnap").string(), (temp / "new.tfsnap").string()});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err, "");
   const auto all = lines(run.out);
@@ -82,14 +79,14 @@ TEST_F(DiffCommand, ListsWhatChangedLargestFirst) {
 
 TEST_F(DiffCommand, LimitAndDepth) {
   const std::string older = (temp / "old.tfsnap").string(), newer = (temp / "new.tfsnap").string();
-  auto run = tfscan(temp, {"--diff", older, newer, "-n", "2"});
+  auto run = runTfscan({"--diff", older, newer, "-n", "2"});
   ASSERT_EQ(run.status, 0) << run.err;
   auto all = lines(run.out);
   ASSERT_EQ(all.size(), 4u) << run.out;
   EXPECT_NE(all[1].find("grow.bin"), std::string::npos);
   EXPECT_NE(all[3].find("2 more changed entries"), std::string::npos) << run.out;
 
-  run = tfscan(temp, {"--diff", older, newer, "--depth", "1"});
+  run = runTfscan({"--diff", older, newer, "--depth", "1"});
   ASSERT_EQ(run.status, 0) << run.err;
   all = lines(run.out);
   const int sub = lineWith(all, {"sub/"}), inner = lineWith(all, {"inner.bin"});
@@ -102,18 +99,18 @@ TEST_F(DiffCommand, LimitAndDepth) {
 
 TEST_F(DiffCommand, ComparesAGivenFolderOrSaysWhereItIsMissing) {
   const std::string older = (temp / "old.tfsnap").string(), newer = (temp / "new.tfsnap").string();
-  auto run = tfscan(temp, {"--diff", older, newer, (root / "sub").string()});
+  auto run = runTfscan({"--diff", older, newer, (root / "sub").string()});
   ASSERT_EQ(run.status, 0) << run.err;
   auto all = lines(run.out);
   ASSERT_EQ(all.size(), 2u) << run.out;
   EXPECT_NE(all[1].find("inner.bin"), std::string::npos);
 
-  run = tfscan(temp, {"--diff", older, newer, (root / "old").string()});
+  run = runTfscan({"--diff", older, newer, (root / "old").string()});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err, "tfscan: " + (root / "old").string() + " is not in " + newer + "\n");
 
-  run = tfscan(temp, {"--diff", older, (temp / "missing.tfsnap").string()});
+  run = runTfscan({"--diff", older, (temp / "missing.tfsnap").string()});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(lines(run.err).size(), 1u) << run.err;
 }
@@ -127,7 +124,7 @@ TEST(DiffCommandMarks, UncertainEntriesAndOddNamesAreMarked) {
                       {"/p", {}, 1}, older);
   SnapshotFile::write(testsupport::columnsOf({{-1, ""}, {0, "locked", 20, dirError}, {0, "line\nbreak", 1}}),
                       {"/p", {}, 1}, newer);
-  const auto run = tfscan(temp, {"--diff", older.string(), newer.string()});
+  const auto run = runTfscan({"--diff", older.string(), newer.string()});
   ASSERT_EQ(run.status, 0) << run.err;
   const auto all = lines(run.out);
   ASSERT_EQ(all.size(), 4u) << run.out;

@@ -14,10 +14,7 @@ using testsupport::TempDir;
 
 namespace {
 
-testsupport::ProgramRun tfscan(const TempDir&, std::vector<std::string> args) {
-  args.insert(args.begin(), TFSCAN_PATH);
-  return testsupport::runProgram(args);
-}
+using testsupport::runTfscan;
 
 using testsupport::lines;
 
@@ -41,7 +38,7 @@ TEST(DumpCommand, SummarisesATallyfoxSnapshot) {
   const auto path = temp / "x.tfsnap";
   tallyfox::SnapshotFile::write(columns, {"/data/x", {}, 1.0}, path);
 
-  const testsupport::ProgramRun run = tfscan(temp, {"--dump", path.string()});
+  const testsupport::ProgramRun run = runTfscan({"--dump", path.string()});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
   const auto out = lines(run.out);
@@ -76,7 +73,7 @@ TEST(DumpCommand, ReadsVokFilesAndRefusesOtherFiles) {
   vok.add(record(1, "Music", 2000, 1)).add(record(2, "Photos", 1000, 0)).add(record(2, "song", 2000, {}));
   vok.write(temp / "home.vok", true);
 
-  const testsupport::ProgramRun run = tfscan(temp, {"--dump", (temp / "home.vok").string()});
+  const testsupport::ProgramRun run = runTfscan({"--dump", (temp / "home.vok").string()});
   EXPECT_EQ(run.status, 0) << run.err;
   const auto out = lines(run.out);
   ASSERT_EQ(out.size(), 4u) << run.out;
@@ -88,7 +85,7 @@ TEST(DumpCommand, ReadsVokFilesAndRefusesOtherFiles) {
   EXPECT_EQ(out[3], "  1.0 kB     " + temp.path().string() + "/Photos");
 
   testsupport::writeFile(temp / "notes.txt", "neither kind of snapshot\n");
-  const testsupport::ProgramRun refused = tfscan(temp, {"--dump", (temp / "notes.txt").string()});
+  const testsupport::ProgramRun refused = runTfscan({"--dump", (temp / "notes.txt").string()});
   EXPECT_EQ(refused.status, 1);
   EXPECT_EQ(refused.out, "");
   EXPECT_EQ(refused.err, "Not a readable vok snapshot: bad magic\n");

@@ -21,12 +21,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Runs tfscan with no terminal: standard input from /dev/null, the output streams captured.
-ProgramRun runTfscan(const fs::path&, std::vector<std::string> args) {
-  args.insert(args.begin(), TFSCAN_PATH);
-  return runProgram(args);
-}
-
 std::uint64_t allocatedBytes(const fs::path& path) {
   struct stat status;
   return ::lstat(path.c_str(), &status) == 0 ? std::uint64_t(status.st_blocks) * 512 : 0;
@@ -48,7 +42,7 @@ class DupesCommand : public ::testing::Test {
     putFile(tree_ / "b" / "photo copy.jpg", small_);
     putFile(tree_ / "unique.bin", patternedBytes(300000, 3));
     snapshot_ = work_.path() / "tree.tfsnap";
-    const ProgramRun scan = runTfscan(work_.path(), {tree_.string(), "-o", snapshot_.string()});
+    const ProgramRun scan = runTfscan({tree_.string(), "-o", snapshot_.string()});
     ASSERT_EQ(scan.status, 0) << scan.err;
   }
   std::string path(const std::string& relative) const { return (tree_ / relative).string(); }
@@ -63,7 +57,7 @@ class DupesCommand : public ::testing::Test {
 }  // namespace
 
 TEST_F(DupesCommand, ListsGroupsThenReplacesCopiesByClones) {
-  const ProgramRun list = runTfscan(work_.path(), {"--dupes", snapshot_.string()});
+  const ProgramRun list = runTfscan({"--dupes", snapshot_.string()});
   ASSERT_EQ(list.status, 0) << list.err;
   EXPECT_EQ(list.err, "");  // no progress lines without a terminal
   const std::uint64_t bigSaving = 2 * allocatedBytes(path("a/report.pdf"));
@@ -79,7 +73,7 @@ TEST_F(DupesCommand, ListsGroupsThenReplacesCopiesByClones) {
       "2 groups \u00b7 " + tallyfox::formatFileBytes(bigSaving + smallSaving) + " could be shared as clones"};
   EXPECT_EQ(lines(list.out), expected);
 
-  const ProgramRun replace = runTfscan(work_.path(), {"--dupes", snapshot_.string(), "--replace", "--yes"});
+  const ProgramRun replace = runTfscan({"--dupes", snapshot_.string(), "--replace", "--yes"});
   ASSERT_EQ(replace.status, 0) << replace.err;
   const auto replaced = lines(replace.out);
   ASSERT_EQ(replaced.size(), expected.size() + 4);
@@ -106,13 +100,13 @@ TEST_F(DupesCommand, ListsGroupsThenReplacesCopiesByClones) {
   EXPECT_EQ(nlohmann::json::parse(logged[1]).at("replaced"), path("c/old report.pdf"));
 
   // The same snapshot again: the copies now share their storage, so nothing is left to free.
-  const ProgramRun again = runTfscan(work_.path(), {"--dupes", snapshot_.string()});
+  const ProgramRun again = runTfscan({"--dupes", snapshot_.string()});
   EXPECT_EQ(again.status, 0);
   EXPECT_EQ(again.out, "No duplicates\n");
 }
 
 TEST_F(DupesCommand, RefusesToReplaceWithoutConfirmation) {
-  const ProgramRun run = runTfscan(work_.path(), {"--dupes", snapshot_.string(), "--replace"});
+  const ProgramRun run = runTfscan({"--dupes", snapshot_.string(), "--replace"});
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("--yes"), std::string::npos) << run.err;
   EXPECT_FALSE(filefragSaysShared(path("b/report.pdf")));
@@ -120,17 +114,56 @@ TEST_F(DupesCommand, RefusesToReplaceWithoutConfirmation) {
 }
 
 TEST_F(DupesCommand, SearchesOneFolderOfTheSnapshot) {
-  const ProgramRun below = runTfscan(work_.path(), {"--dupes", snapshot_.string(), path("b")});
+  const ProgramRun below = runTfscan({"--dupes", snapshot_.string(), path("b")});
   EXPECT_EQ(below.status, 0) << below.err;
   EXPECT_EQ(below.out, "No duplicates\n");
 
-  const ProgramRun outside = runTfscan(work_.path(), {"--dupes", snapshot_.string(), "/nowhere/else"});
+  const ProgramRun outside = runTfscan({"--dupes", snapshot_.string(), "/nowhere/else"});
   EXPECT_EQ(outside.status, 1);
   EXPECT_NE(outside.err.find("/nowhere/else"), std::string::npos);
 
-  const ProgramRun file = runTfscan(work_.path(), {"--dupes", snapshot_.string(), path("unique.bin")});
+  const ProgramRun file = runTfscan({"--dupes", snapshot_.string(), path("unique.bin")});
   EXPECT_EQ(file.status, 1);
 
   putFile(work_.path() / "junk.tfsnap", "not a snapshot");
-  EXPECT_EQ(runTfscan(work_.path(), {"--dupes", (work_.path() / "junk.tfsnap").string()}).status, 1);
+  EXPECT_EQ(runTfscan({"--dupes", (work_.path() / "junk.tfsnap").string()}).status, 1);
+}
+
+// Names may hold any byte but "/" and NUL. Whatever tfscan prints of them (the scan's summary,
+// the groups, the lines of a replacement, the dump) must not drive the terminal or split a
+// line.
+TEST(DupesCommandOnDisk, NamesReachTheTerminalDefused) {
+  TempDir work;
+  const fs::path tree = work / "tree";
+  const std::string bytes = patternedBytes(100000, 2);
+  const std::vector<std::string> names = {"title\x1b]0;owned\x07", "two\nlines",
+                                          "csi\xc2\x9b"
+                                          "31m",
+                                          "bad\xff\x7f"};
+  for (const auto& name : names) putFile(tree / name, bytes);
+  const fs::path snapshot = work / "s.tfsnap";
+  const ProgramRun scan = runTfscan({tree.string(), "-o", snapshot.string()});
+  ASSERT_EQ(scan.status, 0) << scan.err;
+  const ProgramRun dupes = runTfscan({"--dupes", snapshot.string(), "--replace", "--yes"});
+  const ProgramRun dump = runTfscan({"--dump", snapshot.string()});
+  ASSERT_EQ(dump.status, 0);
+
+  for (const ProgramRun* run : {&scan, &dupes, &dump}) {
+    const std::string all = run->out + run->err;
+    for (std::size_t k = 0; k < all.size(); ++k) {
+      const auto c = static_cast<unsigned char>(all[k]);
+      EXPECT_TRUE(c >= 0x20 || c == '\n') << "control byte " << int(c) << " in: " << all;
+      EXPECT_NE(c, 0x7F) << all;
+      if (c == 0xC2 && k + 1 < all.size()) {
+        EXPECT_GE(static_cast<unsigned char>(all[k + 1]), 0xA0) << all;
+      }
+    }
+  }
+  // One group of four, each path on one line.
+  const auto out = lines(dupes.out);
+  ASSERT_GE(out.size(), 5u) << dupes.out;
+  EXPECT_EQ(out[1].rfind("  keep   " + tree.string() + "/", 0), 0u) << out[1];
+  EXPECT_EQ(out[4].rfind("  clone  " + tree.string() + "/", 0), 0u) << out[4];
+  EXPECT_NE(dupes.out.find("two?lines"), std::string::npos) << dupes.out;
+  EXPECT_NE(dupes.out.find("bad\xEF\xBF\xBD?"), std::string::npos) << dupes.out;
 }

@@ -20,12 +20,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Runs tfscan, in a working folder when one is given.
-testsupport::ProgramRun tfscan(const TempDir&, std::vector<std::string> args,
-                               const fs::path& workingFolder = {}) {
-  args.insert(args.begin(), TFSCAN_PATH);
-  return testsupport::runProgram(args, workingFolder);
-}
+using testsupport::runTfscan;
 
 using testsupport::lines;
 
@@ -49,10 +44,9 @@ TEST(ScanCommand, ScansARelativePathIntoTheGivenFile) {
   const auto output = temp / "scan.tfsnap";
 
   const testsupport::ProgramRun run =
-      tfscan(temp,
-             {"-s", "gentle", "--ignore", (temp / "root/kept/ignored-by-option").string(), "-o",
-              output.string(), "root/"},
-             temp.path());
+      runTfscan({"-s", "gentle", "--ignore", (temp / "root/kept/ignored-by-option").string(), "-o",
+                 output.string(), "root/"},
+                temp.path());
   ::unsetenv("VOK_IGNORE_DIRS");
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err, "");  // not a terminal: no progress line
@@ -81,7 +75,7 @@ TEST(ScanCommand, WritesIntoTheSnapshotsFolderByDefault) {
   testsupport::ScopedHome home;
   TempDir temp;
   testsupport::writeFile(temp / "Photos" / "one.jpg", "jpeg");
-  const testsupport::ProgramRun run = tfscan(temp, {(temp / "Photos").string()});
+  const testsupport::ProgramRun run = runTfscan({(temp / "Photos").string()});
   ASSERT_EQ(run.status, 0) << run.err;
   const auto written = filesIn(home.path() / ".local/share/tallyfox");
   ASSERT_EQ(written.size(), 1u);
@@ -99,7 +93,7 @@ TEST(ScanCommand, ARootThatCannotBeScannedIsOneLineAndExitOne) {
        {std::pair<std::string, std::string>{"missing", "No such file or directory"},
         {"file", "Not a directory"}}) {
     const std::string given = (temp / path).string();
-    const testsupport::ProgramRun run = tfscan(temp, {"-o", (temp / "x.tfsnap").string(), given});
+    const testsupport::ProgramRun run = runTfscan({"-o", (temp / "x.tfsnap").string(), given});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "tfscan: " + given + ": " + reason + "\n");
     EXPECT_EQ(run.out, "");
@@ -179,4 +173,30 @@ TEST(ScanCommand, InterruptCancelsAndWritesNothing) {
   EXPECT_NE(progress.find("tfscan: interrupted, no snapshot written"), std::string::npos) << progress;
   EXPECT_TRUE(filesIn(temp / "out").empty());
   EXPECT_TRUE(filesIn(home.path() / ".local/share/tallyfox").empty());
+}
+
+TEST(ScanCommand, EntriesThatCouldNotBeReadAreNamedButTheSnapshotIsWritten) {
+  testsupport::ScopedHome home;
+  TempDir temp;
+  const fs::path root = temp / "root";
+  testsupport::writeFile(root / "ok" / "file", "fine");
+  testsupport::writeFile(root / "locked" / "secret", "hidden");
+  fs::permissions(root / "locked", fs::perms::none);
+  const auto output = temp / "scan.tfsnap";
+  std::vector<std::string> words = {"-o", output.string(), root.string()};
+  // Root reads everything: scan with the eyes of nobody.
+  if (::geteuid() == 0) {
+    ASSERT_EQ(testsupport::runCommand({"chown", "-R", "65534:65534", temp.path().string()}), 0);
+    words.insert(words.begin(),
+                 {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--", TFSCAN_PATH});
+  } else {
+    words.insert(words.begin(), TFSCAN_PATH);
+  }
+  const auto run = testsupport::runProgram(words);
+  fs::permissions(root / "locked", fs::perms::owner_all);
+
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(lines(run.err), (std::vector<std::string>{"tfscan: 1 entry could not be read:",
+                                                      "  " + (root / "locked").string()}));
+  EXPECT_EQ(SnapshotFile::map(output)->errorCount(), 1u);
 }
