@@ -1,4 +1,5 @@
 #include "BtrfsImage.h"
+#include "Subprocess.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -6,6 +6,7 @@
 #include "../../core/src/linux/ScanCalls.h"
 #include "BtrfsImage.h"
 #include "CloneFixtures.h"
+#include "Subprocess.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>

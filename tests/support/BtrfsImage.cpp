@@ -9,12 +9,6 @@
 
 namespace testsupport {
 
-int runCommand(const std::vector<std::string>& words, std::string* output) {
-  ProgramRun run = runProgram(words);
-  if (output) *output = std::move(run.out);
-  return run.status;
-}
-
 std::unique_ptr<BtrfsImage> BtrfsImage::create(std::string& whyNot, int megabytes) {
   if (::geteuid() != 0) {
     whyNot = "needs root to mount a btrfs image";

@@ -24,8 +24,4 @@ class BtrfsImage {
   bool mounted_ = false;
 };
 
-// Runs a command given as words, without a shell; returns its exit status (-1 when it could
-// not be started). Standard output and error go to /dev/null unless `output` is given.
-int runCommand(const std::vector<std::string>& words, std::string* output = nullptr);
-
 }  // namespace testsupport

@@ -1,6 +1,7 @@
 #include "CloneFixtures.h"
 
 #include "BtrfsImage.h"
+#include "Subprocess.h"
 #include "TestSupport.h"
 
 #include <fcntl.h>

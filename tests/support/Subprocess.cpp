@@ -56,6 +56,21 @@ ProgramRun runProgram(const std::vector<std::string>& words, const std::filesyst
   return run;
 }
 
+ProgramRun runTfscan(std::vector<std::string> arguments, const std::filesystem::path& workingFolder) {
+#ifdef TFSCAN_PATH
+  arguments.insert(arguments.begin(), TFSCAN_PATH);
+#else
+  arguments.insert(arguments.begin(), "tfscan");
+#endif
+  return runProgram(arguments, workingFolder);
+}
+
+int runCommand(const std::vector<std::string>& words, std::string* output) {
+  ProgramRun run = runProgram(words);
+  if (output) *output = std::move(run.out);
+  return run.status;
+}
+
 std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> all;
   std::istringstream in(text);

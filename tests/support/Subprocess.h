@@ -16,6 +16,14 @@ struct ProgramRun {
 // With a working folder, it runs there.
 ProgramRun runProgram(const std::vector<std::string>& words, const std::filesystem::path& workingFolder = {});
 
+// Runs the tfscan built with the tests, as runProgram does.
+ProgramRun runTfscan(std::vector<std::string> arguments, const std::filesystem::path& workingFolder = {});
+
+// Runs a command given as words, without a shell; returns its exit status (-1 when it could
+// not be started). Standard output goes to `output` when given; both streams are dropped
+// otherwise.
+int runCommand(const std::vector<std::string>& words, std::string* output = nullptr);
+
 // The lines of a text, without their line ends.
 std::vector<std::string> lines(const std::string& text);
 
