@@ -54,6 +54,8 @@ namespace {
 BrowserModel::Health examine(const DiskTree& tree) {
   BrowserModel::Health health;
   health.errorCount = tree.errorCount();
+  // A damaged file is still shown: most of it may be fine, and refusing it would hide that.
+  if (const auto violation = tree.firstViolation()) health.damage = QString::fromStdString(*violation);
   return health;
 }
 

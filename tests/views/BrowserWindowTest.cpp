@@ -11,6 +11,7 @@
 #include "views/StatusLine.h"
 #include "views/SunburstView.h"
 
+#include <tallyfox/SnapshotFile.h>
 #include <tallyfox/TreeColumns.h>
 
 #include <gtest/gtest.h>
@@ -324,6 +325,21 @@ TEST_F(BrowserWindowTest, TitleAndStatusLine) {
   ASSERT_TRUE(viewtests::waitFor([&] { return withError->browser()->health().has_value(); }));
   EXPECT_EQ(withError->view()->statusLine()->unreadableText(), QStringLiteral("1 unreadable"));
   EXPECT_EQ(withError->view()->statusLine()->damageText(), QString());
+}
+
+TEST_F(BrowserWindowTest, DamagedSnapshotOpensAndSaysWhatIsWrong) {
+  // "cover.jpg" has lost a byte that "photos" and the root still count.
+  auto columns = testsupport::columnsOf(library());
+  columns.size[7] -= 1;
+  const auto damaged = dir / "damaged.tfsnap";
+  tallyfox::SnapshotFile::write(columns, {"/data", std::chrono::system_clock::now(), 1.0}, damaged);
+  auto window = viewtests::openBrowser(damaged);
+  ASSERT_TRUE(window->browser()->state().isReady()) << "a damaged file is shown, not refused";
+  ASSERT_TRUE(viewtests::waitFor([&] { return window->browser()->health().has_value(); }));
+  const QString text = window->view()->statusLine()->damageText();
+  EXPECT_TRUE(text.startsWith(QStringLiteral("This snapshot is damaged: "))) << text.toStdString();
+  EXPECT_GT(text.size(), QStringLiteral("This snapshot is damaged: ").size());
+  EXPECT_EQ(viewtests::listedNames(*window).front(), "photos");
 }
 
 TEST_F(BrowserWindowTest, FileThatCannotBeReadShowsWhy) {
