@@ -1,6 +1,7 @@
 #include "Commands.h"
 
 #include <tallyfox/SnapshotDump.h>
+#include <tallyfox/SnapshotFile.h>
 
 #include <exception>
 #include <iostream>
@@ -10,7 +11,9 @@ namespace tfscan {
 bool reportDamage(const tallyfox::DiskTree& tree, const std::string& file) {
   // Opening checks only the header; a damaged column would otherwise print a normal
   // summary or a diff that quietly adds up wrong.
-  const auto violation = tree.firstViolation();
+  const auto totals = tallyfox::SnapshotFile::matches(file) ? tallyfox::DiskTree::Totals::summed
+                                                            : tallyfox::DiskTree::Totals::asStored;
+  const auto violation = tree.firstViolation(totals);
   if (!violation) return false;
   std::cerr << "tfscan: " << file << " is damaged: " << *violation << "\n";
   return true;

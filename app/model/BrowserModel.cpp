@@ -51,11 +51,11 @@ QString BrowserModel::displayName(const QString& path) {
 
 namespace {
 
-BrowserModel::Health examine(const DiskTree& tree) {
+BrowserModel::Health examine(const DiskTree& tree, DiskTree::Totals totals) {
   BrowserModel::Health health;
   health.errorCount = tree.errorCount();
   // A damaged file is still shown: most of it may be fine, and refusing it would hide that.
-  if (const auto violation = tree.firstViolation()) health.damage = QString::fromStdString(*violation);
+  if (const auto violation = tree.firstViolation(totals)) health.damage = QString::fromStdString(*violation);
   return health;
 }
 
@@ -80,8 +80,9 @@ void BrowserModel::load() {
   (void)QtConcurrent::run([file, self, report] {
     DiskTreePtr tree;
     QString error;
+    const bool ownFormat = SnapshotFile::matches(file);
     try {
-      if (SnapshotFile::matches(file)) {
+      if (ownFormat) {
         tree = SnapshotFile::map(file);
         report(1.0);
       } else {
@@ -107,7 +108,7 @@ void BrowserModel::load() {
     });
     if (!tree) return;
     // The window is open by now; what needs every node is done here, after it.
-    const Health health = examine(*tree);
+    const Health health = examine(*tree, ownFormat ? DiskTree::Totals::summed : DiskTree::Totals::asStored);
     onMainThread([self, tree, health] {
       if (self && self->tree_ == tree && self->health_ != health) {
         self->health_ = health;

@@ -1,5 +1,6 @@
 #include "Subprocess.h"
 #include "TestSupport.h"
+#include "VokWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -62,4 +63,26 @@ TEST(CheckCommand, SoundSnapshotsPassAndDamagedOnesAreRefusedByEveryCommand) {
       EXPECT_EQ(result.err, expected);
     }
   }
+}
+
+// A vok file's folder totals follow its writer's rules (here a folder counts its own blocks
+// and itself); its checksum vouches for its bytes, so they are not called damage.
+TEST(CheckCommand, VokTotalsAreTakenAsStored) {
+  TempDir temp;
+  auto record = [](std::uint64_t distance, std::uint8_t kind, std::string name, std::uint64_t size) {
+    testsupport::VokRecord r;
+    r.distance = distance, r.kind = kind, r.name = std::move(name), r.size = size;
+    return r;
+  };
+  testsupport::VokWriter vok;
+  auto docs = record(1, 1 | 4, "docs", 4096 + 100);
+  docs.entryCount = 3;
+  vok.add(docs).add(record(1, 0, "a.txt", 60)).add(record(2, 0, "b.txt", 40));
+  const auto file = temp / "home.vok";
+  vok.write(file, true);
+
+  const auto check = run({"--check", file.string()});
+  EXPECT_EQ(check.status, 0) << check.err;
+  EXPECT_EQ(check.out, file.string() + ": OK, 3 entries\n");
+  EXPECT_EQ(run({"--dump", file.string()}).status, 0);
 }

@@ -184,6 +184,15 @@ TEST(DiskTree, FirstViolationNamesTheFirstDamage) {
     EXPECT_EQ(treeOf(damaged)->firstViolation(), std::optional<std::string>(d.expected));
   }
 
+  // Totals taken as stored (a folder that counts its own blocks) are not held to the
+  // builder's sums; the structure still is.
+  TreeColumns stored = sound;
+  stored.size[0] += 4096, stored.size[1] += 4096;
+  EXPECT_TRUE(treeOf(stored)->firstViolation().has_value());
+  EXPECT_EQ(treeOf(stored)->firstViolation(DiskTree::Totals::asStored), std::nullopt);
+  std::swap(stored.childStart[1], stored.childStart[2]);
+  EXPECT_TRUE(treeOf(stored)->firstViolation(DiskTree::Totals::asStored).has_value());
+
   // What producers may legitimately store: hard links and clones count as entries of size
   // 0, a folder not entered counts 0 below it, and a vok root counts what its top-level
   // records stand for.

@@ -112,7 +112,12 @@ class DiskTree {
   // and entry count are what the tree builder sums from its children. Nothing when the tree
   // is sound; else one short sentence naming the first violation and the node. O(n), so it
   // is not done at opening but by whoever is about to rely on the whole tree.
-  std::optional<std::string> firstViolation() const;
+  //
+  // Totals taken as stored (a tree read from a vok file) are the other tool's, counted by
+  // its rules, and that file's own checksum already vouches for its bytes: their sums are
+  // not held to the builder's rule, everything else is checked as usual.
+  enum class Totals { summed, asStored };
+  std::optional<std::string> firstViolation(Totals totals = Totals::summed) const;
 
   // Writes the whole image byte for byte, atomically.
   void write(const std::filesystem::path& to) const;
