@@ -1,6 +1,7 @@
 // The window's title bar, and the actions that reach a node's file on disk.
 #include "model/BrowserModel.h"
 #include "model/Format.h"
+#include "platform/LocalPath.h"
 
 #include <tallyfox/SnapshotPaths.h>
 
@@ -12,9 +13,9 @@ namespace tallyfox {
 namespace {
 
 // Something is there, even a dangling symbolic link: that is what a file manager shows.
-bool existsOnDisk(const QString& path) {
+bool existsOnDisk(const QByteArray& path) {
   std::error_code error;
-  const auto status = std::filesystem::symlink_status(path.toStdString(), error);
+  const auto status = std::filesystem::symlink_status(std::filesystem::path(path.toStdString()), error);
   return !error && status.type() != std::filesystem::file_type::not_found;
 }
 
@@ -36,33 +37,36 @@ QString BrowserModel::windowSubtitle() const {
   return QStringLiteral("Snapshot from ") + date;
 }
 
-std::optional<QString> BrowserModel::path(OptionalNode node) const {
+std::optional<QByteArray> BrowserModel::filePath(OptionalNode node) const {
   if (!tree_) return std::nullopt;
   const OptionalNode target = node ? node : selection_;
   if (!target || !tree_->contains(*target)) return std::nullopt;
-  return QString::fromStdString(tree_->path(*target));
+  return QByteArray::fromStdString(tree_->path(*target));
+}
+
+std::optional<QString> BrowserModel::path(OptionalNode node) const {
+  const std::optional<QByteArray> bytes = filePath(node);
+  if (!bytes) return std::nullopt;
+  return displayPath(*bytes);
 }
 
 QUrl BrowserModel::currentFolderURL() const {
   if (!tree_) return {};
-  const QString folder = QString::fromStdString(tree_->path(current_));
-  return existsOnDisk(folder) ? QUrl::fromLocalFile(folder) : QUrl();
+  const QByteArray folder = QByteArray::fromStdString(tree_->path(current_));
+  return existsOnDisk(folder) ? fileUrl(folder) : QUrl();
 }
 
 void BrowserModel::revealInFinder(OptionalNode node) {
-  std::optional<QString> target = path(node);
+  std::optional<QByteArray> target = filePath(node);
   if (!target) return;
   // A path that is gone reveals its nearest ancestor that is still there.
-  std::string p = target->toStdString();
-  while (p != "/" && !p.empty() && !existsOnDisk(QString::fromStdString(p))) {
-    const auto slash = p.rfind('/');
-    p = slash == 0 || slash == std::string::npos ? "/" : p.substr(0, slash);
-  }
-  if (desktop_.fileManager) desktop_.fileManager->reveal(QString::fromStdString(p));
+  QByteArray p = *target;
+  while (p != "/" && !p.isEmpty() && !existsOnDisk(p)) p = parentPath(p);
+  if (desktop_.fileManager) desktop_.fileManager->reveal(p);
 }
 
 void BrowserModel::openSelection(OptionalNode node) {
-  const std::optional<QString> target = path(node);
+  const std::optional<QByteArray> target = filePath(node);
   if (!target || !existsOnDisk(*target)) {
     beep();
     return;
@@ -71,7 +75,7 @@ void BrowserModel::openSelection(OptionalNode node) {
 }
 
 void BrowserModel::copyFileReference(OptionalNode node) {
-  const std::optional<QString> target = path(node);
+  const std::optional<QByteArray> target = filePath(node);
   if (!target) return;
   if (desktop_.clipboard) desktop_.clipboard->copyFileReference(*target);
 }
@@ -87,9 +91,9 @@ void BrowserModel::togglePreview(OptionalNode node) {
     setPreviewURL(QUrl());
     return;
   }
-  const std::optional<QString> target = path(node);
+  const std::optional<QByteArray> target = filePath(node);
   if (target && existsOnDisk(*target))
-    setPreviewURL(QUrl::fromLocalFile(*target));
+    setPreviewURL(fileUrl(*target));
   else
     beep();
 }

@@ -124,6 +124,9 @@ class BrowserModel : public QObject {
   // Titles, paths and file actions.
   QString windowTitle() const;
   QString windowSubtitle() const;
+  // The node's path on disk, exact bytes: what every file action hands on.
+  std::optional<QByteArray> filePath(OptionalNode node = std::nullopt) const;
+  // The same for showing; a name that is not UTF-8 reads with replacement characters.
   std::optional<QString> path(OptionalNode node = std::nullopt) const;
   std::optional<QString> selectedPath() const { return path(); }
   QUrl currentFolderURL() const;

@@ -1,5 +1,7 @@
 #include "platform/Clipboard.h"
 
+#include "platform/LocalPath.h"
+
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMimeData>
@@ -11,16 +13,16 @@ namespace {
 
 class DesktopClipboard : public Clipboard {
  public:
-  void copyFileReference(const QString& path) override {
+  void copyFileReference(const QByteArray& path) override {
     QClipboard* clipboard = board();
     if (!clipboard) return;
-    const QUrl url = QUrl::fromLocalFile(path);
+    const QUrl url = fileUrl(path);
     auto* data = new QMimeData;
     data->setUrls({url});
     // GNOME's and KDE's file managers paste files from these; text fields take the path.
     data->setData(QStringLiteral("x-special/gnome-copied-files"), QByteArray("copy\n") + url.toEncoded());
     data->setData(QStringLiteral("application/x-kde-cutselection"), QByteArray("0"));
-    data->setText(path);
+    data->setText(displayPath(path));
     clipboard->clear();
     clipboard->setMimeData(data);
   }

@@ -1,7 +1,8 @@
 #include "platform/Opener.h"
 
+#include "platform/LocalPath.h"
+
 #include <QDesktopServices>
-#include <QUrl>
 
 namespace tallyfox {
 
@@ -9,7 +10,7 @@ namespace {
 
 class DesktopOpener : public Opener {
  public:
-  void open(const QString& path) override { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }
+  void open(const QByteArray& path) override { QDesktopServices::openUrl(fileUrl(path)); }
 };
 
 }  // namespace

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QString>
+#include <QByteArray>
 
 #include <memory>
 
@@ -10,7 +10,8 @@ namespace tallyfox {
 class Opener {
  public:
   virtual ~Opener() = default;
-  virtual void open(const QString& path) = 0;
+  // `path` is the file's exact bytes.
+  virtual void open(const QByteArray& path) = 0;
 
   static std::shared_ptr<Opener> system();
 };

@@ -1,6 +1,7 @@
 #include "views/Preview.h"
 
 #include "model/Format.h"
+#include "platform/LocalPath.h"
 
 #include <QCloseEvent>
 #include <QDBusConnection>
@@ -8,7 +9,6 @@
 #include <QDBusMessage>
 #include <QDateTime>
 #include <QFile>
-#include <QFileInfo>
 #include <QFontDatabase>
 #include <QImageReader>
 #include <QKeyEvent>
@@ -18,6 +18,12 @@
 #include <QPlainTextEdit>
 #include <QStackedLayout>
 #include <QStringDecoder>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 namespace tallyfox {
 
@@ -52,17 +58,39 @@ PreviewWindow::PreviewWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   text_->setFocusPolicy(Qt::NoFocus);
 }
 
-void PreviewWindow::showFile(const QString& path) {
+void PreviewWindow::showFile(const QByteArray& path) {
   path_ = path;
-  setWindowTitle(QFileInfo(path).fileName());
-  if (!tryImage(path) && !tryText(path)) showFacts(path);
+  setWindowTitle(displayPath(path.mid(path.lastIndexOf('/') + 1)));
+  if (!tryImage() && !tryText()) showFacts();
   show();
   raise();
   activateWindow();
 }
 
-bool PreviewWindow::tryImage(const QString& path) {
-  QImageReader reader(path);
+namespace {
+
+// Opened by its bytes: QFile would take the name as text and miss a name that is not UTF-8.
+bool openByBytes(const QByteArray& path, QFile& file) {
+  const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return false;
+  if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    ::close(fd);
+    return false;
+  }
+  return true;
+}
+
+bool isRegularFile(const QByteArray& path) {
+  std::error_code error;
+  return std::filesystem::is_regular_file(std::filesystem::path(path.toStdString()), error);
+}
+
+}  // namespace
+
+bool PreviewWindow::tryImage() {
+  QFile file;
+  if (!isRegularFile(path_) || !openByBytes(path_, file)) return false;
+  QImageReader reader(&file);
   if (!reader.canRead()) return false;
   QSize size = reader.size();
   if (size.isValid() && (size.width() > largestPicture.width() || size.height() > largestPicture.height())) {
@@ -78,9 +106,9 @@ bool PreviewWindow::tryImage(const QString& path) {
   return true;
 }
 
-bool PreviewWindow::tryText(const QString& path) {
-  QFile file(path);
-  if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) return false;
+bool PreviewWindow::tryText() {
+  QFile file;
+  if (!isRegularFile(path_) || !openByBytes(path_, file)) return false;
   const QByteArray head = file.read(textPreviewBytes);
   if (head.contains('\0')) return false;
   QStringDecoder decoder(QStringDecoder::Utf8);
@@ -95,22 +123,37 @@ bool PreviewWindow::tryText(const QString& path) {
   return true;
 }
 
-void PreviewWindow::showFacts(const QString& path) {
-  const QFileInfo info(path);
+void PreviewWindow::showFacts() {
   const QLocale locale;
+  const std::filesystem::path onDisk(path_.toStdString());
+  std::error_code error;
+  const auto status = std::filesystem::symlink_status(onDisk, error);
+  const QString name = displayPath(path_.mid(path_.lastIndexOf('/') + 1));
   QString kind;
-  if (info.isSymLink())
-    kind = QStringLiteral("Symbolic link to ") + info.symLinkTarget();
-  else if (info.isDir())
+  if (std::filesystem::is_symlink(status)) {
+    const auto target = std::filesystem::read_symlink(onDisk, error);
+    kind = QStringLiteral("Symbolic link to ") + displayPath(QByteArray::fromStdString(target.native()));
+  } else if (std::filesystem::is_directory(status)) {
     kind = QStringLiteral("Folder");
-  else
-    kind = QMimeDatabase().mimeTypeForFile(info).comment();
-  QStringList lines{QStringLiteral("<b>") + info.fileName().toHtmlEscaped() + QStringLiteral("</b>"),
+  } else {
+    QFile file;
+    const bool readable = std::filesystem::is_regular_file(status) && openByBytes(path_, file);
+    kind = (readable ? QMimeDatabase().mimeTypeForFileNameAndData(name, &file)
+                     : QMimeDatabase().mimeTypeForFile(name, QMimeDatabase::MatchExtension))
+               .comment();
+  }
+  QStringList lines{QStringLiteral("<b>") + name.toHtmlEscaped() + QStringLiteral("</b>"),
                     kind.toHtmlEscaped()};
-  if (info.isFile()) lines << Format::bytes(std::uint64_t(std::max<qint64>(info.size(), 0)));
-  lines << QStringLiteral("Modified ") +
-               locale.toString(info.lastModified(), QLocale::LongFormat).toHtmlEscaped();
-  lines << QStringLiteral("<small>") + info.absoluteFilePath().toHtmlEscaped() + QStringLiteral("</small>");
+  if (std::filesystem::is_regular_file(status)) {
+    const auto size = std::filesystem::file_size(onDisk, error);
+    if (!error) lines << Format::bytes(std::uint64_t(size));
+  }
+  struct stat facts {};
+  if (::lstat(path_.constData(), &facts) == 0) {
+    const QDateTime modified = QDateTime::fromSecsSinceEpoch(facts.st_mtim.tv_sec);
+    lines << QStringLiteral("Modified ") + locale.toString(modified, QLocale::LongFormat).toHtmlEscaped();
+  }
+  lines << QStringLiteral("<small>") + displayPath(path_).toHtmlEscaped() + QStringLiteral("</small>");
   facts_->setText(lines.join(QStringLiteral("<br>")));
   pages_->setCurrentWidget(facts_);
   kind_ = QStringLiteral("facts");
@@ -161,7 +204,7 @@ bool PreviewController::showInDesktopPreviewer(const QUrl& url) {
   if (!startable) return false;
   QDBusMessage call = QDBusMessage::createMethodCall(previewerService, previewerPath, previewerService,
                                                      QStringLiteral("ShowFile"));
-  call << url.toString() << 0 << false;
+  call << QString::fromLatin1(url.toEncoded()) << 0 << false;
   const QDBusMessage reply = bus.call(call, QDBus::Block, 3000);
   if (reply.type() == QDBusMessage::ErrorMessage) return false;
   desktopShown_ = true;
@@ -184,7 +227,7 @@ void PreviewController::showInApp(const QUrl& url) {
       if (host_) host_->activateWindow();
     });
   }
-  window_->showFile(url.toLocalFile());
+  window_->showFile(localPath(url));
 }
 
 }  // namespace tallyfox

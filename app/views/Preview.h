@@ -17,8 +17,9 @@ class PreviewWindow : public QWidget {
  public:
   explicit PreviewWindow(QWidget* parent = nullptr);
 
-  void showFile(const QString& path);
-  QString path() const { return path_; }
+  // `path` is the file's exact bytes.
+  void showFile(const QByteArray& path);
+  QByteArray path() const { return path_; }
   // "image", "text" or "facts": what the window settled on for the file.
   QString kind() const { return kind_; }
 
@@ -31,11 +32,11 @@ class PreviewWindow : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  bool tryImage(const QString& path);
-  bool tryText(const QString& path);
-  void showFacts(const QString& path);
+  bool tryImage();
+  bool tryText();
+  void showFacts();
 
-  QString path_;
+  QByteArray path_;
   QString kind_;
   QStackedLayout* pages_;
   QLabel* image_;

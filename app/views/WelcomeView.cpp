@@ -264,9 +264,10 @@ void RecentRow::focusOutEvent(QFocusEvent* event) {
 
 void RecentRow::contextMenuEvent(QContextMenuEvent* event) {
   QMenu menu(this);
-  const QString path = QString::fromStdString(recent_.url.string());
+  const QByteArray bytes = QByteArray::fromStdString(recent_.url.native());
+  const QString path = QString::fromUtf8(bytes);
   menu.addAction(QStringLiteral("Show in File Manager"), this,
-                 [path] { FileManager::system()->reveal(path); });
+                 [bytes] { FileManager::system()->reveal(bytes); });
   menu.addAction(QStringLiteral("Copy Path"), this, [path] { Clipboard::system()->copyText(path); });
   menu.exec(event->globalPos());
 }

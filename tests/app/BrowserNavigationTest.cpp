@@ -1,5 +1,7 @@
 #include "ModelTestSupport.h"
 
+#include "platform/LocalPath.h"
+
 #include <tallyfox/SnapshotFile.h>
 
 #include <gtest/gtest.h>
@@ -7,6 +9,8 @@
 #include <QSignalSpy>
 #include <QStorageInfo>
 #include <QThreadPool>
+
+#include <sys/stat.h>
 
 using namespace tallyfox;
 using testsupport::idOf;
@@ -302,14 +306,14 @@ TEST_F(BrowserNavigation, FileActionsReachTheFilesOnDisk) {
   EXPECT_EQ(m->currentFolderURL(), QUrl::fromLocalFile(base));
 
   m->revealInFinder(idOf(*m, "lost.txt"));  // gone: its nearest existing ancestor
-  EXPECT_EQ(desktop.state->revealed, QStringList{base});
+  EXPECT_EQ(desktop.state->revealed, QByteArrayList{base.toUtf8()});
 
   m->navigate(idOf(*m, "here.txt"));
   EXPECT_EQ(m->selectedPath(), base + "/kept/here.txt");
   m->openSelection();
   m->copyFileReference();
-  EXPECT_EQ(desktop.state->opened, QStringList{base + "/kept/here.txt"});
-  EXPECT_EQ(desktop.state->copied, QStringList{base + "/kept/here.txt"});
+  EXPECT_EQ(desktop.state->opened, QByteArrayList{(base + "/kept/here.txt").toUtf8()});
+  EXPECT_EQ(desktop.state->copiedReferences, QByteArrayList{(base + "/kept/here.txt").toUtf8()});
   m->togglePreview();
   EXPECT_EQ(m->previewURL(), QUrl::fromLocalFile(base + "/kept/here.txt"));
   m->togglePreview();
@@ -319,6 +323,45 @@ TEST_F(BrowserNavigation, FileActionsReachTheFilesOnDisk) {
   EXPECT_EQ(desktop.state->beeps, 1);
   m->navigate(idOf(*m, "gone"));
   EXPECT_TRUE(m->currentFolderURL().isEmpty());
+}
+
+// Names are bytes on disk; Latin-1 names from an old disk are not UTF-8 and must still reach
+// the very file.
+TEST_F(BrowserNavigation, FileActionsCarryNamesThatAreNotUTF8) {
+  const std::string folderName = "d\xfcr", fileName = "caf\xe9.txt";
+  const auto root = dir / "place";
+  testsupport::writeFile(root / folderName / fileName, "x");
+  const std::vector<Node> nodes = {{-1, ""}, {0, folderName}, {1, fileName, 1}, {1, "gone\xff", 1}};
+  auto m = open(nodes, root.string());
+  const QByteArray folder = QByteArray::fromStdString((root / folderName).string());
+  const QByteArray file = QByteArray::fromStdString((root / folderName / fileName).string());
+  auto onDisk = [](const QByteArray& path) {
+    struct stat facts {};
+    return ::stat(path.constData(), &facts) == 0;
+  };
+
+  m->revealInFinder(idOf(*m, "gone\xff"));
+  m->navigate(idOf(*m, fileName));
+  m->revealInFinder();
+  m->openSelection();
+  m->copyFileReference();
+  m->copyPath();
+  EXPECT_EQ(desktop.state->revealed, (QByteArrayList{folder, file}));
+  EXPECT_EQ(desktop.state->opened, QByteArrayList{file});
+  EXPECT_EQ(desktop.state->copiedReferences, QByteArrayList{file});
+  EXPECT_TRUE(onDisk(desktop.state->opened.value(0)));
+  EXPECT_EQ(desktop.state->beeps, 0);
+  // The plain-text path is for reading: it says where the file is, bytes aside.
+  ASSERT_EQ(desktop.state->copiedTexts.size(), 1);
+  EXPECT_TRUE(desktop.state->copiedTexts[0].endsWith(QStringLiteral("/caf\uFFFD.txt")));
+
+  m->togglePreview();
+  const QUrl preview = m->previewURL();
+  EXPECT_EQ(localPath(preview), file);
+  EXPECT_TRUE(preview.toEncoded().endsWith("/d%FCr/caf%E9.txt")) << preview.toEncoded().toStdString();
+  m->togglePreview();
+  m->navigate(idOf(*m, folderName));
+  EXPECT_EQ(localPath(m->currentFolderURL()), folder);
 }
 
 }  // namespace

@@ -15,10 +15,10 @@ namespace {
 
 struct Recorder : tallyfox::FileManager, tallyfox::Opener, tallyfox::Clipboard, tallyfox::Beep {
   explicit Recorder(std::shared_ptr<RecordingDesktop::State> s) : state(std::move(s)) {}
-  void reveal(const QString& path) override { state->revealed << path; }
-  void open(const QString& path) override { state->opened << path; }
-  void copyFileReference(const QString& path) override { state->copied << path; }
-  void copyText(const QString& text) override { state->copied << text; }
+  void reveal(const QByteArray& path) override { state->revealed << path; }
+  void open(const QByteArray& path) override { state->opened << path; }
+  void copyFileReference(const QByteArray& path) override { state->copiedReferences << path; }
+  void copyText(const QString& text) override { state->copiedTexts << text; }
   void beep() override { ++state->beeps; }
   std::shared_ptr<RecordingDesktop::State> state;
 };

@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 #include "model/BrowserModel.h"
 
+#include <QByteArrayList>
 #include <QString>
 #include <QStringList>
 
@@ -23,7 +24,8 @@ void writeSnapshot(const std::filesystem::path& file, const std::vector<Node>& n
 // The desktop services a window would use, recording what the model asked of them.
 struct RecordingDesktop {
   struct State {
-    QStringList revealed, opened, copied;
+    QByteArrayList revealed, opened, copiedReferences;  // exact bytes, as the services get them
+    QStringList copiedTexts;
     int beeps = 0;
   };
   std::shared_ptr<State> state = std::make_shared<State>();

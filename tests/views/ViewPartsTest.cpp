@@ -126,13 +126,23 @@ TEST_F(ListPartsTest, PreviewShowsPicturesTextAndOtherwiseFacts) {
   picture.fill(Qt::red);
   std::filesystem::create_directories(dir / "files");
   ASSERT_TRUE(picture.save(QString::fromStdString((dir / "files" / "red.png").string())));
-  testsupport::writeBytes(dir / "files" / "blob.bin", {0, 1, 2, 0, 255, 0});
+  // Names that are not UTF-8 are read by their bytes like any other.
+  std::filesystem::rename(dir / "files" / "red.png", dir / "files" /
+                                                         "r\xf6"
+                                                         "d.png");
+  testsupport::writeBytes(dir / "files" / "blob\xff.bin", {0, 1, 2, 0, 255, 0});
+  testsupport::writeFile(dir / "files" / "caf\xe9.txt", "caf\xc3\xa9\n");
+  auto bytesOf = [&](const std::string& name) { return QByteArray::fromStdString((dir / name).string()); };
   tallyfox::PreviewWindow preview;
-  preview.showFile(QString::fromStdString((dir / "files" / "red.png").string()));
+  preview.showFile(
+      bytesOf("files/r\xf6"
+              "d.png"));
   EXPECT_EQ(preview.kind(), QStringLiteral("image"));
-  preview.showFile(QString::fromStdString((dir / "files" / "blob.bin").string()));
+  preview.showFile(bytesOf("files/caf\xe9.txt"));
+  EXPECT_EQ(preview.kind(), QStringLiteral("text"));
+  preview.showFile(bytesOf("files/blob\xff.bin"));
   EXPECT_EQ(preview.kind(), QStringLiteral("facts"));
-  preview.showFile(QString::fromStdString((dir / "files").string()));
+  preview.showFile(bytesOf("files"));
   EXPECT_EQ(preview.kind(), QStringLiteral("facts"));
   QSignalSpy dismissed(&preview, &tallyfox::PreviewWindow::dismissed);
   QTest::keyClick(&preview, Qt::Key_Escape);

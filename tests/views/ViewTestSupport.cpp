@@ -28,9 +28,11 @@ namespace {
 
 struct Recorder : tallyfox::FileManager, tallyfox::Opener, tallyfox::Clipboard, tallyfox::Beep {
   explicit Recorder(std::shared_ptr<DesktopLog> l) : log(std::move(l)) {}
-  void reveal(const QString& path) override { log->revealed << path; }
-  void open(const QString& path) override { log->opened << path; }
-  void copyFileReference(const QString& path) override { log->copiedReferences << path; }
+  void reveal(const QByteArray& path) override { log->revealed << QString::fromUtf8(path); }
+  void open(const QByteArray& path) override { log->opened << QString::fromUtf8(path); }
+  void copyFileReference(const QByteArray& path) override {
+    log->copiedReferences << QString::fromUtf8(path);
+  }
   void copyText(const QString& text) override { log->copiedTexts << text; }
   void beep() override { ++log->beeps; }
   std::shared_ptr<DesktopLog> log;
