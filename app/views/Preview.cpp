@@ -7,6 +7,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDateTime>
 #include <QFile>
 #include <QFontDatabase>
@@ -205,9 +206,16 @@ bool PreviewController::showInDesktopPreviewer(const QUrl& url) {
   QDBusMessage call = QDBusMessage::createMethodCall(previewerService, previewerPath, previewerService,
                                                      QStringLiteral("ShowFile"));
   call << QString::fromLatin1(url.toEncoded()) << 0 << false;
-  const QDBusMessage reply = bus.call(call, QDBus::Block, 3000);
-  if (reply.type() == QDBusMessage::ErrorMessage) return false;
+  // The previewer may take a moment to start; the window stays responsive meanwhile, and the
+  // in-app preview takes over if it fails while the file is still wanted.
   desktopShown_ = true;
+  auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 5000), this);
+  connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, url](QDBusPendingCallWatcher* answered) {
+    answered->deleteLater();
+    if (!answered->isError()) return;
+    desktopShown_ = false;
+    if (browser_ && browser_->previewURL() == url) showInApp(url);
+  });
   return true;
 }
 
