@@ -106,9 +106,10 @@ void BrowserModel::togglePreview(OptionalNode node) {
     return;
   }
   const std::optional<QByteArray> target = filePath(node);
-  if (target && existsOnDisk(*target))
+  if (target && existsOnDisk(*target)) {
+    previewPath_ = *target;
     setPreviewURL(fileUrl(*target));
-  else
+  } else
     beep();
 }
 

@@ -174,6 +174,7 @@ void BrowserModel::setIsFiltering(bool value) {
 }
 
 void BrowserModel::setPreviewURL(const QUrl& value) {
+  if (value.isEmpty()) previewPath_.clear();
   if (change(previewURL_, value)) emit previewURLChanged();
 }
 

@@ -154,6 +154,8 @@ class BrowserModel : public QObject {
   bool isFiltering() const { return isFiltering_; }
   void setIsFiltering(bool value);
   const QUrl& previewURL() const { return previewURL_; }
+  // The previewed file's exact bytes (the URL cannot carry a name that is not UTF-8).
+  const QByteArray& previewPath() const { return previewPath_; }
   void setPreviewURL(const QUrl& value);
   bool showHelp() const { return showHelp_; }
   void setShowHelp(bool value);
@@ -220,6 +222,7 @@ class BrowserModel : public QObject {
   QString filter_;
   bool isFiltering_ = false;
   QUrl previewURL_;
+  QByteArray previewPath_;
   bool showHelp_ = false;
   OptionalNode hovered_;
   OptionalNode hoveredRow_;

@@ -16,11 +16,11 @@ class DesktopClipboard : public Clipboard {
   void copyFileReference(const QByteArray& path) override {
     QClipboard* clipboard = board();
     if (!clipboard) return;
-    const QUrl url = fileUrl(path);
+    const QByteArray uri = fileUri(path);
     auto* data = new QMimeData;
-    data->setUrls({url});
+    data->setData(QStringLiteral("text/uri-list"), uri + "\r\n");
     // GNOME's and KDE's file managers paste files from these; text fields take the path.
-    data->setData(QStringLiteral("x-special/gnome-copied-files"), QByteArray("copy\n") + url.toEncoded());
+    data->setData(QStringLiteral("x-special/gnome-copied-files"), QByteArray("copy\n") + uri);
     data->setData(QStringLiteral("application/x-kde-cutselection"), QByteArray("0"));
     data->setText(displayPath(path));
     clipboard->clear();

@@ -36,7 +36,7 @@ class DesktopFileManager : public FileManager {
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-    call << QStringList{QString::fromLatin1(fileUrl(path).toEncoded())} << QString();
+    call << QStringList{QString::fromLatin1(fileUri(path))} << QString();
     // The window stays responsive while a file manager starts; the folder opens only when
     // none answers.
     auto* watcher =

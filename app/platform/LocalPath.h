@@ -9,9 +9,15 @@ namespace tallyfox {
 // A path on disk is the bytes the kernel knows it by; a name need not be UTF-8. These cross
 // between those bytes and the URLs the desktop takes without decoding them on the way.
 
-// Every byte outside the unreserved set is percent-encoded, so no name is reinterpreted.
+// The file URI as the desktop's URI lists carry it: every byte outside the unreserved set is
+// percent-encoded. Built as bytes: QUrl turns bytes that are not UTF-8 into U+FFFD.
+inline QByteArray fileUri(const QByteArray& path) {
+  return "file://" + path.toPercentEncoding("/");
+}
+
+// A QUrl for Qt's own use; exact only for names that are UTF-8.
 inline QUrl fileUrl(const QByteArray& path) {
-  return QUrl::fromEncoded("file://" + QUrl::toPercentEncoding(path, "/"), QUrl::StrictMode);
+  return QUrl::fromEncoded(fileUri(path), QUrl::StrictMode);
 }
 
 // The exact bytes of a file URL's path (empty for anything that is not a local file).

@@ -193,7 +193,7 @@ void PreviewController::sync() {
     }
     return;
   }
-  if (!showInDesktopPreviewer(url)) showInApp(url);
+  if (!showInDesktopPreviewer(url)) showInApp();
 }
 
 bool PreviewController::showInDesktopPreviewer(const QUrl& url) {
@@ -205,7 +205,7 @@ bool PreviewController::showInDesktopPreviewer(const QUrl& url) {
   if (!startable) return false;
   QDBusMessage call = QDBusMessage::createMethodCall(previewerService, previewerPath, previewerService,
                                                      QStringLiteral("ShowFile"));
-  call << QString::fromLatin1(url.toEncoded()) << 0 << false;
+  call << QString::fromLatin1(fileUri(browser_->previewPath())) << 0 << false;
   // The previewer may take a moment to start; the window stays responsive meanwhile, and the
   // in-app preview takes over if it fails while the file is still wanted.
   desktopShown_ = true;
@@ -214,7 +214,7 @@ bool PreviewController::showInDesktopPreviewer(const QUrl& url) {
     answered->deleteLater();
     if (!answered->isError()) return;
     desktopShown_ = false;
-    if (browser_ && browser_->previewURL() == url) showInApp(url);
+    if (browser_ && browser_->previewURL() == url) showInApp();
   });
   return true;
 }
@@ -227,7 +227,7 @@ void PreviewController::closeDesktopPreviewer() {
                                                QStringLiteral("Close")));
 }
 
-void PreviewController::showInApp(const QUrl& url) {
+void PreviewController::showInApp() {
   if (!window_) {
     window_ = new PreviewWindow(host_);
     connect(window_, &PreviewWindow::dismissed, this, [this] {
@@ -235,7 +235,7 @@ void PreviewController::showInApp(const QUrl& url) {
       if (host_) host_->activateWindow();
     });
   }
-  window_->showFile(localPath(url));
+  window_->showFile(browser_->previewPath());
 }
 
 }  // namespace tallyfox

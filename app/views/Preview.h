@@ -60,7 +60,7 @@ class PreviewController : public QObject {
   void sync();
   bool showInDesktopPreviewer(const QUrl& url);
   void closeDesktopPreviewer();
-  void showInApp(const QUrl& url);
+  void showInApp();
 
   QPointer<BrowserModel> browser_;
   QPointer<QWidget> host_;

@@ -1,6 +1,6 @@
 #include "ModelTestSupport.h"
 
-#include "platform/LocalPath.h"
+#include <tallyfox/Unicode.h>
 
 #include <tallyfox/SnapshotFile.h>
 
@@ -340,8 +340,10 @@ TEST_F(BrowserNavigation, FileActionsCarryNamesThatAreNotUTF8) {
     return ::stat(path.constData(), &facts) == 0;
   };
 
-  m->revealInFinder(idOf(*m, "gone\xff"));
-  m->navigate(idOf(*m, fileName));
+  // Nodes are found by the names shown.
+  auto node = [&](const std::string& name) { return idOf(*m, Unicode::decodeLossy(name)); };
+  m->revealInFinder(node("gone\xff"));
+  m->navigate(node(fileName));
   m->revealInFinder();
   m->openSelection();
   m->copyFileReference();
@@ -356,12 +358,9 @@ TEST_F(BrowserNavigation, FileActionsCarryNamesThatAreNotUTF8) {
   EXPECT_TRUE(desktop.state->copiedTexts[0].endsWith(QStringLiteral("/caf\uFFFD.txt")));
 
   m->togglePreview();
-  const QUrl preview = m->previewURL();
-  EXPECT_EQ(localPath(preview), file);
-  EXPECT_TRUE(preview.toEncoded().endsWith("/d%FCr/caf%E9.txt")) << preview.toEncoded().toStdString();
+  EXPECT_EQ(m->previewPath(), file);
   m->togglePreview();
-  m->navigate(idOf(*m, folderName));
-  EXPECT_EQ(localPath(m->currentFolderURL()), folder);
+  EXPECT_TRUE(m->previewPath().isEmpty());
 }
 
 }  // namespace
