@@ -19,20 +19,6 @@ bool existsOnDisk(const QByteArray& path) {
   return !error && status.type() != std::filesystem::file_type::not_found;
 }
 
-// The node's path from its names' bytes; DiskTree::path() is for showing and decodes them.
-QByteArray pathBytes(const DiskTree& tree, NodeId id) {
-  const auto ids = tree.lineage(id);
-  if (ids.empty()) return QByteArray::fromStdString(tree.rootPath().empty() ? "/" : tree.rootPath());
-  std::string result;
-  for (std::size_t k = 0; k < ids.size(); ++k) {
-    const auto bytes = tree.nameView(ids[k]);
-    const std::string_view component(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    if (k == 0) result = component.starts_with('/') ? std::string() : tree.rootPath();
-    PathText::appendComponentTo(result, component);
-  }
-  return QByteArray::fromStdString(result);
-}
-
 }  // namespace
 
 QString BrowserModel::windowTitle() const {
@@ -55,7 +41,7 @@ std::optional<QByteArray> BrowserModel::filePath(OptionalNode node) const {
   if (!tree_) return std::nullopt;
   const OptionalNode target = node ? node : selection_;
   if (!target || !tree_->contains(*target)) return std::nullopt;
-  return pathBytes(*tree_, *target);
+  return QByteArray::fromStdString(tree_->filePath(*target));
 }
 
 std::optional<QString> BrowserModel::path(OptionalNode node) const {
@@ -66,7 +52,7 @@ std::optional<QString> BrowserModel::path(OptionalNode node) const {
 
 QUrl BrowserModel::currentFolderURL() const {
   if (!tree_) return {};
-  const QByteArray folder = pathBytes(*tree_, current_);
+  const QByteArray folder = QByteArray::fromStdString(tree_->filePath(current_));
   return existsOnDisk(folder) ? fileUrl(folder) : QUrl();
 }
 

@@ -106,16 +106,32 @@ std::vector<NodeId> DiskTree::lineage(NodeId id) const {
   return ids;
 }
 
-std::string DiskTree::path(NodeId id) const {
-  const auto ids = lineage(id);
-  if (ids.empty()) return rootPath_.empty() ? "/" : rootPath_;
+namespace {
+
+template <typename Component>
+std::string joinedPath(const DiskTree& tree, NodeId id, Component component) {
+  const auto ids = tree.lineage(id);
+  if (ids.empty()) return tree.rootPath().empty() ? "/" : tree.rootPath();
   std::string result;
   for (std::size_t k = 0; k < ids.size(); ++k) {
-    const std::string component = name(ids[k]);
-    if (k == 0) result = component.starts_with('/') ? std::string() : rootPath_;
-    PathText::appendComponentTo(result, component);
+    const std::string part = component(ids[k]);
+    if (k == 0) result = part.starts_with('/') ? std::string() : tree.rootPath();
+    PathText::appendComponentTo(result, part);
   }
   return result;
+}
+
+}  // namespace
+
+std::string DiskTree::path(NodeId id) const {
+  return joinedPath(*this, id, [this](NodeId node) { return name(node); });
+}
+
+std::string DiskTree::filePath(NodeId id) const {
+  return joinedPath(*this, id, [this](NodeId node) {
+    const auto bytes = nameView(node);
+    return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  });
 }
 
 std::uint64_t DiskTree::errorCount() const {

@@ -275,3 +275,11 @@ TEST(DiskTree, TreesOfEveryProducerAreSound) {
     expectSound(*merged(SnapshotMerge::insert(*added, *whole)), "insert");
   }
 }
+
+// What opens a file needs the bytes on disk; only what is shown is decoded.
+TEST(DiskTree, FilePathKeepsTheNamesBytes) {
+  const auto tree = treeOf({{-1, ""}, {0, "d\xfcr"}, {1, "caf\xe9.txt", 5}});
+  EXPECT_EQ(tree->filePath(2), "/data/d\xfcr/caf\xe9.txt");
+  EXPECT_EQ(tree->path(2), "/data/d\xef\xbf\xbdr/caf\xef\xbf\xbd.txt");
+  EXPECT_EQ(tree->filePath(0), "/data");
+}

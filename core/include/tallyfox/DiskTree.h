@@ -98,7 +98,10 @@ class DiskTree {
   // The name's bytes in place; empty when the offsets are inconsistent.
   std::span<const std::uint8_t> nameView(NodeId id) const;
   std::vector<NodeId> lineage(NodeId id) const;
+  // The path for showing: names decoded, invalid bytes replaced.
   std::string path(NodeId id) const;
+  // The path on disk: the names' exact bytes, for whatever opens, reveals or moves the file.
+  std::string filePath(NodeId id) const;
 
   const std::string& rootPath() const { return rootPath_; }
   std::chrono::system_clock::time_point scanStart() const { return scanStart_; }
