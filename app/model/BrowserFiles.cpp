@@ -62,7 +62,7 @@ void BrowserModel::revealInFinder(OptionalNode node) {
   // A path that is gone reveals its nearest ancestor that is still there.
   QByteArray p = *target;
   while (p != "/" && !p.isEmpty() && !existsOnDisk(p)) p = parentPath(p);
-  if (desktop_.fileManager) desktop_.fileManager->reveal(p);
+  if (services_.desktop.fileManager) services_.desktop.fileManager->reveal(p);
 }
 
 void BrowserModel::openSelection(OptionalNode node) {
@@ -71,19 +71,19 @@ void BrowserModel::openSelection(OptionalNode node) {
     beep();
     return;
   }
-  if (desktop_.opener) desktop_.opener->open(*target);
+  if (services_.desktop.opener) services_.desktop.opener->open(*target);
 }
 
 void BrowserModel::copyFileReference(OptionalNode node) {
   const std::optional<QByteArray> target = filePath(node);
   if (!target) return;
-  if (desktop_.clipboard) desktop_.clipboard->copyFileReference(*target);
+  if (services_.desktop.clipboard) services_.desktop.clipboard->copyFileReference(*target);
 }
 
 void BrowserModel::copyPath(OptionalNode node) {
   const std::optional<QString> target = path(node);
   if (!target) return;
-  if (desktop_.clipboard) desktop_.clipboard->copyText(*target);
+  if (services_.desktop.clipboard) services_.desktop.clipboard->copyText(*target);
 }
 
 void BrowserModel::togglePreview(OptionalNode node) {

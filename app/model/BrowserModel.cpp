@@ -31,8 +31,8 @@ void onMainThread(Work work) {
 
 }  // namespace
 
-BrowserModel::BrowserModel(std::optional<std::filesystem::path> fileURL, Desktop desktop, QObject* parent)
-    : QObject(parent), fileURL_(std::move(fileURL)), desktop_(std::move(desktop)) {}
+BrowserModel::BrowserModel(std::optional<std::filesystem::path> fileURL, Services services, QObject* parent)
+    : QObject(parent), fileURL_(std::move(fileURL)), services_(std::move(services)) {}
 
 BrowserModel::~BrowserModel() = default;
 
@@ -207,7 +207,7 @@ void BrowserModel::requestFilter() {
 }
 
 void BrowserModel::beep() {
-  if (desktop_.beep) desktop_.beep->beep();
+  if (services_.desktop.beep) services_.desktop.beep->beep();
 }
 
 }  // namespace tallyfox

@@ -1,8 +1,9 @@
 #pragma once
 
 #include "model/LoadState.h"
+#include "model/Requests.h"
+#include "model/Services.h"
 #include "model/SizeOverlay.h"
-#include "platform/Desktop.h"
 
 #include <tallyfox/DiskTree.h>
 
@@ -78,7 +79,7 @@ class BrowserModel : public QObject {
   };
 
   // Does no I/O; load() reads the file.
-  explicit BrowserModel(std::optional<std::filesystem::path> fileURL, Desktop desktop = {},
+  explicit BrowserModel(std::optional<std::filesystem::path> fileURL, Services services = {},
                         QObject* parent = nullptr);
   ~BrowserModel() override;
 
@@ -138,6 +139,10 @@ class BrowserModel : public QObject {
   void togglePreview(OptionalNode node = std::nullopt);
   // Opens the filter (or keeps it open) and asks for the field's focus.
   void requestFilter();
+
+  // What the model reaches outside itself, and the questions it asks its window.
+  const Services& services() const { return services_; }
+  Requests& requests() { return requests_; }
 
   // Stored properties.
   const std::optional<std::filesystem::path>& fileURL() const { return fileURL_; }
@@ -208,7 +213,8 @@ class BrowserModel : public QObject {
   void beep();
 
   const std::optional<std::filesystem::path> fileURL_;
-  Desktop desktop_;
+  Services services_;
+  Requests requests_;
   bool loadStarted_ = false;
 
   LoadState state_ = LoadState::loading(0);

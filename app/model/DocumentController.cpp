@@ -11,8 +11,9 @@
 
 namespace tallyfox {
 
-DocumentController::DocumentController(Settings& settings, Desktop desktop, QObject* parent)
-    : QObject(parent), settings_(settings), desktop_(std::move(desktop)) {}
+DocumentController::DocumentController(Settings& settings, Desktop desktop,
+                                       std::shared_ptr<PlaceStore> places, QObject* parent)
+    : QObject(parent), settings_(settings), desktop_(std::move(desktop)), places_(std::move(places)) {}
 
 DocumentController::~DocumentController() {
   for (const Open& open : open_) delete open.browser;
@@ -68,7 +69,10 @@ BrowserModel* DocumentController::openDocument(const std::filesystem::path& file
     return known;
   }
   const std::string key = keyOf(file);
-  auto* browser = new BrowserModel(std::filesystem::path(key), desktop_);
+  Services services(desktop_);
+  services.places = places_;
+  services.documents = this;
+  auto* browser = new BrowserModel(std::filesystem::path(key), std::move(services));
   open_.push_back({key, browser});
   // Recent only once read: a file that fails to load is not offered again.
   connect(browser, &BrowserModel::stateChanged, this, [this, browser, key] {

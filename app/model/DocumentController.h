@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/Documents.h"
+#include "model/PlaceStore.h"
 #include "platform/Desktop.h"
 
 #include <QObject>
@@ -19,15 +21,17 @@ class Settings;
 // order they were opened, and which of them has the focus. It also keeps the list of
 // recently opened documents in the shared preferences. The shell shows, raises and closes
 // windows when told to; whoever wants a document opened or closed asks here.
-class DocumentController : public QObject {
+class DocumentController : public QObject, public Documents {
   Q_OBJECT
 
  public:
   static constexpr const char* recentDocumentsKey = "recentDocuments";
   static constexpr std::size_t recentDocumentsLimit = 20;
 
-  // Models get `desktop` as their services.
-  DocumentController(Settings& settings, Desktop desktop, QObject* parent = nullptr);
+  // Models get `desktop` and `places` as their services, and this controller as their
+  // documents.
+  DocumentController(Settings& settings, Desktop desktop, std::shared_ptr<PlaceStore> places = {},
+                     QObject* parent = nullptr);
   ~DocumentController() override;
 
   // Newest first; empty when the preferences hold none or cannot be read.
@@ -40,16 +44,16 @@ class DocumentController : public QObject {
   // The document of `file`: brought forward when it is open already, else a new model that
   // starts loading; it becomes a recent document once it has loaded. Two spellings of one file (a relative
   // path, a symbolic link) are one document.
-  BrowserModel* openDocument(const std::filesystem::path& file);
+  BrowserModel* openDocument(const std::filesystem::path& file) override;
   // Closes the document of `file`, if open: its window goes and the model is released once
   // the event loop gets back. False when no such document is open.
-  bool closeDocument(const std::filesystem::path& file);
+  bool closeDocument(const std::filesystem::path& file) override;
   // The shell reports a window closed by the user.
   void documentClosed(BrowserModel* browser);
 
   BrowserModel* documentFor(const std::filesystem::path& file) const;
   // Every open document, in the order they were opened.
-  std::vector<BrowserModel*> browsers() const;
+  std::vector<BrowserModel*> browsers() const override;
   // The document whose window was active last; null when none is open.
   BrowserModel* focused() const { return focused_; }
   void setFocused(BrowserModel* browser);
@@ -76,6 +80,7 @@ class DocumentController : public QObject {
 
   Settings& settings_;
   Desktop desktop_;
+  std::shared_ptr<PlaceStore> places_;
   std::vector<Open> open_;
   BrowserModel* focused_ = nullptr;
 };

@@ -3,7 +3,8 @@
 namespace tallyfox {
 
 Desktop Desktop::system() {
-  return {FileManager::system(), Opener::system(), Clipboard::system(), Beep::system()};
+  return {FileManager::system(), Opener::system(), Clipboard::system(),
+          Beep::system(),        Trash::system(),  Terminal::system()};
 }
 
 }  // namespace tallyfox

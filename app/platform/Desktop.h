@@ -4,6 +4,8 @@
 #include "platform/Clipboard.h"
 #include "platform/FileManager.h"
 #include "platform/Opener.h"
+#include "platform/Terminal.h"
+#include "platform/Trash.h"
 
 #include <memory>
 
@@ -16,6 +18,8 @@ struct Desktop {
   std::shared_ptr<Opener> opener;
   std::shared_ptr<Clipboard> clipboard;
   std::shared_ptr<Beep> beep;
+  std::shared_ptr<Trash> trash;
+  std::shared_ptr<Terminal> terminal;
 
   static Desktop system();
 };

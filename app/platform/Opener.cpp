@@ -1,6 +1,7 @@
 #include "platform/Opener.h"
 
 #include "platform/LocalPath.h"
+#include "platform/Spawn.h"
 
 #include <QDesktopServices>
 
@@ -10,7 +11,12 @@ namespace {
 
 class DesktopOpener : public Opener {
  public:
-  void open(const QByteArray& path) override { QDesktopServices::openUrl(fileUrl(path)); }
+  // xdg-open takes the path's bytes as they are; Qt's way goes through a QUrl, which cannot
+  // carry a name that is not UTF-8.
+  void open(const QByteArray& path) override {
+    if (findProgram("xdg-open") && !spawnDetached({"xdg-open", path})) return;
+    QDesktopServices::openUrl(fileUrl(path));
+  }
 };
 
 }  // namespace

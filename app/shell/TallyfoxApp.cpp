@@ -2,6 +2,7 @@
 
 #include "model/DocumentController.h"
 #include "model/DumpMode.h"
+#include "model/PlaceStore.h"
 #include "model/ScanController.h"
 #include "model/Settings.h"
 #include "platform/Desktop.h"
@@ -86,7 +87,10 @@ int main(int argc, char** argv) {
 
   // The process-wide objects, made once here and handed to whoever needs them.
   Settings settings(Preferences::standard());
-  DocumentController documents(settings, Desktop::system());
+  auto places = std::make_shared<PreferencesPlaceStore>(settings.store());
+  DocumentController documents(settings, Desktop::system(), places);
+  // Places not yet written go to the file before the app ends.
+  QObject::connect(&app, &QCoreApplication::aboutToQuit, places.get(), &PreferencesPlaceStore::flush);
   ScanController scans(documents, settings);
   AppDelegate delegate(scans, documents, settings);
   instance.listen();

@@ -1,6 +1,7 @@
 #include "views/BrowserWindow.h"
 
 #include "views/BrowserView.h"
+#include "views/RequestDialogs.h"
 
 #include <QEvent>
 
@@ -20,6 +21,7 @@ void BrowserWindow::setUp() {
   setAttribute(Qt::WA_DeleteOnClose);
   view_ = new BrowserView(browser_, this);
   setCentralWidget(view_);
+  answerRequests(browser_->requests(), this);
   for (auto signal : {&BrowserModel::stateChanged, &BrowserModel::treeChanged, &BrowserModel::currentChanged})
     connect(browser_, signal, this, &BrowserWindow::refreshTitle);
   refreshTitle();

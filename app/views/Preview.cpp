@@ -8,6 +8,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
+#include <QDBusServiceWatcher>
 #include <QDateTime>
 #include <QFile>
 #include <QFontDatabase>
@@ -179,6 +180,29 @@ void PreviewWindow::closeEvent(QCloseEvent* event) {
 PreviewController::PreviewController(BrowserModel* browser, QWidget* window)
     : QObject(window), browser_(browser), host_(window) {
   connect(browser, &BrowserModel::previewURLChanged, this, &PreviewController::sync);
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected()) return;
+  // The previewer's own window has its own keys: closing there must reach the model, or the
+  // next Space would only "close" a preview that is no longer shown.
+  bus.connect(previewerService, previewerPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+              QStringLiteral("PropertiesChanged"), this,
+              SLOT(previewerPropertiesChanged(QString, QVariantMap, QStringList)));
+  auto* watcher =
+      new QDBusServiceWatcher(previewerService, bus, QDBusServiceWatcher::WatchForUnregistration, this);
+  connect(watcher, &QDBusServiceWatcher::serviceUnregistered, this,
+          &PreviewController::desktopPreviewerClosed);
+}
+
+void PreviewController::previewerPropertiesChanged(const QString&, const QVariantMap& changed,
+                                                   const QStringList&) {
+  const auto visible = changed.find(QStringLiteral("Visible"));
+  if (visible != changed.end() && !visible->toBool()) desktopPreviewerClosed();
+}
+
+void PreviewController::desktopPreviewerClosed() {
+  if (!desktopShown_) return;
+  desktopShown_ = false;
+  if (browser_) browser_->setPreviewURL(QUrl());
 }
 
 void PreviewController::sync() {

@@ -3,6 +3,7 @@
 #include "model/BrowserModel.h"
 
 #include <QPointer>
+#include <QVariantMap>
 #include <QWidget>
 
 class QStackedLayout;
@@ -56,7 +57,14 @@ class PreviewController : public QObject {
   // The in-app window, once one was needed.
   PreviewWindow* window() const { return window_; }
 
+ private slots:
+  // The desktop previewer tells when it is hidden: closed with its own keys or button.
+  void previewerPropertiesChanged(const QString& interface, const QVariantMap& changed,
+                                  const QStringList& invalidated);
+
  private:
+  // The previewer went away on its own: the next Space opens a new preview at once.
+  void desktopPreviewerClosed();
   void sync();
   bool showInDesktopPreviewer(const QUrl& url);
   void closeDesktopPreviewer();

@@ -1,6 +1,8 @@
 #include "ModelTestSupport.h"
 #include "model/BrowserModel.h"
 #include "model/DocumentController.h"
+#include "model/PlaceStore.h"
+#include "model/Requests.h"
 #include "model/Settings.h"
 
 #include <tallyfox/Preferences.h>
@@ -50,6 +52,9 @@ TEST_F(DocumentControllerTest, ASecondOpenOfOneFileBringsTheFirstForward) {
 
   BrowserModel* second = documents.openDocument(home.path() / "b.tfsnap");
   EXPECT_NE(second, first);
+  // A model reaches the other documents through its services (a rescan opens its new file).
+  ASSERT_EQ(first->services().documents, &documents);
+  EXPECT_EQ(first->services().documents->openDocument(home.path() / "b.tfsnap"), second);
   EXPECT_EQ(documents.browsers(), (std::vector<BrowserModel*>{first, second}));
   EXPECT_TRUE(testsupport::waitFor([&] { return second->state().isReady(); }));
 }
@@ -123,6 +128,55 @@ TEST(Settings, WritesResetsAndNotifiesOnlyOnChange) {
   Settings none(std::nullopt);  // no home: defaults, and writes change nothing
   none.setScanSpeed(ScanSpeed::gentle);
   EXPECT_EQ(none.scanSpeed(), ScanSpeed::fast);
+}
+
+TEST(PlaceStore, CollectsChangesAndWritesThemAtMostOnceADelay) {
+  testsupport::ScopedHome home;
+  const fs::path file = *Preferences::standardFile();
+  {
+    PreferencesPlaceStore places(Preferences::standard());
+    // A held arrow key: many changes, and the file is not rewritten for each.
+    for (int i = 0; i < 200; ++i) places.setValue("file:/a.tfsnap", {{"selection", i}});
+    places.setValue("file:/b.tfsnap", {{"folder", "x"}});
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_EQ(places.value("file:/a.tfsnap")->at("selection"), 199);  // pending ones read back
+    EXPECT_TRUE(testsupport::waitFor([&] { return fs::exists(file); }));
+    EXPECT_EQ(Preferences::standard()->get(PreferencesPlaceStore::key)->at("file:/a.tfsnap").at("selection"),
+              199);
+
+    places.setValue("file:/b.tfsnap", nullptr);  // removed
+    places.setValue("file:/c.tfsnap", {{"folder", "y"}});
+  }  // the store goes (the app quits): what is pending is written at once
+  const auto stored = Preferences::standard()->get(PreferencesPlaceStore::key);
+  ASSERT_TRUE(stored);
+  EXPECT_FALSE(stored->contains("file:/b.tfsnap"));
+  EXPECT_EQ(stored->at("file:/c.tfsnap").at("folder"), "y");
+  // Another key of the shared store is left alone.
+  Preferences::standard()->set("scanSpeed", "gentle");
+  PreferencesPlaceStore again(Preferences::standard());
+  again.replaceAll({{"file:/d.tfsnap", 1}});
+  again.flush();
+  EXPECT_EQ(*Preferences::standard()->get(PreferencesPlaceStore::key),
+            (nlohmann::json{{"file:/d.tfsnap", 1}}));
+  EXPECT_EQ(Preferences::standard()->scanSpeed(), ScanSpeed::gentle);
+}
+
+TEST(Requests, AreAnsweredOnceAndAsCancelledWhenNobodyAnswers) {
+  Requests requests;
+  std::vector<std::optional<fs::path>> files;
+  // No window listening: the asker still hears back.
+  requests.ask(
+      std::make_shared<FileRequest>(FileRequest::Kind::save, [&](auto answer) { files.push_back(answer); }));
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0], std::nullopt);
+
+  std::vector<bool> answers;
+  QObject::connect(&requests, &Requests::confirmationRequested, [](const ConfirmationRequestPtr& request) {
+    request->answer(true);
+    request->answer(false);  // a second answer is not heard
+  });
+  requests.ask(std::make_shared<ConfirmationRequest>([&](bool yes) { answers.push_back(yes); }));
+  EXPECT_EQ(answers, std::vector<bool>{true});
 }
 
 }  // namespace

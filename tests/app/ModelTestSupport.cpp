@@ -11,25 +11,6 @@ void writeSnapshot(const std::filesystem::path& file, const std::vector<Node>& n
   tallyfox::SnapshotFile::write(columnsOf(nodes), {rootPath, started, 1.5}, file);
 }
 
-namespace {
-
-struct Recorder : tallyfox::FileManager, tallyfox::Opener, tallyfox::Clipboard, tallyfox::Beep {
-  explicit Recorder(std::shared_ptr<RecordingDesktop::State> s) : state(std::move(s)) {}
-  void reveal(const QByteArray& path) override { state->revealed << path; }
-  void open(const QByteArray& path) override { state->opened << path; }
-  void copyFileReference(const QByteArray& path) override { state->copiedReferences << path; }
-  void copyText(const QString& text) override { state->copiedTexts << text; }
-  void beep() override { ++state->beeps; }
-  std::shared_ptr<RecordingDesktop::State> state;
-};
-
-}  // namespace
-
-tallyfox::Desktop RecordingDesktop::desktop() const {
-  auto recorder = std::make_shared<Recorder>(state);
-  return {recorder, recorder, recorder, recorder};
-}
-
 std::unique_ptr<tallyfox::BrowserModel> loadedModel(const std::filesystem::path& file,
                                                     tallyfox::Desktop desktop) {
   auto model = std::make_unique<tallyfox::BrowserModel>(file, std::move(desktop));

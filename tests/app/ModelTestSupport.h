@@ -21,17 +21,6 @@ void writeSnapshot(const std::filesystem::path& file, const std::vector<Node>& n
                    const std::string& rootPath = "/data",
                    std::chrono::system_clock::time_point started = std::chrono::system_clock::now());
 
-// The desktop services a window would use, recording what the model asked of them.
-struct RecordingDesktop {
-  struct State {
-    QByteArrayList revealed, opened, copiedReferences;  // exact bytes, as the services get them
-    QStringList copiedTexts;
-    int beeps = 0;
-  };
-  std::shared_ptr<State> state = std::make_shared<State>();
-  tallyfox::Desktop desktop() const;
-};
-
 // A model on the file, loaded; fails the test when loading does not finish.
 std::unique_ptr<tallyfox::BrowserModel> loadedModel(const std::filesystem::path& file,
                                                     tallyfox::Desktop desktop = {});

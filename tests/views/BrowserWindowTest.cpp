@@ -305,7 +305,7 @@ TEST_F(BrowserWindowTest, DoubleClickOpensOnlyTheFileBothPressesHit) {
   EXPECT_EQ(log2->beeps, 0);
 
   QTest::mouseDClick(music->windowHandle(), Qt::LeftButton, {}, onFirstRow);
-  EXPECT_EQ(log2->opened, QStringList{QString::fromStdString((home / "music" / "song.mp3").string())});
+  EXPECT_EQ(log2->opened, QByteArrayList{QByteArray::fromStdString((home / "music" / "song.mp3").string())});
 }
 
 TEST_F(BrowserWindowTest, TitleAndStatusLine) {
@@ -456,9 +456,9 @@ TEST_F(BrowserWindowTest, FileKeysReachTheDesktop) {
   QTest::keyClick(realList, 'r');
   QTest::keyClick(realList, 'c');
   QTest::keyClick(realList, 'C', Qt::ControlModifier);
-  EXPECT_EQ(log->revealed, QStringList{notes});
+  EXPECT_EQ(log->revealed, QByteArrayList{notes.toUtf8()});
   EXPECT_EQ(log->copiedTexts, QStringList{notes});
-  EXPECT_EQ(log->copiedReferences, QStringList{notes});
+  EXPECT_EQ(log->copiedReferences, QByteArrayList{notes.toUtf8()});
 
   // Nothing on disk to preview: a beep, no window.
   QTest::keyClick(realList, Qt::Key_Down);

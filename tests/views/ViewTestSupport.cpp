@@ -24,25 +24,10 @@ std::filesystem::path writeSnapshot(const std::filesystem::path& file,
   return file;
 }
 
-namespace {
-
-struct Recorder : tallyfox::FileManager, tallyfox::Opener, tallyfox::Clipboard, tallyfox::Beep {
-  explicit Recorder(std::shared_ptr<DesktopLog> l) : log(std::move(l)) {}
-  void reveal(const QByteArray& path) override { log->revealed << QString::fromUtf8(path); }
-  void open(const QByteArray& path) override { log->opened << QString::fromUtf8(path); }
-  void copyFileReference(const QByteArray& path) override {
-    log->copiedReferences << QString::fromUtf8(path);
-  }
-  void copyText(const QString& text) override { log->copiedTexts << text; }
-  void beep() override { ++log->beeps; }
-  std::shared_ptr<DesktopLog> log;
-};
-
-}  // namespace
-
 tallyfox::Desktop recordingDesktop(const std::shared_ptr<DesktopLog>& log) {
-  auto recorder = std::make_shared<Recorder>(log);
-  return {recorder, recorder, recorder, recorder};
+  testsupport::RecordingDesktop desktop;
+  desktop.state = log;
+  return desktop.desktop();
 }
 
 std::unique_ptr<tallyfox::BrowserWindow> openBrowser(const std::filesystem::path& file,

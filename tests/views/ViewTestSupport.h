@@ -29,10 +29,7 @@ std::filesystem::path writeSnapshot(const std::filesystem::path& file,
                                     const std::string& rootPath = "/data");
 
 // What the window asked of the desktop.
-struct DesktopLog {
-  QStringList revealed, opened, copiedReferences, copiedTexts;
-  int beeps = 0;
-};
+using DesktopLog = testsupport::RecordingDesktop::State;
 tallyfox::Desktop recordingDesktop(const std::shared_ptr<DesktopLog>& log);
 
 // A browser window on the file, shown, loaded and with its chart laid out.

@@ -22,4 +22,41 @@ tallyfox::NodeId idOf(const tallyfox::BrowserModel& model, const std::string& na
   return -1;
 }
 
+namespace {
+
+struct Recorder : tallyfox::FileManager,
+                  tallyfox::Opener,
+                  tallyfox::Clipboard,
+                  tallyfox::Beep,
+                  tallyfox::Trash,
+                  tallyfox::Terminal {
+  explicit Recorder(std::shared_ptr<RecordingDesktop::State> s) : state(std::move(s)) {}
+  void reveal(const QByteArray& path) override { state->revealed << path; }
+  void open(const QByteArray& path) override { state->opened << path; }
+  void copyFileReference(const QByteArray& path) override { state->copiedReferences << path; }
+  void copyText(const QString& text) override { state->copiedTexts << text; }
+  void beep() override { ++state->beeps; }
+  std::optional<QString> moveToTrash(const QByteArray& path) override {
+    if (state->trashFails.contains(path)) return QStringLiteral("Permission denied");
+    state->trashed << path;
+    return std::nullopt;
+  }
+  std::optional<QString> empty() override {
+    ++state->emptied;
+    return state->emptyError;
+  }
+  std::optional<QString> openIn(const QByteArray& folder) override {
+    state->terminals << folder;
+    return std::nullopt;
+  }
+  std::shared_ptr<RecordingDesktop::State> state;
+};
+
+}  // namespace
+
+tallyfox::Desktop RecordingDesktop::desktop() const {
+  auto recorder = std::make_shared<Recorder>(state);
+  return {recorder, recorder, recorder, recorder, recorder, recorder};
+}
+
 }  // namespace testsupport

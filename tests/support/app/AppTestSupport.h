@@ -1,9 +1,15 @@
 #pragma once
 
 #include "model/BrowserModel.h"
+#include "platform/Desktop.h"
+
+#include <QByteArrayList>
+#include <QStringList>
 
 #include <chrono>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 
 // Helpers shared by the model and view tests of the app.
@@ -19,5 +25,21 @@ void waitUntilLoaded(const tallyfox::BrowserModel& model);
 
 // A node of the model's tree by its name, for readable expectations.
 tallyfox::NodeId idOf(const tallyfox::BrowserModel& model, const std::string& name);
+
+// The desktop services a window would use, recording what the model asked of them. The
+// Trash moves for real only what `trashFails` does not name; emptying fails with
+// `emptyError` when one is set.
+struct RecordingDesktop {
+  struct State {
+    QByteArrayList revealed, opened, copiedReferences, trashed, terminals;  // exact bytes
+    QStringList copiedTexts;
+    int beeps = 0;
+    int emptied = 0;
+    QByteArrayList trashFails;
+    std::optional<QString> emptyError;
+  };
+  std::shared_ptr<State> state = std::make_shared<State>();
+  tallyfox::Desktop desktop() const;
+};
 
 }  // namespace testsupport
