@@ -44,7 +44,28 @@ void Settings::resetSnapshotsFolder() {
     emit snapshotsFolderChanged();
 }
 
-bool Settings::write(const char* key, std::optional<std::string> value) {
+std::optional<QSize> Settings::browserWindowSize() const {
+  if (!store_) return std::nullopt;
+  const auto value = store_->get(browserWindowSizeKey);
+  if (!value || !value->is_object()) return std::nullopt;
+  const auto side = [&](const char* name) -> int {
+    const auto found = value->find(name);
+    if (found == value->end() || !found->is_number_integer()) return 0;
+    const auto number = found->get<std::int64_t>();
+    // A size no screen has is a damaged value, not a wish.
+    return number > 0 && number <= 100000 ? int(number) : 0;
+  };
+  const QSize size(side("width"), side("height"));
+  if (size.width() == 0 || size.height() == 0) return std::nullopt;
+  return size;
+}
+
+void Settings::setBrowserWindowSize(QSize size) {
+  if (size.isEmpty() || browserWindowSize() == size) return;
+  write(browserWindowSizeKey, nlohmann::json{{"width", size.width()}, {"height", size.height()}});
+}
+
+bool Settings::write(const char* key, std::optional<nlohmann::json> value) {
   if (!store_) return false;
   try {
     if (value)

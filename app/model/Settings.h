@@ -4,6 +4,7 @@
 #include <tallyfox/Scanner.h>
 
 #include <QObject>
+#include <QSize>
 #include <QString>
 
 #include <filesystem>
@@ -11,8 +12,9 @@
 
 namespace tallyfox {
 
-// The user's settings as the app sees them: the scan speed and the snapshots folder, read
-// from and written to the preferences store that tfscan shares. Created once at start-up;
+// The user's settings as the app sees them: the scan speed, the snapshots folder and the size
+// of the last browser window, read from and written to the preferences store that tfscan
+// shares. Created once at start-up;
 // no view reads or writes the preferences file itself. Each value notifies when a write
 // through this object changes it.
 class Settings : public QObject {
@@ -36,13 +38,20 @@ class Settings : public QObject {
   void setSnapshotsFolder(const std::filesystem::path& folder);
   void resetSnapshotsFolder();
 
+  // The size the last browser window had, for the next one; nothing before the first window
+  // closed, or when the stored value is not a plausible size.
+  std::optional<QSize> browserWindowSize() const;
+  void setBrowserWindowSize(QSize size);
+
+  static constexpr const char* browserWindowSizeKey = "browserWindowSize";
+
  signals:
   void scanSpeedChanged();
   void snapshotsFolderChanged();
 
  private:
   // False when the store is missing or cannot be written; the value then stays as it was.
-  bool write(const char* key, std::optional<std::string> value);
+  bool write(const char* key, std::optional<nlohmann::json> value);
 
   std::optional<Preferences> store_;
 };

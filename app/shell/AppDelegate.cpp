@@ -38,6 +38,9 @@ AppDelegate::AppDelegate(ScanController& scans, DocumentController& documents, S
   });
   // A scan still running at quit would keep the process alive until it finished.
   connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+    // Windows still open at quit are not closed one by one: the one in front speaks for them.
+    if (BrowserWindow* front = windowOf(documents_.focused()))
+      settings_.setBrowserWindowSize(front->sizeToRemember());
     quitting_ = true;
     if (const auto& scanner = scans_.scanner()) scanner->cancel();
   });
@@ -130,6 +133,9 @@ BrowserWindow* AppDelegate::openWindow(const std::filesystem::path& file) {
 void AppDelegate::showDocument(BrowserModel* browser) {
   auto* window = new BrowserWindow(browser);
   MenuBar::install(window, this, browser);
+  window->fitToScreen(settings_.browserWindowSize());
+  connect(window, &BrowserWindow::closing, this,
+          [this, window] { settings_.setBrowserWindowSize(window->sizeToRemember()); });
   windows_.push_back({browser, window});
   connect(window, &BrowserWindow::appeared, this, &AppDelegate::browserAppeared);
   connect(window, &BrowserWindow::activated, this, [this, browser] { documents_.setFocused(browser); });

@@ -13,6 +13,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QStackedLayout>
 #include <QStackedWidget>
 #include <QVBoxLayout>
@@ -29,6 +30,11 @@ QFrame* divider(Qt::Orientation orientation, QWidget* parent) {
   return line;
 }
 
+constexpr QSize viewMinimum(820, 520);
+constexpr int chartMinimum = 320;
+constexpr int chartInset = 16;
+constexpr int listMinimum = 380;
+
 // The list column: wide enough for a name beside the numbers, never so wide that the chart
 // starves.
 class ListColumn : public QWidget {
@@ -40,7 +46,7 @@ class ListColumn : public QWidget {
 }  // namespace
 
 BrowserView::BrowserView(BrowserModel* browser, QWidget* parent) : QWidget(parent), browser_(browser) {
-  setMinimumSize(820, 520);
+  setMinimumSize(viewMinimum);
   pages_ = new QStackedLayout(this);
   loadingPage_ = buildLoading();
   failedPage_ = buildFailed();
@@ -116,13 +122,15 @@ QWidget* BrowserView::buildBrowser() {
 
   auto* chartBox = new QWidget(page);
   auto* chartLayout = new QVBoxLayout(chartBox);
-  chartLayout->setContentsMargins(16, 16, 16, 16);
+  chartLayout->setContentsMargins(chartInset, chartInset, chartInset, chartInset);
   chartLayout->addWidget(chart_);
-  chartBox->setMinimumWidth(320 + 32);
+  chartBox->setMinimumWidth(chartMinimum + 2 * chartInset);
   chartBox->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+  chartBox_ = chartBox;
 
   auto* listColumn = new ListColumn(page);
-  listColumn->setMinimumWidth(380);
+  listColumn->setMinimumWidth(listMinimum);
+  listColumn_ = listColumn;
   listColumn->setMaximumWidth(620);
   listColumn->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
   auto* listLayout = new QVBoxLayout(listColumn);
@@ -164,6 +172,23 @@ QWidget* BrowserView::buildBrowser() {
   column->addWidget(divider(Qt::Horizontal, page));
   column->addWidget(status_);
   return page;
+}
+
+void BrowserView::limitMinimumSize(QSize most) {
+  // Back to the full minimums first, to learn what the whole page needs with them.
+  chart_->setMinimumSize(chartMinimum, chartMinimum);
+  chartBox_->setMinimumWidth(chartMinimum + 2 * chartInset);
+  listColumn_->setMinimumWidth(listMinimum);
+  const QSize needed = browserPage_->layout()->totalMinimumSize();
+  const double fx = std::min(1.0, double(most.width()) / std::max(1, needed.width()));
+  const double fy = std::min(1.0, double(most.height()) / std::max(1, needed.height()));
+  if (fx < 1 || fy < 1) {
+    // Shared out in proportion, so that neither the chart nor the list vanishes.
+    chart_->setMinimumSize(int(chartMinimum * fx), int(chartMinimum * fy));
+    chartBox_->setMinimumWidth(int((chartMinimum + 2 * chartInset) * fx));
+    listColumn_->setMinimumWidth(int(listMinimum * fx));
+  }
+  setMinimumSize(viewMinimum.boundedTo(most));
 }
 
 void BrowserView::addCentre(QWidget* view) {
@@ -238,13 +263,16 @@ void BrowserView::showHelp() {
     return;
   }
   if (!sheet_) {
+    // Over the whole window, menu bar included: the sheet is what the window is about now.
     sheet_ = new ShortcutSheet(window());
-    sheet_->setAttribute(Qt::WA_DeleteOnClose);
-    connect(sheet_, &QDialog::finished, this, [this] {
+    connect(sheet_, &ShortcutSheet::closed, this, [this] {
       if (browser_) browser_->setShowHelp(false);
+      if (isShowingBrowser()) list_->setFocus(Qt::OtherFocusReason);
     });
   }
-  sheet_->open();
+  sheet_->show();
+  sheet_->raise();
+  sheet_->doneButton()->setFocus(Qt::OtherFocusReason);
 }
 
 ShortcutSheet* BrowserView::shortcutSheet() const {

@@ -43,6 +43,10 @@ class BrowserView : public QWidget {
   QString failureMessage() const;
   bool isShowingBrowser() const;
 
+  // The smallest the view can be: 820 × 520 and what its chart and list need, unless
+  // `most` is smaller (a small screen); then the view and its parts give way to fit in it.
+  void limitMinimumSize(QSize most);
+
   // The centre under the breadcrumbs: the chart beside the list, or a view that takes the
   // whole width (the outside view, the duplicates). A view added here is shown with
   // showCentre() and gives way to the chart and list with showChartAndList().
@@ -84,6 +88,8 @@ class BrowserView : public QWidget {
   QWidget* filterBox_ = nullptr;
   QStackedWidget* centre_ = nullptr;
   QWidget* chartAndList_ = nullptr;
+  QWidget* chartBox_ = nullptr;
+  QWidget* listColumn_ = nullptr;
   QVBoxLayout* bars_[4] = {};
   StatusLine* status_ = nullptr;
   PreviewController* preview_ = nullptr;

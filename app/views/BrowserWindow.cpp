@@ -3,7 +3,13 @@
 #include "views/BrowserView.h"
 #include "views/RequestDialogs.h"
 
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCursor>
 #include <QEvent>
+#include <QLayout>
+#include <QScreen>
+#include <QWindow>
 
 namespace tallyfox {
 
@@ -25,7 +31,58 @@ void BrowserWindow::setUp() {
   for (auto signal : {&BrowserModel::stateChanged, &BrowserModel::treeChanged, &BrowserModel::currentChanged})
     connect(browser_, signal, this, &BrowserWindow::refreshTitle);
   refreshTitle();
-  resize(1180, 760);
+  fitToScreen();
+}
+
+namespace {
+
+// The window manager's frame is known only once a window is on screen: until then the
+// frame of a window already shown stands in for it, else a title bar and thin borders.
+QMargins expectedFrame(const QWidget* window) {
+  if (const QWindow* handle = window->windowHandle(); handle && handle->isVisible())
+    return handle->frameMargins();
+  for (QWidget* other : QApplication::topLevelWidgets()) {
+    if (other == window || !other->isVisible() || other->windowType() != Qt::Window) continue;
+    const QRect frame = other->frameGeometry(), inner = other->geometry();
+    return {inner.left() - frame.left(), inner.top() - frame.top(), frame.right() - inner.right(),
+            frame.bottom() - inner.bottom()};
+  }
+  return {4, 32, 4, 4};
+}
+
+QScreen* screenForNewWindow(const QWidget* window) {
+  if (window->isVisible()) return window->screen();
+  // A new window appears where the pointer is, on most desktops.
+  if (QScreen* underPointer = QGuiApplication::screenAt(QCursor::pos())) return underPointer;
+  return QGuiApplication::primaryScreen();
+}
+
+}  // namespace
+
+void BrowserWindow::fitToScreen(std::optional<QSize> wanted) {
+  const QScreen* screen = screenForNewWindow(this);
+  if (!screen) {
+    resize(wanted.value_or(defaultSize));
+    return;
+  }
+  const QSize room = screen->availableGeometry().size().shrunkBy(expectedFrame(this)).expandedTo(QSize(1, 1));
+  // The menu bar keeps its height; the view gives way inside what is left.
+  const int menuHeight = menuWidget() ? menuWidget()->sizeHint().height() : 0;
+  view_->limitMinimumSize(QSize(room.width(), std::max(1, room.height() - menuHeight)));
+  if (layout()) layout()->activate();
+  const QSize minimum = minimumSizeHint().boundedTo(room);
+  setMinimumSize(minimum);
+  resize(wanted.value_or(defaultSize).boundedTo(room).expandedTo(minimum));
+}
+
+QSize BrowserWindow::sizeToRemember() const {
+  if (isMaximized() || isFullScreen()) return normalGeometry().size();
+  return size();
+}
+
+void BrowserWindow::closeEvent(QCloseEvent* event) {
+  emit closing();
+  QMainWindow::closeEvent(event);
 }
 
 QString BrowserWindow::titleFor(const BrowserModel& browser) {

@@ -4,8 +4,10 @@
 #include "platform/Desktop.h"
 
 #include <QMainWindow>
+#include <QSize>
 
 #include <filesystem>
+#include <optional>
 
 namespace tallyfox {
 
@@ -26,6 +28,17 @@ class BrowserWindow : public QMainWindow {
   BrowserView* view() const { return view_; }
   const std::filesystem::path& file() const { return file_; }
 
+  // The size a window opens at when no other is remembered.
+  static constexpr QSize defaultSize{1180, 760};
+
+  // Sizes the window for the screen it will appear on: `wanted` (else the default size)
+  // within the screen's available area less the window's frame, and not below the minimum
+  // sizes of its layout unless the screen itself is smaller. Before the window is shown.
+  void fitToScreen(std::optional<QSize> wanted = std::nullopt);
+  // What the next window should take from this one: its size when neither maximized nor
+  // full screen.
+  QSize sizeToRemember() const;
+
   // The window title: the model's title, then its subtitle after " — " (the desktop has no
   // separate subtitle line).
   static QString titleFor(const BrowserModel& browser);
@@ -35,9 +48,12 @@ class BrowserWindow : public QMainWindow {
   void appeared();
   // The window became the active one.
   void activated();
+  // The window is closing, still at its last size.
+  void closing();
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
   bool event(QEvent* event) override;
 
  private:

@@ -34,6 +34,9 @@ Names namesOf(Symbol symbol) {
       return {"folder", "folder.svg"};
     case Symbol::file:
       return {"text-x-generic", "doc.svg"};
+    case Symbol::link:
+      // The bundled drawing is a file with the link emblem, as the themes draw it.
+      return {"inode-symlink", "link.svg"};
     case Symbol::trash:
       return {"user-trash", "trash.svg"};
     case Symbol::trashFull:

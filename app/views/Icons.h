@@ -21,6 +21,7 @@ enum class Symbol {
   chooseFolder,
   folder,
   file,
+  link,
   trash,
   trashFull,
   warning,

@@ -1,5 +1,6 @@
 #include "views/RowDelegate.h"
 
+#include "model/EntryNotes.h"
 #include "model/Format.h"
 #include "model/Palette.h"
 #include "views/Icons.h"
@@ -32,8 +33,29 @@ QColor secondary(const QColor& text) {
   return c;
 }
 
-QString cloneLabel() {
-  return QStringLiteral("clone");
+// The words of the badges drawn as text; empty for those drawn as an icon.
+QString badgeLabel(RowDelegate::Part part) {
+  switch (part) {
+    case RowDelegate::Part::cloneBadge:
+      return QStringLiteral("clone");
+    case RowDelegate::Part::notScannedBadge:
+      return EntryNotes::badge(EntryNotes::Kind::notScanned);
+    default:
+      return {};
+  }
+}
+
+Icons::Symbol symbolOf(EntryNotes::Kind kind) {
+  switch (kind) {
+    case EntryNotes::Kind::folder:
+    case EntryNotes::Kind::notScanned:
+      return Icons::Symbol::folder;
+    case EntryNotes::Kind::symlink:
+      return Icons::Symbol::link;
+    case EntryNotes::Kind::file:
+      break;
+  }
+  return Icons::Symbol::file;
 }
 
 QFont badgeFont(const QFont& base) {
@@ -91,11 +113,14 @@ RowDelegate::Layout RowDelegate::layout(const QStyleOptionViewItem& option,
   if (flags & EntryFlags::error) kinds.push_back(Part::errorBadge);
   if (flags & EntryFlags::dataless) kinds.push_back(Part::datalessBadge);
   if (flags & EntryFlags::sharedClone) kinds.push_back(Part::cloneBadge);
+  if (tree && EntryNotes::kindOf(*tree, values.node) == EntryNotes::Kind::notScanned)
+    kinds.push_back(Part::notScannedBadge);
   const QFontMetricsF badgeMetrics(badgeFont(option.font));
   double badgesWidth = 0;
   std::vector<double> widths;
   for (Part kind : kinds) {
-    const double w = kind == Part::cloneBadge ? badgeMetrics.horizontalAdvance(cloneLabel()) + 8 : 16;
+    const QString label = badgeLabel(kind);
+    const double w = label.isEmpty() ? 16 : badgeMetrics.horizontalAdvance(label) + 8;
     widths.push_back(w);
     badgesWidth += w + 4;
   }
@@ -105,7 +130,7 @@ RowDelegate::Layout RowDelegate::layout(const QStyleOptionViewItem& option,
   l.name = QRectF(x, r.top(), nameWidth, r.height());
   double bx = x + nameWidth + 4;
   for (std::size_t i = 0; i < kinds.size(); ++i) {
-    const double h = kinds[i] == Part::cloneBadge ? badgeMetrics.height() + 2 : 16;
+    const double h = badgeLabel(kinds[i]).isEmpty() ? 16 : badgeMetrics.height() + 2;
     l.badges.push_back({kinds[i], QRectF(bx, mid - h / 2, widths[i], h)});
     bx += widths[i] + 4;
   }
@@ -147,8 +172,7 @@ void RowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
   const QSize iconSize(16, 16);
   const QRectF iconRect(l.icon.center() - QPointF(8, 8), QSizeF(iconSize));
   const qreal dpr = painter->device()->devicePixelRatioF();
-  QPixmap icon;
-  icon = Icons::icon(isDirectory ? Icons::Symbol::folder : Icons::Symbol::file).pixmap(iconSize, dpr);
+  const QPixmap icon = Icons::icon(symbolOf(EntryNotes::kindOf(*tree, values->node))).pixmap(iconSize, dpr);
   painter->drawPixmap(iconRect.topLeft(), icon);
 
   const QString name = QString::fromStdString(tree->name(values->node));
@@ -168,11 +192,12 @@ void RowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
         painter->drawPixmap(badge.rect.topLeft(), Icons::tinted(Icons::Symbol::cloud, iconSize, dim, dpr));
         break;
       case Part::cloneBadge:
+      case Part::notScannedBadge:
         painter->setFont(badgeFont(option.font));
         painter->setPen(QPen(dim, 1));
         painter->setBrush(Qt::NoBrush);
         painter->drawRoundedRect(badge.rect.adjusted(0.5, 0.5, -0.5, -0.5), 3, 3);
-        painter->drawText(badge.rect, Qt::AlignCenter, cloneLabel());
+        painter->drawText(badge.rect, Qt::AlignCenter, badgeLabel(badge.part));
         break;
       default:
         break;
@@ -231,11 +256,21 @@ QString RowDelegate::tooltip(Part part) {
   }
 }
 
+QString RowDelegate::tooltipAt(const QStyleOptionViewItem& option, const QModelIndex& index,
+                               QPointF point) const {
+  const auto values = valuesAt(index);
+  if (!values) return {};
+  const Part part = partAt(option, index, point);
+  const QString meaning = tooltip(part);
+  if (!meaning.isEmpty() || part == Part::none || part == Part::chevron) return meaning;
+  const DiskTreePtr tree = browser_->tree();
+  return tree ? EntryNotes::tooltip(*tree, values->node) : QString();
+}
+
 bool RowDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
                             const QModelIndex& index) {
   if (event->type() != QEvent::ToolTip) return QStyledItemDelegate::helpEvent(event, view, option, index);
-  const auto values = valuesAt(index);
-  const QString text = values ? tooltip(partAt(option, index, event->pos())) : QString();
+  const QString text = tooltipAt(option, index, event->pos());
   if (text.isEmpty()) {
     QToolTip::hideText();
     event->ignore();

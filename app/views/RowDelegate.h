@@ -17,7 +17,7 @@ namespace tallyfox {
 class RowDelegate : public QStyledItemDelegate {
   Q_OBJECT
  public:
-  enum class Part { none, row, chevron, icon, errorBadge, datalessBadge, cloneBadge };
+  enum class Part { none, row, chevron, icon, errorBadge, datalessBadge, cloneBadge, notScannedBadge };
 
   struct Layout {
     QRectF chevron, swatch, icon, name, percent, bar, size;
@@ -45,7 +45,11 @@ class RowDelegate : public QStyledItemDelegate {
   Layout layout(const QStyleOptionViewItem& option, const BrowserModel::RowValues& values) const;
 
   static int rowHeight(const QFontMetrics& metrics);
+  // What a badge means, whichever entry carries it.
   static QString tooltip(Part part);
+  // The tooltip under `point`: a badge's meaning, or what sets this entry apart (a link's
+  // target, why a folder was not scanned), asked of the disk only now.
+  QString tooltipAt(const QStyleOptionViewItem& option, const QModelIndex& index, QPointF point) const;
 
  private:
   std::optional<BrowserModel::RowValues> valuesAt(const QModelIndex& index) const;

@@ -1,14 +1,17 @@
 #include "views/SunburstView.h"
 
+#include "model/EntryNotes.h"
 #include "model/Format.h"
 #include "model/Palette.h"
 #include "views/Labels.h"
 
 #include <QFutureWatcher>
+#include <QHelpEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QTextLayout>
+#include <QToolTip>
 #include <QtConcurrent>
 
 #include <algorithm>
@@ -39,6 +42,8 @@ CenterLabel::Lines CenterLabel::lines(const BrowserModel& browser) {
   const std::uint64_t size = browser.overlay().size(node, *tree);
   lines.size = Format::bytes(size);
   if (hovered) lines.percent = Format::percent(size, browser.overlay().size(browser.current(), *tree));
+  // A folder that was not entered shows an empty chart; the centre says why it is empty.
+  lines.note = EntryNotes::badge(EntryNotes::kindOf(*tree, node));
   return lines;
 }
 
@@ -73,7 +78,8 @@ void CenterLabel::paint(QPainter& painter, const QRectF& square, const Lines& li
 
   const QFontMetricsF titleMetrics(title), captionMetrics(caption);
   const double total = nameLines.size() * headlineMetrics.height() + titleMetrics.height() +
-                       (lines.percent.isEmpty() ? 0 : captionMetrics.height());
+                       (lines.percent.isEmpty() ? 0 : captionMetrics.height()) +
+                       (lines.note.isEmpty() ? 0 : captionMetrics.height() + 4);
   double y = square.center().y() - total / 2;
   const QColor text1 = palette.color(QPalette::Text);
   QColor text2 = text1;
@@ -96,6 +102,17 @@ void CenterLabel::paint(QPainter& painter, const QRectF& square, const Lines& li
     painter.setFont(caption);
     painter.drawText(QRectF(square.left(), y, square.width(), captionMetrics.height()), Qt::AlignCenter,
                      lines.percent);
+    y += captionMetrics.height();
+  }
+  if (!lines.note.isEmpty()) {
+    // Framed like the row's badge of the same meaning.
+    painter.setFont(caption);
+    const double width = captionMetrics.horizontalAdvance(lines.note) + 10;
+    const QRectF badge(square.center().x() - width / 2, y + 4, width, captionMetrics.height());
+    painter.setPen(QPen(text2, 1));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(badge.adjusted(0.5, 0.5, -0.5, -0.5), 3, 3);
+    painter.drawText(badge, Qt::AlignCenter, lines.note);
   }
 }
 
@@ -317,6 +334,27 @@ void SunburstView::paintEvent(QPaintEvent*) {
   const double side = g.hole * 1.7;
   const QRectF square(g.center.x() - side / 2, g.center.y() - side / 2, side, side);
   CenterLabel::paint(painter, square, CenterLabel::lines(*browser_), palette(), font());
+}
+
+bool SunburstView::event(QEvent* event) {
+  if (event->type() != QEvent::ToolTip) return QWidget::event(event);
+  auto* help = static_cast<QHelpEvent*>(event);
+  QString text;
+  const DiskTreePtr tree = browser_ ? browser_->tree() : nullptr;
+  if (tree && layout_ && layout_->center == browser_->current()) {
+    const auto hit = layout_->hit(help->pos(), chartGeometry());
+    if (hit.kind == SunburstLayout::Hit::Kind::segment && hit.segment && hit.segment->node)
+      text = EntryNotes::tooltip(*tree, *hit.segment->node);
+    else if (hit.kind == SunburstLayout::Hit::Kind::center)
+      text = EntryNotes::tooltip(*tree, browser_->current());
+  }
+  if (text.isEmpty()) {
+    QToolTip::hideText();
+    event->ignore();
+  } else {
+    QToolTip::showText(help->globalPos(), text, this);
+  }
+  return true;
 }
 
 void SunburstView::mouseMoveEvent(QMouseEvent* event) {

@@ -19,6 +19,7 @@ class CenterLabel {
     QString name;
     QString size;
     QString percent;  // only while something is hovered
+    QString note;     // what sets the entry apart ("not scanned"), when something does
   };
 
   static Lines lines(const BrowserModel& browser);
@@ -56,6 +57,7 @@ class SunburstView : public QWidget {
   void layoutReady();
 
  protected:
+  bool event(QEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;

@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QMenuBar>
@@ -367,9 +368,24 @@ TEST_F(BrowserWindowTest, ShortcutSheetOpensAndCloses) {
     EXPECT_FALSE(texts.join('\n').contains(QLatin1String(unbuilt), Qt::CaseInsensitive)) << unbuilt;
   QAbstractButton* done = sheet->findChild<QDialogButtonBox*>()->buttons().front();
   EXPECT_EQ(done->text(), QStringLiteral("Done"));
+  // The sheet takes the keys while it shows: the list behind does not move.
+  const std::string before = selected();
+  QTest::keyClick(QApplication::focusWidget(), 'j');
+  EXPECT_EQ(selected(), before);
   QTest::mouseClick(done, Qt::LeftButton);
   EXPECT_FALSE(model->showHelp());
   EXPECT_TRUE(viewtests::waitFor([&] { return window->view()->shortcutSheet() == nullptr; }));
+
+  // Escape and "?" close it too, and the list has the keys again.
+  for (const auto key : {Qt::Key_Escape, Qt::Key_Question}) {
+    type('?');
+    ASSERT_TRUE(model->showHelp());
+    QTest::keyClick(QApplication::focusWidget(), key,
+                    key == Qt::Key_Question ? Qt::ShiftModifier : Qt::NoModifier);
+    EXPECT_FALSE(model->showHelp()) << key;
+    EXPECT_TRUE(viewtests::waitFor([&] { return window->view()->shortcutSheet() == nullptr; }));
+    EXPECT_TRUE(list->hasFocus());
+  }
 }
 
 TEST_F(BrowserWindowTest, CommandsFollowTheSelectionInKeysAndMenus) {

@@ -4,7 +4,26 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
+
+namespace {
+
+// TALLYFOX_TEST_SCREEN=WIDTHxHEIGHT gives the offscreen platform one screen of that size
+// instead of its default, for the tests of how windows fit a small screen. The plugin takes
+// its screens from a JSON file.
+void useTestScreen(const std::filesystem::path& folder) {
+  const QByteArray wanted = qgetenv("TALLYFOX_TEST_SCREEN");
+  const qsizetype x = wanted.indexOf('x');
+  if (x <= 0) return;
+  const std::filesystem::path config = folder / "offscreen-screen.json";
+  std::ofstream(config) << R"({"screens": [{"name": "test", "x": 0, "y": 0, "width": )"
+                        << wanted.left(x).toInt() << R"(, "height": )" << wanted.mid(x + 1).toInt()
+                        << R"(, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})";
+  qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + QByteArray::fromStdString(config.string()));
+}
+
+}  // namespace
 
 // Widgets need an application object with a platform; the tests run on the offscreen one.
 int main(int argc, char** argv) {
@@ -15,6 +34,7 @@ int main(int argc, char** argv) {
   std::string folder = "/var/tmp/tallyfox-view-tests-XXXXXX";
   const bool own = ::mkdtemp(folder.data()) != nullptr;
   qputenv("TMPDIR", own ? folder.c_str() : VIEW_TEST_TMP);
+  useTestScreen(own ? folder : VIEW_TEST_TMP);
   int status;
   {
     QApplication app(argc, argv);
