@@ -116,26 +116,17 @@ int runDiff(const DiffArgs& args) {
     if (reportDamage(**tree, *file)) return 1;
   }
 
-  std::string path = args.path ? absolutePath(*args.path) : newer->rootPath();
-  if (path.empty()) path = older->rootPath();
-
-  std::shared_ptr<const SnapshotDiff> diff;
-  if (path.empty()) {
-    // Neither file records the folder it was scanned from: compare root with root.
-    diff = std::make_shared<const SnapshotDiff>(older, tallyfox::DiskTree::root, newer,
-                                                tallyfox::DiskTree::root);
-    path = "/";
-  } else {
-    const auto oldBase = tallyfox::SnapshotPaths::node(path, *older);
-    const auto newBase = tallyfox::SnapshotPaths::node(path, *newer);
-    if (!oldBase || !newBase) {
-      std::cerr << "tfscan: " << terminalSafe(path) << " is not in "
-                << terminalSafe(oldBase ? args.newFile : args.oldFile) << "\n";
-      return 1;
-    }
-    diff = std::make_shared<const SnapshotDiff>(older, *oldBase, newer, *newBase);
-    path = tallyfox::SnapshotPaths::canonical(path);
+  std::string path = tallyfox::SnapshotDiff::comparedPath(
+      *older, *newer, args.path ? std::optional(absolutePath(*args.path)) : std::nullopt);
+  const auto diff = tallyfox::SnapshotDiff::make(older, newer, path);
+  if (!diff) {
+    const bool inOlder = tallyfox::SnapshotPaths::node(path, *older).has_value();
+    std::cerr << "tfscan: " << terminalSafe(path) << " is not in "
+              << terminalSafe(inOlder ? args.newFile : args.oldFile) << "\n";
+    return 1;
   }
+  // Neither file records the folder it was scanned from: root was compared with root.
+  path = path.empty() ? "/" : tallyfox::SnapshotPaths::canonical(path);
 
   const auto top = diff->root();
   std::cout << "Changes in " << terminalSafe(path) << " between " << localTime(older->scanStart()) << " and "

@@ -1,6 +1,7 @@
 #include "model/BrowserCommands.h"
 
 #include "model/BrowserModel.h"
+#include "model/Comparison.h"
 
 namespace tallyfox {
 
@@ -167,6 +168,26 @@ std::vector<BrowserCommand> makeTable() {
        "Copy (file reference, like a file manager)",
        hasSelection,
        [](BrowserModel& m) { m.copyFileReference(); }},
+      {"compareWithPrevious",
+       {Qt::CTRL | Qt::Key_D},
+       {},
+       Menu::navigate,
+       "Compare with Previous",
+       {},
+       "Compare with the previous snapshot",
+       [](const BrowserModel& m) { return m.comparing().previousSnapshot().has_value(); },
+       [](BrowserModel& m) {
+         if (const auto previous = m.comparing().previousSnapshot()) m.comparing().compare(*previous);
+       }},
+      {"stopComparing",
+       {},
+       {},
+       Menu::navigate,
+       "Stop Comparing",
+       {},
+       {},
+       [](const BrowserModel& m) { return m.comparing().comparison() != nullptr; },
+       [](BrowserModel& m) { m.comparing().stop(); }},
       {"help",
        {},
        "?",

@@ -1,5 +1,7 @@
 #include "model/BrowserModel.h"
 
+#include "model/Comparison.h"
+
 #include <tallyfox/SnapshotFile.h>
 #include <tallyfox/VokSnapshotReader.h>
 
@@ -32,7 +34,13 @@ void onMainThread(Work work) {
 }  // namespace
 
 BrowserModel::BrowserModel(std::optional<std::filesystem::path> fileURL, Services services, QObject* parent)
-    : QObject(parent), fileURL_(std::move(fileURL)), services_(std::move(services)) {}
+    : QObject(parent),
+      fileURL_(std::move(fileURL)),
+      services_(std::move(services)),
+      comparing_(new ComparisonModel(*this)) {
+  // Connected before any view: the rows are rebuilt before a view asks for them.
+  connect(comparing_, &ComparisonModel::comparisonChanged, this, &BrowserModel::rowsChanged);
+}
 
 BrowserModel::~BrowserModel() = default;
 
@@ -120,6 +128,7 @@ void BrowserModel::load() {
 
 void BrowserModel::finishLoading(DiskTreePtr tree) {
   setTree(std::move(tree));
+  comparing_->refreshCandidates();
   setState(LoadState::ready());
   if (restorePlace()) return;
   setCurrent(topFolder());

@@ -6,6 +6,7 @@
 #include "model/SizeOverlay.h"
 
 #include <tallyfox/DiskTree.h>
+#include <tallyfox/SnapshotDiff.h>
 
 #include <QList>
 #include <QObject>
@@ -20,6 +21,8 @@
 #include <vector>
 
 namespace tallyfox {
+
+class ComparisonModel;
 
 using OptionalNode = std::optional<NodeId>;
 using OptionalText = std::optional<QString>;
@@ -65,6 +68,10 @@ class BrowserModel : public QObject {
     bool isSelected = false;
     bool isExpandable = false;
     bool isExpanded = false;
+    // While comparing: the node's change, and the largest change among its siblings, which
+    // fills a whole bar.
+    std::optional<SnapshotDiff::Entry> change;
+    std::uint64_t largestChange = 1;
   };
 
   static constexpr std::size_t historyLimit = 500;
@@ -144,6 +151,10 @@ class BrowserModel : public QObject {
   const Services& services() const { return services_; }
   Requests& requests() { return requests_; }
 
+  // The comparison with an earlier snapshot; while one is shown, the rows are the changed
+  // children.
+  ComparisonModel& comparing() const { return *comparing_; }
+
   // Stored properties.
   const std::optional<std::filesystem::path>& fileURL() const { return fileURL_; }
   const LoadState& state() const { return state_; }
@@ -204,6 +215,8 @@ class BrowserModel : public QObject {
   // The remembered place of this snapshot; false when there is none to restore.
   bool restorePlace();
 
+  // While comparing: a change the list shows (still here, changed, not trashed).
+  bool isListedChange(const SnapshotDiff::Entry& entry) const;
   // Called by the setters of what the rows are made of.
   void rowsChanged();
   void recordHistory();
@@ -215,6 +228,7 @@ class BrowserModel : public QObject {
   const std::optional<std::filesystem::path> fileURL_;
   Services services_;
   Requests requests_;
+  ComparisonModel* comparing_;
   bool loadStarted_ = false;
 
   LoadState state_ = LoadState::loading(0);

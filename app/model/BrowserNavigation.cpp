@@ -1,5 +1,8 @@
 // Moving between folders, the history, and expansion in place.
 #include "model/BrowserModel.h"
+#include "model/Comparison.h"
+
+#include <algorithm>
 
 namespace tallyfox {
 
@@ -110,7 +113,11 @@ void BrowserModel::backToTop() {
 
 bool BrowserModel::isExpandable(NodeId node) const {
   if (!tree_ || !tree_->isDirectory(node)) return false;
-  // While comparing, only folders with changed children expand (comes with the comparison).
+  // While comparing, only folders with changed children that are still here expand.
+  if (const ComparisonPtr& comparison = comparing_->comparison()) {
+    const auto& all = comparison->children(node);
+    return std::any_of(all.begin(), all.end(), [&](const Comparison::Entry& e) { return isListedChange(e); });
+  }
   return tree_->childCount(node) > 0;
 }
 

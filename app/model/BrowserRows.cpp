@@ -1,6 +1,7 @@
 // The list: which children are shown, how expansion flattens into rows, what each row shows,
 // and the keyboard moves of the selection.
 #include "model/BrowserModel.h"
+#include "model/Comparison.h"
 #include "model/NameFilter.h"
 
 #include <algorithm>
@@ -9,8 +10,17 @@ namespace tallyfox {
 
 std::vector<NodeId> BrowserModel::children(NodeId node) const {
   if (!tree_) return {};
-  // While comparing, the comparison's changed children are listed instead (comes with it).
+  if (const ComparisonPtr& comparison = comparing_->comparison()) {
+    std::vector<NodeId> changed;
+    for (const Comparison::Entry& entry : comparison->children(node))
+      if (isListedChange(entry)) changed.push_back(*entry.newNode);
+    return changed;
+  }
   return overlay_->children(node, *tree_);
+}
+
+bool BrowserModel::isListedChange(const SnapshotDiff::Entry& entry) const {
+  return entry.newNode && Comparison::changed(entry) && !overlay_->hidden.contains(*entry.newNode);
 }
 
 std::vector<NodeId> BrowserModel::visibleChildren() const {
@@ -89,6 +99,11 @@ BrowserModel::RowValues BrowserModel::rowValues(const Row& row) const {
     }
   }
 
+  if (const ComparisonPtr& comparison = comparing_->comparison()) {
+    values.change = comparison->entry(row.node);
+    if (parent >= 0) values.largestChange = comparison->largestChange(parent);
+  }
+
   values.isSelected = selection_ == row.node;
   values.isExpandable = isExpandable(row.node);
   values.isExpanded = expanded_.contains(row.node);
@@ -97,7 +112,7 @@ BrowserModel::RowValues BrowserModel::rowValues(const Row& row) const {
 
 OptionalNode BrowserModel::firstVisibleChild() const {
   if (!tree_) return std::nullopt;
-  if (filter_.trimmed().isEmpty()) {
+  if (filter_.trimmed().isEmpty() && !comparing_->comparison()) {
     // The common case needs only the first child, not the whole list.
     if (overlay_->isPristine()) {
       const NodeRange range = tree_->children(current_);

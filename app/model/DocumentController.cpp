@@ -72,6 +72,7 @@ BrowserModel* DocumentController::openDocument(const std::filesystem::path& file
   Services services(desktop_);
   services.places = places_;
   services.documents = this;
+  services.settings = &settings_;
   auto* browser = new BrowserModel(std::filesystem::path(key), std::move(services));
   open_.push_back({key, browser});
   // Recent only once read: a file that fails to load is not offered again.

@@ -44,6 +44,18 @@ QString compactCount(std::uint64_t count, const QLocale& locale) {
   return number + QLatin1String(suffixes[unit]);
 }
 
+QString signedBytes(std::int64_t delta, const QLocale& locale) {
+  const std::uint64_t magnitude = delta < 0 ? std::uint64_t(0) - std::uint64_t(delta) : std::uint64_t(delta);
+  return (delta < 0 ? QStringLiteral("\u2212") : QStringLiteral("+")) + bytes(magnitude, locale);
+}
+
+QString changeSizes(bool isNew, bool isGone, std::uint64_t oldSize, std::uint64_t newSize,
+                    const QLocale& locale) {
+  if (isNew) return QStringLiteral("new");
+  if (isGone) return QStringLiteral("gone");
+  return bytes(oldSize, locale) + QStringLiteral(" \u2192 ") + bytes(newSize, locale);
+}
+
 QDateTime dateTime(std::chrono::system_clock::time_point time) {
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count();
   return QDateTime::fromMSecsSinceEpoch(qint64(ms));

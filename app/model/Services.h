@@ -8,6 +8,8 @@
 
 namespace tallyfox {
 
+class Settings;
+
 // Everything a browser model reaches outside itself: the desktop's services, the place
 // store and the open documents. Tests hand in fakes; a missing service does nothing.
 struct Services {
@@ -17,8 +19,9 @@ struct Services {
 
   Desktop desktop;
   std::shared_ptr<PlaceStore> places;
-  // Not owned: the document controller outlives every model.
+  // Not owned: the document controller and the settings outlive every model.
   Documents* documents = nullptr;
+  const Settings* settings = nullptr;
 };
 
 }  // namespace tallyfox

@@ -71,7 +71,55 @@ class SizeWalk {
   NodeId firstChild_;
 };
 
+// Where space grew: the same rings and angle rules as for sizes, with growth in place of size.
+class GrowthWalk {
+ public:
+  GrowthWalk(const SnapshotDiff& diff, NodeId centerNode, std::vector<SunburstLayout::Segment>& out)
+      : diff_(diff), out_(out), firstChild_(diff.newTree().children(centerNode).first) {}
+
+  void walk(const SnapshotDiff::Entry& entry, int depth, double start, double span, NodeId branch,
+            int branchIndex) {
+    if (depth > SunburstLayout::maxRings) return;
+    std::vector<SnapshotDiff::Entry> grown = diff_.children(entry);
+    std::erase_if(grown, [](const SnapshotDiff::Entry& e) { return !e.newNode || e.delta() <= 0; });
+    std::uint64_t total = 0;
+    for (const auto& e : grown) total += std::uint64_t(e.delta());
+    if (total == 0) return;
+    std::size_t i = 0;
+    for (; i < grown.size(); ++i) {
+      const SnapshotDiff::Entry& c = grown[i];
+      const double angle = span * double(c.delta()) / double(total);
+      if (angle < SunburstLayout::minSegmentAngle) break;
+      const NodeId node = *c.newNode;
+      const NodeId b = depth == 1 ? node : branch;
+      const int bi = depth == 1 ? int(node - firstChild_) : branchIndex;
+      out_.push_back({node, b, bi, depth, start, start + angle, c.isDirectory});
+      if (c.isDirectory) walk(c, depth + 1, start, angle, b, bi);
+      start += angle;
+    }
+    if (i == grown.size()) return;
+    std::uint64_t rest = 0;
+    for (std::size_t j = i; j < grown.size(); ++j) rest += std::uint64_t(grown[j].delta());
+    const double angle = span * double(rest) / double(total);
+    if (angle < SunburstLayout::minAggregateAngle) return;
+    out_.push_back({std::nullopt, depth == 1 ? *grown[i].newNode : branch, depth == 1 ? -1 : branchIndex,
+                    depth, start, start + angle, false});
+  }
+
+ private:
+  const SnapshotDiff& diff_;
+  std::vector<SunburstLayout::Segment>& out_;
+  NodeId firstChild_;
+};
+
 }  // namespace
+
+SunburstLayout::SunburstLayout(const SnapshotDiff& diff, const SnapshotDiff::Entry& centerEntry,
+                               NodeId centerNode, std::uint64_t comparisonId)
+    : center(centerNode), overlay(SizeOverlay::empty()), comparing(comparisonId) {
+  if (!diff.newTree().contains(centerNode)) return;
+  GrowthWalk(diff, centerNode, segments).walk(centerEntry, 1, 0, 2 * std::numbers::pi, centerNode, 0);
+}
 
 SunburstLayout::SunburstLayout(const DiskTree& tree, NodeId center, SizeOverlay::Ptr overlay)
     : center(center), overlay(overlay ? std::move(overlay) : SizeOverlay::empty()) {

@@ -3,6 +3,7 @@
 #include "model/SizeOverlay.h"
 
 #include <tallyfox/DiskTree.h>
+#include <tallyfox/SnapshotDiff.h>
 
 #include <QPointF>
 #include <QSizeF>
@@ -48,19 +49,26 @@ struct SunburstLayout {
   // What a layout depends on; the chart recomputes when it changes.
   struct LayoutKey {
     NodeId center = 0;
-    std::uint64_t overlay = 0;  // its generation
+    std::uint64_t overlay = 0;    // its generation
+    std::uint64_t comparing = 0;  // the comparison's id; 0 for sizes
     bool operator==(const LayoutKey&) const = default;
   };
 
   NodeId center = 0;
-  SizeOverlay::Ptr overlay;
+  SizeOverlay::Ptr overlay = SizeOverlay::empty();
+  // The comparison a growth layout was made for; 0 for a size layout.
+  std::uint64_t comparing = 0;
   std::vector<Segment> segments;
 
   SunburstLayout() = default;
   // The size layout.
   SunburstLayout(const DiskTree& tree, NodeId center, SizeOverlay::Ptr overlay);
 
-  LayoutKey key() const { return {center, overlay->generation()}; }
+  // The growth layout while comparing: only what grew, by how much it grew, from the
+  // compared entry `center` whose node in the window's tree is `centerNode`.
+  SunburstLayout(const SnapshotDiff& diff, const SnapshotDiff::Entry& center, NodeId centerNode,
+                 std::uint64_t comparisonId);
+  LayoutKey key() const { return {center, overlay->generation(), comparing}; }
   Hit hit(QPointF point, const Geometry& geometry) const;
 };
 

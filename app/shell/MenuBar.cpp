@@ -2,7 +2,9 @@
 
 #include "model/BrowserCommands.h"
 #include "model/BrowserModel.h"
+#include "model/Comparison.h"
 #include "model/DocumentController.h"
+#include "model/Format.h"
 #include "shell/AppDelegate.h"
 
 #include <QApplication>
@@ -86,14 +88,38 @@ void install(QMainWindow* window, AppDelegate* app, BrowserModel* browser) {
     });
     items.emplace_back(action, which);
   }
+  // The earlier snapshots of this place, listed when the menu opens (the list is made off
+  // the main thread, so it may catch up a moment later; it is refreshed for the next time).
+  QMenu* compareWith = navigate->addMenu(QStringLiteral("Compare With"));
+  QObject::connect(compareWith, &QMenu::aboutToShow, compareWith, [compareWith, model] {
+    compareWith->clear();
+    if (!model) return;
+    for (const SnapshotPaths::Listed& candidate : model->comparing().comparisonCandidates()) {
+      const QString title = Format::abbreviatedDateTime(candidate.info.scanStart) + QStringLiteral(" — ") +
+                            QString::fromStdString(PathText::abbreviateTilde(candidate.info.rootPath));
+      QAction* item = compareWith->addAction(title);
+      QObject::connect(item, &QAction::triggered, compareWith, [model, file = candidate.url] {
+        if (model) model->comparing().compare(file);
+      });
+    }
+    if (!compareWith->isEmpty()) compareWith->addSeparator();
+    QAction* other = compareWith->addAction(QStringLiteral("Other Snapshot…"));
+    QObject::connect(other, &QAction::triggered, compareWith, [model] {
+      if (model) model->comparing().chooseComparison();
+    });
+    model->comparing().refreshCandidates();
+  });
   // Enabled as the window's state allows, checked whenever something it depends on moves.
-  auto refresh = [model, items] {
+  auto refresh = [model, items, compareWith] {
     if (!model) return;
     for (const auto& [action, command] : items) action->setEnabled(command->isEnabled(*model));
+    compareWith->setEnabled(model->tree() != nullptr);
   };
   for (auto signal :
        {&BrowserModel::treeChanged, &BrowserModel::currentChanged, &BrowserModel::selectionChanged})
     QObject::connect(browser, signal, window, refresh);
+  for (auto signal : {&ComparisonModel::comparisonChanged, &ComparisonModel::candidatesChanged})
+    QObject::connect(&browser->comparing(), signal, window, refresh);
   refresh();
 }
 

@@ -1,6 +1,7 @@
 #include "views/BrowserView.h"
 
 #include "views/Breadcrumbs.h"
+#include "views/CompareBar.h"
 #include "views/EntryList.h"
 #include "views/FilterField.h"
 #include "views/Icons.h"
@@ -142,6 +143,7 @@ QWidget* BrowserView::buildBrowser() {
   filterLayout->addWidget(filter_);
   listLayout->addWidget(filterBox);
   listLayout->addWidget(list_, 1);
+  listLayout->addWidget(new GoneSection(browser_, listColumn));
   filterBox_ = filterBox;
 
   chartAndList_ = new QWidget(page);
@@ -164,13 +166,12 @@ QWidget* BrowserView::buildBrowser() {
     bars->setContentsMargins(0, 0, 0, 0);
     bars->setSpacing(0);
   }
-  column->addLayout(bars_[int(BarSlot::scanProgress)]);
-  column->addLayout(bars_[int(BarSlot::compare)]);
+  // The bars stand in the list column, below the list, in this order.
+  for (auto& bars : bars_) listLayout->addLayout(bars);
   column->addWidget(centre_, 1);
-  column->addLayout(bars_[int(BarSlot::deleteList)]);
-  column->addLayout(bars_[int(BarSlot::result)]);
   column->addWidget(divider(Qt::Horizontal, page));
   column->addWidget(status_);
+  addBar(BarSlot::compare, new CompareBar(browser_, listColumn));
   return page;
 }
 

@@ -101,10 +101,22 @@ RowDelegate::Layout RowDelegate::layout(const QStyleOptionViewItem& option,
   double right = r.right() - margin;
   l.size = QRectF(right - sizeWidth, r.top(), sizeWidth, r.height());
   right -= sizeWidth + gap;
-  l.bar = QRectF(right - barWidth, mid - 3, barWidth, 6);
-  right -= barWidth + gap;
-  l.percent = QRectF(right - percentWidth, r.top(), percentWidth, r.height());
-  right -= percentWidth + gap;
+  // While comparing, a narrow list gives up the sizes text of the change, then the share and
+  // its bar, before the name gets too short to read.
+  constexpr double nameRoom = 140;
+  const double shareWidth = barWidth + gap + percentWidth + gap;
+  const bool share = !values.change || right - shareWidth - ChangeColumns::width(false) - x >= nameRoom;
+  if (share) {
+    l.bar = QRectF(right - barWidth, mid - 3, barWidth, 6);
+    right -= barWidth + gap;
+    l.percent = QRectF(right - percentWidth, r.top(), percentWidth, r.height());
+    right -= percentWidth + gap;
+  }
+  if (values.change) {
+    l.change =
+        ChangeColumns::layout(right, r.top(), r.height(), right - ChangeColumns::width(true) - x >= nameRoom);
+    right = l.change->left - gap;
+  }
 
   // Badges follow the name; the name gives way to them when the row is narrow.
   std::vector<Part> kinds;
@@ -204,6 +216,10 @@ void RowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
     }
   }
 
+  if (l.change)
+    ChangeColumns::paint(*painter, *l.change, *values->change, values->largestChange, option.font, dim,
+                         values->isSelected ? std::optional(text) : std::nullopt);
+
   painter->setFont(option.font);
   painter->setPen(dim);
   painter->drawText(l.percent, Qt::AlignVCenter | Qt::AlignRight,
@@ -213,10 +229,10 @@ void RowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
   track.setAlphaF(0.18f);
   painter->setPen(Qt::NoPen);
   painter->setBrush(track);
-  painter->drawRoundedRect(l.bar, 3, 3);
+  if (!l.bar.isEmpty()) painter->drawRoundedRect(l.bar, 3, 3);
   const double fraction =
       std::clamp(double(values->size) / double(std::max<std::uint64_t>(values->largestSibling, 1)), 0.0, 1.0);
-  if (fraction > 0) {
+  if (fraction > 0 && !l.bar.isEmpty()) {
     QRectF filled = l.bar;
     filled.setWidth(std::max(1.0, l.bar.width() * fraction));
     painter->setBrush(values->isSelected ? text : colorOf(Palette::entry(values->branchIndex, 0, true)));
@@ -237,6 +253,7 @@ RowDelegate::Part RowDelegate::partAt(const QStyleOptionViewItem& option, const 
   if (l.icon.contains(point)) return Part::icon;
   for (const Layout::Badge& badge : l.badges)
     if (badge.rect.contains(point)) return badge.part;
+  if (l.change && values->change->unreliable && l.change->mark.contains(point)) return Part::unreliableMark;
   return Part::row;
 }
 
@@ -251,6 +268,8 @@ QString RowDelegate::tooltip(Part part) {
       return QStringLiteral(
           "A clone of a file counted elsewhere: it shares all of that file's storage, so it adds nothing "
           "here");
+    case Part::unreliableMark:
+      return ChangeColumns::unreliableTooltip();
     default:
       return {};
   }

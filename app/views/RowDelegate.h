@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/BrowserModel.h"
+#include "views/ChangeColumns.h"
 
 #include <QPointer>
 #include <QRectF>
@@ -17,10 +18,12 @@ namespace tallyfox {
 class RowDelegate : public QStyledItemDelegate {
   Q_OBJECT
  public:
-  enum class Part { none, row, chevron, icon, errorBadge, datalessBadge, cloneBadge, notScannedBadge };
+  enum class Part { none, row, chevron, icon, errorBadge, datalessBadge, cloneBadge, notScannedBadge, unreliableMark };
 
   struct Layout {
     QRectF chevron, swatch, icon, name, percent, bar, size;
+    // While comparing.
+    std::optional<ChangeColumns::Layout> change;
     struct Badge {
       Part part;
       QRectF rect;

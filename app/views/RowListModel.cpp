@@ -1,5 +1,7 @@
 #include "views/RowListModel.h"
 
+#include "model/Comparison.h"
+
 #include <algorithm>
 
 namespace tallyfox {
@@ -9,6 +11,7 @@ RowListModel::RowListModel(BrowserModel* browser, QObject* parent)
   for (auto signal : {&BrowserModel::treeChanged, &BrowserModel::currentChanged, &BrowserModel::filterChanged,
                       &BrowserModel::expandedChanged, &BrowserModel::overlayChanged})
     connect(browser, signal, this, &RowListModel::rebuild);
+  connect(&browser->comparing(), &ComparisonModel::comparisonChanged, this, &RowListModel::rebuild);
   connect(browser, &BrowserModel::selectionChanged, this, &RowListModel::updateSelection);
   // The marks only change how rows look.
   rebuild();

@@ -1,6 +1,9 @@
 #include "views/SunburstView.h"
 
+#include "model/Comparison.h"
 #include "model/EntryNotes.h"
+#include "views/ChangeColumns.h"
+#include "views/RelativeDate.h"
 #include "model/Format.h"
 #include "model/Palette.h"
 #include "views/Labels.h"
@@ -39,6 +42,15 @@ CenterLabel::Lines CenterLabel::lines(const BrowserModel& browser) {
   const NodeId node = hovered && tree->contains(*hovered) ? *hovered : browser.current();
   Lines lines;
   lines.name = Labels::node(*tree, node);
+  if (const ComparisonPtr& comparison = browser.comparing().comparison()) {
+    const auto entry = comparison->entry(node);
+    const std::int64_t delta = entry ? entry->delta() : 0;
+    lines.size = Format::signedBytes(delta);
+    lines.sizeColor = delta < 0 ? ChangeColumns::shrinking : ChangeColumns::growth;
+    lines.percent = QStringLiteral("since ") +
+                    relativeDate(comparison->diff().oldTree().scanStart(), std::chrono::system_clock::now());
+    return lines;
+  }
   const std::uint64_t size = browser.overlay().size(node, *tree);
   lines.size = Format::bytes(size);
   if (hovered) lines.percent = Format::percent(size, browser.overlay().size(browser.current(), *tree));
@@ -93,6 +105,7 @@ void CenterLabel::paint(QPainter& painter, const QRectF& square, const Lines& li
     y += headlineMetrics.height();
   }
   painter.setFont(title);
+  if (lines.sizeColor.isValid()) painter.setPen(lines.sizeColor);
   painter.drawText(
       QRectF(square.left() - square.width() * 0.1, y, square.width() * 1.2, titleMetrics.height()),
       Qt::AlignCenter, lines.size);
@@ -126,6 +139,7 @@ SunburstView::SunburstView(BrowserModel* browser, QWidget* parent) : QWidget(par
   for (auto signal :
        {&BrowserModel::treeChanged, &BrowserModel::currentChanged, &BrowserModel::overlayChanged})
     connect(browser, signal, this, &SunburstView::requestLayout);
+  connect(&browser->comparing(), &ComparisonModel::comparisonChanged, this, &SunburstView::requestLayout);
   connect(browser, &BrowserModel::selectionChanged, this, &SunburstView::selectionMoved);
   connect(browser, &BrowserModel::hoveredChanged, this, qOverload<>(&QWidget::update));
   // The hovered segment belonged to the chart of the folder left; kept, the centre would go
@@ -151,7 +165,8 @@ void SunburstView::requestLayout() {
   const DiskTreePtr tree = browser_->tree();
   if (!tree) return;
   const SizeOverlay::Ptr overlay = browser_->sharedOverlay();
-  Request request{tree, {browser_->current(), overlay->generation()}};
+  const ComparisonPtr comparison = browser_->comparing().comparison();
+  Request request{tree, {browser_->current(), overlay->generation(), comparison ? comparison->id() : 0}};
   if (requested_ == request) return;
   requested_ = request;
   pending_ = true;
@@ -169,6 +184,17 @@ void SunburstView::requestLayout() {
     invalidate();
     emit layoutReady();
   });
+  if (comparison) {
+    // The compared entry is looked up here, where the caches live; the task reads only the
+    // immutable diff.
+    const auto entry = comparison->entry(center);
+    watcher->setFuture(
+        QtConcurrent::run([diff = comparison->sharedDiff(), entry, center, id = comparison->id()] {
+          return entry ? std::make_shared<const SunburstLayout>(*diff, *entry, center, id)
+                       : std::make_shared<const SunburstLayout>();
+        }));
+    return;
+  }
   watcher->setFuture(QtConcurrent::run(
       [tree, center, overlay] { return std::make_shared<const SunburstLayout>(*tree, center, overlay); }));
 }

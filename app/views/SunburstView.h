@@ -3,6 +3,7 @@
 #include "model/BrowserModel.h"
 #include "model/SunburstLayout.h"
 
+#include <QColor>
 #include <QPixmap>
 #include <QPointer>
 #include <QWidget>
@@ -18,8 +19,9 @@ class CenterLabel {
   struct Lines {
     QString name;
     QString size;
-    QString percent;  // only while something is hovered
-    QString note;     // what sets the entry apart ("not scanned"), when something does
+    QColor sizeColor;  // while comparing: growth or shrinking
+    QString percent;   // only while something is hovered
+    QString note;      // what sets the entry apart ("not scanned"), when something does
   };
 
   static Lines lines(const BrowserModel& browser);

@@ -36,11 +36,20 @@ SnapshotDiff::SnapshotDiff(DiskTreePtr oldTree, NodeId oldBase, DiskTreePtr newT
 std::shared_ptr<const SnapshotDiff> SnapshotDiff::make(DiskTreePtr oldTree, DiskTreePtr newTree,
                                                        const std::string& path) {
   if (!oldTree || !newTree) return nullptr;
+  if (path.empty())
+    return std::make_shared<const SnapshotDiff>(std::move(oldTree), DiskTree::root, std::move(newTree),
+                                                DiskTree::root);
   const auto oldBase = SnapshotPaths::node(path, *oldTree);
   if (!oldBase) return nullptr;
   const auto newBase = SnapshotPaths::node(path, *newTree);
   if (!newBase) return nullptr;
   return std::make_shared<const SnapshotDiff>(std::move(oldTree), *oldBase, std::move(newTree), *newBase);
+}
+
+std::string SnapshotDiff::comparedPath(const DiskTree& oldTree, const DiskTree& newTree,
+                                       const std::optional<std::string>& requested) {
+  if (requested) return *requested;
+  return newTree.rootPath().empty() ? oldTree.rootPath() : newTree.rootPath();
 }
 
 SnapshotDiff::Entry SnapshotDiff::entry(std::string name, std::optional<NodeId> oldNode,

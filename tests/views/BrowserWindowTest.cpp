@@ -1,8 +1,10 @@
 #include "ViewTestSupport.h"
 
+#include "model/Comparison.h"
 #include "views/Breadcrumbs.h"
 #include "views/BrowserView.h"
 #include "views/BrowserWindow.h"
+#include "views/CompareBar.h"
 #include "views/EntryList.h"
 #include "views/FilterField.h"
 #include "views/Preview.h"
@@ -427,11 +429,59 @@ TEST_F(BrowserWindowTest, FeatureViewsTakeTheCentreAndBarsKeepTheirPlaces) {
   view->addBar(tallyfox::BrowserView::BarSlot::result, result);
   view->addBar(tallyfox::BrowserView::BarSlot::scanProgress, progress);
   const auto top = [&](QWidget* w) { return w->mapTo(window.get(), QPoint()).y(); };
+  const auto left = [&](QWidget* w) { return w->mapTo(window.get(), QPoint()).x(); };
   ASSERT_TRUE(viewtests::waitFor([&] { return progress->isVisible() && result->isVisible(); }));
+  // In the list column, below the list.
   EXPECT_TRUE(viewtests::waitFor([&] {
-    return top(progress) < top(view->chart()) && top(view->chart()) < top(result) &&
-           top(result) < top(view->statusLine());
+    return top(view->list()) < top(progress) && top(progress) < top(result) &&
+           top(result) < top(view->statusLine()) && left(progress) > left(view->chart());
   }));
+}
+
+TEST_F(BrowserWindowTest, ComparingShowsChangesTheBarOrItsErrorAndWhatIsGone) {
+  // Two days ago readme.txt was called old.txt and a.raw was smaller.
+  std::vector<Node> earlier = library();
+  for (Node& node : earlier) {
+    if (node.name == "readme.txt") node.name = "old.txt";
+    if (node.name == "a.raw") node.size = 1000;
+  }
+  const auto earlierFile = dir / "earlier.tfsnap";
+  tallyfox::SnapshotFile::write(testsupport::columnsOf(earlier),
+                                {"/data", std::chrono::system_clock::now() - std::chrono::hours(48), 1.0},
+                                earlierFile);
+  auto* bar = window->view()->findChild<tallyfox::CompareBar*>();
+  auto* gone = window->view()->findChild<tallyfox::GoneSection*>();
+  ASSERT_TRUE(bar && gone);
+  EXPECT_FALSE(bar->isVisible());
+
+  model->comparing().compare(dir / "missing.tfsnap");
+  ASSERT_TRUE(viewtests::waitFor([&] { return bar->isVisible(); }));
+  EXPECT_FALSE(bar->errorText().isEmpty());
+  EXPECT_TRUE(bar->text().isEmpty());
+
+  model->comparing().compare(earlierFile);
+  ASSERT_TRUE(viewtests::waitFor([&] { return model->comparing().comparison() != nullptr; }));
+  EXPECT_TRUE(bar->text().startsWith(QStringLiteral("Changes since ")));
+  EXPECT_TRUE(bar->errorText().isEmpty());  // the bar takes the error line's place
+  EXPECT_TRUE(bar->changeText().contains(QStringLiteral("+4.0 kB")));
+  EXPECT_EQ(listedNames(*window), (Names{"photos", "readme.txt"}));
+  EXPECT_EQ(gone->names(), QStringList{QStringLiteral("old.txt")});
+  EXPECT_TRUE(gone->isVisible());
+  EXPECT_TRUE(viewtests::waitFor([&] {
+    const auto layout = window->view()->chart()->layout();
+    return layout && layout->comparing == model->comparing().comparison()->id();
+  }));
+
+  // Stop: sizes again, and neither the bar nor the gone section.
+  QPushButton* stop = nullptr;
+  for (auto* button : bar->findChildren<QPushButton*>())
+    if (button->text() == QStringLiteral("Stop")) stop = button;
+  ASSERT_NE(stop, nullptr);
+  QTest::mouseClick(stop, Qt::LeftButton);
+  EXPECT_FALSE(bar->isVisible());
+  EXPECT_FALSE(gone->isVisible());
+  EXPECT_EQ(listedNames(*window).size(), 5u);
+  EXPECT_TRUE(viewtests::waitFor([&] { return window->view()->chart()->layout()->comparing == 0; }));
 }
 
 TEST_F(BrowserWindowTest, FileKeysReachTheDesktop) {

@@ -39,9 +39,15 @@ class SnapshotDiff {
   SnapshotDiff(DiskTreePtr oldTree, NodeId oldBase, DiskTreePtr newTree, NodeId newBase);
 
   // Finds `path` in each tree against the tree's own root path; nullptr when either tree
-  // lacks it. The trees may have different roots as long as the folder lies in both.
+  // lacks it. The trees may have different roots as long as the folder lies in both. An
+  // empty path (neither tree records where it was scanned) compares root with root.
   static std::shared_ptr<const SnapshotDiff> make(DiskTreePtr oldTree, DiskTreePtr newTree,
                                                   const std::string& path);
+
+  // The folder two snapshots are compared at, the same for every caller: `requested` when
+  // given, else the newer tree's root path, else the older's; empty when neither has one.
+  static std::string comparedPath(const DiskTree& oldTree, const DiskTree& newTree,
+                                  const std::optional<std::string>& requested = std::nullopt);
 
   const DiskTree& oldTree() const { return *old_; }
   const DiskTree& newTree() const { return *new_; }
