@@ -68,9 +68,9 @@ AppDelegate::~AppDelegate() {
   delete trayMenu_;
 }
 
-void AppDelegate::launch(const QStringList& files) {
+void AppDelegate::launch(const QStringList& files, bool newScan) {
   for (const QString& file : files) documents_.openDocument(file.toStdString());
-  if (files.isEmpty()) showWelcome();
+  if (files.isEmpty() || newScan) showWelcome();
 }
 
 void AppDelegate::handleRequest(const QStringList& files) {

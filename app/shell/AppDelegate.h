@@ -42,8 +42,9 @@ class AppDelegate : public QObject {
   DocumentController& documents() const { return documents_; }
   Settings& settings() const { return settings_; }
 
-  // At launch: the files given, or the start window when there are none.
-  void launch(const QStringList& files);
+  // At launch: the files given, and the start window when there are none or a new scan
+  // was asked for.
+  void launch(const QStringList& files, bool newScan = false);
   // A later launch handed these files over (none: it only wanted the app in front).
   void handleRequest(const QStringList& files);
 

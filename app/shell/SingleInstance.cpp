@@ -18,6 +18,8 @@ constexpr int replyTimeoutMs = 5000;
 // Requests are short lists of paths; anything longer is not from us.
 constexpr qint64 longestRequest = 1 << 20;
 const QByteArray acknowledgement = QByteArrayLiteral("ok\n");
+// A line of its own; never a path, since paths are absolute and start with a slash.
+const QByteArray newScanLine = QByteArrayLiteral("new-scan");
 
 }  // namespace
 
@@ -33,7 +35,7 @@ QString SingleInstance::defaultName() {
          QStringLiteral(".socket");
 }
 
-bool SingleInstance::handOff(const QStringList& files) {
+bool SingleInstance::handOff(const QStringList& files, bool newScan) {
   // Launches that start together take turns, so that exactly one becomes the instance.
   if (!lock_) {
     lock_ = std::make_unique<QLockFile>(name_ + QStringLiteral(".lock"));
@@ -47,6 +49,7 @@ bool SingleInstance::handOff(const QStringList& files) {
   // even one with a line break, fits on its line.
   QByteArray request;
   for (const QString& file : files) request += QUrl::toPercentEncoding(file, "/") + '\n';
+  if (newScan) request += newScanLine + '\n';
   request += '\n';
   socket.write(request);
   if (!socket.waitForBytesWritten(replyTimeoutMs)) return false;
@@ -86,12 +89,18 @@ void SingleInstance::accept() {
       guard->setProperty("request", buffered);
       if (!buffered.endsWith("\n\n") && buffered != "\n") return;
       QStringList files;
-      for (const QByteArray& line : buffered.split('\n'))
-        if (!line.isEmpty()) files << QUrl::fromPercentEncoding(line);
+      bool newScan = false;
+      for (const QByteArray& line : buffered.split('\n')) {
+        if (line == newScanLine)
+          newScan = true;
+        else if (!line.isEmpty())
+          files << QUrl::fromPercentEncoding(line);
+      }
       guard->write(acknowledgement);
       guard->flush();
       guard->disconnectFromServer();
-      emit filesRequested(files);
+      if (!files.isEmpty() || !newScan) emit filesRequested(files);
+      if (newScan) emit newScanRequested();
     });
   }
 }

@@ -24,8 +24,9 @@ class SingleInstance : public QObject {
   static QString defaultName();
 
   // Tries to give the files (absolute paths; none means "show yourself") to a running
-  // instance. True when one took them: this process should end.
-  bool handOff(const QStringList& files);
+  // instance, with newScan asking it to offer a new scan as well. True when one took them:
+  // this process should end.
+  bool handOff(const QStringList& files, bool newScan = false);
   // Becomes the instance others hand their files to. False when the socket cannot be made.
   bool listen();
   bool isListening() const;
@@ -34,6 +35,8 @@ class SingleInstance : public QObject {
  signals:
   // Another launch asked for these files; empty when it was started without any.
   void filesRequested(const QStringList& files);
+  // Another launch asked for the start window, to begin a new scan.
+  void newScanRequested();
 
  private:
   void accept();

@@ -16,6 +16,7 @@
 
 #include <cstdlib>
 #include <iostream>
+#include <string_view>
 
 namespace tallyfox::TallyfoxApp {
 
@@ -63,6 +64,15 @@ QStringList filesFrom(int argc, const char* const* argv) {
   return files;
 }
 
+bool newScanFrom(int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument == "--") return false;
+    if (argument == "--new-scan") return true;
+  }
+  return false;
+}
+
 int main(int argc, char** argv) {
   // The dump needs no display and no application object at all.
   if (const auto file = DumpMode::requestedFile(argc, argv))
@@ -74,8 +84,9 @@ int main(int argc, char** argv) {
   }
 
   const QStringList files = filesFrom(argc, argv);
+  const bool newScan = newScanFrom(argc, argv);
   SingleInstance instance;
-  if (instance.handOff(files)) return 0;
+  if (instance.handOff(files, newScan)) return 0;
 
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tallyfox"));
@@ -95,7 +106,8 @@ int main(int argc, char** argv) {
   AppDelegate delegate(scans, documents, settings);
   instance.listen();
   QObject::connect(&instance, &SingleInstance::filesRequested, &delegate, &AppDelegate::handleRequest);
-  delegate.launch(files);
+  QObject::connect(&instance, &SingleInstance::newScanRequested, &delegate, &AppDelegate::showWelcome);
+  delegate.launch(files, newScan);
   return app.exec();
 }
 

@@ -17,6 +17,9 @@ bool hasDisplay();
 const char* noDisplayMessage();
 // The files named on the command line, as absolute paths (options are skipped).
 QStringList filesFrom(int argc, const char* const* argv);
+// Whether "--new-scan" (the desktop entry's New Scan action) is among the options: the start
+// window is shown even when files open or windows are already there.
+bool newScanFrom(int argc, const char* const* argv);
 
 }  // namespace TallyfoxApp
 }  // namespace tallyfox

@@ -7,6 +7,7 @@
 #include "shell/SingleInstance.h"
 #include "shell/TallyfoxApp.h"
 #include "views/BrowserWindow.h"
+#include "views/WelcomeWindow.h"
 
 #include <gtest/gtest.h>
 
@@ -56,6 +57,45 @@ TEST(LaunchTest, SecondLaunchHandsItsFileToTheRunningInstance) {
   EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(second.exitCode(), 0);
   EXPECT_EQ(app.browserWindows().size(), 1u);
+}
+
+TEST(LaunchTest, NewScanFromTheDesktopOffersTheStartWindowBesideOpenWindows) {
+  testsupport::ScopedHome home;
+  testsupport::TempDir dir;
+  const std::filesystem::path runtime = dir / "run";
+  std::filesystem::create_directories(runtime);
+  const auto file = viewtests::writeSnapshot(dir / "open.tfsnap", {{-1, "o"}, {0, "x", 10}});
+
+  tallyfox::Settings settings(tallyfox::Preferences::standard());
+  tallyfox::DocumentController documents(settings, {});
+  tallyfox::ScanController scans(documents, settings);
+  tallyfox::AppDelegate app(scans, documents, settings);
+  tallyfox::SingleInstance first(QString::fromStdString((runtime / "io.quillon.Tallyfox.socket").string()));
+  ASSERT_TRUE(first.listen());
+  QObject::connect(&first, &tallyfox::SingleInstance::filesRequested, &app,
+                   &tallyfox::AppDelegate::handleRequest);
+  QObject::connect(&first, &tallyfox::SingleInstance::newScanRequested, &app,
+                   &tallyfox::AppDelegate::showWelcome);
+  app.launch({QString::fromStdString(file.string())});
+  ASSERT_TRUE(viewtests::waitFor([&] { return app.windowFor(file) != nullptr; }));
+  ASSERT_EQ(app.welcomeWindow(), nullptr);
+
+  // What the desktop entry's New Scan action runs.
+  QProcess second;
+  second.setProcessEnvironment(childEnvironment(home, runtime));
+  second.start(QStringLiteral(TALLYFOX_PATH), {QStringLiteral("--new-scan")});
+  ASSERT_TRUE(second.waitForStarted());
+  ASSERT_TRUE(viewtests::waitFor([&] { return app.welcomeWindow() && app.welcomeWindow()->isVisible(); }))
+      << second.readAllStandardError().toStdString();
+  ASSERT_TRUE(viewtests::waitFor([&] { return second.state() == QProcess::NotRunning; }));
+  EXPECT_EQ(second.exitCode(), 0);
+  EXPECT_EQ(app.browserWindows().size(), 1u);
+
+  const char* argv[] = {"tallyfox", "--new-scan", "a.tfsnap", "--", "--new-scan"};
+  EXPECT_TRUE(tallyfox::TallyfoxApp::newScanFrom(3, argv));
+  EXPECT_FALSE(tallyfox::TallyfoxApp::newScanFrom(1, argv));
+  const char* after[] = {"tallyfox", "--", "--new-scan"};
+  EXPECT_FALSE(tallyfox::TallyfoxApp::newScanFrom(3, after));
 }
 
 TEST(LaunchTest, HandOffFindsNobodyWhenNoInstanceRuns) {
