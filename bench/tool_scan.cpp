@@ -1,15 +1,17 @@
 // One scan and build in process, for measuring what tfscan cannot switch: the cost of
 // recognising reflink clones, and profiles of the scan alone (callgrind).
 //
-//   tool_scan [--no-clones] [--no-sink] [--all-filesystems] [--speed fast|balanced|gentle] [--repeat N]
-//   FOLDER
+//   tool_scan [--no-clones] [--no-sink] [--all-filesystems] [--speed fast|balanced|gentle]
+//   [--threads N] [--repeat N] FOLDER
 //
-// Prints the best wall time of N runs of the scan plus the build of the columns.
+// --threads sets the worker count apart from the speed (scripts/bench --cold). Prints the best wall time of N runs of the scan plus the build of the columns.
 
 #include <tallyfox/Scanner.h>
 #include <tallyfox/SnapshotBuilderSink.h>
 
+#include <algorithm>
 #include <chrono>
+#include <optional>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +25,7 @@ int main(int argc, char** argv) {
   bool collect = true;
   int repeat = 1;
   ScanSpeed speed = ScanSpeed::fast;
+  std::optional<int> threads;
   std::string folder;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -36,12 +39,15 @@ int main(int argc, char** argv) {
       repeat = std::atoi(argv[++i]);
     else if (arg == "--speed" && i + 1 < argc)
       speed = scanSpeedFromRawValue(argv[++i]).value_or(ScanSpeed::fast);
+    else if (arg == "--threads" && i + 1 < argc)
+      threads = std::max(1, std::atoi(argv[++i]));
     else
       folder = arg;
   }
   if (folder.empty()) {
     std::fprintf(stderr,
-                 "usage: %s [--no-clones] [--no-sink] [--all-filesystems] [--speed S] [--repeat N] FOLDER\n",
+                 "usage: %s [--no-clones] [--no-sink] [--all-filesystems] [--speed S] [--threads N] [--repeat N] "
+                 "FOLDER\n",
                  argv[0]);
     return 2;
   }
@@ -51,7 +57,7 @@ int main(int argc, char** argv) {
     for (int r = 0; r < repeat; ++r) {
       const auto start = std::chrono::steady_clock::now();
       auto sink = collect ? std::make_shared<SnapshotBuilderSink>() : nullptr;
-      ScanOptions options(std::nullopt, oneFileSystem, {}, {}, {}, speed);
+      ScanOptions options(threads, oneFileSystem, {}, {}, {}, speed);
       options.detectClones = clones;
       Scanner scanner(folder, options, sink);
       const ScanStats stats = scanner.run();

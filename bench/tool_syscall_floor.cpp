@@ -1,15 +1,17 @@
 // The floor under any scanner of a tree: getdents64 over every folder and one statx per
-// entry, on two threads, and nothing else (no tree, no names kept, no output but totals).
+// entry, on two threads (or N), and nothing else (no tree, no names kept, no output but totals).
 // Folders are opened relative to their parent's descriptor, the cheapest way there is.
 //
-//   tool_syscall_floor FOLDER
+//   tool_syscall_floor [--threads N] FOLDER
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -21,7 +23,6 @@
 namespace {
 
 constexpr std::size_t bufferBytes = 65536;
-constexpr int threadCount = 2;
 constexpr int statxFlags = AT_SYMLINK_NOFOLLOW | AT_STATX_DONT_SYNC | AT_NO_AUTOMOUNT;
 constexpr unsigned statxMask = STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_INO | STATX_MTIME | STATX_BLOCKS;
 
@@ -76,11 +77,17 @@ void walk(int parent, const char* name, std::vector<char>& buffer, Totals& total
 }  // namespace
 
 int main(int argc, char** argv) {
+  int threadCount = 2;
+  if (argc == 4 && std::strcmp(argv[1], "--threads") == 0) {
+    threadCount = std::max(1, std::atoi(argv[2]));
+    argv += 2;
+    argc -= 2;
+  }
   if (argc != 2) {
-    std::fprintf(stderr, "usage: %s FOLDER\n", argv[0]);
+    std::fprintf(stderr, "usage: %s [--threads N] FOLDER\n", argv[0]);
     return 2;
   }
-  // The first two levels are listed here and shared out, so that both threads have work.
+  // The first two levels are listed here and shared out, so that every thread has work.
   std::vector<char> buffer(bufferBytes);
   Totals first;
   std::vector<std::string> level1, level2;
