@@ -1,7 +1,6 @@
 #include "Commands.h"
 
 #include <tallyfox/SnapshotDump.h>
-#include <tallyfox/SnapshotFile.h>
 
 #include <exception>
 #include <iostream>
@@ -11,9 +10,7 @@ namespace tfscan {
 bool reportDamage(const tallyfox::DiskTree& tree, const std::string& file) {
   // Opening checks only the header; a damaged column would otherwise print a normal
   // summary or a diff that quietly adds up wrong.
-  const auto totals = tallyfox::SnapshotFile::matches(file) ? tallyfox::DiskTree::Totals::summed
-                                                            : tallyfox::DiskTree::Totals::asStored;
-  const auto violation = tree.firstViolation(totals);
+  const auto violation = tree.firstViolation(tallyfox::SnapshotDump::totalsOf(file));
   if (!violation) return false;
   std::cerr << "tfscan: " << file << " is damaged: " << *violation << "\n";
   return true;

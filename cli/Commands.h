@@ -37,6 +37,8 @@ int runScan(const ScanArgs& args);
 int runDiff(const DiffArgs& args);
 int runDupes(const DupesArgs& args);
 int runCheck(const std::string& file);
+// Writes the snapshot `file` as an ncdu export to `output`.
+int runExportNcdu(const std::string& output, const std::string& file);
 
 // Prints why the tree read from `file` is damaged and answers true, or answers false for a
 // sound tree. Every command runs it before it relies on a tree.

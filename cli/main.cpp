@@ -12,13 +12,14 @@ int main(int argc, char** argv) {
   std::string checkFile;
   std::vector<std::string> diffFiles;
   std::vector<std::string> dupesFiles;
+  std::vector<std::string> exportFiles;
   tfscan::ScanArgs scan;
   tfscan::DiffArgs diff;
   tfscan::DupesArgs dupes;
   std::string speed;
 
-  auto* dumpOpt =
-      app.add_option("--dump", dumpFile, "Print a summary of a snapshot (Tallyfox or vok) and exit");
+  auto* dumpOpt = app.add_option("--dump", dumpFile,
+                                 "Print a summary of a snapshot (Tallyfox, vok or ncdu/gdu export) and exit");
   auto* checkOpt = app.add_option(
       "--check", checkFile, "Check that a snapshot's tree is sound; exit 1 with the first damage found");
   auto* diffOpt =
@@ -26,6 +27,11 @@ int main(int argc, char** argv) {
   auto* dupesOpt =
       app.add_option("--dupes", dupesFiles, "Find duplicate files below a snapshot's folder: FILE [PATH]")
           ->expected(1, 2);
+  auto* exportOpt =
+      app.add_option("--export-ncdu", exportFiles,
+                     "Write a snapshot (Tallyfox, vok or export) as the JSON export that ncdu and gdu read: "
+                     "OUT SNAPSHOT. Snapshots keep allocated sizes only, so \"asize\" equals \"dsize\"")
+          ->expected(2);
   auto* speedOpt = app.add_option("-s,--speed", speed, "Scan speed (default: the saved speed)")
                        ->check(CLI::IsMember({"fast", "balanced", "gentle"}));
   app.add_option("--ignore", scan.ignore, "Folder not to enter (repeatable)");
@@ -39,10 +45,11 @@ int main(int argc, char** argv) {
   app.add_flag("-y,--yes", dupes.yes, "With --replace: do not ask for confirmation");
   auto* pathOpt = app.add_option("PATH", scan.path, "Folder to scan");
 
-  dumpOpt->excludes(diffOpt)->excludes(dupesOpt)->excludes(pathOpt)->excludes(checkOpt);
-  checkOpt->excludes(diffOpt)->excludes(dupesOpt)->excludes(pathOpt);
-  diffOpt->excludes(dupesOpt)->excludes(pathOpt);
-  dupesOpt->excludes(pathOpt);
+  dumpOpt->excludes(diffOpt)->excludes(dupesOpt)->excludes(pathOpt)->excludes(checkOpt)->excludes(exportOpt);
+  checkOpt->excludes(diffOpt)->excludes(dupesOpt)->excludes(pathOpt)->excludes(exportOpt);
+  diffOpt->excludes(dupesOpt)->excludes(pathOpt)->excludes(exportOpt);
+  dupesOpt->excludes(pathOpt)->excludes(exportOpt);
+  exportOpt->excludes(pathOpt);
 
   try {
     app.parse(argc, argv);
@@ -52,6 +59,7 @@ int main(int argc, char** argv) {
 
   if (*dumpOpt) return tfscan::runDump(dumpFile);
   if (*checkOpt) return tfscan::runCheck(checkFile);
+  if (*exportOpt) return tfscan::runExportNcdu(exportFiles[0], exportFiles[1]);
   if (*diffOpt) {
     diff.oldFile = diffFiles[0];
     diff.newFile = diffFiles[1];

@@ -2,8 +2,7 @@
 
 #include "model/Comparison.h"
 
-#include <tallyfox/SnapshotFile.h>
-#include <tallyfox/VokSnapshotReader.h>
+#include <tallyfox/SnapshotDump.h>
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -88,21 +87,15 @@ void BrowserModel::load() {
   (void)QtConcurrent::run([file, self, report] {
     DiskTreePtr tree;
     QString error;
-    const bool ownFormat = SnapshotFile::matches(file);
     try {
-      if (ownFormat) {
-        tree = SnapshotFile::map(file);
-        report(1.0);
-      } else {
-        // Reports at most once per percent, so a slow reader does not flood the main thread.
-        auto last = std::make_shared<int>(-1);
-        tree = VokSnapshotReader::read(file, [report, last](double fraction) {
-          const int percent = int(fraction * 100);
-          if (percent == *last) return;
-          *last = percent;
-          report(fraction);
-        });
-      }
+      // Reports at most once per percent, so a slow reader does not flood the main thread.
+      auto last = std::make_shared<int>(-1);
+      tree = SnapshotDump::open(file, [report, last](double fraction) {
+        const int percent = int(fraction * 100);
+        if (percent == *last) return;
+        *last = percent;
+        report(fraction);
+      });
     } catch (const std::exception& e) {
       error = QString::fromStdString(e.what());
     }
@@ -116,7 +109,7 @@ void BrowserModel::load() {
     });
     if (!tree) return;
     // The window is open by now; what needs every node is done here, after it.
-    const Health health = examine(*tree, ownFormat ? DiskTree::Totals::summed : DiskTree::Totals::asStored);
+    const Health health = examine(*tree, SnapshotDump::totalsOf(file));
     onMainThread([self, tree, health] {
       if (self && self->tree_ == tree && self->health_ != health) {
         self->health_ = health;

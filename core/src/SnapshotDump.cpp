@@ -1,6 +1,7 @@
 #include <tallyfox/SnapshotDump.h>
 
 #include <tallyfox/ByteFormat.h>
+#include <tallyfox/NcduExport.h>
 #include <tallyfox/SnapshotFile.h>
 #include <tallyfox/Unicode.h>
 #include <tallyfox/VokSnapshotReader.h>
@@ -9,11 +10,20 @@
 
 namespace tallyfox::SnapshotDump {
 
-DiskTreePtr open(const std::filesystem::path& path) {
-  if (SnapshotFile::matches(path)) return SnapshotFile::map(path);
-  // Anything else is tried as a vok file, so a file of neither kind reports the vok error.
-  const auto decoded = VokSnapshotReader::decodeColumns(path);
-  return SnapshotFile::inMemory(decoded.columns, decoded.info);
+DiskTreePtr open(const std::filesystem::path& path, const std::function<void(double)>& progress) {
+  if (SnapshotFile::matches(path)) {
+    auto tree = SnapshotFile::map(path);
+    if (progress) progress(1.0);
+    return tree;
+  }
+  if (NcduExport::matches(path)) return NcduExport::read(path, progress);
+  return VokSnapshotReader::read(path, progress);
+}
+
+DiskTree::Totals totalsOf(const std::filesystem::path& path) {
+  // An export's tree is summed by the builder like a scan's; a vok file's totals are its own.
+  if (SnapshotFile::matches(path) || NcduExport::matches(path)) return DiskTree::Totals::summed;
+  return DiskTree::Totals::asStored;
 }
 
 std::string terminalSafe(std::string_view text) {

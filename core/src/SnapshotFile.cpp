@@ -1,6 +1,7 @@
 #include <tallyfox/SnapshotFile.h>
 
 #include "linux/FileIO.h"
+#include "linux/Memory.h"
 
 #include <tallyfox/Unicode.h>
 
@@ -10,6 +11,7 @@
 #include <unistd.h>
 #include <bit>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 static_assert(std::endian::native == std::endian::little,
@@ -96,7 +98,15 @@ MappedRegion::~MappedRegion() {
   if (base_) ::munmap(const_cast<std::uint8_t*>(base_), length_);
 }
 
-OwnedBuffer::OwnedBuffer(std::size_t length) : storage_((length + 7) / 8), length_(length) {}
+OwnedBuffer::OwnedBuffer(std::size_t length)
+    : storage_(static_cast<std::uint64_t*>(std::calloc(std::max<std::size_t>((length + 7) / 8, 1), 8))),
+      length_(length) {
+  if (!storage_) throw std::bad_alloc();
+}
+
+void OwnedBuffer::Free::operator()(void* p) const {
+  std::free(p);
+}
 
 ColumnTable layout(std::uint64_t nodeCount, std::uint64_t nameBytes) {
   return layoutOf({4 * nodeCount, 8 * nodeCount, 4 * nodeCount, 4 * nodeCount, nodeCount, 4 * nodeCount,
@@ -181,7 +191,11 @@ DiskTreePtr map(const std::filesystem::path& path) {
   return detail::TreeFactory::open(bytes, region);
 }
 
-DiskTreePtr inMemory(const TreeColumns& columns, const Info& info) {
+namespace {
+
+// Copies the columns into one image; `release(i)` is called once column i is copied.
+template <typename Release>
+DiskTreePtr buildImage(const TreeColumns& columns, const Info& info, Release release) {
   const std::array<std::uint64_t, columnCount> lengths = columnLengths(columns);
   const ColumnTable table = layoutOf(lengths);
   const std::uint64_t end = table[8].offset + table[8].length;
@@ -189,10 +203,56 @@ DiskTreePtr inMemory(const TreeColumns& columns, const Info& info) {
   const auto head = header(State::complete, columns.parent.size(), info, table);
   std::memcpy(buffer->data(), head.data(), head.size());
   const auto data = columnData(columns);
-  for (int i = 0; i < columnCount; ++i)
+  for (int i = 0; i < columnCount; ++i) {
     if (lengths[i]) std::memcpy(buffer->data() + table[i].offset, data[i], lengths[i]);
+    release(i);
+  }
   std::span<const std::uint8_t> bytes(buffer->data(), end);
   return detail::TreeFactory::open(bytes, std::shared_ptr<const OwnedBuffer>(buffer));
+}
+
+}  // namespace
+
+DiskTreePtr inMemory(const TreeColumns& columns, const Info& info) {
+  return buildImage(columns, info, [](int) {});
+}
+
+DiskTreePtr inMemory(TreeColumns&& columns, const Info& info) {
+  // Each column is let go as soon as it is in the image, so that a large tree is held about
+  // once rather than twice at the peak.
+  const TreeColumns& c = columns;
+  return buildImage(c, info, [&columns](int i) {
+    auto drop = [](auto& column) { Memory::release(column); };
+    switch (i) {
+      case 0:
+        drop(columns.parent);
+        break;
+      case 1:
+        drop(columns.size);
+        break;
+      case 2:
+        drop(columns.mtime);
+        break;
+      case 3:
+        drop(columns.entryCount);
+        break;
+      case 4:
+        drop(columns.flags);
+        break;
+      case 5:
+        drop(columns.childStart);
+        break;
+      case 6:
+        drop(columns.childCount);
+        break;
+      case 7:
+        drop(columns.nameOffset);
+        break;
+      default:
+        drop(columns.names);
+        break;
+    }
+  });
 }
 
 std::optional<HeaderInfo> parseInfo(std::span<const std::uint8_t> header) {

@@ -85,22 +85,20 @@ TreeColumns assemble(TreeColumnsBuilder& b, bool aggregate, std::uint8_t directo
   }
   const bool shared = n >= nodesForSecondThread;
 
-  // The result's new columns, mapped while this thread sorts: mapping fresh memory costs
-  // about as much as the sorting, and the tree's size bounds theirs. Names get room to copy
-  // short ones 16 bytes at a time.
+  // The result's new numeric columns, mapped while this thread sorts: mapping fresh memory
+  // costs about as much as the sorting, and the tree's size bounds theirs. The names' new
+  // buffer waits until the columns gathered before it are let go, so that the builder's
+  // names and the result's are the only large things held twice at the peak.
   constexpr std::size_t slack = 16;
   const std::size_t nameBytesSet = b.names.size();
   std::vector<std::uint64_t> sizeColumn;
   std::vector<std::uint8_t> flagsColumn, names;
   std::vector<std::uint32_t> mtimeColumn, nameOffset;
-  SideWork mapping(shared, [&, nameBytesSet] {
+  SideWork mapping(shared, [&] {
     sizeColumn = Memory::filled<std::uint64_t>(n);
     flagsColumn = Memory::filled<std::uint8_t>(n);
     mtimeColumn = Memory::filled<std::uint32_t>(n);
     nameOffset = Memory::filled<std::uint32_t>(n + 1);
-    // Every reached name lies in the builder's buffer once, so its length is enough unless
-    // the builder was filled inconsistently; then the buffer grows.
-    names = Memory::filled<std::uint8_t>(nameBytesSet + slack);
   });
 
   auto& parent = b.parent;
@@ -192,11 +190,29 @@ TreeColumns assemble(TreeColumnsBuilder& b, bool aggregate, std::uint8_t directo
 
   mapping.wait();
 
-  // Names in the final order, on the second thread while this one gathers the other
-  // columns. A name that lies beyond the builder's buffer (only if it was filled
-  // inconsistently) is left empty.
+  // The columns indexed by scan id are gathered into the final order: into the new columns,
+  // and the entry counts into the modification times' old column once that is gathered.
+  // Each source is let go once gathered.
+  auto gather = [&](const auto& from, auto& into) {
+    for (std::size_t k = 0; k < m; ++k) into[k] = from[order[k]];
+  };
+  auto release = [](auto& column) { Memory::release(column); };
+  gather(totalSize, sizeColumn);
+  release(totalSize);
+  gather(b.flags, flagsColumn);
+  release(b.flags);
+  gather(b.mtime, mtimeColumn);
+  std::vector<std::uint32_t>& countColumn = b.mtime;
+  gather(totalCount, countColumn);
+  release(totalCount);
+
+  // Names in the final order. Every reached name lies in the builder's buffer once, so its
+  // length is enough unless the builder was filled inconsistently; then the buffer grows. A
+  // name that lies beyond the builder's buffer (only then) is left empty. Short names are
+  // copied 16 bytes at a time, which the slack after either buffer makes room for.
+  names = Memory::filled<std::uint8_t>(nameBytesSet + slack);
   b.names.resize(nameBytesSet + slack);
-  SideWork copyingNames(shared, [&] {
+  {
     constexpr std::uint64_t maxOffset = std::numeric_limits<std::uint32_t>::max();
     std::uint64_t position = 0;
     for (std::size_t k = 0; k < m; ++k) {
@@ -217,19 +233,7 @@ TreeColumns assemble(TreeColumnsBuilder& b, bool aggregate, std::uint8_t directo
     }
     nameOffset[m] = std::uint32_t(std::min(position, maxOffset));
     names.resize(position);
-  });
-
-  // The columns indexed by scan id are gathered into the final order: into the new columns,
-  // and the entry counts into the modification times' old column once that is gathered.
-  auto gather = [&](const auto& from, auto& into) {
-    for (std::size_t k = 0; k < m; ++k) into[k] = from[order[k]];
-  };
-  gather(totalSize, sizeColumn);
-  gather(b.flags, flagsColumn);
-  gather(b.mtime, mtimeColumn);
-  std::vector<std::uint32_t>& countColumn = b.mtime;
-  gather(totalCount, countColumn);
-  copyingNames.wait();
+  }
 
   auto take = [](auto& column, std::size_t count) {
     column.resize(count);

@@ -439,8 +439,8 @@ DecodedSnapshot decodeColumns(const std::filesystem::path& path, const Progress&
 }
 
 DiskTreePtr read(const std::filesystem::path& path, const Progress& progress) {
-  const DecodedSnapshot decoded = decodeColumns(path, progress);
-  return SnapshotFile::inMemory(decoded.columns, decoded.info);
+  DecodedSnapshot decoded = decodeColumns(path, progress);
+  return SnapshotFile::inMemory(std::move(decoded.columns), decoded.info);
 }
 
 std::optional<std::string> basePath(const std::filesystem::path& path) {

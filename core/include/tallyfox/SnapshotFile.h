@@ -65,12 +65,17 @@ class MappedRegion {
 class OwnedBuffer {
  public:
   explicit OwnedBuffer(std::size_t length);
-  std::uint8_t* data() { return reinterpret_cast<std::uint8_t*>(storage_.data()); }
-  const std::uint8_t* data() const { return reinterpret_cast<const std::uint8_t*>(storage_.data()); }
+  std::uint8_t* data() { return reinterpret_cast<std::uint8_t*>(storage_.get()); }
+  const std::uint8_t* data() const { return reinterpret_cast<const std::uint8_t*>(storage_.get()); }
   std::size_t length() const { return length_; }
 
  private:
-  std::vector<std::uint64_t> storage_;
+  struct Free {
+    void operator()(void* p) const;
+  };
+  // calloc rather than a value-initialised array: a large block comes zeroed from the system
+  // and its pages cost memory only once they are written.
+  std::unique_ptr<std::uint64_t, Free> storage_;
   std::size_t length_;
 };
 
@@ -99,6 +104,8 @@ struct HeaderInfo {
 void write(const TreeColumns& columns, const Info& info, const std::filesystem::path& to);
 DiskTreePtr map(const std::filesystem::path& path);
 DiskTreePtr inMemory(const TreeColumns& columns, const Info& info);
+// The same, giving each column's memory back as soon as it is copied.
+DiskTreePtr inMemory(TreeColumns&& columns, const Info& info);
 Header readHeader(std::span<const std::uint8_t> bytes);
 // Never throw: absent or false on any failure, including a path that is not a regular file
 // (a FIFO among the snapshots is skipped, never waited on).
@@ -110,7 +117,6 @@ std::optional<std::uint64_t> totalBytes(const std::filesystem::path& path);
 ColumnTable layout(std::uint64_t nodeCount, std::uint64_t nameBytes);
 std::vector<std::uint8_t> header(State state, std::uint64_t nodeCount, const Info& info,
                                  const ColumnTable& columns);
-
 
 namespace detail {
 struct TreeFactory {

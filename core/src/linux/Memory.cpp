@@ -37,6 +37,14 @@ std::uintptr_t roundUp(std::uintptr_t value, std::uintptr_t unit) {
 
 }  // namespace
 
+void giveBack(const void* data, std::size_t bytes) {
+  if (!data || bytes < smallestRegion) return;
+  // The allocator's own bookkeeping lies at the block's ends: only whole pages between stay.
+  const std::uintptr_t start = roundUp(std::uintptr_t(data) + allocationHeader, pageSize());
+  const std::uintptr_t end = roundDown(std::uintptr_t(data) + bytes, pageSize());
+  if (end > start) ::madvise(reinterpret_cast<void*>(start), end - start, MADV_DONTNEED);
+}
+
 bool untouchedMemoryIsFree() {
   static const bool free = [] {
     std::FILE* file = std::fopen("/proc/sys/vm/overcommit_memory", "re");

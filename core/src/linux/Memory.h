@@ -26,6 +26,18 @@ void prepareRegion(void* data, std::size_t bytes, std::size_t used);
 // could starve the rest of the program.
 bool untouchedMemoryIsFree();
 
+// Hands the whole pages inside a large block that is about to be freed back to the system.
+// The C library keeps large blocks it once mapped in its heap after they are freed, so a
+// freed array would otherwise still count until the heap is reused.
+void giveBack(const void* data, std::size_t bytes);
+
+// Frees a vector's memory now, its pages first.
+template <typename T>
+void release(std::vector<T>& v) {
+  giveBack(v.data(), v.capacity() * sizeof(T));
+  std::vector<T>().swap(v);
+}
+
 // A vector of count copies of value, its memory prepared as above.
 template <typename T>
 std::vector<T> filled(std::size_t count, const T& value = T()) {
