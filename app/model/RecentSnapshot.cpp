@@ -3,6 +3,7 @@
 #include "model/BrowserModel.h"
 #include "model/Format.h"
 
+#include <tallyfox/NcduExport.h>
 #include <tallyfox/SnapshotFile.h>
 #include <tallyfox/SnapshotPaths.h>
 #include <tallyfox/VokSnapshotReader.h>
@@ -54,6 +55,13 @@ std::optional<RecentSnapshot> RecentSnapshot::from(const fs::path& file) {
   RecentSnapshot snapshot;
   snapshot.url = file;
   const auto header = SnapshotFile::readInfo(file);
+  if (!header && NcduExport::matches(file)) {
+    const auto peeked = NcduExport::peek(file);
+    if (!peeked) return std::nullopt;
+    snapshot.root = peeked->rootPath;
+    snapshot.date = peeked->scanStart;
+    return snapshot;
+  }
   if (!header) {
     snapshot.root = VokSnapshotReader::basePath(file).value_or("");
     snapshot.date = modificationTime(file);

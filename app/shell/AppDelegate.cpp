@@ -190,9 +190,9 @@ void AppDelegate::scanPhaseChanged() {
 
 void AppDelegate::chooseSnapshot(QWidget* parent) {
   const QString folder = QString::fromStdString(settings_.snapshotsFolder().string());
-  const QStringList files =
-      QFileDialog::getOpenFileNames(parent, QStringLiteral("Open Snapshot"), folder,
-                                    QStringLiteral("Snapshots (*.tfsnap *.vok);;All Files (*)"));
+  const QStringList files = QFileDialog::getOpenFileNames(
+      parent, QStringLiteral("Open Snapshot"), folder,
+      QStringLiteral("Snapshots (*.tfsnap *.vok);;ncdu and gdu Exports (*.json *.gz);;All Files (*)"));
   for (const QString& file : files) documents_.openDocument(file.toStdString());
 }
 

@@ -172,6 +172,11 @@ struct Entry {
   }
 };
 
+struct Peeked {
+  std::string rootPath;
+  std::int64_t timestamp = -1;
+};
+
 class Parser {
  public:
   Parser(ByteStream& stream, RawSource& source, const Progress& progress)
@@ -207,6 +212,23 @@ class Parser {
   }
 
   bool timestampGiven() const { return timestampGiven_; }
+
+  // Only what precedes the first entry: the root's name and the timestamp.
+  Peeked head() {
+    expect('[');
+    if (unsignedNumber("version") != 1) fail("unsupported major version");
+    expect(',');
+    unsignedNumber("minor version");
+    expect(',');
+    Peeked out;
+    metadata(out.timestamp);
+    expect(',');
+    expect('[');
+    expect('{');
+    object(entry_);
+    out.rootPath.assign(entry_.name.begin(), entry_.name.end());
+    return out;
+  }
 
  private:
   // ---- Bytes
@@ -756,6 +778,28 @@ bool matches(const std::filesystem::path& path) {
   std::uint8_t head[64];
   const long count = FileIO::readUpTo(fd.get(), head, sizeof head);
   return count > 0 && looksLikeExport({head, std::size_t(count)});
+}
+
+std::optional<Peek> peek(const std::filesystem::path& path) {
+  try {
+    struct stat st;
+    FileIO::Descriptor fd = FileIO::tryOpenRegularFile(path, &st);
+    if (!fd) return std::nullopt;
+    RawSource source(std::move(fd), std::uint64_t(std::max<off_t>(st.st_size, 0)));
+    ByteStream stream(source);
+    Parser parser(stream, source, {});
+    const Peeked peeked = parser.head();
+    Peek out;
+    out.rootPath = peeked.rootPath;
+    out.scanStart = peeked.timestamp >= 0
+                        ? std::chrono::system_clock::time_point(std::chrono::seconds(peeked.timestamp))
+                        : std::chrono::system_clock::time_point(
+                              std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                                  std::chrono::seconds(st.st_mtim.tv_sec)));
+    return out;
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
 }
 
 DecodedSnapshot decode(std::span<const std::uint8_t> bytes, const Progress& progress) {

@@ -94,6 +94,22 @@ TEST(RecentSnapshot, NamesAndDetails) {
   EXPECT_EQ(unnamed.detail(), "vok");
 }
 
+TEST(RecentSnapshot, ExportsShowTheirScannedPathAndTime) {
+  testsupport::TempDir temp;
+  const fs::path file = temp / "server.json";
+  testsupport::writeFile(file, R"([1,2,{"progname":"ncdu","timestamp":1700000000},
+[{"name":"/srv/www"},{"name":"index.html","dsize":4096}]])");
+  const auto recent = RecentSnapshot::from(file);
+  ASSERT_TRUE(recent);
+  EXPECT_EQ(recent->root, "/srv/www");
+  EXPECT_EQ(recent->date, std::chrono::system_clock::time_point(std::chrono::seconds(1700000000)));
+  EXPECT_FALSE(recent->isVok);
+  EXPECT_EQ(recent->detail(), "/srv/www");
+
+  testsupport::writeFile(file, "[1,2,{\"progname\":");  // cut short: not listed
+  EXPECT_FALSE(RecentSnapshot::from(file));
+}
+
 TEST(RecentSnapshot, DayHeadings) {
   const QDateTime now(QDate(2024, 3, 15), QTime(10, 0));  // a Friday
   auto at = [](QDate day, QTime time) {

@@ -132,6 +132,11 @@ TEST(NcduExport, GzipReadsLikePlainAndTheOpeningPathTakesBoth) {
   ASSERT_FALSE(progress.empty());
   EXPECT_EQ(progress.back(), 1.0);
   EXPECT_EQ(SnapshotDump::totalsOf(temp / "packed.json.gz"), DiskTree::Totals::summed);
+  // Listings read the root and the time from the start of the file alone.
+  const auto peeked = NcduExport::peek(temp / "packed.json.gz");
+  ASSERT_TRUE(peeked);
+  EXPECT_EQ(peeked->rootPath, "/srv/data");
+  EXPECT_EQ(peeked->scanStart, plain.info.scanStart);
 
   // Two gzip members one after the other are one stream, as `cat a.gz b.gz` makes them.
   const std::size_t half = sample.size() / 2;
@@ -141,6 +146,7 @@ TEST(NcduExport, GzipReadsLikePlainAndTheOpeningPathTakesBoth) {
   // A file of no known kind keeps the vok reader's message.
   testsupport::writeFile(temp / "other", "{\"not\": \"an export\"}");
   EXPECT_FALSE(NcduExport::matches(temp / "other"));
+  EXPECT_FALSE(NcduExport::peek(temp / "other"));
   try {
     SnapshotDump::open(temp / "other");
     ADD_FAILURE() << "opened";

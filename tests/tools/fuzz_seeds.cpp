@@ -1,5 +1,5 @@
 // Writes the seed inputs of the fuzz targets from real data: snapshots that tfscan made,
-// vok files of the same trees (both versions, stored and compressed), the getdents64
+// vok files of the same trees (both versions, stored and compressed), their ncdu exports, the getdents64
 // records of the scanned folders, and the results of btrfs tree searches on a small btrfs
 // image (root only; skipped with the reason otherwise).
 //
@@ -12,6 +12,7 @@
 
 #include "../../core/src/linux/BtrfsExtents.h"
 
+#include <tallyfox/NcduExport.h>
 #include <tallyfox/SnapshotFile.h>
 
 #include <fcntl.h>
@@ -166,7 +167,7 @@ int main(int argc, char** argv) {
   }
   const fs::path out = argv[1];
   std::vector<fs::path> snapshots(argv + 2, argv + argc);
-  for (const char* target : {"snapshot_open", "diff_merge", "vok_read", "directory_records"})
+  for (const char* target : {"snapshot_open", "diff_merge", "vok_read", "directory_records", "ncdu_read"})
     fs::remove_all(out / target);
 
   std::vector<Bytes> images;
@@ -182,6 +183,8 @@ int main(int argc, char** argv) {
       save(out / "vok_read" / (stem + ".vok"), writer.bytes(false));
       save(out / "vok_read" / (stem + "z.vok"), writer.bytes(true));
     }
+    fs::create_directories(out / "ncdu_read");
+    NcduExport::write(*tree, out / "ncdu_read" / (name + ".json"));
     const Bytes records = directoryRecords(tree->rootPath());
     if (!records.empty()) save(out / "directory_records" / name, records);
   }

@@ -173,7 +173,7 @@ TEST(DesktopFilesTest, DesktopEntryIsValidAndInstalled) {
     EXPECT_TRUE(std::filesystem::exists(prefix / installed)) << installed;
 }
 
-TEST(DesktopFilesTest, MimeTypesMatchBothSnapshotFormats) {
+TEST(DesktopFilesTest, MimeTypesMatchEverySnapshotFormat) {
   QFile file(QStringLiteral(TALLYFOX_RESOURCES_DIR "/io.quillon.Tallyfox.xml"));
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
   QXmlStreamReader xml(&file);
@@ -187,15 +187,19 @@ TEST(DesktopFilesTest, MimeTypesMatchBothSnapshotFormats) {
   }
   ASSERT_FALSE(xml.hasError()) << xml.errorString().toStdString();
   EXPECT_EQ(types, (QStringList{QStringLiteral("application/x-tallyfox-snapshot"),
-                                QStringLiteral("application/x-vok-snapshot")}));
+                                QStringLiteral("application/x-vok-snapshot"),
+                                QStringLiteral("application/x-ncdu-export")}));
   EXPECT_EQ(globs, (QStringList{QStringLiteral("*.tfsnap"), QStringLiteral("*.vok")}));
-  EXPECT_EQ(magic, (QStringList{QStringLiteral("TFSNAP\\0\\0"), QStringLiteral("VOKSNAP\\0")}));
+  EXPECT_EQ(magic, (QStringList{QStringLiteral("TFSNAP\\0\\0"), QStringLiteral("VOKSNAP\\0"),
+                                QStringLiteral("[1,2,{\"progname\":"), QStringLiteral("[1,1,{\"progname\":"),
+                                QStringLiteral("[1,0,{\"progname\":")}));
 
   // The desktop entry offers exactly these types.
   QFile entry(QStringLiteral(TALLYFOX_RESOURCES_DIR "/io.quillon.Tallyfox.desktop"));
   ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
   EXPECT_TRUE(
-      entry.readAll().contains("MimeType=application/x-tallyfox-snapshot;application/x-vok-snapshot;"));
+      entry.readAll().contains("MimeType=application/x-tallyfox-snapshot;application/x-vok-snapshot;"
+                               "application/x-ncdu-export;"));
 }
 
 }  // namespace

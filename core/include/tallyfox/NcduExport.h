@@ -4,9 +4,11 @@
 #include <tallyfox/SnapshotFile.h>
 #include <tallyfox/TreeColumns.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -54,6 +56,14 @@ inline constexpr std::size_t maxStringBytes = 512 * 1024;
 bool looksLikeExport(std::span<const std::uint8_t> head);
 // The same for the start of a file; false when it cannot be read.
 bool matches(const std::filesystem::path& path);
+
+// What a listing shows of an export, read from its first bytes: the scanned path and the
+// export's timestamp (else the file's modification time). Nothing when it cannot be read.
+struct Peek {
+  std::string rootPath;
+  std::chrono::system_clock::time_point scanStart;
+};
+std::optional<Peek> peek(const std::filesystem::path& path);
 
 // The tree of an export, built in memory.
 DiskTreePtr read(const std::filesystem::path& path, const Progress& progress = {});
