@@ -65,6 +65,13 @@ class RawSource {
     return std::size_t(count);
   }
 
+  // A buffer for reading this source need not be larger than the source: small files (and
+  // the many small inputs of the fuzzer) then take small buffers. Any size works, since the
+  // scanner copies strings and numbers piece by piece.
+  std::size_t bufferFor(std::size_t most) const {
+    return std::size_t(std::clamp<std::uint64_t>(total_, 64, most));
+  }
+
   double fraction() const { return total_ == 0 ? 1.0 : std::min(1.0, double(offset_) / double(total_)); }
 
  private:
@@ -78,9 +85,12 @@ class RawSource {
 // other, as concatenated gzip files are, read as one stream).
 class ByteStream {
  public:
-  explicit ByteStream(RawSource& source) : source_(source), rawBuffer_(new std::uint8_t[rawBytes]) {
+  explicit ByteStream(RawSource& source)
+      : source_(source),
+        rawCapacity_(source.bufferFor(rawBytes)),
+        rawBuffer_(new std::uint8_t[rawCapacity_]) {
     raw_ = rawBuffer_.get();
-    rawEnd_ = source_.pull(raw_, rawBytes);
+    rawEnd_ = source_.pull(raw_, rawCapacity_);
     if (!isGzip({raw_, rawEnd_})) return;
     // 16 + 15: a gzip header and the largest window.
     if (inflateInit2(&stream_, 16 + 15) != Z_OK) fail("could not start decompression");
@@ -109,7 +119,7 @@ class ByteStream {
     stream_.avail_out = uInt(std::min<std::size_t>(capacity, std::numeric_limits<uInt>::max()));
     while (stream_.avail_out > 0 && !ended_) {
       if (stream_.avail_in == 0) {
-        const std::size_t count = source_.pull(raw_, rawBytes);
+        const std::size_t count = source_.pull(raw_, rawCapacity_);
         if (count == 0) {
           if (stream_.next_out != into) break;
           fail("file is truncated");
@@ -120,10 +130,12 @@ class ByteStream {
       const int rc = inflate(&stream_, Z_NO_FLUSH);
       if (rc == Z_STREAM_END) {
         // Another member may follow; anything else after the end is not ours to judge.
-        if (stream_.avail_in == 0) {
-          const std::size_t count = source_.pull(raw_, rawBytes);
+        if (stream_.avail_in < 2) {
+          // The next member's magic may straddle two reads.
+          const std::size_t kept = stream_.avail_in;
+          std::memmove(raw_, stream_.next_in, kept);
           stream_.next_in = raw_;
-          stream_.avail_in = uInt(count);
+          stream_.avail_in = uInt(kept + source_.pull(raw_ + kept, rawCapacity_ - kept));
         }
         if (!isGzip({stream_.next_in, stream_.avail_in}) || inflateReset(&stream_) != Z_OK) ended_ = true;
         continue;
@@ -135,6 +147,7 @@ class ByteStream {
 
  private:
   RawSource& source_;
+  std::size_t rawCapacity_;
   std::unique_ptr<std::uint8_t[]> rawBuffer_;
   std::uint8_t* raw_;
   std::size_t rawPosition_ = 0, rawEnd_ = 0;
@@ -180,7 +193,11 @@ struct Peeked {
 class Parser {
  public:
   Parser(ByteStream& stream, RawSource& source, const Progress& progress)
-      : stream_(stream), source_(source), progress_(progress), buffer_(new std::uint8_t[windowBytes]) {}
+      : stream_(stream),
+        source_(source),
+        progress_(progress),
+        capacity_(source.bufferFor(windowBytes)),
+        buffer_(new std::uint8_t[capacity_]) {}
 
   DecodedSnapshot run() {
     expect('[');
@@ -241,7 +258,7 @@ class Parser {
     base_ += position_;
     position_ = 0;
     end_ = unread;
-    const std::size_t count = stream_.fill(buffer_.get() + end_, windowBytes - end_);
+    const std::size_t count = stream_.fill(buffer_.get() + end_, capacity_ - end_);
     end_ += count;
     return count > 0;
   }
@@ -558,7 +575,9 @@ class Parser {
       stringBody(key_);
       expect(':');
       if (isKey("timestamp"))
-        timestamp = signedNumber("timestamp");
+        // Times are whole seconds in 32 bits everywhere in a tree; a later one would not even
+        // fit the clock's nanoseconds.
+        timestamp = std::int64_t(clampTime(signedNumber("timestamp")));
       else
         skipValue();
       const int c = token();
@@ -728,6 +747,7 @@ class Parser {
   ByteStream& stream_;
   RawSource& source_;
   const Progress& progress_;
+  std::size_t capacity_;
   std::unique_ptr<std::uint8_t[]> buffer_;
   std::size_t position_ = 0, end_ = 0;
   std::uint64_t base_ = 0;

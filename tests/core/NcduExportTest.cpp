@@ -173,6 +173,9 @@ TEST(NcduExport, DamagedAndTruncatedExportsGiveClearErrors) {
   EXPECT_NE(decodeError(flipped), "decoded");
 
   EXPECT_EQ(decodeError(R"([2,0,{},[{"name":"/"}]])"), "unsupported major version 2");
+  // A time beyond what a tree keeps is the latest it can.
+  EXPECT_EQ(treeOf(R"([1,0,{"timestamp":99999999999999},[{"name":"/"}]])")->scanStart(),
+            std::chrono::system_clock::time_point(std::chrono::seconds(0xFFFFFFFF)));
   EXPECT_EQ(decodeError(R"([1,0,{},[{"name":"/"},{"size":1}]])"), "entry 1 has no name");
   EXPECT_EQ(decodeError(R"([1,0,{},[{"name":"/"},{"name":1}]])"), "expected a string for name at byte 30");
   EXPECT_EQ(decodeError(R"([1,0,{},{"name":"/"}])"), "expected the root folder at byte 8");

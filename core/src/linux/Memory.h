@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <type_traits>
 #include <vector>
 
 namespace tallyfox::Memory {
@@ -34,8 +35,16 @@ void giveBack(const void* data, std::size_t bytes);
 // Frees a vector's memory now, its pages first.
 template <typename T>
 void release(std::vector<T>& v) {
+  static_assert(std::is_trivially_destructible_v<T>);
   giveBack(v.data(), v.capacity() * sizeof(T));
   std::vector<T>().swap(v);
+}
+
+// The storage a vector grew out of, handed back before it is freed: a growing array would
+// otherwise leave each smaller copy resident in the heap, about doubling what it holds.
+template <typename T>
+void releaseOld(std::vector<T>& old) {
+  if constexpr (std::is_trivially_destructible_v<T>) giveBack(old.data(), old.capacity() * sizeof(T));
 }
 
 // A vector of count copies of value, its memory prepared as above.
@@ -59,6 +68,7 @@ void reserve(std::vector<T>& v, std::size_t count) {
   prepareRegion(bigger.data(), bigger.capacity() * sizeof(T), v.size() * sizeof(T));
   bigger.insert(bigger.end(), std::make_move_iterator(v.begin()), std::make_move_iterator(v.end()));
   v.swap(bigger);
+  releaseOld(bigger);
 }
 
 // Makes elements up to target ready to be written: capacity for target (growing
@@ -72,6 +82,7 @@ void prepare(std::vector<T>& v, std::size_t target) {
     prepareRegion(bigger.data(), bigger.capacity() * sizeof(T), target * sizeof(T));
     bigger.insert(bigger.end(), std::make_move_iterator(v.begin()), std::make_move_iterator(v.end()));
     v.swap(bigger);
+    releaseOld(bigger);
   } else if (target > v.size()) {
     prepareRegion(v.data() + v.size(), 0, (target - v.size()) * sizeof(T));
   }
