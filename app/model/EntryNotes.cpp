@@ -8,6 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QStringList>
+
+#include <algorithm>
 #include <cerrno>
 
 namespace tallyfox::EntryNotes {
@@ -89,6 +92,29 @@ QString tooltip(const DiskTree& tree, NodeId node) {
       break;
   }
   return QStringLiteral("Not scanned");
+}
+
+std::vector<NodeId> notScannedChildren(const DiskTree& tree, NodeId folder) {
+  std::vector<NodeId> found;
+  const NodeRange children = tree.children(folder);
+  for (NodeId child = children.last - 1; child >= children.first && tree.sizeOf(child) == 0; --child)
+    if (kindOf(tree, child) == Kind::notScanned) found.push_back(child);
+  std::reverse(found.begin(), found.end());
+  return found;
+}
+
+QString notScannedSummary(std::size_t count) {
+  if (count == 0) return {};
+  return count == 1 ? QStringLiteral("1 folder not scanned")
+                    : QStringLiteral("%1 folders not scanned").arg(count);
+}
+
+QString notScannedTooltip(const DiskTree& tree, const std::vector<NodeId>& folders, std::size_t limit) {
+  QStringList lines;
+  for (std::size_t i = 0; i < folders.size() && i < limit; ++i)
+    lines << QString::fromStdString(tree.name(folders[i])) + QStringLiteral(": ") + tooltip(tree, folders[i]);
+  if (folders.size() > limit) lines << QStringLiteral("and %1 more").arg(folders.size() - limit);
+  return lines.join(QLatin1Char('\n'));
 }
 
 }  // namespace tallyfox::EntryNotes

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <optional>
+#include <vector>
 
 namespace tallyfox {
 
@@ -51,6 +52,15 @@ QString badge(Kind kind);
 // The tooltip for a node: a link's target, why a folder was not scanned; empty for every
 // other entry. Reads the disk for links and skipped folders.
 QString tooltip(const DiskTree& tree, NodeId node);
+
+// The children of `folder` that the scan did not enter. They hold no bytes, so they come
+// last among the children, and the walk stops at the first child from the end that holds
+// any: cheap whatever the folder's size.
+std::vector<NodeId> notScannedChildren(const DiskTree& tree, NodeId folder);
+// What the chart's centre says about them ("3 folders not scanned"); empty for none.
+QString notScannedSummary(std::size_t count);
+// The centre's tooltip: the first `limit` of them by name with why each was not scanned.
+QString notScannedTooltip(const DiskTree& tree, const std::vector<NodeId>& folders, std::size_t limit = 6);
 
 }  // namespace EntryNotes
 }  // namespace tallyfox

@@ -140,6 +140,8 @@ SunburstView::SunburstView(BrowserModel* browser, QWidget* parent) : QWidget(par
        {&BrowserModel::treeChanged, &BrowserModel::currentChanged, &BrowserModel::overlayChanged})
     connect(browser, signal, this, &SunburstView::requestLayout);
   connect(&browser->comparing(), &ComparisonModel::comparisonChanged, this, &SunburstView::requestLayout);
+  for (auto signal : {&BrowserModel::treeChanged, &BrowserModel::currentChanged})
+    connect(browser, signal, this, &SunburstView::findNotScanned);
   connect(browser, &BrowserModel::selectionChanged, this, &SunburstView::selectionMoved);
   connect(browser, &BrowserModel::hoveredChanged, this, qOverload<>(&QWidget::update));
   // The hovered segment belonged to the chart of the folder left; kept, the centre would go
@@ -148,6 +150,12 @@ SunburstView::SunburstView(BrowserModel* browser, QWidget* parent) : QWidget(par
     if (browser_) browser_->setHovered(std::nullopt);
   });
   requestLayout();
+  findNotScanned();
+}
+
+void SunburstView::findNotScanned() {
+  const DiskTreePtr tree = browser_ ? browser_->tree() : nullptr;
+  notScanned_ = tree ? EntryNotes::notScannedChildren(*tree, browser_->current()) : std::vector<NodeId>();
 }
 
 SunburstLayout::Geometry SunburstView::chartGeometry() const {
@@ -359,7 +367,10 @@ void SunburstView::paintEvent(QPaintEvent*) {
   painter.drawEllipse(g.center, g.hole, g.hole);
   const double side = g.hole * 1.7;
   const QRectF square(g.center.x() - side / 2, g.center.y() - side / 2, side, side);
-  CenterLabel::paint(painter, square, CenterLabel::lines(*browser_), palette(), font());
+  CenterLabel::Lines lines = CenterLabel::lines(*browser_);
+  if (lines.note.isEmpty() && !browser_->hovered())
+    lines.note = EntryNotes::notScannedSummary(notScanned_.size());
+  CenterLabel::paint(painter, square, lines, palette(), font());
 }
 
 bool SunburstView::event(QEvent* event) {
@@ -372,7 +383,9 @@ bool SunburstView::event(QEvent* event) {
     if (hit.kind == SunburstLayout::Hit::Kind::segment && hit.segment && hit.segment->node)
       text = EntryNotes::tooltip(*tree, *hit.segment->node);
     else if (hit.kind == SunburstLayout::Hit::Kind::center)
-      text = EntryNotes::tooltip(*tree, browser_->current());
+      text = EntryNotes::kindOf(*tree, browser_->current()) == EntryNotes::Kind::notScanned
+                 ? EntryNotes::tooltip(*tree, browser_->current())
+                 : EntryNotes::notScannedTooltip(*tree, notScanned_);
   }
   if (text.isEmpty()) {
     QToolTip::hideText();

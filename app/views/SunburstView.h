@@ -86,6 +86,7 @@ class SunburstView : public QWidget {
   };
 
   void requestLayout();
+  void findNotScanned();
   // The layout, the size, the delete list or the palette changed: every pixmap is stale.
   void invalidate();
   void selectionMoved();
@@ -98,6 +99,9 @@ class SunburstView : public QWidget {
   QPainterPath sectorPath(const SunburstLayout::Segment& segment, const SunburstLayout::Geometry& g) const;
 
   QPointer<BrowserModel> browser_;
+  // The current folder's children that were not scanned: they have no bytes and so no
+  // segment, and the centre names them instead.
+  std::vector<NodeId> notScanned_;
   std::shared_ptr<const SunburstLayout> layout_;
   std::optional<Request> requested_;
   bool pending_ = false;

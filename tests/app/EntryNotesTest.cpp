@@ -80,6 +80,9 @@ TEST(EntryNotesTest, FoldersNotEnteredSayWhyTheyLookEmpty) {
   EXPECT_EQ(tooltip(*disk, 1), QStringLiteral("Another file system, not scanned"));
   EXPECT_EQ(kindOf(*disk, 2), Kind::folder);
   EXPECT_EQ(tooltip(*disk, 3), QStringLiteral("Not scanned"));
+  // The chart's centre counts them for the folder shown.
+  EXPECT_EQ(tallyfox::EntryNotes::notScannedChildren(*disk, 0), (std::vector<tallyfox::NodeId>{1, 3}));
+  EXPECT_EQ(tallyfox::EntryNotes::notScannedChildren(*tree, 0), std::vector<tallyfox::NodeId>{skipped});
 }
 
 }  // namespace
