@@ -50,8 +50,10 @@ class ListPartsTest : public ::testing::Test {
 TEST_F(ListPartsTest, BadgesExplainThemselves) {
   using namespace tallyfox::EntryFlags;
   auto window = viewtests::openBrowser(viewtests::writeSnapshot(
-      dir / "flags.tfsnap",
-      {{-1, "f"}, {0, "odd", 100, std::uint8_t(error | dataless | sharedClone)}, {0, "plain", 10}}));
+      dir / "flags.tfsnap", {{-1, "f"},
+                             {0, "odd", 100, std::uint8_t(error | dataless | sharedClone)},
+                             {0, "plain", 10},
+                             {0, "skipped", 0, std::uint8_t(directory | notDescended)}}));
   tallyfox::EntryList* list = window->view()->list();
   tallyfox::RowDelegate* delegate = list->rowDelegate();
   const tallyfox::NodeId odd = idOf(*window->browser(), "odd");
@@ -70,6 +72,17 @@ TEST_F(ListPartsTest, BadgesExplainThemselves) {
   EXPECT_TRUE(tooltipAt(layout.badges[1].rect.center()).startsWith(QStringLiteral("Not downloaded")));
   EXPECT_TRUE(tooltipAt(layout.badges[2].rect.center()).startsWith(QStringLiteral("A clone of a file")));
   EXPECT_EQ(tooltipAt(layout.icon.center()), QString());  // nothing offered on the icon yet
+
+  // A folder the scan did not enter says so, and why as far as the disk still tells.
+  const QModelIndex skippedRow = list->rows()->index(2);
+  option.rect = list->visualRect(skippedRow);
+  const auto skipped =
+      delegate->layout(option, window->browser()->rowValues({idOf(*window->browser(), "skipped"), 0}));
+  ASSERT_EQ(skipped.badges.size(), 1u);
+  EXPECT_EQ(skipped.badges[0].part, tallyfox::RowDelegate::Part::notScannedBadge);
+  EXPECT_EQ(delegate->tooltipAt(option, skippedRow, skipped.badges[0].rect.center()),
+            QStringLiteral("Not scanned"));
+  option.rect = list->visualRect(index);
   // The columns on the right keep their widths whatever the name.
   EXPECT_EQ(layout.size.width(), tallyfox::RowDelegate::sizeWidth);
   EXPECT_EQ(layout.bar.width(), tallyfox::RowDelegate::barWidth);
