@@ -12,15 +12,18 @@ namespace tallyfox::bench {
 
 // A reproducible tree shaped roughly like a home folder: folders of a few to a few thousand
 // entries, about one entry in six a folder, file sizes spread over many orders of magnitude.
-// `hugeFolder` children, when not 0, go into one extra folder below the root.
-inline TreeColumns syntheticTree(std::size_t nodes, std::size_t hugeFolder = 0, std::uint64_t seed = 42) {
+// `hugeFolder` children, when not 0, go into one extra folder below the root. With `growEvery`
+// set, every file whose id is a multiple of it is twice as large: the same tree, a while later.
+inline TreeColumns syntheticTree(std::size_t nodes, std::size_t hugeFolder = 0, std::uint64_t seed = 42,
+                                 std::size_t growEvery = 0) {
   std::mt19937_64 random(seed);
   std::lognormal_distribution<double> fileSize(9.0, 2.5);
   std::geometric_distribution<int> fanOut(0.04);
   TreeColumnsBuilder builder;
   builder.reserve(nodes, nodes * 12);
   auto put = [&](std::size_t id, std::int32_t parent, const std::string& name, bool folder) {
-    const std::uint64_t size = folder ? 4096 : std::uint64_t(fileSize(random));
+    std::uint64_t size = folder ? 4096 : std::uint64_t(fileSize(random));
+    if (!folder && growEvery > 0 && id % growEvery == 0) size *= 2;
     builder.set(id, parent, {reinterpret_cast<const std::uint8_t*>(name.data()), name.size()}, size,
                 1700000000, 1, folder ? EntryFlags::directory : 0);
   };

@@ -1,5 +1,6 @@
 #include "SyntheticTree.h"
 #include "model/BrowserModel.h"
+#include "model/Comparison.h"
 #include "model/SunburstLayout.h"
 
 #include <tallyfox/SnapshotFile.h>
@@ -15,10 +16,11 @@ using namespace tallyfox;
 
 namespace {
 
-std::filesystem::path writeSnapshot(const char* name, std::size_t nodes, std::size_t huge) {
+std::filesystem::path writeSnapshot(const char* name, std::size_t nodes, std::size_t huge, std::size_t growEvery = 0,
+                                    std::chrono::system_clock::time_point started = {}) {
   const auto file = std::filesystem::temp_directory_path() /
                     (std::string("tallyfox-bench-") + name + "-" + std::to_string(::getpid()) + ".tfsnap");
-  SnapshotFile::write(bench::syntheticTree(nodes, huge), {"/home/bench", {}, 1.0}, file);
+  SnapshotFile::write(bench::syntheticTree(nodes, huge, 42, growEvery), {"/home/bench", started, 1.0}, file);
   return file;
 }
 
@@ -118,6 +120,49 @@ void BM_SunburstMillionChildren(benchmark::State& state) {
   state.counters["segments"] = double(segments);
 }
 BENCHMARK(BM_SunburstMillionChildren)->Unit(benchmark::kMillisecond);
+
+// Two 1,000,000-entry snapshots of one place, a week apart, one file in 50 grown.
+struct TwoWeeks {
+  std::filesystem::path earlier =
+      writeSnapshot("earlier", 1'000'000, 0, 0, std::chrono::system_clock::now() - std::chrono::hours(24 * 7));
+  std::filesystem::path later = writeSnapshot("later", 1'000'000, 0, 50, std::chrono::system_clock::now());
+  ~TwoWeeks() {
+    std::filesystem::remove(earlier);
+    std::filesystem::remove(later);
+  }
+};
+
+TwoWeeks& twoWeeks() {
+  static TwoWeeks fixture;
+  return fixture;
+}
+
+// From asking for the comparison to the first changed rows: the earlier file opened, the
+// diff of the shown folder, the rows. One folder's work, not the trees'.
+void BM_ComparisonFirstRows(benchmark::State& state) {
+  auto model = openModel(twoWeeks().later);
+  std::size_t rows = 0;
+  for (auto _ : state) {
+    model->comparing().stop();
+    model->comparing().compare(twoWeeks().earlier);
+    while (!model->comparing().comparison()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    rows = model->rows().size();
+  }
+  state.counters["rows"] = double(rows);
+}
+BENCHMARK(BM_ComparisonFirstRows)->Unit(benchmark::kMillisecond);
+
+// Where space grew, from the root: the growth chart of the folder with the most below it.
+void BM_GrowthLayoutRoot(benchmark::State& state) {
+  const auto earlier = SnapshotFile::map(twoWeeks().earlier);
+  const auto later = SnapshotFile::map(twoWeeks().later);
+  const auto diff = SnapshotDiff::make(earlier, later, "/home/bench");
+  std::size_t segments = 0;
+  for (auto _ : state)
+    segments = SunburstLayout(*diff, diff->root(), diff->newBase(), 1).segments.size();
+  state.counters["segments"] = double(segments);
+}
+BENCHMARK(BM_GrowthLayoutRoot)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
