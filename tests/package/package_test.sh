@@ -48,6 +48,9 @@ cp "$work/seeds/vok_read/tree-v2z.vok" "$work/files/tree.vok"
 # begins with a bare zlib header, so only a stored one has magic to find.
 cp "$work/files/tree.tfsnap" "$work/files/unnamed-snapshot"
 cp "$work/seeds/vok_read/tree-v2.vok" "$work/files/unnamed-vok"
+# An ncdu export as tfscan writes it, under a name that says nothing either.
+"$usr/bin/tfscan" --export-ncdu "$work/files/unnamed-export" "$work/files/tree.tfsnap" >/dev/null ||
+  fail "tfscan cannot write an export"
 
 if [ -e "$build/app/tallyfox" ]; then
   [ -x "$usr/bin/tallyfox" ] || fail "no bin/tallyfox"
@@ -70,13 +73,15 @@ if [ -e "$build/app/tallyfox" ]; then
       xdg-mime query filetype "$1"
   }
   for pair in tree.tfsnap:application/x-tallyfox-snapshot unnamed-snapshot:application/x-tallyfox-snapshot \
-    tree.vok:application/x-vok-snapshot unnamed-vok:application/x-vok-snapshot; do
+    tree.vok:application/x-vok-snapshot unnamed-vok:application/x-vok-snapshot \
+    unnamed-export:application/x-ncdu-export; do
     got=$(query "$work/files/${pair%%:*}")
     [ "$got" = "${pair#*:}" ] || fail "${pair%%:*} is '$got', not ${pair#*:}"
   done
-  # And the desktop entry is the one offered for both.
-  grep -q 'application/x-tallyfox-snapshot' "$entry" && grep -q 'application/x-vok-snapshot' "$entry" ||
-    fail "the desktop entry does not offer both types"
+  # And the desktop entry is the one offered for every type.
+  for type in application/x-tallyfox-snapshot application/x-vok-snapshot application/x-ncdu-export; do
+    grep -q "$type" "$entry" || fail "the desktop entry does not offer $type"
+  done
 fi
 
 # The manual page renders and names every option of the help.
