@@ -2,6 +2,7 @@
 
 #include "model/BrowserModel.h"
 #include "model/Comparison.h"
+#include "model/DeleteList.h"
 
 namespace tallyfox {
 
@@ -13,6 +14,10 @@ bool loaded(const BrowserModel& m) {
 
 bool hasSelection(const BrowserModel& m) {
   return m.tree() && m.selection() && m.tree()->contains(*m.selection());
+}
+
+bool canMark(const BrowserModel& m) {
+  return hasSelection(m) && *m.selection() != DiskTree::root;
 }
 
 std::vector<BrowserCommand> makeTable() {
@@ -168,6 +173,63 @@ std::vector<BrowserCommand> makeTable() {
        "Copy (file reference, like a file manager)",
        hasSelection,
        [](BrowserModel& m) { m.copyFileReference(); }},
+      {"toggleMark",
+       {Qt::Key_Backspace, Qt::Key_Delete},
+       "d",
+       Menu::navigate,
+       "Add to / Remove from Delete List",
+       "Backspace  Delete  or  d",
+       "Add to / remove from delete list",
+       canMark,
+       [](BrowserModel& m) { m.deleteList().toggleMark(); }},
+      // The mouse's way to the same, listed on the sheet beside the keys.
+      {"toggleMarkWithMouse",
+       {},
+       {},
+       Menu::none,
+       {},
+       "Alt-click  or  the row's icon",
+       "Same, with the mouse (no selection change)",
+       [](const BrowserModel&) { return false; },
+       [](BrowserModel&) {}},
+      {"showDeleteList",
+       {},
+       {},
+       Menu::navigate,
+       "Show Delete List…",
+       {},
+       {},
+       [](const BrowserModel& m) { return m.tree() && !m.deleteList().isEmpty(); },
+       [](BrowserModel& m) { m.deleteList().setShowingDeleteList(true); }},
+      {"moveToTrash",
+       {Qt::CTRL | Qt::Key_Backspace},
+       {},
+       Menu::navigate,
+       "Move to Trash",
+       {},
+       "Move delete list (or selection) to Trash",
+       [](const BrowserModel& m) { return m.tree() && !m.deleteList().isTrashing(); },
+       [](BrowserModel& m) { m.deleteList().requestTrash(); }},
+      {"emptyTrash",
+       {Qt::CTRL | Qt::SHIFT | Qt::Key_Backspace},
+       {},
+       Menu::navigate,
+       "Empty Trash…",
+       {},
+       "Empty the Trash (asks first)",
+       [](const BrowserModel& m) {
+         return m.services().desktop.trash != nullptr && !m.deleteList().isEmptyingTrash();
+       },
+       [](BrowserModel& m) { m.deleteList().requestEmptyTrash(); }},
+      {"saveSnapshotAs",
+       {Qt::CTRL | Qt::SHIFT | Qt::Key_S},
+       {},
+       Menu::file,
+       "Save Snapshot As…",
+       {},
+       {},
+       loaded,
+       [](BrowserModel& m) { m.saveSnapshotAs(); }},
       {"compareWithPrevious",
        {Qt::CTRL | Qt::Key_D},
        {},
@@ -227,8 +289,15 @@ const BrowserCommand* find(const QString& id) {
 }
 
 const BrowserCommand* forListKey(QKeyCombination key, const QString& text) {
-  for (const BrowserCommand& command : all())
+  for (const BrowserCommand& command : all()) {
     if (command.menu == BrowserCommand::Menu::none && command.matches(key, text)) return &command;
+    // A menu cannot take a typed character as its shortcut: the list types it for the menu.
+    if (command.menu != BrowserCommand::Menu::none && !command.characters.isEmpty()) {
+      BrowserCommand typed;
+      typed.characters = command.characters;
+      if (typed.matches(key, text)) return &command;
+    }
+  }
   return nullptr;
 }
 

@@ -25,8 +25,8 @@ struct BrowserCommand {
   // Typed characters, matched by the text a key produces, so that "~" and "?" work on every
   // keyboard layout.
   QString characters;
-  // A command with a menu item is reached through that item's shortcut and nowhere else;
-  // the list only handles the commands that have none.
+  // A command with a menu item is reached through that item's shortcuts and nowhere else;
+  // the list only handles the commands that have none, and the typed characters of all.
   Menu menu = Menu::none;
   QString menuTitle;
   // The shortcut sheet's line; a command without help text is not listed there.
@@ -43,7 +43,8 @@ namespace BrowserCommands {
 // In the shortcut sheet's order.
 const std::vector<BrowserCommand>& all();
 const BrowserCommand* find(const QString& id);
-// The list's command for a key press, if any (only commands without a menu item).
+// The list's command for a key press, if any: a command without a menu item, or a typed
+// character of one with a menu item.
 const BrowserCommand* forListKey(QKeyCombination key, const QString& text);
 // Runs the command when it is enabled; false otherwise.
 bool run(const BrowserCommand& command, BrowserModel& browser);

@@ -1,10 +1,18 @@
 // The window's title bar, and the actions that reach a node's file on disk.
 #include "model/BrowserModel.h"
 #include "model/Format.h"
+#include "model/Settings.h"
 #include "platform/LocalPath.h"
 
+#include <tallyfox/Preferences.h>
+#include <tallyfox/SnapshotFile.h>
 #include <tallyfox/SnapshotPaths.h>
 
+#include <QCoreApplication>
+#include <QPointer>
+#include <QtConcurrent>
+
+#include <exception>
 #include <filesystem>
 #include <system_error>
 
@@ -97,6 +105,46 @@ void BrowserModel::togglePreview(OptionalNode node) {
     setPreviewURL(fileUrl(*target));
   } else
     beep();
+}
+
+void BrowserModel::saveSnapshotAs() {
+  if (!tree_) return;
+  const std::filesystem::path folder =
+      services_.settings ? services_.settings->snapshotsFolder() : SnapshotsFolder::resolve(std::nullopt);
+  // Also makes the folder, so that the chooser can start in it.
+  const std::string& root = tree_->rootPath();
+  const std::filesystem::path proposed =
+      SnapshotsFolder::newSnapshotPath(folder, root.empty() ? "snapshot" : root, tree_->scanStart());
+  const QPointer<BrowserModel> self(this);
+  auto request = std::make_shared<FileRequest>(FileRequest::Kind::save, [self](auto chosen) {
+    if (!self || !chosen || !self->tree_) return;
+    std::filesystem::path file = *chosen;
+    // Without its extension the file would not be offered for opening again.
+    if (!file.has_extension()) file += std::string(".") + SnapshotFile::fileExtension;
+    (void)QtConcurrent::run([self, tree = self->tree_, file] {
+      QString error;
+      try {
+        tree->write(file);
+      } catch (const std::exception& e) {
+        error = QString::fromLocal8Bit(e.what());
+      }
+      QMetaObject::invokeMethod(
+          QCoreApplication::instance(),
+          [self, file, error] {
+            if (!self) return;
+            if (!error.isEmpty())
+              self->requests_.alert(QStringLiteral("Couldn't save the snapshot"), error);
+            else if (self->services_.documents)
+              self->services_.documents->noteRecentDocument(file);
+          },
+          Qt::QueuedConnection);
+    });
+  });
+  request->message = QStringLiteral("Save Snapshot As");
+  request->folder = folder;
+  request->proposedName = QString::fromStdString(proposed.filename().string());
+  request->nameFilters = {QStringLiteral("Snapshots (*.tfsnap)")};
+  requests_.ask(request);
 }
 
 }  // namespace tallyfox

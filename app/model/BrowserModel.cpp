@@ -1,6 +1,7 @@
 #include "model/BrowserModel.h"
 
 #include "model/Comparison.h"
+#include "model/DeleteList.h"
 
 #include <tallyfox/SnapshotDump.h>
 
@@ -36,7 +37,8 @@ BrowserModel::BrowserModel(std::optional<std::filesystem::path> fileURL, Service
     : QObject(parent),
       fileURL_(std::move(fileURL)),
       services_(std::move(services)),
-      comparing_(new ComparisonModel(*this)) {
+      comparing_(new ComparisonModel(*this)),
+      deleteList_(new DeleteList(*this)) {
   // Connected before any view: the rows are rebuilt before a view asks for them.
   connect(comparing_, &ComparisonModel::comparisonChanged, this, &BrowserModel::rowsChanged);
 }

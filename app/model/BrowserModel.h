@@ -23,6 +23,7 @@
 namespace tallyfox {
 
 class ComparisonModel;
+class DeleteList;
 
 using OptionalNode = std::optional<NodeId>;
 using OptionalText = std::optional<QString>;
@@ -72,6 +73,9 @@ class BrowserModel : public QObject {
     // fills a whole bar.
     std::optional<SnapshotDiff::Entry> change;
     std::uint64_t largestChange = 1;
+    // On the delete list itself, or inside a listed folder.
+    enum class Mark { none, marked, inside };
+    Mark mark = Mark::none;
   };
 
   static constexpr std::size_t historyLimit = 500;
@@ -144,6 +148,9 @@ class BrowserModel : public QObject {
   // The path as plain text ("c" and "y", "Copy Path").
   void copyPath(OptionalNode node = std::nullopt);
   void togglePreview(OptionalNode node = std::nullopt);
+  // Asks where to save a copy of the snapshot (in the snapshots folder, under its standard
+  // name), writes it off the main thread and makes it a recent document.
+  void saveSnapshotAs();
   // Opens the filter (or keeps it open) and asks for the field's focus.
   void requestFilter();
 
@@ -154,6 +161,8 @@ class BrowserModel : public QObject {
   // The comparison with an earlier snapshot; while one is shown, the rows are the changed
   // children.
   ComparisonModel& comparing() const { return *comparing_; }
+  // The delete list, the Trash and what went there.
+  DeleteList& deleteList() const { return *deleteList_; }
 
   // Stored properties.
   const std::optional<std::filesystem::path>& fileURL() const { return fileURL_; }
@@ -229,6 +238,7 @@ class BrowserModel : public QObject {
   Services services_;
   Requests requests_;
   ComparisonModel* comparing_;
+  DeleteList* deleteList_;
   bool loadStarted_ = false;
 
   LoadState state_ = LoadState::loading(0);

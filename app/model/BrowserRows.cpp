@@ -2,6 +2,7 @@
 // and the keyboard moves of the selection.
 #include "model/BrowserModel.h"
 #include "model/Comparison.h"
+#include "model/DeleteList.h"
 #include "model/NameFilter.h"
 
 #include <algorithm>
@@ -104,6 +105,10 @@ BrowserModel::RowValues BrowserModel::rowValues(const Row& row) const {
     if (parent >= 0) values.largestChange = comparison->largestChange(parent);
   }
 
+  if (deleteList_->isMarked(row.node))
+    values.mark = RowValues::Mark::marked;
+  else if (deleteList_->isInsideMarked(row.node))
+    values.mark = RowValues::Mark::inside;
   values.isSelected = selection_ == row.node;
   values.isExpandable = isExpandable(row.node);
   values.isExpanded = expanded_.contains(row.node);

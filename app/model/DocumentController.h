@@ -38,7 +38,7 @@ class DocumentController : public QObject, public Documents {
   std::vector<std::filesystem::path> recentDocuments() const;
   // Moves the file to the front of the list, which keeps at most 20 entries. A store that
   // cannot be written leaves the list as it was.
-  void noteRecentDocument(const std::filesystem::path& file);
+  void noteRecentDocument(const std::filesystem::path& file) override;
   void clearRecentDocuments();
 
   // The document of `file`: brought forward when it is open already, else a new model that

@@ -75,10 +75,13 @@ class Requests : public QObject {
   // Sends the request; `reply` hears the answer on the main thread, possibly later.
   void ask(const FileRequestPtr& request) { emit fileRequested(request); }
   void ask(const ConfirmationRequestPtr& request) { emit confirmationRequested(request); }
+  // Something went wrong that the user asked for and should hear about; nothing to answer.
+  void alert(const QString& title, const QString& message) { emit alertRequested(title, message); }
 
  signals:
   void fileRequested(tallyfox::FileRequestPtr request);
   void confirmationRequested(tallyfox::ConfirmationRequestPtr request);
+  void alertRequested(const QString& title, const QString& message);
 };
 
 }  // namespace tallyfox

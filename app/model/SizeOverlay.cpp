@@ -36,6 +36,35 @@ std::uint64_t SizeOverlay::size(NodeId node, const DiskTree& tree) const {
   return it->second >= stored ? 0 : stored - it->second;
 }
 
+namespace {
+
+void removeFromAncestors(std::unordered_map<NodeId, std::uint64_t>& removed, NodeId node, std::uint64_t bytes,
+                         const DiskTree& tree) {
+  // Parents have smaller ids; the bound still guards a damaged file.
+  NodeId n = tree.parentOf(node);
+  for (std::int64_t steps = tree.totalNodes(); n >= 0 && steps > 0; --steps) {
+    removed[n] += bytes;
+    if (n == DiskTree::root) break;
+    n = tree.parentOf(n);
+  }
+}
+
+}  // namespace
+
+void SizeOverlay::hide(NodeId node, const DiskTree& tree) {
+  if (!tree.contains(node) || !hidden.insert(node).second) return;
+  removeFromAncestors(removed, node, size(node, tree), tree);
+}
+
+void SizeOverlay::shrink(NodeId node, const DiskTree& tree) {
+  if (!tree.contains(node)) return;
+  const std::uint64_t bytes = size(node, tree);
+  if (bytes == 0) return;
+  removed[node] += bytes;
+  removeFromAncestors(removed, node, bytes, tree);
+  ++shrunk;
+}
+
 std::vector<NodeId> SizeOverlay::children(NodeId node, const DiskTree& tree) const {
   const NodeRange range = tree.children(node);
   std::vector<NodeId> ids;

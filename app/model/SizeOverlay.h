@@ -40,6 +40,12 @@ class SizeOverlay {
   bool isPristine() const { return hidden.empty() && shrunk == 0; }
 
   std::uint64_t size(NodeId node, const DiskTree& tree) const;
+
+  // Edits, made on a copy before share(). hide() takes a node out of view and its shown size
+  // out of every ancestor; shrink() takes its size out but keeps it listed (a duplicate
+  // replaced by a clone). Both cost the node's depth.
+  void hide(NodeId node, const DiskTree& tree);
+  void shrink(NodeId node, const DiskTree& tree);
   // Shown children, largest first: the stored range while pristine, else re-sorted by
   // overlay size (stable, so equal sizes keep the stored order). A folder is sorted once
   // per overlay; safe from any thread.

@@ -3,6 +3,7 @@
 #include "model/BrowserCommands.h"
 #include "model/BrowserModel.h"
 #include "model/Comparison.h"
+#include "model/DeleteList.h"
 #include "model/DocumentController.h"
 #include "model/Format.h"
 #include "shell/AppDelegate.h"
@@ -58,6 +59,8 @@ void install(QMainWindow* window, AppDelegate* app, BrowserModel* browser) {
   QObject::connect(recent, &QMenu::aboutToShow, recent, [recent, delegate] { fillRecent(recent, delegate); });
   fillRecent(recent, app);
   file->addSeparator();
+  // The window's own file commands go here once a browser is known.
+  QAction* closeSeparator = file->actions().back();
   QAction* close = file->addAction(QStringLiteral("Close"));
   close->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
   QObject::connect(close, &QAction::triggered, window, &QWidget::close);
@@ -77,8 +80,10 @@ void install(QMainWindow* window, AppDelegate* app, BrowserModel* browser) {
   QMenu* navigate = bar->addMenu(QStringLiteral("&Navigate"));
   std::vector<std::pair<QAction*, const BrowserCommand*>> items;
   for (const BrowserCommand& command : BrowserCommands::all()) {
-    if (command.menu != BrowserCommand::Menu::navigate) continue;
-    QAction* action = navigate->addAction(command.menuTitle);
+    if (command.menu == BrowserCommand::Menu::none) continue;
+    QMenu* menu = command.menu == BrowserCommand::Menu::file ? file : navigate;
+    auto* action = new QAction(command.menuTitle, menu);
+    menu->insertAction(menu == file ? closeSeparator : nullptr, action);
     QList<QKeySequence> keys;
     for (const QKeyCombination& key : command.keys) keys << QKeySequence(key);
     action->setShortcuts(keys);
@@ -120,6 +125,9 @@ void install(QMainWindow* window, AppDelegate* app, BrowserModel* browser) {
     QObject::connect(browser, signal, window, refresh);
   for (auto signal : {&ComparisonModel::comparisonChanged, &ComparisonModel::candidatesChanged})
     QObject::connect(&browser->comparing(), signal, window, refresh);
+  for (auto signal :
+       {&DeleteList::marksChanged, &DeleteList::isTrashingChanged, &DeleteList::isEmptyingTrashChanged})
+    QObject::connect(&browser->deleteList(), signal, window, refresh);
   refresh();
 }
 
