@@ -2,6 +2,7 @@
 
 #include "views/Breadcrumbs.h"
 #include "views/CompareBar.h"
+#include "views/DeleteListViews.h"
 #include "views/EntryList.h"
 #include "views/FilterField.h"
 #include "views/Icons.h"
@@ -9,6 +10,8 @@
 #include "views/ShortcutSheet.h"
 #include "views/StatusLine.h"
 #include "views/SunburstView.h"
+
+#include "model/DeleteList.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
@@ -59,6 +62,7 @@ BrowserView::BrowserView(BrowserModel* browser, QWidget* parent) : QWidget(paren
   connect(browser, &BrowserModel::stateChanged, this, &BrowserView::showState);
   connect(browser, &BrowserModel::isFilteringChanged, this, &BrowserView::showFiltering);
   connect(browser, &BrowserModel::showHelpChanged, this, &BrowserView::showHelp);
+  connect(&browser->deleteList(), &DeleteList::showingDeleteListChanged, this, &BrowserView::showDeleteList);
   preview_ = new PreviewController(browser, this);
   showState();
   showFiltering();
@@ -172,6 +176,10 @@ QWidget* BrowserView::buildBrowser() {
   column->addWidget(divider(Qt::Horizontal, page));
   column->addWidget(status_);
   addBar(BarSlot::compare, new CompareBar(browser_, listColumn));
+  deleteListBar_ = new DeleteListBar(browser_, listColumn);
+  addBar(BarSlot::deleteList, deleteListBar_);
+  trashResult_ = new TrashResultRow(browser_, listColumn);
+  addBar(BarSlot::result, trashResult_);
   return page;
 }
 
@@ -274,6 +282,27 @@ void BrowserView::showHelp() {
   sheet_->show();
   sheet_->raise();
   sheet_->doneButton()->setFocus(Qt::OtherFocusReason);
+}
+
+void BrowserView::showDeleteList() {
+  if (!browser_) return;
+  if (!browser_->deleteList().showingDeleteList()) {
+    if (deleteListDialog_) deleteListDialog_->close();
+    return;
+  }
+  if (!deleteListDialog_) {
+    deleteListDialog_ = new DeleteListDialog(browser_, window());
+    deleteListDialog_->setAttribute(Qt::WA_DeleteOnClose);
+    connect(deleteListDialog_, &QDialog::finished, this, [this] {
+      if (browser_) browser_->deleteList().setShowingDeleteList(false);
+      if (isShowingBrowser()) list_->setFocus(Qt::OtherFocusReason);
+    });
+  }
+  deleteListDialog_->open();
+}
+
+DeleteListDialog* BrowserView::deleteListDialog() const {
+  return deleteListDialog_;
 }
 
 ShortcutSheet* BrowserView::shortcutSheet() const {

@@ -14,6 +14,9 @@ class QVBoxLayout;
 namespace tallyfox {
 
 class Breadcrumbs;
+class DeleteListBar;
+class DeleteListDialog;
+class TrashResultRow;
 class EntryList;
 class FilterField;
 class PreviewController;
@@ -36,6 +39,10 @@ class BrowserView : public QWidget {
   FilterField* filterField() const { return filter_; }
   StatusLine* statusLine() const { return status_; }
   PreviewController* preview() const { return preview_; }
+  DeleteListBar* deleteListBar() const { return deleteListBar_; }
+  TrashResultRow* trashResultRow() const { return trashResult_; }
+  // The "Delete List" sheet while it is shown.
+  DeleteListDialog* deleteListDialog() const;
   ShortcutSheet* shortcutSheet() const;
   // The text under the progress bar while loading, the title and message when it failed.
   QString loadingText() const;
@@ -71,6 +78,7 @@ class BrowserView : public QWidget {
   void showState();
   void showFiltering();
   void showHelp();
+  void showDeleteList();
 
   QPointer<BrowserModel> browser_;
   QStackedLayout* pages_ = nullptr;
@@ -94,6 +102,9 @@ class BrowserView : public QWidget {
   StatusLine* status_ = nullptr;
   PreviewController* preview_ = nullptr;
   QPointer<ShortcutSheet> sheet_;
+  DeleteListBar* deleteListBar_ = nullptr;
+  TrashResultRow* trashResult_ = nullptr;
+  QPointer<DeleteListDialog> deleteListDialog_;
 };
 
 }  // namespace tallyfox

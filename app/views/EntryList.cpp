@@ -1,6 +1,7 @@
 #include "views/EntryList.h"
 
 #include "model/BrowserCommands.h"
+#include "model/DeleteList.h"
 #include "views/RowDelegate.h"
 #include "views/RowListModel.h"
 
@@ -84,8 +85,13 @@ void EntryList::mousePressEvent(QMouseEvent* event) {
   pressed_ = row && event->button() == Qt::LeftButton ? std::optional<NodeId>(row->node) : std::nullopt;
   if (!row || !browser_ || event->button() != Qt::LeftButton) return;
   const RowDelegate::Part part = delegate_->partAt(optionFor(index), index, event->position());
-  if (part == RowDelegate::Part::chevron)
+  // Alt-click marks as on other desktops' lists; Ctrl-click too, for window managers that
+  // take Alt-drag for moving windows. Neither moves the selection.
+  const bool marking = event->modifiers() & (Qt::AltModifier | Qt::ControlModifier);
+  if (part == RowDelegate::Part::chevron && !marking)
     browser_->toggleExpanded(row->node);
+  else if (part == RowDelegate::Part::icon || marking)
+    browser_->deleteList().toggleMark(row->node);
   else
     browser_->click(row->node);
 }
@@ -112,16 +118,29 @@ void EntryList::mouseMoveEvent(QMouseEvent* event) {
   const QModelIndex index = indexAt(point);
   const auto row = rows_->rowAt(index.row());
   setHover(row ? std::optional<NodeId>(row->node) : std::nullopt);
+  std::optional<NodeId> icon;
+  if (row && delegate_->partAt(optionFor(index), index, event->position()) == RowDelegate::Part::icon)
+    icon = row->node;
+  setHoveredIcon(icon);
   QListView::mouseMoveEvent(event);
 }
 
 void EntryList::leaveEvent(QEvent* event) {
   if (browser_) setHover(std::nullopt);
+  setHoveredIcon(std::nullopt);
   QListView::leaveEvent(event);
 }
 
 void EntryList::setHover(std::optional<NodeId> row) {
   if (browser_) browser_->setHoveredRow(row);
+}
+
+void EntryList::setHoveredIcon(std::optional<NodeId> node) {
+  const std::optional<NodeId> before = delegate_->hoveredIcon();
+  if (before == node) return;
+  delegate_->setHoveredIcon(node);
+  for (const auto changed : {before, node})
+    if (changed) viewport()->update(rowRect(*changed));
 }
 
 QString EntryList::placeholderText() const {

@@ -42,6 +42,7 @@ class EntryList : public QListView {
  private:
   std::optional<NodeId> nodeAt(QPoint point) const;
   void setHover(std::optional<NodeId> row);
+  void setHoveredIcon(std::optional<NodeId> node);
   QStyleOptionViewItem optionFor(const QModelIndex& index) const;
 
   QPointer<BrowserModel> browser_;

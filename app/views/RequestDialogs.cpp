@@ -49,6 +49,14 @@ void confirm(const ConfirmationRequestPtr& request, QWidget* window) {
   box->open();
 }
 
+void alert(const QString& title, const QString& message, QWidget* window) {
+  auto* box = new QMessageBox(QMessageBox::Warning, title, title, QMessageBox::Ok, window);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setWindowModality(Qt::WindowModal);
+  box->setInformativeText(message);
+  box->open();
+}
+
 }  // namespace
 
 void answerRequests(Requests& requests, QWidget* window) {
@@ -56,6 +64,8 @@ void answerRequests(Requests& requests, QWidget* window) {
                    [window](const FileRequestPtr& request) { chooseFile(request, window); });
   QObject::connect(&requests, &Requests::confirmationRequested, window,
                    [window](const ConfirmationRequestPtr& request) { confirm(request, window); });
+  QObject::connect(&requests, &Requests::alertRequested, window,
+                   [window](const QString& title, const QString& message) { alert(title, message, window); });
 }
 
 }  // namespace tallyfox

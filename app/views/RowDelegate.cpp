@@ -180,17 +180,26 @@ void RowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
   painter->setBrush(colorOf(Palette::entry(values->branchIndex, values->depth, isDirectory)));
   painter->drawRoundedRect(l.swatch, 3, 3);
 
-  // The kind of entry.
+  // The icon button: the kind of entry, or the delete list's trash when marked or pointed at.
+  using Mark = BrowserModel::RowValues::Mark;
   const QSize iconSize(16, 16);
   const QRectF iconRect(l.icon.center() - QPointF(8, 8), QSizeF(iconSize));
   const qreal dpr = painter->device()->devicePixelRatioF();
-  const QPixmap icon = Icons::icon(symbolOf(EntryNotes::kindOf(*tree, values->node))).pixmap(iconSize, dpr);
+  QPixmap icon;
+  if (values->mark == Mark::marked)
+    icon = Icons::tinted(Icons::Symbol::trash, iconSize, markColor(), dpr);
+  else if (values->mark == Mark::none && hoveredIcon_ == values->node)
+    icon = Icons::tinted(Icons::Symbol::trash, iconSize, dim, dpr);
+  else
+    icon = Icons::icon(symbolOf(EntryNotes::kindOf(*tree, values->node))).pixmap(iconSize, dpr);
   painter->drawPixmap(iconRect.topLeft(), icon);
 
   const QString name = QString::fromStdString(tree->name(values->node));
-  const QFont nameFont = option.font;
+  QFont nameFont = option.font;
+  nameFont.setStrikeOut(values->mark == Mark::marked);
   painter->setFont(nameFont);
-  painter->setPen(text);
+  // On a selected row the highlight's text colour stays readable; the strike-out marks it.
+  painter->setPen(values->mark == Mark::marked && !values->isSelected ? markColor() : text);
   const QString shown = QFontMetricsF(nameFont).elidedText(name, Qt::ElideMiddle, l.name.width() + 1);
   painter->drawText(l.name, Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, shown);
 
@@ -257,6 +266,22 @@ RowDelegate::Part RowDelegate::partAt(const QStyleOptionViewItem& option, const 
   return Part::row;
 }
 
+QColor RowDelegate::markColor() {
+  return QColor(220, 50, 47);
+}
+
+QString RowDelegate::iconTooltip(BrowserModel::RowValues::Mark mark) {
+  switch (mark) {
+    case BrowserModel::RowValues::Mark::marked:
+      return QStringLiteral("Remove from delete list");
+    case BrowserModel::RowValues::Mark::inside:
+      return QStringLiteral("Inside a folder on the delete list");
+    case BrowserModel::RowValues::Mark::none:
+      break;
+  }
+  return QStringLiteral("Add to delete list");
+}
+
 QString RowDelegate::tooltip(Part part) {
   switch (part) {
     case Part::errorBadge:
@@ -280,6 +305,7 @@ QString RowDelegate::tooltipAt(const QStyleOptionViewItem& option, const QModelI
   const auto values = valuesAt(index);
   if (!values) return {};
   const Part part = partAt(option, index, point);
+  if (part == Part::icon) return iconTooltip(values->mark);
   const QString meaning = tooltip(part);
   if (!meaning.isEmpty() || part == Part::none || part == Part::chevron) return meaning;
   const DiskTreePtr tree = browser_->tree();

@@ -18,7 +18,17 @@ namespace tallyfox {
 class RowDelegate : public QStyledItemDelegate {
   Q_OBJECT
  public:
-  enum class Part { none, row, chevron, icon, errorBadge, datalessBadge, cloneBadge, notScannedBadge, unreliableMark };
+  enum class Part {
+    none,
+    row,
+    chevron,
+    icon,
+    errorBadge,
+    datalessBadge,
+    cloneBadge,
+    notScannedBadge,
+    unreliableMark
+  };
 
   struct Layout {
     QRectF chevron, swatch, icon, name, percent, bar, size;
@@ -50,6 +60,14 @@ class RowDelegate : public QStyledItemDelegate {
   static int rowHeight(const QFontMetrics& metrics);
   // What a badge means, whichever entry carries it.
   static QString tooltip(Part part);
+  // The row whose icon button the pointer is over: it shows what a click there does.
+  void setHoveredIcon(std::optional<NodeId> node) { hoveredIcon_ = node; }
+  std::optional<NodeId> hoveredIcon() const { return hoveredIcon_; }
+  // The icon button's tooltip for a row with this mark.
+  static QString iconTooltip(BrowserModel::RowValues::Mark mark);
+  // The red of the delete list: marked names, their icon, the chart's fill.
+  static QColor markColor();
+
   // The tooltip under `point`: a badge's meaning, or what sets this entry apart (a link's
   // target, why a folder was not scanned), asked of the disk only now.
   QString tooltipAt(const QStyleOptionViewItem& option, const QModelIndex& index, QPointF point) const;
@@ -58,6 +76,7 @@ class RowDelegate : public QStyledItemDelegate {
   std::optional<BrowserModel::RowValues> valuesAt(const QModelIndex& index) const;
 
   QPointer<BrowserModel> browser_;
+  std::optional<NodeId> hoveredIcon_;
 };
 
 }  // namespace tallyfox

@@ -1,6 +1,7 @@
 #include "views/RowListModel.h"
 
 #include "model/Comparison.h"
+#include "model/DeleteList.h"
 
 #include <algorithm>
 
@@ -14,6 +15,7 @@ RowListModel::RowListModel(BrowserModel* browser, QObject* parent)
   connect(&browser->comparing(), &ComparisonModel::comparisonChanged, this, &RowListModel::rebuild);
   connect(browser, &BrowserModel::selectionChanged, this, &RowListModel::updateSelection);
   // The marks only change how rows look.
+  connect(&browser->deleteList(), &DeleteList::marksChanged, this, &RowListModel::appearanceChanged);
   rebuild();
 }
 

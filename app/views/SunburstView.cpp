@@ -1,12 +1,14 @@
 #include "views/SunburstView.h"
 
 #include "model/Comparison.h"
+#include "model/DeleteList.h"
 #include "model/EntryNotes.h"
-#include "views/ChangeColumns.h"
-#include "views/RelativeDate.h"
 #include "model/Format.h"
 #include "model/Palette.h"
+#include "views/ChangeColumns.h"
 #include "views/Labels.h"
+#include "views/RelativeDate.h"
+#include "views/RowDelegate.h"
 
 #include <QFutureWatcher>
 #include <QHelpEvent>
@@ -143,6 +145,7 @@ SunburstView::SunburstView(BrowserModel* browser, QWidget* parent) : QWidget(par
   for (auto signal : {&BrowserModel::treeChanged, &BrowserModel::currentChanged})
     connect(browser, signal, this, &SunburstView::findNotScanned);
   connect(browser, &BrowserModel::selectionChanged, this, &SunburstView::selectionMoved);
+  connect(&browser->deleteList(), &DeleteList::marksChanged, this, &SunburstView::invalidate);
   connect(browser, &BrowserModel::hoveredChanged, this, qOverload<>(&QWidget::update));
   // The hovered segment belonged to the chart of the folder left; kept, the centre would go
   // on naming it with its share of an unrelated folder.
@@ -302,12 +305,17 @@ QPixmap SunburstView::renderLayer(double opacity, std::optional<NodeId> onlyBran
   painter.setPen(Qt::NoPen);
   painter.setOpacity(opacity);
   const auto g = chartGeometry();
+  const DeleteList& marks = browser_->deleteList();
+  QColor red = RowDelegate::markColor();
+  red.setAlphaF(0.55f);
   for (const auto& s : layout_->segments) {
     if (onlyBranch && s.branch != *onlyBranch) continue;
     const QPainterPath path = sectorPath(s, g);
     const Rgba fill =
         s.node ? Palette::entry(s.branchIndex, s.depth - 1, s.isDirectory) : Palette::aggregate();
     painter.fillPath(path, colorOf(fill));
+    if (s.node && !marks.isEmpty() && (marks.isMarked(*s.node) || marks.isInsideMarked(*s.node)))
+      painter.fillPath(path, red);
   }
   return base;
 }
@@ -419,7 +427,10 @@ void SunburstView::mousePressEvent(QMouseEvent* event) {
   if (hit.kind == SunburstLayout::Hit::Kind::center) {
     browser_->goUp();
   } else if (hit.kind == SunburstLayout::Hit::Kind::segment && hit.segment && hit.segment->node) {
-    browser_->click(*hit.segment->node);
+    if (event->modifiers() & (Qt::AltModifier | Qt::ControlModifier))
+      browser_->deleteList().toggleMark(*hit.segment->node);
+    else
+      browser_->click(*hit.segment->node);
   }
   event->accept();
 }
