@@ -1,6 +1,7 @@
 // Moving between folders, the history, and expansion in place.
 #include "model/BrowserModel.h"
 #include "model/Comparison.h"
+#include "model/DeleteList.h"
 
 #include <algorithm>
 
@@ -20,8 +21,13 @@ void BrowserModel::recordHistory() {
 void BrowserModel::restore(const Place& place) {
   clearFilter();
   setExpanded({});
-  setCurrent(place.folder);
-  setSelection(place.selection ? place.selection : firstVisibleChild());
+  // A place whose folder went to the Trash since comes back as its nearest folder still shown.
+  NodeId folder = place.folder;
+  while (folder > DiskTree::root && deleteList_->isHiddenByTrash(folder)) folder = tree_->parentOf(folder);
+  setCurrent(std::max(folder, DiskTree::root));
+  const bool keep =
+      folder == place.folder && place.selection && !deleteList_->isHiddenByTrash(*place.selection);
+  setSelection(keep ? place.selection : firstVisibleChild());
 }
 
 void BrowserModel::navigate(NodeId node, OptionalNode select) {
@@ -118,7 +124,11 @@ bool BrowserModel::isExpandable(NodeId node) const {
     const auto& all = comparison->children(node);
     return std::any_of(all.begin(), all.end(), [&](const Comparison::Entry& e) { return isListedChange(e); });
   }
-  return tree_->childCount(node) > 0;
+  if (overlay_->hidden.empty()) return tree_->childCount(node) > 0;
+  // A folder whose every entry went to the Trash has nothing left to show.
+  for (NodeId child : tree_->children(node))
+    if (!overlay_->hidden.contains(child)) return true;
+  return false;
 }
 
 void BrowserModel::toggleExpanded(NodeId node) {
