@@ -9,6 +9,7 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QProgressBar>
@@ -281,11 +282,25 @@ DeleteListDialog::DeleteListDialog(BrowserModel* browser, QWidget* parent)
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->popup(items_->viewport()->mapToGlobal(at));
   });
+  items_->installEventFilter(this);
   DeleteList& list = browser->deleteList();
   connect(&list, &DeleteList::marksChanged, this, &DeleteListDialog::refresh);
   connect(&list, &DeleteList::isTrashingChanged, this, &DeleteListDialog::refresh);
   connect(browser, &BrowserModel::overlayChanged, this, &DeleteListDialog::refresh);
   refresh();
+}
+
+bool DeleteListDialog::eventFilter(QObject* watched, QEvent* event) {
+  // Delete or Backspace takes the current row off the list, as the button on it does.
+  if (watched == items_ && event->type() == QEvent::KeyPress && browser_) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    const QTreeWidgetItem* item = items_->currentItem();
+    if ((key == Qt::Key_Delete || key == Qt::Key_Backspace) && item) {
+      browser_->deleteList().toggleMark(item->data(0, Qt::UserRole).toInt());
+      return true;
+    }
+  }
+  return QDialog::eventFilter(watched, event);
 }
 
 QString DeleteListDialog::headline() const {
@@ -327,6 +342,7 @@ void DeleteListDialog::refresh() {
   headline_->setText(QString::number(count) +
                      (count == 1 ? QStringLiteral(" item · ") : QStringLiteral(" items · ")) +
                      Format::bytes(list.markedTotal()));
+  const int currentRow = items_->currentIndex().row();
   items_->clear();
   if (tree) {
     for (NodeId node : top) {
@@ -354,6 +370,9 @@ void DeleteListDialog::refresh() {
       items_->setItemWidget(item, 2, remove);
     }
   }
+  // The row that took the place of one removed is current, so that keys go on down the list.
+  if (currentRow >= 0 && items_->topLevelItemCount() > 0)
+    items_->setCurrentItem(items_->topLevelItem(std::min(currentRow, items_->topLevelItemCount() - 1)));
   clear_->setEnabled(count > 0);
   trash_->setEnabled(count > 0 && !list.isTrashing());
 }

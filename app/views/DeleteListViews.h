@@ -79,6 +79,9 @@ class DeleteListDialog : public QDialog {
   // The context menu of the item at `row`, built as the sheet shows it.
   QMenu* menuFor(int row);
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
   void refresh();
 

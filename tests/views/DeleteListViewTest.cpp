@@ -111,6 +111,7 @@ TEST_F(DeleteListView, KeysClicksAndTheChartMarkWithoutMovingTheSelection) {
 }
 
 TEST_F(DeleteListView, TheSheetReviewsTheListAndTheResultRowOffersToEmptyTheTrash) {
+  marks().toggleMark(idOf(*model, "photos"));
   marks().toggleMark(idOf(*model, "song.mp3"));
   marks().toggleMark(idOf(*model, "readme.txt"));
   QTest::mouseClick(window->view()->deleteListBar()->reviewButton(), Qt::LeftButton);
@@ -118,6 +119,13 @@ TEST_F(DeleteListView, TheSheetReviewsTheListAndTheResultRowOffersToEmptyTheTras
   ASSERT_NE(sheet, nullptr);
   ASSERT_TRUE(sheet->isVisible());
   EXPECT_EQ(sheet->windowTitle(), QStringLiteral("Delete List"));
+  EXPECT_EQ(sheet->headline(), QStringLiteral("3 items · 15.0 kB"));
+  // Delete takes the current row off, and the next one becomes current.
+  sheet->items()->setFocus();
+  sheet->items()->setCurrentItem(sheet->items()->topLevelItem(0));
+  QTest::keyClick(sheet->items(), Qt::Key_Delete);
+  EXPECT_FALSE(marks().isMarked(idOf(*model, "photos")));
+  EXPECT_EQ(sheet->items()->currentItem(), sheet->items()->topLevelItem(0));
   EXPECT_EQ(sheet->headline(), QStringLiteral("2 items · 6.0 kB"));
   EXPECT_EQ(sheet->note(),
             QStringLiteral("Also kept up to date at ") +

@@ -60,6 +60,15 @@ std::string trashList() {
   return run.out;
 }
 
+// What GLib's client lists, when this machine can list its Trash at all: GLib leaves the
+// trash:// listing to gvfs and its daemon, which need not be installed.
+std::optional<std::string> gioTrashList() {
+  const testsupport::ProgramRun run =
+      testsupport::runProgram({"dbus-run-session", "--", "gio", "trash", "--list"});
+  if (run.status != 0) return std::nullopt;
+  return run.out;
+}
+
 std::string readText(const fs::path& file) {
   const std::vector<std::uint8_t> bytes = testsupport::readBytes(file);
   return std::string(bytes.begin(), bytes.end());
@@ -97,6 +106,10 @@ TEST(Trash, ItemsGoToTheHomeTrashAsOtherClientsSeeItAndEmptyingLeavesNothing) {
   EXPECT_NE(listed.find((root / "old").string() + "\n"), std::string::npos) << listed;
   EXPECT_NE(listed.find((root / "Bob's notes").string() + "\n"), std::string::npos) << listed;
   EXPECT_NE(listed.find((root / "caf").string()), std::string::npos) << listed;
+  if (const auto gio = gioTrashList()) {
+    EXPECT_NE(gio->find((root / "old").string()), std::string::npos) << *gio;
+    EXPECT_NE(gio->find((root / "Bob's notes").string()), std::string::npos) << *gio;
+  }
 
   // Something another program put there goes too, files before their entries, no orphans.
   testsupport::writeFile(dir.path() / "from gio", "x");
