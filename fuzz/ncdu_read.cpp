@@ -1,12 +1,9 @@
 // Any bytes are decoded as an ncdu or gdu export, as they stand and gzip-compressed; they
 // give a tree or a format error. A tree is opened and walked as a window showing it would.
+#include "Deflate.h"
 #include "TreeWalk.h"
 
 #include <tallyfox/NcduExport.h>
-
-#include <zlib.h>
-
-#include <vector>
 
 using namespace tallyfox;
 
@@ -27,18 +24,7 @@ void decode(std::span<const std::uint8_t> bytes) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> bytes(data, size);
   decode(bytes);
-  // The same bytes in gzip, so that the fuzzer reaches the scanner through zlib too. A small
-  // window and memory level keep each run cheap.
-  z_stream stream{};
-  if (deflateInit2(&stream, 1, Z_DEFLATED, 16 + 10, 1, Z_DEFAULT_STRATEGY) != Z_OK) return 0;
-  std::vector<std::uint8_t> compressed(deflateBound(&stream, uLong(size)) + 32);
-  stream.next_in = const_cast<Bytef*>(data);
-  stream.avail_in = uInt(size);
-  stream.next_out = compressed.data();
-  stream.avail_out = uInt(compressed.size());
-  const int rc = deflate(&stream, Z_FINISH);
-  const std::size_t length = compressed.size() - stream.avail_out;
-  deflateEnd(&stream);
-  if (rc == Z_STREAM_END) decode({compressed.data(), length});
+  // The same bytes in gzip, so that the fuzzer reaches the scanner through zlib too.
+  if (const auto compressed = fuzzdeflate::deflated(bytes, 16 + 10)) decode(*compressed);
   return 0;
 }

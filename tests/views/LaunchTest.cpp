@@ -17,6 +17,7 @@
 #include <QXmlStreamReader>
 
 #include <thread>
+#include <tuple>
 
 namespace {
 
@@ -28,22 +29,31 @@ QProcessEnvironment childEnvironment(const testsupport::ScopedHome&, const std::
   return env;
 }
 
-TEST(LaunchTest, SecondLaunchHandsItsFileToTheRunningInstance) {
+// This test process plays the running Tallyfox, listening where a second launch looks.
+struct RunningInstance {
   testsupport::ScopedHome home;
   testsupport::TempDir dir;
-  const std::filesystem::path runtime = dir / "run";
-  std::filesystem::create_directories(runtime);
-  const auto file = viewtests::writeSnapshot(dir / "handed.tfsnap", {{-1, "h"}, {0, "x", 10}});
+  std::filesystem::path runtime = dir / "run";
+  tallyfox::Settings settings{tallyfox::Preferences::standard()};
+  tallyfox::DocumentController documents{settings, {}};
+  tallyfox::ScanController scans{documents, settings};
+  tallyfox::AppDelegate app{scans, documents, settings};
+  tallyfox::SingleInstance first{(std::filesystem::create_directories(runtime),
+                                  QString::fromStdString((runtime / "io.quillon.Tallyfox.socket").string()))};
 
-  // This process plays the running Tallyfox.
-  tallyfox::Settings settings(tallyfox::Preferences::standard());
-  tallyfox::DocumentController documents(settings, {});
-  tallyfox::ScanController scans(documents, settings);
-  tallyfox::AppDelegate app(scans, documents, settings);
-  tallyfox::SingleInstance first(QString::fromStdString((runtime / "io.quillon.Tallyfox.socket").string()));
-  ASSERT_TRUE(first.listen());
-  QObject::connect(&first, &tallyfox::SingleInstance::filesRequested, &app,
-                   &tallyfox::AppDelegate::handleRequest);
+  RunningInstance() {
+    QObject::connect(&first, &tallyfox::SingleInstance::filesRequested, &app,
+                     &tallyfox::AppDelegate::handleRequest);
+    QObject::connect(&first, &tallyfox::SingleInstance::newScanRequested, &app,
+                     &tallyfox::AppDelegate::showWelcome);
+  }
+};
+
+TEST(LaunchTest, SecondLaunchHandsItsFileToTheRunningInstance) {
+  RunningInstance running;
+  auto [home, dir, runtime, app] = std::tie(running.home, running.dir, running.runtime, running.app);
+  const auto file = viewtests::writeSnapshot(dir / "handed.tfsnap", {{-1, "h"}, {0, "x", 10}});
+  ASSERT_TRUE(running.first.listen());
 
   QProcess second;
   second.setProcessEnvironment(childEnvironment(home, runtime));
@@ -60,22 +70,10 @@ TEST(LaunchTest, SecondLaunchHandsItsFileToTheRunningInstance) {
 }
 
 TEST(LaunchTest, NewScanFromTheDesktopOffersTheStartWindowBesideOpenWindows) {
-  testsupport::ScopedHome home;
-  testsupport::TempDir dir;
-  const std::filesystem::path runtime = dir / "run";
-  std::filesystem::create_directories(runtime);
+  RunningInstance running;
+  auto [home, dir, runtime, app] = std::tie(running.home, running.dir, running.runtime, running.app);
   const auto file = viewtests::writeSnapshot(dir / "open.tfsnap", {{-1, "o"}, {0, "x", 10}});
-
-  tallyfox::Settings settings(tallyfox::Preferences::standard());
-  tallyfox::DocumentController documents(settings, {});
-  tallyfox::ScanController scans(documents, settings);
-  tallyfox::AppDelegate app(scans, documents, settings);
-  tallyfox::SingleInstance first(QString::fromStdString((runtime / "io.quillon.Tallyfox.socket").string()));
-  ASSERT_TRUE(first.listen());
-  QObject::connect(&first, &tallyfox::SingleInstance::filesRequested, &app,
-                   &tallyfox::AppDelegate::handleRequest);
-  QObject::connect(&first, &tallyfox::SingleInstance::newScanRequested, &app,
-                   &tallyfox::AppDelegate::showWelcome);
+  ASSERT_TRUE(running.first.listen());
   app.launch({QString::fromStdString(file.string())});
   ASSERT_TRUE(viewtests::waitFor([&] { return app.windowFor(file) != nullptr; }));
   ASSERT_EQ(app.welcomeWindow(), nullptr);
