@@ -2,6 +2,7 @@
 
 #include "model/Comparison.h"
 #include "model/DeleteList.h"
+#include "model/PlaceMemory.h"
 
 #include <tallyfox/SnapshotDump.h>
 
@@ -38,7 +39,8 @@ BrowserModel::BrowserModel(std::optional<std::filesystem::path> fileURL, Service
       fileURL_(std::move(fileURL)),
       services_(std::move(services)),
       comparing_(new ComparisonModel(*this)),
-      deleteList_(new DeleteList(*this)) {
+      deleteList_(new DeleteList(*this)),
+      placeMemory_(new PlaceMemory(*this)) {
   // Connected before any view: the rows are rebuilt before a view asks for them.
   connect(comparing_, &ComparisonModel::comparisonChanged, this, &BrowserModel::rowsChanged);
 }
@@ -131,7 +133,7 @@ void BrowserModel::finishLoading(DiskTreePtr tree) {
 }
 
 bool BrowserModel::restorePlace() {
-  return false;
+  return placeMemory_->restorePlace();
 }
 
 NodeId BrowserModel::topFolder() const {

@@ -24,6 +24,7 @@ namespace tallyfox {
 
 class ComparisonModel;
 class DeleteList;
+class PlaceMemory;
 
 using OptionalNode = std::optional<NodeId>;
 using OptionalText = std::optional<QString>;
@@ -163,6 +164,8 @@ class BrowserModel : public QObject {
   ComparisonModel& comparing() const { return *comparing_; }
   // The delete list, the Trash and what went there.
   DeleteList& deleteList() const { return *deleteList_; }
+  // Where the window was in this snapshot, saved on every move and restored on opening.
+  PlaceMemory& placeMemory() const { return *placeMemory_; }
 
   // Stored properties.
   const std::optional<std::filesystem::path>& fileURL() const { return fileURL_; }
@@ -239,6 +242,7 @@ class BrowserModel : public QObject {
   Requests requests_;
   ComparisonModel* comparing_;
   DeleteList* deleteList_;
+  PlaceMemory* placeMemory_;
   bool loadStarted_ = false;
 
   LoadState state_ = LoadState::loading(0);

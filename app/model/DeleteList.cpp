@@ -189,6 +189,13 @@ void DeleteList::clearMarks() {
   listChanged();
 }
 
+void DeleteList::restoreMarks(std::vector<NodeId> nodes) {
+  if (nodes == markedOrder_) return;
+  markedOrder_ = std::move(nodes);
+  markedSet_ = QSet<NodeId>(markedOrder_.begin(), markedOrder_.end());
+  emit marksChanged();
+}
+
 void DeleteList::listChanged() {
   writeListFile();
   emit marksChanged();

@@ -67,6 +67,9 @@ class DeleteList : public QObject {
   std::vector<QByteArray> markedFilePaths() const;
   std::uint64_t markedTotal() const;
   void clearMarks();
+  // The list a window had when its snapshot was last open, in its order. The mirror file is
+  // left as it is: it follows what the user does, not what a window reopens with.
+  void restoreMarks(std::vector<NodeId> nodes);
 
   // ---- Exporting it
 
