@@ -77,6 +77,26 @@ void BM_MoveSelection(benchmark::State& state) {
 }
 BENCHMARK(BM_MoveSelection)->Unit(benchmark::kMillisecond);
 
+// One of a million entries went to the Trash: the folder is re-sorted once by its new sizes,
+// then the rows a window paints (each with its bar against the largest sibling).
+void BM_RowsAfterTrash(benchmark::State& state) {
+  auto model = openModel(hugeFolder().file);
+  const DiskTree& tree = *hugeFolder().tree;
+  model->navigate(hugeFolder().folder);
+  const NodeId largest = tree.children(hugeFolder().folder).first;
+  std::uint64_t painted = 0;
+  for (auto _ : state) {
+    SizeOverlay edited;
+    edited.hide(largest, tree);
+    model->setOverlay(SizeOverlay::share(std::move(edited)));
+    const auto& rows = model->rows();
+    for (std::size_t i = 0; i < std::min<std::size_t>(40, rows.size()); ++i)
+      painted += model->rowValues(rows[i]).largestSibling;
+  }
+  benchmark::DoNotOptimize(painted);
+}
+BENCHMARK(BM_RowsAfterTrash)->Unit(benchmark::kMillisecond);
+
 // The chart of the folders a 1,000,000-entry snapshot makes hardest: the root (the most
 // rings filled) and the folder with the most children.
 struct Million {
@@ -123,8 +143,8 @@ BENCHMARK(BM_SunburstMillionChildren)->Unit(benchmark::kMillisecond);
 
 // Two 1,000,000-entry snapshots of one place, a week apart, one file in 50 grown.
 struct TwoWeeks {
-  std::filesystem::path earlier =
-      writeSnapshot("earlier", 1'000'000, 0, 0, std::chrono::system_clock::now() - std::chrono::hours(24 * 7));
+  std::filesystem::path earlier = writeSnapshot(
+      "earlier", 1'000'000, 0, 0, std::chrono::system_clock::now() - std::chrono::hours(24 * 7));
   std::filesystem::path later = writeSnapshot("later", 1'000'000, 0, 50, std::chrono::system_clock::now());
   ~TwoWeeks() {
     std::filesystem::remove(earlier);

@@ -82,23 +82,8 @@ BrowserModel::RowValues BrowserModel::rowValues(const Row& row) const {
   const NodeId parent = tree.parentOf(row.node);
   values.size = overlay_->size(row.node, tree);
   values.parentSize = parent >= 0 ? overlay_->size(parent, tree) : 0;
-  values.largestSibling = 1;
-  if (parent >= 0) {
-    const NodeRange siblings = tree.children(parent);
-    if (overlay_->isPristine()) {
-      if (!siblings.empty()) values.largestSibling = overlay_->size(siblings.first, tree);
-    } else {
-      // The first of the re-sorted siblings, without sorting them for every row.
-      bool any = false;
-      std::uint64_t largest = 0;
-      for (NodeId s : siblings) {
-        if (overlay_->hidden.contains(s)) continue;
-        any = true;
-        largest = std::max(largest, overlay_->size(s, tree));
-      }
-      if (any) values.largestSibling = largest;
-    }
-  }
+  values.largestSibling =
+      parent >= 0 ? std::max<std::uint64_t>(1, overlay_->largestChildSize(parent, tree)) : 1;
 
   if (const ComparisonPtr& comparison = comparing_->comparison()) {
     values.change = comparison->entry(row.node);

@@ -66,24 +66,37 @@ void SizeOverlay::shrink(NodeId node, const DiskTree& tree) {
 }
 
 std::vector<NodeId> SizeOverlay::children(NodeId node, const DiskTree& tree) const {
+  if (!isPristine()) return sortedChildren(node, tree);
   const NodeRange range = tree.children(node);
   std::vector<NodeId> ids;
+  ids.reserve(std::size_t(range.size()));
+  for (NodeId id : range) ids.push_back(id);
+  return ids;
+}
+
+std::uint64_t SizeOverlay::largestChildSize(NodeId node, const DiskTree& tree) const {
   if (isPristine()) {
-    ids.reserve(std::size_t(range.size()));
-    for (NodeId id : range) ids.push_back(id);
-    return ids;
+    const NodeRange range = tree.children(node);
+    return range.empty() ? 0 : size(range.first, tree);
   }
+  const std::vector<NodeId>& shown = sortedChildren(node, tree);
+  return shown.empty() ? 0 : size(shown.front(), tree);
+}
+
+const std::vector<NodeId>& SizeOverlay::sortedChildren(NodeId node, const DiskTree& tree) const {
   {
     std::lock_guard guard(sortedLock_);
+    // Elements of an unordered_map keep their address when others are added.
     if (const auto it = sorted_.find(node); it != sorted_.end()) return it->second;
   }
+  const NodeRange range = tree.children(node);
+  std::vector<NodeId> ids;
   ids.reserve(std::size_t(range.size()));
   for (NodeId id : range)
     if (!hidden.contains(id)) ids.push_back(id);
   std::stable_sort(ids.begin(), ids.end(), [&](NodeId a, NodeId b) { return size(a, tree) > size(b, tree); });
   std::lock_guard guard(sortedLock_);
-  sorted_.emplace(node, ids);
-  return ids;
+  return sorted_.emplace(node, std::move(ids)).first->second;
 }
 
 }  // namespace tallyfox

@@ -50,8 +50,14 @@ class SizeOverlay {
   // overlay size (stable, so equal sizes keep the stored order). A folder is sorted once
   // per overlay; safe from any thread.
   std::vector<NodeId> children(NodeId node, const DiskTree& tree) const;
+  // The shown size of the largest shown child, 0 without one: what fills a whole bar. From
+  // the same sorted folder, so a row of a large folder does not go over all its siblings.
+  std::uint64_t largestChildSize(NodeId node, const DiskTree& tree) const;
 
  private:
+  // The sorted shown children of a folder, kept; valid as long as the overlay.
+  const std::vector<NodeId>& sortedChildren(NodeId node, const DiskTree& tree) const;
+
   std::uint64_t generation_ = 0;
   mutable std::mutex sortedLock_;
   // Keyed by folder; an overlay belongs to one tree.
