@@ -1,5 +1,6 @@
 // The window's title bar, and the actions that reach a node's file on disk.
 #include "model/BrowserModel.h"
+#include "model/DeleteList.h"
 #include "model/Format.h"
 #include "model/Settings.h"
 #include "platform/LocalPath.h"
@@ -92,6 +93,26 @@ void BrowserModel::copyPath(OptionalNode node) {
   const std::optional<QString> target = path(node);
   if (!target) return;
   if (services_.desktop.clipboard) services_.desktop.clipboard->copyText(*target);
+}
+
+void BrowserModel::copyName(OptionalNode node) {
+  const std::optional<QString> target = path(node);
+  if (!target || !services_.desktop.clipboard) return;
+  const qsizetype slash = target->lastIndexOf(QLatin1Char('/'));
+  const QString name = slash < 0 || *target == QLatin1String("/") ? *target : target->mid(slash + 1);
+  services_.desktop.clipboard->copyText(name);
+}
+
+void BrowserModel::copyPathForShell(OptionalNode node) {
+  const std::optional<QByteArray> target = filePath(node);
+  if (!target || !services_.desktop.clipboard) return;
+  services_.desktop.clipboard->copyText(DeleteList::shellQuoted(*target));
+}
+
+void BrowserModel::openInTerminal(const QByteArray& folder) {
+  if (!services_.desktop.terminal) return;
+  // With no terminal installed there is nothing to open; the beep says so.
+  if (services_.desktop.terminal->openIn(folder)) beep();
 }
 
 void BrowserModel::togglePreview(OptionalNode node) {

@@ -148,6 +148,11 @@ class BrowserModel : public QObject {
   void copyFileReference(OptionalNode node = std::nullopt);
   // The path as plain text ("c" and "y", "Copy Path").
   void copyPath(OptionalNode node = std::nullopt);
+  // The last component of the path, and the path quoted for a shell.
+  void copyName(OptionalNode node = std::nullopt);
+  void copyPathForShell(OptionalNode node = std::nullopt);
+  // A terminal in the folder (its exact bytes), started without a shell.
+  void openInTerminal(const QByteArray& folder);
   void togglePreview(OptionalNode node = std::nullopt);
   // Asks where to save a copy of the snapshot (in the snapshots folder, under its standard
   // name), writes it off the main thread and makes it a recent document.

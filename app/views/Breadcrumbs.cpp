@@ -1,8 +1,11 @@
 #include "views/Breadcrumbs.h"
 
+#include "views/EntryMenus.h"
 #include "views/Icons.h"
 #include "views/Labels.h"
 
+#include <QContextMenuEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -177,6 +180,17 @@ void Breadcrumbs::mouseMoveEvent(QMouseEvent* event) {
     setCursor(now ? Qt::PointingHandCursor : Qt::ArrowCursor);
     update();
   }
+}
+
+void Breadcrumbs::contextMenuEvent(QContextMenuEvent* event) {
+  const Placed* p = crumbAt(event->pos());
+  if (!p || !browser_) return;
+  const std::optional<QByteArray> path = browser_->filePath(p->node);
+  if (!path) return;
+  QMenu menu(this);
+  fillFolderPathMenu(menu, *browser_, *path, p->node);
+  menu.exec(event->globalPos());
+  event->accept();
 }
 
 void Breadcrumbs::leaveEvent(QEvent* event) {

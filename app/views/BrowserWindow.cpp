@@ -8,6 +8,7 @@
 #include <QCursor>
 #include <QEvent>
 #include <QLayout>
+#include <QMouseEvent>
 #include <QScreen>
 #include <QWindow>
 
@@ -32,6 +33,21 @@ void BrowserWindow::setUp() {
     connect(browser_, signal, this, &BrowserWindow::refreshTitle);
   refreshTitle();
   fitToScreen();
+  // The list and the chart take every press for themselves, so the buttons are caught on
+  // their way to any widget of this window.
+  qApp->installEventFilter(this);
+}
+
+bool BrowserWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::MouseButtonPress || !watched->isWidgetType()) return false;
+  const auto* press = static_cast<QMouseEvent*>(event);
+  if (press->button() != Qt::BackButton && press->button() != Qt::ForwardButton) return false;
+  if (static_cast<QWidget*>(watched)->window() != this) return false;
+  if (press->button() == Qt::BackButton)
+    browser_->goBack();
+  else
+    browser_->goForward();
+  return true;
 }
 
 namespace {

@@ -55,6 +55,8 @@ class BrowserWindow : public QMainWindow {
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   bool event(QEvent* event) override;
+  // The mouse's back and forward buttons, over every part of the window.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void setUp();

@@ -5,7 +5,9 @@
 #include "views/RowDelegate.h"
 #include "views/RowListModel.h"
 
+#include <QContextMenuEvent>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -17,7 +19,8 @@ EntryList::EntryList(BrowserModel* browser, QWidget* parent)
     : QListView(parent),
       browser_(browser),
       rows_(new RowListModel(browser, this)),
-      delegate_(new RowDelegate(browser, this)) {
+      delegate_(new RowDelegate(browser, this)),
+      drag_(browser) {
   setModel(rows_);
   setItemDelegate(delegate_);
   // Every row has the same height, which keeps a folder of a million entries cheap to lay out.
@@ -93,11 +96,13 @@ void EntryList::mousePressEvent(QMouseEvent* event) {
   else if (part == RowDelegate::Part::icon || marking)
     browser_->deleteList().toggleMark(row->node);
   else
-    browser_->click(row->node);
+    drag_.press(event->position(), row->node);
 }
 
 void EntryList::mouseReleaseEvent(QMouseEvent* event) {
   event->accept();
+  const std::optional<NodeId> clicked = drag_.release();
+  if (clicked && browser_ && event->button() == Qt::LeftButton) browser_->click(*clicked);
 }
 
 void EntryList::mouseDoubleClickEvent(QMouseEvent* event) {
@@ -105,6 +110,7 @@ void EntryList::mouseDoubleClickEvent(QMouseEvent* event) {
   // first click already entered it, and the row now under the pointer belongs to the folder
   // entered: only a file that both presses landed on is opened.
   event->accept();
+  drag_.cancel();
   const std::optional<NodeId> first = std::exchange(pressed_, std::nullopt);
   if (!browser_ || event->button() != Qt::LeftButton || event->modifiers() != Qt::NoModifier) return;
   const auto node = nodeAt(event->position().toPoint());
@@ -114,6 +120,7 @@ void EntryList::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void EntryList::mouseMoveEvent(QMouseEvent* event) {
+  if (drag_.move(this, *event)) return;
   const QPoint point = event->position().toPoint();
   const QModelIndex index = indexAt(point);
   const auto row = rows_->rowAt(index.row());
@@ -123,6 +130,19 @@ void EntryList::mouseMoveEvent(QMouseEvent* event) {
     icon = row->node;
   setHoveredIcon(icon);
   QListView::mouseMoveEvent(event);
+}
+
+void EntryList::contextMenuEvent(QContextMenuEvent* event) {
+  if (!browser_) return;
+  // From the keyboard's menu key: the selected row, where it is drawn.
+  const bool fromKeyboard = event->reason() == QContextMenuEvent::Keyboard;
+  const std::optional<NodeId> node = fromKeyboard ? browser_->selection() : nodeAt(event->pos());
+  if (!node) return;
+  const QPoint at = fromKeyboard ? rowRect(*node).bottomLeft() : event->pos();
+  QMenu menu(this);
+  fillEntryMenu(menu, *browser_, *node);
+  if (!menu.isEmpty()) menu.exec(viewport()->mapToGlobal(at));
+  event->accept();
 }
 
 void EntryList::leaveEvent(QEvent* event) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/BrowserModel.h"
+#include "views/EntryMenus.h"
 
 #include <QListView>
 #include <QPointer>
@@ -37,6 +38,7 @@ class EntryList : public QListView {
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void leaveEvent(QEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
 
  private:
@@ -50,6 +52,11 @@ class EntryList : public QListView {
   std::optional<NodeId> pressed_;
   RowListModel* rows_;
   RowDelegate* delegate_;
+  // A press on a row clicks it on release, unless the pointer moved off with it first.
+  DragOut drag_;
+
+ public:
+  DragOut& dragOut() { return drag_; }
 };
 
 }  // namespace tallyfox

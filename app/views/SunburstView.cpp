@@ -10,7 +10,9 @@
 #include "views/RelativeDate.h"
 #include "views/RowDelegate.h"
 
+#include <QContextMenuEvent>
 #include <QFutureWatcher>
+#include <QMenu>
 #include <QHelpEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -405,7 +407,7 @@ bool SunburstView::event(QEvent* event) {
 }
 
 void SunburstView::mouseMoveEvent(QMouseEvent* event) {
-  if (!browser_ || !layout_) return;
+  if (!browser_ || !layout_ || drag_.move(this, *event)) return;
   const auto hit = layout_->hit(event->position(), chartGeometry());
   std::optional<NodeId> node;
   // Until the new folder's layout arrives, the segments drawn are the old folder's.
@@ -430,8 +432,25 @@ void SunburstView::mousePressEvent(QMouseEvent* event) {
     if (event->modifiers() & (Qt::AltModifier | Qt::ControlModifier))
       browser_->deleteList().toggleMark(*hit.segment->node);
     else
-      browser_->click(*hit.segment->node);
+      drag_.press(event->position(), hit.segment->node);
   }
+  event->accept();
+}
+
+void SunburstView::mouseReleaseEvent(QMouseEvent* event) {
+  event->accept();
+  const std::optional<NodeId> clicked = drag_.release();
+  if (clicked && browser_ && event->button() == Qt::LeftButton) browser_->click(*clicked);
+}
+
+void SunburstView::contextMenuEvent(QContextMenuEvent* event) {
+  if (!browser_) return;
+  // The segment under the pointer, or the selection when the pointer is on none.
+  const std::optional<NodeId> node = browser_->hovered() ? browser_->hovered() : browser_->selection();
+  if (!node) return;
+  QMenu menu(this);
+  fillEntryMenu(menu, *browser_, *node);
+  if (!menu.isEmpty()) menu.exec(event->globalPos());
   event->accept();
 }
 

@@ -2,6 +2,7 @@
 
 #include "model/BrowserModel.h"
 #include "model/SunburstLayout.h"
+#include "views/EntryMenus.h"
 
 #include <QColor>
 #include <QPixmap>
@@ -64,6 +65,8 @@ class SunburstView : public QWidget {
   void resizeEvent(QResizeEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
   void leaveEvent(QEvent* event) override;
   void changeEvent(QEvent* event) override;
 
@@ -99,6 +102,8 @@ class SunburstView : public QWidget {
   QPainterPath sectorPath(const SunburstLayout::Segment& segment, const SunburstLayout::Geometry& g) const;
 
   QPointer<BrowserModel> browser_;
+  // A press on a segment clicks it on release, unless the pointer moved off with it first.
+  DragOut drag_{browser_};
   // The current folder's children that were not scanned: they have no bytes and so no
   // segment, and the centre names them instead.
   std::vector<NodeId> notScanned_;

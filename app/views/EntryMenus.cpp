@@ -1,0 +1,142 @@
+#include "views/EntryMenus.h"
+
+#include "model/Comparison.h"
+#include "model/DeleteList.h"
+#include "platform/LocalPath.h"
+#include "views/Icons.h"
+
+#include <QDrag>
+#include <QMenu>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QWidget>
+
+#include <sys/stat.h>
+
+namespace tallyfox {
+
+namespace {
+
+bool isFolder(const BrowserModel& browser, NodeId node) {
+  const DiskTreePtr& tree = browser.tree();
+  return tree && (node == DiskTree::root || tree->isDirectory(node));
+}
+
+}  // namespace
+
+void fillEntryMenu(QMenu& menu, BrowserModel& browser, NodeId node) {
+  const DiskTreePtr tree = browser.tree();
+  if (!tree || !tree->contains(node)) return;
+  QPointer<BrowserModel> model(&browser);
+  // Every action checks the model is still there: a menu can outlive its window.
+  const auto act = [&](const QString& text, auto work) {
+    return menu.addAction(text, &menu, [model, work] {
+      if (model) work(*model);
+    });
+  };
+
+  if (browser.isExpandable(node)) {
+    act(QStringLiteral("Open in Tallyfox"), [node](BrowserModel& m) { m.navigate(node, std::nullopt); });
+    act(browser.expanded().contains(node) ? QStringLiteral("Collapse") : QStringLiteral("Expand"),
+        [node](BrowserModel& m) { m.toggleExpanded(node); });
+    menu.addSeparator();
+  }
+  if (isFolder(browser, node)) {
+    act(QStringLiteral("Open in Terminal"), [node](BrowserModel& m) {
+      if (const auto path = m.filePath(node)) m.openInTerminal(*path);
+    });
+    menu.addSeparator();
+  }
+  act(QStringLiteral("Preview"), [node](BrowserModel& m) { m.togglePreview(node); });
+  act(QStringLiteral("Reveal in File Manager"), [node](BrowserModel& m) { m.revealInFinder(node); });
+  act(browser.isExpandable(node) ? QStringLiteral("Open in File Manager") : QStringLiteral("Open"),
+      [node](BrowserModel& m) { m.openSelection(node); });
+  menu.addSeparator();
+
+  DeleteList& list = browser.deleteList();
+  QAction* mark = act(list.isMarked(node) ? QStringLiteral("Remove from Delete List") : QStringLiteral("Add to Delete List"),
+                      [node](BrowserModel& m) { m.deleteList().toggleMark(node); });
+  mark->setEnabled(!list.isInsideMarked(node));
+  menu.addSeparator();
+
+  act(QStringLiteral("Copy"), [node](BrowserModel& m) { m.copyFileReference(node); });
+  act(QStringLiteral("Copy Path"), [node](BrowserModel& m) { m.copyPath(node); });
+  act(QStringLiteral("Copy Name"), [node](BrowserModel& m) { m.copyName(node); });
+  act(QStringLiteral("Copy Path for Shell"), [node](BrowserModel& m) { m.copyPathForShell(node); });
+}
+
+void fillFolderPathMenu(QMenu& menu, BrowserModel& browser, const QByteArray& path, std::optional<NodeId> node) {
+  QPointer<BrowserModel> model(&browser);
+  const auto act = [&](const QString& text, auto work) {
+    return menu.addAction(text, &menu, [model, work] {
+      if (model) work(*model);
+    });
+  };
+  const Desktop& desktop = browser.services().desktop;
+  act(QStringLiteral("Reveal in File Manager"), [path, fileManager = desktop.fileManager](BrowserModel&) {
+    if (fileManager) fileManager->reveal(path);
+  });
+  act(QStringLiteral("Open in Terminal"), [path](BrowserModel& m) { m.openInTerminal(path); });
+  act(QStringLiteral("Copy Path"), [path, clipboard = desktop.clipboard](BrowserModel&) {
+    if (clipboard) clipboard->copyText(displayPath(path));
+  });
+  act(QStringLiteral("Copy"), [path, clipboard = desktop.clipboard](BrowserModel&) {
+    if (clipboard) clipboard->copyFileReference(path);
+  });
+  if (!node || !browser.tree()) return;
+  menu.addSeparator();
+  QAction* compare = act(QStringLiteral("Compare with Previous"), [node](BrowserModel& m) {
+    const auto previous = m.comparing().previousSnapshot();
+    if (!previous) return;
+    m.navigate(*node, std::nullopt);
+    m.comparing().compare(*previous);
+  });
+  compare->setEnabled(browser.comparing().previousSnapshot().has_value());
+}
+
+// ---- Dragging out
+
+DragOut::DragOut(BrowserModel* browser) : browser_(browser) {
+  start_ = [](QWidget* source, QMimeData* data, const QByteArray& path) {
+    auto* drag = new QDrag(source);
+    drag->setMimeData(data);
+    struct stat info {};
+    const bool folder = ::stat(path.constData(), &info) == 0 && S_ISDIR(info.st_mode);
+    const QPixmap pixmap = Icons::icon(folder ? Icons::Symbol::folder : Icons::Symbol::file).pixmap(32, 32);
+    drag->setPixmap(pixmap);
+    drag->setHotSpot(QPoint(16, 16));
+    // Another application copies or links the file; no window of ours takes drops, so a drop
+    // back onto one does nothing.
+    drag->exec(Qt::CopyAction | Qt::LinkAction, Qt::CopyAction);
+  };
+}
+
+void DragOut::press(QPointF position, std::optional<NodeId> node) {
+  position_ = position;
+  node_ = node;
+}
+
+bool DragOut::move(QWidget* source, const QMouseEvent& event) {
+  if (!node_ || !(event.buttons() & Qt::LeftButton) || !browser_) return false;
+  const QPointF delta = event.position() - position_;
+  if (QPointF::dotProduct(delta, delta) <= 25) return false;
+  const NodeId node = *std::exchange(node_, std::nullopt);
+  // A file that is gone by now gives nothing to drag; the press is spent all the same.
+  const std::optional<QByteArray> path = browser_->filePath(node);
+  struct stat info {};
+  if (path && ::lstat(path->constData(), &info) == 0) start_(source, mimeData(*path), *path);
+  return true;
+}
+
+std::optional<NodeId> DragOut::release() {
+  return std::exchange(node_, std::nullopt);
+}
+
+QMimeData* DragOut::mimeData(const QByteArray& path) {
+  auto* data = new QMimeData;
+  data->setData(QStringLiteral("text/uri-list"), fileUri(path) + "\r\n");
+  data->setText(displayPath(path));
+  return data;
+}
+
+}  // namespace tallyfox
