@@ -88,6 +88,9 @@ TEST_F(ScanControllerTest, ScansAFolderIntoANewSnapshotAndOpensIt) {
 }
 
 TEST_F(ScanControllerTest, CancellingLeavesNoFileAndTheNextScanStartsAfresh) {
+  // Enough to scan that the cancel lands while the scan runs, also on a busy machine.
+  for (int k = 0; k < 4000; ++k)
+    testsupport::writeFile(tree / "many" / std::to_string(k % 40) / std::to_string(k), "");
   QSignalSpy opened(&documents, &DocumentController::documentOpened);
   controller.scan(QString::fromStdString(tree.string()));
   controller.setSpeed(ScanSpeed::gentle);

@@ -8,6 +8,7 @@
 #include "views/EntryList.h"
 #include "views/FilterField.h"
 #include "views/Preview.h"
+#include "views/RelativeDate.h"
 #include "views/RowListModel.h"
 #include "views/ShortcutSheet.h"
 #include "views/StatusLine.h"
@@ -317,7 +318,10 @@ TEST_F(BrowserWindowTest, TitleAndStatusLine) {
   tallyfox::StatusLine* status = window->view()->statusLine();
   EXPECT_EQ(status->pathText(), QStringLiteral("/data/photos"));
   EXPECT_EQ(status->entriesText(), QStringLiteral("11 entries"));
-  EXPECT_EQ(status->scannedText(), QStringLiteral("scanned 3 hours ago"));
+  // "3 hours ago" but for the first hours after midnight.
+  const std::chrono::system_clock::time_point scanned = tallyfox::SnapshotFile::readInfo(file)->info.scanStart;
+  EXPECT_EQ(status->scannedText(),
+            QStringLiteral("scanned ") + tallyfox::relativeDate(scanned, std::chrono::system_clock::now()));
   EXPECT_EQ(status->unreadableText(), QString());
   key(Qt::Key_Down);
   EXPECT_EQ(status->pathText(), QStringLiteral("/data/music"));

@@ -13,14 +13,25 @@
 
 #include <QTest>
 
+#include <algorithm>
+#include <ctime>
+
 namespace viewtests {
+
+std::chrono::system_clock::time_point earlierToday() {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  std::tm local{};
+  ::localtime_r(&seconds, &local);
+  local.tm_hour = local.tm_min = local.tm_sec = 0;
+  const auto midnight = std::chrono::system_clock::from_time_t(std::mktime(&local));
+  return std::max(now - std::chrono::hours(3), midnight);
+}
 
 std::filesystem::path writeSnapshot(const std::filesystem::path& file,
                                     const std::vector<testsupport::Node>& nodes,
                                     const std::string& rootPath) {
-  tallyfox::SnapshotFile::write(testsupport::columnsOf(nodes),
-                                {rootPath, std::chrono::system_clock::now() - std::chrono::hours(3), 2.0},
-                                file);
+  tallyfox::SnapshotFile::write(testsupport::columnsOf(nodes), {rootPath, earlierToday(), 2.0}, file);
   return file;
 }
 

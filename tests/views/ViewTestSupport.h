@@ -23,7 +23,11 @@ namespace viewtests {
 using testsupport::idOf;
 using testsupport::waitFor;
 
-// Writes a snapshot of the literal tree and returns its path.
+// Three hours ago, or today's first second when that was yesterday: a time that reads as
+// today whenever the test runs.
+std::chrono::system_clock::time_point earlierToday();
+
+// Writes a snapshot of the literal tree, scanned earlierToday(), and returns its path.
 std::filesystem::path writeSnapshot(const std::filesystem::path& file,
                                     const std::vector<testsupport::Node>& nodes,
                                     const std::string& rootPath = "/data");
