@@ -85,20 +85,20 @@ TreeColumns assemble(TreeColumnsBuilder& b, bool aggregate, std::uint8_t directo
   }
   const bool shared = n >= nodesForSecondThread;
 
-  // The result's new numeric columns, mapped while this thread sorts: mapping fresh memory
-  // costs about as much as the sorting, and the tree's size bounds theirs. The names' new
-  // buffer waits until the columns gathered before it are let go, so that the builder's
-  // names and the result's are the only large things held twice at the peak.
+  // The result's names and their offsets, mapped while this thread sorts: mapping fresh
+  // memory costs about as much as the sorting, and the tree's size bounds theirs. Names get
+  // room to copy short ones 16 bytes at a time. The other columns go where the builder's
+  // names and their starts and lengths were, once the names are copied, so that the peak
+  // holds one copy of the names and no second copy of sizes and times.
   constexpr std::size_t slack = 16;
   const std::size_t nameBytesSet = b.names.size();
-  std::vector<std::uint64_t> sizeColumn;
-  std::vector<std::uint8_t> flagsColumn, names;
-  std::vector<std::uint32_t> mtimeColumn, nameOffset;
-  SideWork mapping(shared, [&] {
-    sizeColumn = Memory::filled<std::uint64_t>(n);
-    flagsColumn = Memory::filled<std::uint8_t>(n);
-    mtimeColumn = Memory::filled<std::uint32_t>(n);
+  std::vector<std::uint8_t> names;
+  std::vector<std::uint32_t> nameOffset;
+  SideWork mapping(shared, [&, nameBytesSet] {
     nameOffset = Memory::filled<std::uint32_t>(n + 1);
+    // Every reached name lies in the builder's buffer once, so its length is enough unless
+    // the builder was filled inconsistently; then the buffer grows.
+    names = Memory::filled<std::uint8_t>(nameBytesSet + slack);
   });
 
   auto& parent = b.parent;
@@ -190,27 +190,9 @@ TreeColumns assemble(TreeColumnsBuilder& b, bool aggregate, std::uint8_t directo
 
   mapping.wait();
 
-  // The columns indexed by scan id are gathered into the final order: into the new columns,
-  // and the entry counts into the modification times' old column once that is gathered.
-  // Each source is let go once gathered.
-  auto gather = [&](const auto& from, auto& into) {
-    for (std::size_t k = 0; k < m; ++k) into[k] = from[order[k]];
-  };
-  auto release = [](auto& column) { Memory::release(column); };
-  gather(totalSize, sizeColumn);
-  release(totalSize);
-  gather(b.flags, flagsColumn);
-  release(b.flags);
-  gather(b.mtime, mtimeColumn);
-  std::vector<std::uint32_t>& countColumn = b.mtime;
-  gather(totalCount, countColumn);
-  release(totalCount);
-
-  // Names in the final order. Every reached name lies in the builder's buffer once, so its
-  // length is enough unless the builder was filled inconsistently; then the buffer grows. A
-  // name that lies beyond the builder's buffer (only then) is left empty. Short names are
-  // copied 16 bytes at a time, which the slack after either buffer makes room for.
-  names = Memory::filled<std::uint8_t>(nameBytesSet + slack);
+  // Names in the final order, first: the other columns then take the memory of the
+  // builder's names and of their starts and lengths. A name that lies beyond the builder's
+  // buffer (only if it was filled inconsistently) is left empty.
   b.names.resize(nameBytesSet + slack);
   {
     constexpr std::uint64_t maxOffset = std::numeric_limits<std::uint32_t>::max();
@@ -234,6 +216,27 @@ TreeColumns assemble(TreeColumnsBuilder& b, bool aggregate, std::uint8_t directo
     nameOffset[m] = std::uint32_t(std::min(position, maxOffset));
     names.resize(position);
   }
+
+  // The columns indexed by scan id are gathered into the final order once the names are
+  // copied: the flags into a new column that takes the place of the builder's names, the
+  // sizes and times where the names' starts and lengths were, and the entry counts into the
+  // times' old column.
+  // Each source is let go once gathered.
+  Memory::release(b.names);
+  auto gather = [&](const auto& from, auto& into) {
+    for (std::size_t k = 0; k < m; ++k) into[k] = from[order[k]];
+  };
+  std::vector<std::uint8_t> flagsColumn = Memory::filled<std::uint8_t>(m);
+  gather(b.flags, flagsColumn);
+  Memory::release(b.flags);
+  std::vector<std::uint64_t>& sizeColumn = b.nameStart;
+  std::vector<std::uint32_t>& mtimeColumn = b.nameLength;
+  std::vector<std::uint32_t>& countColumn = b.mtime;
+  gather(totalSize, sizeColumn);
+  Memory::release(totalSize);
+  gather(b.mtime, mtimeColumn);
+  gather(totalCount, countColumn);
+  Memory::release(totalCount);
 
   auto take = [](auto& column, std::size_t count) {
     column.resize(count);
@@ -347,6 +350,12 @@ TreeColumns TreeColumnsBuilder::build(bool aggregate, std::uint8_t directoryFlag
 }
 
 TreeColumns TreeColumnsBuilder::build(bool aggregate, std::uint8_t directoryFlag) && {
+  // What growTo() mapped ahead of the entries is never written now; the build needs the
+  // memory more.
+  forEachNodeColumn([](auto& column) { Memory::releaseUnused(column); });
+  Memory::releaseUnused(names);
+  readyNodes_ = parent.size();
+  readyNameBytes_ = names.size();
   TreeColumns out = assemble(*this, aggregate, directoryFlag);
   clear();
   return out;

@@ -47,6 +47,14 @@ void releaseOld(std::vector<T>& old) {
   if constexpr (std::is_trivially_destructible_v<T>) giveBack(old.data(), old.capacity() * sizeof(T));
 }
 
+// Gives back the pages past a vector's elements, which prepare() may have mapped ahead of
+// them; they read as zeros when touched again.
+template <typename T>
+void releaseUnused(std::vector<T>& v) {
+  static_assert(std::is_trivially_destructible_v<T>);
+  giveBack(v.data() + v.size(), (v.capacity() - v.size()) * sizeof(T));
+}
+
 // A vector of count copies of value, its memory prepared as above.
 template <typename T>
 std::vector<T> filled(std::size_t count, const T& value = T()) {
