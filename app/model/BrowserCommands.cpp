@@ -3,6 +3,7 @@
 #include "model/BrowserModel.h"
 #include "model/Comparison.h"
 #include "model/DeleteList.h"
+#include "model/Duplicates.h"
 
 namespace tallyfox {
 
@@ -230,6 +231,15 @@ std::vector<BrowserCommand> makeTable() {
        {},
        loaded,
        [](BrowserModel& m) { m.saveSnapshotAs(); }},
+      {"findDuplicates",
+       {Qt::CTRL | Qt::ALT | Qt::Key_D},
+       {},
+       Menu::file,
+       "Find Duplicates…",
+       {},
+       "Find duplicates in this folder",
+       [](const BrowserModel& m) { return m.tree() && !m.duplicates().isOpen(); },
+       [](BrowserModel& m) { m.duplicates().findDuplicates(); }},
       {"compareWithPrevious",
        {Qt::CTRL | Qt::Key_D},
        {},

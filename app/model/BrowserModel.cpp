@@ -2,6 +2,7 @@
 
 #include "model/Comparison.h"
 #include "model/DeleteList.h"
+#include "model/Duplicates.h"
 #include "model/PlaceMemory.h"
 
 #include <tallyfox/SnapshotDump.h>
@@ -40,7 +41,8 @@ BrowserModel::BrowserModel(std::optional<std::filesystem::path> fileURL, Service
       services_(std::move(services)),
       comparing_(new ComparisonModel(*this)),
       deleteList_(new DeleteList(*this)),
-      placeMemory_(new PlaceMemory(*this)) {
+      placeMemory_(new PlaceMemory(*this)),
+      duplicates_(new Duplicates(*this)) {
   // Connected before any view: the rows are rebuilt before a view asks for them.
   connect(comparing_, &ComparisonModel::comparisonChanged, this, &BrowserModel::rowsChanged);
 }

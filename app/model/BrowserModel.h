@@ -24,6 +24,7 @@ namespace tallyfox {
 
 class ComparisonModel;
 class DeleteList;
+class Duplicates;
 class PlaceMemory;
 
 using OptionalNode = std::optional<NodeId>;
@@ -171,6 +172,8 @@ class BrowserModel : public QObject {
   DeleteList& deleteList() const { return *deleteList_; }
   // Where the window was in this snapshot, saved on every move and restored on opening.
   PlaceMemory& placeMemory() const { return *placeMemory_; }
+  // The duplicates view: a search below a folder and replacing copies by clones.
+  Duplicates& duplicates() const { return *duplicates_; }
 
   // Stored properties.
   const std::optional<std::filesystem::path>& fileURL() const { return fileURL_; }
@@ -248,6 +251,7 @@ class BrowserModel : public QObject {
   ComparisonModel* comparing_;
   DeleteList* deleteList_;
   PlaceMemory* placeMemory_;
+  Duplicates* duplicates_;
   bool loadStarted_ = false;
 
   LoadState state_ = LoadState::loading(0);

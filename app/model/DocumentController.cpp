@@ -1,6 +1,7 @@
 #include "model/DocumentController.h"
 
 #include "model/BrowserModel.h"
+#include "model/Duplicates.h"
 #include "model/Settings.h"
 
 #include <tallyfox/Preferences.h>
@@ -79,6 +80,7 @@ BrowserModel* DocumentController::openDocument(const std::filesystem::path& file
   connect(browser, &BrowserModel::stateChanged, this, [this, browser, key] {
     if (browser->state().isReady()) noteRecentDocument(key);
   });
+  connect(&browser->duplicates(), &Duplicates::busyChanged, this, &DocumentController::duplicatesWorkChanged);
   emit documentOpened(browser);
   browser->load();
   return browser;
@@ -109,6 +111,11 @@ std::vector<BrowserModel*> DocumentController::browsers() const {
   all.reserve(open_.size());
   for (const Open& open : open_) all.push_back(open.browser);
   return all;
+}
+
+bool DocumentController::isDuplicatesWorkRunning() const {
+  return std::any_of(open_.begin(), open_.end(),
+                     [](const Open& open) { return open.browser->duplicates().isBusy(); });
 }
 
 void DocumentController::setFocused(BrowserModel* browser) {

@@ -57,6 +57,9 @@ class DocumentController : public QObject, public Documents {
   // The document whose window was active last; null when none is open.
   BrowserModel* focused() const { return focused_; }
   void setFocused(BrowserModel* browser);
+  // A duplicate search or a replacement by clones runs in some window (shown or not): work
+  // that installing an update must wait for.
+  bool isDuplicatesWorkRunning() const;
 
   // The form under which a file is known: absolute, symbolic links resolved.
   static std::string keyOf(const std::filesystem::path& file);
@@ -69,6 +72,8 @@ class DocumentController : public QObject, public Documents {
   // The document is going: its window closes without asking.
   void closeRequested(tallyfox::BrowserModel* browser);
   void focusedChanged();
+  // isDuplicatesWorkRunning() may have changed.
+  void duplicatesWorkChanged();
 
  private:
   struct Open {

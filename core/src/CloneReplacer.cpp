@@ -40,7 +40,7 @@ std::string systemText(int code) {
 
 [[noreturn]] void cloneFailed(int code) {
   if (code == EOPNOTSUPP || code == ENOTTY || code == ENOSYS)
-    fail("clone failed: this file system can't share storage between files");
+    fail(std::string("clone failed: ") + cannotShareMessage);
   fail("clone failed: " + systemText(code));
 }
 
@@ -94,6 +94,10 @@ void shareStorage(int keeper, int duplicate, std::uint64_t length) {
 }
 
 }  // namespace
+
+bool canShareStorage(const std::string& path) {
+  return SharedExtents::canSharePath(path.c_str());
+}
 
 bool identical(const std::string& a, const std::string& b) {
   FileIO::Descriptor first(SharedExtents::openForReading(a.c_str()));

@@ -43,6 +43,14 @@ Outcome replace(const std::string& duplicate, const std::string& keeper, bool co
 // Byte-by-byte comparison of two files; throws Failure when either cannot be read.
 bool identical(const std::string& a, const std::string& b);
 
+// Whether the file system holding `path` can share storage between files (btrfs, XFS,
+// bcachefs); false for others (ext4, tmpfs, ...) and when it cannot be asked. Touches the
+// disk: call it off the main thread.
+bool canShareStorage(const std::string& path);
+
+// What replacing says where canShareStorage() is false.
+inline constexpr const char* cannotShareMessage = "this file system can't share storage between files";
+
 }  // namespace CloneReplacer
 
 // One JSON line per replacement, appended to "clone-log.jsonl" in the snapshots folder.
