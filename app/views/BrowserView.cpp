@@ -3,6 +3,7 @@
 #include "views/Breadcrumbs.h"
 #include "views/CompareBar.h"
 #include "views/DeleteListViews.h"
+#include "views/DuplicatesView.h"
 #include "views/EntryList.h"
 #include "views/FilterField.h"
 #include "views/Icons.h"
@@ -12,6 +13,7 @@
 #include "views/SunburstView.h"
 
 #include "model/DeleteList.h"
+#include "model/Duplicates.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
@@ -180,6 +182,18 @@ QWidget* BrowserView::buildBrowser() {
   addBar(BarSlot::deleteList, deleteListBar_);
   trashResult_ = new TrashResultRow(browser_, listColumn);
   addBar(BarSlot::result, trashResult_);
+  auto* duplicates = new DuplicatesView(browser_, page);
+  addCentre(duplicates);
+  connect(&browser_->duplicates(), &Duplicates::stateChanged, this, [this, duplicates] {
+    if (!browser_) return;
+    if (browser_->duplicates().isOpen()) {
+      showCentre(duplicates);
+      duplicates->setFocus();
+    } else {
+      showChartAndList();
+      list_->setFocus();
+    }
+  });
   return page;
 }
 
