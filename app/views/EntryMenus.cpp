@@ -2,6 +2,7 @@
 
 #include "model/Comparison.h"
 #include "model/DeleteList.h"
+#include "model/Duplicates.h"
 #include "platform/LocalPath.h"
 #include "views/Icons.h"
 
@@ -45,6 +46,10 @@ void fillEntryMenu(QMenu& menu, BrowserModel& browser, NodeId node) {
     act(QStringLiteral("Open in Terminal"), [node](BrowserModel& m) {
       if (const auto path = m.filePath(node)) m.openInTerminal(*path);
     });
+    // One duplicates view per window: while one is open, it is the place to look.
+    act(QStringLiteral("Find Duplicates Here"), [node](BrowserModel& m) {
+      m.duplicates().findDuplicates(node);
+    })->setEnabled(!browser.duplicates().isOpen());
     menu.addSeparator();
   }
   act(QStringLiteral("Preview"), [node](BrowserModel& m) { m.togglePreview(node); });
@@ -54,8 +59,9 @@ void fillEntryMenu(QMenu& menu, BrowserModel& browser, NodeId node) {
   menu.addSeparator();
 
   DeleteList& list = browser.deleteList();
-  QAction* mark = act(list.isMarked(node) ? QStringLiteral("Remove from Delete List") : QStringLiteral("Add to Delete List"),
-                      [node](BrowserModel& m) { m.deleteList().toggleMark(node); });
+  QAction* mark = act(
+      list.isMarked(node) ? QStringLiteral("Remove from Delete List") : QStringLiteral("Add to Delete List"),
+      [node](BrowserModel& m) { m.deleteList().toggleMark(node); });
   mark->setEnabled(!list.isInsideMarked(node));
   menu.addSeparator();
 
@@ -65,7 +71,8 @@ void fillEntryMenu(QMenu& menu, BrowserModel& browser, NodeId node) {
   act(QStringLiteral("Copy Path for Shell"), [node](BrowserModel& m) { m.copyPathForShell(node); });
 }
 
-void fillFolderPathMenu(QMenu& menu, BrowserModel& browser, const QByteArray& path, std::optional<NodeId> node) {
+void fillFolderPathMenu(QMenu& menu, BrowserModel& browser, const QByteArray& path,
+                        std::optional<NodeId> node) {
   QPointer<BrowserModel> model(&browser);
   const auto act = [&](const QString& text, auto work) {
     return menu.addAction(text, &menu, [model, work] {
@@ -85,6 +92,9 @@ void fillFolderPathMenu(QMenu& menu, BrowserModel& browser, const QByteArray& pa
   });
   if (!node || !browser.tree()) return;
   menu.addSeparator();
+  act(QStringLiteral("Find Duplicates Here"), [node](BrowserModel& m) {
+    m.duplicates().findDuplicates(*node);
+  })->setEnabled(!browser.duplicates().isOpen());
   QAction* compare = act(QStringLiteral("Compare with Previous"), [node](BrowserModel& m) {
     const auto previous = m.comparing().previousSnapshot();
     if (!previous) return;

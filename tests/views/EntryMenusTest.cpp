@@ -3,6 +3,7 @@
 #include "ViewTestSupport.h"
 
 #include "model/DeleteList.h"
+#include "model/Duplicates.h"
 #include "views/BrowserView.h"
 #include "views/BrowserWindow.h"
 #include "views/EntryList.h"
@@ -28,7 +29,8 @@ using Texts = std::vector<std::string>;
 Texts textsOf(const QMenu& menu) {
   Texts texts;
   for (const QAction* action : menu.actions())
-    texts.push_back(action->isSeparator() ? "-" : action->text().toStdString() + (action->isEnabled() ? "" : " (off)"));
+    texts.push_back(
+        action->isSeparator() ? "-" : action->text().toStdString() + (action->isEnabled() ? "" : " (off)"));
   return texts;
 }
 
@@ -44,8 +46,8 @@ class EntryMenusTest : public ::testing::Test {
     root = dir / "tree";
     testsupport::writeFile(root / "docs" / "inner.txt", "inner");
     testsupport::writeFile(root / "it's", "quoted");
-    file = viewtests::writeSnapshot(dir / "tree.tfsnap",
-                                    {{-1, ""}, {0, "docs"}, {0, "it's", 10}, {1, "inner.txt", 5}}, root.string());
+    file = viewtests::writeSnapshot(
+        dir / "tree.tfsnap", {{-1, ""}, {0, "docs"}, {0, "it's", 10}, {1, "inner.txt", 5}}, root.string());
     window = viewtests::openBrowser(file, viewtests::recordingDesktop(log));
     model = window->browser();
     list = window->view()->list();
@@ -68,12 +70,14 @@ class EntryMenusTest : public ::testing::Test {
 };
 
 TEST_F(EntryMenusTest, AnEntrysMenuOffersWhatSuitsItAndActsOnIt) {
-  const tallyfox::NodeId docs = idOf(*model, "docs"), quoted = idOf(*model, "it's"), inner = idOf(*model, "inner.txt");
+  const tallyfox::NodeId docs = idOf(*model, "docs"), quoted = idOf(*model, "it's"),
+                         inner = idOf(*model, "inner.txt");
   QMenu folderMenu;
   tallyfox::fillEntryMenu(folderMenu, *model, docs);
-  EXPECT_EQ(textsOf(folderMenu), (Texts{"Open in Tallyfox", "Expand", "-", "Open in Terminal", "-", "Preview",
-                                        "Reveal in File Manager", "Open in File Manager", "-", "Add to Delete List", "-",
-                                        "Copy", "Copy Path", "Copy Name", "Copy Path for Shell"}));
+  EXPECT_EQ(textsOf(folderMenu),
+            (Texts{"Open in Tallyfox", "Expand", "-", "Open in Terminal", "Find Duplicates Here", "-",
+                   "Preview", "Reveal in File Manager", "Open in File Manager", "-", "Add to Delete List",
+                   "-", "Copy", "Copy Path", "Copy Name", "Copy Path for Shell"}));
   trigger(folderMenu, "Expand");
   EXPECT_TRUE(model->expanded().contains(docs));
   trigger(folderMenu, "Open in Terminal");
@@ -81,12 +85,13 @@ TEST_F(EntryMenusTest, AnEntrysMenuOffersWhatSuitsItAndActsOnIt) {
 
   QMenu fileMenu;
   tallyfox::fillEntryMenu(fileMenu, *model, quoted);
-  EXPECT_EQ(textsOf(fileMenu), (Texts{"Preview", "Reveal in File Manager", "Open", "-", "Add to Delete List", "-", "Copy",
-                                      "Copy Path", "Copy Name", "Copy Path for Shell"}));
+  EXPECT_EQ(textsOf(fileMenu), (Texts{"Preview", "Reveal in File Manager", "Open", "-", "Add to Delete List",
+                                      "-", "Copy", "Copy Path", "Copy Name", "Copy Path for Shell"}));
   trigger(fileMenu, "Copy Path for Shell");
   trigger(fileMenu, "Copy Name");
   EXPECT_EQ(log->copiedTexts,
-            (QStringList{QStringLiteral("'%1/it'\\''s'").arg(QString::fromStdString(root.string())), QStringLiteral("it's")}));
+            (QStringList{QStringLiteral("'%1/it'\\''s'").arg(QString::fromStdString(root.string())),
+                         QStringLiteral("it's")}));
 
   // A listed folder: it can come off the list; what is inside it cannot be listed apart.
   model->deleteList().toggleMark(docs);
@@ -94,16 +99,26 @@ TEST_F(EntryMenusTest, AnEntrysMenuOffersWhatSuitsItAndActsOnIt) {
   tallyfox::fillEntryMenu(listed, *model, docs);
   tallyfox::fillEntryMenu(inside, *model, inner);
   EXPECT_EQ(textsOf(listed)[1], "Collapse");
-  EXPECT_EQ(textsOf(listed)[9], "Remove from Delete List");
+  EXPECT_EQ(textsOf(listed)[10], "Remove from Delete List");
   EXPECT_EQ(textsOf(inside)[4], "Add to Delete List (off)");
 
   // A crumb's folder: the folder on disk, and what the window does with it.
   QMenu crumb;
   tallyfox::fillFolderPathMenu(crumb, *model, bytes(root / "docs"), docs);
-  EXPECT_EQ(textsOf(crumb), (Texts{"Reveal in File Manager", "Open in Terminal", "Copy Path", "Copy", "-",
-                                   "Compare with Previous (off)"}));  // no earlier snapshot
+  EXPECT_EQ(textsOf(crumb),
+            (Texts{"Reveal in File Manager", "Open in Terminal", "Copy Path", "Copy", "-",
+                   "Find Duplicates Here", "Compare with Previous (off)"}));  // no earlier snapshot
   trigger(crumb, "Reveal in File Manager");
   EXPECT_EQ(log->revealed, QByteArrayList{bytes(root / "docs")});
+
+  // Searching a folder opens the duplicates view on it; while it is open, no second one.
+  trigger(folderMenu, "Find Duplicates Here");
+  ASSERT_TRUE(model->duplicates().isOpen());
+  EXPECT_EQ(model->duplicates().state()->scope(), docs);
+  QMenu again;
+  tallyfox::fillEntryMenu(again, *model, docs);
+  EXPECT_EQ(textsOf(again)[4], "Find Duplicates Here (off)");
+  model->duplicates().close();
 }
 
 TEST_F(EntryMenusTest, APressBecomesADragOnlyAfterFivePixelsAndOnlyOfAFileThatIsThere) {
