@@ -82,6 +82,8 @@ DuplicatesState::DuplicatesState(NodeId scope, std::string scopePath, std::files
       scopePath_(std::move(scopePath)),
       snapshotsFolder_(std::move(snapshotsFolder)) {
   poll_.setInterval(progressIntervalMs);
+  // A coarse timer may fire 5 % late; the window promises the interval.
+  poll_.setTimerType(Qt::PreciseTimer);
   connect(&poll_, &QTimer::timeout, this, &DuplicatesState::pollProgress);
 }
 
