@@ -132,6 +132,8 @@ DuplicatesView::DuplicatesView(BrowserModel* browser, QWidget* parent) : QWidget
     progress_->setFixedWidth(320);
     column->addWidget(progress_, 0, Qt::AlignHCenter);
     progressLine_ = secondaryLabel(findingPage_);
+    // One line whose width follows its text; wrapping would fix the width at the first text.
+    progressLine_->setWordWrap(false);
     column->addWidget(progressLine_, 0, Qt::AlignHCenter);
     column->addStretch(1);
   }
@@ -265,7 +267,8 @@ void DuplicatesView::refreshProgress() {
   const int shift = total > INT32_MAX ? 16 : 0;
   progress_->setRange(0, int(total >> shift));
   progress_->setValue(int(std::clamp<std::int64_t>(progress.done, 0, total) >> shift));
-  progressLine_->setText(shown_->progressLine());
+  // Nothing until the finder has said what it is doing.
+  progressLine_->setText(progress.phase.empty() ? QString() : shown_->progressLine());
 }
 
 void DuplicatesView::refresh() {
