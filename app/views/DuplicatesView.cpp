@@ -59,8 +59,7 @@ QWidget* messagePage(QWidget* parent, const QString& title, QLabel* message) {
 
 // ---- DuplicateGroupRow
 
-DuplicateGroupRow::DuplicateGroupRow(QTreeWidget* list, const DuplicatesState& state, int index)
-    : QTreeWidgetItem(list), index_(index) {
+DuplicateGroupRow::DuplicateGroupRow(const DuplicatesState& state, int index) : index_(index) {
   const auto& group = state.groups()[std::size_t(index)];
   setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
   setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
@@ -75,13 +74,18 @@ DuplicateGroupRow::DuplicateGroupRow(QTreeWidget* list, const DuplicatesState& s
     copy->setForeground(1, QPalette().brush(QPalette::PlaceholderText));
     copy->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
   }
-  refresh(state);
 }
 
 void DuplicateGroupRow::refresh(const DuplicatesState& state) {
-  setCheckState(0, state.selected().contains(index_) ? Qt::Checked : Qt::Unchecked);
-  setExpanded(state.expanded().contains(index_));
-  const auto status = state.statusOf(index_);
+  const Shown now{state.selected().contains(index_), state.expanded().contains(index_),
+                  state.statusOf(index_)};
+  if (shown_ == now) return;
+  const bool statusChanged = !shown_ || shown_->status != now.status;
+  shown_ = now;
+  setCheckState(0, now.selected ? Qt::Checked : Qt::Unchecked);
+  setExpanded(now.expanded);
+  if (!statusChanged) return;
+  const auto& status = now.status;
   setIcon(1, QIcon());
   setToolTip(1, {});
   setForeground(1, QPalette().brush(QPalette::Text));
@@ -159,7 +163,11 @@ DuplicatesView::DuplicatesView(BrowserModel* browser, QWidget* parent) : QWidget
     list_->setUniformRowHeights(true);
     list_->header()->setStretchLastSection(false);
     list_->header()->setSectionResizeMode(0, QHeaderView::Stretch);
-    list_->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    // Sized once for the longest status: measuring the column's contents again after every
+    // change of a row costs a pass over all rows.
+    list_->header()->setSectionResizeMode(1, QHeaderView::Fixed);
+    list_->header()->resizeSection(
+        1, list_->fontMetrics().horizontalAdvance(QStringLiteral("✔ 999.9 MB freed")) + 32);
     list_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(list_, &QTreeWidget::customContextMenuRequested, this, &DuplicatesView::showPathMenu);
     connect(list_, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
@@ -310,7 +318,9 @@ void DuplicatesView::refresh() {
 
 void DuplicatesView::rebuildRows() {
   list_->clear();
-  for (int index : shown_->visibleGroups()) new DuplicateGroupRow(list_, *shown_, index);
+  QList<QTreeWidgetItem*> rows;
+  for (int index : shown_->visibleGroups()) rows.append(new DuplicateGroupRow(*shown_, index));
+  list_->addTopLevelItems(rows);
 }
 
 void DuplicatesView::showPathMenu(const QPoint& at) {

@@ -1,10 +1,13 @@
 #pragma once
 
 #include "model/BrowserModel.h"
+#include "model/Duplicates.h"
 
 #include <QPointer>
 #include <QTreeWidgetItem>
 #include <QWidget>
+
+#include <optional>
 
 class QCheckBox;
 class QLabel;
@@ -15,14 +18,13 @@ class QTreeWidget;
 
 namespace tallyfox {
 
-class DuplicatesState;
-
 // One group of identical files in the duplicates list: a checkbox for choosing it, the
 // number of copies and their length, what replacing came to; expanded, one line per copy,
 // the first kept and the others to become clones.
 class DuplicateGroupRow : public QTreeWidgetItem {
  public:
-  DuplicateGroupRow(QTreeWidget* list, const DuplicatesState& state, int index);
+  // Made apart from the list and added with the others at once; refresh() once it is there.
+  DuplicateGroupRow(const DuplicatesState& state, int index);
   int index() const { return index_; }
   // Reads the group's selection, expansion and status again.
   void refresh(const DuplicatesState& state);
@@ -30,7 +32,17 @@ class DuplicateGroupRow : public QTreeWidgetItem {
   QString statusText() const { return text(1); }
 
  private:
+  struct Shown {
+    bool selected = false;
+    bool expanded = false;
+    std::optional<DuplicatesState::GroupStatus> status;
+    bool operator==(const Shown&) const = default;
+  };
+
   int index_;
+  // What the row shows now: a refresh that changes nothing touches no item data, since each
+  // change makes the list redo its layout.
+  std::optional<Shown> shown_;
 };
 
 // The duplicates of one folder, in place of the chart and the list while a search is
