@@ -52,6 +52,8 @@ class DocumentController : public QObject, public Documents {
   void documentClosed(BrowserModel* browser);
 
   BrowserModel* documentFor(const std::filesystem::path& file) const;
+  // The desktop's services the documents are given.
+  const Desktop& desktop() const { return desktop_; }
   // Every open document, in the order they were opened.
   std::vector<BrowserModel*> browsers() const override;
   // The document whose window was active last; null when none is open.

@@ -8,6 +8,7 @@
 #include "shell/MenuBar.h"
 #include "views/BrowserWindow.h"
 #include "views/Icons.h"
+#include "views/SettingsWindow.h"
 #include "views/SnapshotsFolder.h"
 #include "views/WelcomeView.h"
 #include "views/WelcomeWindow.h"
@@ -86,6 +87,22 @@ void AppDelegate::handleRequest(const QStringList& files) {
       return;
     }
   showWelcome();
+}
+
+SettingsView* AppDelegate::settingsView() const {
+  return settingsWindow_;
+}
+
+void AppDelegate::showSettings() {
+  if (!settingsWindow_) {
+    settingsWindow_ = new SettingsView(settings_, documents_.desktop().fileManager);
+    settingsWindow_->setWindowFlag(Qt::Window);
+    settingsWindow_->setAttribute(Qt::WA_DeleteOnClose);
+    settingsWindow_->resize(settingsWindow_->sizeHint().expandedTo(QSize(560, 0)));
+  }
+  settingsWindow_->show();
+  settingsWindow_->raise();
+  settingsWindow_->activateWindow();
 }
 
 void AppDelegate::showWelcome() {

@@ -21,9 +21,11 @@ class BrowserWindow;
 class DocumentController;
 class ScanController;
 class Settings;
+class SettingsView;
 class WelcomeView;
 
 // The start window: "Welcome to Tallyfox", with the File menu.
+class SettingsView;
 class WelcomeWindow;
 
 // The application's windows and their rules: one start window; one browser window per
@@ -49,6 +51,9 @@ class AppDelegate : public QObject {
   void handleRequest(const QStringList& files);
 
   void showWelcome();
+  // The settings window, opened once and brought forward after.
+  void showSettings();
+  SettingsView* settingsView() const;
   WelcomeWindow* welcomeWindow() const;
   WelcomeView* welcomeView() const;
 
@@ -103,6 +108,7 @@ class AppDelegate : public QObject {
   };
   std::vector<Open> windows_;
   QPointer<WelcomeWindow> welcome_;
+  QPointer<SettingsView> settingsWindow_;
   QSystemTrayIcon* tray_ = nullptr;
   QMenu* trayMenu_ = nullptr;
   bool quitting_ = false;

@@ -65,6 +65,12 @@ void install(QMainWindow* window, AppDelegate* app, BrowserModel* browser) {
   close->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
   QObject::connect(close, &QAction::triggered, window, &QWidget::close);
   file->addSeparator();
+  QAction* settings = file->addAction(QStringLiteral("Settings…"));
+  settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+  settings->setMenuRole(QAction::PreferencesRole);
+  QObject::connect(settings, &QAction::triggered, window, [delegate] {
+    if (delegate) delegate->showSettings();
+  });
   QAction* quit = file->addAction(QStringLiteral("Quit"));
   quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
   quit->setMenuRole(QAction::QuitRole);

@@ -6,6 +6,7 @@
 #include "shell/AppDelegate.h"
 #include "views/BrowserView.h"
 #include "views/BrowserWindow.h"
+#include "views/SettingsWindow.h"
 #include "views/WelcomeView.h"
 #include "views/WelcomeWindow.h"
 
@@ -14,7 +15,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QButtonGroup>
+#include <QLabel>
 #include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -233,6 +239,57 @@ TEST_F(StartWindowTest, TrayMenuOffersScansAndRecentSnapshots) {
   for (QAction* action : menu.actions())
     if (action->text() == texts[7]) action->trigger();
   EXPECT_NE(app.windowFor(file), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(StartWindowTest, SettingsWriteTheSharedSpeedAndSnapshotsFolder) {
+  app.launch({});
+  // Settings… (Ctrl+,) in the start window's menu opens one window, brought forward after.
+  QAction* settingsItem = nullptr;
+  for (QAction* menu : app.welcomeWindow()->menuBar()->actions())
+    for (QAction* item : menu->menu()->actions())
+      if (item->text() == QStringLiteral("Settings…")) settingsItem = item;
+  ASSERT_NE(settingsItem, nullptr);
+  EXPECT_EQ(settingsItem->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Comma));
+  settingsItem->trigger();
+  tallyfox::SettingsView* view = app.settingsView();
+  ASSERT_NE(view, nullptr);
+  EXPECT_TRUE(view->isVisible());
+  settingsItem->trigger();
+  EXPECT_EQ(app.settingsView(), view);
+
+  // The speed goes to the store tfscan reads.
+  EXPECT_TRUE(view->speedPicker()->button(int(tallyfox::ScanSpeed::fast))->isChecked());
+  view->speedPicker()->button(int(tallyfox::ScanSpeed::gentle))->click();
+  EXPECT_EQ(tallyfox::Preferences::standard()->getString(tallyfox::Preferences::scanSpeedKey), "gentle");
+
+  // A folder in the home folder is kept with "~"; the default comes back with Use Default.
+  EXPECT_TRUE(view->useDefaultButton()->isHidden());
+  const std::filesystem::path chosen = home.path() / "Snaps";
+  view->setChooser([&](tallyfox::Settings& s, QWidget*) {
+    s.setSnapshotsFolder(chosen);
+    return true;
+  });
+  view->chooseButton()->click();
+  EXPECT_EQ(tallyfox::Preferences::standard()->getString(tallyfox::Preferences::snapshotsFolderKey), "~/Snaps");
+  EXPECT_EQ(view->folderLabel()->text(), QStringLiteral("~/Snaps"));
+  EXPECT_FALSE(view->useDefaultButton()->isHidden());
+
+  // Reveal makes the folder first, so that there is something to show.
+  auto log = std::make_shared<viewtests::DesktopLog>();
+  testsupport::RecordingDesktop recorder;
+  recorder.state = log;
+  tallyfox::SettingsView::revealSnapshotsFolder(settings, *recorder.desktop().fileManager);
+  EXPECT_TRUE(std::filesystem::is_directory(chosen));
+  EXPECT_EQ(log->revealed, QByteArrayList{QByteArray::fromStdString(chosen.string())});
+
+  view->useDefaultButton()->click();
+  EXPECT_FALSE(tallyfox::Preferences::standard()->get(tallyfox::Preferences::snapshotsFolderKey));
+  EXPECT_EQ(view->folderLabel()->text(), settings.snapshotsFolderText());
+  EXPECT_TRUE(view->useDefaultButton()->isHidden());
 }
 
 }  // namespace
