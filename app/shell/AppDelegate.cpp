@@ -30,8 +30,8 @@
 namespace tallyfox {
 
 AppDelegate::AppDelegate(ScanController& scans, DocumentController& documents, Settings& settings,
-                         QObject* parent)
-    : QObject(parent), scans_(scans), documents_(documents), settings_(settings) {
+                         AppUpdater* updater, QObject* parent)
+    : QObject(parent), scans_(scans), documents_(documents), settings_(settings), updater_(updater) {
   connect(&documents_, &DocumentController::documentOpened, this, &AppDelegate::showDocument);
   connect(&documents_, &DocumentController::raiseRequested, this, &AppDelegate::raise);
   connect(&documents_, &DocumentController::closeRequested, this, [this](BrowserModel* browser) {

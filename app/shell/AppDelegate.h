@@ -16,6 +16,7 @@ class QWidget;
 
 namespace tallyfox {
 
+class AppUpdater;
 class BrowserModel;
 class BrowserWindow;
 class DocumentController;
@@ -36,13 +37,15 @@ class WelcomeWindow;
 class AppDelegate : public QObject {
   Q_OBJECT
  public:
+  // Without an updater the app offers no update check.
   AppDelegate(ScanController& scans, DocumentController& documents, Settings& settings,
-              QObject* parent = nullptr);
+              AppUpdater* updater = nullptr, QObject* parent = nullptr);
   ~AppDelegate() override;
 
   ScanController& scans() const { return scans_; }
   DocumentController& documents() const { return documents_; }
   Settings& settings() const { return settings_; }
+  AppUpdater* updater() const { return updater_; }
 
   // At launch: the files given, and the start window when there are none or a new scan
   // was asked for.
@@ -102,6 +105,7 @@ class AppDelegate : public QObject {
   ScanController& scans_;
   DocumentController& documents_;
   Settings& settings_;
+  AppUpdater* updater_;
   struct Open {
     BrowserModel* browser;
     QPointer<BrowserWindow> window;

@@ -1,5 +1,6 @@
 #include "shell/MenuBar.h"
 
+#include "model/AppUpdater.h"
 #include "model/BrowserCommands.h"
 #include "model/BrowserModel.h"
 #include "model/Comparison.h"
@@ -36,6 +37,20 @@ void fillRecent(QMenu* menu, AppDelegate* app) {
   QAction* clear = menu->addAction(QStringLiteral("Clear Menu"));
   clear->setEnabled(shown > 0);
   QObject::connect(clear, &QAction::triggered, menu, [&documents] { documents.clearRecentDocuments(); });
+}
+
+// Help comes last, whatever menus a window has.
+void addHelp(QMenuBar* bar, AppDelegate* app) {
+  QMenu* help = bar->addMenu(QStringLiteral("&Help"));
+  QAction* check = help->addAction(QStringLiteral("Check for Updates…"));
+  check->setMenuRole(QAction::ApplicationSpecificRole);
+  const QPointer<AppUpdater> updater(app ? app->updater() : nullptr);
+  QObject::connect(check, &QAction::triggered, help, [updater] {
+    if (updater) updater->checkForUpdates();
+  });
+  auto refresh = [check, updater] { check->setEnabled(updater && updater->canCheckForUpdates()); };
+  if (updater) QObject::connect(updater, &AppUpdater::stateChanged, check, refresh);
+  refresh();
 }
 
 }  // namespace
@@ -81,7 +96,10 @@ void install(QMainWindow* window, AppDelegate* app, BrowserModel* browser) {
       QApplication::quit();
   });
 
-  if (!browser) return;
+  if (!browser) {
+    addHelp(bar, app);
+    return;
+  }
   const QPointer<BrowserModel> model(browser);
   QMenu* navigate = bar->addMenu(QStringLiteral("&Navigate"));
   std::vector<std::pair<QAction*, const BrowserCommand*>> items;
@@ -135,6 +153,7 @@ void install(QMainWindow* window, AppDelegate* app, BrowserModel* browser) {
        {&DeleteList::marksChanged, &DeleteList::isTrashingChanged, &DeleteList::isEmptyingTrashChanged})
     QObject::connect(&browser->deleteList(), signal, window, refresh);
   refresh();
+  addHelp(bar, app);
 }
 
 }  // namespace tallyfox::MenuBar

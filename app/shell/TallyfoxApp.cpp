@@ -1,11 +1,14 @@
 #include "shell/TallyfoxApp.h"
 
+#include "model/AppUpdater.h"
 #include "model/DocumentController.h"
 #include "model/DumpMode.h"
 #include "model/PlaceStore.h"
 #include "model/ScanController.h"
 #include "model/Settings.h"
 #include "platform/Desktop.h"
+#include "platform/IdleTime.h"
+#include "platform/SystemLog.h"
 #include "shell/AppDelegate.h"
 #include "shell/SingleInstance.h"
 #include "views/Icons.h"
@@ -103,11 +106,17 @@ int main(int argc, char** argv) {
   // Places not yet written go to the file before the app ends.
   QObject::connect(&app, &QCoreApplication::aboutToQuit, places.get(), &PreferencesPlaceStore::flush);
   ScanController scans(documents, settings);
-  AppDelegate delegate(scans, documents, settings);
+  IdleTime idle;
+  AppUpdater updater(std::make_unique<FeedlessUpdaterDriver>(), scans, documents,
+                     [&idle] { return idle.seconds(); }, &SystemLog::write);
+  // An update still waiting when the app ends is installed once it has.
+  QObject::connect(&app, &QCoreApplication::aboutToQuit, &updater, &AppUpdater::installAtQuit);
+  AppDelegate delegate(scans, documents, settings, &updater);
   instance.listen();
   QObject::connect(&instance, &SingleInstance::filesRequested, &delegate, &AppDelegate::handleRequest);
   QObject::connect(&instance, &SingleInstance::newScanRequested, &delegate, &AppDelegate::showWelcome);
   delegate.launch(files, newScan);
+  updater.start();
   return app.exec();
 }
 

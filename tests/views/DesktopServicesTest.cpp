@@ -2,6 +2,7 @@
 #include "AppTestSupport.h"
 #include "TestSupport.h"
 #include "platform/Clipboard.h"
+#include "platform/IdleTime.h"
 #include "platform/Spawn.h"
 #include "platform/Trash.h"
 
@@ -14,6 +15,10 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMimeData>
+#include <QTest>
+#include <QWidget>
+
+#include <cmath>
 
 namespace {
 
@@ -94,6 +99,23 @@ TEST(DesktopServices, ProgramsStartInAFolderWhoseNameIsNotUtf8) {
   const auto noFolder = tallyfox::spawnDetached({"true"}, bytes(dir / "missing"));
   ASSERT_TRUE(noFolder);
   EXPECT_EQ(*noFolder, QStringLiteral("No such file or directory"));
+}
+
+// Without an X server or GNOME to ask, as here, only the app's own windows tell whether
+// the person is there: any key or mouse input to them starts the count again.
+TEST(DesktopServices, IdleTimeCountsFromTheLastInputToTheApp) {
+  tallyfox::IdleTime idle;
+  QWidget window;
+  window.show();
+  QTest::qWait(300);
+  EXPECT_GE(idle.secondsInApp(), 0.25);
+  const double seconds = idle.seconds();
+  EXPECT_TRUE(std::isfinite(seconds) && seconds >= 0) << seconds;
+  QTest::keyClick(&window, Qt::Key_A);
+  EXPECT_LT(idle.secondsInApp(), 0.25);
+  QTest::qWait(300);
+  QTest::mouseMove(&window, QPoint(5, 5));
+  EXPECT_LT(idle.secondsInApp(), 0.25);
 }
 
 }  // namespace

@@ -22,6 +22,12 @@ tallyfox::NodeId idOf(const tallyfox::BrowserModel& model, const std::string& na
   return -1;
 }
 
+std::optional<QString> FakeUpdaterDriver::start(Listener& listener) {
+  if (state_->startError) return state_->startError;
+  state_->listener = &listener;
+  return std::nullopt;
+}
+
 namespace {
 
 struct Recorder : tallyfox::FileManager,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/BrowserModel.h"
+#include "model/UpdaterDriver.h"
 #include "platform/Desktop.h"
 
 #include <QByteArrayList>
@@ -40,6 +41,24 @@ struct RecordingDesktop {
   };
   std::shared_ptr<State> state = std::make_shared<State>();
   tallyfox::Desktop desktop() const;
+};
+
+// Stands in for an update framework: it starts (or fails to, with `startError`), counts the
+// checks asked of it and hands the test the listener, through which the test says what was
+// found and downloaded.
+class FakeUpdaterDriver : public tallyfox::UpdaterDriver {
+ public:
+  struct State {
+    std::optional<QString> startError;
+    Listener* listener = nullptr;
+    int checks = 0;
+  };
+  explicit FakeUpdaterDriver(std::shared_ptr<State> state) : state_(std::move(state)) {}
+  std::optional<QString> start(Listener& listener) override;
+  void checkInBackground() override { ++state_->checks; }
+
+ private:
+  std::shared_ptr<State> state_;
 };
 
 }  // namespace testsupport

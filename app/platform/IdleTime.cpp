@@ -1,0 +1,117 @@
+#include "platform/IdleTime.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QtGui/qguiapplication_platform.h>
+
+#include <cstdlib>
+#include <optional>
+
+namespace tallyfox {
+
+namespace {
+
+std::optional<double> x11IdleSeconds();
+
+// GNOME Shell on Wayland; other compositors offer no common way to ask.
+std::optional<double> mutterIdleSeconds(bool& absent) {
+  if (absent) return std::nullopt;
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected()) {
+    absent = true;
+    return std::nullopt;
+  }
+  QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.gnome.Mutter.IdleMonitor"),
+                                                     QStringLiteral("/org/gnome/Mutter/IdleMonitor/Core"),
+                                                     QStringLiteral("org.gnome.Mutter.IdleMonitor"),
+                                                     QStringLiteral("GetIdletime"));
+  // Asked on the main thread every few seconds: a desktop that does not answer promptly
+  // is not waited for.
+  const QDBusMessage reply = bus.call(call, QDBus::Block, 500);
+  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+    if (reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown")) absent = true;
+    return std::nullopt;
+  }
+  bool ok = false;
+  const qulonglong milliseconds = reply.arguments().constFirst().toULongLong(&ok);
+  if (!ok) return std::nullopt;
+  return milliseconds / 1000.0;
+}
+
+bool isInput(QEvent::Type type) {
+  switch (type) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TabletPress:
+    case QEvent::TabletMove:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+IdleTime::IdleTime(QObject* parent) : QObject(parent), lastInput_(std::chrono::steady_clock::now()) {
+  if (QCoreApplication* app = QCoreApplication::instance()) app->installEventFilter(this);
+}
+
+IdleTime::~IdleTime() {
+  if (QCoreApplication* app = QCoreApplication::instance()) app->removeEventFilter(this);
+}
+
+double IdleTime::seconds() {
+  if (const auto x11 = x11IdleSeconds()) return *x11;
+  if (const auto mutter = mutterIdleSeconds(mutterAbsent_)) return *mutter;
+  return secondsInApp();
+}
+
+double IdleTime::secondsInApp() const {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - lastInput_).count();
+}
+
+bool IdleTime::eventFilter(QObject* watched, QEvent* event) {
+  if (isInput(event->type())) lastInput_ = std::chrono::steady_clock::now();
+  return QObject::eventFilter(watched, event);
+}
+
+}  // namespace tallyfox
+
+// Xlib's headers define macros (KeyPress, None, Bool ...) that clash with Qt's names, so
+// they come last.
+#include <X11/Xlib.h>
+#include <X11/extensions/scrnsaver.h>
+
+namespace tallyfox {
+namespace {
+
+std::optional<double> x11IdleSeconds() {
+  // Under a Wayland session an X11 connection goes to Xwayland, which sees only the input
+  // to X11 windows: the person could be typing elsewhere while it counts them as away.
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  if (wayland && *wayland) return std::nullopt;
+  auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+  Display* display = x11 ? x11->display() : nullptr;
+  if (!display) return std::nullopt;
+  int eventBase = 0, errorBase = 0;
+  if (!XScreenSaverQueryExtension(display, &eventBase, &errorBase)) return std::nullopt;
+  XScreenSaverInfo* info = XScreenSaverAllocInfo();
+  if (!info) return std::nullopt;
+  std::optional<double> seconds;
+  if (XScreenSaverQueryInfo(display, DefaultRootWindow(display), info)) seconds = info->idle / 1000.0;
+  XFree(info);
+  return seconds;
+}
+
+}  // namespace
+}  // namespace tallyfox
