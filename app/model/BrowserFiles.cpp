@@ -1,6 +1,7 @@
 // The window's title bar, and the actions that reach a node's file on disk.
 #include "model/BrowserModel.h"
 #include "model/DeleteList.h"
+#include "model/Documents.h"
 #include "model/Format.h"
 #include "model/Settings.h"
 #include "platform/LocalPath.h"
@@ -113,6 +114,39 @@ void BrowserModel::openInTerminal(const QByteArray& folder) {
   if (!services_.desktop.terminal) return;
   // With no terminal installed there is nothing to open; the beep says so.
   if (services_.desktop.terminal->openIn(folder)) beep();
+}
+
+namespace {
+
+// The file as the system finds it: absolute, links resolved where they exist.
+std::filesystem::path resolvedFile(const std::filesystem::path& file) {
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(file, error);
+  if (error) return file.lexically_normal();
+  const std::filesystem::path resolved = std::filesystem::weakly_canonical(absolute, error);
+  return error ? absolute.lexically_normal() : resolved;
+}
+
+}  // namespace
+
+bool BrowserModel::isOwnFile(const std::filesystem::path& file) const {
+  return fileURL_ && resolvedFile(file) == resolvedFile(*fileURL_);
+}
+
+void BrowserModel::switchTo(const std::filesystem::path& file, bool keepCurrent) {
+  Documents* documents = services_.documents;
+  if (!documents || isOwnFile(file)) return;
+  const std::optional<std::filesystem::path> leaving = keepCurrent ? std::nullopt : fileURL_;
+  documents->openDocument(file);
+  // Closed whatever became of the other file: the window changes its content either way.
+  if (leaving) documents->closeDocument(*leaving);
+}
+
+std::vector<RecentSnapshot> BrowserModel::switchCandidates() const {
+  const std::filesystem::path folder =
+      services_.settings ? services_.settings->snapshotsFolder() : SnapshotsFolder::ofUser(Preferences::standard());
+  return RecentSnapshot::find(15, folder, services_.documents ? services_.documents->recentDocuments()
+                                                              : std::vector<std::filesystem::path>{});
 }
 
 void BrowserModel::togglePreview(OptionalNode node) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/LoadState.h"
+#include "model/RecentSnapshot.h"
 #include "model/Requests.h"
 #include "model/Services.h"
 #include "model/SizeOverlay.h"
@@ -158,6 +159,15 @@ class BrowserModel : public QObject {
   // Asks where to save a copy of the snapshot (in the snapshots folder, under its standard
   // name), writes it off the main thread and makes it a recent document.
   void saveSnapshotAs();
+  // Shows another snapshot in this window's place: opens it and closes this document, unless
+  // `keepCurrent`. The same file, also through a symbolic link, does nothing.
+  void switchTo(const std::filesystem::path& file, bool keepCurrent);
+  // The snapshots a window can switch to, newest first (reads the snapshots folder).
+  std::vector<RecentSnapshot> switchCandidates() const;
+  // Whether `file` is this window's own, symbolic links resolved.
+  bool isOwnFile(const std::filesystem::path& file) const;
+  // Asks the application for its start window.
+  void requestNewScan() { emit newScanRequested(); }
   // Opens the filter (or keeps it open) and asks for the field's focus.
   void requestFilter();
 
@@ -222,6 +232,7 @@ class BrowserModel : public QObject {
   void hoveredChanged();
   void overlayChanged();
   void expandedChanged();
+  void newScanRequested();
 
  private:
   struct Place {

@@ -35,7 +35,7 @@ class DocumentController : public QObject, public Documents {
   ~DocumentController() override;
 
   // Newest first; empty when the preferences hold none or cannot be read.
-  std::vector<std::filesystem::path> recentDocuments() const;
+  std::vector<std::filesystem::path> recentDocuments() const override;
   // Moves the file to the front of the list, which keeps at most 20 entries. A store that
   // cannot be written leaves the list as it was.
   void noteRecentDocument(const std::filesystem::path& file) override;

@@ -18,6 +18,8 @@ class Documents {
   virtual bool closeDocument(const std::filesystem::path& file) = 0;
   // Every open document, in the order they were opened.
   virtual std::vector<BrowserModel*> browsers() const = 0;
+  // Newest first.
+  virtual std::vector<std::filesystem::path> recentDocuments() const = 0;
   // Puts a file the user saved at the front of the recent documents.
   virtual void noteRecentDocument(const std::filesystem::path& file) = 0;
 };

@@ -157,6 +157,7 @@ void AppDelegate::showDocument(BrowserModel* browser) {
   connect(window, &BrowserWindow::appeared, this, &AppDelegate::browserAppeared);
   connect(window, &BrowserWindow::activated, this, [this, browser] { documents_.setFocused(browser); });
   connect(window, &QObject::destroyed, this, [this, browser] { browserClosed(browser); });
+  connect(browser, &BrowserModel::newScanRequested, this, &AppDelegate::showWelcome);
   window->show();
   window->raise();
   window->activateWindow();

@@ -11,6 +11,7 @@
 #include "views/ShortcutSheet.h"
 #include "views/StatusLine.h"
 #include "views/SunburstView.h"
+#include "views/TitleSwitcher.h"
 
 #include "model/DeleteList.h"
 #include "model/Duplicates.h"
@@ -163,7 +164,12 @@ QWidget* BrowserView::buildBrowser() {
   auto* column = new QVBoxLayout(page);
   column->setContentsMargins(0, 0, 0, 0);
   column->setSpacing(0);
-  column->addWidget(breadcrumbs_);
+  auto* top = new QHBoxLayout;
+  top->setContentsMargins(4, 0, 0, 0);
+  top->setSpacing(0);
+  top->addWidget(new TitleSwitcher(browser_, page));
+  top->addWidget(breadcrumbs_, 1);
+  column->addLayout(top);
   column->addWidget(divider(Qt::Horizontal, page));
   centre_ = new QStackedWidget(page);
   centre_->addWidget(chartAndList_);

@@ -29,6 +29,7 @@ struct RecentDocuments : Documents {
   BrowserModel* openDocument(const fs::path&) override { return nullptr; }
   bool closeDocument(const fs::path&) override { return false; }
   std::vector<BrowserModel*> browsers() const override { return {}; }
+  std::vector<fs::path> recentDocuments() const override { return noted; }
   void noteRecentDocument(const fs::path& file) override { noted.push_back(file); }
   std::vector<fs::path> noted;
 };

@@ -59,6 +59,30 @@ TEST_F(DocumentControllerTest, ASecondOpenOfOneFileBringsTheFirstForward) {
   EXPECT_TRUE(testsupport::waitFor([&] { return second->state().isReady(); }));
 }
 
+TEST_F(DocumentControllerTest, SwitchingPutsAnotherSnapshotInTheWindowsPlace) {
+  const fs::path a = home.path() / "a.tfsnap", b = home.path() / "b.tfsnap";
+  BrowserModel* first = documents.openDocument(a);
+  // The same file, through a symbolic link: nothing happens.
+  fs::create_symlink(a, home.path() / "same.tfsnap");
+  first->switchTo(home.path() / "same.tfsnap", false);
+  EXPECT_EQ(documents.browsers(), std::vector<BrowserModel*>{first});
+
+  // Kept: both are open.
+  first->switchTo(b, true);
+  BrowserModel* second = documents.documentFor(b);
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(documents.browsers(), (std::vector<BrowserModel*>{first, second}));
+
+  // Switched: the window's own document goes, also when the other file cannot be read.
+  testsupport::writeFile(home.path() / "broken.tfsnap", "not a snapshot");
+  second->switchTo(home.path() / "broken.tfsnap", false);
+  BrowserModel* broken = documents.documentFor(home.path() / "broken.tfsnap");
+  ASSERT_NE(broken, nullptr);
+  EXPECT_EQ(documents.documentFor(b), nullptr);
+  EXPECT_EQ(documents.browsers(), (std::vector<BrowserModel*>{first, broken}));
+  EXPECT_TRUE(testsupport::waitFor([&] { return broken->state().isFailed(); }));
+}
+
 TEST_F(DocumentControllerTest, ClosingByFileReleasesTheDocumentAndItsFocus) {
   BrowserModel* a = documents.openDocument(home.path() / "a.tfsnap");
   BrowserModel* b = documents.openDocument(home.path() / "b.tfsnap");

@@ -13,7 +13,9 @@
 #include "views/ShortcutSheet.h"
 #include "views/StatusLine.h"
 #include "views/SunburstView.h"
+#include "views/TitleSwitcher.h"
 
+#include <tallyfox/Preferences.h>
 #include <tallyfox/SnapshotFile.h>
 #include <tallyfox/TreeColumns.h>
 
@@ -22,8 +24,10 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 
 namespace {
@@ -535,6 +539,43 @@ TEST_F(BrowserWindowTest, FileKeysReachTheDesktop) {
   QTest::keyClick(realList, ' ');
   EXPECT_EQ(log->beeps, 1);
   EXPECT_FALSE(preview->isVisible());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(TitleSwitcherTest, ListsRecentSnapshotsWithTheWindowsOwnChecked) {
+  testsupport::ScopedHome home;
+  const std::filesystem::path folder = tallyfox::SnapshotsFolder::ofUser(tallyfox::Preferences::standard());
+  std::filesystem::create_directories(folder);
+  const auto own = viewtests::writeSnapshot(folder / "own.tfsnap", {{-1, "data"}, {0, "x", 10}}, "/srv/own");
+  viewtests::writeSnapshot(folder / "other.tfsnap", {{-1, "data"}, {0, "y", 10}}, "/srv/other");
+  auto window = viewtests::openBrowser(own);
+  auto* switcher = window->view()->findChild<tallyfox::TitleSwitcher*>();
+  ASSERT_NE(switcher, nullptr);
+  EXPECT_EQ(switcher->toolTip(), QStringLiteral("Switch to another snapshot"));
+  QMenu menu;
+  switcher->fillMenu(menu);
+  QStringList texts, checked;
+  for (const QAction* action : menu.actions()) {
+    if (action->isSeparator() && action->text().isEmpty()) continue;
+    texts << action->text();
+    if (action->isChecked()) checked << action->text();
+  }
+  // A day's heading, both snapshots, then the window's own commands and the hint.
+  ASSERT_EQ(texts.size(), 6) << texts.join(QLatin1Char('|')).toStdString();
+  EXPECT_EQ(texts[0], QStringLiteral("Today"));
+  EXPECT_EQ(texts.mid(3), (QStringList{QStringLiteral("New Scan…"), QStringLiteral("Show Snapshot in File Manager"),
+                                       QStringLiteral("Alt-click to open in a new window")}));
+  ASSERT_EQ(checked.size(), 1);
+  EXPECT_TRUE(checked[0].startsWith(QStringLiteral("own  "))) << checked[0].toStdString();
+  EXPECT_FALSE(menu.actions().back()->isEnabled());
+
+  QSignalSpy newScan(window->browser(), &tallyfox::BrowserModel::newScanRequested);
+  for (QAction* action : menu.actions())
+    if (action->text() == QStringLiteral("New Scan…")) action->trigger();
+  EXPECT_EQ(newScan.count(), 1);
 }
 
 }  // namespace

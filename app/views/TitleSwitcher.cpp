@@ -1,0 +1,57 @@
+#include "views/TitleSwitcher.h"
+
+#include <QGuiApplication>
+#include <QLocale>
+#include <QMenu>
+
+namespace tallyfox {
+
+TitleSwitcher::TitleSwitcher(BrowserModel* browser, QWidget* parent) : QToolButton(parent), browser_(browser) {
+  setArrowType(Qt::DownArrow);
+  setAutoRaise(true);
+  setToolTip(QStringLiteral("Switch to another snapshot"));
+  setAccessibleName(QStringLiteral("Switch to another snapshot"));
+  setPopupMode(QToolButton::InstantPopup);
+  setFocusPolicy(Qt::NoFocus);
+  auto* menu = new QMenu(this);
+  connect(menu, &QMenu::aboutToShow, this, [this, menu] {
+    menu->clear();
+    fillMenu(*menu);
+  });
+  setMenu(menu);
+}
+
+void TitleSwitcher::fillMenu(QMenu& menu) {
+  if (!browser_) return;
+  const QPointer<BrowserModel> model(browser_);
+  QString heading;
+  for (const RecentSnapshot& recent : browser_->switchCandidates()) {
+    if (const QString day = recent.dayHeading(); day != heading) {
+      heading = day;
+      menu.addSection(day);
+    }
+    const QDateTime time = QDateTime::fromSecsSinceEpoch(
+        std::chrono::duration_cast<std::chrono::seconds>(recent.date.time_since_epoch()).count());
+    QAction* item =
+        menu.addAction(recent.name() + QStringLiteral("  ") + QLocale().toString(time.time(), QLocale::ShortFormat));
+    item->setCheckable(true);
+    item->setChecked(browser_->isOwnFile(recent.url));
+    connect(item, &QAction::triggered, &menu, [model, file = recent.url] {
+      // Read at the moment of choosing, as the hint says.
+      const bool keep = QGuiApplication::queryKeyboardModifiers() & Qt::AltModifier;
+      if (model) model->switchTo(file, keep);
+    });
+  }
+  menu.addSeparator();
+  connect(menu.addAction(QStringLiteral("New Scan…")), &QAction::triggered, &menu, [model] {
+    if (model) model->requestNewScan();
+  });
+  connect(menu.addAction(QStringLiteral("Show Snapshot in File Manager")), &QAction::triggered, &menu, [model] {
+    if (!model || !model->fileURL() || !model->services().desktop.fileManager) return;
+    model->services().desktop.fileManager->reveal(QByteArray::fromStdString(model->fileURL()->string()));
+  });
+  menu.addSeparator();
+  menu.addAction(QStringLiteral("Alt-click to open in a new window"))->setEnabled(false);
+}
+
+}  // namespace tallyfox
