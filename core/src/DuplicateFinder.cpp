@@ -224,7 +224,7 @@ const std::vector<std::string>& DuplicateFinder::syncRoots() {
   return *syncRoots_;
 }
 
-// The home trash of the freedesktop.org trash specification. Its name ("Trash") is too
+// The home trash as freedesktop.org lays it out. Its name ("Trash") is too
 // common to skip by name alone.
 std::vector<std::string> DuplicateFinder::trashRoots() const {
   std::string data;
