@@ -194,7 +194,7 @@ int runScan(const ScanArgs& args) {
   endProgress();
   if (scanner.isCancelled() || watch.interrupted()) return interruptedExit(nullptr);
 
-  const TreeColumns columns = sink->finish();
+  const ArrangedColumns columns = sink->finishArranged();
   if (watch.interrupted()) return interruptedExit(nullptr);
   const std::filesystem::path destination =
       args.output ? std::filesystem::path(*args.output)

@@ -92,7 +92,7 @@ void ScanController::scan(const QString& root) {
       onMainThread([self] {
         if (self) self->setPhase(Phase::saving());
       });
-      const TreeColumns columns = sink->finish();
+      const ArrangedColumns columns = sink->finishArranged();
       const auto url = SnapshotsFolder::newSnapshotPath(folder, path, start);
       SnapshotFile::write(columns, {path, start, stats.seconds}, url);
       written = url;

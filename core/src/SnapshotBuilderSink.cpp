@@ -69,4 +69,9 @@ TreeColumns SnapshotBuilderSink::finish() {
   return std::move(builder_).build(true, EntryFlags::directory);
 }
 
+ArrangedColumns SnapshotBuilderSink::finishArranged() {
+  std::lock_guard guard(lock_);
+  return std::move(builder_).arrange(true, EntryFlags::directory);
+}
+
 }  // namespace tallyfox

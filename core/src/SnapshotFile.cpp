@@ -158,6 +158,36 @@ Header readHeader(std::span<const std::uint8_t> bytes) {
   return h;
 }
 
+namespace {
+
+// Writes a snapshot of n nodes whose columns are handed out by pieces(i, out), each as one
+// or more consecutive pieces of bytes passed to out.
+template <typename Pieces>
+void writeColumns(std::uint64_t n, std::uint64_t nameBytes, const Info& info, const std::filesystem::path& to,
+                  Pieces pieces) {
+  if (nameBytes > 0xFFFF'FFFFull) throw FormatError("names exceed 4 GB");
+  const ColumnTable table = layout(n, nameBytes);
+  FileIO::writeAtomically(to, [&](int fd) {
+    const auto head = header(State::complete, n, info, table);
+    FileIO::writeAll(fd, head.data(), head.size());
+    std::uint64_t position = headerSize;
+    for (int i = 0; i < columnCount; ++i) {
+      FileIO::writeZeros(fd, table[i].offset - position);
+      position = table[i].offset;
+      pieces(i, [&](std::span<const std::uint8_t> bytes) {
+        if (bytes.size() > table[i].offset + table[i].length - position)
+          throw std::invalid_argument("tree columns of unequal lengths");
+        FileIO::writeAll(fd, bytes.data(), bytes.size());
+        position += bytes.size();
+      });
+      if (position != table[i].offset + table[i].length)
+        throw std::invalid_argument("tree columns of unequal lengths");
+    }
+  });
+}
+
+}  // namespace
+
 void write(const TreeColumns& columns, const Info& info, const std::filesystem::path& to) {
   if (columns.names.size() > 0xFFFF'FFFFull) throw FormatError("names exceed 4 GB");
   const std::uint64_t n = columns.parent.size();
@@ -168,16 +198,17 @@ void write(const TreeColumns& columns, const Info& info, const std::filesystem::
                                              table[6].length, table[7].length, table[8].length})
     throw std::invalid_argument("tree columns of unequal lengths");
   const auto data = columnData(columns);
-  FileIO::writeAtomically(to, [&](int fd) {
-    const auto head = header(State::complete, n, info, table);
-    FileIO::writeAll(fd, head.data(), head.size());
-    std::uint64_t position = headerSize;
-    for (int i = 0; i < columnCount; ++i) {
-      FileIO::writeZeros(fd, table[i].offset - position);
-      FileIO::writeAll(fd, data[i], table[i].length);
-      position = table[i].offset + table[i].length;
-    }
+  writeColumns(n, columns.names.size(), info, to, [&](int i, const auto& out) {
+    if (table[i].length) out({static_cast<const std::uint8_t*>(data[i]), table[i].length});
   });
+}
+
+void write(const ArrangedColumns& columns, const Info& info, const std::filesystem::path& to) {
+  // Only the columns of an empty builder lack the last name offset; like the empty
+  // columns build() gives, they make no snapshot.
+  if (!columns.hasNameOffsets()) throw std::invalid_argument("tree columns of unequal lengths");
+  writeColumns(columns.nodeCount(), columns.nameBytes(), info, to,
+               [&](int i, const auto& out) { columns.forEachPiece(i, out); });
 }
 
 DiskTreePtr detail::TreeFactory::open(std::span<const std::uint8_t> bytes,

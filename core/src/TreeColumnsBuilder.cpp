@@ -69,38 +69,25 @@ class SideWork {
   bool done_ = false;
 };
 
-// The canonical columns from a builder's entries, built largely in the builder's own arrays:
-// fresh memory is paid for page by page when first written, so columns the builder no
-// longer needs are reused for the result wherever the element type allows. Works on flat
-// arrays only: a counting sort into children lists, one breadth-first pass to sum upward,
-// the per-folder sorts, and a second breadth-first pass that numbers the nodes.
-TreeColumns assemble(TreeColumnsBuilder& b, bool aggregate, std::uint8_t directoryFlag) {
-  TreeColumns out;
+// Room past the names to copy short ones 16 bytes at a time.
+constexpr std::size_t slack = 16;
+
+// The final order of a builder's entries and the columns that come with it.
+struct Arrangement {
+  std::size_t nodes = 0;                  // reached from the root
+  std::vector<std::uint32_t> order;       // scan id of each final id
+  std::vector<std::uint32_t> childStart;  // by final id
+  std::vector<std::uint32_t> childCount;  // by final id
+};
+
+// Works out the final order in the builder's own arrays where it can: fresh memory is paid
+// for page by page when first written. Flat arrays only: a counting sort into children
+// lists, one breadth-first pass to sum upward, the per-folder sorts, and a second
+// breadth-first pass that numbers the nodes. Afterwards the builder's parents are the final
+// ones (by final id), its sizes and entry counts are summed (by scan id), and the rest of
+// its columns are untouched. Needs a builder whose root is present.
+Arrangement arrangeInPlace(TreeColumnsBuilder& b, bool aggregate, std::uint8_t directoryFlag) {
   const std::size_t n = b.parent.size();
-  if (n == 0) return out;
-  if (!b.present[0]) {
-    // Nothing is reached: no entries, and the names end where they start.
-    out.nameOffset = {0};
-    return out;
-  }
-  const bool shared = n >= nodesForSecondThread;
-
-  // The result's names and their offsets, mapped while this thread sorts: mapping fresh
-  // memory costs about as much as the sorting, and the tree's size bounds theirs. Names get
-  // room to copy short ones 16 bytes at a time. The other columns go where the builder's
-  // names and their starts and lengths were, once the names are copied, so that the peak
-  // holds one copy of the names and no second copy of sizes and times.
-  constexpr std::size_t slack = 16;
-  const std::size_t nameBytesSet = b.names.size();
-  std::vector<std::uint8_t> names;
-  std::vector<std::uint32_t> nameOffset;
-  SideWork mapping(shared, [&, nameBytesSet] {
-    nameOffset = Memory::filled<std::uint32_t>(n + 1);
-    // Every reached name lies in the builder's buffer once, so its length is enough unless
-    // the builder was filled inconsistently; then the buffer grows.
-    names = Memory::filled<std::uint8_t>(nameBytesSet + slack);
-  });
-
   auto& parent = b.parent;
   const auto& present = b.present;
   auto linked = [&](std::size_t id) { return present[id] && parent[id] >= 0 && std::size_t(parent[id]) < n; };
@@ -188,20 +175,70 @@ TreeColumns assemble(TreeColumnsBuilder& b, bool aggregate, std::uint8_t directo
     nextChild += childCount[k];
   }
 
+  Arrangement result;
+  result.nodes = m;
+  result.order = std::move(order);
+  result.childStart = std::move(childStart);
+  result.childCount = std::move(childCount);
+  return result;
+}
+
+// Where name id lies in the builder's names, as far as it lies inside them: a name beyond
+// the buffer (only if the builder was filled inconsistently) is left empty.
+std::uint64_t nameLengthOf(const TreeColumnsBuilder& b, std::size_t nameBytesSet, std::uint32_t id) {
+  const std::uint64_t from = b.nameStart[id];
+  const std::uint64_t length = b.nameLength[id];
+  return from > nameBytesSet || length > nameBytesSet - from ? 0 : length;
+}
+
+constexpr std::uint64_t maxOffset = std::numeric_limits<std::uint32_t>::max();
+
+// The canonical columns gathered from the arrangement, largely in the builder's own arrays:
+// columns the builder no longer needs are reused for the result wherever the element type
+// allows.
+TreeColumns assemble(TreeColumnsBuilder& b, bool aggregate, std::uint8_t directoryFlag) {
+  TreeColumns out;
+  const std::size_t n = b.parent.size();
+  if (n == 0) return out;
+  if (!b.present[0]) {
+    // Nothing is reached: no entries, and the names end where they start.
+    out.nameOffset = {0};
+    return out;
+  }
+  const bool shared = n >= nodesForSecondThread;
+
+  // The result's names and their offsets, mapped while this thread sorts: mapping fresh
+  // memory costs about as much as the sorting, and the tree's size bounds theirs. The
+  // other columns go where the builder's names and their starts and lengths were, once the
+  // names are copied, so that the peak holds one copy of the names and no second copy of
+  // sizes and times.
+  const std::size_t nameBytesSet = b.names.size();
+  std::vector<std::uint8_t> names;
+  std::vector<std::uint32_t> nameOffset;
+  SideWork mapping(shared, [&, nameBytesSet] {
+    nameOffset = Memory::filled<std::uint32_t>(n + 1);
+    // Every reached name lies in the builder's buffer once, so its length is enough unless
+    // the builder was filled inconsistently; then the buffer grows.
+    names = Memory::filled<std::uint8_t>(nameBytesSet + slack);
+  });
+
+  Arrangement arranged = arrangeInPlace(b, aggregate, directoryFlag);
+  const std::size_t m = arranged.nodes;
+  const std::vector<std::uint32_t>& order = arranged.order;
+  auto& parent = b.parent;
+  auto& totalSize = b.size;
+  auto& totalCount = b.entryCount;
   mapping.wait();
 
   // Names in the final order, first: the other columns then take the memory of the
-  // builder's names and of their starts and lengths. A name that lies beyond the builder's
-  // buffer (only if it was filled inconsistently) is left empty.
+  // builder's names and of their starts and lengths.
   b.names.resize(nameBytesSet + slack);
   {
-    constexpr std::uint64_t maxOffset = std::numeric_limits<std::uint32_t>::max();
     std::uint64_t position = 0;
     for (std::size_t k = 0; k < m; ++k) {
       const std::uint32_t id = order[k];
       const std::uint64_t from = b.nameStart[id];
-      std::uint64_t length = b.nameLength[id];
-      if (from > nameBytesSet || length > nameBytesSet - from) length = 0;
+      const std::uint64_t length = nameLengthOf(b, nameBytesSet, id);
       if (position + length + slack > names.size())
         names.resize(std::max<std::size_t>(names.size() * 2, position + length + slack));
       std::uint8_t* to = names.data() + position;
@@ -247,11 +284,22 @@ TreeColumns assemble(TreeColumnsBuilder& b, bool aggregate, std::uint8_t directo
   out.mtime = take(mtimeColumn, m);
   out.entryCount = take(countColumn, m);
   out.flags = take(flagsColumn, m);
-  out.childStart = take(childStart, m);
-  out.childCount = take(childCount, m);
+  out.childStart = take(arranged.childStart, m);
+  out.childCount = take(arranged.childCount, m);
   out.nameOffset = take(nameOffset, m + 1);
   out.names = std::move(names);
   return out;
+}
+
+// Pieces of about this many bytes: small enough to stay in the processor's cache between
+// being gathered and being written, large enough that a system call per piece is nothing.
+constexpr std::size_t pieceBytes = 256 * 1024;
+
+using PieceOut = std::function<void(std::span<const std::uint8_t>)>;
+
+template <typename T>
+void handOut(const std::vector<T>& column, std::size_t count, const PieceOut& out) {
+  if (count > 0) out({reinterpret_cast<const std::uint8_t*>(column.data()), count * sizeof(T)});
 }
 
 }  // namespace
@@ -359,6 +407,137 @@ TreeColumns TreeColumnsBuilder::build(bool aggregate, std::uint8_t directoryFlag
   TreeColumns out = assemble(*this, aggregate, directoryFlag);
   clear();
   return out;
+}
+
+ArrangedColumns TreeColumnsBuilder::arrange(bool aggregate, std::uint8_t directoryFlag) && {
+  forEachNodeColumn([](auto& column) { Memory::releaseUnused(column); });
+  Memory::releaseUnused(names);
+  readyNodes_ = parent.size();
+  readyNameBytes_ = names.size();
+  ArrangedColumns out;
+  if (empty()) return out;
+  out.hasNameOffsets_ = true;
+  if (present[0]) {
+    Arrangement arranged = arrangeInPlace(*this, aggregate, directoryFlag);
+    out.nodes_ = arranged.nodes;
+    out.order_ = std::move(arranged.order);
+    out.childStart_ = std::move(arranged.childStart);
+    out.childCount_ = std::move(arranged.childCount);
+    out.nameBytesSet_ = names.size();
+    for (std::size_t k = 0; k < out.nodes_; ++k)
+      out.nameBytes_ += nameLengthOf(*this, out.nameBytesSet_, out.order_[k]);
+    names.resize(out.nameBytesSet_ + slack);
+  }
+  // Nothing reached from the root: no entries, and the names end where they start.
+  out.entries_ = std::move(*this);
+  clear();
+  return out;
+}
+
+template <typename T, typename Value>
+void ArrangedColumns::gather(const PieceOut& out, Value value) const {
+  constexpr std::size_t perPiece = pieceBytes / sizeof(T);
+  std::vector<T> piece(std::min(perPiece, nodes_));
+  for (std::size_t k = 0; k < nodes_;) {
+    const std::size_t count = std::min(perPiece, nodes_ - k);
+    for (std::size_t j = 0; j < count; ++j) piece[j] = value(order_[k + j]);
+    handOut(piece, count, out);
+    k += count;
+  }
+}
+
+void ArrangedColumns::nameOffsets(const PieceOut& out) const {
+  constexpr std::size_t perPiece = pieceBytes / sizeof(std::uint32_t);
+  std::vector<std::uint32_t> piece(std::min(perPiece, nodes_ + 1));
+  std::uint64_t position = 0;
+  for (std::size_t k = 0; k <= nodes_;) {
+    const std::size_t count = std::min(perPiece, nodes_ + 1 - k);
+    for (std::size_t j = 0; j < count; ++j, ++k) {
+      piece[j] = std::uint32_t(std::min(position, maxOffset));
+      if (k < nodes_) position += nameLengthOf(entries_, nameBytesSet_, order_[k]);
+    }
+    handOut(piece, count, out);
+  }
+}
+
+void ArrangedColumns::names(const PieceOut& out) const {
+  std::vector<std::uint8_t> piece(std::min<std::uint64_t>(pieceBytes, nameBytes_) + slack);
+  const std::size_t room = piece.size() - slack;
+  std::size_t used = 0;
+  for (std::size_t k = 0; k < nodes_; ++k) {
+    const std::uint32_t id = order_[k];
+    const std::size_t length = nameLengthOf(entries_, nameBytesSet_, id);
+    if (length == 0) continue;
+    const std::uint8_t* source = entries_.names.data() + entries_.nameStart[id];
+    if (used + length > room) {
+      handOut(piece, used, out);
+      used = 0;
+      if (length > room) {
+        out({source, length});
+        continue;
+      }
+    }
+    // Short names are copied 16 bytes at a time: the piece and the builder's names both
+    // have the room past their end.
+    std::memcpy(piece.data() + used, source, std::max(length, slack));
+    used += length;
+  }
+  handOut(piece, used, out);
+}
+
+void ArrangedColumns::forEachPiece(int column, const PieceOut& out) const {
+  switch (column) {
+    case 0:
+      handOut(entries_.parent, nodes_, out);
+      break;
+    case 1:
+      gather<std::uint64_t>(out, [this](std::uint32_t id) { return entries_.size[id]; });
+      break;
+    case 2:
+      gather<std::uint32_t>(out, [this](std::uint32_t id) { return entries_.mtime[id]; });
+      break;
+    case 3:
+      gather<std::uint32_t>(out, [this](std::uint32_t id) { return entries_.entryCount[id]; });
+      break;
+    case 4:
+      gather<std::uint8_t>(out, [this](std::uint32_t id) { return entries_.flags[id]; });
+      break;
+    case 5:
+      handOut(childStart_, nodes_, out);
+      break;
+    case 6:
+      handOut(childCount_, nodes_, out);
+      break;
+    case 7:
+      if (hasNameOffsets_) nameOffsets(out);
+      break;
+    case 8:
+      names(out);
+      break;
+    default:
+      break;
+  }
+}
+
+TreeColumns ArrangedColumns::columns() const {
+  TreeColumns c;
+  auto into = [this](int column, auto& v) {
+    forEachPiece(column, [&v](std::span<const std::uint8_t> bytes) {
+      const std::size_t old = v.size();
+      v.resize(old + bytes.size() / sizeof(v[0]));
+      std::memcpy(v.data() + old, bytes.data(), bytes.size());
+    });
+  };
+  into(0, c.parent);
+  into(1, c.size);
+  into(2, c.mtime);
+  into(3, c.entryCount);
+  into(4, c.flags);
+  into(5, c.childStart);
+  into(6, c.childCount);
+  into(7, c.nameOffset);
+  into(8, c.names);
+  return c;
 }
 
 }  // namespace tallyfox

@@ -244,8 +244,37 @@ TEST(TreeColumnsBuilder, MatchesThePlainRulesOnInputsOfEveryShape) {
       TreeColumnsBuilder moved = b;
       ASSERT_EQ(std::move(moved).build(aggregate, dir), expected) << "round " << round;
       EXPECT_TRUE(moved.empty());
+      // Arranged for streaming, the columns come out the same, in pieces, as often as asked.
+      TreeColumnsBuilder arranging = b;
+      const ArrangedColumns arranged = std::move(arranging).arrange(aggregate, dir);
+      EXPECT_TRUE(arranging.empty());
+      ASSERT_EQ(arranged.columns(), expected) << "round " << round;
+      ASSERT_EQ(arranged.nodeCount(), expected.parent.size());
+      ASSERT_EQ(arranged.nameBytes(), expected.names.size());
+      if (round >= 300) {
+        ASSERT_EQ(arranged.columns(), expected);
+      }
     }
   }
+}
+
+TEST(TreeColumnsBuilder, ArrangedColumnsHandOutNamesLongerThanAPiece) {
+  TreeColumnsBuilder b;
+  const std::string longName(300000, 'x');
+  b.set(0, -1, {}, 0, 0, 1, dir);
+  b.set(1, 0, bytes("short"), 1, 0, 1, 0);
+  b.set(2, 0, bytes(longName), 3, 0, 1, 0);
+  b.set(3, 0, bytes("tail"), 2, 0, 1, 0);
+  const TreeColumns expected = b.build(true, dir);
+  const ArrangedColumns arranged = TreeColumnsBuilder(b).arrange(true, dir);
+  EXPECT_EQ(arranged.columns(), expected);
+  EXPECT_EQ(nameAt(expected, 1), longName);
+  // Nothing reached from the root, and no builder at all.
+  TreeColumnsBuilder rootless;
+  rootless.set(1, 0, bytes("orphan"), 1, 0, 1, 0);
+  EXPECT_EQ(TreeColumnsBuilder(rootless).arrange(true, dir).columns(), rootless.build(true, dir));
+  EXPECT_FALSE(TreeColumnsBuilder().arrange(true, dir).hasNameOffsets());
+  EXPECT_EQ(TreeColumnsBuilder().arrange(true, dir).columns(), TreeColumns{});
 }
 
 TEST(TreeColumnsBuilder, BatchesStoreWhatEntryByEntrySettingStores) {

@@ -16,6 +16,8 @@ class SnapshotBuilderSink : public ScanSink {
   void directoryListed(const DirectoryListing& listing) override;
   // The canonical columns of everything collected; leaves the sink empty.
   TreeColumns finish();
+  // The same, arranged for SnapshotFile::write to stream.
+  ArrangedColumns finishArranged();
 
  private:
   std::mutex lock_;

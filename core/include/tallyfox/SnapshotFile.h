@@ -2,6 +2,7 @@
 
 #include <tallyfox/DiskTree.h>
 #include <tallyfox/TreeColumns.h>
+#include <tallyfox/TreeColumnsBuilder.h>
 
 #include <array>
 #include <chrono>
@@ -102,6 +103,9 @@ struct HeaderInfo {
 // Writes a complete snapshot atomically: a temporary file in the destination's folder,
 // flushed to the disk and renamed over the destination once everything is written.
 void write(const TreeColumns& columns, const Info& info, const std::filesystem::path& to);
+// The same file from columns arranged but not gathered, gathered piece by piece as they are
+// written: a fresh scan is saved without a second copy of its tree in memory.
+void write(const ArrangedColumns& columns, const Info& info, const std::filesystem::path& to);
 DiskTreePtr map(const std::filesystem::path& path);
 DiskTreePtr inMemory(const TreeColumns& columns, const Info& info);
 // The same, giving each column's memory back as soon as it is copied.

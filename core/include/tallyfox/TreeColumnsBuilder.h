@@ -3,10 +3,13 @@
 #include <tallyfox/TreeColumns.h>
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
 namespace tallyfox {
+
+class ArrangedColumns;
 
 // Collects entries by scan id, in any order, and turns them into the canonical columns:
 // breadth-first ids, children contiguous and sorted by size (largest first, stable), sizes
@@ -42,6 +45,9 @@ class TreeColumnsBuilder {
   // sums in place and leaves the builder empty.
   TreeColumns build(bool aggregate, std::uint8_t directoryFlag) const&;
   TreeColumns build(bool aggregate, std::uint8_t directoryFlag) &&;
+  // The same columns as build(), arranged but not gathered, for a writer to stream; leaves
+  // the builder empty.
+  ArrangedColumns arrange(bool aggregate, std::uint8_t directoryFlag) &&;
   void clear();
 
   void growTo(std::size_t count);
@@ -64,6 +70,42 @@ class TreeColumnsBuilder {
   // one call instead of a fault per page.
   std::size_t readyNodes_ = 0;
   std::size_t readyNameBytes_ = 0;
+};
+
+// The canonical columns of a builder in their final order, kept in the builder's arrays
+// rather than gathered into columns of their own: each column is gathered piece by piece
+// as it is handed out, so that a writer streams the tree to a file without holding a
+// second copy of it. Hands out the same bytes as often as asked.
+class ArrangedColumns {
+ public:
+  // Node count and name bytes of the columns build() would return.
+  std::size_t nodeCount() const { return nodes_; }
+  std::uint64_t nameBytes() const { return nameBytes_; }
+  // Whether the columns have a nameOffset element (all but those of an empty builder).
+  bool hasNameOffsets() const { return hasNameOffsets_; }
+  // Hands out column i (0 to 8, in the order of the TreeColumns fields) as its bytes in
+  // consecutive pieces.
+  void forEachPiece(int column, const std::function<void(std::span<const std::uint8_t>)>& out) const;
+  // All of it gathered: what build() returns.
+  TreeColumns columns() const;
+
+ private:
+  friend class TreeColumnsBuilder;
+  template <typename T, typename Value>
+  void gather(const std::function<void(std::span<const std::uint8_t>)>& out, Value value) const;
+  void names(const std::function<void(std::span<const std::uint8_t>)>& out) const;
+  void nameOffsets(const std::function<void(std::span<const std::uint8_t>)>& out) const;
+
+  // Indexed by scan id: sizes and entry counts summed, names with room to copy 16 bytes
+  // past the last. parent, childStart and childCount are already the final columns.
+  TreeColumnsBuilder entries_;
+  // Scan id of each final id.
+  std::vector<std::uint32_t> order_;
+  std::vector<std::uint32_t> childStart_, childCount_;
+  std::size_t nodes_ = 0;
+  std::uint64_t nameBytes_ = 0;
+  std::size_t nameBytesSet_ = 0;  // in the builder's names, not counting the room past them
+  bool hasNameOffsets_ = false;
 };
 
 std::uint32_t clampTime(std::int64_t seconds);
