@@ -6,8 +6,9 @@
 #include "model/Comparison.h"
 #include "model/DeleteList.h"
 #include "model/DocumentController.h"
-#include "model/Format.h"
+#include "model/Duplicates.h"
 #include "shell/AppDelegate.h"
+#include "views/BrowserWindow.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -53,11 +54,71 @@ void addHelp(QMenuBar* bar, AppDelegate* app) {
   refresh();
 }
 
+// The open snapshot windows, by the document controller's list, this window's checked.
+void fillWindows(QMenu* menu, QAction* after, AppDelegate* app, const BrowserModel* own) {
+  const QList<QAction*> items = menu->actions();
+  for (qsizetype i = items.indexOf(after) + 1; i < items.size(); ++i) delete items[i];
+  if (!app) return;
+  DocumentController& documents = app->documents();
+  const std::vector<BrowserModel*> open = documents.browsers();
+  if (!open.empty()) menu->addSeparator();
+  for (BrowserModel* document : open) {
+    QAction* item = menu->addAction(BrowserWindow::titleFor(*document));
+    item->setCheckable(true);
+    item->setChecked(document == own);
+    const std::optional<std::filesystem::path> file = document->fileURL();
+    QObject::connect(item, &QAction::triggered, menu, [&documents, file] {
+      if (file) documents.openDocument(*file);  // an open document comes forward
+    });
+  }
+}
+
+// The table's commands of one menu, in the table's order. Without a browser (the start
+// window) they are listed as on every window, but can do nothing.
+std::vector<std::pair<QAction*, const BrowserCommand*>> addCommands(QMenu* menu, BrowserCommand::Menu which,
+                                                                    QAction* before, QWidget* window,
+                                                                    const QPointer<BrowserModel>& model) {
+  std::vector<std::pair<QAction*, const BrowserCommand*>> items;
+  for (const BrowserCommand& command : BrowserCommands::all()) {
+    if (command.menu != which) continue;
+    if (command.separatorBefore) menu->insertSeparator(before);
+    QAction* action = nullptr;
+    if (command.choices) {
+      auto* submenu = new QMenu(command.menuTitle, menu);
+      action = submenu->menuAction();
+      QObject::connect(submenu, &QMenu::aboutToShow, submenu, [submenu, model, which = &command] {
+        submenu->clear();
+        if (!model) return;
+        for (const BrowserCommand::Choice& choice : which->choices(*model)) {
+          if (choice.separatorBefore) submenu->addSeparator();
+          QAction* item = submenu->addAction(choice.title);
+          QObject::connect(item, &QAction::triggered, submenu, [model, run = choice.run] {
+            if (model) run(*model);
+          });
+        }
+      });
+    } else {
+      action = new QAction(command.menuTitle, menu);
+      QList<QKeySequence> keys;
+      for (const QKeyCombination& key : command.keys) keys << QKeySequence(key);
+      action->setShortcuts(keys);
+      QObject::connect(action, &QAction::triggered, window, [model, which = &command] {
+        if (model) BrowserCommands::run(*which, *model);
+      });
+    }
+    action->setObjectName(command.id);
+    menu->insertAction(before, action);
+    items.emplace_back(action, &command);
+  }
+  return items;
+}
+
 }  // namespace
 
 void install(QMainWindow* window, AppDelegate* app, BrowserModel* browser) {
   QMenuBar* bar = window->menuBar();
   const QPointer<AppDelegate> delegate(app);
+  const QPointer<BrowserModel> model(browser);
 
   QMenu* file = bar->addMenu(QStringLiteral("&File"));
   QAction* newScan = file->addAction(QStringLiteral("New Scan…"));
@@ -74,8 +135,7 @@ void install(QMainWindow* window, AppDelegate* app, BrowserModel* browser) {
   QObject::connect(recent, &QMenu::aboutToShow, recent, [recent, delegate] { fillRecent(recent, delegate); });
   fillRecent(recent, app);
   file->addSeparator();
-  // The window's own file commands go here once a browser is known.
-  QAction* closeSeparator = file->actions().back();
+  QAction* closeSeparator = file->addSeparator();
   QAction* close = file->addAction(QStringLiteral("Close"));
   close->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
   QObject::connect(close, &QAction::triggered, window, &QWidget::close);
@@ -95,65 +155,40 @@ void install(QMainWindow* window, AppDelegate* app, BrowserModel* browser) {
     else
       QApplication::quit();
   });
+  auto items = addCommands(file, BrowserCommand::Menu::file, closeSeparator, window, model);
 
-  if (!browser) {
-    addHelp(bar, app);
-    return;
-  }
-  const QPointer<BrowserModel> model(browser);
   QMenu* navigate = bar->addMenu(QStringLiteral("&Navigate"));
-  std::vector<std::pair<QAction*, const BrowserCommand*>> items;
-  for (const BrowserCommand& command : BrowserCommands::all()) {
-    if (command.menu == BrowserCommand::Menu::none) continue;
-    QMenu* menu = command.menu == BrowserCommand::Menu::file ? file : navigate;
-    auto* action = new QAction(command.menuTitle, menu);
-    menu->insertAction(menu == file ? closeSeparator : nullptr, action);
-    QList<QKeySequence> keys;
-    for (const QKeyCombination& key : command.keys) keys << QKeySequence(key);
-    action->setShortcuts(keys);
-    const BrowserCommand* which = &command;
-    QObject::connect(action, &QAction::triggered, window, [model, which] {
-      if (model) BrowserCommands::run(*which, *model);
-    });
-    items.emplace_back(action, which);
-  }
-  // The earlier snapshots of this place, listed when the menu opens (the list is made off
-  // the main thread, so it may catch up a moment later; it is refreshed for the next time).
-  QMenu* compareWith = navigate->addMenu(QStringLiteral("Compare With"));
-  QObject::connect(compareWith, &QMenu::aboutToShow, compareWith, [compareWith, model] {
-    compareWith->clear();
-    if (!model) return;
-    for (const SnapshotPaths::Listed& candidate : model->comparing().comparisonCandidates()) {
-      const QString title = Format::abbreviatedDateTime(candidate.info.scanStart) + QStringLiteral(" — ") +
-                            QString::fromStdString(PathText::abbreviateTilde(candidate.info.rootPath));
-      QAction* item = compareWith->addAction(title);
-      QObject::connect(item, &QAction::triggered, compareWith, [model, file = candidate.url] {
-        if (model) model->comparing().compare(file);
-      });
-    }
-    if (!compareWith->isEmpty()) compareWith->addSeparator();
-    QAction* other = compareWith->addAction(QStringLiteral("Other Snapshot…"));
-    QObject::connect(other, &QAction::triggered, compareWith, [model] {
-      if (model) model->comparing().chooseComparison();
-    });
-    model->comparing().refreshCandidates();
+  for (const auto& item : addCommands(navigate, BrowserCommand::Menu::navigate, nullptr, window, model))
+    items.push_back(item);
+
+  QMenu* windows = bar->addMenu(QStringLiteral("&Window"));
+  QAction* start = windows->addAction(QStringLiteral("Start Window"));
+  start->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
+  QObject::connect(start, &QAction::triggered, window, [delegate] {
+    if (delegate) delegate->showWelcome();
   });
-  // Enabled as the window's state allows, checked whenever something it depends on moves.
-  auto refresh = [model, items, compareWith] {
-    if (!model) return;
-    for (const auto& [action, command] : items) action->setEnabled(command->isEnabled(*model));
-    compareWith->setEnabled(model->tree() != nullptr);
+  QObject::connect(windows, &QMenu::aboutToShow, windows,
+                   [windows, start, delegate, model] { fillWindows(windows, start, delegate, model); });
+
+  addHelp(bar, app);
+
+  // Enabled as the window's state allows, checked whenever something it depends on moves
+  // (a disabled item's keys do nothing, so this cannot wait for the menu to open).
+  auto refresh = [model, items] {
+    for (const auto& [action, command] : items) action->setEnabled(model && command->isEnabled(*model));
   };
-  for (auto signal :
-       {&BrowserModel::treeChanged, &BrowserModel::currentChanged, &BrowserModel::selectionChanged})
+  refresh();
+  if (!browser) return;
+  for (QMenu* menu : {file, navigate}) QObject::connect(menu, &QMenu::aboutToShow, window, refresh);
+  for (auto signal : {&BrowserModel::treeChanged, &BrowserModel::currentChanged,
+                      &BrowserModel::selectionChanged, &BrowserModel::previewURLChanged})
     QObject::connect(browser, signal, window, refresh);
   for (auto signal : {&ComparisonModel::comparisonChanged, &ComparisonModel::candidatesChanged})
     QObject::connect(&browser->comparing(), signal, window, refresh);
   for (auto signal :
        {&DeleteList::marksChanged, &DeleteList::isTrashingChanged, &DeleteList::isEmptyingTrashChanged})
     QObject::connect(&browser->deleteList(), signal, window, refresh);
-  refresh();
-  addHelp(bar, app);
+  QObject::connect(&browser->duplicates(), &Duplicates::stateChanged, window, refresh);
 }
 
 }  // namespace tallyfox::MenuBar

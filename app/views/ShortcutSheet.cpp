@@ -34,21 +34,26 @@ class WholeScrollArea : public QScrollArea {
   }
 };
 
+// The characters, then the keys, with this desktop's key names, unless the command words
+// them itself.
+QString keyNames(const BrowserCommand& command) {
+  if (!command.keysText.isEmpty()) return command.keysText;
+  QStringList names;
+  for (const QChar c : command.characters)
+    names << (c == QLatin1Char(' ') ? QStringLiteral("Space") : QString(c));
+  for (const QKeyCombination& key : command.keys)
+    names << QKeySequence(key).toString(QKeySequence::NativeText);
+  // Two blanks on each side of "or" keep the alternatives apart at a glance.
+  return names.join(QStringLiteral("  or  "));
+}
+
 }  // namespace
 
 QList<QPair<QString, QString>> ShortcutSheet::rows() {
   QList<QPair<QString, QString>> lines;
   for (const BrowserCommand& command : BrowserCommands::all()) {
     if (command.help.isEmpty()) continue;
-    QString keys = command.keysText;
-    if (keys.isEmpty()) {
-      // Two blanks on each side of "or" keep the alternatives apart at a glance.
-      QStringList names;
-      for (const QKeyCombination& key : command.keys)
-        names << QKeySequence(key).toString(QKeySequence::NativeText);
-      keys = names.join(QStringLiteral("  or  "));
-    }
-    lines.append({keys, command.help});
+    lines.append({keyNames(command), command.help});
   }
   return lines;
 }

@@ -1,12 +1,15 @@
 #include "views/TitleSwitcher.h"
 
+#include "model/BrowserCommands.h"
+
 #include <QGuiApplication>
 #include <QLocale>
 #include <QMenu>
 
 namespace tallyfox {
 
-TitleSwitcher::TitleSwitcher(BrowserModel* browser, QWidget* parent) : QToolButton(parent), browser_(browser) {
+TitleSwitcher::TitleSwitcher(BrowserModel* browser, QWidget* parent)
+    : QToolButton(parent), browser_(browser) {
   setArrowType(Qt::DownArrow);
   setAutoRaise(true);
   setToolTip(QStringLiteral("Switch to another snapshot"));
@@ -32,8 +35,8 @@ void TitleSwitcher::fillMenu(QMenu& menu) {
     }
     const QDateTime time = QDateTime::fromSecsSinceEpoch(
         std::chrono::duration_cast<std::chrono::seconds>(recent.date.time_since_epoch()).count());
-    QAction* item =
-        menu.addAction(recent.name() + QStringLiteral("  ") + QLocale().toString(time.time(), QLocale::ShortFormat));
+    QAction* item = menu.addAction(recent.name() + QStringLiteral("  ") +
+                                   QLocale().toString(time.time(), QLocale::ShortFormat));
     item->setCheckable(true);
     item->setChecked(browser_->isOwnFile(recent.url));
     connect(item, &QAction::triggered, &menu, [model, file = recent.url] {
@@ -46,10 +49,10 @@ void TitleSwitcher::fillMenu(QMenu& menu) {
   connect(menu.addAction(QStringLiteral("New Scan…")), &QAction::triggered, &menu, [model] {
     if (model) model->requestNewScan();
   });
-  connect(menu.addAction(QStringLiteral("Show Snapshot in File Manager")), &QAction::triggered, &menu, [model] {
-    if (!model || !model->fileURL() || !model->services().desktop.fileManager) return;
-    model->services().desktop.fileManager->reveal(QByteArray::fromStdString(model->fileURL()->string()));
-  });
+  connect(menu.addAction(QStringLiteral("Show Snapshot in File Manager")), &QAction::triggered, &menu,
+          [model] {
+            if (model) BrowserCommands::run(QStringLiteral("showSnapshotInFileManager"), *model);
+          });
   menu.addSeparator();
   menu.addAction(QStringLiteral("Alt-click to open in a new window"))->setEnabled(false);
 }
