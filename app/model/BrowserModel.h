@@ -110,6 +110,9 @@ class BrowserModel : public QObject {
   bool canGoUp() const;
   void goBack();
   void goForward();
+  // Back with no history climbs a level, so it can act wherever Enclosing Folder can.
+  bool canGoBack() const { return !backStack_.empty() || canGoUp(); }
+  bool canGoForward() const { return !forwardStack_.empty(); }
   void enter();
   void click(NodeId node);
   // The root's only folder child, else the root: where a window starts and "~" returns.

@@ -38,9 +38,11 @@ class WholeScrollArea : public QScrollArea {
 // them itself.
 QString keyNames(const BrowserCommand& command) {
   if (!command.keysText.isEmpty()) return command.keysText;
-  QStringList names;
+  QStringList typed;
   for (const QChar c : command.characters)
-    names << (c == QLatin1Char(' ') ? QStringLiteral("Space") : QString(c));
+    typed << (c == QLatin1Char(' ') ? QStringLiteral("Space") : QString(c));
+  QStringList names;
+  if (!typed.isEmpty()) names << typed.join(QLatin1Char(' '));
   for (const QKeyCombination& key : command.keys)
     names << QKeySequence(key).toString(QKeySequence::NativeText);
   // Two blanks on each side of "or" keep the alternatives apart at a glance.

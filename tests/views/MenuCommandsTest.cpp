@@ -382,7 +382,7 @@ TEST_F(MenuCommandsTest, TheShortcutSheetListsExactlyTheTablesKeys) {
   QStringList keys;
   for (const auto& [k, help] : tallyfox::ShortcutSheet::rows()) keys << k;
   for (const char* line : {"r  or  Ctrl+R", "Space  or  Ctrl+Y", "?  or  Ctrl+/", "~  or  Ctrl+Shift+Up",
-                           "Ctrl+Alt+R", "Ctrl+Shift+D", "Ctrl+Backspace"})
+                           "c y  or  Ctrl+Alt+C", "Ctrl+Alt+R", "Ctrl+Shift+D", "Ctrl+Backspace"})
     EXPECT_TRUE(keys.contains(QString::fromUtf8(line))) << line;
 }
 
@@ -455,6 +455,13 @@ TEST_F(MenuBarTest, ItemsFollowTheWindowsState) {
   EXPECT_TRUE(viewtests::waitFor([&] { return item("compareWithPrevious")->isEnabled(); }));
   EXPECT_FALSE(item("stopComparing")->isEnabled());
   EXPECT_FALSE(item("showDeleteList")->isEnabled());
+  // At the top of a fresh window there is nowhere back or forward to go.
+  EXPECT_FALSE(item("back")->isEnabled());
+  EXPECT_FALSE(item("forward")->isEnabled());
+  model.navigate(viewtests::idOf(model, "music"));
+  EXPECT_TRUE(item("back")->isEnabled());
+  item("back")->trigger();
+  EXPECT_TRUE(item("forward")->isEnabled());
 
   // Nothing selected: nothing to enter, reveal, copy or put on the delete list.
   model.setSelection(std::nullopt);
