@@ -386,6 +386,26 @@ TEST_F(MenuCommandsTest, TheShortcutSheetListsExactlyTheTablesKeys) {
     EXPECT_TRUE(keys.contains(QString::fromUtf8(line))) << line;
 }
 
+// Qt does nothing at all for a key that two items of a window claim ("ambiguous shortcut"):
+// every key of a window's menus and list, and every typed character, means one thing.
+TEST_F(MenuCommandsTest, NoKeyIsPromisedTwice) {
+  Window w(library.file);
+  std::map<QString, QString> owners;
+  const auto claim = [&](const QString& key, const QString& owner) {
+    const auto [it, added] = owners.emplace(key, owner);
+    EXPECT_TRUE(added) << key.toStdString() << ": " << it->second.toStdString() << " and "
+                       << owner.toStdString();
+  };
+  for (QAction* item : leafItems(w.window.get()))
+    for (const QKeySequence& key : item->shortcuts()) claim(key.toString(), item->text());
+  for (const BrowserCommand& command : tallyfox::BrowserCommands::all()) {
+    if (command.menu == BrowserCommand::Menu::none)
+      for (const QKeyCombination& key : command.keys) claim(QKeySequence(key).toString(), command.id);
+    for (const QChar c : command.characters) claim(QStringLiteral("typed ") + c, command.id);
+  }
+  EXPECT_GT(owners.size(), 40u);
+}
+
 // The start window and browser windows through the application, as a person meets them.
 class MenuBarTest : public MenuCommandsTest {
  protected:
