@@ -182,6 +182,8 @@ void writeColumns(std::uint64_t n, std::uint64_t nameBytes, const Info& info, co
       });
       if (position != table[i].offset + table[i].length)
         throw std::invalid_argument("tree columns of unequal lengths");
+      // The disk takes each column while the next is gathered, rather than all at the end.
+      FileIO::startWriteback(fd, table[i].offset, table[i].length);
     }
   });
 }

@@ -3,6 +3,7 @@
 #include "linux/Memory.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <exception>
 #include <functional>
@@ -132,21 +133,39 @@ Arrangement arrangeInPlace(TreeColumnsBuilder& b, bool aggregate, std::uint8_t d
       if (b.flags[id] & directoryFlag) --totalCount[id];
   }
 
-  // Children are listed in increasing scan id, so breaking ties by id is the stable order,
-  // without the scratch buffer a stable sort allocates for every folder. Each folder's
-  // children are sorted as (size, id) pairs, so that every size is looked up once.
+  // Children are listed in increasing scan id, so breaking ties by their place in the list
+  // is the stable order, without the scratch buffer a stable sort allocates for every
+  // folder. Each size is looked up once. Almost always a folder's sizes leave room below
+  // them in 64 bits for the place in the list: each child is then one key (the distance
+  // below the largest size, then the place), and whole keys sort about twice as fast as
+  // pairs. Otherwise (sizes near the top of the range) (size, id) pairs are sorted.
   {
-    std::vector<std::pair<std::uint64_t, std::uint32_t>> keys;
+    std::vector<std::uint64_t> keys;
+    std::vector<std::uint32_t> listed;
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> pairs;
     for (std::size_t pos = 0; pos < m; ++pos) {
       const std::uint32_t id = order[pos];
-      const std::uint32_t from = first(id), to = last(id);
-      if (to - from < 2) continue;
-      keys.clear();
-      for (std::uint32_t j = from; j < to; ++j) keys.emplace_back(totalSize[children[j]], children[j]);
-      std::sort(keys.begin(), keys.end(), [](const auto& a, const auto& c) {
-        return a.first != c.first ? a.first > c.first : a.second < c.second;
-      });
-      for (std::uint32_t j = from; j < to; ++j) children[j] = keys[j - from].second;
+      const std::uint32_t from = first(id), to = last(id), count = to - from;
+      if (count < 2) continue;
+      const int placeBits = std::bit_width(count - 1);
+      std::uint64_t largest = 0;
+      for (std::uint32_t j = from; j < to; ++j) largest = std::max(largest, totalSize[children[j]]);
+      if (largest >> (64 - placeBits) == 0) {
+        keys.resize(count);
+        for (std::uint32_t j = from; j < to; ++j)
+          keys[j - from] = (largest - totalSize[children[j]]) << placeBits | (j - from);
+        std::sort(keys.begin(), keys.end());
+        listed.assign(children.begin() + from, children.begin() + to);
+        const std::uint64_t place = (std::uint64_t(1) << placeBits) - 1;
+        for (std::uint32_t k = 0; k < count; ++k) children[from + k] = listed[keys[k] & place];
+      } else {
+        pairs.clear();
+        for (std::uint32_t j = from; j < to; ++j) pairs.emplace_back(totalSize[children[j]], children[j]);
+        std::sort(pairs.begin(), pairs.end(), [](const auto& a, const auto& c) {
+          return a.first != c.first ? a.first > c.first : a.second < c.second;
+        });
+        for (std::uint32_t j = from; j < to; ++j) children[j] = pairs[j - from].second;
+      }
     }
   }
 

@@ -57,6 +57,10 @@ void writeAll(int fd, const void* data, std::size_t length) {
   }
 }
 
+void startWriteback(int fd, std::uint64_t offset, std::uint64_t length) {
+  (void)::sync_file_range(fd, off_t(offset), off_t(length), SYNC_FILE_RANGE_WRITE);
+}
+
 void writeZeros(int fd, std::size_t count) {
   static const char zeros[64] = {};
   while (count > 0) {
