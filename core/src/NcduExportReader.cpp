@@ -780,9 +780,6 @@ Decoded decodeFrom(RawSource& source, const Progress& progress) {
 
 }  // namespace
 
-FormatError::FormatError(std::string message)
-    : std::runtime_error("Not a readable ncdu export: " + message), message_(std::move(message)) {}
-
 bool looksLikeExport(std::span<const std::uint8_t> head) {
   if (isGzip(head)) return true;
   for (const std::uint8_t c : head) {

@@ -81,9 +81,6 @@ std::array<std::uint64_t, columnCount> columnLengths(const TreeColumns& c) {
 
 }  // namespace
 
-FormatError::FormatError(std::string message)
-    : std::runtime_error("Not a readable Tallyfox snapshot: " + message), message_(std::move(message)) {}
-
 MappedRegion::MappedRegion(const std::filesystem::path& path) {
   struct stat st;
   FileIO::Descriptor fd = FileIO::openRegularFile(path, &st);

@@ -412,9 +412,6 @@ bool existsUnder(const std::string& folder, const std::string& name) {
 
 }  // namespace
 
-FormatError::FormatError(std::string message)
-    : std::runtime_error("Not a readable vok snapshot: " + message), message_(std::move(message)) {}
-
 Decoded decode(std::span<const std::uint8_t> source, const Progress& progress) {
   return decodeSource(source, progress, {});
 }

@@ -1,5 +1,7 @@
+#include <tallyfox/NcduExport.h>
 #include <tallyfox/SnapshotBuilderSink.h>
 #include <tallyfox/SnapshotFile.h>
+#include <tallyfox/VokSnapshotReader.h>
 
 #include "TestSupport.h"
 
@@ -118,6 +120,25 @@ TEST(SnapshotFile, ArrangedColumnsWriteTheSameBytesAsBuiltOnes) {
   EXPECT_THROW(SnapshotFile::write(SnapshotBuilderSink().finishArranged(), info, dir / "empty.tfsnap"),
                std::invalid_argument);
   EXPECT_FALSE(std::filesystem::exists(dir / "empty.tfsnap"));
+}
+
+TEST(SnapshotFile, EachReaderThrowsFormatErrorsOfItsOwnKind) {
+  // A caller that catches one reader's errors lets another's pass; all are FileFormatErrors.
+  auto caughtAsSnapshotError = [](auto error) {
+    try {
+      throw error;
+    } catch (const SnapshotFile::FormatError&) {
+      return true;
+    } catch (const FileFormatError& e) {
+      EXPECT_EQ(e.message(), "bad");
+      return false;
+    }
+  };
+  EXPECT_TRUE(caughtAsSnapshotError(SnapshotFile::FormatError("bad")));
+  EXPECT_FALSE(caughtAsSnapshotError(NcduExport::FormatError("bad")));
+  EXPECT_FALSE(caughtAsSnapshotError(VokSnapshotReader::FormatError("bad")));
+  EXPECT_STREQ(NcduExport::FormatError("bad").what(), "Not a readable ncdu export: bad");
+  EXPECT_STREQ(VokSnapshotReader::FormatError("bad").what(), "Not a readable vok snapshot: bad");
 }
 
 TEST(SnapshotFile, LongRootPathIsCutAndReadsBackWithReplacement) {

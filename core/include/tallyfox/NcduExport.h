@@ -1,6 +1,7 @@
 #pragma once
 
 #include <tallyfox/DiskTree.h>
+#include <tallyfox/FormatError.h>
 #include <tallyfox/SnapshotFile.h>
 #include <tallyfox/TreeColumns.h>
 
@@ -29,14 +30,10 @@ namespace tallyfox {
 // (by pattern, another file system, a kernel file system) are folders not descended.
 namespace NcduExport {
 
-class FormatError : public std::runtime_error {
- public:
-  explicit FormatError(std::string message);
-  const std::string& message() const { return message_; }
-
- private:
-  std::string message_;
+struct FileKind {
+  static constexpr const char* name = "ncdu export";
 };
+using FormatError = FormatErrorOf<FileKind>;
 
 // Receives the fraction of the file read so far, from 0 to 1.
 using Progress = std::function<void(double)>;

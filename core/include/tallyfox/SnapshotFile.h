@@ -1,6 +1,7 @@
 #pragma once
 
 #include <tallyfox/DiskTree.h>
+#include <tallyfox/FormatError.h>
 #include <tallyfox/TreeColumns.h>
 #include <tallyfox/TreeColumnsBuilder.h>
 
@@ -38,14 +39,10 @@ struct Info {
   bool operator==(const Info&) const = default;
 };
 
-class FormatError : public std::runtime_error {
- public:
-  explicit FormatError(std::string message);
-  const std::string& message() const { return message_; }
-
- private:
-  std::string message_;
+struct FileKind {
+  static constexpr const char* name = "Tallyfox snapshot";
 };
+using FormatError = FormatErrorOf<FileKind>;
 
 // A read-only private mapping of a whole file; unmaps when released.
 class MappedRegion {

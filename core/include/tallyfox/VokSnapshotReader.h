@@ -1,6 +1,7 @@
 #pragma once
 
 #include <tallyfox/DiskTree.h>
+#include <tallyfox/FormatError.h>
 #include <tallyfox/SnapshotFile.h>
 #include <tallyfox/TreeColumns.h>
 
@@ -31,14 +32,10 @@ inline constexpr const char* fileExtension = "vok";
 inline constexpr std::size_t windowBytes = 1 << 20;
 inline constexpr std::size_t maxFieldBytes = windowBytes / 2;
 
-class FormatError : public std::runtime_error {
- public:
-  explicit FormatError(std::string message);
-  const std::string& message() const { return message_; }
-
- private:
-  std::string message_;
+struct FileKind {
+  static constexpr const char* name = "vok snapshot";
 };
+using FormatError = FormatErrorOf<FileKind>;
 
 // Receives the fraction of the file read so far, from 0 to 1.
 using Progress = std::function<void(double)>;
