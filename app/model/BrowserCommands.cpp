@@ -4,6 +4,7 @@
 #include "model/Comparison.h"
 #include "model/DeleteList.h"
 #include "model/Duplicates.h"
+#include "model/PartialScans.h"
 #include "model/Format.h"
 
 #include <tallyfox/SnapshotPaths.h>
@@ -242,6 +243,16 @@ std::vector<BrowserCommand> makeTable() {
        .help = "Save a copy of this snapshot",
        .isEnabled = loaded,
        .run = [](BrowserModel& m) { m.saveSnapshotAs(); }},
+      // While a folder outside the snapshot is shown, the whole of it.
+      {.id = "rescan",
+       .menu = Menu::file,
+       .menuTitle = "Rescan This Folder",
+       .keys = {Qt::CTRL | Qt::SHIFT | Qt::Key_R},
+       .characters = "R",
+       .keysText = "R  /  Ctrl+Shift+R",
+       .help = "Rescan this folder into the snapshot",
+       .isEnabled = [](const BrowserModel& m) { return m.partialScans().canScan(); },
+       .run = [](BrowserModel& m) { m.partialScans().rescan(); }},
       // Ctrl+Alt+D shows the desktop on Xfce and MATE, so it is Ctrl+Shift+D here.
       {.id = "findDuplicates",
        .menu = Menu::file,

@@ -3,6 +3,7 @@
 #include "model/DeleteList.h"
 #include "model/Documents.h"
 #include "model/Format.h"
+#include "model/Outside.h"
 #include "model/Settings.h"
 #include "platform/LocalPath.h"
 
@@ -36,6 +37,7 @@ QString BrowserModel::windowTitle() const {
     if (!fileURL_) return QStringLiteral("Tallyfox");
     return QString::fromStdString(fileURL_->filename().string());
   }
+  if (const auto& outside = outside_->outsidePath()) return displayName(QString::fromStdString(*outside));
   if (current_ != DiskTree::root) return QString::fromStdString(tree_->name(current_));
   if (tree_->rootPath().empty()) return QStringLiteral("All roots");
   return displayName(QString::fromStdString(SnapshotPaths::canonical(tree_->rootPath())));
@@ -44,6 +46,7 @@ QString BrowserModel::windowTitle() const {
 QString BrowserModel::windowSubtitle() const {
   if (!tree_) return {};
   const QString date = Format::abbreviatedDateTime(tree_->scanStart());
+  if (outside_->isShown()) return QStringLiteral("Outside the snapshot from ") + date;
   return QStringLiteral("Snapshot from ") + date;
 }
 
@@ -143,10 +146,11 @@ void BrowserModel::switchTo(const std::filesystem::path& file, bool keepCurrent)
 }
 
 std::vector<RecentSnapshot> BrowserModel::switchCandidates() const {
-  const std::filesystem::path folder =
-      services_.settings ? services_.settings->snapshotsFolder() : SnapshotsFolder::ofUser(Preferences::standard());
-  return RecentSnapshot::find(15, folder, services_.documents ? services_.documents->recentDocuments()
-                                                              : std::vector<std::filesystem::path>{});
+  const std::filesystem::path folder = services_.settings ? services_.settings->snapshotsFolder()
+                                                          : SnapshotsFolder::ofUser(Preferences::standard());
+  return RecentSnapshot::find(
+      15, folder,
+      services_.documents ? services_.documents->recentDocuments() : std::vector<std::filesystem::path>{});
 }
 
 void BrowserModel::togglePreview(OptionalNode node) {

@@ -3,6 +3,8 @@
 #include "model/Comparison.h"
 #include "model/DeleteList.h"
 #include "model/Duplicates.h"
+#include "model/Outside.h"
+#include "model/PartialScans.h"
 #include "model/PlaceMemory.h"
 
 #include <tallyfox/SnapshotDump.h>
@@ -42,7 +44,9 @@ BrowserModel::BrowserModel(std::optional<std::filesystem::path> fileURL, Service
       comparing_(new ComparisonModel(*this)),
       deleteList_(new DeleteList(*this)),
       placeMemory_(new PlaceMemory(*this)),
-      duplicates_(new Duplicates(*this)) {
+      duplicates_(new Duplicates(*this)),
+      outside_(new OutsideModel(*this)),
+      partialScans_(new PartialScans(*this)) {
   // Connected before any view: the rows are rebuilt before a view asks for them.
   connect(comparing_, &ComparisonModel::comparisonChanged, this, &BrowserModel::rowsChanged);
 }

@@ -26,6 +26,8 @@ namespace tallyfox {
 class ComparisonModel;
 class DeleteList;
 class Duplicates;
+class OutsideModel;
+class PartialScans;
 class PlaceMemory;
 
 using OptionalNode = std::optional<NodeId>;
@@ -187,6 +189,14 @@ class BrowserModel : public QObject {
   PlaceMemory& placeMemory() const { return *placeMemory_; }
   // The duplicates view: a search below a folder and replacing copies by clones.
   Duplicates& duplicates() const { return *duplicates_; }
+  // The folders around the snapshot's root, browsed from the disk.
+  OutsideModel& outside() const { return *outside_; }
+  // Rescans and additions merged into a new snapshot that replaces this window.
+  PartialScans& partialScans() const { return *partialScans_; }
+
+  // A history entry for the place shown now, before a move that features make themselves.
+  void recordHistory();
+  void beep();
 
   // Stored properties.
   const std::optional<std::filesystem::path>& fileURL() const { return fileURL_; }
@@ -253,11 +263,9 @@ class BrowserModel : public QObject {
   bool isListedChange(const SnapshotDiff::Entry& entry) const;
   // Called by the setters of what the rows are made of.
   void rowsChanged();
-  void recordHistory();
   void restore(const Place& place);
   void clearFilter();
   OptionalNode firstVisibleChild() const;
-  void beep();
 
   const std::optional<std::filesystem::path> fileURL_;
   Services services_;
@@ -266,6 +274,8 @@ class BrowserModel : public QObject {
   DeleteList* deleteList_;
   PlaceMemory* placeMemory_;
   Duplicates* duplicates_;
+  OutsideModel* outside_;
+  PartialScans* partialScans_;
   bool loadStarted_ = false;
 
   LoadState state_ = LoadState::loading(0);

@@ -2,6 +2,7 @@
 #include "model/BrowserModel.h"
 #include "model/Comparison.h"
 #include "model/DeleteList.h"
+#include "model/Outside.h"
 
 #include <algorithm>
 
@@ -19,6 +20,7 @@ void BrowserModel::recordHistory() {
 }
 
 void BrowserModel::restore(const Place& place) {
+  outside_->leave();
   clearFilter();
   setExpanded({});
   // A place whose folder went to the Trash since comes back as its nearest folder still shown.
@@ -35,9 +37,10 @@ void BrowserModel::navigate(NodeId node, OptionalNode select) {
   const bool isFolder = node == DiskTree::root || tree_->isDirectory(node);
   const NodeId target = isFolder ? node : tree_->parentOf(node);
   if (target < 0) return;
-  if (target != current_) {
+  if (target != current_ || outside_->isShown()) {
     recordHistory();
     setExpanded({});
+    outside_->leave();
   }
   clearFilter();
   if (!isFolder) {
@@ -51,14 +54,24 @@ void BrowserModel::navigate(NodeId node, OptionalNode select) {
 
 bool BrowserModel::canGoUp() const {
   if (!tree_) return false;
-  // Folders above the snapshot's root are not browsable yet, so the root is the top.
-  if (current_ == DiskTree::root) return false;
+  if (const auto& outside = outside_->outsidePath()) return *outside != "/";
+  // Above the root lie the folders outside the snapshot, shown from the disk.
+  if (current_ == DiskTree::root) return !outside_->outsideAncestors().empty();
   // A root with a single child is skipped at opening and never shown.
   if (tree_->parentOf(current_) == DiskTree::root) return tree_->childCount(DiskTree::root) > 1;
   return true;
 }
 
 void BrowserModel::goUp() {
+  if (outside_->isShown()) {
+    outside_->goUpOutside();
+    return;
+  }
+  if (tree_ && current_ == DiskTree::root) {
+    const auto ancestors = outside_->outsideAncestors();
+    if (!ancestors.empty()) outside_->showOutside(ancestors.back());
+    return;
+  }
   if (!canGoUp()) return;
   const NodeId left = current_;
   const NodeId parent = tree_->parentOf(left);

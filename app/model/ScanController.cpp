@@ -4,38 +4,19 @@
 #include "model/Settings.h"
 
 #include <tallyfox/Preferences.h>
-#include <tallyfox/SnapshotBuilderSink.h>
 #include <tallyfox/SnapshotFile.h>
 #include <tallyfox/SnapshotPaths.h>
 
-#include <QCoreApplication>
-#include <QPointer>
-#include <QtConcurrent>
-
-#include <exception>
 #include <filesystem>
 
 namespace tallyfox {
 
-namespace {
-
-template <typename Work>
-void onMainThread(Work work) {
-  QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(work), Qt::QueuedConnection);
-}
-
-}  // namespace
-
 ScanController::ScanController(DocumentController& documents, Settings& settings, QObject* parent)
-    : QObject(parent), documents_(documents), settings_(settings) {
-  poll_.setInterval(pollInterval);
-  poll_.setTimerType(Qt::PreciseTimer);
-  connect(&poll_, &QTimer::timeout, this, &ScanController::pollProgress);
-}
+    : QObject(parent), documents_(documents), settings_(settings) {}
 
 ScanController::~ScanController() {
   // A scan still running has nobody to report to; let it end early.
-  if (scanner_) scanner_->cancel();
+  if (job_) job_->cancel();
 }
 
 const std::vector<ScanController::Preset>& ScanController::presets() {
@@ -67,59 +48,36 @@ void ScanController::scan(const QString& root) {
   const std::string path = root.toStdString();
   const ScanSpeed speed = settings_.scanSpeed();
   const std::filesystem::path folder = settings_.snapshotsFolder();
-  auto sink = std::make_shared<SnapshotBuilderSink>();
   ScanOptions options(threads(speed), /*oneFileSystem=*/true, ignoredFoldersFromEnvironment(), {}, {}, speed);
-  auto scanner = std::make_shared<Scanner>(path, std::move(options), sink);
-  setScanner(scanner);
+  auto write = [folder, path](SnapshotBuilderSink& sink, const SnapshotFile::Info& header) {
+    const auto url = SnapshotsFolder::newSnapshotPath(folder, path, header.scanStart);
+    SnapshotFile::write(sink.finishArranged(), header, url);
+    return url;
+  };
+  ScanJob* job = ScanJob::start(path, std::move(options), std::move(write));
+  job_ = job;
+  setScanner(job->scanner());
   setSpeedOverride(std::nullopt);
   setEntries(0);
-  const Clock::time_point start = Clock::now();
-  setStarted(start);
+  setStarted(job->started());
   setPhase(Phase::scanning(root));
-
-  const QPointer<ScanController> self(this);
-  (void)QtConcurrent::run([self, scanner, sink, path, start, folder] {
-    std::optional<std::filesystem::path> written;
-    QString failure;
-    try {
-      const ScanStats stats = scanner->run();
-      if (scanner->isCancelled()) {
-        onMainThread([self] {
-          if (self) self->setPhase(Phase::idle());
-        });
-        return;
-      }
-      onMainThread([self] {
-        if (self) self->setPhase(Phase::saving());
-      });
-      const ArrangedColumns columns = sink->finishArranged();
-      const auto url = SnapshotsFolder::newSnapshotPath(folder, path, start);
-      SnapshotFile::write(columns, {path, start, stats.seconds}, url);
-      written = url;
-    } catch (const std::exception& e) {
-      failure = QString::fromStdString(e.what());
-      if (failure.isEmpty()) failure = QStringLiteral("The scan failed.");
+  connect(job, &ScanJob::entriesChanged, this, &ScanController::setEntries);
+  connect(job, &ScanJob::saving, this, [this] { setPhase(Phase::saving()); });
+  connect(job, &ScanJob::finished, this, [this](const ScanJob::Outcome& outcome) {
+    // A cancelled scan's scanner stays until the next scan replaces it: it still answers
+    // whether it was cancelled.
+    if (outcome.cancelled) {
+      setPhase(Phase::idle());
+      return;
     }
-    onMainThread([self, written, failure] {
-      if (!self) return;
-      self->setScanner(nullptr);
-      if (!written) {
-        self->setPhase(Phase::failed(failure));
-        return;
-      }
-      self->setPhase(Phase::idle());
-      self->documents_.openDocument(*written);
-    });
+    setScanner(nullptr);
+    if (!outcome.written) {
+      setPhase(Phase::failed(outcome.error));
+      return;
+    }
+    setPhase(Phase::idle());
+    documents_.openDocument(*outcome.written);
   });
-  poll_.start();
-}
-
-void ScanController::pollProgress() {
-  if (phase_.kind != Phase::Kind::scanning || !scanner_) {
-    poll_.stop();
-    return;
-  }
-  setEntries(scanner_->progressEntries());
 }
 
 ScanSpeed ScanController::speed() const {
@@ -128,7 +86,7 @@ ScanSpeed ScanController::speed() const {
 
 void ScanController::setSpeed(ScanSpeed value) {
   setSpeedOverride(value);
-  if (scanner_ && phase_.kind == Phase::Kind::scanning) scanner_->setSpeed(value);
+  if (job_) job_->setSpeed(value);
 }
 
 void ScanController::setPhase(const Phase& value) {

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "model/ScanJob.h"
+
 #include <tallyfox/Scanner.h>
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
-#include <QTimer>
 
 #include <chrono>
 #include <memory>
@@ -43,7 +45,7 @@ class ScanController : public QObject {
   };
 
   using Clock = std::chrono::system_clock;
-  static constexpr std::chrono::milliseconds pollInterval{200};
+  static constexpr std::chrono::milliseconds pollInterval = ScanJob::pollInterval;
 
   // Scans at the speed and into the folder of `settings`; finished snapshots are opened
   // through `documents`.
@@ -81,7 +83,6 @@ class ScanController : public QObject {
   void setEntries(quint64 value);
   void setStarted(Clock::time_point value);
   void setScanner(std::shared_ptr<Scanner> value);
-  void pollProgress();
 
   DocumentController& documents_;
   Settings& settings_;
@@ -90,7 +91,7 @@ class ScanController : public QObject {
   Clock::time_point started_{};
   std::shared_ptr<Scanner> scanner_;
   std::optional<ScanSpeed> speedOverride_;
-  QTimer poll_;
+  QPointer<ScanJob> job_;
 };
 
 }  // namespace tallyfox

@@ -7,6 +7,8 @@
 #include "model/DeleteList.h"
 #include "model/DocumentController.h"
 #include "model/Duplicates.h"
+#include "model/Outside.h"
+#include "model/PartialScans.h"
 #include "shell/AppDelegate.h"
 #include "views/BrowserWindow.h"
 
@@ -189,6 +191,8 @@ void install(QMainWindow* window, AppDelegate* app, BrowserModel* browser) {
        {&DeleteList::marksChanged, &DeleteList::isTrashingChanged, &DeleteList::isEmptyingTrashChanged})
     QObject::connect(&browser->deleteList(), signal, window, refresh);
   QObject::connect(&browser->duplicates(), &Duplicates::stateChanged, window, refresh);
+  QObject::connect(&browser->partialScans(), &PartialScans::addingScanPathChanged, window, refresh);
+  QObject::connect(&browser->outside(), &OutsideModel::outsidePathChanged, window, refresh);
 }
 
 }  // namespace tallyfox::MenuBar

@@ -123,7 +123,14 @@ std::filesystem::path newSnapshotPath(const std::filesystem::path& folder, const
   ::localtime_r(&seconds, &local);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y-%m-%d_%H%M%S", &local);
-  return folder / (label + "-" + stamp + "." + SnapshotFile::fileExtension);
+  // Two scans of one place within a second (a rescan right after a scan) would get one name;
+  // the later must not replace the earlier.
+  const std::string base = label + "-" + stamp;
+  std::filesystem::path path = folder / (base + "." + SnapshotFile::fileExtension);
+  for (int k = 2;
+       std::filesystem::symlink_status(path, ignored).type() != std::filesystem::file_type::not_found; ++k)
+    path = folder / (base + "-" + std::to_string(k) + "." + SnapshotFile::fileExtension);
+  return path;
 }
 
 }  // namespace SnapshotsFolder

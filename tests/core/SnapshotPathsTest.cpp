@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <cstring>
 
 using namespace tallyfox;
@@ -80,6 +82,10 @@ TEST(SnapshotPaths, DefaultDirectoryAndNames) {
   const auto url = SnapshotsFolder::newSnapshotPath(folder, "/Users/ann/Projects", started);
   EXPECT_EQ(url, home.path() / "Snaps" / "Projects-2024-03-05_140709.tfsnap");
   EXPECT_TRUE(std::filesystem::is_directory(home.path() / "Snaps"));
+  // A name already taken (a scan of the same place in the same second) is never reused.
+  std::ofstream(url).put('x');
+  EXPECT_EQ(SnapshotsFolder::newSnapshotPath(folder, "/Users/ann/Projects", started),
+            home.path() / "Snaps" / "Projects-2024-03-05_140709-2.tfsnap");
   EXPECT_EQ(SnapshotsFolder::newSnapshotPath(folder, "/", started).filename().string().rfind("root-", 0), 0u);
   EXPECT_EQ(SnapshotsFolder::newSnapshotPath(folder, "/System/Volumes/Data", started)
                 .filename()

@@ -63,7 +63,8 @@ std::filesystem::path resolve(const std::optional<std::string>& stored);
 // The folder of the user's store, or the built-in one without a store.
 std::filesystem::path ofUser(const std::optional<Preferences>& store);
 // A new snapshot's path in `folder`, which is created when missing: the root's last
-// component ("root" for "/") and the local start time, "Projects-2024-03-05_130709.tfsnap".
+// component ("root" for "/") and the local start time, "Projects-2024-03-05_130709.tfsnap";
+// "-2", "-3" … are added while that name is taken.
 std::filesystem::path newSnapshotPath(const std::filesystem::path& folder, const std::string& root,
                                       std::chrono::system_clock::time_point started);
 

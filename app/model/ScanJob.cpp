@@ -1,0 +1,81 @@
+#include "model/ScanJob.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QtConcurrent>
+
+#include <exception>
+
+namespace tallyfox {
+
+namespace {
+
+template <typename Work>
+void onMainThread(Work work) {
+  QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(work), Qt::QueuedConnection);
+}
+
+}  // namespace
+
+ScanJob::ScanJob(std::shared_ptr<Scanner> scanner, Clock::time_point started)
+    : scanner_(std::move(scanner)), started_(started) {
+  poll_.setInterval(pollInterval);
+  poll_.setTimerType(Qt::PreciseTimer);
+  connect(&poll_, &QTimer::timeout, this, &ScanJob::poll);
+  poll_.start();
+}
+
+ScanJob* ScanJob::start(const std::string& root, ScanOptions options, Finish finish) {
+  auto sink = std::make_shared<SnapshotBuilderSink>();
+  auto scanner = std::make_shared<Scanner>(root, std::move(options), sink);
+  const Clock::time_point started = Clock::now();
+  auto* job = new ScanJob(scanner, started);
+  const QPointer<ScanJob> self(job);
+  (void)QtConcurrent::run([self, scanner, sink, root, started, finish = std::move(finish)] {
+    Outcome outcome;
+    try {
+      const ScanStats stats = scanner->run();
+      outcome.cancelled = scanner->isCancelled();
+      if (!outcome.cancelled) {
+        onMainThread([self] {
+          if (!self) return;
+          self->scanning_ = false;
+          self->poll();
+          emit self->saving();
+        });
+        outcome.written = finish(*sink, {root, started, stats.seconds});
+      }
+    } catch (const std::exception& e) {
+      outcome.error = QString::fromStdString(e.what());
+      if (outcome.error.isEmpty()) outcome.error = QStringLiteral("The scan failed.");
+    }
+    onMainThread([self, outcome] {
+      if (self) self->report(outcome);
+    });
+  });
+  return job;
+}
+
+void ScanJob::poll() {
+  const quint64 now = scanner_->progressEntries();
+  if (!scanning_) poll_.stop();
+  if (now == entries_) return;
+  entries_ = now;
+  emit entriesChanged(now);
+}
+
+void ScanJob::report(const Outcome& outcome) {
+  poll_.stop();
+  emit finished(outcome);
+  deleteLater();
+}
+
+void ScanJob::setSpeed(ScanSpeed speed) {
+  if (scanning_) scanner_->setSpeed(speed);
+}
+
+void ScanJob::cancel() {
+  scanner_->cancel();
+}
+
+}  // namespace tallyfox
