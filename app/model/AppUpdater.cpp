@@ -1,5 +1,8 @@
 #include "model/AppUpdater.h"
 
+#include "model/BrowserModel.h"
+#include "model/PartialScans.h"
+
 #include "model/DocumentController.h"
 #include "model/ScanController.h"
 
@@ -79,8 +82,8 @@ bool AppUpdater::isLongWorkRunning() const {
 }
 
 bool AppUpdater::isPartialScanRunning() const {
-  // Partial scans merged into an open snapshot are not offered yet. When they are, each
-  // open document answers for its own here, as it does for its duplicate work.
+  for (const BrowserModel* browser : documents_.browsers())
+    if (browser->partialScans().isRunning()) return true;
   return false;
 }
 

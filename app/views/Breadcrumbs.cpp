@@ -1,13 +1,17 @@
 #include "views/Breadcrumbs.h"
 
+#include "model/Outside.h"
+
 #include "views/EntryMenus.h"
 #include "views/Icons.h"
 #include "views/Labels.h"
 
 #include <QContextMenuEvent>
+#include <QHelpEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QToolTip>
 
 namespace tallyfox {
 
@@ -25,6 +29,7 @@ Breadcrumbs::Breadcrumbs(BrowserModel* browser, QWidget* parent) : QWidget(paren
   setAccessibleName(QStringLiteral("Path"));
   for (auto signal : {&BrowserModel::treeChanged, &BrowserModel::currentChanged})
     connect(browser, signal, this, &Breadcrumbs::rebuild);
+  connect(&browser->outside(), &OutsideModel::outsidePathChanged, this, &Breadcrumbs::rebuild);
   rebuild();
 }
 
@@ -32,8 +37,22 @@ std::vector<NodeId> Breadcrumbs::crumbs() const {
   const DiskTreePtr tree = browser_ ? browser_->tree() : nullptr;
   if (!tree) return {};
   std::vector<NodeId> ids{DiskTree::root};
+  // While a folder outside is shown, the snapshot is only its root.
+  if (browser_->outside().isShown()) return ids;
   for (NodeId id : tree->lineage(browser_->current())) ids.push_back(id);
   return ids;
+}
+
+QStringList Breadcrumbs::labels() const {
+  QStringList all;
+  for (const Placed& p : placed_) all << p.label;
+  return all;
+}
+
+QRect Breadcrumbs::outsideCrumbRect(const std::string& path) const {
+  for (const Placed& p : placed_)
+    if (p.outside == path) return p.rect.toAlignedRect();
+  return {};
 }
 
 QSize Breadcrumbs::sizeHint() const {
@@ -45,10 +64,18 @@ QSize Breadcrumbs::minimumSizeHint() const {
 
 void Breadcrumbs::rebuild() {
   placed_.clear();
-  hovered_.reset();
+  hovered_ = -1;
+  here_ = -1;
   const DiskTreePtr tree = browser_ ? browser_->tree() : nullptr;
-  if (tree)
-    for (NodeId id : crumbs()) placed_.push_back({id, Labels::node(*tree, id), {}});
+  if (tree) {
+    const auto& shown = browser_->outside().outsidePath();
+    for (const std::string& path : browser_->outside().outsideAncestors()) {
+      if (shown == path) here_ = int(placed_.size());
+      placed_.push_back({-1, BrowserModel::displayName(QString::fromStdString(path)), {}, path});
+    }
+    for (NodeId id : crumbs()) placed_.push_back({id, Labels::node(*tree, id), {}, std::nullopt});
+    if (here_ < 0) here_ = int(placed_.size()) - 1;
+  }
   place();
   update();
 }
@@ -68,12 +95,12 @@ void Breadcrumbs::place() {
   std::vector<double> widths;
   double total = edge;
   for (std::size_t i = 0; i < placed_.size(); ++i) {
-    const auto& metrics = i + 1 == placed_.size() ? strong : plain;
+    const auto& metrics = int(i) == here_ ? strong : plain;
     widths.push_back(metrics.horizontalAdvance(placed_[i].label) + 2 * padding);
     total += widths.back() + (i > 0 ? separator : 0);
   }
-  // Drop crumbs after the root until the rest fits behind an ellipsis; the root and the
-  // current folder always stay.
+  // Drop crumbs after the first until the rest fits behind an ellipsis; the first and the
+  // last always stay.
   const double ellipsisWidth = plain.horizontalAdvance(QStringLiteral("…")) + 2 * padding;
   std::size_t first = 1;
   if (total > width()) {
@@ -135,20 +162,25 @@ void Breadcrumbs::paintEvent(QPaintEvent*) {
   for (std::size_t i = 0; i < placed_.size(); ++i) {
     const Placed& p = placed_[i];
     if (p.rect.isEmpty()) continue;
-    const bool last = i + 1 == placed_.size();
-    if (hovered_ == p.node) {
+    const bool here = int(i) == here_;
+    if (hovered_ == int(i)) {
       QColor hover = palette().color(QPalette::Highlight);
       hover.setAlphaF(0.12f);
       painter.setPen(Qt::NoPen);
       painter.setBrush(hover);
       painter.drawRoundedRect(p.rect, 4, 4);
     }
-    painter.setFont(last ? bold : font());
-    painter.setPen(text);
+    painter.setFont(here ? bold : font());
+    // Folders above the root are not in the snapshot: drawn faint, unless shown now.
+    painter.setPen(p.outside && !here ? dim : text);
     const QString shown =
         QFontMetricsF(painter.font()).elidedText(p.label, Qt::ElideMiddle, p.rect.width() - 2 * padding);
     painter.drawText(p.rect, Qt::AlignCenter, shown);
   }
+}
+
+void Breadcrumbs::activateOutside(const std::string& path) {
+  if (browser_ && browser_->outside().outsidePath() != path) browser_->outside().showOutside(path);
 }
 
 void Breadcrumbs::activate(NodeId crumb) {
@@ -156,6 +188,10 @@ void Breadcrumbs::activate(NodeId crumb) {
   BrowserModel& m = *browser_;
   const DiskTreePtr tree = m.tree();
   if (!tree) return;
+  if (m.outside().isShown()) {
+    m.outside().backInside();
+    return;
+  }
   if (crumb == m.current()) {
     m.navigate(crumb, m.selection());
     return;
@@ -169,15 +205,20 @@ void Breadcrumbs::activate(NodeId crumb) {
 
 void Breadcrumbs::mousePressEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton) return;
-  if (const Placed* p = crumbAt(event->position())) activate(p->node);
+  const Placed* p = crumbAt(event->position());
+  if (!p) return;
+  if (p->outside)
+    activateOutside(*p->outside);
+  else
+    activate(p->node);
 }
 
 void Breadcrumbs::mouseMoveEvent(QMouseEvent* event) {
   const Placed* p = crumbAt(event->position());
-  const std::optional<NodeId> now = p ? std::optional<NodeId>(p->node) : std::nullopt;
+  const int now = p ? int(p - placed_.data()) : -1;
   if (now != hovered_) {
     hovered_ = now;
-    setCursor(now ? Qt::PointingHandCursor : Qt::ArrowCursor);
+    setCursor(now >= 0 ? Qt::PointingHandCursor : Qt::ArrowCursor);
     update();
   }
 }
@@ -185,16 +226,31 @@ void Breadcrumbs::mouseMoveEvent(QMouseEvent* event) {
 void Breadcrumbs::contextMenuEvent(QContextMenuEvent* event) {
   const Placed* p = crumbAt(event->pos());
   if (!p || !browser_) return;
-  const std::optional<QByteArray> path = browser_->filePath(p->node);
+  const std::optional<QByteArray> path =
+      p->outside ? std::optional<QByteArray>(QByteArray::fromStdString(*p->outside))
+                 : browser_->filePath(p->node);
   if (!path) return;
   QMenu menu(this);
-  fillFolderPathMenu(menu, *browser_, *path, p->node);
+  fillFolderPathMenu(menu, *browser_, *path, p->outside ? std::nullopt : std::optional<NodeId>(p->node));
   menu.exec(event->globalPos());
   event->accept();
 }
 
+bool Breadcrumbs::event(QEvent* event) {
+  if (event->type() == QEvent::ToolTip) {
+    const auto* help = static_cast<QHelpEvent*>(event);
+    const Placed* p = crumbAt(help->pos());
+    if (p && p->outside)
+      QToolTip::showText(help->globalPos(), QStringLiteral("Not in this snapshot"), this);
+    else
+      QToolTip::hideText();
+    return true;
+  }
+  return QWidget::event(event);
+}
+
 void Breadcrumbs::leaveEvent(QEvent* event) {
-  hovered_.reset();
+  hovered_ = -1;
   update();
   QWidget::leaveEvent(event);
 }

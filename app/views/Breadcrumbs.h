@@ -5,6 +5,10 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <QStringList>
+
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace tallyfox {
@@ -17,11 +21,18 @@ class Breadcrumbs : public QWidget {
  public:
   explicit Breadcrumbs(BrowserModel* browser, QWidget* parent = nullptr);
 
+  // The snapshot's crumbs: the root and the folders down to the current one.
   std::vector<NodeId> crumbs() const;
+  // Every crumb's label as drawn from the left, those of the folders above the root first.
+  QStringList labels() const;
   // Where a crumb is drawn, empty when it gave way for lack of room.
   QRect crumbRect(NodeId node) const;
   // What a click on the crumb of `node` does.
   void activate(NodeId node);
+  // What a click on the crumb of a folder above the root does.
+  void activateOutside(const std::string& path);
+  // Where the crumb of a folder above the root is drawn.
+  QRect outsideCrumbRect(const std::string& path) const;
 
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override;
@@ -32,13 +43,15 @@ class Breadcrumbs : public QWidget {
   void mouseMoveEvent(QMouseEvent* event) override;
   void leaveEvent(QEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
+  bool event(QEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
 
  private:
   struct Placed {
-    NodeId node;
+    NodeId node;  // -1 for a folder above the root
     QString label;
     QRectF rect;
+    std::optional<std::string> outside;
   };
 
   void rebuild();
@@ -49,7 +62,9 @@ class Breadcrumbs : public QWidget {
   std::vector<Placed> placed_;
   std::vector<double> chevrons_;  // left edge of each separator drawn
   QRectF ellipsis_;               // stands for the crumbs that gave way; empty when all fit
-  std::optional<NodeId> hovered_;
+  // The crumb under the pointer and the one that stands for where the window is, by index.
+  int hovered_ = -1;
+  int here_ = -1;
 };
 
 }  // namespace tallyfox

@@ -1,5 +1,10 @@
 #include "views/BrowserView.h"
 
+#include "model/BrowserCommands.h"
+#include "model/Outside.h"
+#include "model/PartialScans.h"
+#include "views/OutsideViews.h"
+
 #include "views/Breadcrumbs.h"
 #include "views/CompareBar.h"
 #include "views/DeleteListViews.h"
@@ -23,6 +28,8 @@
 #include <QPushButton>
 #include <QStackedLayout>
 #include <QStackedWidget>
+#include <QStyle>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace tallyfox {
@@ -150,6 +157,7 @@ QWidget* BrowserView::buildBrowser() {
   filterLayout->addWidget(filter_);
   listLayout->addWidget(filterBox);
   listLayout->addWidget(list_, 1);
+  listLayout->addWidget(new NotScannedSection(browser_, listColumn));
   listLayout->addWidget(new GoneSection(browser_, listColumn));
   filterBox_ = filterBox;
 
@@ -169,6 +177,7 @@ QWidget* BrowserView::buildBrowser() {
   top->setSpacing(0);
   top->addWidget(new TitleSwitcher(browser_, page));
   top->addWidget(breadcrumbs_, 1);
+  top->addWidget(buildRescanButton(page));
   column->addLayout(top);
   column->addWidget(divider(Qt::Horizontal, page));
   centre_ = new QStackedWidget(page);
@@ -188,19 +197,51 @@ QWidget* BrowserView::buildBrowser() {
   addBar(BarSlot::deleteList, deleteListBar_);
   trashResult_ = new TrashResultRow(browser_, listColumn);
   addBar(BarSlot::result, trashResult_);
-  auto* duplicates = new DuplicatesView(browser_, page);
-  addCentre(duplicates);
-  connect(&browser_->duplicates(), &Duplicates::stateChanged, this, [this, duplicates] {
-    if (!browser_) return;
-    if (browser_->duplicates().isOpen()) {
-      showCentre(duplicates);
-      duplicates->setFocus();
-    } else {
-      showChartAndList();
-      list_->setFocus();
-    }
-  });
+  addBar(BarSlot::scanProgress, new AddScanProgress(browser_, listColumn));
+  duplicatesView_ = new DuplicatesView(browser_, page);
+  addCentre(duplicatesView_);
+  outsideView_ = new OutsideView(browser_, page);
+  addCentre(outsideView_);
+  connect(&browser_->duplicates(), &Duplicates::stateChanged, this, &BrowserView::showCentreForState);
+  connect(&browser_->outside(), &OutsideModel::outsidePathChanged, this, &BrowserView::showCentreForState);
   return page;
+}
+
+QWidget* BrowserView::buildRescanButton(QWidget* parent) {
+  auto* rescan = new QToolButton(parent);
+  rescan->setAutoRaise(true);
+  rescan->setIcon(
+      QIcon::fromTheme(QStringLiteral("view-refresh"), style()->standardIcon(QStyle::SP_BrowserReload)));
+  rescan->setToolTip(QStringLiteral("Rescan this folder into the snapshot (Ctrl+Shift+R)"));
+  rescan->setAccessibleName(QStringLiteral("Rescan"));
+  rescan->setFocusPolicy(Qt::NoFocus);
+  const BrowserCommand* command = BrowserCommands::find(QStringLiteral("rescan"));
+  connect(rescan, &QToolButton::clicked, this, [this, command] {
+    if (browser_ && command) BrowserCommands::run(*command, *browser_);
+  });
+  auto refresh = [this, rescan, command] {
+    rescan->setEnabled(browser_ && command && command->isEnabled(*browser_));
+  };
+  connect(browser_, &BrowserModel::treeChanged, rescan, refresh);
+  connect(&browser_->partialScans(), &PartialScans::addingScanPathChanged, rescan, refresh);
+  refresh();
+  rescanButton_ = rescan;
+  return rescan;
+}
+
+void BrowserView::showCentreForState() {
+  if (!browser_) return;
+  // The duplicates take the window while open; the outside view stands in for the snapshot
+  // while a folder outside it is shown.
+  QWidget* wanted = browser_->duplicates().isOpen() ? duplicatesView_
+                    : browser_->outside().isShown() ? outsideView_
+                                                    : chartAndList_;
+  if (currentCentre() == wanted) return;
+  centre_->setCurrentWidget(wanted);
+  if (wanted == chartAndList_)
+    list_->setFocus();
+  else
+    wanted->setFocus();
 }
 
 void BrowserView::limitMinimumSize(QSize most) {

@@ -18,6 +18,8 @@ class DeleteListBar;
 class DeleteListDialog;
 class TrashResultRow;
 class EntryList;
+class DuplicatesView;
+class OutsideView;
 class FilterField;
 class PreviewController;
 class ShortcutSheet;
@@ -41,6 +43,8 @@ class BrowserView : public QWidget {
   PreviewController* preview() const { return preview_; }
   DeleteListBar* deleteListBar() const { return deleteListBar_; }
   TrashResultRow* trashResultRow() const { return trashResult_; }
+  OutsideView* outsideView() const { return outsideView_; }
+  QWidget* rescanButton() const { return rescanButton_; }
   // The "Delete List" sheet while it is shown.
   DeleteListDialog* deleteListDialog() const;
   ShortcutSheet* shortcutSheet() const;
@@ -75,6 +79,8 @@ class BrowserView : public QWidget {
   QWidget* buildLoading();
   QWidget* buildFailed();
   QWidget* buildBrowser();
+  QWidget* buildRescanButton(QWidget* parent);
+  void showCentreForState();
   void showState();
   void showFiltering();
   void showHelp();
@@ -105,6 +111,9 @@ class BrowserView : public QWidget {
   DeleteListBar* deleteListBar_ = nullptr;
   TrashResultRow* trashResult_ = nullptr;
   QPointer<DeleteListDialog> deleteListDialog_;
+  DuplicatesView* duplicatesView_ = nullptr;
+  OutsideView* outsideView_ = nullptr;
+  QWidget* rescanButton_ = nullptr;
 };
 
 }  // namespace tallyfox

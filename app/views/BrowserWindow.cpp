@@ -1,5 +1,6 @@
 #include "views/BrowserWindow.h"
 
+#include "model/Outside.h"
 #include "views/BrowserView.h"
 #include "views/RequestDialogs.h"
 
@@ -31,6 +32,7 @@ void BrowserWindow::setUp() {
   answerRequests(browser_->requests(), this);
   for (auto signal : {&BrowserModel::stateChanged, &BrowserModel::treeChanged, &BrowserModel::currentChanged})
     connect(browser_, signal, this, &BrowserWindow::refreshTitle);
+  connect(&browser_->outside(), &OutsideModel::outsidePathChanged, this, &BrowserWindow::refreshTitle);
   refreshTitle();
   fitToScreen();
   // The list and the chart take every press for themselves, so the buttons are caught on

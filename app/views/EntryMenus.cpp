@@ -3,8 +3,11 @@
 #include "model/Comparison.h"
 #include "model/DeleteList.h"
 #include "model/Duplicates.h"
+#include "model/Outside.h"
+#include "model/PartialScans.h"
 #include "platform/LocalPath.h"
 #include "views/Icons.h"
+#include "views/Labels.h"
 
 #include <QDrag>
 #include <QMenu>
@@ -21,6 +24,24 @@ namespace {
 bool isFolder(const BrowserModel& browser, NodeId node) {
   const DiskTreePtr& tree = browser.tree();
   return tree && (node == DiskTree::root || tree->isDirectory(node));
+}
+
+// "Rescan This Folder", and "Scan the Rest of" for a folder a scan left partly unread.
+void addRescanItems(QMenu& menu, BrowserModel& browser, NodeId node) {
+  QPointer<BrowserModel> model(&browser);
+  const bool idle = browser.partialScans().canScan();
+  menu.addAction(QStringLiteral("Rescan This Folder"), &menu,
+                 [model, node] {
+                   if (model) model->partialScans().rescanFolder(node);
+                 })
+      ->setEnabled(idle);
+  if (!browser.tree()->isPartial(node)) return;
+  const QString name = Labels::node(*browser.tree(), node);
+  menu.addAction(QStringLiteral("Scan the Rest of ") + name, &menu,
+                 [model, node] {
+                   if (model) model->partialScans().scanRest(node);
+                 })
+      ->setEnabled(idle);
 }
 
 }  // namespace
@@ -43,6 +64,7 @@ void fillEntryMenu(QMenu& menu, BrowserModel& browser, NodeId node) {
     menu.addSeparator();
   }
   if (isFolder(browser, node)) {
+    addRescanItems(menu, browser, node);
     act(QStringLiteral("Open in Terminal"), [node](BrowserModel& m) {
       if (const auto path = m.filePath(node)) m.openInTerminal(*path);
     });
@@ -90,8 +112,24 @@ void fillFolderPathMenu(QMenu& menu, BrowserModel& browser, const QByteArray& pa
   act(QStringLiteral("Copy"), [path, clipboard = desktop.clipboard](BrowserModel&) {
     if (clipboard) clipboard->copyFileReference(path);
   });
-  if (!node || !browser.tree()) return;
+  if (!browser.tree()) return;
   menu.addSeparator();
+  if (!node) {
+    // A folder outside the snapshot: scanned from there, with or without the snapshot's part.
+    const std::string folder = path.toStdString();
+    const QString name = BrowserModel::displayName(displayPath(path));
+    const bool idle = browser.partialScans().canScan();
+    act(QStringLiteral("Scan the Rest of ") + name, [folder](BrowserModel& m) {
+      if (m.outside().outsidePath() != folder) m.outside().showOutside(folder);
+      m.partialScans().scanRestOfOutside();
+    })->setEnabled(idle);
+    act(QStringLiteral("Rescan All of ") + name, [folder](BrowserModel& m) {
+      if (m.outside().outsidePath() != folder) m.outside().showOutside(folder);
+      m.partialScans().rescanAllOfOutside();
+    })->setEnabled(idle);
+    return;
+  }
+  addRescanItems(menu, browser, *node);
   act(QStringLiteral("Find Duplicates Here"), [node](BrowserModel& m) {
     m.duplicates().findDuplicates(*node);
   })->setEnabled(!browser.duplicates().isOpen());
