@@ -4,8 +4,8 @@
 #include "model/Comparison.h"
 #include "model/DeleteList.h"
 #include "model/Duplicates.h"
-#include "model/PartialScans.h"
 #include "model/Format.h"
+#include "model/PartialScans.h"
 
 #include <tallyfox/SnapshotPaths.h>
 

@@ -87,48 +87,59 @@ void Breadcrumbs::resizeEvent(QResizeEvent* event) {
 
 void Breadcrumbs::place() {
   chevrons_.clear();
-  ellipsis_ = QRectF();
+  ellipses_.clear();
   if (placed_.empty()) return;
   QFont bold = font();
   bold.setBold(true);
   const QFontMetricsF plain(font()), strong(bold);
+  const std::size_t count = placed_.size();
   std::vector<double> widths;
-  double total = edge;
-  for (std::size_t i = 0; i < placed_.size(); ++i) {
+  for (std::size_t i = 0; i < count; ++i) {
     const auto& metrics = int(i) == here_ ? strong : plain;
     widths.push_back(metrics.horizontalAdvance(placed_[i].label) + 2 * padding);
-    total += widths.back() + (i > 0 ? separator : 0);
   }
-  // Drop crumbs after the first until the rest fits behind an ellipsis; the first and the
-  // last always stay.
   const double ellipsisWidth = plain.horizontalAdvance(QStringLiteral("…")) + 2 * padding;
-  std::size_t first = 1;
-  if (total > width()) {
-    total += ellipsisWidth + separator;
-    while (total > width() && first + 1 < placed_.size()) {
-      total -= widths[first] + separator;
-      ++first;
+  // Each run of crumbs that gave way is drawn as one ellipsis.
+  std::vector<bool> hidden(count, false);
+  const auto needed = [&] {
+    double total = edge;
+    for (std::size_t i = 0; i < count; ++i) {
+      if (hidden[i] && i > 0 && hidden[i - 1]) continue;
+      total += (i > 0 ? separator : 0) + (hidden[i] ? ellipsisWidth : widths[i]);
     }
+    return total;
+  };
+  // The folders above the root give way first, then the snapshot's crumbs after its root;
+  // the root, the last crumb and the one shown now always stay.
+  std::size_t root = 0;
+  while (root < count && placed_[root].outside) ++root;
+  std::vector<std::size_t> order;
+  for (std::size_t i = 0; i < root; ++i) order.push_back(i);
+  for (std::size_t i = root + 1; i + 1 < count; ++i) order.push_back(i);
+  for (std::size_t i : order) {
+    if (needed() <= width()) break;
+    if (int(i) != here_) hidden[i] = true;
   }
+
   const double h = height();
   double x = edge;
-  for (std::size_t i = 0; i < placed_.size(); ++i) {
-    if (i > 0 && i < first) {
+  for (std::size_t i = 0; i < count; ++i) {
+    if (hidden[i] && i > 0 && hidden[i - 1]) {
       placed_[i].rect = QRectF();
       continue;
-    }
-    if (i > 0 && i == first && first > 1) {
-      chevrons_.push_back(x);
-      x += separator;
-      ellipsis_ = QRectF(x, 0, ellipsisWidth, h);
-      x += ellipsisWidth;
     }
     if (i > 0) {
       chevrons_.push_back(x);
       x += separator;
     }
-    // The last crumb takes what is left when even the root and it alone do not fit.
-    const double w = i + 1 == placed_.size() ? std::min(widths[i], std::max(0.0, width() - x)) : widths[i];
+    if (hidden[i]) {
+      placed_[i].rect = QRectF();
+      ellipses_.push_back(QRectF(x, 0, ellipsisWidth, h));
+      x += ellipsisWidth;
+      continue;
+    }
+    // The last crumb takes what is left when even the crumbs that stay do not fit.
+    const double w = i + 1 == count ? std::min(widths[i], std::max(0.0, width() - x)) : widths[i];
     placed_[i].rect = QRectF(x, 3, w, h - 6);
     x += w;
   }
@@ -155,10 +166,8 @@ void Breadcrumbs::paintEvent(QPaintEvent*) {
   QFont bold = font();
   bold.setBold(true);
   for (double x : chevrons_) Icons::paintChevron(painter, QRectF(x, 0, separator, height()), 0, dim);
-  if (!ellipsis_.isEmpty()) {
-    painter.setPen(dim);
-    painter.drawText(ellipsis_, Qt::AlignCenter, QStringLiteral("…"));
-  }
+  painter.setPen(dim);
+  for (const QRectF& ellipsis : ellipses_) painter.drawText(ellipsis, Qt::AlignCenter, QStringLiteral("…"));
   for (std::size_t i = 0; i < placed_.size(); ++i) {
     const Placed& p = placed_[i];
     if (p.rect.isEmpty()) continue;

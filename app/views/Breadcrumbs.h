@@ -61,7 +61,7 @@ class Breadcrumbs : public QWidget {
   QPointer<BrowserModel> browser_;
   std::vector<Placed> placed_;
   std::vector<double> chevrons_;  // left edge of each separator drawn
-  QRectF ellipsis_;               // stands for the crumbs that gave way; empty when all fit
+  std::vector<QRectF> ellipses_;  // each stands for a run of crumbs that gave way
   // The crumb under the pointer and the one that stands for where the window is, by index.
   int hovered_ = -1;
   int here_ = -1;

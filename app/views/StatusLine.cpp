@@ -1,5 +1,7 @@
 #include "views/StatusLine.h"
 
+#include "model/Outside.h"
+
 #include "views/Icons.h"
 #include "views/RelativeDate.h"
 
@@ -71,6 +73,8 @@ StatusLine::StatusLine(BrowserModel* browser, QWidget* parent)
   for (auto signal :
        {&BrowserModel::treeChanged, &BrowserModel::selectionChanged, &BrowserModel::healthChanged})
     connect(browser, signal, this, &StatusLine::refresh);
+  for (auto signal : {&OutsideModel::outsidePathChanged, &OutsideModel::outsideSelectionChanged})
+    connect(&browser->outside(), signal, this, &StatusLine::refresh);
   // "5 minutes ago" goes stale while the window stays open.
   auto* timer = new QTimer(this);
   connect(timer, &QTimer::timeout, this, &StatusLine::refreshDate);
@@ -96,7 +100,12 @@ QString StatusLine::scannedText() const {
 
 void StatusLine::refresh() {
   const DiskTreePtr tree = browser_ ? browser_->tree() : nullptr;
-  const auto path = browser_ ? browser_->selectedPath() : std::nullopt;
+  std::optional<QString> path = browser_ ? browser_->selectedPath() : std::nullopt;
+  // Outside the snapshot, the entry selected there.
+  if (browser_ && browser_->outside().isShown()) {
+    const auto& outside = browser_->outside().outsideSelection();
+    path = outside ? std::optional<QString>(QString::fromStdString(*outside)) : std::nullopt;
+  }
   path_->setText(path.value_or(QString()));
   path_->setCursorPosition(0);
   path_->setVisible(path.has_value());

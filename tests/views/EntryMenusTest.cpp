@@ -75,9 +75,9 @@ TEST_F(EntryMenusTest, AnEntrysMenuOffersWhatSuitsItAndActsOnIt) {
   QMenu folderMenu;
   tallyfox::fillEntryMenu(folderMenu, *model, docs);
   EXPECT_EQ(textsOf(folderMenu),
-            (Texts{"Open in Tallyfox", "Expand", "-", "Open in Terminal", "Find Duplicates Here", "-",
-                   "Preview", "Reveal in File Manager", "Open in File Manager", "-", "Add to Delete List",
-                   "-", "Copy", "Copy Path", "Copy Name", "Copy Path for Shell"}));
+            (Texts{"Open in Tallyfox", "Expand", "-", "Rescan This Folder", "Open in Terminal",
+                   "Find Duplicates Here", "-", "Preview", "Reveal in File Manager", "Open in File Manager",
+                   "-", "Add to Delete List", "-", "Copy", "Copy Path", "Copy Name", "Copy Path for Shell"}));
   trigger(folderMenu, "Expand");
   EXPECT_TRUE(model->expanded().contains(docs));
   trigger(folderMenu, "Open in Terminal");
@@ -99,17 +99,24 @@ TEST_F(EntryMenusTest, AnEntrysMenuOffersWhatSuitsItAndActsOnIt) {
   tallyfox::fillEntryMenu(listed, *model, docs);
   tallyfox::fillEntryMenu(inside, *model, inner);
   EXPECT_EQ(textsOf(listed)[1], "Collapse");
-  EXPECT_EQ(textsOf(listed)[10], "Remove from Delete List");
+  EXPECT_EQ(textsOf(listed)[11], "Remove from Delete List");
   EXPECT_EQ(textsOf(inside)[4], "Add to Delete List (off)");
 
   // A crumb's folder: the folder on disk, and what the window does with it.
   QMenu crumb;
   tallyfox::fillFolderPathMenu(crumb, *model, bytes(root / "docs"), docs);
-  EXPECT_EQ(textsOf(crumb),
-            (Texts{"Reveal in File Manager", "Open in Terminal", "Copy Path", "Copy", "-",
-                   "Find Duplicates Here", "Compare with Previous (off)"}));  // no earlier snapshot
+  EXPECT_EQ(textsOf(crumb), (Texts{"Reveal in File Manager", "Open in Terminal", "Copy Path", "Copy", "-",
+                                   "Rescan This Folder", "Find Duplicates Here",
+                                   "Compare with Previous (off)"}));  // no earlier snapshot
   trigger(crumb, "Reveal in File Manager");
   EXPECT_EQ(log->revealed, QByteArrayList{bytes(root / "docs")});
+  // A crumb above the snapshot's root: scanned from there, with or without the snapshot's part.
+  QMenu above;
+  tallyfox::fillFolderPathMenu(above, *model, bytes(root.parent_path()), std::nullopt);
+  const std::string name = root.parent_path().filename().string();
+  const Texts aboveTexts = textsOf(above);
+  EXPECT_EQ(Texts(aboveTexts.begin() + 4, aboveTexts.end()),
+            (Texts{"-", "Scan the Rest of " + name, "Rescan All of " + name}));
 
   // Searching a folder opens the duplicates view on it; while it is open, no second one.
   trigger(folderMenu, "Find Duplicates Here");
@@ -117,7 +124,7 @@ TEST_F(EntryMenusTest, AnEntrysMenuOffersWhatSuitsItAndActsOnIt) {
   EXPECT_EQ(model->duplicates().state()->scope(), docs);
   QMenu again;
   tallyfox::fillEntryMenu(again, *model, docs);
-  EXPECT_EQ(textsOf(again)[4], "Find Duplicates Here (off)");
+  EXPECT_EQ(textsOf(again)[5], "Find Duplicates Here (off)");
   model->duplicates().close();
 }
 

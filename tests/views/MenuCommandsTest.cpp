@@ -6,6 +6,7 @@
 #include "model/DeleteList.h"
 #include "model/DocumentController.h"
 #include "model/Duplicates.h"
+#include "model/PartialScans.h"
 #include "model/ScanController.h"
 #include "model/Settings.h"
 #include "shell/AppDelegate.h"
@@ -277,6 +278,16 @@ std::map<QString, Expectation> MenuCommandsTest::expectations() {
           w.files.front()->answer(copy);
           EXPECT_TRUE(viewtests::waitFor([&] { return fs::exists(copy); }));
         }}},
+      {"rescan",
+       {[](Window& w) { w.enter("photos"); },
+        [this](Window& w, const QString&) {
+          EXPECT_EQ(w.model->partialScans().addingScanPath(), (library.root / "photos").string());
+          EXPECT_TRUE(viewtests::waitFor([&] { return !w.model->partialScans().isRunning(); }));
+          EXPECT_EQ(w.model->partialScans().addingScanError(), std::nullopt);
+          // The new snapshot would be the previous one of later windows.
+          for (const auto& entry : fs::directory_iterator(snapshots))
+            if (entry.path().filename().string().starts_with("library-")) fs::remove(entry.path());
+        }}},
       {"findDuplicates",
        {{}, [](Window& w, const QString&) { EXPECT_TRUE(w.model->duplicates().isOpen()); }}},
       {"compareWithPrevious",
@@ -425,9 +436,9 @@ TEST_F(MenuBarTest, TheMenusInTheirOrder) {
   ASSERT_NE(window, nullptr);
   testsupport::waitUntilLoaded(*window->browser());
   EXPECT_EQ(titlesOf(menuNamed(window, QStringLiteral("&File"))),
-            (QStringList{"New Scan…", "Open…", "Open Recent", "-", "Save Snapshot As…", "Find Duplicates…",
-                         "-", "Compare with Previous", "Compare With", "Stop Comparing", "-", "Close", "-",
-                         "Settings…", "Quit"}));
+            (QStringList{"New Scan…", "Open…", "Open Recent", "-", "Save Snapshot As…", "Rescan This Folder",
+                         "Find Duplicates…", "-", "Compare with Previous", "Compare With", "Stop Comparing",
+                         "-", "Close", "-", "Settings…", "Quit"}));
   EXPECT_EQ(titlesOf(menuNamed(window, QStringLiteral("&Navigate"))),
             (QStringList{"Enter Folder", "Enclosing Folder", "Back", "Forward", "Back to Top", "-", "Filter…",
                          "Preview", "Reveal in File Manager", "Show Snapshot in File Manager", "Copy Path",
@@ -475,8 +486,9 @@ TEST_F(MenuBarTest, ItemsFollowTheWindowsState) {
   EXPECT_TRUE(viewtests::waitFor([&] { return item("compareWithPrevious")->isEnabled(); }));
   EXPECT_FALSE(item("stopComparing")->isEnabled());
   EXPECT_FALSE(item("showDeleteList")->isEnabled());
-  // At the top of a fresh window there is nowhere back or forward to go.
-  EXPECT_FALSE(item("back")->isEnabled());
+  // At the top of a fresh window Back goes up, to the folder around the snapshot, and there
+  // is nowhere forward to go.
+  EXPECT_TRUE(item("back")->isEnabled());
   EXPECT_FALSE(item("forward")->isEnabled());
   model.navigate(viewtests::idOf(model, "music"));
   EXPECT_TRUE(item("back")->isEnabled());
