@@ -39,6 +39,8 @@ class PartialScans : public QObject {
   // Why the last partial scan failed, until the next one starts.
   const std::optional<QString>& addingScanError() const { return addingScanError_; }
   ScanSpeed addingScanSpeed() const { return addingScanSpeed_; }
+  // The running scan's scanner; null when none runs.
+  std::shared_ptr<Scanner> addingScanner() const { return isRunning() && job_ ? job_->scanner() : nullptr; }
   // Changes the running scan at once.
   void setAddingScanSpeed(ScanSpeed value);
 

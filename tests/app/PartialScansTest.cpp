@@ -174,6 +174,10 @@ TEST_F(PartialScansTest, RescanningAFolderOpensTheNewSnapshotWhereTheWindowWas) 
   ASSERT_TRUE(BrowserCommands::run(*BrowserCommands::find("rescan"), *old));
   EXPECT_EQ(old->partialScans().addingScanPath(), project.string() + "/src");
   old->partialScans().scanAndAdd((base / "other").string());  // one at a time
+  // Its speed changes the running scan at once.
+  ASSERT_NE(old->partialScans().addingScanner(), nullptr);
+  old->partialScans().setAddingScanSpeed(ScanSpeed::gentle);
+  EXPECT_EQ(old->partialScans().addingScanner()->speed(), ScanSpeed::gentle);
   EXPECT_EQ(old->partialScans().addingScanPath(), project.string() + "/src");
   EXPECT_FALSE(BrowserCommands::find("rescan")->isEnabled(*old));
 
