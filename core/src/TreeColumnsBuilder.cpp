@@ -98,8 +98,14 @@ Arrangement arrangeInPlace(TreeColumnsBuilder& b, bool aggregate, std::uint8_t d
   // start of the list and leaves every list in increasing scan-id order. So p's children
   // are children[bound[p + 1] ..< bound[p + 2]].
   std::vector<std::uint32_t> bound = Memory::filled<std::uint32_t>(n + 2, 0);
+  // Whether every parent comes before its children, as in a scan, which reserves its ids
+  // for a folder's entries after it has listed the folder.
+  bool parentsFirst = true;
   for (std::size_t id = 1; id < n; ++id)
-    if (linked(id)) ++bound[std::size_t(parent[id]) + 1];
+    if (linked(id)) {
+      ++bound[std::size_t(parent[id]) + 1];
+      parentsFirst &= std::size_t(parent[id]) < id;
+    }
   for (std::size_t i = 1; i <= n; ++i) bound[i] += bound[i - 1];
   bound[n + 1] = bound[n];
   // Sized for every node, not only the linked ones: it becomes the child-count column.
@@ -109,29 +115,35 @@ Arrangement arrangeInPlace(TreeColumnsBuilder& b, bool aggregate, std::uint8_t d
   auto first = [&](std::uint32_t id) { return bound[id + 1]; };
   auto last = [&](std::uint32_t id) { return bound[id + 2]; };
 
-  // Breadth-first from the root. Only ids reached from the root count; a parent chain that
-  // never reaches it is never visited.
+  // Sizes and entry counts are summed upward children first. When parents come first,
+  // going down the ids does that, in the order the columns lie in memory. Otherwise a
+  // breadth-first walk from the root, taken backwards, does; it visits only the ids reached
+  // from the root, which are the only ones that count. (Sums of ids not reached are never
+  // read, and sums wrap alike in any order.)
   std::vector<std::uint32_t> order = Memory::filled<std::uint32_t>(n);
-  std::size_t m = 1;
   order[0] = 0;
-  for (std::size_t head = 0; head < m; ++head) {
-    const std::uint32_t id = order[head];
-    for (std::uint32_t k = first(id); k < last(id); ++k) order[m++] = children[k];
-  }
-
   auto& totalSize = b.size;
   auto& totalCount = b.entryCount;
-  if (aggregate) {
-    for (std::size_t pos = m; pos-- > 1;) {
-      const std::uint32_t x = order[pos];
-      const std::size_t p = std::size_t(parent[x]);
-      totalSize[p] += totalSize[x];
-      const bool leaf = !(b.flags[x] & directoryFlag) && first(x) == last(x);
-      totalCount[p] += leaf ? 1 : totalCount[x];
+  auto addUp = [&](std::uint32_t x) {
+    const std::size_t p = std::size_t(parent[x]);
+    totalSize[p] += totalSize[x];
+    const bool leaf = !(b.flags[x] & directoryFlag) && first(x) == last(x);
+    totalCount[p] += leaf ? 1 : totalCount[x];
+  };
+  if (aggregate && parentsFirst) {
+    for (std::size_t x = n; x-- > 1;)
+      if (linked(x)) addUp(std::uint32_t(x));
+  } else if (aggregate) {
+    std::size_t reached = 1;
+    for (std::size_t head = 0; head < reached; ++head) {
+      const std::uint32_t id = order[head];
+      for (std::uint32_t k = first(id); k < last(id); ++k) order[reached++] = children[k];
     }
+    for (std::size_t pos = reached; pos-- > 1;) addUp(order[pos]);
+  }
+  if (aggregate)
     for (std::size_t id = 0; id < n; ++id)
       if (b.flags[id] & directoryFlag) --totalCount[id];
-  }
 
   // Children are listed in increasing scan id, so breaking ties by their place in the list
   // is the stable order, without the scratch buffer a stable sort allocates for every
@@ -143,9 +155,9 @@ Arrangement arrangeInPlace(TreeColumnsBuilder& b, bool aggregate, std::uint8_t d
     std::vector<std::uint64_t> keys;
     std::vector<std::uint32_t> listed;
     std::vector<std::pair<std::uint64_t, std::uint32_t>> pairs;
-    for (std::size_t pos = 0; pos < m; ++pos) {
-      const std::uint32_t id = order[pos];
-      const std::uint32_t from = first(id), to = last(id), count = to - from;
+    // Every folder's list, reached or not: those not reached are never read.
+    for (std::size_t id = 0; id < n; ++id) {
+      const std::uint32_t from = first(std::uint32_t(id)), to = last(std::uint32_t(id)), count = to - from;
       if (count < 2) continue;
       const int placeBits = std::bit_width(count - 1);
       std::uint64_t largest = 0;
@@ -169,12 +181,12 @@ Arrangement arrangeInPlace(TreeColumnsBuilder& b, bool aggregate, std::uint8_t d
     }
   }
 
-  // The final order, breadth-first over the sorted lists: a node's children get the next
-  // free ids as it is visited, so the new parents come straight from the walk. The walk
-  // rewrites order in place (it only reads positions it has already written), and the new
+  // The final order, breadth-first over the sorted lists from the root: a node's children
+  // get the next free ids as it is visited, so the new parents come straight from the walk.
+  // The walk rewrites order (it only reads positions it has already written), and the new
   // parents go where the scan's parents were, which nothing reads any more.
   std::size_t tail = 1;
-  for (std::size_t k = 0; k < m; ++k) {
+  for (std::size_t k = 0; k < tail; ++k) {
     const std::uint32_t id = order[k];
     for (std::uint32_t j = first(id); j < last(id); ++j) {
       order[tail] = children[j];
@@ -183,6 +195,7 @@ Arrangement arrangeInPlace(TreeColumnsBuilder& b, bool aggregate, std::uint8_t d
     }
   }
   parent[0] = -1;
+  const std::size_t m = tail;
   // Child counts go where the children lists were, then the starts (each node's children
   // follow those of the nodes before it) where the bounds were.
   std::vector<std::uint32_t>& childCount = children;
