@@ -5,6 +5,8 @@
 #include <QtConcurrent>
 
 #include <exception>
+#include <stdexcept>
+#include <system_error>
 
 namespace tallyfox {
 
@@ -34,7 +36,13 @@ ScanJob* ScanJob::start(const std::string& root, ScanOptions options, Finish fin
   (void)QtConcurrent::run([self, scanner, sink, root, started, finish = std::move(finish)] {
     Outcome outcome;
     try {
-      const ScanStats stats = scanner->run();
+      ScanStats stats;
+      try {
+        stats = scanner->run();
+      } catch (const std::system_error& e) {
+        // The folder itself could not be read: say which, as tfscan does.
+        throw std::runtime_error(root + ": " + e.code().message());
+      }
       outcome.cancelled = scanner->isCancelled();
       if (!outcome.cancelled) {
         onMainThread([self] {
