@@ -25,6 +25,9 @@ ScanJob::ScanJob(std::shared_ptr<Scanner> scanner, Clock::time_point started)
   poll_.setTimerType(Qt::PreciseTimer);
   connect(&poll_, &QTimer::timeout, this, &ScanJob::poll);
   poll_.start();
+  // Nobody waits for a scan once the app quits, and the thread pool would hold the exit
+  // until it ended.
+  connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, &ScanJob::cancel);
 }
 
 ScanJob* ScanJob::start(const std::string& root, ScanOptions options, Finish finish) {

@@ -37,13 +37,11 @@ AppDelegate::AppDelegate(ScanController& scans, DocumentController& documents, S
   connect(&documents_, &DocumentController::closeRequested, this, [this](BrowserModel* browser) {
     if (BrowserWindow* window = windowOf(browser)) window->close();
   });
-  // A scan still running at quit would keep the process alive until it finished.
   connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
     // Windows still open at quit are not closed one by one: the one in front speaks for them.
     if (BrowserWindow* front = windowOf(documents_.focused()))
       settings_.setBrowserWindowSize(front->sizeToRemember());
     quitting_ = true;
-    if (const auto& scanner = scans_.scanner()) scanner->cancel();
   });
   connect(&scans_, &ScanController::phaseChanged, this, &AppDelegate::scanPhaseChanged);
   askQuitDuringScan_ = [](QWidget* parent) {
