@@ -3,6 +3,7 @@
 #include "model/Comparison.h"
 #include "model/DeleteList.h"
 #include "model/Duplicates.h"
+#include "model/MainThread.h"
 #include "model/Outside.h"
 #include "model/PartialScans.h"
 #include "model/PlaceMemory.h"
@@ -25,14 +26,6 @@ bool change(T& member, const T& value) {
   if (member == value) return false;
   member = value;
   return true;
-}
-
-// Runs `work` on the main thread later, after the event loop gets there. Posted to the
-// application object, which outlives every model, so that a model released in between is
-// never touched: the work checks its own weak reference.
-template <typename Work>
-void onMainThread(Work work) {
-  QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(work), Qt::QueuedConnection);
 }
 
 }  // namespace

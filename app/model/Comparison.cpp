@@ -1,6 +1,7 @@
 #include "model/Comparison.h"
 
 #include "model/BrowserModel.h"
+#include "model/MainThread.h"
 #include "model/Settings.h"
 
 #include <tallyfox/Preferences.h>
@@ -20,11 +21,6 @@ namespace tallyfox {
 namespace {
 
 std::atomic<std::uint64_t> lastComparisonId{0};
-
-template <typename Work>
-void onMainThread(Work work) {
-  QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(work), Qt::QueuedConnection);
-}
 
 }  // namespace
 

@@ -2,6 +2,7 @@
 
 #include "model/BrowserModel.h"
 #include "model/Format.h"
+#include "model/MainThread.h"
 #include "platform/LocalPath.h"
 
 #include <tallyfox/AtomicFile.h>
@@ -19,11 +20,6 @@
 namespace tallyfox {
 
 namespace {
-
-template <typename Work>
-void onMainThread(Work work) {
-  QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(work), Qt::QueuedConnection);
-}
 
 // Something is there, even a dangling symbolic link: that is what would go to the Trash.
 bool existsOnDisk(const QByteArray& path) {

@@ -3,6 +3,7 @@
 #include "model/BrowserModel.h"
 #include "model/DeleteList.h"
 #include "model/Format.h"
+#include "model/MainThread.h"
 #include "model/Settings.h"
 
 #include <tallyfox/CloneReplacer.h>
@@ -19,13 +20,6 @@
 namespace tallyfox {
 
 namespace {
-
-// Runs `work` on the main thread once the event loop gets there. Posted to the application
-// object, which outlives every state, so the work only has to check its own weak reference.
-template <typename Work>
-void onMainThread(Work work) {
-  QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(work), Qt::QueuedConnection);
-}
 
 QString grouped(std::int64_t value) {
   return QLocale().toString(qlonglong(value));

@@ -1,6 +1,7 @@
 #include "model/Outside.h"
 
 #include "model/BrowserModel.h"
+#include "model/MainThread.h"
 
 #include <tallyfox/SnapshotPaths.h>
 
@@ -19,11 +20,6 @@
 namespace tallyfox {
 
 namespace {
-
-template <typename Work>
-void onMainThread(Work work) {
-  QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(work), Qt::QueuedConnection);
-}
 
 std::vector<std::string> piecesOf(const std::string& path) {
   std::vector<std::string> pieces;

@@ -34,12 +34,16 @@ std::string canonicalPathOf(const DiskTree& tree, NodeId node) {
   return SnapshotPaths::canonical(tree.filePath(node));
 }
 
+bool isFolder(const DiskTree& tree, NodeId node) {
+  return node == DiskTree::root || (tree.contains(node) && tree.isDirectory(node));
+}
+
 }  // namespace
 
 void PartialScans::rescanFolder(NodeId node) {
   if (!canScan()) return;
   const DiskTreePtr tree = browser_.tree();
-  if (!tree->contains(node) || (node != DiskTree::root && !tree->isDirectory(node))) return;
+  if (!isFolder(*tree, node)) return;
   const std::string path = canonicalPathOf(*tree, node);
   std::optional<std::string> select;
   if (const OptionalNode selection = browser_.selection(); selection && tree->contains(*selection))
@@ -56,7 +60,7 @@ void PartialScans::rescanFolder(NodeId node) {
 void PartialScans::scanRest(NodeId node) {
   if (!canScan()) return;
   const DiskTreePtr tree = browser_.tree();
-  if (!tree->contains(node) || (node != DiskTree::root && !tree->isDirectory(node))) return;
+  if (!isFolder(*tree, node)) return;
   const std::string path = canonicalPathOf(*tree, node);
   std::set<std::string> ignoring;
   for (NodeId child : tree->children(node)) ignoring.insert(tree->filePath(child));

@@ -1,5 +1,7 @@
 #include "model/ScanJob.h"
 
+#include "model/MainThread.h"
+
 #include <QCoreApplication>
 #include <QPointer>
 #include <QtConcurrent>
@@ -9,15 +11,6 @@
 #include <system_error>
 
 namespace tallyfox {
-
-namespace {
-
-template <typename Work>
-void onMainThread(Work work) {
-  QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(work), Qt::QueuedConnection);
-}
-
-}  // namespace
 
 ScanJob::ScanJob(std::shared_ptr<Scanner> scanner, Clock::time_point started)
     : scanner_(std::move(scanner)), started_(started) {
