@@ -37,13 +37,10 @@ class HelpMenuTest : public ::testing::Test {
   testsupport::ScopedHome home;
   testsupport::TempDir dir;
   tallyfox::Settings settings{tallyfox::Preferences::standard()};
-  tallyfox::DocumentController documents{settings, {}};
-  tallyfox::ScanController scans{documents, settings};
-  std::shared_ptr<testsupport::FakeUpdaterDriver::State> driver =
-      std::make_shared<testsupport::FakeUpdaterDriver::State>();
-  tallyfox::AppUpdater updater{std::make_unique<testsupport::FakeUpdaterDriver>(driver), scans, documents,
-                               [] { return 0.0; }, [](const QString&) {}};
-  tallyfox::AppDelegate app{scans, documents, settings, &updater};
+  viewtests::TestApp shell{settings};
+  std::shared_ptr<testsupport::FakeUpdaterDriver::State>& driver = shell.driver;
+  tallyfox::AppUpdater& updater = shell.updater;
+  tallyfox::AppDelegate& app = shell.app;
 };
 
 TEST_F(HelpMenuTest, CheckForUpdatesIsOfferedWhileNothingWaits) {

@@ -421,13 +421,10 @@ TEST_F(MenuCommandsTest, NoKeyIsPromisedTwice) {
 class MenuBarTest : public MenuCommandsTest {
  protected:
   std::shared_ptr<viewtests::DesktopLog> log = std::make_shared<viewtests::DesktopLog>();
-  tallyfox::DocumentController documents{settings, viewtests::recordingDesktop(log)};
-  tallyfox::ScanController scans{documents, settings};
-  std::shared_ptr<testsupport::FakeUpdaterDriver::State> driver =
-      std::make_shared<testsupport::FakeUpdaterDriver::State>();
-  tallyfox::AppUpdater updater{std::make_unique<testsupport::FakeUpdaterDriver>(driver), scans, documents,
-                               [] { return 0.0; }, [](const QString&) {}};
-  tallyfox::AppDelegate app{scans, documents, settings, &updater};
+  viewtests::TestApp shell{settings, viewtests::recordingDesktop(log)};
+  tallyfox::DocumentController& documents = shell.documents;
+  tallyfox::AppUpdater& updater = shell.updater;
+  tallyfox::AppDelegate& app = shell.app;
   bool started = (updater.start(), true);
 };
 

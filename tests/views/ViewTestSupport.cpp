@@ -56,6 +56,14 @@ std::unique_ptr<tallyfox::BrowserWindow> openBrowser(const std::filesystem::path
   return window;
 }
 
+TestApp::TestApp(tallyfox::Settings& settings, tallyfox::Desktop desktop)
+    : documents(settings, std::move(desktop)),
+      scans(documents, settings),
+      updater(
+          std::make_unique<testsupport::FakeUpdaterDriver>(driver), scans, documents, [] { return 0.0; },
+          [](const QString&) {}),
+      app(scans, documents, settings, &updater) {}
+
 std::string nameOf(const tallyfox::BrowserModel& model, std::optional<tallyfox::NodeId> node) {
   if (!node) return "(none)";
   return *node == tallyfox::DiskTree::root ? std::string("(root)") : model.tree()->name(*node);

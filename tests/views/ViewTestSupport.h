@@ -2,8 +2,12 @@
 
 #include "AppTestSupport.h"
 #include "TestSupport.h"
+#include "model/AppUpdater.h"
 #include "model/BrowserModel.h"
+#include "model/DocumentController.h"
+#include "model/ScanController.h"
 #include "platform/Desktop.h"
+#include "shell/AppDelegate.h"
 
 #include <QStringList>
 
@@ -39,6 +43,19 @@ tallyfox::Desktop recordingDesktop(const std::shared_ptr<DesktopLog>& log);
 // A browser window on the file, shown, loaded and with its chart laid out.
 std::unique_ptr<tallyfox::BrowserWindow> openBrowser(const std::filesystem::path& file,
                                                      tallyfox::Desktop desktop = {});
+
+// The process-wide objects as the application makes them at start-up, the updater on a fake
+// driver that the test starts (after setting what the driver answers).
+struct TestApp {
+  explicit TestApp(tallyfox::Settings& settings, tallyfox::Desktop desktop = {});
+
+  std::shared_ptr<testsupport::FakeUpdaterDriver::State> driver =
+      std::make_shared<testsupport::FakeUpdaterDriver::State>();
+  tallyfox::DocumentController documents;
+  tallyfox::ScanController scans;
+  tallyfox::AppUpdater updater;
+  tallyfox::AppDelegate app;
+};
 
 std::string nameOf(const tallyfox::BrowserModel& model, std::optional<tallyfox::NodeId> node);
 // The names of the list's rows, top to bottom.
