@@ -35,6 +35,10 @@ int main(int argc, char** argv) {
   const bool own = ::mkdtemp(folder.data()) != nullptr;
   qputenv("TMPDIR", own ? folder.c_str() : VIEW_TEST_TMP);
   useTestScreen(own ? folder : VIEW_TEST_TMP);
+  // Only the tests given a private session bus talk D-Bus: the others must not show a file in
+  // the person's own previewer or file manager, nor depend on whether the desktop offers one.
+  if (!qEnvironmentVariableIsSet("TALLYFOX_TEST_PRIVATE_BUS"))
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/tallyfox-view-tests");
   int status;
   {
     QApplication app(argc, argv);
