@@ -1,5 +1,6 @@
 #include <tallyfox/SnapshotFile.h>
 
+#include "SideWork.h"
 #include "linux/FileIO.h"
 #include "linux/Memory.h"
 
@@ -9,6 +10,8 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <array>
+#include <atomic>
 #include <bit>
 #include <cerrno>
 #include <cstdlib>
@@ -158,30 +161,47 @@ Header readHeader(std::span<const std::uint8_t> bytes) {
 namespace {
 
 // Writes a snapshot of n nodes whose columns are handed out by pieces(i, out), each as one
-// or more consecutive pieces of bytes passed to out.
+// or more consecutive pieces of bytes passed to out. pieces must be safe to call for two
+// different columns at once: a large tree's columns are gathered and written by two
+// threads, each putting its pieces at their place in the file.
 template <typename Pieces>
 void writeColumns(std::uint64_t n, std::uint64_t nameBytes, const Info& info, const std::filesystem::path& to,
                   Pieces pieces) {
   if (nameBytes > 0xFFFF'FFFFull) throw FormatError("names exceed 4 GB");
   const ColumnTable table = layout(n, nameBytes);
   FileIO::writeAtomically(to, [&](int fd) {
+    // The gaps that align the columns read as zeros.
+    FileIO::setLength(fd, table[columnCount - 1].offset + table[columnCount - 1].length);
     const auto head = header(State::complete, n, info, table);
-    FileIO::writeAll(fd, head.data(), head.size());
-    std::uint64_t position = headerSize;
-    for (int i = 0; i < columnCount; ++i) {
-      FileIO::writeZeros(fd, table[i].offset - position);
-      position = table[i].offset;
-      pieces(i, [&](std::span<const std::uint8_t> bytes) {
-        if (bytes.size() > table[i].offset + table[i].length - position)
-          throw std::invalid_argument("tree columns of unequal lengths");
-        FileIO::writeAll(fd, bytes.data(), bytes.size());
-        position += bytes.size();
-      });
-      if (position != table[i].offset + table[i].length)
-        throw std::invalid_argument("tree columns of unequal lengths");
-      // The disk takes each column while the next is gathered, rather than all at the end.
-      FileIO::startWriteback(fd, table[i].offset, table[i].length);
-    }
+    FileIO::writeAllAt(fd, head.data(), head.size(), 0);
+    // The longest first, so that the two writers end close together: the names, the sizes,
+    // then the rest.
+    static constexpr std::array<int, columnCount> longestFirst{8, 1, 7, 3, 2, 0, 5, 6, 4};
+    std::atomic<int> taken{0};
+    std::atomic<bool> failed{false};
+    auto writer = [&] {
+      try {
+        for (int k; !failed.load(std::memory_order_relaxed) && (k = taken.fetch_add(1)) < columnCount;) {
+          const int i = longestFirst[std::size_t(k)];
+          const std::uint64_t end = table[i].offset + table[i].length;
+          std::uint64_t position = table[i].offset;
+          pieces(i, [&](std::span<const std::uint8_t> bytes) {
+            if (bytes.size() > end - position) throw std::invalid_argument("tree columns of unequal lengths");
+            FileIO::writeAllAt(fd, bytes.data(), bytes.size(), position);
+            position += bytes.size();
+          });
+          if (position != end) throw std::invalid_argument("tree columns of unequal lengths");
+          // The disk takes each column while the next is gathered, rather than all at the end.
+          FileIO::startWriteback(fd, table[i].offset, table[i].length);
+        }
+      } catch (...) {
+        failed = true;
+        throw;
+      }
+    };
+    SideWork second(n >= nodesForSecondThread, writer);
+    writer();
+    second.wait();
   });
 }
 

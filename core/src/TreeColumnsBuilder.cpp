@@ -1,5 +1,6 @@
 #include <tallyfox/TreeColumnsBuilder.h>
 
+#include "SideWork.h"
 #include "linux/Memory.h"
 
 #include <algorithm>
@@ -27,51 +28,16 @@ std::size_t nextReady(std::size_t ready, std::size_t needed, std::size_t step) {
   return std::max(needed, ready + std::max(ready / 8, std::min(step, ready)));
 }
 
-// Large trees share the build with a second thread.
-constexpr std::size_t nodesForSecondThread = 65536;
-
-// Runs work on a second thread when one is to be had, else at wait(); wait() also passes on
-// what the work threw. Destruction waits too, so that no exit path leaves the thread behind.
-class SideWork {
- public:
-  SideWork(bool separate, std::function<void()> work) : work_(std::move(work)) {
-    if (!separate) return;
-    try {
-      thread_ = std::thread([this] {
-        try {
-          work_();
-        } catch (...) {
-          failure_ = std::current_exception();
-        }
-      });
-    } catch (const std::system_error&) {
-      // No thread to be had: wait() does the work.
-    }
-  }
-  ~SideWork() {
-    if (thread_.joinable()) thread_.join();
-  }
-  SideWork(const SideWork&) = delete;
-  SideWork& operator=(const SideWork&) = delete;
-
-  void wait() {
-    if (thread_.joinable())
-      thread_.join();
-    else if (!done_)
-      work_();
-    done_ = true;
-    if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
-  }
-
- private:
-  std::function<void()> work_;
-  std::thread thread_;
-  std::exception_ptr failure_;
-  bool done_ = false;
-};
-
 // Room past the names to copy short ones 16 bytes at a time.
 constexpr std::size_t slack = 16;
+
+// Where name id lies in the builder's names, as far as it lies inside them: a name beyond
+// the buffer (only if the builder was filled inconsistently) is left empty.
+std::uint64_t nameLengthOf(const TreeColumnsBuilder& b, std::size_t nameBytesSet, std::uint32_t id) {
+  const std::uint64_t from = b.nameStart[id];
+  const std::uint64_t length = b.nameLength[id];
+  return from > nameBytesSet || length > nameBytesSet - from ? 0 : length;
+}
 
 // The final order of a builder's entries and the columns that come with it.
 struct Arrangement {
@@ -79,6 +45,7 @@ struct Arrangement {
   std::vector<std::uint32_t> order;       // scan id of each final id
   std::vector<std::uint32_t> childStart;  // by final id
   std::vector<std::uint32_t> childCount;  // by final id
+  std::uint64_t nameBytes = 0;            // of the nodes reached
 };
 
 // Works out the final order in the builder's own arrays where it can: fresh memory is paid
@@ -98,18 +65,32 @@ Arrangement arrangeInPlace(TreeColumnsBuilder& b, bool aggregate, std::uint8_t d
   // start of the list and leaves every list in increasing scan-id order. So p's children
   // are children[bound[p + 1] ..< bound[p + 2]].
   std::vector<std::uint32_t> bound = Memory::filled<std::uint32_t>(n + 2, 0);
+  // A large tree's other two arrays are mapped by a second thread meanwhile.
+  const bool shared = n >= nodesForSecondThread;
+  std::vector<std::uint32_t> children, order;
+  SideWork mapping(shared, [&] {
+    // Sized for every node, not only the linked ones: it becomes the child-count column.
+    children = Memory::filled<std::uint32_t>(n + 1);
+    order = Memory::filled<std::uint32_t>(n);
+  });
   // Whether every parent comes before its children, as in a scan, which reserves its ids
   // for a folder's entries after it has listed the folder.
   bool parentsFirst = true;
+  // The names of the root and the linked nodes, read here in memory order: in a whole tree
+  // they are the names of the nodes reached.
+  const std::size_t nameBytesSet = b.names.size();
+  std::size_t linkedCount = 0;
+  std::uint64_t linkedNames = nameLengthOf(b, nameBytesSet, 0);
   for (std::size_t id = 1; id < n; ++id)
     if (linked(id)) {
       ++bound[std::size_t(parent[id]) + 1];
       parentsFirst &= std::size_t(parent[id]) < id;
+      ++linkedCount;
+      linkedNames += nameLengthOf(b, nameBytesSet, std::uint32_t(id));
     }
   for (std::size_t i = 1; i <= n; ++i) bound[i] += bound[i - 1];
   bound[n + 1] = bound[n];
-  // Sized for every node, not only the linked ones: it becomes the child-count column.
-  std::vector<std::uint32_t> children = Memory::filled<std::uint32_t>(n + 1);
+  mapping.wait();
   for (std::size_t id = n; id-- > 1;)
     if (linked(id)) children[--bound[std::size_t(parent[id]) + 1]] = std::uint32_t(id);
   auto first = [&](std::uint32_t id) { return bound[id + 1]; };
@@ -120,7 +101,6 @@ Arrangement arrangeInPlace(TreeColumnsBuilder& b, bool aggregate, std::uint8_t d
   // breadth-first walk from the root, taken backwards, does; it visits only the ids reached
   // from the root, which are the only ones that count. (Sums of ids not reached are never
   // read, and sums wrap alike in any order.)
-  std::vector<std::uint32_t> order = Memory::filled<std::uint32_t>(n);
   order[0] = 0;
   auto& totalSize = b.size;
   auto& totalCount = b.entryCount;
@@ -151,12 +131,14 @@ Arrangement arrangeInPlace(TreeColumnsBuilder& b, bool aggregate, std::uint8_t d
   // them in 64 bits for the place in the list: each child is then one key (the distance
   // below the largest size, then the place), and whole keys sort about twice as fast as
   // pairs. Otherwise (sizes near the top of the range) (size, id) pairs are sorted.
-  {
+  // A large tree's folders are sorted by two threads, each taking the folders that hold
+  // about half of the children.
+  auto sortFolders = [&](std::size_t fromID, std::size_t toID) {
     std::vector<std::uint64_t> keys;
     std::vector<std::uint32_t> listed;
     std::vector<std::pair<std::uint64_t, std::uint32_t>> pairs;
     // Every folder's list, reached or not: those not reached are never read.
-    for (std::size_t id = 0; id < n; ++id) {
+    for (std::size_t id = fromID; id < toID; ++id) {
       const std::uint32_t from = first(std::uint32_t(id)), to = last(std::uint32_t(id)), count = to - from;
       if (count < 2) continue;
       const int placeBits = std::bit_width(count - 1);
@@ -179,6 +161,22 @@ Arrangement arrangeInPlace(TreeColumnsBuilder& b, bool aggregate, std::uint8_t d
         for (std::uint32_t j = from; j < to; ++j) children[j] = pairs[j - from].second;
       }
     }
+  };
+  {
+    // Lists lie in the order of their folders' ids, so the first folder whose list starts in
+    // the second half of all children splits the work.
+    std::size_t low = 0, high = n;
+    const std::uint32_t half = last(std::uint32_t(n - 1)) / 2;
+    while (low < high) {
+      const std::size_t middle = low + (high - low) / 2;
+      if (first(std::uint32_t(middle)) < half)
+        low = middle + 1;
+      else
+        high = middle;
+    }
+    SideWork secondHalf(shared, [&, low] { sortFolders(low, n); });
+    sortFolders(0, low);
+    secondHalf.wait();
   }
 
   // The final order, breadth-first over the sorted lists from the root: a node's children
@@ -209,18 +207,15 @@ Arrangement arrangeInPlace(TreeColumnsBuilder& b, bool aggregate, std::uint8_t d
 
   Arrangement result;
   result.nodes = m;
+  if (m == linkedCount + 1) {
+    result.nameBytes = linkedNames;
+  } else {
+    for (std::size_t k = 0; k < m; ++k) result.nameBytes += nameLengthOf(b, nameBytesSet, order[k]);
+  }
   result.order = std::move(order);
   result.childStart = std::move(childStart);
   result.childCount = std::move(childCount);
   return result;
-}
-
-// Where name id lies in the builder's names, as far as it lies inside them: a name beyond
-// the buffer (only if the builder was filled inconsistently) is left empty.
-std::uint64_t nameLengthOf(const TreeColumnsBuilder& b, std::size_t nameBytesSet, std::uint32_t id) {
-  const std::uint64_t from = b.nameStart[id];
-  const std::uint64_t length = b.nameLength[id];
-  return from > nameBytesSet || length > nameBytesSet - from ? 0 : length;
 }
 
 constexpr std::uint64_t maxOffset = std::numeric_limits<std::uint32_t>::max();
@@ -456,8 +451,7 @@ ArrangedColumns TreeColumnsBuilder::arrange(bool aggregate, std::uint8_t directo
     out.childStart_ = std::move(arranged.childStart);
     out.childCount_ = std::move(arranged.childCount);
     out.nameBytesSet_ = names.size();
-    for (std::size_t k = 0; k < out.nodes_; ++k)
-      out.nameBytes_ += nameLengthOf(*this, out.nameBytesSet_, out.order_[k]);
+    out.nameBytes_ = arranged.nameBytes;
     names.resize(out.nameBytesSet_ + slack);
   }
   // Nothing reached from the root: no entries, and the names end where they start.

@@ -5,6 +5,8 @@
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -38,12 +40,18 @@ void throwErrno(int fallback) {
   throw std::system_error(code, std::generic_category());
 }
 
-void writeAll(int fd, const void* data, std::size_t length) {
+namespace {
+
+// Puts all of data through put(bytes, count, done), which writes some of it after the
+// first `done` bytes and returns how many it wrote, retrying what was interrupted or short.
+template <typename Put>
+void putAll(const void* data, std::size_t length, Put put) {
   auto p = static_cast<const char*>(data);
-  while (length > 0) {
+  std::size_t done = 0;
+  while (done < length) {
     // Linux moves at most about 2 GiB per call.
-    const std::size_t chunk = length < (std::size_t(1) << 30) ? length : (std::size_t(1) << 30);
-    const ssize_t n = ::write(fd, p, chunk);
+    const std::size_t chunk = std::min(length - done, std::size_t(1) << 30);
+    const ssize_t n = put(p + done, chunk, done);
     if (n < 0) {
       if (errno == EINTR) continue;
       throwErrno();
@@ -52,23 +60,31 @@ void writeAll(int fd, const void* data, std::size_t length) {
       errno = EIO;
       throwErrno();
     }
-    p += n;
-    length -= std::size_t(n);
+    done += std::size_t(n);
   }
+}
+
+}  // namespace
+
+void writeAll(int fd, const void* data, std::size_t length) {
+  putAll(data, length, [fd](const char* p, std::size_t n, std::size_t) { return ::write(fd, p, n); });
+}
+
+void writeAllAt(int fd, const void* data, std::size_t length, std::uint64_t offset) {
+  putAll(data, length, [fd, offset](const char* p, std::size_t n, std::size_t done) {
+    return ::pwrite(fd, p, n, off_t(offset + done));
+  });
+}
+
+void setLength(int fd, std::uint64_t length) {
+  while (::ftruncate(fd, off_t(length)) != 0)
+    if (errno != EINTR) throwErrno();
 }
 
 void startWriteback(int fd, std::uint64_t offset, std::uint64_t length) {
   (void)::sync_file_range(fd, off_t(offset), off_t(length), SYNC_FILE_RANGE_WRITE);
 }
 
-void writeZeros(int fd, std::size_t count) {
-  static const char zeros[64] = {};
-  while (count > 0) {
-    const std::size_t n = count < sizeof zeros ? count : sizeof zeros;
-    writeAll(fd, zeros, n);
-    count -= n;
-  }
-}
 
 namespace {
 

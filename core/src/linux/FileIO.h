@@ -41,11 +41,15 @@ class Descriptor {
 [[noreturn]] void throwErrno(int fallback = 5 /* EIO */);
 
 void writeAll(int fd, const void* data, std::size_t length);
+// The same at a place in the file, leaving the file's offset alone: for writers that share
+// a descriptor.
+void writeAllAt(int fd, const void* data, std::size_t length, std::uint64_t offset);
+// Sets the file's length; what was not written reads as zeros.
+void setLength(int fd, std::uint64_t length);
 // Starts putting the bytes written so far from `offset` on, `length` bytes, on the disk
 // without waiting for them, so that the flush that ends a long write finds less to wait
 // for. Failure is not reported: the flush reports what matters.
 void startWriteback(int fd, std::uint64_t offset, std::uint64_t length);
-void writeZeros(int fd, std::size_t count);
 // Reads up to `length` bytes, retrying short reads; returns how many arrived, -1 on error.
 long readUpTo(int fd, void* data, std::size_t length);
 // The same from `offset` on, leaving the file position alone.
