@@ -112,6 +112,9 @@ constexpr std::size_t bufferBytes = 65536;
 constexpr std::size_t stackBytes = 1048576;
 constexpr std::size_t compactAfterSteals = 1024;
 constexpr int queuesAtLeast = 8;
+// What the processor moves between cores at once: data that different threads write must
+// not share one.
+constexpr std::size_t cacheLine = 64;
 // More threads than this only add contention; the option is clamped to it.
 constexpr int threadsAtMost = 64;
 // Folders held open for their subfolders at most: the descriptor limit is shared with the
@@ -224,7 +227,8 @@ struct OpenFolder {
 
 // Own jobs pop from the back (depth first keeps queues short); thieves take from head, the
 // oldest job, which is usually a folder near the top carrying the most work.
-struct WorkQueue {
+// Each queue on lines of its own: a worker takes its own queue's lock all the time.
+struct alignas(cacheLine) WorkQueue {
   std::mutex lock;
   std::vector<Job> items;
   std::size_t head = 0;
@@ -306,32 +310,37 @@ struct Scanner::State {
   ScanOptions options;
   std::shared_ptr<ScanSink> sink;
 
-  // Before the queues: jobs left in them release their folders into this count.
-  std::atomic<int> heldFolders{0};
+  // Read by every worker at every turn and written rarely: on a line of their own, so that
+  // the counters below, written all the time, never make reading them miss the cache.
+  alignas(cacheLine) std::atomic<int> activeLimit{queuesAtLeast};
+  std::atomic<int> speedIndex{indexOf(ScanSpeed::fast)};
+  std::atomic<bool> cancelled{false};
+  std::atomic<bool> started{false};
   int heldFoldersLimit = 0;
-  std::unique_ptr<WorkQueue[]> queues;
   int queueCount = 0;
-  std::atomic<std::int64_t> pending{0};
-  std::atomic<int> idleWorkers{0};
+  dev_t rootDevice = 0;
+
+  // Written by the workers for every folder, each on a line of its own.
+  // Before the queues: jobs left in them release their folders into this count.
+  alignas(cacheLine) std::atomic<int> heldFolders{0};
+  alignas(cacheLine) std::atomic<std::int64_t> pending{0};
+  alignas(cacheLine) std::atomic<int> idleWorkers{0};
+  alignas(cacheLine) std::atomic<std::uint64_t> nextID{1};
+  alignas(cacheLine) std::atomic<std::uint64_t> progress{0};
+  std::atomic<std::uint64_t> progressByteCount{0};
+
+  alignas(cacheLine) std::unique_ptr<WorkQueue[]> queues;
   std::mutex idleMutex;
   std::condition_variable idleCondition;
-  std::atomic<int> activeLimit{queuesAtLeast};
-  std::atomic<int> speedIndex{indexOf(ScanSpeed::fast)};
-  std::atomic<std::uint64_t> nextID{1};
-  dev_t rootDevice = 0;
   IdentitySet ignoredIDs;
-  std::mutex linkLock;
+  alignas(cacheLine) std::mutex linkLock;
   IdentitySet seenLinks;
-  std::mutex cloneLock;
+  alignas(cacheLine) std::mutex cloneLock;
   IdentitySet seenClones;
   std::mutex commitLock;
   std::vector<std::pair<dev_t, bool>> commits;  // device, whether the commit succeeded
   mutable std::mutex statsLock;
   ScanStats stats;
-  std::atomic<std::uint64_t> progress{0};
-  std::atomic<std::uint64_t> progressByteCount{0};
-  std::atomic<bool> cancelled{false};
-  std::atomic<bool> started{false};
   std::mutex failureLock;
   std::exception_ptr failure;
 
