@@ -57,11 +57,17 @@ void SnapshotBuilderSink::rootStarted(const std::string& path) {
 }
 
 void SnapshotBuilderSink::directoryListed(const DirectoryListing& listing) {
-  std::lock_guard guard(lock_);
-  if (listing.directoryError && listing.directoryID < builder_.length())
-    builder_.addFlags(listing.directoryID, EntryFlags::error);
-  builder_.setRange(listing.firstID, std::int32_t(listing.directoryID), listing.names, listing.nameEnds,
-                    listing.sizes, listing.mtimes, listing.flags);
+  PagesToMap pages;
+  {
+    std::lock_guard guard(lock_);
+    if (listing.directoryError && listing.directoryID < builder_.length())
+      builder_.addFlags(listing.directoryID, EntryFlags::error);
+    builder_.setRange(listing.firstID, std::int32_t(listing.directoryID), listing.names, listing.nameEnds,
+                      listing.sizes, listing.mtimes, listing.flags, &pages);
+  }
+  // The kernel fills fresh pages slowly, in a virtual machine above all: under the lock,
+  // every other worker would wait for it.
+  pages.map();
 }
 
 TreeColumns SnapshotBuilderSink::finish() {

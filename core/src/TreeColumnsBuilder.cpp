@@ -344,11 +344,28 @@ void TreeColumnsBuilder::reserve(std::size_t nodes, std::size_t nameBytes) {
   Memory::reserve(names, nameBytes);
 }
 
-void TreeColumnsBuilder::growTo(std::size_t count) {
+namespace {
+
+// How far ahead of what is stored a builder that maps later keeps its pages mapped: half a
+// step, but no more than it holds, so that a small tree still maps little.
+std::size_t aheadOf(std::size_t stored, std::size_t step, const PagesToMap* later) {
+  return later ? std::min(step / 2, stored) : 0;
+}
+
+}  // namespace
+
+void PagesToMap::map() {
+  for (const auto& [data, bytes] : regions_) Memory::populate(data, bytes);
+  regions_.clear();
+}
+
+void TreeColumnsBuilder::growTo(std::size_t count, PagesToMap* later) {
   if (count <= parent.size()) return;
-  if (count > readyNodes_) {
-    const std::size_t target = nextReady(readyNodes_, count, readyNodesStep);
-    forEachNodeColumn([target](auto& column) { Memory::prepare(column, target); });
+  const std::size_t wanted = count + aheadOf(count, readyNodesStep, later);
+  if (wanted > readyNodes_) {
+    const std::size_t target = nextReady(readyNodes_, wanted, readyNodesStep);
+    Memory::Regions* regions = later ? &later->regions_ : nullptr;
+    forEachNodeColumn([target, regions](auto& column) { Memory::prepare(column, target, regions); });
     if (target > present.capacity()) present.reserve(std::max(target, present.capacity() * 2));
     readyNodes_ = target;
   }
@@ -362,11 +379,12 @@ void TreeColumnsBuilder::growTo(std::size_t count) {
   present.resize(count, false);
 }
 
-void TreeColumnsBuilder::appendNames(std::span<const std::uint8_t> bytes) {
+void TreeColumnsBuilder::appendNames(std::span<const std::uint8_t> bytes, PagesToMap* later) {
   const std::size_t end = names.size() + bytes.size();
-  if (end > readyNameBytes_) {
-    readyNameBytes_ = nextReady(readyNameBytes_, end, readyNameBytesStep);
-    Memory::prepare(names, readyNameBytes_);
+  const std::size_t wanted = end + aheadOf(end, readyNameBytesStep, later);
+  if (wanted > readyNameBytes_) {
+    readyNameBytes_ = nextReady(readyNameBytes_, wanted, readyNameBytesStep);
+    Memory::prepare(names, readyNameBytes_, later ? &later->regions_ : nullptr);
   }
   names.insert(names.end(), bytes.begin(), bytes.end());
 }
@@ -390,10 +408,10 @@ void TreeColumnsBuilder::setRange(std::size_t first, std::int32_t parentID,
                                   std::span<const std::uint8_t> batchNames,
                                   std::span<const std::uint32_t> nameEnds,
                                   std::span<const std::uint64_t> sizes, std::span<const std::int64_t> mtimes,
-                                  std::span<const std::uint8_t> batchFlags) {
+                                  std::span<const std::uint8_t> batchFlags, PagesToMap* later) {
   const std::size_t count = std::min({sizes.size(), nameEnds.size(), mtimes.size(), batchFlags.size()});
   if (count == 0) return;
-  growTo(first + count);
+  growTo(first + count, later);
   const std::uint64_t base = names.size();
   std::uint32_t start = 0;
   for (std::size_t k = 0; k < count; ++k) {
@@ -408,7 +426,7 @@ void TreeColumnsBuilder::setRange(std::size_t first, std::int32_t parentID,
   std::memcpy(size.data() + first, sizes.data(), count * sizeof(std::uint64_t));
   std::memcpy(flags.data() + first, batchFlags.data(), count);
   std::fill(present.begin() + std::ptrdiff_t(first), present.begin() + std::ptrdiff_t(first + count), true);
-  appendNames(batchNames.first(std::min<std::size_t>(start, batchNames.size())));
+  appendNames(batchNames.first(std::min<std::size_t>(start, batchNames.size())), later);
 }
 
 void TreeColumnsBuilder::addFlags(std::size_t id, std::uint8_t extra) {

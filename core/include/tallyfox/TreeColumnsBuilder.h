@@ -5,11 +5,24 @@
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace tallyfox {
 
 class ArrangedColumns;
+
+// Pages a builder shared behind a lock leaves for the thread that grew it to map once it has
+// let go of the lock, so that the other threads never wait on the kernel filling pages.
+class PagesToMap {
+ public:
+  // Maps them, and forgets them.
+  void map();
+
+ private:
+  friend class TreeColumnsBuilder;
+  std::vector<std::pair<void*, std::size_t>> regions_;
+};
 
 // Collects entries by scan id, in any order, and turns them into the canonical columns:
 // breadth-first ids, children contiguous and sorted by size (largest first, stable), sizes
@@ -36,9 +49,12 @@ class TreeColumnsBuilder {
            std::int64_t mtime, std::uint32_t entryCount, std::uint8_t flags);
   // The same as set() with entry count 1 for ids first, first + 1, ... of one folder, whose
   // names lie back to back in names (entry k ends at nameEnds[k]).
+  // With `later`, the pages to be written next are left there to map (and are kept further
+  // ahead of the entries, so that those stored meanwhile find theirs mapped).
   void setRange(std::size_t first, std::int32_t parentID, std::span<const std::uint8_t> names,
                 std::span<const std::uint32_t> nameEnds, std::span<const std::uint64_t> sizes,
-                std::span<const std::int64_t> mtimes, std::span<const std::uint8_t> flags);
+                std::span<const std::int64_t> mtimes, std::span<const std::uint8_t> flags,
+                PagesToMap* later = nullptr);
   // ORs flags into an existing id; ids beyond the end are ignored.
   void addFlags(std::size_t id, std::uint8_t flags);
   // Entries not present, or whose parents do not lead to id 0, are dropped. The second form
@@ -50,10 +66,10 @@ class TreeColumnsBuilder {
   ArrangedColumns arrange(bool aggregate, std::uint8_t directoryFlag) &&;
   void clear();
 
-  void growTo(std::size_t count);
+  void growTo(std::size_t count, PagesToMap* later = nullptr);
 
  private:
-  void appendNames(std::span<const std::uint8_t> bytes);
+  void appendNames(std::span<const std::uint8_t> bytes, PagesToMap* later = nullptr);
   // The per-node columns but `present` (a vector of bits).
   template <typename F>
   void forEachNodeColumn(F f) {

@@ -81,4 +81,8 @@ void prepareRegion(void* data, std::size_t bytes, std::size_t used) {
   }
 }
 
+void populate(void* data, std::size_t bytes) {
+  prepareRegion(data, 0, bytes);
+}
+
 }  // namespace tallyfox::Memory

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace tallyfox::Memory {
@@ -79,11 +80,18 @@ void reserve(std::vector<T>& v, std::size_t count) {
   releaseOld(bigger);
 }
 
+// Pages to be mapped later, outside a lock: where they start, and how many bytes.
+using Regions = std::vector<std::pair<void*, std::size_t>>;
+
+// Maps the whole pages of bytes at data, as prepare() would have.
+void populate(void* data, std::size_t bytes);
+
 // Makes elements up to target ready to be written: capacity for target (growing
 // geometrically, so that repeated growth stays linear) in prepared memory, and the pages
-// from the current end to target mapped.
+// from the current end to target mapped. With `later`, pages that need no new capacity are
+// noted there instead, for the caller to populate().
 template <typename T>
-void prepare(std::vector<T>& v, std::size_t target) {
+void prepare(std::vector<T>& v, std::size_t target, Regions* later = nullptr) {
   if (target > v.capacity()) {
     std::vector<T> bigger;
     bigger.reserve(roomyCapacity(std::max(target, v.capacity() * 2), sizeof(T)));
@@ -92,7 +100,12 @@ void prepare(std::vector<T>& v, std::size_t target) {
     v.swap(bigger);
     releaseOld(bigger);
   } else if (target > v.size()) {
-    prepareRegion(v.data() + v.size(), 0, (target - v.size()) * sizeof(T));
+    void* const end = v.data() + v.size();
+    const std::size_t bytes = (target - v.size()) * sizeof(T);
+    if (later)
+      later->emplace_back(end, bytes);
+    else
+      populate(end, bytes);
   }
 }
 
