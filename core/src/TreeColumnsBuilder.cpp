@@ -110,9 +110,16 @@ Arrangement arrangeInPlace(TreeColumnsBuilder& b, bool aggregate, std::uint8_t d
     const bool leaf = !(b.flags[x] & directoryFlag) && first(x) == last(x);
     totalCount[p] += leaf ? 1 : totalCount[x];
   };
+  // A folder's count leaves out the folder itself, once what it adds to its parent is added.
+  auto leaveOutFolder = [&](std::size_t id) {
+    if (b.flags[id] & directoryFlag) --totalCount[id];
+  };
   if (aggregate && parentsFirst) {
-    for (std::size_t x = n; x-- > 1;)
+    for (std::size_t x = n; x-- > 1;) {
       if (linked(x)) addUp(std::uint32_t(x));
+      leaveOutFolder(x);
+    }
+    leaveOutFolder(0);
   } else if (aggregate) {
     std::size_t reached = 1;
     for (std::size_t head = 0; head < reached; ++head) {
@@ -120,10 +127,8 @@ Arrangement arrangeInPlace(TreeColumnsBuilder& b, bool aggregate, std::uint8_t d
       for (std::uint32_t k = first(id); k < last(id); ++k) order[reached++] = children[k];
     }
     for (std::size_t pos = reached; pos-- > 1;) addUp(order[pos]);
+    for (std::size_t id = 0; id < n; ++id) leaveOutFolder(id);
   }
-  if (aggregate)
-    for (std::size_t id = 0; id < n; ++id)
-      if (b.flags[id] & directoryFlag) --totalCount[id];
 
   // Children are listed in increasing scan id, so breaking ties by their place in the list
   // is the stable order, without the scratch buffer a stable sort allocates for every
