@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QtGui/qguiapplication_platform.h>
@@ -15,31 +17,6 @@ namespace tallyfox {
 namespace {
 
 std::optional<double> x11IdleSeconds();
-
-// GNOME Shell on Wayland; other compositors offer no common way to ask.
-std::optional<double> mutterIdleSeconds(bool& absent) {
-  if (absent) return std::nullopt;
-  QDBusConnection bus = QDBusConnection::sessionBus();
-  if (!bus.isConnected()) {
-    absent = true;
-    return std::nullopt;
-  }
-  QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.gnome.Mutter.IdleMonitor"),
-                                                     QStringLiteral("/org/gnome/Mutter/IdleMonitor/Core"),
-                                                     QStringLiteral("org.gnome.Mutter.IdleMonitor"),
-                                                     QStringLiteral("GetIdletime"));
-  // Asked on the main thread every few seconds: a desktop that does not answer promptly
-  // is not waited for.
-  const QDBusMessage reply = bus.call(call, QDBus::Block, 500);
-  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-    if (reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown")) absent = true;
-    return std::nullopt;
-  }
-  bool ok = false;
-  const qulonglong milliseconds = reply.arguments().constFirst().toULongLong(&ok);
-  if (!ok) return std::nullopt;
-  return milliseconds / 1000.0;
-}
 
 bool isInput(QEvent::Type type) {
   switch (type) {
@@ -72,8 +49,47 @@ IdleTime::~IdleTime() {
 
 double IdleTime::seconds() {
   if (const auto x11 = x11IdleSeconds()) return *x11;
-  if (const auto mutter = mutterIdleSeconds(mutterAbsent_)) return *mutter;
-  return secondsInApp();
+  if (mutterAbsent_) return secondsInApp();
+  std::optional<double> recent;
+  if (mutterSeconds_ && std::chrono::steady_clock::now() - mutterAskedAt_ <= answerLife) recent = mutterSeconds_;
+  const bool failed = mutterFailed_;
+  askMutter();
+  if (recent) return *recent;
+  if (failed || mutterAbsent_) return secondsInApp();
+  // The monitor is there, or may be, and its answer is on the way: the app's own count could
+  // say "away" while the person types in another app, so until then they count as present.
+  return 0;
+}
+
+// GNOME Shell on Wayland; other compositors offer no common way to ask.
+void IdleTime::askMutter() {
+  if (mutterQuestion_) return;
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected()) {
+    mutterAbsent_ = true;
+    return;
+  }
+  const QDBusMessage call = QDBusMessage::createMethodCall(
+      QStringLiteral("org.gnome.Mutter.IdleMonitor"), QStringLiteral("/org/gnome/Mutter/IdleMonitor/Core"),
+      QStringLiteral("org.gnome.Mutter.IdleMonitor"), QStringLiteral("GetIdletime"));
+  questionSentAt_ = std::chrono::steady_clock::now();
+  mutterQuestion_ = new QDBusPendingCallWatcher(bus.asyncCall(call, int(answerWithin.count())), this);
+  connect(mutterQuestion_, &QDBusPendingCallWatcher::finished, this, &IdleTime::mutterAnswered);
+}
+
+void IdleTime::mutterAnswered(QDBusPendingCallWatcher* answer) {
+  answer->deleteLater();
+  mutterQuestion_ = nullptr;
+  const QDBusPendingReply<qulonglong> reply = *answer;
+  if (reply.isError()) {
+    mutterSeconds_.reset();
+    mutterFailed_ = true;
+    if (reply.error().type() == QDBusError::ServiceUnknown) mutterAbsent_ = true;
+    return;
+  }
+  mutterSeconds_ = reply.value() / 1000.0;
+  mutterAskedAt_ = questionSentAt_;
+  mutterFailed_ = false;
 }
 
 double IdleTime::secondsInApp() const {

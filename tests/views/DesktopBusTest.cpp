@@ -4,6 +4,7 @@
 #include "ViewTestSupport.h"
 
 #include "platform/FileManager.h"
+#include "platform/IdleTime.h"
 #include "views/BrowserView.h"
 #include "views/BrowserWindow.h"
 #include "views/EntryList.h"
@@ -17,11 +18,15 @@
 #include <QDBusMessage>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QSemaphore>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
 
 #include <atomic>
+#include <cstdlib>
+#include <optional>
+#include <string>
 
 namespace {
 
@@ -283,6 +288,137 @@ TEST_F(DesktopBusFileManager, WithNoFileManagerOnTheBusTheFolderOpens) {
   manager->reveal(file);
   ASSERT_TRUE(viewtests::waitFor([&] { return !opened().isEmpty(); }));
   EXPECT_EQ(opened(), QByteArrayList{bytes(dir / "d\xfcr")});
+}
+
+// ---- GNOME's idle monitor
+
+const QString idleMonitorService = QStringLiteral("org.gnome.Mutter.IdleMonitor");
+const QString idleMonitorPath = QStringLiteral("/org/gnome/Mutter/IdleMonitor/Core");
+
+// On a thread of its own, as the compositor is a process of its own: it can hold a question
+// while the app goes on.
+class FakeIdleMonitor : public QObject, protected QDBusContext {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "org.gnome.Mutter.IdleMonitor")
+ public:
+  std::atomic<bool> failing = false;
+  // Questions wait for a release while set.
+  std::atomic<bool> holding = false;
+  QSemaphore release;
+  std::atomic<int> asked = 0;
+  std::atomic<int> answered = 0;
+
+ public slots:
+  Q_SCRIPTABLE qulonglong GetIdletime() {
+    ++asked;
+    // Bounded, so that a failed test cannot leave the thread stuck.
+    if (holding) release.tryAcquire(1, 30000);
+    ++answered;
+    if (failing) sendErrorReply(QDBusError::Failed, QStringLiteral("no seat"));
+    return 42000;
+  }
+};
+
+class DesktopBusIdleTime : public PrivateBusTest {
+ protected:
+  void SetUp() override {
+    // The X server, when the tests run on one, would answer before GNOME's monitor is asked.
+    if (const char* wayland = std::getenv("WAYLAND_DISPLAY")) savedWayland = wayland;
+    ::setenv("WAYLAND_DISPLAY", "tallyfox-test-no-wayland", 1);
+    PrivateBusTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    thread.start();
+    monitor->moveToThread(&thread);
+  }
+
+  void TearDown() override {
+    if (savedWayland)
+      ::setenv("WAYLAND_DISPLAY", savedWayland->c_str(), 1);
+    else
+      ::unsetenv("WAYLAND_DISPLAY");
+    if (!thread.isRunning()) {
+      delete monitor;
+      return;
+    }
+    monitor->holding = false;
+    monitor->release.release(100);
+    fake().connection().unregisterObject(idleMonitorPath);
+    QObject::connect(&thread, &QThread::finished, monitor, &QObject::deleteLater);
+    thread.quit();
+    thread.wait();
+  }
+
+  void offerMonitor() { fake().offer(idleMonitorService, idleMonitorPath, monitor); }
+  // Asks the monitor itself and waits for its answer: the app's questions sent before this
+  // one have all reached it by then.
+  void askDirectly() {
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
+        idleMonitorService, idleMonitorPath, idleMonitorService, QStringLiteral("GetIdletime")));
+    ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+  }
+
+  std::optional<std::string> savedWayland;
+  QThread thread;
+  FakeIdleMonitor* monitor = new FakeIdleMonitor;
+};
+
+TEST_F(DesktopBusIdleTime, TheMonitorsAnswerCountsFromTheNextCallAndAnErrorGivesTheAppsOwnCount) {
+  offerMonitor();
+  tallyfox::IdleTime idle;
+  ASSERT_TRUE(viewtests::waitFor([&] { return idle.secondsInApp() > 0; }));
+  // Nothing heard yet: present, not the app's own count.
+  EXPECT_EQ(idle.seconds(), 0.0);
+  ASSERT_TRUE(viewtests::waitFor([&] { return idle.seconds() == 42.0; }));
+
+  monitor->failing = true;
+  ASSERT_TRUE(viewtests::waitFor([&] { return idle.seconds() != 42.0; }));
+  const double fallback = idle.seconds();
+  EXPECT_GT(fallback, 0.0);
+  EXPECT_LE(fallback, idle.secondsInApp());
+
+  // Asked on after an error, and heard again once the monitor recovers.
+  monitor->failing = false;
+  EXPECT_TRUE(viewtests::waitFor([&] { return idle.seconds() == 42.0; }));
+}
+
+TEST_F(DesktopBusIdleTime, ASlowMonitorIsNotWaitedForNorAskedTwiceAtOnce) {
+  offerMonitor();
+  monitor->holding = true;
+  tallyfox::IdleTime idle;
+  EXPECT_EQ(idle.seconds(), 0.0);
+  ASSERT_TRUE(viewtests::waitFor([&] { return monitor->asked == 1; }));
+  // The question is held and the app's events go on.
+  bool ticked = false;
+  QTimer::singleShot(0, [&] { ticked = true; });
+  EXPECT_TRUE(viewtests::waitFor([&] { return ticked; }));
+  EXPECT_EQ(idle.seconds(), 0.0);
+  EXPECT_EQ(idle.seconds(), 0.0);
+  EXPECT_EQ(monitor->answered, 0);
+
+  monitor->holding = false;
+  monitor->release.release();
+  ASSERT_TRUE(viewtests::waitFor([&] { return idle.seconds() == 42.0; }));
+  // The held question, the one sent by the call that heard its answer, and this one.
+  askDirectly();
+  EXPECT_EQ(monitor->asked, 3);
+}
+
+TEST_F(DesktopBusIdleTime, WithNoMonitorOnTheBusTheAppsOwnCountStandsInAndTheBusIsNotAskedAgain) {
+  tallyfox::IdleTime idle;
+  ASSERT_TRUE(viewtests::waitFor([&] { return idle.secondsInApp() > 0; }));
+  EXPECT_EQ(idle.seconds(), 0.0);
+  ASSERT_TRUE(viewtests::waitFor([&] { return idle.seconds() > 0.0; }));
+  const double fallback = idle.seconds();
+  EXPECT_LE(fallback, idle.secondsInApp());
+
+  // A session whose compositor is not GNOME does not grow one later.
+  offerMonitor();
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_GT(idle.seconds(), 0.0);
+    QCoreApplication::processEvents();
+  }
+  askDirectly();
+  EXPECT_EQ(monitor->asked, 1);
 }
 
 }  // namespace
