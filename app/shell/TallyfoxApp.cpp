@@ -67,6 +67,30 @@ QStringList filesFrom(int argc, const char* const* argv) {
   return files;
 }
 
+bool helpRequested(int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument == "--") return false;
+    if (argument == "--help" || argument == "-h") return true;
+  }
+  return false;
+}
+
+const char* usage() {
+  return "Usage: tallyfox [FILE...]\n"
+         "       tallyfox --new-scan\n"
+         "       tallyfox --dump FILE\n"
+         "\n"
+         "Opens each snapshot FILE (Tallyfox, vok, or an ncdu or gdu export) in a window of its own,\n"
+         "in the Tallyfox already running if there is one; with no FILE, shows the start window.\n"
+         "\n"
+         "  --new-scan   show the start window, to begin a new scan\n"
+         "  --dump FILE  print a summary of a snapshot and exit (needs no display)\n"
+         "  -h, --help   show this help and exit\n"
+         "\n"
+         "To scan, compare and search snapshots from a terminal, use tfscan.\n";
+}
+
 bool newScanFrom(int argc, const char* const* argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view argument = argv[i];
@@ -77,6 +101,10 @@ bool newScanFrom(int argc, const char* const* argv) {
 }
 
 int main(int argc, char** argv) {
+  if (helpRequested(argc, argv)) {
+    std::cout << usage();
+    return 0;
+  }
   // The dump needs no display and no application object at all.
   if (const auto file = DumpMode::requestedFile(argc, argv))
     return DumpMode::run(*file, std::cout, std::cerr);

@@ -137,6 +137,14 @@ TEST(LaunchTest, WithoutADisplayItSaysSoInOneLine) {
   ASSERT_TRUE(app.waitForFinished(30000));
   EXPECT_EQ(app.exitCode(), 0);
   EXPECT_TRUE(app.readAllStandardOutput().startsWith("entries: 1"));
+
+  // Nor does the help, which must not open a window where there is a display.
+  app.start(QStringLiteral(TALLYFOX_PATH), {QStringLiteral("--help")});
+  ASSERT_TRUE(app.waitForFinished(30000));
+  EXPECT_EQ(app.exitCode(), 0);
+  const QByteArray help = app.readAllStandardOutput();
+  EXPECT_TRUE(help.startsWith("Usage: tallyfox [FILE...]")) << help.toStdString();
+  EXPECT_TRUE(help.contains("--dump FILE"));
 }
 
 TEST(LaunchTest, CommandLineFilesBecomeAbsolutePaths) {
