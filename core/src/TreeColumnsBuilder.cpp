@@ -526,9 +526,12 @@ void ArrangedColumns::names(const PieceOut& out) const {
         continue;
       }
     }
-    // Short names are copied 16 bytes at a time: the piece and the builder's names both
-    // have the room past their end.
-    std::memcpy(piece.data() + used, source, std::max(length, slack));
+    // Short names are copied 16 bytes at once, a copy of fixed length the compiler does in
+    // place: the piece and the builder's names both have the room past their end.
+    if (length <= slack)
+      std::memcpy(piece.data() + used, source, slack);
+    else
+      std::memcpy(piece.data() + used, source, length);
     used += length;
   }
   handOut(piece, used, out);
