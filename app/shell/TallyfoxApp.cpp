@@ -17,7 +17,9 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cstdlib>
+#include <initializer_list>
 #include <iostream>
 #include <string_view>
 
@@ -67,11 +69,14 @@ QStringList filesFrom(int argc, const char* const* argv) {
   return files;
 }
 
-bool helpRequested(int argc, const char* const* argv) {
+namespace {
+
+// Whether one of the names is given as an option, before any "--".
+bool optionGiven(int argc, const char* const* argv, std::initializer_list<std::string_view> names) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view argument = argv[i];
     if (argument == "--") return false;
-    if (argument == "--help" || argument == "-h") return true;
+    if (std::ranges::find(names, argument) != names.end()) return true;
   }
   return false;
 }
@@ -91,23 +96,24 @@ const char* usage() {
          "To scan, compare and search snapshots from a terminal, use tfscan.\n";
 }
 
+}  // namespace
+
 bool newScanFrom(int argc, const char* const* argv) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view argument = argv[i];
-    if (argument == "--") return false;
-    if (argument == "--new-scan") return true;
-  }
-  return false;
+  return optionGiven(argc, argv, {"--new-scan"});
 }
 
 int main(int argc, char** argv) {
-  if (helpRequested(argc, argv)) {
+  if (optionGiven(argc, argv, {"--help", "-h"})) {
     std::cout << usage();
     return 0;
   }
   // The dump needs no display and no application object at all.
   if (const auto file = DumpMode::requestedFile(argc, argv))
     return DumpMode::run(*file, std::cout, std::cerr);
+  if (optionGiven(argc, argv, {"--dump"})) {
+    std::cerr << "tallyfox: --dump needs a snapshot file: tallyfox --dump FILE\n";
+    return 2;
+  }
 
   if (!hasDisplay()) {
     std::cerr << noDisplayMessage() << '\n';

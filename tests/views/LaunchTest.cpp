@@ -145,6 +145,12 @@ TEST(LaunchTest, WithoutADisplayItSaysSoInOneLine) {
   const QByteArray help = app.readAllStandardOutput();
   EXPECT_TRUE(help.startsWith("Usage: tallyfox [FILE...]")) << help.toStdString();
   EXPECT_TRUE(help.contains("--dump FILE"));
+
+  // A dump without its file says so rather than opening the start window.
+  app.start(QStringLiteral(TALLYFOX_PATH), {QStringLiteral("--dump")});
+  ASSERT_TRUE(app.waitForFinished(30000));
+  EXPECT_EQ(app.exitCode(), 2);
+  EXPECT_TRUE(app.readAllStandardError().contains("--dump needs a snapshot file"));
 }
 
 TEST(LaunchTest, CommandLineFilesBecomeAbsolutePaths) {
