@@ -6,11 +6,8 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <exception>
 #include <functional>
 #include <limits>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 namespace tallyfox {
