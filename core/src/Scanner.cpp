@@ -316,6 +316,8 @@ struct Scanner::State {
   std::atomic<int> speedIndex{indexOf(ScanSpeed::fast)};
   std::atomic<bool> cancelled{false};
   std::atomic<bool> started{false};
+  std::mutex speedLock;  // orders setSpeed against run()'s first choice of the speed
+  bool speedChosen = false;
   int heldFoldersLimit = 0;
   int queueCount = 0;
   dev_t rootDevice = 0;
@@ -398,8 +400,15 @@ ScanStats Scanner::State::run() {
 
   const int wanted = std::clamp(options.threads, 1, threadsAtMost);
   queueCount = std::max(wanted, queuesAtLeast);
-  speedIndex.store(indexOf(options.speed));
-  activeLimit.store(wanted);
+  {
+    // A speed chosen before this thread got here (the caller starts run() on another
+    // thread and may change the speed at once) wins over the one the scan was made with.
+    std::lock_guard guard(speedLock);
+    if (!speedChosen) {
+      speedIndex.store(indexOf(options.speed));
+      activeLimit.store(wanted);
+    }
+  }
   queues = std::make_unique<WorkQueue[]>(std::size_t(queueCount));
   Job rootJob;
   rootJob.path = root;
@@ -916,8 +925,12 @@ bool Scanner::isCancelled() const {
 }
 
 void Scanner::setSpeed(ScanSpeed speed) {
-  state_->speedIndex.store(indexOf(speed));
-  state_->activeLimit.store(threads(speed));
+  {
+    std::lock_guard guard(state_->speedLock);
+    state_->speedChosen = true;
+    state_->speedIndex.store(indexOf(speed));
+    state_->activeLimit.store(threads(speed));
+  }
   state_->wakeIdle(true);
 }
 

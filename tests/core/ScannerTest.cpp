@@ -570,6 +570,20 @@ TEST(Scanner, SpeedChangesDuringTheScanStillYieldTheWholeTree) {
   EXPECT_EQ(stats.errors, 0u);
 }
 
+TEST(Scanner, ASpeedChosenBeforeTheScanStartsIsKept) {
+  // The app starts run() on a pool thread and may change the speed before that thread runs.
+  TempDir dir;
+  writeSized(dir / "a" / "file", 1);
+  auto sink = std::make_shared<RecordingSink>();
+  std::atomic<int> workerSpeed{-1};
+  sink->onListing = [&](const DirectoryListing&) { workerSpeed.store(int(::sched_getscheduler(0))); };
+  Scanner scanner(dir.path().string(), ScanOptions(std::nullopt, true, {}, {}, {}, ScanSpeed::fast), sink);
+  scanner.setSpeed(ScanSpeed::gentle);
+  scanner.run();
+  EXPECT_EQ(scanner.speed(), ScanSpeed::gentle);
+  EXPECT_EQ(workerSpeed.load(), SCHED_BATCH);
+}
+
 TEST(Scanner, WorkersTakeThePrioritiesOfTheSpeed) {
   TempDir dir;
   writeSized(dir / "a" / "file", 1);
