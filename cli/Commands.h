@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 // The modes of tfscan. Each returns the process's exit status.
@@ -13,6 +14,7 @@ struct ScanArgs {
   std::optional<std::string> speed;  // fast, balanced or gentle
   std::vector<std::string> ignore;
   bool allFilesystems = false;
+  bool progress = false;  // machine-readable progress lines on standard error
   std::optional<std::string> output;
   std::string path;
 };
@@ -39,6 +41,12 @@ int runDupes(const DupesArgs& args);
 int runCheck(const std::string& file);
 // Writes the snapshot `file` as an ncdu export to `output`.
 int runExportNcdu(const std::string& output, const std::string& file);
+
+// Whether an output named on the command line means standard output: "-", or /dev/stdout,
+// which a file would otherwise replace.
+bool isStandardOutput(const std::string& output);
+// Why a file cannot be written, to follow its name in a message.
+std::string cannotWriteReason(const std::system_error& error);
 
 // Prints why the tree read from `file` is damaged and answers true, or answers false for a
 // sound tree. Every command runs it before it relies on a tree.

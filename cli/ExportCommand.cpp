@@ -1,14 +1,29 @@
 #include "Commands.h"
 
+#include <tallyfox/AtomicFile.h>
 #include <tallyfox/NcduExport.h>
 #include <tallyfox/SnapshotDump.h>
 
+#include <unistd.h>
+
 #include <exception>
 #include <iostream>
+#include <system_error>
 
 namespace tfscan {
 
 int runExportNcdu(const std::string& output, const std::string& file) {
+  const bool toStandardOutput = isStandardOutput(output);
+  // Before reading and checking what may be a large snapshot.
+  if (!toStandardOutput) {
+    try {
+      tallyfox::checkWritable(output);
+    } catch (const std::system_error& e) {
+      std::cerr << "tfscan: cannot write " << tallyfox::SnapshotDump::terminalSafe(output) << ": "
+                << tallyfox::SnapshotDump::terminalSafe(cannotWriteReason(e)) << "\n";
+      return 1;
+    }
+  }
   tallyfox::DiskTreePtr tree;
   try {
     tree = tallyfox::SnapshotDump::open(file);
@@ -19,7 +34,14 @@ int runExportNcdu(const std::string& output, const std::string& file) {
   }
   if (reportDamage(*tree, file)) return 1;
   try {
-    tallyfox::NcduExport::write(*tree, output);
+    if (toStandardOutput)
+      tallyfox::NcduExport::stream(*tree, STDOUT_FILENO);
+    else
+      tallyfox::NcduExport::write(*tree, output);
+  } catch (const std::system_error& e) {
+    std::cerr << "tfscan: cannot write " << tallyfox::SnapshotDump::terminalSafe(output) << ": "
+              << tallyfox::SnapshotDump::terminalSafe(cannotWriteReason(e)) << "\n";
+    return 1;
   } catch (const std::exception& e) {
     std::cerr << "tfscan: cannot write " << tallyfox::SnapshotDump::terminalSafe(output) << ": "
               << tallyfox::SnapshotDump::terminalSafe(e.what()) << "\n";

@@ -1,5 +1,6 @@
 #include "Commands.h"
 
+#include <tallyfox/AtomicFile.h>
 #include <tallyfox/ByteFormat.h>
 #include <tallyfox/Preferences.h>
 #include <tallyfox/Scanner.h>
@@ -19,6 +20,8 @@
 #include <filesystem>
 #include <functional>
 #include <iostream>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -118,6 +121,38 @@ std::string progressLine(std::uint64_t entries, std::uint64_t bytes, double seco
          std::to_string(rate) + " entries/s\x1b[K";
 }
 
+// One line for a program to read, whatever stderr is: the counts so far and the seconds
+// since the scan began.
+std::string progressRecord(std::uint64_t entries, std::uint64_t bytes, double seconds) {
+  char line[128];
+  std::snprintf(line, sizeof line, "progress entries=%llu bytes=%llu seconds=%.1f\n",
+                static_cast<unsigned long long>(entries), static_cast<unsigned long long>(bytes), seconds);
+  return line;
+}
+
+// The file a scan of `root` begun at `started` is written to, checked: a snapshot that
+// could not be written is not scanned for. Nothing, with the reason printed, when it cannot
+// be written.
+std::optional<std::filesystem::path> fileToWrite(const ScanArgs& args, const std::filesystem::path& folder,
+                                                 const std::string& root,
+                                                 std::chrono::system_clock::time_point started) {
+  std::filesystem::path destination;
+  try {
+    destination = args.output ? std::filesystem::path(*args.output)
+                              : tallyfox::SnapshotsFolder::newSnapshotPath(folder, root, started);
+  } catch (const std::system_error& e) {
+    writeError(std::string("tfscan: ") + e.what());
+    return std::nullopt;
+  }
+  try {
+    tallyfox::checkWritable(destination);
+  } catch (const std::system_error& e) {
+    writeError("tfscan: " + destination.string() + ": " + cannotWriteReason(e));
+    return std::nullopt;
+  }
+  return destination;
+}
+
 // The entries that could not be read stay in the snapshot, flagged; the person running the
 // scan is told how many, and where the first few are, so they need not search for them.
 void reportUnreadable(const tallyfox::DiskTree& tree) {
@@ -143,6 +178,28 @@ int interruptedExit(const std::filesystem::path* written) {
   return exitInterrupted;
 }
 
+// The snapshot on standard output carries nothing else: the summary is left out, and only
+// the number of entries that could not be read is told, on standard error.
+int streamSnapshot(const tallyfox::ArrangedColumns& columns, const tallyfox::SnapshotFile::Info& info) {
+  try {
+    tallyfox::SnapshotFile::stream(columns, info, STDOUT_FILENO);
+  } catch (const std::system_error& e) {
+    writeError("tfscan: standard output: " + e.code().message());
+    return 1;
+  } catch (const std::exception& e) {
+    writeError(std::string("tfscan: standard output: ") + e.what());
+    return 1;
+  }
+  std::uint64_t unreadable = 0;
+  columns.forEachPiece(4, [&](std::span<const std::uint8_t> flags) {
+    for (const std::uint8_t f : flags) unreadable += (f & tallyfox::EntryFlags::error) != 0;
+  });
+  if (unreadable > 0)
+    writeError("tfscan: " + std::to_string(unreadable) + (unreadable == 1 ? " entry" : " entries") +
+               " could not be read");
+  return 0;
+}
+
 }  // namespace
 
 int runScan(const ScanArgs& args) {
@@ -155,24 +212,45 @@ int runScan(const ScanArgs& args) {
   std::set<std::string> ignored = ignoredFoldersFromEnvironment();
   for (const std::string& folder : args.ignore) ignored.insert(PathText::expandTilde(folder));
 
+  const auto started = std::chrono::system_clock::now();
+  const std::filesystem::path folder = SnapshotsFolder::ofUser(preferences);
+  const bool toStandardOutput = args.output && isStandardOutput(*args.output);
+  if (toStandardOutput && ::isatty(STDOUT_FILENO)) {
+    writeError("tfscan: a snapshot is not written to a terminal: redirect standard output, or name a file");
+    return 1;
+  }
+  if (!toStandardOutput && !fileToWrite(args, folder, root, started)) return 1;
+
   auto sink = std::make_shared<SnapshotBuilderSink>();
   Scanner scanner(root, ScanOptions(std::nullopt, !args.allFilesystems, ignored, {}, {}, speed), sink);
-  const auto started = std::chrono::system_clock::now();
   const auto clockStart = std::chrono::steady_clock::now();
-  const bool terminal = ::isatty(STDERR_FILENO);
-  std::atomic<bool> showProgress{terminal};
+  auto elapsed = [&] {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - clockStart).count();
+  };
+  std::atomic<bool> showProgress{!args.progress && ::isatty(STDERR_FILENO)};
+  // The last record carries the final counts: none may follow it.
+  std::mutex recordLock;
+  bool recordsEnded = false;
+  auto writeRecord = [&](bool last) {
+    const std::lock_guard lock(recordLock);
+    if (recordsEnded) return;
+    recordsEnded = last;
+    const std::string line = progressRecord(scanner.progressEntries(), scanner.progressBytes(), elapsed());
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+  };
 
-  InterruptWatch watch(
-      [&] { scanner.cancel(); },
-      [&] {
-        if (!showProgress.load()) return;
-        const double seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - clockStart).count();
-        const std::string line = progressLine(scanner.progressEntries(), scanner.progressBytes(), seconds);
-        std::fwrite(line.data(), 1, line.size(), stderr);
-        std::fflush(stderr);
-      });
+  InterruptWatch watch([&] { scanner.cancel(); },
+                       [&] {
+                         if (args.progress) writeRecord(false);
+                         if (!showProgress.load()) return;
+                         const std::string line =
+                             progressLine(scanner.progressEntries(), scanner.progressBytes(), elapsed());
+                         std::fwrite(line.data(), 1, line.size(), stderr);
+                         std::fflush(stderr);
+                       });
   auto endProgress = [&] {
+    if (args.progress) writeRecord(true);
     if (showProgress.exchange(false)) {
       std::fputs("\r\x1b[K", stderr);
       std::fflush(stderr);
@@ -196,15 +274,19 @@ int runScan(const ScanArgs& args) {
 
   const ArrangedColumns columns = sink->finishArranged();
   if (watch.interrupted()) return interruptedExit(nullptr);
-  const std::filesystem::path destination =
-      args.output ? std::filesystem::path(*args.output)
-                  : SnapshotsFolder::newSnapshotPath(SnapshotsFolder::ofUser(preferences), root, started);
+  const SnapshotFile::Info info{root, started, stats.seconds};
+  // Once bytes have gone out, an interrupt cannot take them back: the stream is finished.
+  if (toStandardOutput) return streamSnapshot(columns, info);
+  // Asked again: the name first chosen may have been taken during the scan.
+  const std::optional<std::filesystem::path> file = fileToWrite(args, folder, root, started);
+  if (!file) return 1;
+  const std::filesystem::path& destination = *file;
   DiskTreePtr tree;
   try {
-    SnapshotFile::write(columns, {root, started, stats.seconds}, destination);
+    SnapshotFile::write(columns, info, destination);
     tree = SnapshotFile::map(destination);
   } catch (const std::system_error& e) {
-    writeError("tfscan: " + destination.string() + ": " + e.code().message());
+    writeError("tfscan: " + destination.string() + ": " + cannotWriteReason(e));
     return 1;
   } catch (const std::exception& e) {
     writeError("tfscan: " + destination.string() + ": " + e.what());

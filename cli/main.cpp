@@ -30,13 +30,19 @@ int main(int argc, char** argv) {
   auto* exportOpt =
       app.add_option("--export-ncdu", exportFiles,
                      "Write a snapshot (Tallyfox, vok or export) as the JSON export that ncdu and gdu read: "
-                     "OUT SNAPSHOT. Snapshots keep allocated sizes only, so \"asize\" equals \"dsize\"")
+                     "OUT SNAPSHOT, OUT - for standard output. Snapshots keep allocated sizes only, so "
+                     "\"asize\" equals \"dsize\"")
           ->expected(2);
   auto* speedOpt = app.add_option("-s,--speed", speed, "Scan speed (default: the saved speed)")
                        ->check(CLI::IsMember({"fast", "balanced", "gentle"}));
   app.add_option("--ignore", scan.ignore, "Folder not to enter (repeatable)");
   app.add_flag("--all-filesystems", scan.allFilesystems, "Also enter other file systems below the root");
-  auto* outputOpt = app.add_option("-o,--output", scan.output, "Snapshot file to write");
+  auto* outputOpt = app.add_option("-o,--output", scan.output,
+                                   "Snapshot file to write; - for standard output, which then carries the "
+                                   "snapshot alone: the summary is left out");
+  app.add_flag("--progress", scan.progress,
+               "Print progress lines for programs on standard error, five a second and once at the end: "
+               "\"progress entries=N bytes=N seconds=S\"");
   app.add_option("-n", diff.limit, "With --diff: number of lines (default 20)")
       ->check(CLI::NonNegativeNumber);
   app.add_option("--depth", diff.depth, "With --diff: also show the largest changes this many levels below")

@@ -8,4 +8,12 @@ void writeFileAtomically(const std::filesystem::path& destination, std::string_v
   FileIO::writeAtomically(destination, [&](int fd) { FileIO::writeAll(fd, bytes.data(), bytes.size()); });
 }
 
+void checkWritable(const std::filesystem::path& destination) {
+  FileIO::checkWritable(destination);
+}
+
+bool isNotRegularFile(const std::error_code& code) {
+  return code == FileIO::notRegularFile();
+}
+
 }  // namespace tallyfox

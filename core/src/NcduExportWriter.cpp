@@ -3,8 +3,6 @@
 #include "linux/FileIO.h"
 
 #include <chrono>
-#include <cstring>
-#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -12,22 +10,12 @@ namespace tallyfox::NcduExport {
 
 namespace {
 
-constexpr std::size_t outputBytes = 256 * 1024;
-
 // Buffered output to a descriptor.
 class Output {
  public:
-  explicit Output(int fd) : fd_(fd), buffer_(new char[outputBytes]) {}
+  explicit Output(int fd) : out_(fd) {}
 
-  void text(std::string_view s) {
-    if (s.size() > outputBytes - used_) flush();
-    if (s.size() > outputBytes) {
-      FileIO::writeAll(fd_, s.data(), s.size());
-      return;
-    }
-    std::memcpy(buffer_.get() + used_, s.data(), s.size());
-    used_ += s.size();
-  }
+  void text(std::string_view s) { out_.put(s.data(), s.size()); }
 
   void number(std::uint64_t value) {
     char digits[24];
@@ -63,15 +51,10 @@ class Output {
     text("\"");
   }
 
-  void flush() {
-    FileIO::writeAll(fd_, buffer_.get(), used_);
-    used_ = 0;
-  }
+  void flush() { out_.flush(); }
 
  private:
-  int fd_;
-  std::unique_ptr<char[]> buffer_;
-  std::size_t used_ = 0;
+  FileIO::SequentialWriter out_;
 };
 
 void entry(Output& out, const DiskTree& tree, NodeId id, std::span<const std::uint8_t> name) {
@@ -101,49 +84,49 @@ void entry(Output& out, const DiskTree& tree, NodeId id, std::span<const std::ui
 }  // namespace
 
 void write(const DiskTree& tree, const std::filesystem::path& to) {
-  FileIO::writeAtomically(to, [&tree](int fd) {
-    Output out(fd);
-    const auto seconds =
-        std::chrono::duration_cast<std::chrono::seconds>(tree.scanStart().time_since_epoch());
-    out.text("[1,2,{\"progname\":\"tfscan\",\"progver\":\"1\",\"timestamp\":");
-    out.number(std::uint64_t(std::max<std::int64_t>(seconds.count(), 0)));
-    out.text("},\n");
-    const std::string& rootPath = tree.rootPath().empty() ? std::string("/") : tree.rootPath();
-    if (tree.totalNodes() == 0) {
-      out.text("[{\"name\":");
-      out.string({reinterpret_cast<const std::uint8_t*>(rootPath.data()), rootPath.size()});
-      out.text("}]]\n");
-      out.flush();
-      return;
-    }
-    entry(out, tree, DiskTree::root,
-          {reinterpret_cast<const std::uint8_t*>(rootPath.data()), rootPath.size()});
+  FileIO::writeAtomically(to, [&tree](int fd) { stream(tree, fd); });
+}
 
-    // Depth first, as the format nests: each open folder and the next of its children.
-    struct Open {
-      NodeId next, last;
-    };
-    std::vector<Open> open;
-    const NodeRange top = tree.children(DiskTree::root);
-    open.push_back({top.first, top.last});
-    while (!open.empty()) {
-      Open& folder = open.back();
-      if (folder.next >= folder.last) {
-        out.text("]");
-        open.pop_back();
-        continue;
-      }
-      const NodeId id = folder.next++;
-      out.text(",\n");
-      entry(out, tree, id, tree.nameView(id));
-      if (tree.isDirectory(id)) {
-        const NodeRange children = tree.children(id);
-        open.push_back({children.first, children.last});
-      }
-    }
-    out.text("]\n");
+void stream(const DiskTree& tree, int fd) {
+  Output out(fd);
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(tree.scanStart().time_since_epoch());
+  out.text("[1,2,{\"progname\":\"tfscan\",\"progver\":\"1\",\"timestamp\":");
+  out.number(std::uint64_t(std::max<std::int64_t>(seconds.count(), 0)));
+  out.text("},\n");
+  const std::string& rootPath = tree.rootPath().empty() ? std::string("/") : tree.rootPath();
+  if (tree.totalNodes() == 0) {
+    out.text("[{\"name\":");
+    out.string({reinterpret_cast<const std::uint8_t*>(rootPath.data()), rootPath.size()});
+    out.text("}]]\n");
     out.flush();
-  });
+    return;
+  }
+  entry(out, tree, DiskTree::root, {reinterpret_cast<const std::uint8_t*>(rootPath.data()), rootPath.size()});
+
+  // Depth first, as the format nests: each open folder and the next of its children.
+  struct Open {
+    NodeId next, last;
+  };
+  std::vector<Open> open;
+  const NodeRange top = tree.children(DiskTree::root);
+  open.push_back({top.first, top.last});
+  while (!open.empty()) {
+    Open& folder = open.back();
+    if (folder.next >= folder.last) {
+      out.text("]");
+      open.pop_back();
+      continue;
+    }
+    const NodeId id = folder.next++;
+    out.text(",\n");
+    entry(out, tree, id, tree.nameView(id));
+    if (tree.isDirectory(id)) {
+      const NodeRange children = tree.children(id);
+      open.push_back({children.first, children.last});
+    }
+  }
+  out.text("]\n");
+  out.flush();
 }
 
 }  // namespace tallyfox::NcduExport

@@ -4,7 +4,13 @@
 #include <tallyfox/SnapshotFile.h>
 #include <tallyfox/SnapshotPaths.h>
 
+#include <tallyfox/Unicode.h>
+
 #include "linux/FileIO.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
 
 #include <cstdlib>
 #include <ctime>
@@ -107,6 +113,15 @@ std::filesystem::path ofUser(const std::optional<Preferences>& store) {
   return store ? store->snapshotsFolder() : resolve(std::nullopt);
 }
 
+namespace {
+
+// The error of a snapshots folder that cannot be used, naming it.
+[[noreturn]] void throwFolderError(int code, const std::filesystem::path& folder) {
+  throw std::system_error(code, std::generic_category(), "snapshots folder " + folder.string());
+}
+
+}  // namespace
+
 std::filesystem::path newSnapshotPath(const std::filesystem::path& folder, const std::string& root,
                                       std::chrono::system_clock::time_point started) {
   std::string label;
@@ -116,8 +131,9 @@ std::filesystem::path newSnapshotPath(const std::filesystem::path& folder, const
     label = "disk";
   else
     label = PathText::lastComponent(root);
-  std::error_code ignored;  // the write that follows reports a folder it cannot use
-  std::filesystem::create_directories(folder, ignored);
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  if (error) throwFolderError(error.value(), folder);
   const std::time_t seconds = std::chrono::system_clock::to_time_t(started);
   std::tm local{};
   ::localtime_r(&seconds, &local);
@@ -125,12 +141,26 @@ std::filesystem::path newSnapshotPath(const std::filesystem::path& folder, const
   std::strftime(stamp, sizeof stamp, "%Y-%m-%d_%H%M%S", &local);
   // Two scans of one place within a second (a rescan right after a scan) would get one name;
   // the later must not replace the earlier.
-  const std::string base = label + "-" + stamp;
-  std::filesystem::path path = folder / (base + "." + SnapshotFile::fileExtension);
-  for (int k = 2;
-       std::filesystem::symlink_status(path, ignored).type() != std::filesystem::file_type::not_found; ++k)
-    path = folder / (base + "-" + std::to_string(k) + "." + SnapshotFile::fileExtension);
-  return path;
+  constexpr int lastNumber = 9999;
+  const std::string extension = std::string(".") + SnapshotFile::fileExtension;
+  const std::string after = "-" + std::string(stamp);
+  // The folder's name is cut so that the longest numbered name, and its temporary, fit.
+  const std::size_t fixed =
+      after.size() + 1 + std::to_string(lastNumber).size() + extension.size() + FileIO::temporaryExtraBytes;
+  const std::size_t limit = FileIO::maxNameBytes(folder);
+  const std::string base =
+      std::string(Unicode::prefixWithin(label, limit > fixed ? limit - fixed : 0)) + after;
+  for (int k = 1; k <= lastNumber; ++k) {
+    const std::filesystem::path path =
+        folder / (k == 1 ? base + extension : base + "-" + std::to_string(k) + extension);
+    struct stat status;
+    if (::lstat(path.c_str(), &status) == 0) continue;
+    // Anything but "no such file" (a folder that cannot be searched) is no free name: asking
+    // again would never end.
+    if (errno != ENOENT) throwFolderError(errno, folder);
+    return path;
+  }
+  throwFolderError(EEXIST, folder);
 }
 
 }  // namespace SnapshotsFolder

@@ -160,19 +160,42 @@ Header readHeader(std::span<const std::uint8_t> bytes) {
 
 namespace {
 
-// Writes a snapshot of n nodes whose columns are handed out by pieces(i, out), each as one
-// or more consecutive pieces of bytes passed to out. pieces must be safe to call for two
-// different columns at once: a large tree's columns are gathered and written by two
-// threads, each putting its pieces at their place in the file.
+// Snapshots are written by pieces: pieces(i, out) hands out column i as one or more
+// consecutive pieces of bytes passed to out. It must be safe to call for two different
+// columns at once: a large tree's columns are gathered and written by two threads.
 template <typename Pieces>
-void writeColumns(std::uint64_t n, std::uint64_t nameBytes, const Info& info, const std::filesystem::path& to,
-                  Pieces pieces) {
+struct ColumnSource {
+  std::uint64_t nodeCount;
+  std::uint64_t nameBytes;
+  Pieces pieces;
+};
+
+ColumnTable checkedLayout(std::uint64_t nodeCount, std::uint64_t nameBytes) {
   if (nameBytes > 0xFFFF'FFFFull) throw FormatError("names exceed 4 GB");
-  const ColumnTable table = layout(n, nameBytes);
+  return layout(nodeCount, nameBytes);
+}
+
+// Each column is put through `put` at its place; a piece that would run past the column's
+// end, or a column that ends short, is refused.
+template <typename Pieces, typename Put>
+void putColumn(const ColumnTable& table, int i, Pieces& pieces, Put put) {
+  const std::uint64_t end = table[i].offset + table[i].length;
+  std::uint64_t position = table[i].offset;
+  pieces(i, [&](std::span<const std::uint8_t> bytes) {
+    if (bytes.size() > end - position) throw std::invalid_argument("tree columns of unequal lengths");
+    put(bytes, position);
+    position += bytes.size();
+  });
+  if (position != end) throw std::invalid_argument("tree columns of unequal lengths");
+}
+
+template <typename Pieces>
+void writeColumns(const ColumnSource<Pieces>& source, const Info& info, const std::filesystem::path& to) {
+  const ColumnTable table = checkedLayout(source.nodeCount, source.nameBytes);
   FileIO::writeAtomically(to, [&](int fd) {
     // The gaps that align the columns read as zeros.
     FileIO::setLength(fd, table[columnCount - 1].offset + table[columnCount - 1].length);
-    const auto head = header(State::complete, n, info, table);
+    const auto head = header(State::complete, source.nodeCount, info, table);
     FileIO::writeAllAt(fd, head.data(), head.size(), 0);
     // The longest first, so that the two writers end close together: the names, the sizes,
     // then the rest.
@@ -183,14 +206,9 @@ void writeColumns(std::uint64_t n, std::uint64_t nameBytes, const Info& info, co
       try {
         for (int k; !failed.load(std::memory_order_relaxed) && (k = taken.fetch_add(1)) < columnCount;) {
           const int i = longestFirst[std::size_t(k)];
-          const std::uint64_t end = table[i].offset + table[i].length;
-          std::uint64_t position = table[i].offset;
-          pieces(i, [&](std::span<const std::uint8_t> bytes) {
-            if (bytes.size() > end - position) throw std::invalid_argument("tree columns of unequal lengths");
-            FileIO::writeAllAt(fd, bytes.data(), bytes.size(), position);
-            position += bytes.size();
+          putColumn(table, i, source.pieces, [fd](std::span<const std::uint8_t> bytes, std::uint64_t at) {
+            FileIO::writeAllAt(fd, bytes.data(), bytes.size(), at);
           });
-          if (position != end) throw std::invalid_argument("tree columns of unequal lengths");
           // The disk takes each column while the next is gathered, rather than all at the end.
           FileIO::startWriteback(fd, table[i].offset, table[i].length);
         }
@@ -199,35 +217,67 @@ void writeColumns(std::uint64_t n, std::uint64_t nameBytes, const Info& info, co
         throw;
       }
     };
-    SideWork second(n >= nodesForSecondThread, writer);
+    SideWork second(source.nodeCount >= nodesForSecondThread, writer);
     writer();
     second.wait();
   });
 }
 
-}  // namespace
+// The same bytes as writeColumns puts in the file, in the file's order, with the gaps
+// written as zeros.
+template <typename Pieces>
+void streamColumns(const ColumnSource<Pieces>& source, const Info& info, int fd) {
+  const ColumnTable table = checkedLayout(source.nodeCount, source.nameBytes);
+  FileIO::SequentialWriter out(fd);
+  const auto head = header(State::complete, source.nodeCount, info, table);
+  out.put(head.data(), head.size());
+  for (int i = 0; i < columnCount; ++i) {
+    out.putZeros(table[i].offset - out.position());
+    putColumn(table, i, source.pieces, [&out](std::span<const std::uint8_t> bytes, std::uint64_t) {
+      out.put(bytes.data(), bytes.size());
+    });
+  }
+  out.flush();
+}
 
-void write(const TreeColumns& columns, const Info& info, const std::filesystem::path& to) {
-  if (columns.names.size() > 0xFFFF'FFFFull) throw FormatError("names exceed 4 GB");
+auto sourceOf(const TreeColumns& columns) {
   const std::uint64_t n = columns.parent.size();
-  const ColumnTable table = layout(n, columns.names.size());
+  const ColumnTable table = checkedLayout(n, columns.names.size());
   if (columnLengths(columns) !=
       std::array<std::uint64_t, columnCount>{table[0].length, table[1].length, table[2].length,
                                              table[3].length, table[4].length, table[5].length,
                                              table[6].length, table[7].length, table[8].length})
     throw std::invalid_argument("tree columns of unequal lengths");
-  const auto data = columnData(columns);
-  writeColumns(n, columns.names.size(), info, to, [&](int i, const auto& out) {
+  auto pieces = [table, data = columnData(columns)](int i, const auto& out) {
     if (table[i].length) out({static_cast<const std::uint8_t*>(data[i]), table[i].length});
-  });
+  };
+  return ColumnSource<decltype(pieces)>{n, columns.names.size(), pieces};
 }
 
-void write(const ArrangedColumns& columns, const Info& info, const std::filesystem::path& to) {
+auto sourceOf(const ArrangedColumns& columns) {
   // Only the columns of an empty builder lack the last name offset; like the empty
   // columns build() gives, they make no snapshot.
   if (!columns.hasNameOffsets()) throw std::invalid_argument("tree columns of unequal lengths");
-  writeColumns(columns.nodeCount(), columns.nameBytes(), info, to,
-               [&](int i, const auto& out) { columns.forEachPiece(i, out); });
+  auto pieces = [&columns](int i, const auto& out) { columns.forEachPiece(i, out); };
+  return ColumnSource<decltype(pieces)>{columns.nodeCount(), columns.nameBytes(), pieces};
+}
+
+}  // namespace
+
+void write(const TreeColumns& columns, const Info& info, const std::filesystem::path& to) {
+  writeColumns(sourceOf(columns), info, to);
+}
+
+void write(const ArrangedColumns& columns, const Info& info, const std::filesystem::path& to) {
+  writeColumns(sourceOf(columns), info, to);
+}
+
+void stream(const TreeColumns& columns, const Info& info, int fd) {
+  streamColumns(sourceOf(columns), info, fd);
+}
+
+void stream(const ArrangedColumns& columns, const Info& info, int fd) {
+  streamColumns(sourceOf(columns), info, fd);
 }
 
 DiskTreePtr detail::TreeFactory::open(std::span<const std::uint8_t> bytes,

@@ -95,4 +95,12 @@ bool canonicallyEqual(std::string_view a, std::string_view b) {
   return nfc(a) == nfc(b);
 }
 
+std::string_view prefixWithin(std::string_view text, std::size_t maxBytes) {
+  if (text.size() <= maxBytes) return text;
+  std::size_t cut = maxBytes;
+  // A character is at most four bytes: at most three continuation bytes are stepped back over.
+  for (int k = 0; k < 3 && cut > 0 && (std::uint8_t(text[cut]) & 0xC0) == 0x80; ++k) --cut;
+  return text.substr(0, cut);
+}
+
 }  // namespace tallyfox::Unicode

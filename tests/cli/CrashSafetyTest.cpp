@@ -1,6 +1,6 @@
 // Writers killed with SIGKILL at moments drawn from a fixed seed: a file under the final
 // name is always complete, only the writer's own temporaries are ever left, and the next
-// write of the same destination clears those.
+// write into the same folder clears those, but never a live writer's.
 
 #include "../../core/src/linux/FileIO.h"
 
@@ -11,11 +11,13 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <regex>
 #include <string>
@@ -71,6 +73,70 @@ std::vector<std::string> strangers(const fs::path& folder, const std::string& fi
       others.push_back(name);
   }
   return others;
+}
+
+// A child process that runs `work`, which calls `pause` once it has done what the test waits
+// for; the call returns when the test lets it go on.
+struct WaitingChild {
+  pid_t pid = -1;
+  int release = -1;
+
+  // Lets it finish; its exit status, -1 when it did not exit.
+  int finish() {
+    const char go = 'g';
+    if (::write(release, &go, 1) != 1) return -1;
+    ::close(release);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+};
+
+using Pause = std::function<void()>;
+
+WaitingChild startWaiting(const std::function<void(const Pause& pause)>& work) {
+  int started[2], release[2];
+  if (::pipe(started) != 0 || ::pipe(release) != 0) return {};
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(started[0]);
+    ::close(release[1]);
+    try {
+      work([&] {
+        char byte = 's';
+        if (::write(started[1], &byte, 1) != 1 || ::read(release[0], &byte, 1) != 1) ::_exit(3);
+      });
+    } catch (...) {
+      ::_exit(1);
+    }
+    ::_exit(0);
+  }
+  ::close(started[1]);
+  ::close(release[0]);
+  char byte;
+  if (::read(started[0], &byte, 1) != 1) ADD_FAILURE() << "the child did not get to its pause";
+  ::close(started[0]);
+  return {child, release[1]};
+}
+
+// A writer of a named temporary that has written and holds it.
+WaitingChild startWaitingWriter(const fs::path& destination) {
+  return startWaiting([&](const Pause& pause) {
+    FileIO::writeAtomically(
+        destination,
+        [&](int fd) {
+          FileIO::writeAll(fd, "complete", 8);
+          pause();
+        },
+        0644, FileIO::Temporary::named);
+  });
+}
+
+// How many names in `folder` are temporaries of `file`.
+int temporariesOf(const fs::path& folder, const std::string& file) {
+  int temporaries = 0;
+  strangers(folder, file, &temporaries);
+  return temporaries;
 }
 
 }  // namespace
@@ -159,4 +225,43 @@ TEST(CrashSafety, NamedTemporariesOfKilledWritersGoWithTheNextWrite) {
   write();
   EXPECT_EQ(testsupport::namesIn(temp.path()), std::vector<std::string>{"data.bin"});
   EXPECT_EQ(fs::file_size(destination), chunk * chunks);
+}
+
+// Whether a temporary is abandoned is told by the lock its writer holds, not by a process id
+// (a writer in another PID namespace has an id that means nothing here).
+TEST(CrashSafety, AbandonedTemporariesGoWithAnyWriteIntoTheFolderAndLiveOnesStay) {
+  testsupport::TempDir temp;
+  auto writeOther = [&] {
+    FileIO::writeAtomically(temp / "other.bin", [](int fd) { FileIO::writeAll(fd, "other", 5); });
+  };
+
+  WaitingChild live = startWaitingWriter(temp / "live.bin");
+  ASSERT_EQ(temporariesOf(temp.path(), "live.bin"), 1);
+  writeOther();
+  writeOther();
+  EXPECT_EQ(temporariesOf(temp.path(), "live.bin"), 1);
+  EXPECT_EQ(live.finish(), 0) << "the live writer failed";
+  EXPECT_EQ(testsupport::readBytes(temp / "live.bin").size(), 8u);
+
+  WaitingChild killed = startWaitingWriter(temp / "killed.bin");
+  ASSERT_EQ(::kill(killed.pid, SIGKILL), 0);
+  ::waitpid(killed.pid, nullptr, 0);
+  ::close(killed.release);
+  ASSERT_EQ(temporariesOf(temp.path(), "killed.bin"), 1);
+  // A temporary whose name carries the id of an ended process, held by a live one.
+  const std::string held =
+      ".held.bin." + std::to_string(testsupport::pidOfAnEndedProcess()) + ".a1b2c3d4e5f6.tmp";
+  testsupport::writeFile(temp / held, "being written");
+  WaitingChild holder = startWaiting([&](const Pause& pause) {
+    const int fd = ::open((temp / held).c_str(), O_RDWR);
+    if (fd < 0 || ::flock(fd, LOCK_EX) != 0) throw std::runtime_error("not held");
+    pause();
+  });
+
+  writeOther();
+  EXPECT_EQ(temporariesOf(temp.path(), "killed.bin"), 0);
+  EXPECT_TRUE(fs::exists(temp / held));
+  EXPECT_EQ(holder.finish(), 0);
+  writeOther();
+  EXPECT_EQ(testsupport::namesIn(temp.path()), (std::vector<std::string>{"live.bin", "other.bin"}));
 }

@@ -7,13 +7,16 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <csignal>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <random>
+#include <thread>
 
 using namespace tallyfox;
 using testsupport::TempDir;
@@ -41,6 +44,51 @@ std::string openError(const std::filesystem::path& path) {
     return e.message();
   }
   return "opened";
+}
+
+// Lists random folders into each sink, the same into all, until about 120,000 entries; returns
+// the next free id.
+std::uint32_t listRandomTree(std::mt19937_64& random, const std::filesystem::path& root,
+                             const std::vector<SnapshotBuilderSink*>& sinks) {
+  for (SnapshotBuilderSink* sink : sinks) sink->rootStarted(root);
+  std::uint32_t next = 1;
+  for (std::uint32_t folder = 0; next < 120000; ++folder) {
+    DirectoryListing l;
+    l.reset(folder, next);
+    const int count = 1 + int(random() % 30);
+    for (int k = 0; k < count; ++k) {
+      const std::string name(1 + random() % 40, char('a' + random() % 26));
+      l.append({reinterpret_cast<const std::uint8_t*>(name.data()), name.size()}, random() % 5 * 4096,
+               std::int64_t(random() % 100000), random() % 3 == 0 ? EntryFlags::directory : 0);
+    }
+    for (SnapshotBuilderSink* sink : sinks) sink->directoryListed(l);
+    next += std::uint32_t(count);
+  }
+  return next;
+}
+
+// What `write` puts into a pipe, read by another thread as it comes (a pipe holds 64 KiB).
+std::vector<std::uint8_t> throughPipe(const std::function<void(int fd)>& write) {
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) return {};
+  std::vector<std::uint8_t> bytes;
+  std::thread reader([&] {
+    std::uint8_t buffer[65536];
+    for (ssize_t n; (n = ::read(ends[0], buffer, sizeof buffer)) > 0;)
+      bytes.insert(bytes.end(), buffer, buffer + n);
+  });
+  try {
+    write(ends[1]);
+  } catch (...) {
+    ::close(ends[1]);
+    reader.join();
+    ::close(ends[0]);
+    throw;
+  }
+  ::close(ends[1]);
+  reader.join();
+  ::close(ends[0]);
+  return bytes;
 }
 
 }  // namespace
@@ -95,22 +143,7 @@ TEST(SnapshotFile, ArrangedColumnsWriteTheSameBytesAsBuiltOnes) {
   std::mt19937_64 random(3);
   // Enough entries and name bytes that every column is written in several pieces.
   SnapshotBuilderSink streamed, built;
-  streamed.rootStarted(dir.path());
-  built.rootStarted(dir.path());
-  std::uint32_t next = 1;
-  for (std::uint32_t folder = 0; next < 120000; ++folder) {
-    DirectoryListing l;
-    l.reset(folder, next);
-    const int count = 1 + int(random() % 30);
-    for (int k = 0; k < count; ++k) {
-      const std::string name(1 + random() % 40, char('a' + random() % 26));
-      l.append({reinterpret_cast<const std::uint8_t*>(name.data()), name.size()}, random() % 5 * 4096,
-               std::int64_t(random() % 100000), random() % 3 == 0 ? EntryFlags::directory : 0);
-    }
-    streamed.directoryListed(l);
-    built.directoryListed(l);
-    next += std::uint32_t(count);
-  }
+  const std::uint32_t next = listRandomTree(random, dir.path(), {&streamed, &built});
   const SnapshotFile::Info info = infoAt("/tmp/x");
   SnapshotFile::write(streamed.finishArranged(), info, dir / "streamed.tfsnap");
   SnapshotFile::write(built.finish(), info, dir / "built.tfsnap");
@@ -121,6 +154,35 @@ TEST(SnapshotFile, ArrangedColumnsWriteTheSameBytesAsBuiltOnes) {
   EXPECT_THROW(SnapshotFile::write(SnapshotBuilderSink().finishArranged(), info, dir / "empty.tfsnap"),
                std::invalid_argument);
   EXPECT_FALSE(std::filesystem::exists(dir / "empty.tfsnap"));
+}
+
+TEST(SnapshotFile, AStreamIsTheFileByteForByteThroughAPipe) {
+  TempDir dir;
+  std::mt19937_64 random(5);
+  const SnapshotFile::Info info = infoAt("/srv/data");
+  // Built columns of a few sizes (odd lengths leave gaps to align), and a scan's columns large
+  // enough that the file is written by two threads at their places.
+  for (const std::size_t n : {1, 3, 7, 1000}) {
+    const TreeColumns columns = testsupport::randomColumns(random, n);
+    SnapshotFile::write(columns, info, dir / "file.tfsnap");
+    const auto streamed = throughPipe([&](int fd) { SnapshotFile::stream(columns, info, fd); });
+    EXPECT_EQ(streamed, testsupport::readBytes(dir / "file.tfsnap")) << n << " nodes";
+  }
+  SnapshotBuilderSink forFile, forStream;
+  listRandomTree(random, dir.path(), {&forFile, &forStream});
+  SnapshotFile::write(forFile.finishArranged(), info, dir / "scan.tfsnap");
+  const auto streamed =
+      throughPipe([&](int fd) { SnapshotFile::stream(forStream.finishArranged(), info, fd); });
+  EXPECT_EQ(streamed, testsupport::readBytes(dir / "scan.tfsnap"));
+
+  // What cannot be a snapshot is refused before a byte goes out.
+  TreeColumns uneven = testsupport::randomColumns(random, 5);
+  uneven.size.pop_back();
+  EXPECT_TRUE(throughPipe([&](int fd) {
+                EXPECT_THROW(SnapshotFile::stream(uneven, info, fd), std::invalid_argument);
+                EXPECT_THROW(SnapshotFile::stream(SnapshotBuilderSink().finishArranged(), info, fd),
+                             std::invalid_argument);
+              }).empty());
 }
 
 TEST(SnapshotFile, EachReaderThrowsFormatErrorsOfItsOwnKind) {

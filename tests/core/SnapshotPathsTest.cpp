@@ -1,11 +1,16 @@
 #include <tallyfox/Preferences.h>
 #include <tallyfox/SnapshotPaths.h>
+#include <tallyfox/Unicode.h>
 
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <fstream>
+#include <system_error>
 
 #include <cstring>
 
@@ -92,6 +97,64 @@ TEST(SnapshotPaths, DefaultDirectoryAndNames) {
                 .string()
                 .rfind("disk-", 0),
             0u);
+}
+
+// The error newSnapshotPath throws, or "no error".
+std::string newPathError(const std::filesystem::path& folder) {
+  try {
+    SnapshotsFolder::newSnapshotPath(folder, "/data", std::chrono::system_clock::now());
+  } catch (const std::system_error& e) {
+    return e.what();
+  }
+  return "no error";
+}
+
+TEST(SnapshotPaths, LongFolderNamesAreCutAndUnusableFoldersSaySo) {
+  TempDir dir;
+  const auto started = std::chrono::system_clock::now();
+  // Names up to the longest a folder may have, in letters of one and of two bytes.
+  std::string accents;
+  while (accents.size() < 254) accents += "\xC3\xA9";
+  for (const std::string& name :
+       {std::string(207, 'x'), std::string(240, 'x'), std::string(255, 'x'), accents}) {
+    // Each in a folder of its own: the longer ones are cut to the same name.
+    const auto folder = dir / std::to_string(name.size());
+    const auto path = SnapshotsFolder::newSnapshotPath(folder, "/data/" + name, started);
+    const std::string file = path.filename().string();
+    EXPECT_EQ(path.parent_path(), folder);
+    EXPECT_LE(file.size() + 29, 255u) << "no room for the temporary's name";
+    EXPECT_EQ(file.substr(0, 20), name.substr(0, 20));
+    EXPECT_TRUE(file.ends_with(".tfsnap"));
+    EXPECT_EQ(Unicode::decodeLossy(file), file) << "cut inside a character";
+    // Taken, it is numbered within the same room.
+    testsupport::writeFile(path, "x");
+    const auto next = SnapshotsFolder::newSnapshotPath(folder, "/data/" + name, started);
+    EXPECT_TRUE(next.filename().string().ends_with("-2.tfsnap")) << next;
+  }
+
+  // A folder in the way of the snapshots folder, or one that cannot be searched, is an error
+  // naming the folder, not a name.
+  testsupport::writeFile(dir / "file", "x");
+  EXPECT_EQ(newPathError(dir / "file"), "snapshots folder " + (dir / "file").string() + ": Not a directory");
+  EXPECT_EQ(newPathError(dir / "file" / "snaps"),
+            "snapshots folder " + (dir / "file" / "snaps").string() + ": Not a directory");
+  if (::geteuid() != 0) return;
+  std::filesystem::create_directory(dir / "closed");
+  std::filesystem::permissions(dir.path(),
+                               std::filesystem::perms::owner_all | std::filesystem::perms::others_exec);
+  std::filesystem::permissions(dir / "closed", std::filesystem::perms::owner_all);
+  ASSERT_EQ(::chown((dir / "closed").c_str(), 65534, 65534), 0);
+  std::filesystem::permissions(dir / "closed",
+                               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const bool dropped = ::setgid(65534) == 0 && ::setuid(65534) == 0;
+    const std::string expected = "snapshots folder " + (dir / "closed").string() + ": Permission denied";
+    ::_exit(dropped && newPathError(dir / "closed") == expected ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "no error for a folder nobody cannot search";
 }
 
 TEST(SnapshotPaths, SnapshotsCoveringAPlaceNewestFirst) {

@@ -16,6 +16,10 @@ struct ProgramRun {
 // With a working folder, it runs there.
 ProgramRun runProgram(const std::vector<std::string>& words, const std::filesystem::path& workingFolder = {});
 
+// The same, with standard output a pipe that is read while the program runs: for output
+// that must not need a seekable file.
+ProgramRun runProgramThroughPipe(const std::vector<std::string>& words);
+
 // Runs the tfscan built with the tests, as runProgram does.
 ProgramRun runTfscan(std::vector<std::string> arguments, const std::filesystem::path& workingFolder = {});
 
@@ -23,6 +27,9 @@ ProgramRun runTfscan(std::vector<std::string> arguments, const std::filesystem::
 // not be started). Standard output goes to `output` when given; both streams are dropped
 // otherwise.
 int runCommand(const std::vector<std::string>& words, std::string* output = nullptr);
+
+// The id of a process that has ended (and is not running again, until ids wrap).
+int pidOfAnEndedProcess();
 
 // The lines of a text, without their line ends.
 std::vector<std::string> lines(const std::string& text);

@@ -75,6 +75,8 @@ DecodedSnapshot decode(std::span<const std::uint8_t> source, const Progress& pro
 // format (partial, clone, dataless) are left out. Duplicate links are written with their
 // stored size 0, so that every reader adds up the same totals.
 void write(const DiskTree& tree, const std::filesystem::path& to);
+// The same bytes, written in order to a descriptor that need not be seekable.
+void stream(const DiskTree& tree, int fd);
 
 }  // namespace NcduExport
 }  // namespace tallyfox

@@ -64,7 +64,9 @@ std::filesystem::path resolve(const std::optional<std::string>& stored);
 std::filesystem::path ofUser(const std::optional<Preferences>& store);
 // A new snapshot's path in `folder`, which is created when missing: the root's last
 // component ("root" for "/") and the local start time, "Projects-2024-03-05_130709.tfsnap";
-// "-2", "-3" … are added while that name is taken.
+// "-2", "-3" … are added while that name is taken. A long last component is cut (at a
+// character) so that the name and its writer's temporary name fit the file system. Throws
+// std::system_error naming the folder when it cannot be made or searched.
 std::filesystem::path newSnapshotPath(const std::filesystem::path& folder, const std::string& root,
                                       std::chrono::system_clock::time_point started);
 

@@ -103,6 +103,10 @@ void write(const TreeColumns& columns, const Info& info, const std::filesystem::
 // The same file from columns arranged but not gathered, gathered piece by piece as they are
 // written: a fresh scan is saved without a second copy of its tree in memory.
 void write(const ArrangedColumns& columns, const Info& info, const std::filesystem::path& to);
+// The bytes write() would put in the file, written in order to a descriptor that need not
+// be seekable (a pipe, standard output). What was written before a failure stays written.
+void stream(const TreeColumns& columns, const Info& info, int fd);
+void stream(const ArrangedColumns& columns, const Info& info, int fd);
 DiskTreePtr map(const std::filesystem::path& path);
 DiskTreePtr inMemory(const TreeColumns& columns, const Info& info);
 // The same, giving each column's memory back as soon as it is copied.

@@ -15,5 +15,8 @@ bool isAscii(std::string_view text);
 std::string nfc(std::string_view text);
 // Equality under Unicode canonical equivalence, with a byte fast path for ASCII.
 bool canonicallyEqual(std::string_view a, std::string_view b);
+// The longest start of `text` of at most `maxBytes` bytes that does not end inside a UTF-8
+// character, for names cut to fit a limit. Bytes that are not UTF-8 may be cut anywhere.
+std::string_view prefixWithin(std::string_view text, std::size_t maxBytes);
 
 }  // namespace tallyfox::Unicode

@@ -1,16 +1,19 @@
 #include "linux/FileIO.h"
 
+#include <tallyfox/Unicode.h>
+
 #include <fcntl.h>
-#include <signal.h>
+#include <limits.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <string_view>
 #include <system_error>
 
@@ -84,7 +87,6 @@ void setLength(int fd, std::uint64_t length) {
 void startWriteback(int fd, std::uint64_t offset, std::uint64_t length) {
   (void)::sync_file_range(fd, off_t(offset), off_t(length), SYNC_FILE_RANGE_WRITE);
 }
-
 
 namespace {
 
@@ -170,14 +172,49 @@ std::string readWholeFile(const std::filesystem::path& path, std::size_t limit) 
   return text;
 }
 
-std::string temporaryPrefix(const std::filesystem::path& destination) {
-  return "." + destination.filename().string() + "." + std::to_string(::getpid());
+SequentialWriter::SequentialWriter(int fd, std::size_t capacity) : fd_(fd), buffer_(capacity, '\0') {}
+
+void SequentialWriter::put(const void* data, std::size_t length) {
+  position_ += length;
+  if (length > buffer_.size() - used_) {
+    flush();
+    if (length >= buffer_.size()) {
+      writeAll(fd_, data, length);
+      return;
+    }
+  }
+  std::memcpy(buffer_.data() + used_, data, length);
+  used_ += length;
+}
+
+void SequentialWriter::putZeros(std::uint64_t length) {
+  while (length > 0) {
+    if (used_ == buffer_.size()) flush();
+    const std::size_t step = std::size_t(std::min<std::uint64_t>(length, buffer_.size() - used_));
+    std::memset(buffer_.data() + used_, 0, step);
+    used_ += step;
+    position_ += step;
+    length -= step;
+  }
+}
+
+void SequentialWriter::flush() {
+  writeAll(fd_, buffer_.data(), used_);
+  used_ = 0;
+}
+
+std::size_t maxNameBytes(const std::filesystem::path& folder) {
+  const long limit = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+  return limit > 0 ? std::size_t(limit) : std::size_t(NAME_MAX);
 }
 
 namespace {
 
-// Twelve letters and digits that another user cannot predict, so that nothing can be planted
-// at the name beforehand; O_EXCL makes a guessed name harmless all the same.
+constexpr std::size_t randomBytes = 12;
+constexpr std::string_view temporaryEnd = ".tmp";
+
+// Letters and digits that another user cannot predict, so that nothing can be planted at
+// the name beforehand; O_EXCL makes a guessed name harmless all the same.
 std::string randomPart() {
   std::uint64_t bits = 0;
   if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) != ssize_t(sizeof bits)) {
@@ -188,7 +225,7 @@ std::string randomPart() {
   }
   static constexpr char alphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   std::string text;
-  for (int k = 0; k < 12; ++k) {
+  for (std::size_t k = 0; k < randomBytes; ++k) {
     text += alphabet[bits % 36];
     bits /= 36;
   }
@@ -200,50 +237,124 @@ std::filesystem::path folderOf(const std::filesystem::path& destination) {
   return folder.empty() ? std::filesystem::path(".") : folder;
 }
 
+// The destination's name stays readable in its temporary's, cut where the whole would not
+// fit: a name that fits must never fail for want of room for its temporary.
 std::filesystem::path newTemporaryName(const std::filesystem::path& destination) {
-  return folderOf(destination) / (temporaryPrefix(destination) + "." + randomPart() + ".tmp");
+  const std::filesystem::path folder = folderOf(destination);
+  const std::string tail = "." + std::to_string(::getpid()) + "." + randomPart() + std::string(temporaryEnd);
+  const std::size_t limit = maxNameBytes(folder);
+  const std::size_t room = limit > tail.size() + 1 ? limit - tail.size() - 1 : 0;
+  const std::string name = destination.filename().string();
+  return folder / ("." + std::string(Unicode::prefixWithin(name, room)) + tail);
 }
 
-bool allOf(std::string_view text, int (*test)(int)) {
-  for (unsigned char c : text)
+bool allOf(std::string_view text, bool (*test)(char)) {
+  for (char c : text)
     if (!test(c)) return false;
   return !text.empty();
 }
 
-// Whether `name` is a temporary of a file called `file` ("." + file + "." + pid, then
-// optionally "." + random part, then ".tmp") whose writer no longer runs.
-bool isStaleTemporary(std::string_view name, const std::string& file) {
-  const std::string start = "." + file + ".";
-  constexpr std::string_view end = ".tmp";
-  if (name.size() < start.size() + end.size() || !name.starts_with(start) || !name.ends_with(end))
-    return false;
-  const std::string_view middle = name.substr(start.size(), name.size() - start.size() - end.size());
-  const auto dot = middle.find('.');
-  const std::string_view pidText = middle.substr(0, dot);
-  if (pidText.size() > 9 || !allOf(pidText, [](int c) { return int(c >= '0' && c <= '9'); })) return false;
-  if (dot != std::string_view::npos &&
-      !allOf(middle.substr(dot + 1), [](int c) { return int(std::isalnum(c) != 0); }))
-    return false;
-  const pid_t pid = pid_t(std::stol(std::string(pidText)));
-  if (pid <= 0 || pid == ::getpid()) return false;
-  // EPERM: it runs, under another user.
-  return ::kill(pid, 0) != 0 && errno == ESRCH;
+bool isDigit(char c) {
+  return c >= '0' && c <= '9';
 }
 
-// Temporaries of `destination` left by killed writers. Only plain files of our own are
-// removed: what another user left (or planted) is not ours to delete.
-void removeStaleTemporaries(const std::filesystem::path& destination) {
+bool isRandomCharacter(char c) {
+  return isDigit(c) || (c >= 'a' && c <= 'z');
+}
+
+// Whether `name` is "." + any name + "." + pid + "." + random part + ".tmp", as every
+// temporary this writer makes is named.
+bool isTemporaryName(std::string_view name) {
+  if (name.size() < 1 + 1 + 1 + 1 + randomBytes + temporaryEnd.size() || name.front() != '.' ||
+      !name.ends_with(temporaryEnd))
+    return false;
+  std::string_view middle = name.substr(1, name.size() - 1 - temporaryEnd.size());
+  const auto randomDot = middle.rfind('.');
+  if (randomDot == std::string_view::npos || !allOf(middle.substr(randomDot + 1), isRandomCharacter) ||
+      middle.size() - randomDot - 1 != randomBytes)
+    return false;
+  middle = middle.substr(0, randomDot);
+  const auto pidDot = middle.rfind('.');
+  return pidDot != std::string_view::npos && middle.size() - pidDot - 1 <= 10 &&
+         allOf(middle.substr(pidDot + 1), isDigit);
+}
+
+// Whether `name` is "." + file + "." + pid + ".tmp", as temporaries were once named. That
+// form is common enough among other programs that only those of the file being written
+// are taken for ours.
+bool isOlderTemporaryOf(std::string_view name, const std::string& file) {
+  const std::string start = "." + file + ".";
+  if (name.size() <= start.size() + temporaryEnd.size() || !name.starts_with(start) ||
+      !name.ends_with(temporaryEnd))
+    return false;
+  const std::string_view pid = name.substr(start.size(), name.size() - start.size() - temporaryEnd.size());
+  return pid.size() <= 10 && allOf(pid, isDigit);
+}
+
+// Takes the lock a writer holds on its temporary. False when it is held, or when the file
+// system cannot lock, where nothing can tell a live writer from a dead one.
+bool lockExclusively(int fd) {
+  while (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+    if (errno != EINTR) return false;
+  return true;
+}
+
+// Removes a temporary whose writer is gone: nobody holds its lock. Only plain files of our
+// own are removed: what another user left (or planted) is not ours to delete.
+void removeIfAbandoned(const std::filesystem::path& path) {
+  struct stat named;
+  if (::lstat(path.c_str(), &named) != 0 || !S_ISREG(named.st_mode) || named.st_uid != ::geteuid()) return;
+  constexpr int flags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  // Some file systems (NFS) lock only what is open for writing.
+  Descriptor file(::open(path.c_str(), O_RDWR | flags));
+  if (!file) file = Descriptor(::open(path.c_str(), O_RDONLY | flags));
+  struct stat opened, still;
+  if (!file || ::fstat(file.get(), &opened) != 0 || opened.st_ino != named.st_ino ||
+      opened.st_dev != named.st_dev || !lockExclusively(file.get()))
+    return;
+  // Unlinked while it is held, and only while the name still leads to the file held.
+  if (::lstat(path.c_str(), &still) == 0 && still.st_ino == opened.st_ino && still.st_dev == opened.st_dev)
+    ::unlink(path.c_str());
+}
+
+void removeAbandonedTemporaries(const std::filesystem::path& destination) {
   const std::string file = destination.filename().string();
-  const uid_t self = ::geteuid();
   std::error_code error;
   for (std::filesystem::directory_iterator it(folderOf(destination), error), end; !error && it != end;
        it.increment(error)) {
     const std::string name = it->path().filename().string();
-    if (!isStaleTemporary(name, file)) continue;
-    struct stat status;
-    if (::lstat(it->path().c_str(), &status) == 0 && S_ISREG(status.st_mode) && status.st_uid == self)
-      ::unlink(it->path().c_str());
+    if (isTemporaryName(name) || isOlderTemporaryOf(name, file)) removeIfAbandoned(it->path());
   }
+}
+
+// Refuses to put a file in place of anything but a regular file, a link to one, or nothing:
+// as root, the rename would as readily replace /dev/null.
+void checkReplaceable(const std::filesystem::path& destination) {
+  const std::string name = destination.filename().string();
+  if (name.empty() || name == "." || name == "..") throw std::system_error(EISDIR, std::generic_category());
+  struct stat status;
+  if (::lstat(destination.c_str(), &status) != 0) {
+    if (errno == ENOENT) return;
+    throwErrno();
+  }
+  if (S_ISLNK(status.st_mode)) {
+    // The link itself is replaced, whatever it leads to; but a link to a device or a
+    // folder stands for that device or folder.
+    if (::stat(destination.c_str(), &status) != 0) {
+      if (errno == ENOENT) return;
+      throwErrno();
+    }
+  }
+  if (S_ISREG(status.st_mode)) return;
+  if (S_ISDIR(status.st_mode)) throw std::system_error(EISDIR, std::generic_category());
+  throw std::system_error(notRegularFile());
+}
+
+// Renames a complete temporary over the destination, checking the destination once more:
+// it may have changed since the writing began.
+void putInPlace(const std::filesystem::path& temporary, const std::filesystem::path& destination) {
+  checkReplaceable(destination);
+  if (::rename(temporary.c_str(), destination.c_str()) != 0) throwErrno();
 }
 
 // A flush of the folder makes the rename itself survive a power loss. File systems that
@@ -259,6 +370,13 @@ void flush(int fd) {
     if (errno != EINTR) throwErrno();
 }
 
+// Reports what closing the file would, while the descriptor (and so the lock) stays: a
+// file system that writes out at close (NFS) does so at the close of any duplicate.
+void closeDuplicate(int fd) {
+  Descriptor copy(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+  if (!copy || copy.close() != 0) throwErrno();
+}
+
 // Writes into a file that has no name until it is complete, so that a writer killed on the
 // way leaves nothing behind. False, with nothing changed, when the folder's file system
 // cannot make such a file or it cannot be given a name.
@@ -266,8 +384,11 @@ bool writeUnnamed(const std::filesystem::path& destination, const std::function<
                   unsigned mode) {
   Descriptor file(::open(folderOf(destination).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
   if (!file) return false;
+  // Held before the file has a name, so that no one ever sees it named and free.
+  (void)lockExclusively(file.get());
   body(file.get());
   flush(file.get());
+  closeDuplicate(file.get());
   const std::string self = "/proc/self/fd/" + std::to_string(file.get());
   std::filesystem::path temporary;
   for (int attempt = 0;; ++attempt) {
@@ -277,31 +398,48 @@ bool writeUnnamed(const std::filesystem::path& destination, const std::function<
     if (errno != EEXIST && ::linkat(file.get(), "", AT_FDCWD, temporary.c_str(), AT_EMPTY_PATH) == 0) break;
     if (errno != EEXIST || attempt == 8) return false;
   }
-  if (::rename(temporary.c_str(), destination.c_str()) != 0) {
-    const int code = errno;
+  try {
+    putInPlace(temporary, destination);
+  } catch (...) {
     ::unlink(temporary.c_str());
-    errno = code;
-    throwErrno();
+    throw;
   }
   return true;
+}
+
+// A new named temporary, locked. A file just made is free until it is locked: one that
+// another writer's clearing took meanwhile (its lock is held, or the file is already gone)
+// is left to it, and another name is tried.
+Descriptor newLockedTemporary(const std::filesystem::path& destination, unsigned mode,
+                              std::filesystem::path& temporary) {
+  for (int attempt = 0;; ++attempt) {
+    temporary = newTemporaryName(destination);
+    Descriptor file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+    if (!file) {
+      if (errno != EEXIST || attempt == 8) throwErrno();
+      continue;
+    }
+    struct stat status;
+    const bool held = ::flock(file.get(), LOCK_EX | LOCK_NB) == 0;
+    if (!held && errno != EWOULDBLOCK && errno != EINTR) return file;  // no locks here
+    if (held && ::fstat(file.get(), &status) == 0 && status.st_nlink > 0) return file;
+    if (attempt == 8) {
+      errno = EBUSY;
+      throwErrno();
+    }
+  }
 }
 
 void writeNamed(const std::filesystem::path& destination, const std::function<void(int fd)>& body,
                 unsigned mode) {
   std::filesystem::path temporary;
-  Descriptor file;
-  for (int attempt = 0; !file; ++attempt) {
-    temporary = newTemporaryName(destination);
-    file = Descriptor(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
-    if (!file && (errno != EEXIST || attempt == 8)) throwErrno();
-  }
+  Descriptor file = newLockedTemporary(destination, mode, temporary);
   try {
     body(file.get());
     flush(file.get());
-    if (file.close() != 0) throwErrno();
-    if (::rename(temporary.c_str(), destination.c_str()) != 0) throwErrno();
+    closeDuplicate(file.get());
+    putInPlace(temporary, destination);
   } catch (...) {
-    file.close();
     ::unlink(temporary.c_str());
     throw;
   }
@@ -309,9 +447,25 @@ void writeNamed(const std::filesystem::path& destination, const std::function<vo
 
 }  // namespace
 
+void checkWritable(const std::filesystem::path& destination) {
+  const std::filesystem::path folder = folderOf(destination);
+  checkReplaceable(destination);
+  if (destination.filename().string().size() > maxNameBytes(folder))
+    throw std::system_error(ENAMETOOLONG, std::generic_category());
+  // A trial file says what permissions, a read-only mount or a missing folder would do to
+  // the real one; it has no name, or loses it at once.
+  if (Descriptor trial(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600)); trial) return;
+  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) throwErrno();
+  const std::filesystem::path name = newTemporaryName(destination);
+  Descriptor trial(::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (!trial) throwErrno();
+  ::unlink(name.c_str());
+}
+
 void writeAtomically(const std::filesystem::path& destination, const std::function<void(int fd)>& body,
                      unsigned mode, Temporary temporary) {
-  removeStaleTemporaries(destination);
+  removeAbandonedTemporaries(destination);
+  checkReplaceable(destination);
   if (temporary != Temporary::unnamedWherePossible || !writeUnnamed(destination, body, mode))
     writeNamed(destination, body, mode);
   flushFolder(destination);

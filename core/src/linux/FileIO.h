@@ -69,20 +69,59 @@ Descriptor tryOpenRegularFile(const std::filesystem::path& path, struct stat* st
 // A whole regular file, up to `limit` bytes; throws as openRegularFile does.
 std::string readWholeFile(const std::filesystem::path& path, std::size_t limit);
 
+// Gathers pieces into large writes to a descriptor, strictly in order: for outputs that
+// may be a pipe, where nothing can be written at a place of its own and each call costs.
+class SequentialWriter {
+ public:
+  explicit SequentialWriter(int fd, std::size_t capacity = 256 * 1024);
+  void put(const void* data, std::size_t length);
+  void putZeros(std::uint64_t length);
+  // Writes out what is gathered; the owner calls it at the end, since a failure throws.
+  void flush();
+  // Bytes put so far, written out or not.
+  std::uint64_t position() const { return position_; }
+
+ private:
+  int fd_;
+  std::string buffer_;
+  std::size_t used_ = 0;
+  std::uint64_t position_ = 0;
+};
+
+// The longest file name a folder's file system takes (NAME_MAX where it does not say).
+std::size_t maxNameBytes(const std::filesystem::path& folder);
+
+// What a temporary's name adds to the destination's name at most: "." before it and
+// "." + pid + "." + random part + ".tmp" after it. A destination name that leaves this much
+// room below maxNameBytes() keeps all of its name in its temporaries' names; a longer one
+// is cut there.
+inline constexpr std::size_t temporaryExtraBytes = 1 + 1 + 10 + 1 + 12 + 4;
+
 // Writes a file atomically and durably: `body` writes into a file that has no name yet (or,
 // where the file system cannot do that, a new file "." + name + "." + pid + "." + random +
-// ".tmp" created exclusively in the destination's folder, never through a planted link or
-// FIFO), which is flushed to the disk and renamed over the destination; the folder is
-// flushed after. On any failure the temporary file is removed, the destination is untouched
-// and the first error is thrown. Before writing, temporaries of the same destination left by
-// processes that no longer run are removed.
+// ".tmp", the name cut to fit, created exclusively in the destination's folder, never
+// through a planted link or FIFO), which is flushed to the disk and renamed over the
+// destination; the folder is flushed after. Only a regular file, a symbolic link to one or
+// nothing is ever replaced: anything else in the destination's place (a device, a FIFO, a
+// folder) is refused before writing, as by checkWritable(). On any failure the temporary
+// file is removed, the destination is untouched and the first error is thrown.
+//
+// The writer holds a lock (flock) on its temporary until it has its final name. Before
+// writing, temporaries in the destination's folder that nobody holds so are removed,
+// whatever their destination: a writer killed on the way leaves one, and its process id
+// says nothing (ids are reused, and differ between PID namespaces).
 //
 // `body` may be called a second time, on a fresh file, when the unnamed file cannot be named.
 enum class Temporary { unnamedWherePossible, named };
 void writeAtomically(const std::filesystem::path& destination, const std::function<void(int fd)>& body,
                      unsigned mode = 0644, Temporary temporary = Temporary::unnamedWherePossible);
 
-// "." + name + "." + pid: how every temporary of `destination` written by this process begins.
-std::string temporaryPrefix(const std::filesystem::path& destination);
+// Throws what writing `destination` would fail with before any byte is written: EISDIR
+// for a folder (or a name that ends in "/"), notRegularFile() for any other thing but a
+// regular file or a symbolic link to one, ENAMETOOLONG for a name the folder's file system
+// cannot take, and the error of making a file there for a folder that is missing, cannot
+// be searched or written, or is read-only. For callers that check before long work; the
+// writer checks again.
+void checkWritable(const std::filesystem::path& destination);
 
 }  // namespace tallyfox::FileIO
