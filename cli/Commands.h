@@ -40,8 +40,14 @@ int runCheck(const std::string& file);
 // Writes the snapshot `file` as an ncdu export to `output`.
 int runExportNcdu(const std::string& output, const std::string& file);
 
-// Prints why the tree read from `file` is damaged and answers true, or answers false for a
-// sound tree. Every command runs it before it relies on a tree.
+// Prints why the tree read from `file` is damaged, or that the file changed while it was
+// read, and answers true; answers false for a sound tree. Every command runs it before it
+// relies on a tree.
 bool reportDamage(const tallyfox::DiskTree& tree, const std::string& file);
+// Prints "tfscan: FILE changed while it was read" and answers true when another process cut
+// the file short or rewrote it since it was opened. Every command asks again once its work
+// is done, before it prints or acts on what it read.
+bool reportChange(const tallyfox::DiskTree& tree, const std::string& file);
+void printChanged(const std::string& file);
 
 }  // namespace tfscan

@@ -121,11 +121,11 @@ void write(const DiskTree& tree, const std::filesystem::path& to) {
 
     // Depth first, as the format nests: each open folder and the next of its children.
     struct Open {
-      NodeId next, last;
+      NodeId folder, next, last;
     };
     std::vector<Open> open;
     const NodeRange top = tree.children(DiskTree::root);
-    open.push_back({top.first, top.last});
+    open.push_back({DiskTree::root, top.first, top.last});
     while (!open.empty()) {
       Open& folder = open.back();
       if (folder.next >= folder.last) {
@@ -134,15 +134,20 @@ void write(const DiskTree& tree, const std::filesystem::path& to) {
         continue;
       }
       const NodeId id = folder.next++;
+      // Only a child naming this folder is its own: child ranges that overlap, in a file
+      // rewritten while it is read, would otherwise be walked in exponential time.
+      if (tree.parentOf(id) != folder.folder) continue;
       out.text(",\n");
       entry(out, tree, id, tree.nameView(id));
       if (tree.isDirectory(id)) {
         const NodeRange children = tree.children(id);
-        open.push_back({children.first, children.last});
+        open.push_back({id, children.first, children.last});
       }
     }
     out.text("]\n");
     out.flush();
+    // Not put in place when what was read may be two files mixed.
+    tree.expectUnchanged();
   });
 }
 

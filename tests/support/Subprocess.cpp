@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/ptrace.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,47 +23,69 @@ std::string contents(int fd) {
 
 }  // namespace
 
-ProgramRun runProgram(const std::vector<std::string>& words, const std::filesystem::path& workingFolder) {
-  ProgramRun run;
-  if (words.empty()) return run;
+StartedProgram startProgram(const std::vector<std::string>& words, const std::filesystem::path& workingFolder,
+                            bool traced) {
+  StartedProgram program;
+  if (words.empty()) return program;
   std::vector<std::string> copies(words);
   std::vector<char*> argv;
   for (auto& word : copies) argv.push_back(word.data());
   argv.push_back(nullptr);
   // Anonymous files rather than pipes: nothing has to drain them while the program runs.
-  const int out = ::memfd_create("stdout", MFD_CLOEXEC), err = ::memfd_create("stderr", MFD_CLOEXEC);
-  const pid_t child = out >= 0 && err >= 0 ? ::fork() : -1;
+  program.out = ::memfd_create("stdout", MFD_CLOEXEC);
+  program.err = ::memfd_create("stderr", MFD_CLOEXEC);
+  const pid_t child = program.out >= 0 && program.err >= 0 ? ::fork() : -1;
   if (child == 0) {
     const int in = ::open("/dev/null", O_RDONLY);
-    if (in < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(126);
+    if (in < 0 || ::dup2(in, 0) < 0 || ::dup2(program.out, 1) < 0 || ::dup2(program.err, 2) < 0) ::_exit(126);
     if (!workingFolder.empty() && ::chdir(workingFolder.c_str()) != 0) ::_exit(126);
+    if (traced && ::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) ::_exit(126);
     ::execvp(argv[0], argv.data());
     ::_exit(127);
   }
+  program.pid = child;
+  return program;
+}
+
+ProgramRun finishProgram(StartedProgram& program) {
+  ProgramRun run;
   int status = 0;
-  if (child > 0) {
-    while (::waitpid(child, &status, 0) < 0) {
+  if (program.pid > 0) {
+    while (::waitpid(program.pid, &status, 0) < 0) {
     }
     if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
+    program.pid = -1;
   }
-  if (out >= 0) {
-    run.out = contents(out);
-    ::close(out);
+  if (program.out >= 0) {
+    run.out = contents(program.out);
+    ::close(program.out);
+    program.out = -1;
   }
-  if (err >= 0) {
-    run.err = contents(err);
-    ::close(err);
+  if (program.err >= 0) {
+    run.err = contents(program.err);
+    ::close(program.err);
+    program.err = -1;
   }
   return run;
 }
 
-ProgramRun runTfscan(std::vector<std::string> arguments, const std::filesystem::path& workingFolder) {
+ProgramRun runProgram(const std::vector<std::string>& words, const std::filesystem::path& workingFolder) {
+  StartedProgram program = startProgram(words, workingFolder);
+  return finishProgram(program);
+}
+
+std::vector<std::string> tfscanWords(std::vector<std::string> arguments) {
 #ifdef TFSCAN_PATH
   arguments.insert(arguments.begin(), TFSCAN_PATH);
 #else
   arguments.insert(arguments.begin(), "tfscan");
 #endif
-  return runProgram(arguments, workingFolder);
+  return arguments;
+}
+
+ProgramRun runTfscan(std::vector<std::string> arguments, const std::filesystem::path& workingFolder) {
+  return runProgram(tfscanWords(std::move(arguments)), workingFolder);
 }
 
 int runCommand(const std::vector<std::string>& words, std::string* output) {

@@ -8,6 +8,7 @@ namespace testsupport {
 
 struct ProgramRun {
   int status = -1;  // the exit status; -1 when the program did not exit normally
+  int signal = 0;   // the signal that ended it, when one did
   std::string out, err;
 };
 
@@ -15,6 +16,19 @@ struct ProgramRun {
 // standard input from /dev/null (so never a terminal), and both output streams captured.
 // With a working folder, it runs there.
 ProgramRun runProgram(const std::vector<std::string>& words, const std::filesystem::path& workingFolder = {});
+
+// The same in two steps, for a test that acts on the program while it runs. A traced
+// program asks to be traced by the test (PTRACE_TRACEME) and stops at its start.
+struct StartedProgram {
+  int pid = -1;  // -1 when it could not be started
+  int out = -1, err = -1;
+};
+StartedProgram startProgram(const std::vector<std::string>& words,
+                            const std::filesystem::path& workingFolder = {}, bool traced = false);
+// Waits for the program to end and collects what it wrote.
+ProgramRun finishProgram(StartedProgram& program);
+// The words that run the tfscan built with the tests.
+std::vector<std::string> tfscanWords(std::vector<std::string> arguments);
 
 // Runs the tfscan built with the tests, as runProgram does.
 ProgramRun runTfscan(std::vector<std::string> arguments, const std::filesystem::path& workingFolder = {});
