@@ -1,5 +1,6 @@
 #include "Commands.h"
 
+#include <tallyfox/FileChangedError.h>
 #include <tallyfox/SnapshotDump.h>
 
 #include <exception>
@@ -7,10 +8,22 @@
 
 namespace tfscan {
 
+void printChanged(const std::string& file) {
+  std::cerr << "tfscan: " << tallyfox::SnapshotDump::terminalSafe(file) << " changed while it was read\n";
+}
+
+bool reportChange(const tallyfox::DiskTree& tree, const std::string& file) {
+  if (!tree.fileChanged()) return false;
+  printChanged(file);
+  return true;
+}
+
 bool reportDamage(const tallyfox::DiskTree& tree, const std::string& file) {
   // Opening checks only the header; a damaged column would otherwise print a normal
   // summary or a diff that quietly adds up wrong.
   const auto violation = tree.firstViolation(tallyfox::SnapshotDump::totalsOf(file));
+  // Damage that a change made while the check read is the change's.
+  if (reportChange(tree, file)) return true;
   if (!violation) return false;
   std::cerr << "tfscan: " << file << " is damaged: " << *violation << "\n";
   return true;
@@ -20,6 +33,9 @@ int runCheck(const std::string& file) {
   tallyfox::DiskTreePtr tree;
   try {
     tree = tallyfox::SnapshotDump::open(file);
+  } catch (const tallyfox::FileChangedError&) {
+    printChanged(file);
+    return 1;
   } catch (const std::exception& e) {
     std::cerr << "tfscan: cannot read " << file << ": " << e.what() << "\n";
     return 1;

@@ -48,8 +48,14 @@ bool isStandardOutput(const std::string& output);
 // Why a file cannot be written, to follow its name in a message.
 std::string cannotWriteReason(const std::system_error& error);
 
-// Prints why the tree read from `file` is damaged and answers true, or answers false for a
-// sound tree. Every command runs it before it relies on a tree.
+// Prints why the tree read from `file` is damaged, or that the file changed while it was
+// read, and answers true; answers false for a sound tree. Every command runs it before it
+// relies on a tree.
 bool reportDamage(const tallyfox::DiskTree& tree, const std::string& file);
+// Prints "tfscan: FILE changed while it was read" and answers true when another process cut
+// the file short or rewrote it since it was opened. Every command asks again once its work
+// is done, before it prints or acts on what it read.
+bool reportChange(const tallyfox::DiskTree& tree, const std::string& file);
+void printChanged(const std::string& file);
 
 }  // namespace tfscan

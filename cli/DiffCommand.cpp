@@ -1,6 +1,7 @@
 #include "Commands.h"
 
 #include <tallyfox/ByteFormat.h>
+#include <tallyfox/FileChangedError.h>
 #include <tallyfox/SnapshotDiff.h>
 #include <tallyfox/SnapshotDump.h>
 #include <tallyfox/SnapshotPaths.h>
@@ -10,6 +11,7 @@
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -102,6 +104,44 @@ std::string absolutePath(const std::string& path) {
   return absolute.empty() ? path : absolute.string();
 }
 
+// The comparison as the command prints it.
+void report(const SnapshotDiff& diff, const tallyfox::DiskTree& older, const tallyfox::DiskTree& newer,
+            std::string path, const DiffArgs& args, std::ostream& out) {
+  // Neither file records the folder it was scanned from: root was compared with root.
+  path = path.empty() ? "/" : tallyfox::SnapshotPaths::canonical(path);
+
+  const auto top = diff.root();
+  out << "Changes in " << terminalSafe(path) << " between " << localTime(older.scanStart()) << " and "
+      << localTime(newer.scanStart()) << ": ";
+  if (top.delta() == 0)
+    out << "no change in size (" << tallyfox::formatFileBytes(top.newSize) << ")\n";
+  else
+    out << signedBytes(top) << " (" << sizes(top) << ")\n";
+
+  std::vector<Line> lines;
+  std::size_t hidden = 0;
+  collect(diff, top, std::max(args.limit, 0), 0, std::max(args.depth, 0), lines, hidden);
+  if (lines.empty() && hidden == 0) {
+    out << "  No entry changed.\n";
+    return;
+  }
+
+  std::size_t changeWidth = 0, sizesWidth = 0;
+  for (const auto& line : lines) {
+    changeWidth = std::max(changeWidth, width(line.change));
+    sizesWidth = std::max(sizesWidth, width(line.sizes));
+  }
+  for (const auto& line : lines) {
+    out << "  " << padLeft(line.change, changeWidth) << "  " << padRight(line.sizes, sizesWidth) << "  "
+        << (line.unreliable ? "? " : "  ") << std::string(std::size_t(line.level) * 2, ' ') << line.name
+        << "\n";
+  }
+  if (hidden)
+    out << "  ... and " << hidden << " more changed " << (hidden == 1 ? "entry" : "entries") << "\n";
+  if (std::any_of(lines.begin(), lines.end(), [](const Line& line) { return line.unreliable; }))
+    out << "  ? the change is uncertain: an error, or a folder entered in only one of the scans\n";
+}
+
 }  // namespace
 
 int runDiff(const DiffArgs& args) {
@@ -109,6 +149,9 @@ int runDiff(const DiffArgs& args) {
   for (auto [file, tree] : {std::pair{&args.oldFile, &older}, std::pair{&args.newFile, &newer}}) {
     try {
       *tree = tallyfox::SnapshotDump::open(*file);
+    } catch (const tallyfox::FileChangedError&) {
+      printChanged(*file);
+      return 1;
     } catch (const std::exception& e) {
       std::cerr << "tfscan: cannot read " << terminalSafe(*file) << ": " << terminalSafe(e.what()) << "\n";
       return 1;
@@ -120,44 +163,17 @@ int runDiff(const DiffArgs& args) {
       *older, *newer, args.path ? std::optional(absolutePath(*args.path)) : std::nullopt);
   const auto diff = tallyfox::SnapshotDiff::make(older, newer, path);
   if (!diff) {
+    if (reportChange(*older, args.oldFile) || reportChange(*newer, args.newFile)) return 1;
     const bool inOlder = tallyfox::SnapshotPaths::node(path, *older).has_value();
     std::cerr << "tfscan: " << terminalSafe(path) << " is not in "
               << terminalSafe(inOlder ? args.newFile : args.oldFile) << "\n";
     return 1;
   }
-  // Neither file records the folder it was scanned from: root was compared with root.
-  path = path.empty() ? "/" : tallyfox::SnapshotPaths::canonical(path);
-
-  const auto top = diff->root();
-  std::cout << "Changes in " << terminalSafe(path) << " between " << localTime(older->scanStart()) << " and "
-            << localTime(newer->scanStart()) << ": ";
-  if (top.delta() == 0)
-    std::cout << "no change in size (" << tallyfox::formatFileBytes(top.newSize) << ")\n";
-  else
-    std::cout << signedBytes(top) << " (" << sizes(top) << ")\n";
-
-  std::vector<Line> lines;
-  std::size_t hidden = 0;
-  collect(*diff, top, std::max(args.limit, 0), 0, std::max(args.depth, 0), lines, hidden);
-  if (lines.empty() && hidden == 0) {
-    std::cout << "  No entry changed.\n";
-    return 0;
-  }
-
-  std::size_t changeWidth = 0, sizesWidth = 0;
-  for (const auto& line : lines) {
-    changeWidth = std::max(changeWidth, width(line.change));
-    sizesWidth = std::max(sizesWidth, width(line.sizes));
-  }
-  for (const auto& line : lines) {
-    std::cout << "  " << padLeft(line.change, changeWidth) << "  " << padRight(line.sizes, sizesWidth) << "  "
-              << (line.unreliable ? "? " : "  ") << std::string(std::size_t(line.level) * 2, ' ') << line.name
-              << "\n";
-  }
-  if (hidden)
-    std::cout << "  ... and " << hidden << " more changed " << (hidden == 1 ? "entry" : "entries") << "\n";
-  if (std::any_of(lines.begin(), lines.end(), [](const Line& line) { return line.unreliable; }))
-    std::cout << "  ? the change is uncertain: an error, or a folder entered in only one of the scans\n";
+  std::ostringstream out;
+  report(*diff, *older, *newer, path, args, out);
+  // Printed only when neither file changed while the comparison read it.
+  if (reportChange(*older, args.oldFile) || reportChange(*newer, args.newFile)) return 1;
+  std::cout << out.str();
   return 0;
 }
 

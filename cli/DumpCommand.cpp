@@ -1,5 +1,6 @@
 #include "Commands.h"
 
+#include <tallyfox/FileChangedError.h>
 #include <tallyfox/SnapshotDump.h>
 
 #include <chrono>
@@ -14,8 +15,13 @@ int runDump(const std::string& file) {
     const auto tree = tallyfox::SnapshotDump::open(file);
     if (reportDamage(*tree, file)) return 1;
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::cout << tallyfox::SnapshotDump::summary(*tree, seconds);
+    const std::string summary = tallyfox::SnapshotDump::summary(*tree, seconds);
+    if (reportChange(*tree, file)) return 1;
+    std::cout << summary;
     return 0;
+  } catch (const tallyfox::FileChangedError&) {
+    printChanged(file);
+    return 1;
   } catch (const std::exception& e) {
     std::cerr << tallyfox::SnapshotDump::terminalSafe(e.what()) << "\n";
     return 1;

@@ -3,6 +3,7 @@
 #include <tallyfox/ByteFormat.h>
 #include <tallyfox/CloneReplacer.h>
 #include <tallyfox/DuplicateFinder.h>
+#include <tallyfox/FileChangedError.h>
 #include <tallyfox/Preferences.h>
 #include <tallyfox/SnapshotDump.h>
 #include <tallyfox/SnapshotPaths.h>
@@ -136,6 +137,9 @@ int runDupes(const DupesArgs& args) {
   tallyfox::DiskTreePtr tree;
   try {
     tree = tallyfox::SnapshotDump::open(args.file);
+  } catch (const tallyfox::FileChangedError&) {
+    printChanged(args.file);
+    return 1;
   } catch (const std::exception& e) {
     std::cerr << "tfscan: " << terminalSafe(e.what()) << "\n";
     return 1;
@@ -175,6 +179,8 @@ int runDupes(const DupesArgs& args) {
     std::cerr << "tfscan: " << terminalSafe(e.what()) << "\n";
     return 1;
   }
+  // The groups' paths came from the tree: after a change they may name other files.
+  if (reportChange(*tree, args.file)) return 1;
   printGroups(groups);
   if (!args.replace || groups.empty()) return 0;
 

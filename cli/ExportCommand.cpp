@@ -1,6 +1,7 @@
 #include "Commands.h"
 
 #include <tallyfox/AtomicFile.h>
+#include <tallyfox/FileChangedError.h>
 #include <tallyfox/NcduExport.h>
 #include <tallyfox/SnapshotDump.h>
 
@@ -27,6 +28,9 @@ int runExportNcdu(const std::string& output, const std::string& file) {
   tallyfox::DiskTreePtr tree;
   try {
     tree = tallyfox::SnapshotDump::open(file);
+  } catch (const tallyfox::FileChangedError&) {
+    printChanged(file);
+    return 1;
   } catch (const std::exception& e) {
     std::cerr << "tfscan: cannot read " << tallyfox::SnapshotDump::terminalSafe(file) << ": "
               << tallyfox::SnapshotDump::terminalSafe(e.what()) << "\n";
@@ -37,7 +41,11 @@ int runExportNcdu(const std::string& output, const std::string& file) {
     if (toStandardOutput)
       tallyfox::NcduExport::stream(*tree, STDOUT_FILENO);
     else
+      // Refuses to put an export in place when the snapshot changed while it was written.
       tallyfox::NcduExport::write(*tree, output);
+  } catch (const tallyfox::FileChangedError&) {
+    printChanged(file);
+    return 1;
   } catch (const std::system_error& e) {
     std::cerr << "tfscan: cannot write " << tallyfox::SnapshotDump::terminalSafe(output) << ": "
               << tallyfox::SnapshotDump::terminalSafe(cannotWriteReason(e)) << "\n";

@@ -294,8 +294,9 @@ int runScan(const ScanArgs& args) {
   }
   if (watch.interrupted()) return interruptedExit(&destination);
 
-  std::cout << SnapshotDump::summary(*tree, stats.seconds)
-            << "snapshot: " << SnapshotDump::terminalSafe(destination.string()) << std::endl;
+  const std::string summary = SnapshotDump::summary(*tree, stats.seconds);
+  if (reportChange(*tree, destination.string())) return 1;
+  std::cout << summary << "snapshot: " << SnapshotDump::terminalSafe(destination.string()) << std::endl;
   reportUnreadable(*tree);
   // Past this point an interrupt can no longer be seen: it stays blocked until exit.
   watch.stop();

@@ -2,6 +2,7 @@
 
 #include "linux/FileIO.h"
 
+#include <tallyfox/FileChangedError.h>
 #include <tallyfox/SnapshotFile.h>
 #include <tallyfox/SnapshotPaths.h>
 #include <tallyfox/Unicode.h>
@@ -27,8 +28,9 @@ bool lengthMatches(std::uint64_t stored, std::uint64_t count, std::uint64_t elem
 
 }  // namespace
 
-DiskTree::DiskTree(std::span<const std::uint8_t> bytes, std::shared_ptr<const void> owner)
-    : owner_(std::move(owner)), bytes_(bytes) {
+DiskTree::DiskTree(std::span<const std::uint8_t> bytes, std::shared_ptr<const void> owner,
+                   const SnapshotFile::MappedRegion* region)
+    : owner_(std::move(owner)), region_(region), bytes_(bytes) {
   using SnapshotFile::FormatError;
   const SnapshotFile::Header h = SnapshotFile::readHeader(bytes);
   if (h.state != SnapshotFile::State::complete)
@@ -216,8 +218,25 @@ std::optional<std::string> DiskTree::firstViolation(Totals totals) const {
   return std::nullopt;
 }
 
+bool DiskTree::fileChanged() const {
+  return region_ && region_->changed();
+}
+
+void DiskTree::expectUnchanged() const {
+  if (fileChanged()) throw FileChangedError(region_->path());
+}
+
 void DiskTree::write(const std::filesystem::path& to) const {
-  FileIO::writeAtomically(to, [&](int fd) { FileIO::writeAll(fd, bytes_.data(), bytes_.size()); });
+  FileIO::writeAtomically(to, [&](int fd) {
+    try {
+      // Pages that a cut took fail the write with EFAULT rather than fault.
+      FileIO::writeAll(fd, bytes_.data(), bytes_.size());
+    } catch (const std::system_error&) {
+      expectUnchanged();
+      throw;
+    }
+    expectUnchanged();
+  });
 }
 
 }  // namespace tallyfox

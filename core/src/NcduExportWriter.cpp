@@ -105,11 +105,11 @@ void stream(const DiskTree& tree, int fd) {
 
   // Depth first, as the format nests: each open folder and the next of its children.
   struct Open {
-    NodeId next, last;
+    NodeId folder, next, last;
   };
   std::vector<Open> open;
   const NodeRange top = tree.children(DiskTree::root);
-  open.push_back({top.first, top.last});
+  open.push_back({DiskTree::root, top.first, top.last});
   while (!open.empty()) {
     Open& folder = open.back();
     if (folder.next >= folder.last) {
@@ -118,15 +118,20 @@ void stream(const DiskTree& tree, int fd) {
       continue;
     }
     const NodeId id = folder.next++;
+    // Only a child naming this folder is its own: child ranges that overlap, in a file
+    // rewritten while it is read, would otherwise be walked in exponential time.
+    if (tree.parentOf(id) != folder.folder) continue;
     out.text(",\n");
     entry(out, tree, id, tree.nameView(id));
     if (tree.isDirectory(id)) {
       const NodeRange children = tree.children(id);
-      open.push_back({children.first, children.last});
+      open.push_back({id, children.first, children.last});
     }
   }
   out.text("]\n");
   out.flush();
+  // An export of a file that changed meanwhile may be two files mixed: not put in place.
+  tree.expectUnchanged();
 }
 
 }  // namespace tallyfox::NcduExport

@@ -2,8 +2,10 @@
 
 #include "SideWork.h"
 #include "linux/FileIO.h"
+#include "linux/MappingGuard.h"
 #include "linux/Memory.h"
 
+#include <tallyfox/FileChangedError.h>
 #include <tallyfox/Unicode.h>
 
 #include <fcntl.h>
@@ -84,7 +86,7 @@ std::array<std::uint64_t, columnCount> columnLengths(const TreeColumns& c) {
 
 }  // namespace
 
-MappedRegion::MappedRegion(const std::filesystem::path& path) {
+MappedRegion::MappedRegion(const std::filesystem::path& path) : path_(path) {
   struct stat st;
   FileIO::Descriptor fd = FileIO::openRegularFile(path, &st);
   if (st.st_size < 1) throw FormatError("file is empty");
@@ -92,10 +94,22 @@ MappedRegion::MappedRegion(const std::filesystem::path& path) {
   if (base == MAP_FAILED) FileIO::throwErrno();
   base_ = static_cast<const std::uint8_t*>(base);
   length_ = std::size_t(st.st_size);
+  try {
+    guard_ = std::make_unique<MappingGuard>(base_, length_, path, st);
+  } catch (...) {
+    ::munmap(base, length_);
+    throw;
+  }
 }
 
 MappedRegion::~MappedRegion() {
+  // Unwatched before unmapped: the range may be mapped again for someone else.
+  guard_.reset();
   if (base_) ::munmap(const_cast<std::uint8_t*>(base_), length_);
+}
+
+bool MappedRegion::changed() const {
+  return guard_ && guard_->changed();
 }
 
 OwnedBuffer::OwnedBuffer(std::size_t length)
@@ -280,15 +294,22 @@ void stream(const ArrangedColumns& columns, const Info& info, int fd) {
   streamColumns(sourceOf(columns), info, fd);
 }
 
-DiskTreePtr detail::TreeFactory::open(std::span<const std::uint8_t> bytes,
-                                      std::shared_ptr<const void> owner) {
-  return DiskTreePtr(new DiskTree(bytes, std::move(owner)));
+DiskTreePtr detail::TreeFactory::open(std::span<const std::uint8_t> bytes, std::shared_ptr<const void> owner,
+                                      const MappedRegion* region) {
+  return DiskTreePtr(new DiskTree(bytes, std::move(owner), region));
 }
 
 DiskTreePtr map(const std::filesystem::path& path) {
   auto region = std::make_shared<const MappedRegion>(path);
   std::span<const std::uint8_t> bytes(region->base(), region->length());
-  return detail::TreeFactory::open(bytes, region);
+  try {
+    return detail::TreeFactory::open(bytes, region, region.get());
+  } catch (const FormatError&) {
+    // The header read as zeros because the file was cut short under us: its fault is not
+    // the format's.
+    if (region->changed()) throw FileChangedError(path);
+    throw;
+  }
 }
 
 namespace {

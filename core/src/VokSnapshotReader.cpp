@@ -1,7 +1,9 @@
 #include <tallyfox/VokSnapshotReader.h>
 
 #include "linux/FileIO.h"
+#include "linux/MappingGuard.h"
 
+#include <tallyfox/FileChangedError.h>
 #include <tallyfox/SnapshotPaths.h>
 #include <tallyfox/TreeColumnsBuilder.h>
 #include <tallyfox/Unicode.h>
@@ -364,7 +366,8 @@ Decoded decodeSource(std::span<const std::uint8_t> source, const Progress& progr
 }
 
 // A whole file mapped read-only. Pages behind the reading position are given back as the
-// reader moves on, so a large file does not stay resident.
+// reader moves on, so a large file does not stay resident. The mapping is guarded: a file
+// cut short while it is decoded reads as zeros past its new end, and changed() says so.
 class MappedSource {
  public:
   explicit MappedSource(const std::filesystem::path& path) {
@@ -378,9 +381,16 @@ class MappedSource {
     if (base == MAP_FAILED) FileIO::throwErrno();
     base_ = static_cast<std::uint8_t*>(base);
     length_ = std::size_t(st.st_size);
+    try {
+      guard_ = std::make_unique<MappingGuard>(base_, length_, path, st);
+    } catch (...) {
+      ::munmap(base_, length_);
+      throw;
+    }
     ::madvise(base_, length_, MADV_SEQUENTIAL);
   }
   ~MappedSource() {
+    guard_.reset();
     if (base_) ::munmap(base_, length_);
   }
   MappedSource(const MappedSource&) = delete;
@@ -388,6 +398,7 @@ class MappedSource {
 
   std::span<const std::uint8_t> bytes() const { return {base_, length_}; }
   std::chrono::system_clock::time_point modified() const { return modified_; }
+  bool changed() const { return guard_ && guard_->changed(); }
 
   void release(std::size_t upTo) {
     static const std::size_t page = std::size_t(::sysconf(_SC_PAGESIZE));
@@ -402,6 +413,7 @@ class MappedSource {
   std::size_t length_ = 0;
   std::size_t released_ = 0;
   std::chrono::system_clock::time_point modified_;
+  std::unique_ptr<MappingGuard> guard_;
 };
 
 bool existsUnder(const std::string& folder, const std::string& name) {
@@ -421,8 +433,16 @@ DecodedSnapshot decodeColumns(const std::filesystem::path& path, const Progress&
   std::vector<std::string> topNames;
   {
     MappedSource source(path);
-    Decoded decoded =
-        decodeSource(source.bytes(), progress, [&source](std::size_t upTo) { source.release(upTo); });
+    Decoded decoded;
+    try {
+      decoded = decodeSource(source.bytes(), progress, [&source](std::size_t upTo) { source.release(upTo); });
+    } catch (...) {
+      // Zeros where the file was cut short make no sense as records: the fault is not the
+      // format's.
+      if (source.changed()) throw FileChangedError(path);
+      throw;
+    }
+    if (source.changed()) throw FileChangedError(path);
     out.columns = std::move(decoded.columns);
     topNames = std::move(decoded.topNames);
     out.info.scanStart = source.modified();

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/ptrace.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,65 +21,71 @@ std::string contents(int fd) {
   return text;
 }
 
-// Runs the program with standard output on `out`, standard error captured; `drain` reads
-// what must be read while it runs.
-template <typename Drain>
-ProgramRun runWith(const std::vector<std::string>& words, const std::filesystem::path& workingFolder, int out,
-                   Drain drain) {
-  ProgramRun run;
-  if (words.empty()) return run;
+}  // namespace
+
+StartedProgram startProgram(const std::vector<std::string>& words, const std::filesystem::path& workingFolder,
+                            bool traced, int outTo) {
+  StartedProgram program;
+  if (words.empty()) return program;
   std::vector<std::string> copies(words);
   std::vector<char*> argv;
   for (auto& word : copies) argv.push_back(word.data());
   argv.push_back(nullptr);
-  // An anonymous file rather than a pipe: nothing has to drain it while the program runs.
-  const int err = ::memfd_create("stderr", MFD_CLOEXEC);
-  const pid_t child = out >= 0 && err >= 0 ? ::fork() : -1;
+  // Anonymous files rather than pipes: nothing has to drain them while the program runs.
+  program.out = outTo >= 0 ? -1 : ::memfd_create("stdout", MFD_CLOEXEC);
+  program.err = ::memfd_create("stderr", MFD_CLOEXEC);
+  const int out = outTo >= 0 ? outTo : program.out;
+  const pid_t child = out >= 0 && program.err >= 0 ? ::fork() : -1;
   if (child == 0) {
     const int in = ::open("/dev/null", O_RDONLY);
-    if (in < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(126);
+    if (in < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(program.err, 2) < 0) ::_exit(126);
     if (!workingFolder.empty() && ::chdir(workingFolder.c_str()) != 0) ::_exit(126);
+    if (traced && ::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) ::_exit(126);
     ::execvp(argv[0], argv.data());
     ::_exit(127);
   }
+  program.pid = child;
+  return program;
+}
+
+ProgramRun finishProgram(StartedProgram& program) {
+  ProgramRun run;
   int status = 0;
-  if (child > 0) {
-    drain();
-    while (::waitpid(child, &status, 0) < 0) {
+  if (program.pid > 0) {
+    while (::waitpid(program.pid, &status, 0) < 0) {
     }
     if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
+    program.pid = -1;
   }
-  if (err >= 0) {
-    run.err = contents(err);
-    ::close(err);
+  if (program.out >= 0) {
+    run.out = contents(program.out);
+    ::close(program.out);
+    program.out = -1;
+  }
+  if (program.err >= 0) {
+    run.err = contents(program.err);
+    ::close(program.err);
+    program.err = -1;
   }
   return run;
 }
 
-}  // namespace
-
 ProgramRun runProgram(const std::vector<std::string>& words, const std::filesystem::path& workingFolder) {
-  const int out = ::memfd_create("stdout", MFD_CLOEXEC);
-  ProgramRun run = runWith(words, workingFolder, out, [] {});
-  if (out >= 0) {
-    run.out = contents(out);
-    ::close(out);
-  }
-  return run;
+  StartedProgram program = startProgram(words, workingFolder);
+  return finishProgram(program);
 }
 
 ProgramRun runProgramThroughPipe(const std::vector<std::string>& words) {
   int ends[2] = {-1, -1};
   if (::pipe2(ends, O_CLOEXEC) != 0) return {};
+  StartedProgram program = startProgram(words, {}, false, ends[1]);
+  ::close(ends[1]);
   std::string out;
-  ProgramRun run = runWith(words, {}, ends[1], [&] {
-    ::close(ends[1]);
-    ends[1] = -1;
-    char buffer[65536];
-    for (ssize_t n; (n = ::read(ends[0], buffer, sizeof buffer)) > 0;) out.append(buffer, std::size_t(n));
-  });
-  if (ends[1] >= 0) ::close(ends[1]);
+  char buffer[65536];
+  for (ssize_t n; (n = ::read(ends[0], buffer, sizeof buffer)) > 0;) out.append(buffer, std::size_t(n));
   ::close(ends[0]);
+  ProgramRun run = finishProgram(program);
   run.out = std::move(out);
   return run;
 }
@@ -90,13 +97,17 @@ int pidOfAnEndedProcess() {
   return child;
 }
 
-ProgramRun runTfscan(std::vector<std::string> arguments, const std::filesystem::path& workingFolder) {
+std::vector<std::string> tfscanWords(std::vector<std::string> arguments) {
 #ifdef TFSCAN_PATH
   arguments.insert(arguments.begin(), TFSCAN_PATH);
 #else
   arguments.insert(arguments.begin(), "tfscan");
 #endif
-  return runProgram(arguments, workingFolder);
+  return arguments;
+}
+
+ProgramRun runTfscan(std::vector<std::string> arguments, const std::filesystem::path& workingFolder) {
+  return runProgram(tfscanWords(std::move(arguments)), workingFolder);
 }
 
 int runCommand(const std::vector<std::string>& words, std::string* output) {

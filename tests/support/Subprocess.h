@@ -8,6 +8,7 @@ namespace testsupport {
 
 struct ProgramRun {
   int status = -1;  // the exit status; -1 when the program did not exit normally
+  int signal = 0;   // the signal that ended it, when one did
   std::string out, err;
 };
 
@@ -16,9 +17,23 @@ struct ProgramRun {
 // With a working folder, it runs there.
 ProgramRun runProgram(const std::vector<std::string>& words, const std::filesystem::path& workingFolder = {});
 
-// The same, with standard output a pipe that is read while the program runs: for output
-// that must not need a seekable file.
+// The same in two steps, for a test that acts on the program while it runs. A traced
+// program asks to be traced by the test (PTRACE_TRACEME) and stops at its start.
+struct StartedProgram {
+  int pid = -1;  // -1 when it could not be started
+  int out = -1, err = -1;
+};
+// Its standard output goes to `outTo` when given (and is then not collected).
+StartedProgram startProgram(const std::vector<std::string>& words,
+                            const std::filesystem::path& workingFolder = {}, bool traced = false, int outTo = -1);
+// Waits for the program to end and collects what it wrote.
+ProgramRun finishProgram(StartedProgram& program);
+
+// Runs the program with standard output a pipe that is read while it runs: for output that
+// must not need a seekable file.
 ProgramRun runProgramThroughPipe(const std::vector<std::string>& words);
+// The words that run the tfscan built with the tests.
+std::vector<std::string> tfscanWords(std::vector<std::string> arguments);
 
 // Runs the tfscan built with the tests, as runProgram does.
 ProgramRun runTfscan(std::vector<std::string> arguments, const std::filesystem::path& workingFolder = {});

@@ -14,9 +14,12 @@
 
 namespace tallyfox {
 
-namespace SnapshotFile::detail {
+namespace SnapshotFile {
+class MappedRegion;
+namespace detail {
 struct TreeFactory;
 }
+}  // namespace SnapshotFile
 
 // Half-open range of node ids, iterable.
 struct NodeRange {
@@ -48,6 +51,10 @@ struct NodeRange {
 // the tree and to ids before the node. Every finished tree is breadth-first, so both hold
 // for every sound tree, and they keep any walk down or up finite: a damaged parent column
 // cannot make a lineage loop. firstViolation() finds such damage in one pass when asked.
+//
+// The same bounds hold when another process cuts a mapped file short or rewrites it while
+// the tree is read: what the cut took reads as zeros. Whoever relies on what it read asks
+// fileChanged() after reading.
 //
 // Immutable and safe to read from any thread.
 class DiskTree {
@@ -122,15 +129,26 @@ class DiskTree {
   enum class Totals { summed, asStored };
   std::optional<std::string> firstViolation(Totals totals = Totals::summed) const;
 
-  // Writes the whole image byte for byte, atomically.
+  // Whether the file under a mapped tree was cut short or rewritten in place since it was
+  // opened: answers given before may mix two files and zeros, though never out of bounds.
+  // Always false for a tree in memory. One stat of the file; safe from any thread.
+  bool fileChanged() const;
+  // Throws FileChangedError, naming the file, when fileChanged().
+  void expectUnchanged() const;
+
+  // Writes the whole image byte for byte, atomically. Throws FileChangedError, leaving the
+  // destination as it was, when the mapped file changed while it was copied.
   void write(const std::filesystem::path& to) const;
 
  private:
   friend struct SnapshotFile::detail::TreeFactory;
-  DiskTree(std::span<const std::uint8_t> bytes, std::shared_ptr<const void> owner);
+  DiskTree(std::span<const std::uint8_t> bytes, std::shared_ptr<const void> owner,
+           const SnapshotFile::MappedRegion* region);
   bool nameRange(NodeId id, std::uint32_t& start, std::uint32_t& end) const;
 
   std::shared_ptr<const void> owner_;
+  // The owner, when it is a mapped file.
+  const SnapshotFile::MappedRegion* region_ = nullptr;
   std::span<const std::uint8_t> bytes_;
   std::span<const std::int32_t> parent_;
   std::span<const std::uint64_t> size_;

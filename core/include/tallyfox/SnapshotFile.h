@@ -18,6 +18,8 @@
 
 namespace tallyfox {
 
+class MappingGuard;
+
 // The snapshot file: a 4096-byte header followed by the nine tree columns stored raw, each
 // at an 8-byte aligned offset, so that a mapped file is used in place.
 namespace SnapshotFile {
@@ -45,6 +47,10 @@ struct FileKind {
 using FormatError = FormatErrorOf<FileKind>;
 
 // A read-only private mapping of a whole file; unmaps when released.
+//
+// Private mapping does not shield it from another process that cuts the file short or
+// rewrites it in place: the mapping is watched, so that a read past the file's new end finds
+// zeros instead of ending the process, and changed() tells the reader.
 class MappedRegion {
  public:
   explicit MappedRegion(const std::filesystem::path& path);
@@ -53,10 +59,16 @@ class MappedRegion {
   MappedRegion& operator=(const MappedRegion&) = delete;
   const std::uint8_t* base() const { return base_; }
   std::size_t length() const { return length_; }
+  const std::filesystem::path& path() const { return path_; }
+  // Whether the file was cut short or rewritten in place since it was mapped. Safe from any
+  // thread; one stat of the file.
+  bool changed() const;
 
  private:
   const std::uint8_t* base_ = nullptr;
   std::size_t length_ = 0;
+  std::filesystem::path path_;
+  std::unique_ptr<MappingGuard> guard_;
 };
 
 // One zero-filled, 8-byte aligned heap block; freed when released.
@@ -125,7 +137,9 @@ std::vector<std::uint8_t> header(State state, std::uint64_t nodeCount, const Inf
 
 namespace detail {
 struct TreeFactory {
-  static DiskTreePtr open(std::span<const std::uint8_t> bytes, std::shared_ptr<const void> owner);
+  // `region`, when the bytes are a mapped file's, is the owner's, told whether they changed.
+  static DiskTreePtr open(std::span<const std::uint8_t> bytes, std::shared_ptr<const void> owner,
+                          const MappedRegion* region = nullptr);
 };
 }  // namespace detail
 
