@@ -172,8 +172,13 @@ void BrowserModel::saveSnapshotAs() {
       services_.settings ? services_.settings->snapshotsFolder() : SnapshotsFolder::resolve(std::nullopt);
   // Also makes the folder, so that the chooser can start in it.
   const std::string& root = tree_->rootPath();
-  const std::filesystem::path proposed =
-      SnapshotsFolder::newSnapshotPath(folder, root.empty() ? "snapshot" : root, tree_->scanStart());
+  std::filesystem::path proposed;
+  try {
+    proposed = SnapshotsFolder::newSnapshotPath(folder, root.empty() ? "snapshot" : root, tree_->scanStart());
+  } catch (const std::exception& e) {
+    requests_.alert(QStringLiteral("Couldn't save the snapshot"), QString::fromStdString(e.what()));
+    return;
+  }
   const QPointer<BrowserModel> self(this);
   auto request = std::make_shared<FileRequest>(FileRequest::Kind::save, [self](auto chosen) {
     if (!self || !chosen || !self->tree_) return;

@@ -6,6 +6,7 @@
 #include "model/PlaceMemory.h"
 #include "model/Settings.h"
 
+#include <tallyfox/AtomicFile.h>
 #include <tallyfox/Preferences.h>
 #include <tallyfox/SnapshotFile.h>
 #include <tallyfox/SnapshotPaths.h>
@@ -110,14 +111,21 @@ void PartialScans::rescanAllOfOutside() {
 
 void PartialScans::runScan(Plan plan) {
   if (isRunning()) return;
-  setAddingScanPath(plan.path);
-  setAddingScanEntries(0);
-  setAddingScanError(std::nullopt);
-
   const Settings* settings = browser_.services().settings;
   const ScanSpeed speed = settings ? settings->scanSpeed() : ScanSpeed::fast;
   const std::filesystem::path folder =
       settings ? settings->snapshotsFolder() : SnapshotsFolder::ofUser(Preferences::standard());
+  // A scan whose snapshot could not be saved is not begun: it would be lost at its end.
+  try {
+    checkWritable(SnapshotsFolder::newSnapshotPath(folder, plan.newRoot, ScanJob::Clock::now()));
+  } catch (const std::exception& e) {
+    setAddingScanError(QString::fromStdString(e.what()));
+    return;
+  }
+  setAddingScanPath(plan.path);
+  setAddingScanEntries(0);
+  setAddingScanError(std::nullopt);
+
   std::set<std::string> ignoring = ignoredFoldersFromEnvironment();
   ignoring.insert(plan.ignoring.begin(), plan.ignoring.end());
   ScanOptions options(threads(speed), /*oneFileSystem=*/true, std::move(ignoring), {}, {}, speed);

@@ -3,6 +3,7 @@
 #include "model/DocumentController.h"
 #include "model/Settings.h"
 
+#include <tallyfox/AtomicFile.h>
 #include <tallyfox/Preferences.h>
 #include <tallyfox/SnapshotFile.h>
 #include <tallyfox/SnapshotPaths.h>
@@ -48,6 +49,14 @@ void ScanController::scan(const QString& root) {
   const std::string path = root.toStdString();
   const ScanSpeed speed = settings_.scanSpeed();
   const std::filesystem::path folder = settings_.snapshotsFolder();
+  // A scan whose snapshot could not be saved is not begun: it would be lost at its end.
+  try {
+    checkWritable(SnapshotsFolder::newSnapshotPath(folder, path, std::chrono::system_clock::now()));
+  } catch (const std::exception& e) {
+    setScanner(nullptr);
+    setPhase(Phase::failed(QString::fromStdString(e.what())));
+    return;
+  }
   ScanOptions options(threads(speed), /*oneFileSystem=*/true, ignoredFoldersFromEnvironment(), {}, {}, speed);
   auto write = [folder, path](SnapshotBuilderSink& sink, const SnapshotFile::Info& header) {
     const auto url = SnapshotsFolder::newSnapshotPath(folder, path, header.scanStart);

@@ -205,6 +205,16 @@ TEST_F(PartialScansTest, RescanningTheRootOrAVanishedFolder) {
   EXPECT_FALSE(old->partialScans().addingScanError()->isEmpty());
   EXPECT_EQ(documents.browsers(), std::vector<BrowserModel*>{old});
 
+  // A snapshots folder the result could not be saved in is reported before anything is scanned.
+  const fs::path folder = settings.snapshotsFolder();
+  testsupport::writeFile(home.path() / "plain-file", "x");
+  Preferences::standard()->set(Preferences::snapshotsFolderKey, (home.path() / "plain-file" / "s").string());
+  old->partialScans().rescanFolder(DiskTree::root);
+  EXPECT_FALSE(old->partialScans().isRunning());
+  ASSERT_TRUE(old->partialScans().addingScanError().has_value());
+  EXPECT_TRUE(old->partialScans().addingScanError()->startsWith("snapshots folder "));
+  Preferences::standard()->set(Preferences::snapshotsFolderKey, folder.string());
+
   // The next scan clears the error; rescanning the root takes the renamed folder in.
   old->partialScans().rescanFolder(DiskTree::root);
   EXPECT_FALSE(old->partialScans().addingScanError().has_value());

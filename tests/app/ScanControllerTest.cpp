@@ -117,11 +117,14 @@ TEST_F(ScanControllerTest, AFailedScanIsReportedAndAnotherCanFollow) {
   EXPECT_FALSE(controller.phase().text.isEmpty());
   EXPECT_EQ(controller.scanner(), nullptr);
 
-  // A snapshots folder that cannot be made fails while saving.
+  // A snapshots folder that cannot be made fails before anything is scanned, naming the folder.
   testsupport::writeFile(home.path() / "plain-file", "x");
   Preferences::standard()->set(Preferences::snapshotsFolderKey, (home.path() / "plain-file" / "s").string());
   controller.scan(QString::fromStdString(tree.string()));
-  ASSERT_TRUE(waitFor([&] { return controller.phase().kind == Kind::failed; }));
+  EXPECT_EQ(controller.phase().kind, Kind::failed);
+  EXPECT_EQ(controller.scanner(), nullptr);
+  EXPECT_EQ(controller.phase().text.toStdString(),
+            "snapshots folder " + (home.path() / "plain-file" / "s").string() + ": Not a directory");
   EXPECT_EQ(opened.count(), 0);
 
   Preferences::standard()->set(Preferences::snapshotsFolderKey, snapshots.string());
