@@ -5,6 +5,7 @@
 #include "model/DeleteList.h"
 #include "model/Duplicates.h"
 #include "model/Format.h"
+#include "model/Outside.h"
 #include "model/PartialScans.h"
 
 #include <tallyfox/SnapshotPaths.h>
@@ -17,8 +18,22 @@ bool loaded(const BrowserModel& m) {
   return m.tree() != nullptr;
 }
 
+// The list is on screen: neither the duplicates nor a folder outside the snapshot take its
+// place. What acts on the list's rows or its selection waits for it, so that no key reaches
+// a list the person cannot see.
+bool listShown(const BrowserModel& m) {
+  return m.tree() && !m.duplicates().isOpen() && !m.outside().isShown();
+}
+
+// The snapshot's folders can be moved between: the list, or the folders outside the snapshot
+// that history and Enclosing Folder lead to. The duplicates view keeps its folder until it
+// closes.
+bool browsing(const BrowserModel& m) {
+  return m.tree() && !m.duplicates().isOpen();
+}
+
 bool hasSelection(const BrowserModel& m) {
-  return m.tree() && m.selection() && m.tree()->contains(*m.selection());
+  return listShown(m) && m.selection() && m.tree()->contains(*m.selection());
 }
 
 bool canMark(const BrowserModel& m) {
@@ -32,11 +47,20 @@ bool always(const BrowserModel&) {
 // The snapshots this window can be compared with, then a chooser for any other.
 std::vector<BrowserCommand::Choice> comparisonChoices(BrowserModel& m) {
   std::vector<BrowserCommand::Choice> choices;
-  for (const SnapshotPaths::Listed& candidate : m.comparing().comparisonCandidates()) {
-    const QString title = Format::abbreviatedDateTime(candidate.info.scanStart) + QStringLiteral(" — ") +
-                          QString::fromStdString(PathText::abbreviateTilde(candidate.info.rootPath));
-    choices.push_back({title, [file = candidate.url](BrowserModel& b) { b.comparing().compare(file); }});
-  }
+  const std::vector<SnapshotPaths::Listed>& candidates = m.comparing().comparisonCandidates();
+  // The window's own snapshot goes last, unlisted: a candidate of the same minute needs its
+  // seconds to be told from it too.
+  const auto title = [&](std::size_t i, bool seconds) {
+    const bool own = i == candidates.size();
+    const auto started = own ? m.tree()->scanStart() : candidates[i].info.scanStart;
+    const std::string& root = own ? m.tree()->rootPath() : candidates[i].info.rootPath;
+    return Format::abbreviatedDateTime(started, {}, seconds) + QStringLiteral(" — ") +
+           QString::fromStdString(PathText::abbreviateTilde(root));
+  };
+  const std::vector<QString> titles = Format::labelsApart(candidates.size() + (m.tree() ? 1 : 0), title);
+  for (std::size_t i = 0; i < candidates.size(); ++i)
+    choices.push_back(
+        {titles[i], [file = candidates[i].url](BrowserModel& b) { b.comparing().compare(file); }});
   choices.push_back({QStringLiteral("Other Snapshot…"),
                      [](BrowserModel& b) { b.comparing().chooseComparison(); }, !choices.empty()});
   // The list is made off the main thread: it may catch up a moment later, for the next time.
@@ -59,28 +83,28 @@ std::vector<BrowserCommand> makeTable() {
        .characters = "j",
        .keysText = "↓ ↑  or  j k",
        .help = "Move selection",
-       .isEnabled = loaded,
+       .isEnabled = listShown,
        .run = move(1)},
-      {.id = "moveUp", .keys = {Qt::Key_Up}, .characters = "k", .isEnabled = loaded, .run = move(-1)},
+      {.id = "moveUp", .keys = {Qt::Key_Up}, .characters = "k", .isEnabled = listShown, .run = move(-1)},
       {.id = "pageDown",
        .keys = {Qt::Key_PageDown},
        .characters = "J",
        .keysText = "J K  /  Page Down Up",
        .help = "Move by 15",
-       .isEnabled = loaded,
+       .isEnabled = listShown,
        .run = move(15)},
-      {.id = "pageUp", .keys = {Qt::Key_PageUp}, .characters = "K", .isEnabled = loaded, .run = move(-15)},
+      {.id = "pageUp", .keys = {Qt::Key_PageUp}, .characters = "K", .isEnabled = listShown, .run = move(-15)},
       {.id = "first",
        .keys = {Qt::Key_Home},
        .characters = "g",
        .keysText = "g G  /  Home End",
        .help = "First / last",
-       .isEnabled = loaded,
+       .isEnabled = listShown,
        .run = [](BrowserModel& m) { m.selectFirst(); }},
       {.id = "last",
        .keys = {Qt::Key_End},
        .characters = "G",
-       .isEnabled = loaded,
+       .isEnabled = listShown,
        .run = [](BrowserModel& m) { m.selectLast(); }},
       {.id = "expand",
        .keys = {Qt::Key_Right},
@@ -90,7 +114,7 @@ std::vector<BrowserCommand> makeTable() {
        .run = [](BrowserModel& m) { m.expandOrDescend(); }},
       {.id = "collapse",
        .keys = {Qt::Key_Left},
-       .isEnabled = loaded,
+       .isEnabled = listShown,
        .run = [](BrowserModel& m) { m.collapseOrAscend(); }},
       {.id = "open",
        .keys = {Qt::Key_Return, Qt::Key_Enter},
@@ -104,7 +128,7 @@ std::vector<BrowserCommand> makeTable() {
        .characters = "h",
        .keysText = "Esc  or  h",
        .help = "Up to parent",
-       .isEnabled = loaded,
+       .isEnabled = listShown,
        .run = [](BrowserModel& m) { m.goUp(); }},
 
       // The Navigate menu, in its order.
@@ -120,21 +144,21 @@ std::vector<BrowserCommand> makeTable() {
        .menuTitle = "Enclosing Folder",
        .keys = {Qt::CTRL | Qt::Key_Up},
        .help = "Enclosing folder",
-       .isEnabled = [](const BrowserModel& m) { return m.canGoUp(); },
+       .isEnabled = [](const BrowserModel& m) { return browsing(m) && m.canGoUp(); },
        .run = [](BrowserModel& m) { m.goUp(); }},
       {.id = "back",
        .menu = Menu::navigate,
        .menuTitle = "Back",
        .keys = {Qt::CTRL | Qt::Key_BracketLeft, Qt::ALT | Qt::Key_Left},
        .help = "Back",
-       .isEnabled = [](const BrowserModel& m) { return m.canGoBack(); },
+       .isEnabled = [](const BrowserModel& m) { return browsing(m) && m.canGoBack(); },
        .run = [](BrowserModel& m) { m.goBack(); }},
       {.id = "forward",
        .menu = Menu::navigate,
        .menuTitle = "Forward",
        .keys = {Qt::CTRL | Qt::Key_BracketRight, Qt::ALT | Qt::Key_Right},
        .help = "Forward",
-       .isEnabled = [](const BrowserModel& m) { return m.canGoForward(); },
+       .isEnabled = [](const BrowserModel& m) { return browsing(m) && m.canGoForward(); },
        .run = [](BrowserModel& m) { m.goForward(); }},
       {.id = "top",
        .menu = Menu::navigate,
@@ -142,7 +166,7 @@ std::vector<BrowserCommand> makeTable() {
        .keys = {Qt::CTRL | Qt::SHIFT | Qt::Key_Up},
        .characters = "~",
        .help = "Back to top",
-       .isEnabled = loaded,
+       .isEnabled = browsing,
        .run = [](BrowserModel& m) { m.backToTop(); }},
       {.id = "filter",
        .menu = Menu::navigate,
@@ -151,7 +175,7 @@ std::vector<BrowserCommand> makeTable() {
        .keys = {Qt::CTRL | Qt::Key_F},
        .characters = "/",
        .help = "Filter this folder",
-       .isEnabled = loaded,
+       .isEnabled = listShown,
        .run = [](BrowserModel& m) { m.requestFilter(); }},
       {.id = "preview",
        .menu = Menu::navigate,
@@ -214,7 +238,11 @@ std::vector<BrowserCommand> makeTable() {
        .menuTitle = "Move to Trash",
        .keys = {Qt::CTRL | Qt::Key_Backspace},
        .help = "Move delete list (or selection) to Trash",
-       .isEnabled = [](const BrowserModel& m) { return m.tree() && !m.deleteList().isTrashing(); },
+       // With nothing on the delete list it takes the selection, which must be in sight.
+       .isEnabled =
+           [](const BrowserModel& m) {
+             return m.tree() && !m.deleteList().isTrashing() && (listShown(m) || !m.deleteList().isEmpty());
+           },
        .run = [](BrowserModel& m) { m.deleteList().requestTrash(); }},
       {.id = "emptyTrash",
        .menu = Menu::navigate,

@@ -1,5 +1,6 @@
 // The window's title bar, and the actions that reach a node's file on disk.
 #include "model/BrowserModel.h"
+#include "model/Comparison.h"
 #include "model/DeleteList.h"
 #include "model/Documents.h"
 #include "model/Format.h"
@@ -45,7 +46,7 @@ QString BrowserModel::windowTitle() const {
 
 QString BrowserModel::windowSubtitle() const {
   if (!tree_) return {};
-  const QString date = Format::abbreviatedDateTime(tree_->scanStart());
+  const QString date = comparing_->scanTimeText(tree_->scanStart());
   if (outside_->isShown()) return QStringLiteral("Outside the snapshot from ") + date;
   return QStringLiteral("Snapshot from ") + date;
 }

@@ -1,6 +1,7 @@
 #include "model/Comparison.h"
 
 #include "model/BrowserModel.h"
+#include "model/Format.h"
 #include "model/MainThread.h"
 #include "model/Settings.h"
 
@@ -136,6 +137,25 @@ std::optional<std::filesystem::path> ComparisonModel::previousSnapshot() const {
   for (const SnapshotPaths::Listed& candidate : candidates_)
     if (candidate.info.scanStart < tree->scanStart()) return candidate.url;
   return std::nullopt;
+}
+
+QString ComparisonModel::scanTimeText(std::chrono::system_clock::time_point time) const {
+  std::vector<std::chrono::system_clock::time_point> times{time};
+  const auto add = [&times](std::chrono::system_clock::time_point t) {
+    // A copy of a snapshot started at the very same moment: no seconds tell those apart.
+    if (std::find(times.begin(), times.end(), t) == times.end()) times.push_back(t);
+  };
+  if (const DiskTreePtr tree = browser_.tree()) {
+    add(tree->scanStart());
+    const std::string root = SnapshotPaths::canonical(tree->rootPath());
+    for (const SnapshotPaths::Listed& candidate : candidates_)
+      if (SnapshotPaths::canonical(candidate.info.rootPath) == root) add(candidate.info.scanStart);
+  }
+  if (comparison_) add(comparison_->diff().oldTree().scanStart());
+  const std::vector<QString> labels = Format::labelsApart(times.size(), [&](std::size_t i, bool seconds) {
+    return Format::abbreviatedDateTime(times[i], {}, seconds);
+  });
+  return labels.front();
 }
 
 void ComparisonModel::compare(const std::filesystem::path& file) {

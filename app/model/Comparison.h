@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -85,6 +86,10 @@ class ComparisonModel : public QObject {
   void refreshCandidates();
   // The newest candidate whose scan started strictly before this snapshot's.
   std::optional<std::filesystem::path> previousSnapshot() const;
+  // A scan start of this place as the window writes it: the abbreviated date and time, with
+  // the seconds only when another snapshot of the same root (this one, a candidate, the
+  // compared one) started in the same minute.
+  QString scanTimeText(std::chrono::system_clock::time_point time) const;
 
   // Loads `file` as a window loads a snapshot and compares. On failure the error is shown
   // and the current comparison, if any, stays.

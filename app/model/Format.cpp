@@ -2,6 +2,7 @@
 
 #include <tallyfox/ByteFormat.h>
 
+#include <QHash>
 #include <QRegularExpression>
 
 #include <cmath>
@@ -80,10 +81,51 @@ QString abbreviatedDate(const QDate& date, const QLocale& locale) {
   return locale.toString(date, abbreviatedDateFormat(locale));
 }
 
-QString abbreviatedDateTime(std::chrono::system_clock::time_point time, const QLocale& locale) {
+QString shortTimeFormat(const QLocale& locale, bool seconds) {
+  QString format = locale.timeFormat(QLocale::ShortFormat);
+  // Seconds with what separates them from the minutes, and any fraction after them.
+  static const QRegularExpression secondsPart(QStringLiteral("[^A-Za-z' ]?s{1,2}(?:[^A-Za-z' ]?z+)?"));
+  format.remove(secondsPart);
+  format = format.trimmed();
+  if (!seconds) return format;
+  // After the minutes, with the separator the locale puts before them.
+  static const QRegularExpression minutes(QStringLiteral("([^A-Za-z' ]?)(m{1,2})"));
+  const QRegularExpressionMatch found = minutes.match(format);
+  if (!found.hasMatch()) return format + QStringLiteral(":ss");
+  const QString separator = found.captured(1).isEmpty() ? QStringLiteral(":") : found.captured(1);
+  format.insert(found.capturedEnd(2), separator + QStringLiteral("ss"));
+  return format;
+}
+
+QString shortTime(const QTime& time, const QLocale& locale, bool seconds) {
+  return locale.toString(time, shortTimeFormat(locale, seconds));
+}
+
+QString abbreviatedDateTime(std::chrono::system_clock::time_point time, const QLocale& locale, bool seconds) {
   const QDateTime local = dateTime(time);
   return abbreviatedDate(local.date(), locale) + QStringLiteral(", ") +
-         locale.toString(local.time(), QLocale::ShortFormat);
+         shortTime(local.time(), locale, seconds);
+}
+
+std::vector<bool> readAlike(std::size_t count, const std::function<QString(std::size_t)>& label) {
+  std::vector<QString> labels;
+  labels.reserve(count);
+  QHash<QString, int> uses;
+  for (std::size_t i = 0; i < count; ++i) {
+    labels.push_back(label(i));
+    ++uses[labels.back()];
+  }
+  std::vector<bool> alike(count);
+  for (std::size_t i = 0; i < count; ++i) alike[i] = uses.value(labels[i]) > 1;
+  return alike;
+}
+
+std::vector<QString> labelsApart(std::size_t count, const std::function<QString(std::size_t, bool)>& label) {
+  const std::vector<bool> alike = readAlike(count, [&](std::size_t i) { return label(i, false); });
+  std::vector<QString> labels;
+  labels.reserve(count);
+  for (std::size_t i = 0; i < count; ++i) labels.push_back(label(i, alike[i]));
+  return labels;
 }
 
 }  // namespace tallyfox::Format

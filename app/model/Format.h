@@ -6,6 +6,8 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <vector>
 
 namespace tallyfox::Format {
 
@@ -27,7 +29,18 @@ QDateTime dateTime(std::chrono::system_clock::time_point time);
 // Britain, "Jan 5, 2024" in the US).
 QString abbreviatedDateFormat(const QLocale& locale = QLocale());
 QString abbreviatedDate(const QDate& date, const QLocale& locale = QLocale());
-// Abbreviated date and short time ("5 Jan 2024, 14:03").
-QString abbreviatedDateTime(std::chrono::system_clock::time_point time, const QLocale& locale = QLocale());
+// The locale's short time without seconds ("14:03", "2:03 PM"), or with them when `seconds`
+// ("14:03:27"). Some locales' short style has seconds (the C locale's "HH:mm:ss"): a scan
+// time to the second is noise unless it is what tells two snapshots apart.
+QString shortTimeFormat(const QLocale& locale = QLocale(), bool seconds = false);
+QString shortTime(const QTime& time, const QLocale& locale = QLocale(), bool seconds = false);
+// Abbreviated date and short time ("5 Jan 2024, 14:03"), seconds only when asked for.
+QString abbreviatedDateTime(std::chrono::system_clock::time_point time, const QLocale& locale = QLocale(),
+                            bool seconds = false);
+// Which of `count` items, named by `label(index)`, read the same as another.
+std::vector<bool> readAlike(std::size_t count, const std::function<QString(std::size_t)>& label);
+// The labels of `count` items made by `label(index, seconds)`: without seconds, except for
+// the items whose label would read the same as another's.
+std::vector<QString> labelsApart(std::size_t count, const std::function<QString(std::size_t, bool)>& label);
 
 }  // namespace tallyfox::Format

@@ -135,4 +135,33 @@ QString RecentSnapshot::dayHeading(const QDateTime& now) const {
   return heading.isEmpty() ? unknown : heading;
 }
 
+QString RecentSnapshot::time(bool seconds) const {
+  if (date == std::chrono::system_clock::time_point::min()) return {};
+  return Format::shortTime(Format::dateTime(date).time(), QLocale(), seconds);
+}
+
+std::vector<QString> RecentSnapshot::times(const std::vector<RecentSnapshot>& recents, const QDateTime& now) {
+  // Told apart within a day's heading and a name: the same time on another day, or of
+  // another place, reads differently already. No name holds a NUL.
+  const std::vector<bool> alike = Format::readAlike(recents.size(), [&](std::size_t i) {
+    const RecentSnapshot& r = recents[i];
+    return r.dayHeading(now) + QChar(0) + r.name() + QChar(0) + r.time();
+  });
+  std::vector<QString> times;
+  times.reserve(recents.size());
+  for (std::size_t i = 0; i < recents.size(); ++i) times.push_back(recents[i].time(alike[i]));
+  return times;
+}
+
+std::vector<QString> RecentSnapshot::timedNames(const std::vector<RecentSnapshot>& recents,
+                                                const QDateTime& now) {
+  std::vector<QString> labels = times(recents, now);
+  for (std::size_t i = 0; i < labels.size(); ++i) {
+    const QString time = labels[i];
+    labels[i] = recents[i].name();
+    if (!time.isEmpty()) labels[i] += QStringLiteral("  ") + time;
+  }
+  return labels;
+}
+
 }  // namespace tallyfox

@@ -34,6 +34,16 @@ struct RecentSnapshot {
   QString detail() const;
   // "Today", "Yesterday", a weekday within the last week, else the abbreviated date.
   QString dayHeading(const QDateTime& now = QDateTime::currentDateTime()) const;
+  // The scan time in the short style, with seconds when asked for.
+  QString time(bool seconds = false) const;
+
+  // Each snapshot's name and scan time ("Documents  14:03"), as listed under day headings:
+  // with seconds for two of one place and day that would otherwise read the same.
+  static std::vector<QString> timedNames(const std::vector<RecentSnapshot>& recents,
+                                         const QDateTime& now = QDateTime::currentDateTime());
+  // The scan times alone, beside names listed elsewhere, under the same rule.
+  static std::vector<QString> times(const std::vector<RecentSnapshot>& recents,
+                                    const QDateTime& now = QDateTime::currentDateTime());
 
   bool operator==(const RecentSnapshot&) const = default;
 };

@@ -65,6 +65,20 @@ void Settings::setBrowserWindowSize(QSize size) {
   write(browserWindowSizeKey, nlohmann::json{{"width", size.width()}, {"height", size.height()}});
 }
 
+std::optional<int> Settings::browserListWidth() const {
+  if (!store_) return std::nullopt;
+  const auto value = store_->get(browserListWidthKey);
+  if (!value || !value->is_number_integer()) return std::nullopt;
+  const auto width = value->get<std::int64_t>();
+  if (width <= 0 || width > 100000) return std::nullopt;
+  return int(width);
+}
+
+void Settings::setBrowserListWidth(int width) {
+  if (width <= 0 || browserListWidth() == width) return;
+  write(browserListWidthKey, width);
+}
+
 bool Settings::write(const char* key, std::optional<nlohmann::json> value) {
   if (!store_) return false;
   try {

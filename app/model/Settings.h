@@ -43,7 +43,13 @@ class Settings : public QObject {
   std::optional<QSize> browserWindowSize() const;
   void setBrowserWindowSize(QSize size);
 
+  // The width the list was last given beside the chart, for the next window; nothing
+  // before the person first moved the border, or when the stored value is not a width.
+  std::optional<int> browserListWidth() const;
+  void setBrowserListWidth(int width);
+
   static constexpr const char* browserWindowSizeKey = "browserWindowSize";
+  static constexpr const char* browserListWidthKey = "browserListWidth";
 
  signals:
   void scanSpeedChanged();

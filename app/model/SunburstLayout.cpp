@@ -151,4 +151,56 @@ SunburstLayout::Hit SunburstLayout::hit(QPointF p, const Geometry& g) const {
   return {};
 }
 
+std::optional<std::size_t> SunburstLayout::step(std::size_t from, Step step) const {
+  if (from >= segments.size()) return std::nullopt;
+  const Segment& here = segments[from];
+  // The segments of a ring tile it in angle order, and each child lies within its parent's
+  // span, so every step is a search by angle.
+  std::optional<std::size_t> best;
+  const auto better = [&](std::size_t i, auto&& before) {
+    return !best || before(segments[i], segments[*best]);
+  };
+  const auto earlier = [](const Segment& a, const Segment& b) { return a.start < b.start; };
+  const auto later = [](const Segment& a, const Segment& b) { return a.start > b.start; };
+  switch (step) {
+    case Step::clockwise:
+    case Step::anticlockwise: {
+      const bool forward = step == Step::clockwise;
+      std::optional<std::size_t> wrap;
+      for (std::size_t i = 0; i < segments.size(); ++i) {
+        const Segment& s = segments[i];
+        if (s.depth != here.depth || i == from) continue;
+        const bool ahead = forward ? s.start > here.start : s.start < here.start;
+        if (ahead && (forward ? better(i, earlier) : better(i, later))) best = i;
+        // Past the last one, round to the first.
+        if (!wrap || (forward ? earlier(s, segments[*wrap]) : later(s, segments[*wrap]))) wrap = i;
+      }
+      return best ? best : wrap;
+    }
+    case Step::outward:
+      for (std::size_t i = 0; i < segments.size(); ++i) {
+        const Segment& s = segments[i];
+        if (s.depth == here.depth + 1 && s.start >= here.start && s.start < here.end && better(i, earlier))
+          best = i;
+      }
+      return best;
+    case Step::inward:
+      for (std::size_t i = 0; i < segments.size(); ++i) {
+        const Segment& s = segments[i];
+        if (s.depth == here.depth - 1 && s.start <= here.start && here.start < s.end) return i;
+      }
+      return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::size_t> SunburstLayout::startOfWalk(std::optional<NodeId> node) const {
+  std::optional<std::size_t> first;
+  for (std::size_t i = 0; i < segments.size(); ++i) {
+    if (node && segments[i].node == node) return i;
+    if (segments[i].depth == 1 && (!first || segments[i].start < segments[*first].start)) first = i;
+  }
+  return first;
+}
+
 }  // namespace tallyfox

@@ -70,6 +70,13 @@ struct SunburstLayout {
                  std::uint64_t comparisonId);
   LayoutKey key() const { return {center, overlay->generation(), comparing}; }
   Hit hit(QPointF point, const Geometry& geometry) const;
+
+  // Walking the chart with the keyboard: round a ring, out to a segment's first child, in to
+  // its parent. Rings wrap around; a step past the innermost or outermost ring goes nowhere.
+  enum class Step { clockwise, anticlockwise, outward, inward };
+  std::optional<std::size_t> step(std::size_t from, Step step) const;
+  // Where a walk starts: the segment of `node`, else the first of the innermost ring.
+  std::optional<std::size_t> startOfWalk(std::optional<NodeId> node) const;
 };
 
 }  // namespace tallyfox

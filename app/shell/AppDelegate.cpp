@@ -1,12 +1,13 @@
 #include "shell/AppDelegate.h"
 
 #include "model/DocumentController.h"
-#include "model/Format.h"
 #include "model/RecentSnapshot.h"
 #include "model/ScanController.h"
 #include "model/Settings.h"
 #include "shell/MenuBar.h"
+#include "views/BrowserView.h"
 #include "views/BrowserWindow.h"
+#include "views/ChartListSplitter.h"
 #include "views/Icons.h"
 #include "views/SettingsWindow.h"
 #include "views/SnapshotsFolder.h"
@@ -18,7 +19,6 @@
 
 #include <QApplication>
 #include <QFileDialog>
-#include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -151,6 +151,11 @@ void AppDelegate::showDocument(BrowserModel* browser) {
   window->fitToScreen(settings_.browserWindowSize());
   connect(window, &BrowserWindow::closing, this,
           [this, window] { settings_.setBrowserWindowSize(window->sizeToRemember()); });
+  // Each window keeps its own border between chart and list; the last one moved is where
+  // the next window starts.
+  window->view()->splitter()->setChosenListWidth(settings_.browserListWidth());
+  connect(window->view()->splitter(), &ChartListSplitter::listWidthChosen, this,
+          [this](int width) { settings_.setBrowserListWidth(width); });
   windows_.push_back({browser, window});
   connect(window, &BrowserWindow::appeared, this, &AppDelegate::browserAppeared);
   connect(window, &BrowserWindow::activated, this, [this, browser] { documents_.setFocused(browser); });
@@ -252,10 +257,10 @@ void AppDelegate::fillTrayMenu(QMenu* menu) {
   const std::vector<RecentSnapshot> recents =
       RecentSnapshot::find(6, settings_.snapshotsFolder(), documents_.recentDocuments());
   if (!recents.empty()) menu->addSeparator();
-  const QLocale locale;
-  for (const RecentSnapshot& recent : recents) {
-    const QString when = recent.dayHeading() + QStringLiteral(", ") +
-                         locale.toString(Format::dateTime(recent.date).time(), QLocale::ShortFormat);
+  const std::vector<QString> times = RecentSnapshot::times(recents);
+  for (std::size_t i = 0; i < recents.size(); ++i) {
+    const RecentSnapshot& recent = recents[i];
+    const QString when = recent.dayHeading() + QStringLiteral(", ") + times[i];
     QAction* item = menu->addAction(recent.name() + QStringLiteral(" — ") + when);
     const std::filesystem::path file = recent.url;
     connect(item, &QAction::triggered, this, [this, file] { openRecent(file); });

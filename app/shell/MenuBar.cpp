@@ -45,15 +45,14 @@ void fillRecent(QMenu* menu, AppDelegate* app) {
 // Help comes last, whatever menus a window has.
 void addHelp(QMenuBar* bar, AppDelegate* app) {
   QMenu* help = bar->addMenu(QStringLiteral("&Help"));
+  // Always offered: the updater itself ignores the check while it did not start or while a
+  // downloaded update waits to be installed.
   QAction* check = help->addAction(QStringLiteral("Check for Updates…"));
   check->setMenuRole(QAction::ApplicationSpecificRole);
   const QPointer<AppUpdater> updater(app ? app->updater() : nullptr);
   QObject::connect(check, &QAction::triggered, help, [updater] {
     if (updater) updater->checkForUpdates();
   });
-  auto refresh = [check, updater] { check->setEnabled(updater && updater->canCheckForUpdates()); };
-  if (updater) QObject::connect(updater, &AppUpdater::stateChanged, check, refresh);
-  refresh();
 }
 
 // The open snapshot windows, by the document controller's list, this window's checked.

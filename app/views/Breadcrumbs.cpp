@@ -8,6 +8,7 @@
 
 #include <QContextMenuEvent>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
@@ -27,6 +28,8 @@ Breadcrumbs::Breadcrumbs(BrowserModel* browser, QWidget* parent) : QWidget(paren
   setMouseTracking(true);
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
   setAccessibleName(QStringLiteral("Path"));
+  setFocusPolicy(Qt::TabFocus);
+  AccessibleParts::expose(this, QAccessible::ToolBar, QAccessible::Button);
   for (auto signal : {&BrowserModel::treeChanged, &BrowserModel::currentChanged})
     connect(browser, signal, this, &Breadcrumbs::rebuild);
   connect(&browser->outside(), &OutsideModel::outsidePathChanged, this, &Breadcrumbs::rebuild);
@@ -76,6 +79,8 @@ void Breadcrumbs::rebuild() {
     for (NodeId id : crumbs()) placed_.push_back({id, Labels::node(*tree, id), {}, std::nullopt});
     if (here_ < 0) here_ = int(placed_.size()) - 1;
   }
+  ++generation_;
+  keyCrumb_ = hasFocus() ? here_ : -1;
   place();
   update();
 }
@@ -179,6 +184,11 @@ void Breadcrumbs::paintEvent(QPaintEvent*) {
       painter.setBrush(hover);
       painter.drawRoundedRect(p.rect, 4, 4);
     }
+    if (hasFocus() && keyCrumb_ == int(i)) {
+      painter.setPen(QPen(palette().color(QPalette::Highlight), 1.5));
+      painter.setBrush(Qt::NoBrush);
+      painter.drawRoundedRect(p.rect.adjusted(0.75, 0.75, -0.75, -0.75), 4, 4);
+    }
     painter.setFont(here ? bold : font());
     // Folders above the root are not in the snapshot: drawn faint, unless shown now.
     painter.setPen(p.outside && !here ? dim : text);
@@ -212,14 +222,16 @@ void Breadcrumbs::activate(NodeId crumb) {
   m.navigate(crumb, next);
 }
 
+void Breadcrumbs::activate(const Placed& crumb) {
+  if (crumb.outside)
+    activateOutside(*crumb.outside);
+  else
+    activate(crumb.node);
+}
+
 void Breadcrumbs::mousePressEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton) return;
-  const Placed* p = crumbAt(event->position());
-  if (!p) return;
-  if (p->outside)
-    activateOutside(*p->outside);
-  else
-    activate(p->node);
+  if (const Placed* p = crumbAt(event->position())) activate(*p);
 }
 
 void Breadcrumbs::mouseMoveEvent(QMouseEvent* event) {
@@ -233,16 +245,95 @@ void Breadcrumbs::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void Breadcrumbs::contextMenuEvent(QContextMenuEvent* event) {
-  const Placed* p = crumbAt(event->pos());
-  if (!p || !browser_) return;
+  // From the keyboard's menu key: the crumb the keyboard is on, below where it is drawn.
+  const bool fromKeyboard = event->reason() == QContextMenuEvent::Keyboard;
+  const Placed* p = fromKeyboard ? (keyCrumb_ >= 0 && keyCrumb_ < partCount() ? &placed_[keyCrumb_] : nullptr)
+                                 : crumbAt(event->pos());
+  if (!p) return;
+  openMenu(*p, fromKeyboard ? mapToGlobal(p->rect.bottomLeft().toPoint()) : event->globalPos());
+  event->accept();
+}
+
+void Breadcrumbs::openMenu(const Placed& crumb, QPoint globalPos) {
+  if (!browser_) return;
   const std::optional<QByteArray> path =
-      p->outside ? std::optional<QByteArray>(QByteArray::fromStdString(*p->outside))
-                 : browser_->filePath(p->node);
+      crumb.outside ? std::optional<QByteArray>(QByteArray::fromStdString(*crumb.outside))
+                    : browser_->filePath(crumb.node);
   if (!path) return;
   QMenu menu(this);
-  fillFolderPathMenu(menu, *browser_, *path, p->outside ? std::nullopt : std::optional<NodeId>(p->node));
-  menu.exec(event->globalPos());
+  fillFolderPathMenu(menu, *browser_, *path,
+                     crumb.outside ? std::nullopt : std::optional<NodeId>(crumb.node));
+  menu.exec(globalPos);
+}
+
+void Breadcrumbs::setKeyCrumb(int index) {
+  if (index < 0 || index >= partCount()) return;
+  keyCrumb_ = index;
+  update();
+  AccessibleParts::announceFocus(this, index);
+}
+
+void Breadcrumbs::keyPressEvent(QKeyEvent* event) {
+  // Only the crumbs drawn: one that gave way for lack of room has nowhere to show the focus.
+  const auto drawnFrom = [&](int from, int direction) {
+    for (int i = from + direction; i >= 0 && i < partCount(); i += direction)
+      if (!placed_[std::size_t(i)].rect.isEmpty()) return i;
+    return -1;
+  };
+  switch (event->key()) {
+    case Qt::Key_Left:
+      setKeyCrumb(drawnFrom(keyCrumb_, -1));
+      break;
+    case Qt::Key_Right:
+      setKeyCrumb(drawnFrom(keyCrumb_, 1));
+      break;
+    case Qt::Key_Home:
+      setKeyCrumb(drawnFrom(-1, 1));
+      break;
+    case Qt::Key_End:
+      setKeyCrumb(drawnFrom(partCount(), -1));
+      break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Space:
+      pressPart(keyCrumb_);
+      break;
+    default:
+      QWidget::keyPressEvent(event);
+      return;
+  }
   event->accept();
+}
+
+void Breadcrumbs::focusInEvent(QFocusEvent* event) {
+  QWidget::focusInEvent(event);
+  setKeyCrumb(keyCrumb_ >= 0 && keyCrumb_ < partCount() ? keyCrumb_ : here_);
+}
+
+void Breadcrumbs::focusOutEvent(QFocusEvent* event) {
+  QWidget::focusOutEvent(event);
+  update();
+}
+
+QString Breadcrumbs::partName(int part) const {
+  return part >= 0 && part < partCount() ? placed_[std::size_t(part)].label : QString();
+}
+
+QString Breadcrumbs::partDescription(int part) const {
+  if (part < 0 || part >= partCount()) return {};
+  if (part == here_) return QStringLiteral("Shown now");
+  return placed_[std::size_t(part)].outside ? QStringLiteral("Not in this snapshot") : QString();
+}
+
+QRect Breadcrumbs::partRect(int part) const {
+  return part >= 0 && part < partCount() ? placed_[std::size_t(part)].rect.toAlignedRect() : QRect();
+}
+
+void Breadcrumbs::pressPart(int part) {
+  if (part < 0 || part >= partCount()) return;
+  // Copied: the click rebuilds the crumbs.
+  const Placed crumb = placed_[std::size_t(part)];
+  activate(crumb);
 }
 
 bool Breadcrumbs::event(QEvent* event) {

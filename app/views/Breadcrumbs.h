@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/BrowserModel.h"
+#include "views/AccessibleParts.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -15,8 +16,10 @@ namespace tallyfox {
 
 // The path from the snapshot's root to the current folder, one crumb per folder. A click on
 // a crumb shows that folder with the next crumb on the way down selected. When the crumbs do
-// not fit, the leading ones give way to an ellipsis.
-class Breadcrumbs : public QWidget {
+// not fit, the leading ones give way to an ellipsis. Tab reaches the crumbs: Left and Right
+// move between them, Return or Space clicks one, the menu key opens its menu. To assistive
+// technology each crumb is a button.
+class Breadcrumbs : public QWidget, public AccessibleParts {
   Q_OBJECT
  public:
   explicit Breadcrumbs(BrowserModel* browser, QWidget* parent = nullptr);
@@ -37,6 +40,14 @@ class Breadcrumbs : public QWidget {
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override;
 
+  int partCount() const override { return int(placed_.size()); }
+  QString partName(int part) const override;
+  QString partDescription(int part) const override;
+  QRect partRect(int part) const override;
+  int focusedPart() const override { return keyCrumb_; }
+  void pressPart(int part) override;
+  std::uint64_t partsGeneration() const override { return generation_; }
+
  protected:
   void paintEvent(QPaintEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
@@ -45,6 +56,9 @@ class Breadcrumbs : public QWidget {
   void contextMenuEvent(QContextMenuEvent* event) override;
   bool event(QEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
 
  private:
   struct Placed {
@@ -57,6 +71,9 @@ class Breadcrumbs : public QWidget {
   void rebuild();
   void place();
   const Placed* crumbAt(QPointF point) const;
+  void activate(const Placed& crumb);
+  void setKeyCrumb(int index);
+  void openMenu(const Placed& crumb, QPoint globalPos);
 
   QPointer<BrowserModel> browser_;
   std::vector<Placed> placed_;
@@ -65,6 +82,9 @@ class Breadcrumbs : public QWidget {
   // The crumb under the pointer and the one that stands for where the window is, by index.
   int hovered_ = -1;
   int here_ = -1;
+  // The crumb the keyboard is on, by index.
+  int keyCrumb_ = -1;
+  std::uint64_t generation_ = 0;
 };
 
 }  // namespace tallyfox

@@ -6,12 +6,14 @@
 #include "views/OutsideViews.h"
 
 #include "views/Breadcrumbs.h"
+#include "views/ChartListSplitter.h"
 #include "views/CompareBar.h"
 #include "views/DeleteListViews.h"
 #include "views/DuplicatesView.h"
 #include "views/EntryList.h"
 #include "views/FilterField.h"
 #include "views/Icons.h"
+#include "views/MessageText.h"
 #include "views/Preview.h"
 #include "views/ShortcutSheet.h"
 #include "views/StatusLine.h"
@@ -47,15 +49,7 @@ QFrame* divider(Qt::Orientation orientation, QWidget* parent) {
 constexpr QSize viewMinimum(820, 520);
 constexpr int chartMinimum = 320;
 constexpr int chartInset = 16;
-constexpr int listMinimum = 380;
-
-// The list column: wide enough for a name beside the numbers, never so wide that the chart
-// starves.
-class ListColumn : public QWidget {
- public:
-  using QWidget::QWidget;
-  QSize sizeHint() const override { return {460, QWidget::sizeHint().height()}; }
-};
+constexpr int listMinimum = ChartListSplitter::listMinimum;
 
 }  // namespace
 
@@ -108,10 +102,8 @@ QWidget* BrowserView::buildFailed() {
   titleFont.setBold(true);
   titleFont.setPointSizeF(titleFont.pointSizeF() * 1.4);
   failedTitle_->setFont(titleFont);
-  failedMessage_ = new QLabel(page);
-  failedMessage_->setWordWrap(true);
-  failedMessage_->setAlignment(Qt::AlignCenter);
-  failedMessage_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  failedMessage_ = new MessageText(page);
+  failedMessage_->setTextAlignment(Qt::AlignHCenter);
   failedMessage_->setMaximumWidth(520);
   auto* column = new QVBoxLayout(page);
   column->addStretch();
@@ -143,10 +135,9 @@ QWidget* BrowserView::buildBrowser() {
   chartBox->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
   chartBox_ = chartBox;
 
-  auto* listColumn = new ListColumn(page);
+  auto* listColumn = new QWidget(page);
   listColumn->setMinimumWidth(listMinimum);
   listColumn_ = listColumn;
-  listColumn->setMaximumWidth(620);
   listColumn->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
   auto* listLayout = new QVBoxLayout(listColumn);
   listLayout->setContentsMargins(0, 0, 0, 0);
@@ -161,13 +152,8 @@ QWidget* BrowserView::buildBrowser() {
   listLayout->addWidget(new GoneSection(browser_, listColumn));
   filterBox_ = filterBox;
 
-  chartAndList_ = new QWidget(page);
-  auto* middle = new QHBoxLayout(chartAndList_);
-  middle->setContentsMargins(0, 0, 0, 0);
-  middle->setSpacing(0);
-  middle->addWidget(chartBox, 1);
-  middle->addWidget(divider(Qt::Vertical, chartAndList_));
-  middle->addWidget(listColumn, 0);
+  splitter_ = new ChartListSplitter(chartBox, listColumn, page);
+  chartAndList_ = splitter_;
 
   auto* column = new QVBoxLayout(page);
   column->setContentsMargins(0, 0, 0, 0);
@@ -175,9 +161,15 @@ QWidget* BrowserView::buildBrowser() {
   auto* top = new QHBoxLayout;
   top->setContentsMargins(4, 0, 0, 0);
   top->setSpacing(0);
-  top->addWidget(new TitleSwitcher(browser_, page));
+  auto* switcher = new TitleSwitcher(browser_, page);
+  top->addWidget(switcher);
   top->addWidget(breadcrumbs_, 1);
   top->addWidget(buildRescanButton(page));
+  // Tab goes along the window as it reads: the bar above, the chart, then the list.
+  QWidget::setTabOrder(switcher, breadcrumbs_);
+  QWidget::setTabOrder(breadcrumbs_, rescanButton_);
+  QWidget::setTabOrder(rescanButton_, chart_);
+  QWidget::setTabOrder(chart_, list_);
   column->addLayout(top);
   column->addWidget(divider(Qt::Horizontal, page));
   centre_ = new QStackedWidget(page);
@@ -214,7 +206,7 @@ QWidget* BrowserView::buildRescanButton(QWidget* parent) {
       QIcon::fromTheme(QStringLiteral("view-refresh"), style()->standardIcon(QStyle::SP_BrowserReload)));
   rescan->setToolTip(QStringLiteral("Rescan this folder into the snapshot (Ctrl+Shift+R)"));
   rescan->setAccessibleName(QStringLiteral("Rescan"));
-  rescan->setFocusPolicy(Qt::NoFocus);
+  rescan->setFocusPolicy(Qt::TabFocus);
   const BrowserCommand* command = BrowserCommands::find(QStringLiteral("rescan"));
   connect(rescan, &QToolButton::clicked, this, [this, command] {
     if (browser_ && command) BrowserCommands::run(*command, *browser_);

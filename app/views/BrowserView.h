@@ -14,6 +14,7 @@ class QVBoxLayout;
 namespace tallyfox {
 
 class Breadcrumbs;
+class ChartListSplitter;
 class DeleteListBar;
 class DeleteListDialog;
 class TrashResultRow;
@@ -21,6 +22,7 @@ class EntryList;
 class DuplicatesView;
 class OutsideView;
 class FilterField;
+class MessageText;
 class PreviewController;
 class ShortcutSheet;
 class StatusLine;
@@ -45,6 +47,8 @@ class BrowserView : public QWidget {
   TrashResultRow* trashResultRow() const { return trashResult_; }
   OutsideView* outsideView() const { return outsideView_; }
   QWidget* rescanButton() const { return rescanButton_; }
+  // Between the chart and the list: where the person moves the border between them.
+  ChartListSplitter* splitter() const { return splitter_; }
   // The "Delete List" sheet while it is shown.
   DeleteListDialog* deleteListDialog() const;
   ShortcutSheet* shortcutSheet() const;
@@ -52,6 +56,7 @@ class BrowserView : public QWidget {
   QString loadingText() const;
   QString failureTitle() const;
   QString failureMessage() const;
+  MessageText* failureMessageText() const { return failedMessage_; }
   bool isShowingBrowser() const;
 
   // The smallest the view can be: 820 × 520 and what its chart and list need, unless
@@ -94,7 +99,7 @@ class BrowserView : public QWidget {
   QProgressBar* progress_ = nullptr;
   QLabel* reading_ = nullptr;
   QLabel* failedTitle_ = nullptr;
-  QLabel* failedMessage_ = nullptr;
+  MessageText* failedMessage_ = nullptr;
   Breadcrumbs* breadcrumbs_ = nullptr;
   SunburstView* chart_ = nullptr;
   EntryList* list_ = nullptr;
@@ -102,6 +107,7 @@ class BrowserView : public QWidget {
   QWidget* filterBox_ = nullptr;
   QStackedWidget* centre_ = nullptr;
   QWidget* chartAndList_ = nullptr;
+  ChartListSplitter* splitter_ = nullptr;
   QWidget* chartBox_ = nullptr;
   QWidget* listColumn_ = nullptr;
   QVBoxLayout* bars_[4] = {};

@@ -1,5 +1,6 @@
 #include "views/BrowserWindow.h"
 
+#include "model/Comparison.h"
 #include "model/Outside.h"
 #include "views/BrowserView.h"
 #include "views/RequestDialogs.h"
@@ -33,6 +34,9 @@ void BrowserWindow::setUp() {
   for (auto signal : {&BrowserModel::stateChanged, &BrowserModel::treeChanged, &BrowserModel::currentChanged})
     connect(browser_, signal, this, &BrowserWindow::refreshTitle);
   connect(&browser_->outside(), &OutsideModel::outsidePathChanged, this, &BrowserWindow::refreshTitle);
+  // Another snapshot of the same minute, found a moment later, adds the seconds.
+  for (auto signal : {&ComparisonModel::candidatesChanged, &ComparisonModel::comparisonChanged})
+    connect(&browser_->comparing(), signal, this, &BrowserWindow::refreshTitle);
   refreshTitle();
   fitToScreen();
   // The list and the chart take every press for themselves, so the buttons are caught on

@@ -24,6 +24,8 @@ constexpr double barWidth = 56;
 constexpr double changeWidth = 84;
 constexpr double sizesWidth = 132;
 constexpr double gap = 6;
+// What a name keeps before columns give way to it, in a list row and in the gone section.
+constexpr double nameRoom = 140;
 
 inline const QColor growth{52, 168, 83};
 inline const QColor shrinking{217, 48, 37};

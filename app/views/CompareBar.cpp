@@ -4,6 +4,7 @@
 #include "model/Format.h"
 #include "views/ChangeColumns.h"
 #include "views/Icons.h"
+#include "views/MessageText.h"
 
 #include <QHBoxLayout>
 #include <QHelpEvent>
@@ -59,12 +60,14 @@ CompareBar::CompareBar(BrowserModel* browser, QWidget* parent) : QWidget(parent)
   auto* warning = new QLabel(errorLine_);
   warning->setPixmap(
       Icons::tinted(Icons::Symbol::warning, QSize(14, 14), QColor(240, 150, 20), devicePixelRatioF()));
-  error_ = new QLabel(errorLine_);
-  error_->setWordWrap(true);
+  // A path in the message wraps too, instead of widening the list column.
+  error_ = new MessageText(errorLine_);
   QFont caption = font();
   caption.setPointSizeF(std::max(6.0, font().pointSizeF() * 0.85));
   error_->setFont(caption);
-  error_->setStyleSheet(QStringLiteral("color: rgb(230, 126, 34)"));
+  QPalette orange = error_->palette();
+  orange.setColor(QPalette::Text, QColor(230, 126, 34));
+  error_->setPalette(orange);
   errorRow->addWidget(warning, 0, Qt::AlignTop);
   errorRow->addWidget(error_, 1);
   column->addWidget(errorLine_);
@@ -74,6 +77,7 @@ CompareBar::CompareBar(BrowserModel* browser, QWidget* parent) : QWidget(parent)
   });
   connect(&browser->comparing(), &ComparisonModel::comparisonChanged, this, &CompareBar::refresh);
   connect(&browser->comparing(), &ComparisonModel::comparisonErrorChanged, this, &CompareBar::refresh);
+  connect(&browser->comparing(), &ComparisonModel::candidatesChanged, this, &CompareBar::refresh);
   connect(browser, &BrowserModel::currentChanged, this, &CompareBar::refresh);
   connect(browser, &BrowserModel::overlayChanged, this, &CompareBar::refresh);
   refresh();
@@ -97,7 +101,7 @@ void CompareBar::refresh() {
   const ComparisonPtr& comparison = comparing.comparison();
   if (comparison) {
     const auto since = comparison->diff().oldTree().scanStart();
-    since_->setText(QStringLiteral("Changes since ") + Format::abbreviatedDateTime(since));
+    since_->setText(QStringLiteral("Changes since ") + comparing.scanTimeText(since));
     const auto entry = comparison->entry(browser_->current());
     const std::int64_t delta = entry ? entry->delta() : 0;
     change_->setText(
@@ -137,8 +141,18 @@ QSize GoneSection::sizeHint() const {
   return {300, int(headingHeight() + rowHeight() * double(entries_.size()))};
 }
 
+namespace {
+
+// Where a gone entry's name starts: under the names of the rows above.
+constexpr double goneNameLeft = 8 + 14 + 2 + 10 + 6 + 24;
+
+}  // namespace
+
 ChangeColumns::Layout GoneSection::columnsAt(double y) const {
-  return ChangeColumns::layout(width() - 8, y, rowHeight(), width() > 3 * ChangeColumns::sizesWidth + 120);
+  // "gone" is shown where a row of the list would show its sizes.
+  const double right = width() - 8;
+  const bool roomy = right - ChangeColumns::width(true) - goneNameLeft >= ChangeColumns::nameRoom;
+  return ChangeColumns::layout(right, y, rowHeight(), roomy);
 }
 
 void GoneSection::refresh() {
@@ -179,7 +193,7 @@ void GoneSection::paintEvent(QPaintEvent*) {
     struck.setStrikeOut(true);
     painter.setFont(struck);
     painter.setPen(secondary);
-    const double nameLeft = 8 + 14 + 2 + 10 + 6 + 24;
+    const double nameLeft = goneNameLeft;
     const QRectF nameRect(nameLeft, y, std::max(0.0, columns.left - 6 - nameLeft), h);
     painter.drawText(nameRect, Qt::AlignVCenter | Qt::AlignLeft,
                      QFontMetricsF(struck).elidedText(QString::fromStdString(entry.name), Qt::ElideMiddle,

@@ -11,6 +11,8 @@ class QPushButton;
 
 namespace tallyfox {
 
+class MessageText;
+
 // Below the list while comparing: since when, the current folder's net change and "Stop".
 // Without a comparison, the reason the last one failed stands in its place; with neither
 // the bar is hidden.
@@ -33,7 +35,7 @@ class CompareBar : public QWidget {
   QLabel* change_;
   QPushButton* stop_;
   QWidget* errorLine_;
-  QLabel* error_;
+  MessageText* error_;
 };
 
 // Below the rows while comparing: what is no longer there, struck through, with its change.

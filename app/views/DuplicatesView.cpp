@@ -335,7 +335,7 @@ void DuplicatesView::showPathMenu(const QPoint& at) {
   connect(menu.addAction(QStringLiteral("Reveal in File Manager")), &QAction::triggered, this, [browser, n] {
     if (browser) browser->revealInFinder(n);
   });
-  connect(menu.addAction(QStringLiteral("Quick Look")), &QAction::triggered, this, [browser, n] {
+  connect(menu.addAction(QStringLiteral("Preview")), &QAction::triggered, this, [browser, n] {
     if (!browser) return;
     browser->setPreviewURL({});
     browser->togglePreview(n);

@@ -6,6 +6,7 @@
 #include "views/RowListModel.h"
 
 #include <QContextMenuEvent>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
@@ -40,6 +41,10 @@ EntryList::EntryList(BrowserModel* browser, QWidget* parent)
     for (int changed : {previous, row})
       if (changed >= 0) viewport()->update(visualRect(rows_->index(changed)));
     if (row >= 0) scrollTo(rows_->index(row), QAbstractItemView::EnsureVisible);
+    // The view's current item follows the selection (the view selects nothing itself), so
+    // that assistive technology hears which row the keys are on.
+    if (row >= 0 && currentIndex().row() != row)
+      selectionModel()->setCurrentIndex(rows_->index(row), QItemSelectionModel::NoUpdate);
   });
   connect(rows_, &RowListModel::appearanceChanged, viewport(), qOverload<>(&QWidget::update));
 }

@@ -103,7 +103,7 @@ RowDelegate::Layout RowDelegate::layout(const QStyleOptionViewItem& option,
   right -= sizeWidth + gap;
   // While comparing, a narrow list gives up the sizes text of the change, then the share and
   // its bar, before the name gets too short to read.
-  constexpr double nameRoom = 140;
+  constexpr double nameRoom = ChangeColumns::nameRoom;
   const double shareWidth = barWidth + gap + percentWidth + gap;
   const bool share = !values.change || right - shareWidth - ChangeColumns::width(false) - x >= nameRoom;
   if (share) {

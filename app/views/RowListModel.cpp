@@ -2,6 +2,8 @@
 
 #include "model/Comparison.h"
 #include "model/DeleteList.h"
+#include "model/Format.h"
+#include "views/Labels.h"
 
 #include <algorithm>
 
@@ -27,11 +29,12 @@ QVariant RowListModel::data(const QModelIndex& index, int role) const {
   const auto row = rowAt(index.row());
   if (!row || !browser_) return {};
   switch (role) {
-    case Qt::DisplayRole:
-    case Qt::AccessibleTextRole: {
+    case Qt::DisplayRole: {
       const DiskTreePtr& tree = browser_->tree();
       return tree ? QString::fromStdString(tree->name(row->node)) : QString();
     }
+    case Qt::AccessibleTextRole:
+      return accessibleText(*row);
     case NodeRole:
       return row->node;
     case DepthRole:
@@ -39,6 +42,24 @@ QVariant RowListModel::data(const QModelIndex& index, int role) const {
     default:
       return {};
   }
+}
+
+QString RowListModel::accessibleText(const BrowserModel::Row& row) const {
+  const DiskTreePtr& tree = browser_ ? browser_->tree() : nullptr;
+  if (!tree) return {};
+  // What the row shows, in the order it shows it, for a reader that cannot see the columns.
+  const BrowserModel::RowValues values = browser_->rowValues(row);
+  QStringList parts{QString::fromStdString(tree->name(row.node))};
+  using Mark = BrowserModel::RowValues::Mark;
+  if (values.mark == Mark::marked) parts << QStringLiteral("on the delete list");
+  if (values.mark == Mark::inside) parts << QStringLiteral("inside a folder on the delete list");
+  if (const auto& change = values.change)
+    parts << Format::signedBytes(change->delta())
+          << Format::changeSizes(change->isNew(), change->isGone(), change->oldSize, change->newSize);
+  parts << Format::bytes(values.size);
+  if (const QString share = Format::percent(values.size, values.parentSize); !share.isEmpty())
+    parts << share + QStringLiteral(" of ") + Labels::node(*tree, tree->parentOf(row.node));
+  return parts.join(QStringLiteral(", "));
 }
 
 std::optional<BrowserModel::Row> RowListModel::rowAt(int row) const {

@@ -26,6 +26,9 @@ class RowListModel : public QAbstractListModel {
   BrowserModel* browser() const { return browser_; }
   const std::vector<BrowserModel::Row>& rows() const { return rows_; }
   std::optional<BrowserModel::Row> rowAt(int row) const;
+  // What assistive technology reads for a row: the name, delete-list mark, change while
+  // comparing, size and share of its folder.
+  QString accessibleText(const BrowserModel::Row& row) const;
   // Where the selection is shown, or -1.
   int selectedRow() const { return selectedRow_; }
 

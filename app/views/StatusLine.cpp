@@ -3,6 +3,7 @@
 #include "model/Outside.h"
 
 #include "views/Icons.h"
+#include "views/MessageText.h"
 #include "views/RelativeDate.h"
 
 #include <QHBoxLayout>
@@ -10,6 +11,7 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QTimer>
+#include <QVBoxLayout>
 
 namespace tallyfox {
 
@@ -19,7 +21,7 @@ StatusLine::StatusLine(BrowserModel* browser, QWidget* parent)
       path_(new QLineEdit(this)),
       unreadable_(new QWidget(this)),
       unreadableLabel_(new QLabel(unreadable_)),
-      damage_(new QLabel(this)),
+      damage_(new MessageText(this)),
       entries_(new QLabel(this)),
       scanned_(new QLabel(this)),
       keys_(new QLabel(QStringLiteral("? for keys"), this)) {
@@ -41,10 +43,8 @@ StatusLine::StatusLine(BrowserModel* browser, QWidget* parent)
   unreadableRow->addWidget(unreadableLabel_);
 
   // The file opened, but its structure is broken somewhere: said where the eye is anyway.
-  damage_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  damage_->setWordWrap(false);
   QPalette warning = damage_->palette();
-  warning.setColor(QPalette::WindowText, QColor(200, 40, 40));
+  warning.setColor(QPalette::Text, QColor(200, 40, 40));
   damage_->setPalette(warning);
   damage_->hide();
 
@@ -60,15 +60,20 @@ StatusLine::StatusLine(BrowserModel* browser, QWidget* parent)
   dim.setColor(QPalette::WindowText, text);
   for (QLabel* l : {entries_, scanned_, keys_}) l->setPalette(dim);
 
-  auto* row = new QHBoxLayout(this);
-  row->setContentsMargins(10, 4, 10, 4);
-  row->setSpacing(14);
-  row->addWidget(damage_);
-  row->addWidget(path_, 1);
-  row->addWidget(unreadable_);
-  row->addWidget(entries_);
-  row->addWidget(scanned_);
-  row->addWidget(keys_);
+  auto* column = new QVBoxLayout(this);
+  column->setContentsMargins(10, 4, 10, 4);
+  column->setSpacing(2);
+  column->addWidget(damage_);
+  items_ = new QHBoxLayout;
+  items_->setSpacing(14);
+  items_->addWidget(path_, 1);
+  // Without a path the items keep to the right instead of spreading over the line.
+  items_->addStretch(0);
+  items_->addWidget(unreadable_);
+  items_->addWidget(entries_);
+  items_->addWidget(scanned_);
+  items_->addWidget(keys_);
+  column->addLayout(items_);
 
   for (auto signal :
        {&BrowserModel::treeChanged, &BrowserModel::selectionChanged, &BrowserModel::healthChanged})
@@ -109,12 +114,12 @@ void StatusLine::refresh() {
   path_->setText(path.value_or(QString()));
   path_->setCursorPosition(0);
   path_->setVisible(path.has_value());
+  items_->setStretch(1, path ? 0 : 1);
   const QLocale locale;
   const std::optional<BrowserModel::Health> health = browser_ ? browser_->health() : std::nullopt;
   const std::uint64_t errors = tree && health ? health->errorCount : 0;
   const QString damage = tree && health ? health->damage : QString();
   damage_->setText(damage.isEmpty() ? QString() : QStringLiteral("This snapshot is damaged: ") + damage);
-  damage_->setToolTip(damage_->text());
   damage_->setVisible(!damage.isEmpty());
   unreadable_->setVisible(errors >= 1);
   unreadableLabel_->setText(locale.toString(qulonglong(errors)) + QStringLiteral(" unreadable"));

@@ -5,14 +5,17 @@
 #include <QPointer>
 #include <QWidget>
 
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 
 namespace tallyfox {
 
-// The line under the browser: what is broken in a damaged snapshot, the selected path
-// (selectable), the unreadable count, the number of entries, when the snapshot was taken,
-// and the hint to the key sheet.
+class MessageText;
+
+// The line under the browser: the selected path (selectable), the unreadable count, the
+// number of entries, when the snapshot was taken, and the hint to the key sheet; above it,
+// for a damaged snapshot, what is broken, whole.
 class StatusLine : public QWidget {
   Q_OBJECT
  public:
@@ -21,6 +24,7 @@ class StatusLine : public QWidget {
   QString pathText() const;
   QString unreadableText() const;  // empty when hidden
   QString damageText() const;      // empty when hidden
+  MessageText* damageMessage() const { return damage_; }
   QString entriesText() const;
   QString scannedText() const;
 
@@ -32,10 +36,11 @@ class StatusLine : public QWidget {
   QLineEdit* path_;
   QWidget* unreadable_;
   QLabel* unreadableLabel_;
-  QLabel* damage_;
+  MessageText* damage_;
   QLabel* entries_;
   QLabel* scanned_;
   QLabel* keys_;
+  QHBoxLayout* items_;
 };
 
 }  // namespace tallyfox

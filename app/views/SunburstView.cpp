@@ -12,8 +12,9 @@
 
 #include <QContextMenuEvent>
 #include <QFutureWatcher>
-#include <QMenu>
 #include <QHelpEvent>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -140,6 +141,12 @@ SunburstView::SunburstView(BrowserModel* browser, QWidget* parent) : QWidget(par
   setMinimumSize(320, 320);
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
   setAccessibleName(QStringLiteral("Chart"));
+  setAccessibleDescription(
+      QStringLiteral("Left and Right go round a ring, Down out to the entries inside, Up back in; Return "
+                     "opens"));
+  // Reached by Tab; a click on a segment leaves the keys with the list.
+  setFocusPolicy(Qt::TabFocus);
+  AccessibleParts::expose(this, QAccessible::Chart, QAccessible::ListItem);
   for (auto signal :
        {&BrowserModel::treeChanged, &BrowserModel::currentChanged, &BrowserModel::overlayChanged})
     connect(browser, signal, this, &SunburstView::requestLayout);
@@ -193,7 +200,18 @@ void SunburstView::requestLayout() {
     // A newer request has overtaken this one: its own result will come.
     if (requested_ != request) return;
     pending_ = false;
+    // The keyboard stays on the same entry where the new layout still draws it.
+    std::optional<NodeId> walked;
+    if (keyFocus_ && layout_ && *keyFocus_ < layout_->segments.size())
+      walked = layout_->segments[*keyFocus_].node;
     layout_ = watcher->result();
+    ++generation_;
+    keyFocus_.reset();
+    if (hasFocus()) {
+      auto at = walked ? layout_->startOfWalk(walked) : std::nullopt;
+      if (!at || layout_->segments[*at].node != walked) at = layout_->startOfWalk(browser_->selection());
+      setKeyFocus(at);
+    }
     invalidate();
     emit layoutReady();
   });
@@ -371,6 +389,11 @@ void SunburstView::paintEvent(QPaintEvent*) {
     painter.setBrush(Qt::NoBrush);
     painter.drawPath(sectorPath(*hovered, g));
   }
+  if (hasFocus() && keyFocus_ && *keyFocus_ < layout_->segments.size()) {
+    painter.setPen(QPen(palette().color(QPalette::Highlight), 2.5));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawPath(sectorPath(layout_->segments[*keyFocus_], g));
+  }
   if (g.hole <= 0) return;
   painter.setPen(Qt::NoPen);
   painter.setBrush(palette().color(QPalette::Base));
@@ -452,6 +475,122 @@ void SunburstView::contextMenuEvent(QContextMenuEvent* event) {
   fillEntryMenu(menu, *browser_, *node);
   if (!menu.isEmpty()) menu.exec(event->globalPos());
   event->accept();
+}
+
+void SunburstView::setKeyFocus(std::optional<std::size_t> segment) {
+  if (!layout_ || (segment && *segment >= layout_->segments.size())) segment.reset();
+  keyFocus_ = segment;
+  // The centre names what the keyboard is on, as it does for the pointer.
+  if (browser_) browser_->setHovered(segment ? layout_->segments[*segment].node : std::nullopt);
+  update();
+  if (segment) AccessibleParts::announceFocus(this, int(*segment));
+}
+
+void SunburstView::keyPressEvent(QKeyEvent* event) {
+  if (!browser_ || !layout_ || event->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) {
+    QWidget::keyPressEvent(event);
+    return;
+  }
+  using Step = SunburstLayout::Step;
+  const auto walk = [&](Step step) {
+    if (!keyFocus_) return setKeyFocus(layout_->startOfWalk(browser_->selection()));
+    if (const auto next = layout_->step(*keyFocus_, step)) setKeyFocus(next);
+  };
+  switch (event->key()) {
+    case Qt::Key_Right:
+      walk(Step::clockwise);
+      break;
+    case Qt::Key_Left:
+      walk(Step::anticlockwise);
+      break;
+    case Qt::Key_Down:
+      walk(Step::outward);
+      break;
+    case Qt::Key_Up:
+      walk(Step::inward);
+      break;
+    case Qt::Key_Home:
+      setKeyFocus(layout_->startOfWalk(std::nullopt));
+      break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      if (keyFocus_) pressPart(int(*keyFocus_));
+      break;
+    case Qt::Key_Escape:
+      browser_->goUp();
+      break;
+    default:
+      QWidget::keyPressEvent(event);
+      return;
+  }
+  event->accept();
+}
+
+void SunburstView::focusInEvent(QFocusEvent* event) {
+  QWidget::focusInEvent(event);
+  if (layout_)
+    setKeyFocus(keyFocus_ ? keyFocus_
+                          : layout_->startOfWalk(browser_ ? browser_->selection() : std::nullopt));
+}
+
+void SunburstView::focusOutEvent(QFocusEvent* event) {
+  QWidget::focusOutEvent(event);
+  // The outline and the centre go back to the pointer; the place is kept for the return.
+  if (browser_ && keyFocus_ && layout_ && *keyFocus_ < layout_->segments.size() &&
+      browser_->hovered() == layout_->segments[*keyFocus_].node)
+    browser_->setHovered(std::nullopt);
+  update();
+}
+
+int SunburstView::partCount() const {
+  return layout_ ? int(layout_->segments.size()) : 0;
+}
+
+QString SunburstView::partName(int part) const {
+  const DiskTreePtr tree = browser_ ? browser_->tree() : nullptr;
+  if (!tree || part < 0 || part >= partCount()) return {};
+  const SunburstLayout::Segment& segment = layout_->segments[std::size_t(part)];
+  const QString separator = QStringLiteral(", ");
+  // The chart's angles are shares of the centre.
+  const double fraction = (segment.end - segment.start) / (2 * std::numbers::pi);
+  const QString share = Format::percent(std::uint64_t(std::llround(fraction * 1e6)), 1000000);
+  if (const ComparisonPtr& comparison = browser_->comparing().comparison()) {
+    if (!segment.node) return QStringLiteral("Smaller changes") + separator + share;
+    const auto entry = comparison->entry(*segment.node);
+    return Labels::node(*tree, *segment.node) + separator + Format::signedBytes(entry ? entry->delta() : 0) +
+           separator + share;
+  }
+  if (!segment.node) return QStringLiteral("Smaller entries") + separator + share;
+  const std::uint64_t size = browser_->overlay().size(*segment.node, *tree);
+  return Labels::node(*tree, *segment.node) + separator + Format::bytes(size) + separator +
+         Format::percent(size, browser_->overlay().size(layout_->center, *tree));
+}
+
+QString SunburstView::partDescription(int part) const {
+  const DiskTreePtr tree = browser_ ? browser_->tree() : nullptr;
+  if (!tree || part < 0 || part >= partCount()) return {};
+  const SunburstLayout::Segment& segment = layout_->segments[std::size_t(part)];
+  QString text = QStringLiteral("Ring %1").arg(segment.depth);
+  const auto parent = layout_->step(std::size_t(part), SunburstLayout::Step::inward);
+  if (parent && layout_->segments[*parent].node)
+    text += QStringLiteral(", in ") + Labels::node(*tree, *layout_->segments[*parent].node);
+  return text;
+}
+
+QRect SunburstView::partRect(int part) const {
+  if (part < 0 || part >= partCount()) return {};
+  return sectorPath(layout_->segments[std::size_t(part)], chartGeometry()).boundingRect().toAlignedRect();
+}
+
+bool SunburstView::isPartSelected(int part) const {
+  return browser_ && part >= 0 && part < partCount() &&
+         layout_->segments[std::size_t(part)].node == browser_->selection() && browser_->selection();
+}
+
+void SunburstView::pressPart(int part) {
+  if (!browser_ || part < 0 || part >= partCount()) return;
+  // A click: a folder is entered, a file selected in its folder; a grey aggregate is nothing.
+  if (const auto node = layout_->segments[std::size_t(part)].node) browser_->click(*node);
 }
 
 }  // namespace tallyfox

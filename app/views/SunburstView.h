@@ -2,6 +2,7 @@
 
 #include "model/BrowserModel.h"
 #include "model/SunburstLayout.h"
+#include "views/AccessibleParts.h"
 #include "views/EntryMenus.h"
 
 #include <QColor>
@@ -39,7 +40,12 @@ class CenterLabel {
 // from the dimmed one with the focused branch drawn over it at full strength. Hovering then
 // repaints that picture plus one outline and the centre, and a selection that moves between
 // branches redraws only the newly focused branch.
-class SunburstView : public QWidget {
+//
+// The keyboard walks the segments (Tab reaches the chart): Left and Right go round a ring,
+// Down goes out to the first child, Up back in; Return clicks the segment and Escape goes up
+// as the centre does. The segment walked to is outlined and named in the centre, and
+// assistive technology hears of it.
+class SunburstView : public QWidget, public AccessibleParts {
   Q_OBJECT
  public:
   explicit SunburstView(BrowserModel* browser, QWidget* parent = nullptr);
@@ -56,6 +62,20 @@ class SunburstView : public QWidget {
   QSize minimumSizeHint() const override { return {320, 320}; }
   QSize sizeHint() const override { return {560, 560}; }
 
+  // The segment the keyboard is on, by its place in the layout.
+  std::optional<std::size_t> keyboardSegment() const { return keyFocus_; }
+
+  // The segments, for assistive technology: name, size and share (the change while
+  // comparing).
+  int partCount() const override;
+  QString partName(int part) const override;
+  QString partDescription(int part) const override;
+  QRect partRect(int part) const override;
+  int focusedPart() const override { return keyFocus_ ? int(*keyFocus_) : -1; }
+  bool isPartSelected(int part) const override;
+  void pressPart(int part) override;
+  std::uint64_t partsGeneration() const override { return generation_; }
+
  signals:
   void layoutReady();
 
@@ -69,6 +89,9 @@ class SunburstView : public QWidget {
   void contextMenuEvent(QContextMenuEvent* event) override;
   void leaveEvent(QEvent* event) override;
   void changeEvent(QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
 
  private:
   struct Request {
@@ -89,6 +112,7 @@ class SunburstView : public QWidget {
   };
 
   void requestLayout();
+  void setKeyFocus(std::optional<std::size_t> segment);
   void findNotScanned();
   // The layout, the size, the delete list or the palette changed: every pixmap is stale.
   void invalidate();
@@ -111,6 +135,8 @@ class SunburstView : public QWidget {
   std::optional<Request> requested_;
   bool pending_ = false;
   QPixmap full_, dimmed_, composed_;
+  std::optional<std::size_t> keyFocus_;
+  std::uint64_t generation_ = 0;
   bool layersValid_ = false;
   bool composedValid_ = false;
   Look composedLook_;

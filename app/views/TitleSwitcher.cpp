@@ -3,7 +3,6 @@
 #include "model/BrowserCommands.h"
 
 #include <QGuiApplication>
-#include <QLocale>
 #include <QMenu>
 
 namespace tallyfox {
@@ -15,7 +14,8 @@ TitleSwitcher::TitleSwitcher(BrowserModel* browser, QWidget* parent)
   setToolTip(QStringLiteral("Switch to another snapshot"));
   setAccessibleName(QStringLiteral("Switch to another snapshot"));
   setPopupMode(QToolButton::InstantPopup);
-  setFocusPolicy(Qt::NoFocus);
+  // Reached by Tab (Space or Return opens the menu); a click leaves the keys with the list.
+  setFocusPolicy(Qt::TabFocus);
   auto* menu = new QMenu(this);
   connect(menu, &QMenu::aboutToShow, this, [this, menu] {
     menu->clear();
@@ -27,16 +27,16 @@ TitleSwitcher::TitleSwitcher(BrowserModel* browser, QWidget* parent)
 void TitleSwitcher::fillMenu(QMenu& menu) {
   if (!browser_) return;
   const QPointer<BrowserModel> model(browser_);
+  const std::vector<RecentSnapshot> recents = browser_->switchCandidates();
+  const std::vector<QString> titles = RecentSnapshot::timedNames(recents);
   QString heading;
-  for (const RecentSnapshot& recent : browser_->switchCandidates()) {
+  for (std::size_t i = 0; i < recents.size(); ++i) {
+    const RecentSnapshot& recent = recents[i];
     if (const QString day = recent.dayHeading(); day != heading) {
       heading = day;
       menu.addSection(day);
     }
-    const QDateTime time = QDateTime::fromSecsSinceEpoch(
-        std::chrono::duration_cast<std::chrono::seconds>(recent.date.time_since_epoch()).count());
-    QAction* item = menu.addAction(recent.name() + QStringLiteral("  ") +
-                                   QLocale().toString(time.time(), QLocale::ShortFormat));
+    QAction* item = menu.addAction(titles[i]);
     item->setCheckable(true);
     item->setChecked(browser_->isOwnFile(recent.url));
     connect(item, &QAction::triggered, &menu, [model, file = recent.url] {

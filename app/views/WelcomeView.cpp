@@ -10,6 +10,8 @@
 #include <tallyfox/SnapshotFile.h>
 #include "model/Settings.h"
 
+#include <algorithm>
+
 #include <QButtonGroup>
 #include <QContextMenuEvent>
 #include <QFutureWatcher>
@@ -187,11 +189,13 @@ void Spinner::paintEvent(QPaintEvent*) {
 
 // ---- RecentRow
 
-RecentRow::RecentRow(RecentSnapshot recent, QWidget* parent) : QWidget(parent), recent_(std::move(recent)) {
+RecentRow::RecentRow(RecentSnapshot recent, QString time, QWidget* parent)
+    : QWidget(parent), recent_(std::move(recent)), time_(std::move(time)) {
   setCursor(Qt::PointingHandCursor);
   setFocusPolicy(Qt::StrongFocus);
   setToolTip(QString::fromStdString(recent_.url.string()));
-  setAccessibleName(recent_.name());
+  setAccessibleName(time_.isEmpty() ? recent_.name() : recent_.name() + QStringLiteral(", ") + time_);
+  setAccessibleDescription(recent_.detail());
   setMinimumHeight(QFontMetrics(font()).height() * 2 + 12);
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 }
@@ -212,10 +216,17 @@ void RecentRow::paintEvent(QPaintEvent*) {
   const int top = (height() - 2 * m.height()) / 2;
   QFont bold = font();
   bold.setBold(true);
+  // The time keeps its place at the right; the name gives way to it.
+  const int timeWidth = time_.isEmpty() ? 0 : m.horizontalAdvance(time_) + 8;
+  painter.setFont(font());
+  painter.setPen(dimmed(palette().color(QPalette::WindowText)));
+  painter.drawText(QRect(width() - 6 - timeWidth, top, timeWidth, m.height()),
+                   Qt::AlignRight | Qt::AlignVCenter, time_);
   painter.setFont(bold);
   painter.setPen(palette().color(QPalette::WindowText));
-  painter.drawText(QRect(x, top, width() - x - 6, m.height()), Qt::AlignLeft | Qt::AlignVCenter,
-                   QFontMetrics(bold).elidedText(recent_.name(), Qt::ElideMiddle, width() - x - 6));
+  const int nameWidth = std::max(0, width() - x - 6 - timeWidth);
+  painter.drawText(QRect(x, top, nameWidth, m.height()), Qt::AlignLeft | Qt::AlignVCenter,
+                   QFontMetrics(bold).elidedText(recent_.name(), Qt::ElideMiddle, nameWidth));
   painter.setFont(font());
   painter.setPen(dimmed(palette().color(QPalette::WindowText)));
   painter.drawText(QRect(x, top + m.height(), width() - x - 6, m.height()), Qt::AlignLeft | Qt::AlignVCenter,
@@ -531,8 +542,10 @@ void WelcomeView::fillRecents() {
     return;
   }
   const QDateTime now = QDateTime::currentDateTime();
+  const std::vector<QString> times = RecentSnapshot::times(recents_, now);
   QString lastHeading;
-  for (const RecentSnapshot& recent : recents_) {
+  for (std::size_t i = 0; i < recents_.size(); ++i) {
+    const RecentSnapshot& recent = recents_[i];
     const QString day = recent.dayHeading(now);
     if (day != lastHeading) {
       auto* label = secondaryLabel(day, list);
@@ -544,7 +557,7 @@ void WelcomeView::fillRecents() {
       recentList_->addWidget(label);
       lastHeading = day;
     }
-    auto* row = new RecentRow(recent, list);
+    auto* row = new RecentRow(recent, times[i], list);
     connect(row, &RecentRow::activated, this,
             [this](const RecentSnapshot& r) { documents_.openDocument(r.url); });
     recentList_->addWidget(row);

@@ -77,12 +77,14 @@ class Spinner : public QWidget {
 };
 
 // One recent snapshot: a click, Return or Space opens it, the arrow keys go to the rows
-// beside it, the context menu shows or copies it.
+// beside it, the context menu shows or copies it. The scan time stands beside the name, so
+// that two snapshots of one place on one day read apart.
 class RecentRow : public QWidget {
   Q_OBJECT
  public:
-  RecentRow(RecentSnapshot recent, QWidget* parent = nullptr);
+  RecentRow(RecentSnapshot recent, QString time, QWidget* parent = nullptr);
   const RecentSnapshot& recent() const { return recent_; }
+  const QString& time() const { return time_; }
 
  signals:
   void activated(const RecentSnapshot& recent);
@@ -99,6 +101,7 @@ class RecentRow : public QWidget {
 
  private:
   RecentSnapshot recent_;
+  QString time_;
   bool hovered_ = false;
 };
 

@@ -143,4 +143,69 @@ TEST(Format, DatesFollowTheLocale) {
       << japanese.toStdString();
 }
 
+// Scan times read to the minute, whatever the locale's own short style says (the C locale's
+// has seconds); seconds come in only where asked for.
+TEST(Format, TimesLeaveOutSecondsUnlessAskedFor) {
+  const QTime time(13, 45, 18);
+  const QLocale c = QLocale::c();
+  EXPECT_EQ(Format::shortTime(time, c), "13:45");
+  EXPECT_EQ(Format::shortTime(time, c, true), "13:45:18");
+  const QLocale us(QLocale::English, QLocale::UnitedStates);
+  const QString afternoon = Format::shortTime(time, us);
+  EXPECT_TRUE(afternoon.startsWith("1:45") && afternoon.endsWith("PM") && !afternoon.contains("18"))
+      << afternoon.toStdString();
+  const QString toTheSecond = Format::shortTime(time, us, true);
+  EXPECT_TRUE(toTheSecond.startsWith("1:45:18") && toTheSecond.endsWith("PM")) << toTheSecond.toStdString();
+  const QLocale finnish(QLocale::Finnish, QLocale::Finland);  // minutes after a full stop
+  EXPECT_EQ(Format::shortTime(time, finnish), "13.45");
+  EXPECT_EQ(Format::shortTime(time, finnish, true), "13.45.18");
+
+  const auto when = std::chrono::system_clock::time_point(
+      std::chrono::milliseconds(QDateTime(QDate(2026, 12, 10), time).toMSecsSinceEpoch()));
+  const QLocale uk(QLocale::English, QLocale::UnitedKingdom);
+  EXPECT_EQ(Format::abbreviatedDateTime(when, uk), "10 Dec 2026, 13:45");
+  EXPECT_EQ(Format::abbreviatedDateTime(when, c),
+            Format::abbreviatedDate(QDate(2026, 12, 10), c) + ", 13:45");
+  EXPECT_EQ(Format::abbreviatedDateTime(when, uk, true), "10 Dec 2026, 13:45:18");
+}
+
+TEST(Format, SecondsOnlyForLabelsThatWouldReadAlike) {
+  const std::vector<int> seconds{5, 40, 40, 59};
+  std::vector<int> minutes{1, 1, 2, 2};
+  const auto label = [&](std::size_t i, bool withSeconds) {
+    QString text = QString::number(minutes[i]);
+    if (withSeconds) text += ":" + QString::number(seconds[i]);
+    return text;
+  };
+  EXPECT_EQ(Format::labelsApart(4, label), (std::vector<QString>{"1:5", "1:40", "2:40", "2:59"}));
+  minutes[1] = 9;
+  EXPECT_EQ(Format::labelsApart(4, label), (std::vector<QString>{"1", "9", "2:40", "2:59"}));
+  EXPECT_TRUE(Format::labelsApart(0, label).empty());
+}
+
+TEST(RecentSnapshot, TimesTellSnapshotsOfOnePlaceAndDayApart) {
+  const QDateTime now(QDate(2024, 3, 15), QTime(18, 0));
+  const auto at = [](QTime time, int daysAgo = 0) {
+    return std::chrono::system_clock::time_point(
+        std::chrono::milliseconds(QDateTime(QDate(2024, 3, 15).addDays(-daysAgo), time).toMSecsSinceEpoch()));
+  };
+  const auto snapshot = [&](const std::string& root, QTime time, int daysAgo = 0) {
+    return RecentSnapshot{"/s/" + root + ".tfsnap", root, at(time, daysAgo), 1, 1, false};
+  };
+  const std::vector<RecentSnapshot> recents{
+      snapshot("/data/photos", QTime(14, 3, 10)),     // two of photos in one minute today
+      snapshot("/data/photos", QTime(14, 3, 52)),     //
+      snapshot("/data/music", QTime(14, 3, 30)),      // the same minute, another place
+      snapshot("/data/photos", QTime(14, 3, 10), 1),  // the same time yesterday
+  };
+  const QString plain = Format::shortTime(QTime(14, 3));
+  EXPECT_EQ(RecentSnapshot::times(recents, now),
+            (std::vector<QString>{Format::shortTime(QTime(14, 3, 10), QLocale(), true),
+                                  Format::shortTime(QTime(14, 3, 52), QLocale(), true), plain, plain}));
+  const std::vector<QString> titles = RecentSnapshot::timedNames(recents, now);
+  EXPECT_EQ(titles[2], "music  " + plain);
+  EXPECT_EQ(titles[3], "photos  " + plain);
+  EXPECT_NE(titles[0], titles[1]);
+}
+
 }  // namespace

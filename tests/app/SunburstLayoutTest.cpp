@@ -101,6 +101,49 @@ TEST(SunburstLayout, HitTestingByRingAndAngle) {
   EXPECT_EQ(layout.hit(at(g.hole + g.ring * 5.5, 0.1), g).kind, SunburstLayout::Hit::Kind::nothing);
 }
 
+// The keyboard's walk: round a ring both ways with wrapping, out to the first child, back in
+// to the parent; nothing beyond the innermost ring or outside a file.
+TEST(SunburstLayout, KeyboardWalksRingsAndBranches) {
+  const auto tree = treeOf({{-1, ""},
+                            {0, "photos"},
+                            {0, "music"},
+                            {0, "notes.txt", 1000},
+                            {1, "2023"},
+                            {1, "cover.jpg", 1000},
+                            {2, "song.mp3", 3000},
+                            {4, "a.raw", 4000}});
+  const SunburstLayout layout(*tree, DiskTree::root, {});
+  const auto at = [&](const char* name) -> std::optional<std::size_t> {
+    for (std::size_t i = 0; i < layout.segments.size(); ++i)
+      if (layout.segments[i].node && tree->name(*layout.segments[i].node) == name) return i;
+    ADD_FAILURE() << "no segment " << name;
+    return std::nullopt;
+  };
+  const auto name = [&](std::optional<std::size_t> i) -> std::string {
+    if (!i) return "(nothing)";
+    return layout.segments[*i].node ? tree->name(*layout.segments[*i].node) : "(aggregate)";
+  };
+  using Step = SunburstLayout::Step;
+  EXPECT_EQ(name(layout.step(*at("photos"), Step::clockwise)), "music");
+  EXPECT_EQ(name(layout.step(*at("notes.txt"), Step::clockwise)), "photos");
+  EXPECT_EQ(name(layout.step(*at("photos"), Step::anticlockwise)), "notes.txt");
+  EXPECT_EQ(name(layout.step(*at("photos"), Step::outward)), "2023");
+  EXPECT_EQ(name(layout.step(*at("2023"), Step::outward)), "a.raw");
+  EXPECT_EQ(name(layout.step(*at("a.raw"), Step::inward)), "2023");
+  EXPECT_EQ(name(layout.step(*at("cover.jpg"), Step::inward)), "photos");
+  EXPECT_EQ(name(layout.step(*at("song.mp3"), Step::inward)), "music");
+  // Round the second ring across branches: the next segment by angle, whoever its parent.
+  EXPECT_EQ(name(layout.step(*at("cover.jpg"), Step::clockwise)), "song.mp3");
+  EXPECT_EQ(name(layout.step(*at("photos"), Step::inward)), "(nothing)");
+  EXPECT_EQ(name(layout.step(*at("notes.txt"), Step::outward)), "(nothing)");
+  EXPECT_EQ(name(layout.step(*at("a.raw"), Step::clockwise)), "(nothing)") << "alone in its ring";
+  EXPECT_EQ(name(layout.step(layout.segments.size(), Step::clockwise)), "(nothing)");
+
+  EXPECT_EQ(name(layout.startOfWalk(NodeId(6))), "song.mp3");
+  EXPECT_EQ(name(layout.startOfWalk(std::nullopt)), "photos");
+  EXPECT_EQ(SunburstLayout().startOfWalk(std::nullopt), std::nullopt);
+}
+
 TEST(SunburstLayout, KeyFollowsCentreAndOverlay) {
   const auto tree = treeOf({{-1, ""}, {0, "a", 2}, {0, "b", 1}});
   const SunburstLayout layout(*tree, DiskTree::root, {});

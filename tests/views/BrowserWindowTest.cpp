@@ -323,7 +323,8 @@ TEST_F(BrowserWindowTest, TitleAndStatusLine) {
   EXPECT_EQ(status->pathText(), QStringLiteral("/data/photos"));
   EXPECT_EQ(status->entriesText(), QStringLiteral("11 entries"));
   // "3 hours ago" but for the first hours after midnight.
-  const std::chrono::system_clock::time_point scanned = tallyfox::SnapshotFile::readInfo(file)->info.scanStart;
+  const std::chrono::system_clock::time_point scanned =
+      tallyfox::SnapshotFile::readInfo(file)->info.scanStart;
   EXPECT_EQ(status->scannedText(),
             QStringLiteral("scanned ") + tallyfox::relativeDate(scanned, std::chrono::system_clock::now()));
   EXPECT_EQ(status->unreadableText(), QString());
@@ -336,6 +337,31 @@ TEST_F(BrowserWindowTest, TitleAndStatusLine) {
   ASSERT_TRUE(viewtests::waitFor([&] { return withError->browser()->health().has_value(); }));
   EXPECT_EQ(withError->view()->statusLine()->unreadableText(), QStringLiteral("1 unreadable"));
   EXPECT_EQ(withError->view()->statusLine()->damageText(), QString());
+}
+
+// Without a selected path the line's items stay together at its right end, where they stand
+// beside a path, instead of spreading over the whole width.
+TEST_F(BrowserWindowTest, StatusLineItemsStayTogetherWithoutASelection) {
+  tallyfox::StatusLine* status = window->view()->statusLine();
+  const auto label = [&](const QString& text) {
+    for (QLabel* l : status->findChildren<QLabel*>())
+      if (l->text() == text) return l;
+    ADD_FAILURE() << text.toStdString();
+    return static_cast<QLabel*>(nullptr);
+  };
+  QLabel* entries = label(status->entriesText());
+  QLabel* scanned = label(status->scannedText());
+  QLabel* keys = label(QStringLiteral("? for keys"));
+  ASSERT_TRUE(entries && scanned && keys);
+  const auto placed = [&] {
+    QCoreApplication::processEvents();
+    return std::vector<int>{entries->geometry().left(), scanned->geometry().left(), keys->geometry().left()};
+  };
+  const std::vector<int> withPath = placed();
+  model->setSelection(std::nullopt);
+  EXPECT_EQ(status->pathText(), QString());
+  EXPECT_EQ(placed(), withPath);
+  EXPECT_LT(scanned->geometry().left() - entries->geometry().right(), 30);
 }
 
 TEST_F(BrowserWindowTest, DamagedSnapshotOpensAndSaysWhatIsWrong) {
@@ -567,8 +593,9 @@ TEST(TitleSwitcherTest, ListsRecentSnapshotsWithTheWindowsOwnChecked) {
   // A day's heading, both snapshots, then the window's own commands and the hint.
   ASSERT_EQ(texts.size(), 6) << texts.join(QLatin1Char('|')).toStdString();
   EXPECT_EQ(texts[0], QStringLiteral("Today"));
-  EXPECT_EQ(texts.mid(3), (QStringList{QStringLiteral("New Scan…"), QStringLiteral("Show Snapshot in File Manager"),
-                                       QStringLiteral("Alt-click to open in a new window")}));
+  EXPECT_EQ(texts.mid(3),
+            (QStringList{QStringLiteral("New Scan…"), QStringLiteral("Show Snapshot in File Manager"),
+                         QStringLiteral("Alt-click to open in a new window")}));
   ASSERT_EQ(checked.size(), 1);
   EXPECT_TRUE(checked[0].startsWith(QStringLiteral("own  "))) << checked[0].toStdString();
   EXPECT_FALSE(menu.actions().back()->isEnabled());

@@ -6,6 +6,7 @@
 #include "model/DeleteList.h"
 #include "model/DocumentController.h"
 #include "model/Duplicates.h"
+#include "model/Outside.h"
 #include "model/PartialScans.h"
 #include "model/ScanController.h"
 #include "model/Settings.h"
@@ -415,6 +416,93 @@ TEST_F(MenuCommandsTest, NoKeyIsPromisedTwice) {
     for (const QChar c : command.characters) claim(QStringLiteral("typed ") + c, command.id);
   }
   EXPECT_GT(owners.size(), 40u);
+}
+
+// While the duplicates or a folder outside the snapshot fill the window, the list is not
+// there to act on: its commands wait, by their menu items and by their keys, Backspace and
+// Delete among them. History and Enclosing Folder still lead out of the outside view.
+TEST_F(MenuCommandsTest, ListCommandsWaitWhileAnotherViewTakesItsPlace) {
+  const std::set<QString> onTheList{"moveDown",    "moveUp", "pageDown",   "pageUp",     "first",
+                                    "last",        "expand", "collapse",   "open",       "up",
+                                    "enterFolder", "filter", "preview",    "reveal",     "copyPath",
+                                    "openFile",    "copy",   "toggleMark", "moveToTrash"};
+  const std::set<QString> moving{"enclosingFolder", "back", "forward", "top"};
+  struct View {
+    const char* name;
+    std::function<void(Window&)> open, close;
+    std::set<QString> stillMoving;
+  };
+  const std::vector<View> views{
+      {"duplicates",
+       [](Window& w) { w.model->duplicates().findDuplicates(); },
+       [](Window& w) { w.model->duplicates().close(); },
+       {}},
+      {"outside",
+       [](Window& w) { w.model->outside().showOutside(w.model->outside().outsideAncestors().back()); },
+       [](Window& w) { w.model->outside().backInside(); },
+       {"enclosingFolder", "back", "top"}},
+  };
+  for (const View& view : views) {
+    SCOPED_TRACE(view.name);
+    Window w(library.file);
+    w.enter("photos");
+    w.select("cover.jpg");
+    view.open(w);
+    QCoreApplication::processEvents();
+    ASSERT_FALSE(w.window->view()->list()->isVisible());
+    const tallyfox::NodeId current = w.model->current();
+    for (const BrowserCommand& command : tallyfox::BrowserCommands::all()) {
+      const bool waits = onTheList.contains(command.id) ||
+                         (moving.contains(command.id) && !view.stillMoving.contains(command.id));
+      if (!waits) continue;
+      SCOPED_TRACE(command.id.toStdString());
+      EXPECT_FALSE(command.isEnabled(*w.model));
+      if (QAction* item = actionFor(w.window.get(), command)) {
+        EXPECT_FALSE(item->isEnabled());
+      }
+      EXPECT_FALSE(tallyfox::BrowserCommands::run(command, *w.model));
+    }
+    for (const QString& id : view.stillMoving)
+      EXPECT_TRUE(tallyfox::BrowserCommands::find(id)->isEnabled(*w.model)) << id.toStdString();
+    // The keys, where the window's focus is now.
+    for (const auto key : {Qt::Key_Backspace, Qt::Key_Delete})
+      QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : w.window.get(), key);
+    for (const auto& [key, mods] : std::vector<std::pair<Qt::Key, Qt::KeyboardModifiers>>{
+             {Qt::Key_R, Qt::ControlModifier},
+             {Qt::Key_C, Qt::ControlModifier | Qt::AltModifier},
+             {Qt::Key_F, Qt::ControlModifier},
+             {Qt::Key_Y, Qt::ControlModifier},
+             {Qt::Key_Backspace, Qt::ControlModifier}})
+      QTest::keyClick(w.window.get(), key, mods);
+    EXPECT_TRUE(w.model->deleteList().isEmpty());
+    EXPECT_EQ(w.selected(), "cover.jpg");
+    EXPECT_TRUE(w.log->revealed.isEmpty());
+    EXPECT_TRUE(w.log->copiedTexts.isEmpty());
+    EXPECT_TRUE(w.log->trashed.isEmpty());
+    EXPECT_FALSE(w.model->isFiltering());
+    EXPECT_TRUE(w.model->previewURL().isEmpty());
+    if (view.stillMoving.empty()) {
+      EXPECT_EQ(w.model->current(), current);
+    }
+
+    // A delete list made before can still go to the Trash: that takes no selection.
+    w.model->deleteList().toggleMark(w.id("music"));
+    EXPECT_TRUE(actionFor(w.window.get(), *tallyfox::BrowserCommands::find("moveToTrash"))->isEnabled());
+    w.model->deleteList().toggleMark(w.id("music"));
+
+    // Back in the list, they act again.
+    view.close(w);
+    QCoreApplication::processEvents();
+    w.enter("photos");
+    w.select("cover.jpg");
+    for (const QString& id :
+         {QStringLiteral("toggleMark"), QStringLiteral("reveal"), QStringLiteral("filter")})
+      EXPECT_TRUE(actionFor(w.window.get(), *tallyfox::BrowserCommands::find(id))->isEnabled())
+          << id.toStdString();
+    w.window->view()->list()->setFocus();
+    QTest::keyClick(w.window->view()->list(), Qt::Key_Delete);
+    EXPECT_TRUE(w.model->deleteList().isMarked(w.id("cover.jpg")));
+  }
 }
 
 // The start window and browser windows through the application, as a person meets them.
