@@ -58,10 +58,7 @@ void DocumentController::clearRecentDocuments() {
 }
 
 std::string DocumentController::keyOf(const std::filesystem::path& file) {
-  std::error_code error;
-  const std::filesystem::path absolute = std::filesystem::absolute(file, error);
-  const std::filesystem::path resolved = std::filesystem::weakly_canonical(error ? file : absolute, error);
-  return (error ? absolute : resolved).lexically_normal().string();
+  return knownPath(file).string();
 }
 
 BrowserModel* DocumentController::openDocument(const std::filesystem::path& file) {

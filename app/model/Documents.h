@@ -1,9 +1,20 @@
 #pragma once
 
 #include <filesystem>
+#include <system_error>
 #include <vector>
 
 namespace tallyfox {
+
+// The one form under which a file is known, whoever names it: absolute, symbolic links
+// resolved where they exist. A snapshot written into a snapshots folder reached through a
+// link is the same document, with the same remembered place, as the file it resolves to.
+inline std::filesystem::path knownPath(const std::filesystem::path& file) {
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(file, error);
+  const std::filesystem::path resolved = std::filesystem::weakly_canonical(error ? file : absolute, error);
+  return (error ? absolute : resolved).lexically_normal();
+}
 
 class BrowserModel;
 

@@ -2,6 +2,7 @@
 
 #include "model/BrowserModel.h"
 #include "model/DeleteList.h"
+#include "model/Documents.h"
 
 #include <tallyfox/Unicode.h>
 
@@ -121,13 +122,14 @@ std::optional<SavedPlace> SavedPlace::fromJson(const nlohmann::json& json) {
   }
   const double saved = savedSeconds(json);
   if (std::isfinite(saved))
-    place.saved = std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
-        std::chrono::duration<double>(saved + referenceEpoch)));
+    place.saved =
+        std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
+            std::chrono::duration<double>(saved + referenceEpoch)));
   return place;
 }
 
 std::string SavedPlace::fileKey(const std::filesystem::path& file) {
-  return keyed("file:", std::filesystem::absolute(file).lexically_normal().string());
+  return keyed("file:", knownPath(file).string());
 }
 
 std::string SavedPlace::rootKey(const std::string& rootPath) {
@@ -147,7 +149,8 @@ void SavedPlace::store(NamePath folder, std::optional<NamePath> selection, const
 
 PlaceMemory::PlaceMemory(BrowserModel& model)
     : QObject(&model), model_(model), places_(model.services().places) {
-  for (auto signal : {&BrowserModel::currentChanged, &BrowserModel::selectionChanged, &BrowserModel::expandedChanged})
+  for (auto signal :
+       {&BrowserModel::currentChanged, &BrowserModel::selectionChanged, &BrowserModel::expandedChanged})
     connect(&model, signal, this, &PlaceMemory::savePlace);
   connect(&model.deleteList(), &DeleteList::marksChanged, this, &PlaceMemory::savePlace);
 }
@@ -170,7 +173,8 @@ SavedPlace::NamePath PlaceMemory::names(const DiskTree& tree, NodeId node) {
 std::optional<NodeId> PlaceMemory::node(const DiskTree& tree, const SavedPlace::NamePath& names) {
   NodeId current = DiskTree::root;
   for (const auto& name : names) {
-    const std::span<const std::uint8_t> wanted(reinterpret_cast<const std::uint8_t*>(name.data()), name.size());
+    const std::span<const std::uint8_t> wanted(reinterpret_cast<const std::uint8_t*>(name.data()),
+                                               name.size());
     std::optional<NodeId> found;
     for (const NodeId child : tree.children(current)) {
       if (std::ranges::equal(tree.nameView(child), wanted)) {
@@ -184,11 +188,18 @@ std::optional<NodeId> PlaceMemory::node(const DiskTree& tree, const SavedPlace::
   return current;
 }
 
-std::vector<std::string> PlaceMemory::placeKeys() const {
+const std::vector<std::string>& PlaceMemory::placeKeys() const {
+  // Resolving the file's links asks the disk; every move of the selection needs the keys.
+  const DiskTree* tree = model_.tree().get();
+  const std::string root = tree ? tree->rootPath() : std::string();
+  if (keys_ && keysRoot_ == root && keysFile_ == model_.fileURL()) return *keys_;
   std::vector<std::string> keys;
   if (model_.fileURL()) keys.push_back(SavedPlace::fileKey(*model_.fileURL()));
-  if (model_.tree() && !model_.tree()->rootPath().empty()) keys.push_back(SavedPlace::rootKey(model_.tree()->rootPath()));
-  return keys;
+  if (!root.empty()) keys.push_back(SavedPlace::rootKey(root));
+  keys_ = std::move(keys);
+  keysRoot_ = root;
+  keysFile_ = model_.fileURL();
+  return *keys_;
 }
 
 void PlaceMemory::savePlace() {
@@ -207,8 +218,9 @@ void PlaceMemory::savePlace() {
   const nlohmann::json json = place.toJson();
   for (const auto& key : placeKeys()) places->setValue(key, json);
 
+  if (places->count() <= SavedPlace::limit) return;
   nlohmann::json all = places->all();
-  if (!all.is_object() || all.size() <= SavedPlace::limit) return;
+  if (!all.is_object()) return;
   std::vector<std::pair<double, std::string>> byAge;
   for (const auto& [key, value] : all.items()) byAge.emplace_back(savedSeconds(value), key);
   std::ranges::stable_sort(byAge, {}, &std::pair<double, std::string>::first);
@@ -233,7 +245,8 @@ bool PlaceMemory::restorePlace() {
   // A folder that vanished reopens at its nearest surviving ancestor.
   NodeId folder = DiskTree::root;
   for (auto path = place->folder;; path.pop_back()) {
-    if (const auto found = node(*tree, path); found && (*found == DiskTree::root || tree->isDirectory(*found))) {
+    if (const auto found = node(*tree, path);
+        found && (*found == DiskTree::root || tree->isDirectory(*found))) {
       folder = *found;
       break;
     }
@@ -246,7 +259,8 @@ bool PlaceMemory::restorePlace() {
   model_.setExpanded(expanded);
   std::vector<NodeId> marked;
   for (const auto& path : place->marked)
-    if (const auto found = node(*tree, path); found && *found != DiskTree::root && std::ranges::find(marked, *found) == marked.end())
+    if (const auto found = node(*tree, path);
+        found && *found != DiskTree::root && std::ranges::find(marked, *found) == marked.end())
       marked.push_back(*found);
   model_.deleteList().restoreMarks(std::move(marked));
   OptionalNode selection;

@@ -37,7 +37,8 @@ struct SavedPlace {
   nlohmann::json toJson() const;
   static std::optional<SavedPlace> fromJson(const nlohmann::json& json);
 
-  // The keys a snapshot file and a scanned folder are remembered under. A path that is not
+  // The keys a snapshot file and a scanned folder are remembered under. A file is keyed by
+  // its known form (absolute, links resolved), however it was named. A path that is not
   // valid UTF-8 (the store's keys must be) is kept as base64 under a prefix of its own.
   static std::string fileKey(const std::filesystem::path& file);
   static std::string rootKey(const std::string& rootPath);
@@ -67,9 +68,13 @@ class PlaceMemory : public QObject {
   static std::optional<NodeId> node(const DiskTree& tree, const SavedPlace::NamePath& names);
 
  private:
-  std::vector<std::string> placeKeys() const;
+  const std::vector<std::string>& placeKeys() const;
 
   BrowserModel& model_;
+  // The keys of the root and file they were made for.
+  mutable std::optional<std::vector<std::string>> keys_;
+  mutable std::string keysRoot_;
+  mutable std::optional<std::filesystem::path> keysFile_;
   std::shared_ptr<PlaceStore> places_;
   bool restoring_ = false;
 };

@@ -11,6 +11,10 @@ std::optional<nlohmann::json> PlaceStore::value(const std::string& key) const {
   return *found;
 }
 
+std::size_t PlaceStore::count() const {
+  return all().size();
+}
+
 PreferencesPlaceStore::PreferencesPlaceStore(std::optional<Preferences> preferences, QObject* parent)
     : QObject(parent), preferences_(std::move(preferences)) {
   timer_.setSingleShot(true);
@@ -22,30 +26,43 @@ PreferencesPlaceStore::~PreferencesPlaceStore() {
   flush();
 }
 
+nlohmann::json& PreferencesPlaceStore::values() const {
+  if (!values_) {
+    values_ = nlohmann::json::object();
+    if (preferences_)
+      if (auto stored = preferences_->get(key); stored && stored->is_object()) values_ = std::move(*stored);
+  }
+  return *values_;
+}
+
 nlohmann::json PreferencesPlaceStore::all() const {
-  nlohmann::json values = nlohmann::json::object();
-  if (replacement_) {
-    values = *replacement_;
-  } else if (preferences_) {
-    if (auto stored = preferences_->get(key); stored && stored->is_object()) values = std::move(*stored);
-  }
-  for (const auto& [name, value] : pending_) {
-    if (value.is_null())
-      values.erase(name);
-    else
-      values[name] = value;
-  }
-  return values;
+  return values();
+}
+
+std::optional<nlohmann::json> PreferencesPlaceStore::value(const std::string& name) const {
+  const nlohmann::json& places = values();
+  const auto found = places.find(name);
+  if (found == places.end()) return std::nullopt;
+  return *found;
+}
+
+std::size_t PreferencesPlaceStore::count() const {
+  return values().size();
 }
 
 void PreferencesPlaceStore::setValue(const std::string& name, nlohmann::json value) {
-  pending_[name] = std::move(value);
+  nlohmann::json& places = values();
+  if (value.is_null())
+    places.erase(name);
+  else
+    places[name] = std::move(value);
+  dirty_ = true;
   schedule();
 }
 
-void PreferencesPlaceStore::replaceAll(nlohmann::json values) {
-  replacement_ = values.is_object() ? std::move(values) : nlohmann::json::object();
-  pending_.clear();
+void PreferencesPlaceStore::replaceAll(nlohmann::json replacement) {
+  values_ = replacement.is_object() ? std::move(replacement) : nlohmann::json::object();
+  dirty_ = true;
   schedule();
 }
 
@@ -55,11 +72,10 @@ void PreferencesPlaceStore::schedule() {
 
 void PreferencesPlaceStore::flush() {
   timer_.stop();
-  if (!preferences_ || (pending_.empty() && !replacement_)) return;
+  if (!preferences_ || !dirty_) return;
   try {
-    preferences_->set(key, all());
-    pending_.clear();
-    replacement_.reset();
+    preferences_->set(key, values());
+    dirty_ = false;
   } catch (const std::exception&) {
     // A read-only configuration folder: places stay in memory for this run.
   }

@@ -7,7 +7,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <map>
 #include <optional>
 #include <string>
 
@@ -21,6 +20,8 @@ class PlaceStore {
   // Every stored value by key, the ones not yet written included.
   virtual nlohmann::json all() const = 0;
   virtual std::optional<nlohmann::json> value(const std::string& key) const;
+  // How many keys hold a value.
+  virtual std::size_t count() const;
   // A null value removes the key.
   virtual void setValue(const std::string& key, nlohmann::json value) = 0;
   // Replaces everything at once (pruning).
@@ -30,9 +31,11 @@ class PlaceStore {
 };
 
 // The places kept under one key of the preferences store. Every arrow key changes a place,
-// and every write of the store rewrites its file: changes are collected and written at most
-// twice a second, and at once on flush() and when the store goes, so nothing is lost and a
-// held key does not become hundreds of file writes.
+// and every write of the store rewrites its file: the places are read from the file once,
+// kept in memory, and changes are written at most twice a second, and at once on flush()
+// and when the store goes, so nothing is lost and a held key reads no file and does not
+// become hundreds of file writes. Only one Tallyfox runs per session and tfscan does not
+// keep places, so nobody else changes this key meanwhile.
 class PreferencesPlaceStore : public QObject, public PlaceStore {
   Q_OBJECT
 
@@ -45,17 +48,21 @@ class PreferencesPlaceStore : public QObject, public PlaceStore {
   ~PreferencesPlaceStore() override;
 
   nlohmann::json all() const override;
+  std::optional<nlohmann::json> value(const std::string& key) const override;
+  std::size_t count() const override;
   void setValue(const std::string& key, nlohmann::json value) override;
   void replaceAll(nlohmann::json values) override;
   void flush() override;
 
  private:
   void schedule();
+  // The places, read from the file on first use.
+  nlohmann::json& values() const;
 
   std::optional<Preferences> preferences_;
-  // Written ones are read back from the file, which tfscan or another Tallyfox may share.
-  std::map<std::string, nlohmann::json> pending_;
-  std::optional<nlohmann::json> replacement_;
+  mutable std::optional<nlohmann::json> values_;
+  // Changed since the last write.
+  bool dirty_ = false;
   QTimer timer_;
 };
 

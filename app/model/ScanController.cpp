@@ -45,8 +45,12 @@ bool ScanController::hasFullDiskAccess() {
 }
 
 void ScanController::scan(const QString& root) {
+  scan(std::filesystem::path(root.toStdString()));
+}
+
+void ScanController::scan(const std::filesystem::path& root) {
   if (phase_.isBusy()) return;
-  const std::string path = root.toStdString();
+  const std::string path = root.string();
   const ScanSpeed speed = settings_.scanSpeed();
   const std::filesystem::path folder = settings_.snapshotsFolder();
   // A scan whose snapshot could not be saved is not begun: it would be lost at its end.
@@ -69,7 +73,7 @@ void ScanController::scan(const QString& root) {
   setSpeedOverride(std::nullopt);
   setEntries(0);
   setStarted(job->started());
-  setPhase(Phase::scanning(root));
+  setPhase(Phase::scanning(QString::fromUtf8(path)));
   connect(job, &ScanJob::entriesChanged, this, &ScanController::setEntries);
   connect(job, &ScanJob::saving, this, [this] { setPhase(Phase::saving()); });
   connect(job, &ScanJob::finished, this, [this](const ScanJob::Outcome& outcome) {

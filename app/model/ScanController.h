@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -59,6 +60,8 @@ class ScanController : public QObject {
 
   // Starts a whole scan of `root` as the user chose it; ignored while one runs or saves.
   void scan(const QString& root);
+  // The same for a folder named by its bytes, which need not be UTF-8.
+  void scan(const std::filesystem::path& root);
 
   const Phase& phase() const { return phase_; }
   quint64 entries() const { return entries_; }

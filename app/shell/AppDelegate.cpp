@@ -5,6 +5,7 @@
 #include "model/ScanController.h"
 #include "model/Settings.h"
 #include "shell/MenuBar.h"
+#include "views/AboutWindow.h"
 #include "views/BrowserView.h"
 #include "views/BrowserWindow.h"
 #include "views/ChartListSplitter.h"
@@ -64,17 +65,18 @@ AppDelegate::~AppDelegate() {
   windows_.clear();
   for (const Open& o : open) delete o.window.data();
   delete welcome_.data();
+  delete about_.data();
   delete trayMenu_;
 }
 
-void AppDelegate::launch(const QStringList& files, bool newScan) {
-  for (const QString& file : files) documents_.openDocument(file.toStdString());
-  if (files.isEmpty() || newScan) showWelcome();
+void AppDelegate::launch(const std::vector<std::filesystem::path>& files, bool newScan) {
+  for (const auto& file : files) openGiven(file);
+  if (files.empty() || newScan) showWelcome();
 }
 
-void AppDelegate::handleRequest(const QStringList& files) {
-  if (!files.isEmpty()) {
-    for (const QString& file : files) documents_.openDocument(file.toStdString());
+void AppDelegate::handleRequest(const std::vector<std::filesystem::path>& files) {
+  if (!files.empty()) {
+    for (const auto& file : files) openGiven(file);
     return;
   }
   // A bare second launch: bring the app forward as it is, or offer the start window.
@@ -101,6 +103,20 @@ void AppDelegate::showSettings() {
   settingsWindow_->show();
   settingsWindow_->raise();
   settingsWindow_->activateWindow();
+}
+
+AboutWindow* AppDelegate::aboutWindow() const {
+  return about_;
+}
+
+void AppDelegate::showAbout() {
+  if (!about_) {
+    about_ = new AboutWindow(settings_);
+    about_->setAttribute(Qt::WA_DeleteOnClose);
+  }
+  about_->show();
+  about_->raise();
+  about_->activateWindow();
 }
 
 void AppDelegate::showWelcome() {
@@ -143,6 +159,17 @@ std::vector<BrowserWindow*> AppDelegate::browserWindows() const {
 
 BrowserWindow* AppDelegate::openWindow(const std::filesystem::path& file) {
   return windowOf(documents_.openDocument(file));
+}
+
+void AppDelegate::openGiven(const std::filesystem::path& file) {
+  std::error_code error;
+  if (!std::filesystem::is_directory(file, error)) {
+    documents_.openDocument(file);
+    return;
+  }
+  // As other disk-usage browsers take a folder: scan it, where the progress shows.
+  showWelcome();
+  scans_.scan(file);
 }
 
 void AppDelegate::showDocument(BrowserModel* browser) {

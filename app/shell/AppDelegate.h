@@ -16,6 +16,7 @@ class QWidget;
 
 namespace tallyfox {
 
+class AboutWindow;
 class AppUpdater;
 class BrowserModel;
 class BrowserWindow;
@@ -48,15 +49,20 @@ class AppDelegate : public QObject {
   AppUpdater* updater() const { return updater_; }
 
   // At launch: the files given, and the start window when there are none or a new scan
-  // was asked for.
-  void launch(const QStringList& files, bool newScan = false);
-  // A later launch handed these files over (none: it only wanted the app in front).
-  void handleRequest(const QStringList& files);
+  // was asked for. A folder among them is scanned, with the start window's progress; only
+  // one scan runs at a time, so a second folder is left alone while the first is scanned.
+  void launch(const std::vector<std::filesystem::path>& files, bool newScan = false);
+  // A later launch handed these files or folders over (none: it only wanted the app in
+  // front).
+  void handleRequest(const std::vector<std::filesystem::path>& files);
 
   void showWelcome();
   // The settings window, opened once and brought forward after.
   void showSettings();
   SettingsView* settingsView() const;
+  // Help › About Tallyfox, opened once and brought forward after.
+  void showAbout();
+  AboutWindow* aboutWindow() const;
   WelcomeWindow* welcomeWindow() const;
   WelcomeView* welcomeView() const;
 
@@ -94,6 +100,8 @@ class AppDelegate : public QObject {
   void quitRequested();
 
  private:
+  // Opens a snapshot file, or scans a folder.
+  void openGiven(const std::filesystem::path& file);
   void showDocument(BrowserModel* browser);
   void raise(BrowserModel* browser);
   void browserAppeared();
@@ -113,6 +121,7 @@ class AppDelegate : public QObject {
   std::vector<Open> windows_;
   QPointer<WelcomeWindow> welcome_;
   QPointer<SettingsView> settingsWindow_;
+  QPointer<AboutWindow> about_;
   QSystemTrayIcon* tray_ = nullptr;
   QMenu* trayMenu_ = nullptr;
   bool quitting_ = false;

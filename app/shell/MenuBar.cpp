@@ -45,6 +45,12 @@ void fillRecent(QMenu* menu, AppDelegate* app) {
 // Help comes last, whatever menus a window has.
 void addHelp(QMenuBar* bar, AppDelegate* app) {
   QMenu* help = bar->addMenu(QStringLiteral("&Help"));
+  QAction* about = help->addAction(QStringLiteral("About Tallyfox"));
+  about->setMenuRole(QAction::AboutRole);
+  const QPointer<AppDelegate> delegate(app);
+  QObject::connect(about, &QAction::triggered, help, [delegate] {
+    if (delegate) delegate->showAbout();
+  });
   // Always offered: the updater itself ignores the check while it did not start or while a
   // downloaded update waits to be installed.
   QAction* check = help->addAction(QStringLiteral("Check for Updates…"));

@@ -5,7 +5,6 @@
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QPointer>
-#include <QUrl>
 
 #include <unistd.h>
 
@@ -35,7 +34,7 @@ QString SingleInstance::defaultName() {
          QStringLiteral(".socket");
 }
 
-bool SingleInstance::handOff(const QStringList& files, bool newScan) {
+bool SingleInstance::handOff(const std::vector<std::filesystem::path>& files, bool newScan) {
   // Launches that start together take turns, so that exactly one becomes the instance.
   if (!lock_) {
     lock_ = std::make_unique<QLockFile>(name_ + QStringLiteral(".lock"));
@@ -45,10 +44,12 @@ bool SingleInstance::handOff(const QStringList& files, bool newScan) {
   QLocalSocket socket;
   socket.connectToServer(name_);
   if (!socket.waitForConnected(connectTimeoutMs)) return false;
-  // One path per line, then an empty line. Paths are percent-encoded, so that every name,
-  // even one with a line break, fits on its line.
+  // One path per line, then an empty line. A path's bytes are percent-encoded as they are,
+  // never decoded as text, so that every name, even one with a line break or bytes that are
+  // not UTF-8, fits on its line and arrives unchanged.
   QByteArray request;
-  for (const QString& file : files) request += QUrl::toPercentEncoding(file, "/") + '\n';
+  for (const auto& file : files)
+    request += QByteArray::fromStdString(file.native()).toPercentEncoding("/") + '\n';
   if (newScan) request += newScanLine + '\n';
   request += '\n';
   socket.write(request);
@@ -88,18 +89,18 @@ void SingleInstance::accept() {
       }
       guard->setProperty("request", buffered);
       if (!buffered.endsWith("\n\n") && buffered != "\n") return;
-      QStringList files;
+      std::vector<std::filesystem::path> files;
       bool newScan = false;
       for (const QByteArray& line : buffered.split('\n')) {
         if (line == newScanLine)
           newScan = true;
         else if (!line.isEmpty())
-          files << QUrl::fromPercentEncoding(line);
+          files.emplace_back(QByteArray::fromPercentEncoding(line).toStdString());
       }
       guard->write(acknowledgement);
       guard->flush();
       guard->disconnectFromServer();
-      if (!files.isEmpty() || !newScan) emit filesRequested(files);
+      if (!files.empty() || !newScan) emit filesRequested(files);
       if (newScan) emit newScanRequested();
     });
   }

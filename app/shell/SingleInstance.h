@@ -2,9 +2,10 @@
 
 #include <QObject>
 #include <QString>
-#include <QStringList>
 
+#include <filesystem>
 #include <memory>
+#include <vector>
 
 class QLocalServer;
 class QLockFile;
@@ -23,18 +24,19 @@ class SingleInstance : public QObject {
 
   static QString defaultName();
 
-  // Tries to give the files (absolute paths; none means "show yourself") to a running
-  // instance, with newScan asking it to offer a new scan as well. True when one took them:
-  // this process should end.
-  bool handOff(const QStringList& files, bool newScan = false);
+  // Tries to give the files or folders (absolute paths, as bytes; none means "show
+  // yourself") to a running instance, with newScan asking it to offer a new scan as well.
+  // True when one took them: this process should end.
+  bool handOff(const std::vector<std::filesystem::path>& files, bool newScan = false);
   // Becomes the instance others hand their files to. False when the socket cannot be made.
   bool listen();
   bool isListening() const;
   const QString& name() const { return name_; }
 
  signals:
-  // Another launch asked for these files; empty when it was started without any.
-  void filesRequested(const QStringList& files);
+  // Another launch asked for these files or folders, byte for byte as it named them; empty
+  // when it was started without any.
+  void filesRequested(const std::vector<std::filesystem::path>& files);
   // Another launch asked for the start window, to begin a new scan.
   void newScanRequested();
 

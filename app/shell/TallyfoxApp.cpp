@@ -14,8 +14,6 @@
 #include "views/Icons.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QFileInfo>
 
 #include <algorithm>
 #include <cstdlib>
@@ -38,33 +36,39 @@ const char* noDisplayMessage() {
          "or tfscan to scan and compare from a terminal";
 }
 
-QStringList filesFrom(int argc, const char* const* argv) {
+std::vector<std::filesystem::path> filesFrom(int argc, const char* const* argv) {
   // Qt's own options that take the next argument as their value.
-  static const QStringList withValue{
-      QStringLiteral("platform"),      QStringLiteral("platformpluginpath"),
-      QStringLiteral("platformtheme"), QStringLiteral("plugin"),
-      QStringLiteral("style"),         QStringLiteral("stylesheet"),
-      QStringLiteral("session"),       QStringLiteral("display"),
-      QStringLiteral("geometry"),      QStringLiteral("title"),
-      QStringLiteral("name"),          QStringLiteral("qwindowgeometry"),
-      QStringLiteral("qwindowtitle"),  QStringLiteral("qwindowicon"),
-      QStringLiteral("qmljsdebugger"),
+  static constexpr std::string_view withValue[] = {
+      "platform",      "platformpluginpath",
+      "platformtheme", "plugin",
+      "style",         "stylesheet",
+      "session",       "display",
+      "geometry",      "title",
+      "name",          "qwindowgeometry",
+      "qwindowtitle",  "qwindowicon",
+      "qmljsdebugger",
   };
-  QStringList files;
+  std::vector<std::filesystem::path> files;
   bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
-    const QString argument = QString::fromLocal8Bit(argv[i]);
-    if (!optionsEnded && argument == QLatin1String("--")) {
+    // Bytes as the shell gave them: a name need not be valid in any encoding.
+    const std::string_view argument = argv[i];
+    if (!optionsEnded && argument == "--") {
       optionsEnded = true;
       continue;
     }
-    if (!optionsEnded && argument.startsWith(QLatin1Char('-'))) {
-      QString name = argument;
-      while (name.startsWith(QLatin1Char('-'))) name.remove(0, 1);
-      if (!name.contains(QLatin1Char('=')) && withValue.contains(name)) ++i;
+    if (!optionsEnded && argument.starts_with('-')) {
+      std::string_view name = argument;
+      while (name.starts_with('-')) name.remove_prefix(1);
+      if (name.find('=') == std::string_view::npos &&
+          std::ranges::find(withValue, name) != std::end(withValue))
+        ++i;
       continue;
     }
-    files << QFileInfo(argument).absoluteFilePath();
+    std::error_code error;
+    const std::filesystem::path given{std::string(argument)};
+    const std::filesystem::path absolute = std::filesystem::absolute(given, error);
+    files.push_back(error ? given : absolute);
   }
   return files;
 }
@@ -83,11 +87,14 @@ bool optionGiven(int argc, const char* const* argv, std::initializer_list<std::s
 
 const char* usage() {
   return "Usage: tallyfox [FILE...]\n"
+         "       tallyfox FOLDER\n"
          "       tallyfox --new-scan\n"
          "       tallyfox --dump FILE\n"
          "\n"
          "Opens each snapshot FILE (Tallyfox, vok, or an ncdu or gdu export) in a window of its own,\n"
-         "in the Tallyfox already running if there is one; with no FILE, shows the start window.\n"
+         "and scans a FOLDER, showing the scan's progress in the start window and the folder in a\n"
+         "window of its own when the scan is done; one scan runs at a time. All of this happens in\n"
+         "the Tallyfox already running if there is one. With neither, shows the start window.\n"
          "\n"
          "  --new-scan   show the start window, to begin a new scan\n"
          "  --dump FILE  print a summary of a snapshot and exit (needs no display)\n"
@@ -120,7 +127,7 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  const QStringList files = filesFrom(argc, argv);
+  const std::vector<std::filesystem::path> files = filesFrom(argc, argv);
   const bool newScan = newScanFrom(argc, argv);
   SingleInstance instance;
   if (instance.handOff(files, newScan)) return 0;
@@ -141,8 +148,9 @@ int main(int argc, char** argv) {
   QObject::connect(&app, &QCoreApplication::aboutToQuit, places.get(), &PreferencesPlaceStore::flush);
   ScanController scans(documents, settings);
   IdleTime idle;
-  AppUpdater updater(std::make_unique<FeedlessUpdaterDriver>(), scans, documents,
-                     [&idle] { return idle.seconds(); }, &SystemLog::write);
+  AppUpdater updater(
+      std::make_unique<FeedlessUpdaterDriver>(), scans, documents, [&idle] { return idle.seconds(); },
+      &SystemLog::write);
   // An update still waiting when the app ends is installed once it has.
   QObject::connect(&app, &QCoreApplication::aboutToQuit, &updater, &AppUpdater::installAtQuit);
   AppDelegate delegate(scans, documents, settings, &updater);

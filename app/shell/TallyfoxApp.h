@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QStringList>
+#include <filesystem>
+#include <vector>
 
 namespace tallyfox {
 
@@ -15,8 +16,9 @@ int main(int argc, char** argv);
 bool hasDisplay();
 // The one line printed instead.
 const char* noDisplayMessage();
-// The files named on the command line, as absolute paths (options are skipped).
-QStringList filesFrom(int argc, const char* const* argv);
+// The files and folders named on the command line, as absolute paths of the exact bytes
+// given (options are skipped).
+std::vector<std::filesystem::path> filesFrom(int argc, const char* const* argv);
 // Whether "--new-scan" (the desktop entry's New Scan action) is among the options: the start
 // window is shown even when files open or windows are already there.
 bool newScanFrom(int argc, const char* const* argv);

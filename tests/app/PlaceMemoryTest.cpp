@@ -10,6 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/inotify.h>
+#include <unistd.h>
+
 using namespace tallyfox;
 using testsupport::idOf;
 using testsupport::Node;
@@ -35,9 +38,9 @@ class MemoryPlaceStore : public PlaceStore {
   int writes = 0;
 };
 
-const std::vector<Node> tree = {{-1, ""},        {0, "data"},       {1, "photos"},     {1, "music"},
-                                {1, "notes.txt", 5}, {2, "2019"},   {2, "2020"},       {3, "a.mp3", 30},
-                                {5, "x.jpg", 10},    {6, "y.jpg", 20}, {6, "z.jpg", 40}};
+const std::vector<Node> tree = {
+    {-1, ""},    {0, "data"},      {1, "photos"},    {1, "music"},     {1, "notes.txt", 5}, {2, "2019"},
+    {2, "2020"}, {3, "a.mp3", 30}, {5, "x.jpg", 10}, {6, "y.jpg", 20}, {6, "z.jpg", 40}};
 
 class PlaceMemoryTest : public ::testing::Test {
  protected:
@@ -69,7 +72,8 @@ TEST_F(PlaceMemoryTest, ReopeningReturnsToTheFolderSelectionExpansionAndDeleteLi
     model->deleteList().toggleMark(idOf(*model, "music"));
   }
   auto again = open(monday);
-  EXPECT_EQ(again->deleteList().markedOrder(), (std::vector<NodeId>{idOf(*again, "z.jpg"), idOf(*again, "music")}));
+  EXPECT_EQ(again->deleteList().markedOrder(),
+            (std::vector<NodeId>{idOf(*again, "z.jpg"), idOf(*again, "music")}));
   EXPECT_EQ(again->current(), idOf(*again, "photos"));
   EXPECT_EQ(again->selection(), idOf(*again, "y.jpg"));
   EXPECT_EQ(again->expanded(), NodeSet{idOf(*again, "2020")});
@@ -90,7 +94,8 @@ TEST_F(PlaceMemoryTest, ReopeningReturnsToTheFolderSelectionExpansionAndDeleteLi
   for (const auto& [key, value] : saved.items()) keys.push_back(key);
   EXPECT_EQ(keys, (std::vector<std::string>{"expanded", "folder", "marked", "saved", "selection"}));
   // Seconds since 2001, as the stores of the other platform keep them.
-  const double now = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+  const double now =
+      std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
   EXPECT_NEAR(saved.at("saved").get<double>(), now - 978'307'200, 60);
 }
 
@@ -105,8 +110,8 @@ TEST_F(PlaceMemoryTest, ALaterSnapshotOfTheSameFolderFindsWhatIsStillThere) {
   }
   // By Friday photos/2020 is gone, and with it the selection: the window opens in photos,
   // at its first row. Friday's file has no place of its own, so the folder's is used.
-  const std::vector<Node> friday = {{-1, ""}, {0, "data"}, {1, "photos"}, {1, "music"}, {2, "2019"}, {2, "2021"},
-                                    {4, "x.jpg", 10}, {5, "new.jpg", 90}};
+  const std::vector<Node> friday = {{-1, ""},    {0, "data"}, {1, "photos"},    {1, "music"},
+                                    {2, "2019"}, {2, "2021"}, {4, "x.jpg", 10}, {5, "new.jpg", 90}};
   const fs::path later = dir / "friday.tfsnap";
   testsupport::writeSnapshot(later, friday);
   auto model = open(later);
@@ -138,7 +143,8 @@ TEST_F(PlaceMemoryTest, NamesAndPathsThatAreNotUtf8ComeBack) {
   EXPECT_EQ(written.find('\xE9'), std::string::npos);
   auto again = open(file);
   EXPECT_EQ(again->current(), idOf(*again, "inner"));
-  EXPECT_EQ(places->values.at(SavedPlace::fileKey(file)).at("folder")[0], nlohmann::json({{"bytes", "Y2Fm6Q=="}}));
+  EXPECT_EQ(places->values.at(SavedPlace::fileKey(file)).at("folder")[0],
+            nlohmann::json({{"bytes", "Y2Fm6Q=="}}));
 
   // A damaged entry restores nothing and the window opens where it would.
   places->values[SavedPlace::fileKey(file)] = {{"folder", {{{"bytes", "%%"}}}}};
@@ -176,8 +182,8 @@ TEST_F(PlaceMemoryTest, TheStoreKeepsTheSixtyNewestPlaces) {
 TEST_F(PlaceMemoryTest, AFileWithoutAWindowYetOpensWhereItWasToldTo) {
   const fs::path file = dir / "rescan.tfsnap";
   testsupport::writeSnapshot(file, tree);
-  SavedPlace::store({"data", "photos", "2020"}, std::vector<std::string>{"data", "photos", "2020", "z.jpg"}, file,
-                    *places);
+  SavedPlace::store({"data", "photos", "2020"}, std::vector<std::string>{"data", "photos", "2020", "z.jpg"},
+                    file, *places);
   EXPECT_EQ(places->values.size(), 1u);  // the file's key, no pruning and no folder key
   auto model = open(file);
   EXPECT_EQ(model->current(), idOf(*model, "2020"));
@@ -204,6 +210,75 @@ TEST_F(PlaceMemoryTest, AHeldArrowKeyWritesTheFileRarelyAndQuittingKeepsTheLastM
   auto model = open(file, std::make_shared<PreferencesPlaceStore>(Preferences::standard()));
   EXPECT_EQ(selection, nlohmann::json({"data", model->tree()->name(*model->selection())}));
   EXPECT_EQ(model->rows()[250].node, *model->selection());
+}
+
+// Counts the times a file in a folder is opened, as the kernel reports them.
+class OpenCounter {
+ public:
+  explicit OpenCounter(const fs::path& folder) : fd_(inotify_init1(IN_NONBLOCK)) {
+    inotify_add_watch(fd_, folder.c_str(), IN_OPEN);
+  }
+  ~OpenCounter() { close(fd_); }
+  int opened(const std::string& name) {
+    alignas(inotify_event) char buffer[4096];
+    for (ssize_t n; (n = read(fd_, buffer, sizeof buffer)) > 0;)
+      for (char* p = buffer; p < buffer + n;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(p);
+        if (event->len > 0 && name == event->name) ++opens_;
+        p += sizeof(inotify_event) + event->len;
+      }
+    return opens_;
+  }
+
+ private:
+  int fd_;
+  int opens_ = 0;
+};
+
+TEST_F(PlaceMemoryTest, WalkingTheRowsReadsNoFileAndTheLastPlaceIsWrittenOnce) {
+  const fs::path file = dir / "walk.tfsnap";
+  std::vector<Node> many = {{-1, ""}, {0, "data"}};
+  for (int k = 0; k < 200; ++k) many.push_back({1, "f" + std::to_string(k), std::uint64_t(k + 1)});
+  testsupport::writeSnapshot(file, many);
+  const fs::path preferences = *Preferences::standardFile();
+  // Places of other snapshots are already there, as they are after some use.
+  for (int k = 0; k < 40; ++k) SavedPlace::store({"x"}, std::nullopt, dir / std::to_string(k), *places);
+  Preferences::standard()->set(PreferencesPlaceStore::key, places->values);
+
+  auto store = std::make_shared<PreferencesPlaceStore>(Preferences::standard());
+  auto model = open(file, store);
+  OpenCounter counter(preferences.parent_path());
+  for (int k = 0; k < 150; ++k) model->move(1);
+  EXPECT_EQ(counter.opened(preferences.filename()), 0);
+  EXPECT_EQ(store->count(), 42u);  // the 40, this file and its folder
+
+  store->flush();
+  const auto stored = Preferences::standard()->get(PreferencesPlaceStore::key);
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(stored->size(), 42u);
+  EXPECT_EQ(stored->at(SavedPlace::fileKey(file)).at("selection"),
+            nlohmann::json({"data", model->tree()->name(*model->selection())}));
+  EXPECT_EQ(model->rows()[150].node, *model->selection());
+  // Nothing new: nothing written.
+  const int afterWrite = counter.opened(preferences.filename());
+  store->flush();
+  EXPECT_EQ(counter.opened(preferences.filename()), afterWrite);
+}
+
+TEST_F(PlaceMemoryTest, AFileReachedThroughALinkIsRememberedUnderOneKey) {
+  // The snapshots folder is a link to where the files really are.
+  const fs::path real = dir / "real";
+  fs::create_directories(real);
+  fs::create_directory_symlink(real, dir / "linked");
+  const fs::path written = dir / "linked" / "s.tfsnap";
+  testsupport::writeSnapshot(written, tree);
+  EXPECT_EQ(SavedPlace::fileKey(written), SavedPlace::fileKey(real / "s.tfsnap"));
+
+  // Told by the written name, found by the resolved one, as a rescan's new window is.
+  SavedPlace::store({"data", "music"}, std::vector<std::string>{"data", "music", "a.mp3"}, written, *places);
+  auto model = open(real / "s.tfsnap");
+  EXPECT_EQ(model->current(), idOf(*model, "music"));
+  EXPECT_EQ(model->selection(), idOf(*model, "a.mp3"));
 }
 
 }  // namespace

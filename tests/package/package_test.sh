@@ -3,7 +3,7 @@
 # checks what a desktop gets from it: both programs run, the desktop entry validates, the
 # MIME database built from the package's shared-mime-info file names the type of a snapshot
 # and of a vok file (by extension and by content), and tfscan has its manual page and its
-# bash completion.
+# bash completion, and tallyfox its manual page and a valid AppStream metainfo file.
 #
 #   package_test.sh BUILD_DIR TOOL_FUZZ_SEEDS
 set -euo pipefail
@@ -78,9 +78,28 @@ if [ -e "$build/app/tallyfox" ]; then
     got=$(query "$work/files/${pair%%:*}")
     [ "$got" = "${pair#*:}" ] || fail "${pair%%:*} is '$got', not ${pair#*:}"
   done
-  # And the desktop entry is the one offered for every type.
-  for type in application/x-tallyfox-snapshot application/x-vok-snapshot application/x-ncdu-export; do
+  # And the desktop entry is the one offered for every type, and for folders, which it scans.
+  for type in application/x-tallyfox-snapshot application/x-vok-snapshot application/x-ncdu-export \
+    inode/directory; do
     grep -q "$type" "$entry" || fail "the desktop entry does not offer $type"
+  done
+
+  # What software centres read: valid offline, naming the desktop entry and this version.
+  metainfo=$usr/share/metainfo/io.quillon.Tallyfox.metainfo.xml
+  [ -f "$metainfo" ] || fail "no metainfo file"
+  out=$(appstreamcli validate --no-net "$metainfo" 2>&1) || fail "appstreamcli validate: $out"
+  grep -q '<launchable type="desktop-id">io.quillon.Tallyfox.desktop</launchable>' "$metainfo" ||
+    fail "the metainfo file does not launch the desktop entry"
+  version=$(dpkg-deb -f "$deb" Version)
+  grep -q "<release version=\"$version\"" "$metainfo" || fail "the metainfo file has no release $version"
+
+  # The manual page renders and names every option of the help.
+  page=$usr/share/man/man1/tallyfox.1.gz
+  [ -f "$page" ] || fail "no manual page for tallyfox"
+  manual=$(LC_ALL=C MANWIDTH=200 man -l "$page" 2>/dev/null)
+  for option in $(QT_QPA_PLATFORM=offscreen "$usr/bin/tallyfox" --help | grep -oE '(^|[ ,])--?[a-z][a-z-]*' |
+    tr -d ' ,' | sort -u); do
+    [[ $manual == *"$option"* ]] || fail "the tallyfox manual page does not mention $option"
   done
 fi
 

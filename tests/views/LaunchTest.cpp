@@ -1,3 +1,4 @@
+#include "Subprocess.h"
 #include "ViewTestSupport.h"
 
 #include "model/DocumentController.h"
@@ -11,15 +12,43 @@
 
 #include <gtest/gtest.h>
 
-#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QXmlStreamReader>
 
+#include <cstdlib>
+#include <initializer_list>
+#include <optional>
 #include <thread>
 #include <tuple>
 
 namespace {
+
+// Environment variables set for the lifetime of the object and put back after; child
+// processes started meanwhile inherit them.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(std::initializer_list<std::pair<std::string, std::string>> values) {
+    for (const auto& [name, value] : values) {
+      const char* old = std::getenv(name.c_str());
+      saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+      ::setenv(name.c_str(), value.c_str(), 1);
+    }
+  }
+  ~ScopedEnvironment() {
+    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+      if (it->second)
+        ::setenv(it->first.c_str(), it->second->c_str(), 1);
+      else
+        ::unsetenv(it->first.c_str());
+    }
+  }
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+ private:
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
 
 // The child takes the test's home with the rest of the environment.
 QProcessEnvironment childEnvironment(const testsupport::ScopedHome&, const std::filesystem::path& runtime) {
@@ -74,7 +103,7 @@ TEST(LaunchTest, NewScanFromTheDesktopOffersTheStartWindowBesideOpenWindows) {
   auto [home, dir, runtime, app] = std::tie(running.home, running.dir, running.runtime, running.app);
   const auto file = viewtests::writeSnapshot(dir / "open.tfsnap", {{-1, "o"}, {0, "x", 10}});
   ASSERT_TRUE(running.first.listen());
-  app.launch({QString::fromStdString(file.string())});
+  app.launch({file});
   ASSERT_TRUE(viewtests::waitFor([&] { return app.windowFor(file) != nullptr; }));
   ASSERT_EQ(app.welcomeWindow(), nullptr);
 
@@ -99,21 +128,21 @@ TEST(LaunchTest, NewScanFromTheDesktopOffersTheStartWindowBesideOpenWindows) {
 TEST(LaunchTest, HandOffFindsNobodyWhenNoInstanceRuns) {
   testsupport::TempDir dir;
   tallyfox::SingleInstance lonely(QString::fromStdString((dir / "socket").string()));
-  EXPECT_FALSE(lonely.handOff({QStringLiteral("/x.tfsnap")}));
+  EXPECT_FALSE(lonely.handOff({"/x.tfsnap"}));
   // A stale socket file of a process that is gone does not stop the next one.
   EXPECT_TRUE(lonely.listen());
-  QStringList received;
+  std::vector<std::filesystem::path> received;
   QObject::connect(&lonely, &tallyfox::SingleInstance::filesRequested,
-                   [&](const QStringList& f) { received = f; });
-  // Names with line breaks travel intact.
-  const QString odd = QStringLiteral("/data/two\nlines.tfsnap");
+                   [&](const std::vector<std::filesystem::path>& f) { received = f; });
+  // Names with line breaks, percent signs and bytes that are no UTF-8 travel intact.
+  const std::vector<std::filesystem::path> odd{"/data/two\nlines.tfsnap", "/data/caf\xe9 100%25.tfsnap"};
   bool handed = false;
   // The client blocks on its socket, so it runs beside the event loop that serves it.
-  std::thread client([&] { handed = tallyfox::SingleInstance(lonely.name()).handOff({odd}); });
-  EXPECT_TRUE(viewtests::waitFor([&] { return !received.isEmpty(); }));
+  std::thread client([&] { handed = tallyfox::SingleInstance(lonely.name()).handOff(odd); });
+  EXPECT_TRUE(viewtests::waitFor([&] { return !received.empty(); }));
   client.join();
   EXPECT_TRUE(handed);
-  EXPECT_EQ(received, QStringList{odd});
+  EXPECT_EQ(received, odd);
 }
 
 TEST(LaunchTest, WithoutADisplayItSaysSoInOneLine) {
@@ -145,6 +174,7 @@ TEST(LaunchTest, WithoutADisplayItSaysSoInOneLine) {
   const QByteArray help = app.readAllStandardOutput();
   EXPECT_TRUE(help.startsWith("Usage: tallyfox [FILE...]")) << help.toStdString();
   EXPECT_TRUE(help.contains("--dump FILE"));
+  EXPECT_TRUE(help.contains("tallyfox FOLDER"));
 
   // A dump without its file says so rather than opening the start window.
   app.start(QStringLiteral(TALLYFOX_PATH), {QStringLiteral("--dump")});
@@ -157,9 +187,90 @@ TEST(LaunchTest, CommandLineFilesBecomeAbsolutePaths) {
   // Qt's options and their values are not files; after "--" everything is.
   const char* argv[] = {"tallyfox",  "-style",        "fusion", "a.tfsnap",
                         "--reverse", "-platform=xcb", "--",     "-b.vok"};
-  const QStringList files = tallyfox::TallyfoxApp::filesFrom(8, argv);
-  EXPECT_EQ(files, (QStringList{QDir::current().absoluteFilePath(QStringLiteral("a.tfsnap")),
-                                QDir::current().absoluteFilePath(QStringLiteral("-b.vok"))}));
+  const auto files = tallyfox::TallyfoxApp::filesFrom(8, argv);
+  const std::filesystem::path here = std::filesystem::current_path();
+  EXPECT_EQ(files, (std::vector{here / "a.tfsnap", here / "-b.vok"}));
+}
+
+// A name as a Latin-1 system of old would have written it: not UTF-8.
+const std::string latin1Name = "caf\xe9.tfsnap";
+
+TEST(LaunchTest, ASnapshotWhoseNameIsNotUtf8OpensFromTheCommandLine) {
+  RunningInstance running;
+  auto [home, dir, runtime, app] = std::tie(running.home, running.dir, running.runtime, running.app);
+  const auto file = viewtests::writeSnapshot(dir / latin1Name, {{-1, "c"}, {0, "x", 10}});
+  const std::string path = file.string();
+  const char* argv[] = {"tallyfox", path.c_str()};
+  const auto files = tallyfox::TallyfoxApp::filesFrom(2, argv);
+  ASSERT_EQ(files, std::vector{file});
+  app.launch(files);
+  ASSERT_NE(app.windowFor(file), nullptr);
+  ASSERT_TRUE(viewtests::waitFor([&] { return app.windowFor(file)->browser()->state().isReady(); }));
+  EXPECT_EQ(app.windowFor(file)->browser()->fileURL(), file);
+}
+
+TEST(LaunchTest, ASnapshotWhoseNameIsNotUtf8OpensInTheRunningInstance) {
+  RunningInstance running;
+  auto [home, dir, runtime, app] = std::tie(running.home, running.dir, running.runtime, running.app);
+  const auto file = viewtests::writeSnapshot(dir / latin1Name, {{-1, "c"}, {0, "x", 10}});
+  ASSERT_TRUE(running.first.listen());
+
+  // QProcess would pass the name as text; the second launch gets the bytes, as from a shell.
+  const ScopedEnvironment environment{{"XDG_RUNTIME_DIR", runtime.string()},
+                                      {"QT_QPA_PLATFORM", "offscreen"}};
+  testsupport::ProgramRun second;
+  std::thread launch([&] { second = testsupport::runProgram({TALLYFOX_PATH, latin1Name}, dir.path()); });
+  const bool opened = viewtests::waitFor([&] { return app.windowFor(file) != nullptr; });
+  launch.join();
+  ASSERT_TRUE(opened) << second.err;
+  EXPECT_EQ(second.status, 0) << second.err;
+  EXPECT_EQ(app.browserWindows().size(), 1u);
+  ASSERT_TRUE(viewtests::waitFor([&] { return app.windowFor(file)->browser()->state().isReady(); }));
+  EXPECT_EQ(app.windowFor(file)->browser()->tree()->nodeCount(), 1u);
+}
+
+TEST(LaunchTest, AFolderOnTheCommandLineIsScanned) {
+  RunningInstance running;
+  auto [home, dir, runtime, app] = std::tie(running.home, running.dir, running.runtime, running.app);
+  // Its name is not UTF-8 either, and it holds a snapshot file that is not opened.
+  const std::filesystem::path folder = dir / "fotos\xe9";
+  std::filesystem::create_directories(folder / "inner");
+  testsupport::writeFile(folder / "inner" / "a.txt", std::string(5000, 'a'));
+  viewtests::writeSnapshot(folder / "kept.tfsnap", {{-1, "k"}, {0, "x", 10}});
+  const std::string path = folder.string();
+  const char* argv[] = {"tallyfox", path.c_str()};
+  app.launch(tallyfox::TallyfoxApp::filesFrom(2, argv));
+  // The start window shows the scan, then the folder's window replaces it.
+  ASSERT_NE(app.welcomeWindow(), nullptr);
+  EXPECT_TRUE(app.welcomeWindow()->isVisible());
+  EXPECT_NE(running.scans.phase(), tallyfox::ScanController::Phase::idle());
+  ASSERT_TRUE(viewtests::waitFor([&] { return app.browserWindows().size() == 1; }))
+      << running.scans.phase().text.toStdString();
+  const tallyfox::BrowserModel* browser = app.browserWindows().front()->browser();
+  ASSERT_TRUE(viewtests::waitFor([&] { return browser->state().isReady(); }));
+  EXPECT_EQ(browser->tree()->rootPath(), folder.string());
+  EXPECT_EQ(browser->tree()->nodeCount(), 4u);  // inner, a.txt, kept.tfsnap and the root's own
+  EXPECT_EQ(app.windowFor(folder / "kept.tfsnap"), nullptr);
+}
+
+TEST(LaunchTest, AFolderHandedToTheRunningInstanceIsScanned) {
+  RunningInstance running;
+  auto [home, dir, runtime, app] = std::tie(running.home, running.dir, running.runtime, running.app);
+  const std::filesystem::path folder = dir / "handed";
+  std::filesystem::create_directories(folder / "sub");
+  testsupport::writeFile(folder / "sub" / "b.txt", "b");
+  ASSERT_TRUE(running.first.listen());
+
+  QProcess second;
+  second.setProcessEnvironment(childEnvironment(home, runtime));
+  second.start(QStringLiteral(TALLYFOX_PATH), {QString::fromStdString(folder.string())});
+  ASSERT_TRUE(second.waitForStarted());
+  ASSERT_TRUE(viewtests::waitFor([&] { return app.browserWindows().size() == 1; }))
+      << second.readAllStandardError().toStdString() << running.scans.phase().text.toStdString();
+  EXPECT_EQ(app.browserWindows().front()->browser()->fileURL()->parent_path(),
+            running.settings.snapshotsFolder());
+  ASSERT_TRUE(viewtests::waitFor([&] { return second.state() == QProcess::NotRunning; }));
+  EXPECT_EQ(second.exitCode(), 0);
 }
 
 TEST(DesktopFilesTest, DesktopEntryIsValidAndInstalled) {
@@ -181,7 +292,8 @@ TEST(DesktopFilesTest, DesktopEntryIsValidAndInstalled) {
   ASSERT_EQ(install.exitCode(), 0) << install.readAllStandardError().toStdString();
   for (const char* installed :
        {"share/applications/io.quillon.Tallyfox.desktop", "share/mime/packages/io.quillon.Tallyfox.xml",
-        "share/icons/hicolor/scalable/apps/io.quillon.Tallyfox.svg"})
+        "share/icons/hicolor/scalable/apps/io.quillon.Tallyfox.svg",
+        "share/metainfo/io.quillon.Tallyfox.metainfo.xml", "share/man/man1/tallyfox.1.gz"})
     EXPECT_TRUE(std::filesystem::exists(prefix / installed)) << installed;
 }
 
@@ -209,9 +321,42 @@ TEST(DesktopFilesTest, MimeTypesMatchEverySnapshotFormat) {
   // The desktop entry offers exactly these types.
   QFile entry(QStringLiteral(TALLYFOX_RESOURCES_DIR "/io.quillon.Tallyfox.desktop"));
   ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+  // And folders, which it scans.
   EXPECT_TRUE(
       entry.readAll().contains("MimeType=application/x-tallyfox-snapshot;application/x-vok-snapshot;"
-                               "application/x-ncdu-export;"));
+                               "application/x-ncdu-export;inode/directory;"));
+}
+
+TEST(DesktopFilesTest, MetainfoIsValidAndNamesThisVersion) {
+  const QString path = QStringLiteral(TALLYFOX_RESOURCES_DIR "/io.quillon.Tallyfox.metainfo.xml");
+  QProcess validate;
+  validate.start(QStringLiteral("appstreamcli"),
+                 {QStringLiteral("validate"), QStringLiteral("--no-net"), path});
+  if (!validate.waitForStarted()) GTEST_SKIP() << "appstreamcli is not installed";
+  ASSERT_TRUE(validate.waitForFinished(60000));
+  const QByteArray report = validate.readAllStandardOutput() + validate.readAllStandardError();
+  EXPECT_EQ(validate.exitCode(), 0) << report.toStdString();
+  // Warnings pass validation but still show in software centres' checks.
+  EXPECT_FALSE(report.contains("\nW:") || report.startsWith("W:")) << report.toStdString();
+
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  QXmlStreamReader xml(&file);
+  QStringList releases, captions, launchables;
+  while (!xml.atEnd()) {
+    if (xml.readNext() != QXmlStreamReader::StartElement) continue;
+    if (xml.name() == QLatin1String("release"))
+      releases << xml.attributes().value(QLatin1String("version")).toString();
+    if (xml.name() == QLatin1String("caption")) captions << xml.readElementText();
+    if (xml.name() == QLatin1String("launchable")) launchables << xml.readElementText();
+  }
+  ASSERT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+  // Newest first: the version this build calls itself.
+  ASSERT_FALSE(releases.isEmpty());
+  EXPECT_EQ(releases.front(), QStringLiteral(TALLYFOX_VERSION));
+  EXPECT_GE(captions.size(), 2);
+  for (const QString& caption : captions) EXPECT_FALSE(caption.trimmed().isEmpty());
+  EXPECT_EQ(launchables, QStringList{QStringLiteral("io.quillon.Tallyfox.desktop")});
 }
 
 }  // namespace

@@ -180,7 +180,7 @@ TEST_F(StartWindowTest, ClosingTheStartWindowDuringAScanKeepsTheScan) {
 TEST_F(StartWindowTest, FilesAtLaunchOpenWithoutTheStartWindow) {
   const auto a = viewtests::writeSnapshot(dir / "a.tfsnap", {{-1, "a"}, {0, "x", 10}});
   const auto b = viewtests::writeSnapshot(dir / "b.tfsnap", {{-1, "b"}, {0, "y", 10}});
-  app.launch({QString::fromStdString(a.string()), QString::fromStdString(b.string())});
+  app.launch({a, b});
   EXPECT_EQ(app.browserWindows().size(), 2u);
   EXPECT_TRUE(app.welcomeWindow() == nullptr || !app.welcomeWindow()->isVisible());
   ASSERT_NE(app.windowFor(a), nullptr);
@@ -274,7 +274,8 @@ TEST_F(StartWindowTest, SettingsWriteTheSharedSpeedAndSnapshotsFolder) {
     return true;
   });
   view->chooseButton()->click();
-  EXPECT_EQ(tallyfox::Preferences::standard()->getString(tallyfox::Preferences::snapshotsFolderKey), "~/Snaps");
+  EXPECT_EQ(tallyfox::Preferences::standard()->getString(tallyfox::Preferences::snapshotsFolderKey),
+            "~/Snaps");
   EXPECT_EQ(view->folderLabel()->text(), QStringLiteral("~/Snaps"));
   EXPECT_FALSE(view->useDefaultButton()->isHidden());
 
