@@ -1,5 +1,6 @@
 #include <tallyfox/Preferences.h>
 
+#include <tallyfox/GrowthReport.h>
 #include <tallyfox/Scanner.h>
 #include <tallyfox/SnapshotFile.h>
 #include <tallyfox/SnapshotPaths.h>
@@ -101,6 +102,31 @@ ScanSpeed Preferences::scanSpeed() const {
 
 std::filesystem::path Preferences::snapshotsFolder() const {
   return SnapshotsFolder::resolve(getString(snapshotsFolderKey));
+}
+
+std::vector<std::string> Preferences::scheduledFolders() const {
+  const auto value = get(scheduledFoldersKey);
+  if (!value || !value->is_array()) return {PathText::standardize(PathText::homeDirectory())};
+  std::vector<std::string> folders;
+  for (const auto& entry : *value) {
+    if (!entry.is_string() || entry.get<std::string>().empty()) continue;
+    // The scheduled scan runs wherever the service manager starts it: a relative path means
+    // one in the home folder, not in that working folder.
+    std::string folder = PathText::expandTilde(entry.get<std::string>());
+    if (!folder.starts_with('/')) folder = PathText::appendComponent(PathText::homeDirectory(), folder);
+    folders.push_back(PathText::standardize(folder));
+  }
+  return folders;
+}
+
+std::uint64_t Preferences::growthAlertBytes() const {
+  constexpr std::uint64_t fallback = GrowthReport::defaultThreshold;
+  const auto value = get(growthAlertBytesKey);
+  if (!value || !value->is_number()) return fallback;
+  if (value->is_number_unsigned()) return value->get<std::uint64_t>();
+  const double bytes = value->get<double>();
+  // A float from a hand-edited file; negative, NaN or beyond 2^64 means nothing.
+  return bytes >= 0 && bytes < 1.8e19 ? std::uint64_t(bytes) : fallback;
 }
 
 namespace SnapshotsFolder {

@@ -3,6 +3,7 @@
 #include <tallyfox/DiskTree.h>
 #include <tallyfox/TreeColumns.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -52,6 +53,12 @@ class ScopedHome {
   TempDir dir_;
   std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
+
+// A moment on a day of the local calendar (noon by default, away from daylight-saving
+// changes), and the local day of a moment as "YYYY-MM-DD": dates that mean the same in every
+// time zone the tests run in. Days past the end of a month count on into the next ones.
+std::chrono::system_clock::time_point localDay(int year, int month, int day, int hour = 12);
+std::string localDate(std::chrono::system_clock::time_point when);
 
 // A node of a small literal tree, given in breadth-first order with parents before children.
 struct Node {

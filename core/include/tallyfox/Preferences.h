@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tallyfox {
 
@@ -23,6 +24,10 @@ class Preferences {
   static constexpr const char* scanSpeedKey = "scanSpeed";
   // A folder path, possibly starting with "~"; empty or absent means the built-in folder.
   static constexpr const char* snapshotsFolderKey = "snapshotsDirectory";
+  // The folders scheduled scans cover: a list of paths, possibly starting with "~".
+  static constexpr const char* scheduledFoldersKey = "scheduledFolders";
+  // Growth in bytes past which a scheduled scan names the folders that grew.
+  static constexpr const char* growthAlertBytesKey = "growthAlertBytes";
 
   explicit Preferences(std::filesystem::path file);
 
@@ -44,6 +49,11 @@ class Preferences {
   ScanSpeed scanSpeed() const;
   // The snapshots folder this store names (SnapshotsFolder::resolve). Not created here.
   std::filesystem::path snapshotsFolder() const;
+  // The folders scheduled scans cover, "~" expanded: the home folder when there is no list;
+  // entries that are not paths are left out.
+  std::vector<std::string> scheduledFolders() const;
+  // The growth alert's threshold; 1 GB when there is no value, or one that is not a size.
+  std::uint64_t growthAlertBytes() const;
 
  private:
   void store(const nlohmann::json& object);
