@@ -214,8 +214,17 @@ std::vector<BrowserCommand> makeTable() {
        .menuTitle = "Move to Trash",
        .keys = {Qt::CTRL | Qt::Key_Backspace},
        .help = "Move delete list (or selection) to Trash",
-       .isEnabled = [](const BrowserModel& m) { return m.tree() && !m.deleteList().isTrashing(); },
+       .isEnabled =
+           [](const BrowserModel& m) {
+             return m.tree() && !m.deleteList().isTrashing() && !m.deleteList().isDeleting();
+           },
        .run = [](BrowserModel& m) { m.deleteList().requestTrash(); }},
+      // What the Trash could not take, after asking; the result row offers it too.
+      {.id = "deletePermanently",
+       .menu = Menu::navigate,
+       .menuTitle = "Delete Permanently…",
+       .isEnabled = [](const BrowserModel& m) { return m.tree() && m.deleteList().canDeletePermanently(); },
+       .run = [](BrowserModel& m) { m.deleteList().requestDeletePermanently(); }},
       {.id = "emptyTrash",
        .menu = Menu::navigate,
        .menuTitle = "Empty Trash…",
