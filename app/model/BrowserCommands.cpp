@@ -241,9 +241,16 @@ std::vector<BrowserCommand> makeTable() {
        // With nothing on the delete list it takes the selection, which must be in sight.
        .isEnabled =
            [](const BrowserModel& m) {
-             return m.tree() && !m.deleteList().isTrashing() && (listShown(m) || !m.deleteList().isEmpty());
+             return m.tree() && !m.deleteList().isTrashing() && !m.deleteList().isDeleting() &&
+                    (listShown(m) || !m.deleteList().isEmpty());
            },
        .run = [](BrowserModel& m) { m.deleteList().requestTrash(); }},
+      // What the Trash could not take, after asking; the result row offers it too.
+      {.id = "deletePermanently",
+       .menu = Menu::navigate,
+       .menuTitle = "Delete Permanently…",
+       .isEnabled = [](const BrowserModel& m) { return m.tree() && m.deleteList().canDeletePermanently(); },
+       .run = [](BrowserModel& m) { m.deleteList().requestDeletePermanently(); }},
       {.id = "emptyTrash",
        .menu = Menu::navigate,
        .menuTitle = "Empty Trash…",

@@ -6,6 +6,7 @@
 #include "platform/LocalPath.h"
 
 #include <tallyfox/AtomicFile.h>
+#include <tallyfox/SnapshotPaths.h>
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -13,7 +14,7 @@
 #include <QtConcurrent>
 
 #include <sys/stat.h>
-#include <cstdlib>
+#include <algorithm>
 #include <exception>
 #include <mutex>
 
@@ -29,6 +30,19 @@ bool existsOnDisk(const QByteArray& path) {
 
 QString lastComponent(const QByteArray& path) {
   return displayPath(path.mid(path.lastIndexOf('/') + 1));
+}
+
+// "name: reason" for an item that stayed. The reason may start with the path itself; the
+// name says which item already.
+QString failureLine(const QByteArray& path, const QString& error) {
+  QString reason = error;
+  const QString prefix = displayPath(path) + QStringLiteral(": ");
+  if (reason.startsWith(prefix)) reason = reason.mid(prefix.size());
+  return lastComponent(path) + QStringLiteral(": ") + reason;
+}
+
+QString counted(std::size_t count, const char* one, const char* many) {
+  return QString::number(count) + QLatin1Char(' ') + QLatin1String(count == 1 ? one : many);
 }
 
 // The length of the valid UTF-8 sequence at `at`, or 0 when the byte there starts none.
@@ -200,8 +214,9 @@ void DeleteList::listChanged() {
 // ---- Exporting it
 
 std::filesystem::path DeleteList::deleteListFile() {
-  const char* home = std::getenv("HOME");
-  return std::filesystem::path(home && *home ? home : "/") / ".local/share/tallyfox/delete-list.txt";
+  const std::optional<std::string> data = PathText::dataHome();
+  if (!data) return {};
+  return std::filesystem::path(*data) / "tallyfox" / "delete-list.txt";
 }
 
 QByteArray DeleteList::listText() const {
@@ -215,7 +230,9 @@ QByteArray DeleteList::listText() const {
 }
 
 void DeleteList::writeListFile() {
-  writer_->write(deleteListFile(), listText(), writer_);
+  std::filesystem::path file = deleteListFile();
+  if (file.empty()) return;
+  writer_->write(std::move(file), listText(), writer_);
 }
 
 QString DeleteList::shellQuoted(const QByteArray& path) {
@@ -284,7 +301,7 @@ void DeleteList::setShowingDeleteList(bool value) {
 // ---- The Trash
 
 void DeleteList::requestTrash() {
-  if (isTrashing_) return;
+  if (isTrashing_ || isDeleting_) return;
   if (markedOrder_.empty() && browser_.selection()) toggleMark(browser_.selection());
   if (markedOrder_.empty()) {
     if (const auto& beep = browser_.services().desktop.beep) beep->beep();
@@ -295,7 +312,7 @@ void DeleteList::requestTrash() {
 
 void DeleteList::trashMarked() {
   const DiskTreePtr tree = browser_.tree();
-  if (!tree || isTrashing_) return;
+  if (!tree || isTrashing_ || isDeleting_) return;
   struct Item {
     NodeId node;
     QByteArray path;
@@ -307,7 +324,7 @@ void DeleteList::trashMarked() {
   const QPointer<DeleteList> self(this);
   (void)QtConcurrent::run([self, items = std::move(items), trash = browser_.services().desktop.trash] {
     std::vector<NodeId> trashed;
-    QStringList failures;
+    Refused refused;
     // One at a time, in list order: a folder listed before something inside it goes first.
     for (const Item& item : items) {
       if (!existsOnDisk(item.path)) {
@@ -316,30 +333,24 @@ void DeleteList::trashMarked() {
       }
       std::optional<QString> error =
           trash ? trash->moveToTrash(item.path) : std::optional(QStringLiteral("There is no Trash here"));
-      if (!error) {
-        trashed.push_back(item.node);
-      } else if (!existsOnDisk(item.path)) {
-        trashed.push_back(item.node);  // gone meanwhile, by someone else's hand
+      if (!error || !existsOnDisk(item.path)) {
+        trashed.push_back(item.node);  // moved, or gone meanwhile by someone else's hand
       } else {
-        // The reason may start with the path itself; the name says which item already.
-        QString reason = *error;
-        const QString prefix = displayPath(item.path) + QStringLiteral(": ");
-        if (reason.startsWith(prefix)) reason = reason.mid(prefix.size());
-        failures << lastComponent(item.path) + QStringLiteral(": ") + reason;
+        refused.emplace_back(item.node, failureLine(item.path, *error));
       }
     }
-    onMainThread([self, trashed = std::move(trashed), failures = std::move(failures)] {
-      if (self) self->finishTrashing(trashed, failures);
+    onMainThread([self, trashed = std::move(trashed), refused = std::move(refused)] {
+      if (self) self->finishTrashing(trashed, refused);
     });
   });
 }
 
-void DeleteList::finishTrashing(const std::vector<NodeId>& trashed, const QStringList& failures) {
+std::uint64_t DeleteList::takeOut(const std::vector<NodeId>& gone) {
   const DiskTreePtr tree = browser_.tree();
   std::uint64_t bytes = 0;
-  if (tree && !trashed.empty()) {
+  if (tree && !gone.empty()) {
     SizeOverlay edited(browser_.overlay());
-    for (NodeId node : trashed) {
+    for (NodeId node : gone) {
       if (isHiddenByTrash(node)) continue;  // counted when it went
       bytes += browser_.overlay().size(node, *tree);
       edited.hide(node, *tree);
@@ -358,15 +369,19 @@ void DeleteList::finishTrashing(const std::vector<NodeId>& trashed, const QStrin
   }
   if (const auto selection = browser_.selection(); selection && isHiddenByTrash(*selection))
     browser_.selectFirst();
+  return bytes;
+}
 
+void DeleteList::finishTrashing(const std::vector<NodeId>& trashed, const Refused& refused) {
   TrashResult result;
   result.count = int(trashed.size());
-  result.bytes = bytes;
-  if (lastTrash_ && !lastTrash_->emptied) {
+  result.bytes = takeOut(trashed);
+  if (lastTrash_ && !lastTrash_->emptied && !lastTrash_->permanent) {
     result.count += lastTrash_->count;
     result.bytes += lastTrash_->bytes;
   }
-  result.failures = failures;
+  for (const auto& [node, line] : refused) result.failures << line;
+  refused_ = refused;
   setLastTrash(result);
   setTrashing(false);
 }
@@ -399,24 +414,28 @@ void DeleteList::emptyTrash() {
   setEmptyingTrash(true);
   const QPointer<DeleteList> self(this);
   (void)QtConcurrent::run([self, trash] {
-    std::optional<QString> error;
+    EmptyingReport report;
     try {
-      error = trash->empty();
+      report = trash->empty();
     } catch (const std::exception& e) {
-      error = QString::fromLocal8Bit(e.what());
+      report.error = QString::fromLocal8Bit(e.what());
     }
-    onMainThread([self, error] {
+    onMainThread([self, report] {
       if (!self) return;
       TrashResult result;
-      if (error) {
-        result.failures << QStringLiteral("Couldn't empty the Trash: ") + *error;
+      if (report.error) {
+        result.failures << QStringLiteral("Couldn't empty the Trash: ") + *report.error;
       } else {
-        if (self->lastTrash_) {
-          result.count = self->lastTrash_->count;
-          result.bytes = self->lastTrash_->bytes;
+        // What went to the Trash is freed now; what was deleted for good never went there.
+        if (const auto& last = self->lastTrash_; last && !last->permanent) {
+          result.count = last->count;
+          result.bytes = last->bytes;
         }
         result.emptied = true;
       }
+      // A trash left alone is said, with why, rather than passed over as emptied.
+      result.failures += report.refused;
+      self->refused_.clear();
       self->setLastTrash(result);
       self->setEmptyingTrash(false);
     });
@@ -424,7 +443,113 @@ void DeleteList::emptyTrash() {
 }
 
 void DeleteList::dismissResult() {
+  refused_.clear();
   setLastTrash(std::nullopt);
+}
+
+// ---- Deleting for good what no trash takes
+
+std::vector<NodeId> DeleteList::refusedByTrash() const {
+  std::vector<NodeId> nodes;
+  if (!lastTrash_ || lastTrash_->emptied || refused_.empty()) return nodes;
+  const std::vector<NodeId> top = topLevel();
+  for (const auto& [node, line] : refused_)
+    if (std::find(top.begin(), top.end(), node) != top.end()) nodes.push_back(node);
+  return nodes;
+}
+
+bool DeleteList::canDeletePermanently() const {
+  return browser_.services().desktop.trash && !isTrashing_ && !isDeleting_ && !refusedByTrash().empty();
+}
+
+void DeleteList::requestDeletePermanently() {
+  const DiskTreePtr tree = browser_.tree();
+  if (!tree || !canDeletePermanently()) return;
+  const std::vector<NodeId> nodes = refusedByTrash();
+  std::uint64_t bytes = 0;
+  QStringList reasons;
+  for (const auto& [node, line] : refused_) {
+    if (std::find(nodes.begin(), nodes.end(), node) == nodes.end()) continue;
+    bytes += browser_.overlay().size(node, *tree);
+    reasons << QStringLiteral("• ") + line;
+  }
+  // The reasons are for reading, not for scrolling: a long list names the first few.
+  constexpr qsizetype shownReasons = 8;
+  if (reasons.size() > shownReasons) {
+    const qsizetype more = reasons.size() - shownReasons;
+    reasons.resize(shownReasons);
+    reasons << QStringLiteral("and ") + QString::number(more) + QStringLiteral(" more");
+  }
+  const bool one = nodes.size() == 1;
+  const QPointer<DeleteList> self(this);
+  auto request = std::make_shared<ConfirmationRequest>([self, nodes](bool confirmed) {
+    if (self && confirmed) self->deletePermanently(nodes);
+  });
+  request->title =
+      QStringLiteral("Delete ") + counted(nodes.size(), "item", "items") + QStringLiteral(" permanently?");
+  request->message =
+      (one ? QStringLiteral("No trash could take it (") : QStringLiteral("No trash could take them (")) +
+      Format::bytes(bytes) + (one ? QStringLiteral("):\n") : QStringLiteral(" in all):\n")) +
+      reasons.join(QLatin1Char('\n')) +
+      (one ? QStringLiteral("\n\nIt will be deleted immediately. ")
+           : QStringLiteral("\n\nThey will be deleted immediately. ")) +
+      QStringLiteral("You can't undo this.");
+  request->confirmText = QStringLiteral("Delete Permanently");
+  request->destructive = true;
+  browser_.requests().ask(request);
+}
+
+void DeleteList::deletePermanently(const std::vector<NodeId>& nodes) {
+  const DiskTreePtr tree = browser_.tree();
+  const auto& trash = browser_.services().desktop.trash;
+  if (!tree || !trash || isTrashing_ || isDeleting_) return;
+  struct Item {
+    NodeId node;
+    QByteArray path;
+  };
+  // Only what is still listed: an item taken off the list while the question was open stays.
+  const std::vector<NodeId> top = topLevel();
+  std::vector<Item> items;
+  for (NodeId node : nodes)
+    if (std::find(top.begin(), top.end(), node) != top.end())
+      items.push_back({node, QByteArray::fromStdString(tree->filePath(node))});
+  if (items.empty()) return;
+  // Links above the snapshot's root are the person's own way to it; below it none is followed.
+  const QByteArray base = QByteArray::fromStdString(tree->filePath(DiskTree::root));
+  setDeleting(true);
+  const QPointer<DeleteList> self(this);
+  (void)QtConcurrent::run([self, items = std::move(items), base, trash] {
+    std::vector<NodeId> deleted;
+    Refused stayed;
+    for (const Item& item : items) {
+      std::optional<QString> error;
+      if (existsOnDisk(item.path)) {
+        try {
+          error = trash->deletePermanently(item.path, base);
+        } catch (const std::exception& e) {
+          error = QString::fromLocal8Bit(e.what());
+        }
+      }
+      if (!error || !existsOnDisk(item.path))
+        deleted.push_back(item.node);
+      else
+        stayed.emplace_back(item.node, failureLine(item.path, *error));
+    }
+    onMainThread([self, deleted = std::move(deleted), stayed = std::move(stayed)] {
+      if (self) self->finishDeleting(deleted, stayed);
+    });
+  });
+}
+
+void DeleteList::finishDeleting(const std::vector<NodeId>& deleted, const Refused& stayed) {
+  TrashResult result;
+  result.count = int(deleted.size());
+  result.bytes = takeOut(deleted);
+  for (const auto& [node, line] : stayed) result.failures << line;
+  result.permanent = true;
+  refused_ = stayed;
+  setLastTrash(result);
+  setDeleting(false);
 }
 
 QString DeleteList::summary() const {
@@ -439,20 +564,31 @@ QString DeleteList::resultText(const TrashResult& result) {
     return text;
   }
   if (result.count < 1) return {};
-  return QStringLiteral("Moved ") + QString::number(result.count) +
-         (result.count == 1 ? QStringLiteral(" item") : QStringLiteral(" items")) +
+  if (result.permanent)
+    return QStringLiteral("Deleted ") + counted(result.count, "item", "items") +
+           QStringLiteral(" permanently · ") + Format::bytes(result.bytes);
+  return QStringLiteral("Moved ") + counted(result.count, "item", "items") +
          QStringLiteral(" to the Trash · ") + Format::bytes(result.bytes);
 }
 
 QString DeleteList::failuresText(const TrashResult& result) {
-  if (result.failures.isEmpty()) return {};
-  return QString::number(result.failures.size()) + QStringLiteral(" couldn't be moved");
+  const auto count = std::size_t(result.failures.size());
+  if (count == 0) return {};
+  if (result.emptied) return counted(count, "trash", "trashes") + QStringLiteral(" not emptied");
+  if (result.permanent) return QString::number(count) + QStringLiteral(" couldn't be deleted");
+  return QString::number(count) + QStringLiteral(" couldn't be moved");
 }
 
 void DeleteList::setTrashing(bool value) {
   if (isTrashing_ == value) return;
   isTrashing_ = value;
   emit isTrashingChanged();
+}
+
+void DeleteList::setDeleting(bool value) {
+  if (isDeleting_ == value) return;
+  isDeleting_ = value;
+  emit isDeletingChanged();
 }
 
 void DeleteList::setEmptyingTrash(bool value) {

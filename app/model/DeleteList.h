@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace tallyfox {
@@ -25,8 +26,11 @@ struct TrashResult {
   std::uint64_t bytes = 0;
   // "name: reason", one per item that stayed where it was.
   QStringList failures;
-  // This reports emptying the Trash; count and bytes are then what it freed.
+  // This reports emptying the Trash; count and bytes are then what it freed. Its failures
+  // are then the trash folders left alone, or the one line of an emptying that failed.
   bool emptied = false;
+  // This reports deleting items for good that no trash took; count and bytes are what went.
+  bool permanent = false;
   bool operator==(const TrashResult&) const = default;
 };
 
@@ -76,7 +80,8 @@ class DeleteList : public QObject {
   void copyMarkedPaths(ListStyle style);
   // Asks the window where to save "delete-list.txt".
   void saveMarkedList();
-  // "~/.local/share/tallyfox/delete-list.txt", where the list is mirrored.
+  // "$XDG_DATA_HOME/tallyfox/delete-list.txt" (by default below ~/.local/share), where the
+  // list is mirrored; empty when there is no home folder, and then nothing is written.
   static std::filesystem::path deleteListFile();
   // The mirror's contents: one path per line (exact bytes), each ending in a line feed. A
   // path with a line feed in it is left out: its lines would name other paths.
@@ -105,6 +110,19 @@ class DeleteList : public QObject {
   const std::optional<TrashResult>& lastTrash() const { return lastTrash_; }
   void dismissResult();
 
+  // ---- Deleting for good what no trash takes
+
+  // The listed items the last move to the Trash left where they were, while they are listed
+  // and that result is shown.
+  std::vector<NodeId> refusedByTrash() const;
+  bool canDeletePermanently() const;
+  // Asks the window first, naming how many items and how much; deletes them only when the
+  // person confirms, off the main thread, one after another.
+  void requestDeletePermanently();
+  bool isDeleting() const { return isDeleting_; }
+  // Moving, deleting or emptying is under way.
+  bool isBusy() const { return isTrashing_ || isDeleting_ || isEmptyingTrash_; }
+
   // ---- What the bars say
 
   // "3 to delete · 1.2 GB".
@@ -112,7 +130,8 @@ class DeleteList : public QObject {
   // "Moved 2 items to the Trash · 40.0 kB", "Trash emptied · 40.0 kB freed"; empty when a
   // move moved nothing.
   static QString resultText(const TrashResult& result);
-  // "2 couldn't be moved"; empty without failures.
+  // "2 couldn't be moved", "1 couldn't be deleted", "1 trash not emptied"; empty without
+  // failures.
   static QString failuresText(const TrashResult& result);
 
   struct Writer;
@@ -121,14 +140,23 @@ class DeleteList : public QObject {
   void marksChanged();
   void showingDeleteListChanged();
   void isTrashingChanged();
+  void isDeletingChanged();
   void isEmptyingTrashChanged();
   void lastTrashChanged();
 
  private:
+  using Refused = std::vector<std::pair<NodeId, QString>>;
+
   void setTrashing(bool value);
+  void setDeleting(bool value);
   void setEmptyingTrash(bool value);
   void setLastTrash(std::optional<TrashResult> value);
-  void finishTrashing(const std::vector<NodeId>& trashed, const QStringList& failures);
+  void finishTrashing(const std::vector<NodeId>& trashed, const Refused& refused);
+  // Deletes the nodes for good; only ever called with the person's confirmation.
+  void deletePermanently(const std::vector<NodeId>& nodes);
+  void finishDeleting(const std::vector<NodeId>& deleted, const Refused& stayed);
+  // Takes what went out of the window's view and off the list; their size before it went.
+  std::uint64_t takeOut(const std::vector<NodeId>& gone);
   // Drops listed ids that are no longer shown.
   void forgetHidden();
   // The list changed: the mirror file is rewritten and views hear of it.
@@ -140,8 +168,12 @@ class DeleteList : public QObject {
   QSet<NodeId> markedSet_;
   bool showingDeleteList_ = false;
   bool isTrashing_ = false;
+  bool isDeleting_ = false;
   bool isEmptyingTrash_ = false;
   std::optional<TrashResult> lastTrash_;
+  // The items behind the failures of `lastTrash_`, when it reports a move or a deletion,
+  // each with its line of the failures.
+  Refused refused_;
   std::shared_ptr<Writer> writer_;
 };
 

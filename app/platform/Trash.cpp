@@ -1,6 +1,9 @@
 #include "platform/Trash.h"
 
 #include "platform/LocalPath.h"
+#include "platform/Removal.h"
+
+#include <tallyfox/SnapshotPaths.h>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -9,6 +12,7 @@
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -17,116 +21,120 @@
 namespace tallyfox {
 
 namespace fs = std::filesystem;
+using Removal::failure;
 
 namespace {
 
-QString failure(const QByteArray& what, int error) {
-  return displayPath(what) + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error));
-}
+constexpr std::string_view infoSuffix = ".trashinfo";
 
 QByteArray bytesOf(const fs::path& path) {
   return QByteArray::fromStdString(path.native());
 }
 
-// A folder this user owns, made when missing; never a symbolic link. Sets errno when not.
-bool ownFolder(const fs::path& path) {
-  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) return false;
-  if (S_ISDIR(st.st_mode) && st.st_uid == ::getuid()) return true;
-  errno = S_ISDIR(st.st_mode) ? EACCES : ENOTDIR;
-  return false;
+std::string userId() {
+  return std::to_string(::getuid());
 }
 
-// The per-user folder below a volume's shared .Trash, which must be a real folder with the
-// sticky bit; others may not be trusted.
-std::optional<fs::path> sharedTrashOf(const fs::path& top, bool create) {
-  const fs::path shared = top / ".Trash";
-  struct stat st {};
-  if (::lstat(shared.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || !(st.st_mode & S_ISVTX))
-    return std::nullopt;
-  const fs::path own = shared / std::to_string(::getuid());
-  if (create) return ownFolder(own) ? std::optional(own) : std::nullopt;
-  return ::lstat(own.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() ? std::optional(own)
-                                                                                          : std::nullopt;
-}
+// A trash folder or a part of one, opened without following a link: either open, missing,
+// refused with the reason (it is there but may not be used), or failed with errno.
+struct OwnFolder {
+  UniqueFd fd;
+  bool missing = false;
+  QString refused;
+  int error = 0;
 
-std::optional<fs::path> ownTrashOf(const fs::path& top, bool create) {
-  const fs::path own = top / (".Trash-" + std::to_string(::getuid()));
-  if (create) return ownFolder(own) ? std::optional(own) : std::nullopt;
-  struct stat st {};
-  return ::lstat(own.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() ? std::optional(own)
-                                                                                          : std::nullopt;
-}
+  // Why the folder at `path` cannot be used, for a message.
+  QString describe(const fs::path& path) const {
+    if (refused.isEmpty()) return failure(bytesOf(path), missing ? ENOENT : error);
+    return displayPath(bytesOf(path)) + QStringLiteral(" ") + refused;
+  }
+};
 
-// The highest folder above `path` on the same device: the volume's top.
-fs::path topOf(const fs::path& path, dev_t device) {
-  fs::path top = path;
-  for (fs::path up = path.parent_path(); up != top; top = up, up = up.parent_path()) {
+// `name` in `parent` as a folder of this user, made first when `create` is set.
+OwnFolder openOwnFolder(int parent, const char* name, bool create) {
+  OwnFolder folder;
+  if (create && ::mkdirat(parent, name, 0700) != 0 && errno != EEXIST) {
+    folder.error = errno;
+    return folder;
+  }
+  folder.fd.reset(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!folder.fd) {
+    const int code = errno;
     struct stat st {};
-    if (::stat(up.c_str(), &st) != 0 || st.st_dev != device) break;
+    if (code == ENOENT) {
+      folder.missing = true;
+    } else if (::fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
+      folder.refused = QStringLiteral("is a symbolic link");
+    } else if (code == ENOTDIR) {
+      folder.refused = QStringLiteral("is not a folder");
+    } else {
+      folder.error = code;
+    }
+    return folder;
   }
-  return top;
-}
-
-// Deletes `name` in `folder` with everything below it, making folders writable first. Never
-// follows a symbolic link. Records the first failure in `error`; false when anything stayed.
-bool removeAt(int folder, const char* name, const QByteArray& shown, QString& error) {
-  const auto fail = [&](int code) {
-    if (error.isEmpty()) error = failure(shown, code);
-    return false;
-  };
   struct stat st {};
-  if (::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT || fail(errno);
-  if (S_ISDIR(st.st_mode)) {
-    if ((st.st_mode & S_IRWXU) != S_IRWXU) ::fchmodat(folder, name, (st.st_mode & 07777) | S_IRWXU, 0);
-    const int fd = ::openat(folder, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return fail(errno);
-    DIR* dir = ::fdopendir(fd);
-    if (!dir) {
-      const int code = errno;
-      ::close(fd);
-      return fail(code);
-    }
-    bool complete = true;
-    while (const dirent* entry = ::readdir(dir)) {
-      if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-      complete = removeAt(fd, entry->d_name, shown + '/' + entry->d_name, error) && complete;
-    }
-    ::closedir(dir);
-    if (!complete) return false;
-    if (::unlinkat(folder, name, AT_REMOVEDIR) != 0 && errno != ENOENT) return fail(errno);
-    return true;
+  if (::fstat(folder.fd.get(), &st) != 0) {
+    folder.error = errno;
+    folder.fd.reset();
+  } else if (st.st_uid != ::getuid()) {
+    folder.refused = QStringLiteral("belongs to another user");
+    folder.fd.reset();
   }
-  if (::unlinkat(folder, name, 0) != 0 && errno != ENOENT) return fail(errno);
-  return true;
+  return folder;
 }
 
-bool removePath(const fs::path& path, QString& error) {
-  return removeAt(AT_FDCWD, path.c_str(), bytesOf(path), error);
+// A volume's shared .Trash, as the freedesktop.org rules allow it to be used: a real folder
+// (not a link) with the sticky bit, so that no one can take another user's folder in it.
+// Sets `refused` when it is there but fails that.
+UniqueFd openSharedTrash(int top, QString& refused) {
+  UniqueFd shared(::openat(top, ".Trash", O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  struct stat st {};
+  if (!shared) {
+    if (errno != ENOENT) {
+      const bool link = ::fstatat(top, ".Trash", &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+      refused = link ? QStringLiteral("the shared .Trash above it is a symbolic link")
+                     : QStringLiteral("the shared .Trash above it is not a folder");
+    }
+    return {};
+  }
+  if (::fstat(shared.get(), &st) != 0 || !(st.st_mode & S_ISVTX)) {
+    refused = QStringLiteral("the shared .Trash above it lacks the sticky bit, so others could have made it");
+    return {};
+  }
+  return shared;
 }
 
-std::vector<std::string> namesIn(const fs::path& folder) {
+bool isSharedTrash(const fs::path& trash) {
+  return trash.filename() == userId() && trash.parent_path().filename() == ".Trash";
+}
+
+// The names in an open folder, read through a descriptor of its own.
+std::vector<std::string> namesAt(int folder) {
   std::vector<std::string> names;
-  if (DIR* dir = ::opendir(folder.c_str())) {
-    while (const dirent* entry = ::readdir(dir)) {
-      if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-        names.emplace_back(entry->d_name);
-    }
-    ::closedir(dir);
+  const int fd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return names;
+  DIR* dir = ::fdopendir(fd);
+  if (!dir) {
+    ::close(fd);
+    return names;
   }
+  while (const dirent* entry = ::readdir(dir)) {
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+      names.emplace_back(entry->d_name);
+  }
+  ::closedir(dir);
   return names;
 }
 
-bool isThere(const fs::path& path) {
+bool isThereAt(int folder, const std::string& name) {
   struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0;
+  return ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 // A name in the trash for `name`, short enough that its ".trashinfo" file fits in a name.
 std::string trashName(const std::string& name, int attempt) {
   const std::string suffix = attempt == 1 ? std::string() : "." + std::to_string(attempt);
-  constexpr std::size_t longest = 255 - std::char_traits<char>::length(".trashinfo");
+  constexpr std::size_t longest = NAME_MAX - infoSuffix.size();
   std::string base = name;
   if (base.size() + suffix.size() > longest) base.resize(longest - suffix.size());
   return base + suffix;
@@ -141,6 +149,79 @@ std::string deletionDate() {
   return text;
 }
 
+// Where an item goes: the open files/ and info/ of its trash, and the path its entry names.
+struct Destination {
+  UniqueFd files, info;
+  QByteArray infoPath;
+};
+
+// The trash's own folder below `parent` with its files/ and info/, made when missing.
+std::optional<QString> openTrashParts(int parent, const fs::path& trash, Destination& into) {
+  const OwnFolder own = openOwnFolder(parent, trash.filename().c_str(), true);
+  if (!own.fd) return own.describe(trash);
+  OwnFolder files = openOwnFolder(own.fd.get(), "files", true);
+  if (!files.fd) return files.describe(trash / "files");
+  OwnFolder info = openOwnFolder(own.fd.get(), "info", true);
+  if (!info.fd) return info.describe(trash / "info");
+  into.files = std::move(files.fd);
+  into.info = std::move(info.fd);
+  return std::nullopt;
+}
+
+// The highest folder above `folder` (a path without links) on the mount `mount`: the top
+// folder of that mount, where its trash lies.
+fs::path topOf(const fs::path& folder, const Removal::MountKey& mount) {
+  fs::path top = folder;
+  for (fs::path up = top.parent_path(); up != top; top = up, up = up.parent_path()) {
+    const UniqueFd fd(::open(up.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!fd || Removal::mountOf(fd.get()) != mount) break;
+  }
+  return top;
+}
+
+// The mount of `path`, or of the nearest folder above it that exists: where it would be made.
+std::optional<Removal::MountKey> mountOfNearest(fs::path path) {
+  for (;;) {
+    const UniqueFd fd(::open(path.c_str(), O_PATH | O_CLOEXEC));
+    if (fd) return Removal::mountOf(fd.get());
+    if (path == path.parent_path()) return std::nullopt;
+    path = path.parent_path();
+  }
+}
+
+// The home trash, for an item on the home trash's mount. Its entries name the item by its
+// absolute path.
+std::optional<QString> homeDestination(const fs::path& trash, const QByteArray& item, Destination& into) {
+  std::error_code ignored;
+  fs::create_directories(trash.parent_path(), ignored);
+  const UniqueFd above(::open(trash.parent_path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!above)
+    return QStringLiteral("the Trash can't be made: ") + failure(bytesOf(trash.parent_path()), errno);
+  if (auto why = openTrashParts(above.get(), trash, into))
+    return QStringLiteral("the Trash can't be used: ") + *why;
+  into.infoPath = item;
+  return std::nullopt;
+}
+
+// The trash at the top of the item's own mount: .Trash/$uid when the volume has a shared
+// .Trash that may be used, else .Trash-$uid. Its entries name the item relative to the top.
+std::optional<QString> volumeDestination(const fs::path& realFolder, const std::string& name,
+                                         const Removal::MountKey& mount, Destination& into) {
+  const fs::path top = topOf(realFolder, mount);
+  const UniqueFd topFd(::open(top.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!topFd)
+    return QStringLiteral("its file system's top folder can't be opened: ") + failure(bytesOf(top), errno);
+  QString sharedRefused;
+  if (const UniqueFd shared = openSharedTrash(topFd.get(), sharedRefused);
+      !shared || openTrashParts(shared.get(), top / ".Trash" / userId(), into)) {
+    const fs::path own = top / (".Trash-" + userId());
+    if (auto why = openTrashParts(topFd.get(), own, into))
+      return QStringLiteral("there is no Trash on its file system (") + *why + QStringLiteral(")");
+  }
+  into.infoPath = bytesOf((realFolder / name).lexically_relative(top));
+  return std::nullopt;
+}
+
 class SystemTrash : public Trash {
  public:
   // Ours rather than QFile::moveToTrash: Qt cannot carry a name that is not UTF-8, and when
@@ -150,13 +231,10 @@ class SystemTrash : public Trash {
     return FreedesktopTrash::moveToTrash(path);
   }
 
-  std::optional<QString> empty() override {
-    std::optional<QString> first;
-    for (const fs::path& trash : FreedesktopTrash::folders()) {
-      std::optional<QString> error = FreedesktopTrash::emptyFolder(trash);
-      if (error && !first) first = std::move(error);
-    }
-    return first;
+  EmptyingReport empty() override { return FreedesktopTrash::emptyFolders(FreedesktopTrash::folders()); }
+
+  std::optional<QString> deletePermanently(const QByteArray& path, const QByteArray& base) override {
+    return Removal::removePath(path, base);
   }
 };
 
@@ -165,20 +243,18 @@ class SystemTrash : public Trash {
 namespace FreedesktopTrash {
 
 fs::path homeTrash() {
-  const char* data = std::getenv("XDG_DATA_HOME");
-  if (data && data[0] == '/') return fs::path(data) / "Trash";
-  const char* home = std::getenv("HOME");
-  return fs::path(home && *home ? home : "/") / ".local/share/Trash";
+  const std::optional<std::string> data = PathText::dataHome();
+  return data ? fs::path(*data) / "Trash" : fs::path();
 }
 
 std::vector<fs::path> folders() {
   std::vector<fs::path> found;
   const auto add = [&](const fs::path& trash) {
+    struct stat st {};
+    if (::lstat(trash.c_str(), &st) != 0) return;
     if (std::find(found.begin(), found.end(), trash) == found.end()) found.push_back(trash);
   };
-  const fs::path home = homeTrash();
-  struct stat st {};
-  if (::lstat(home.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) add(home);
+  if (const fs::path home = homeTrash(); !home.empty()) add(home);
   if (FILE* mounts = ::setmntent("/proc/self/mounts", "r")) {
     std::vector<fs::path> tops;
     mntent entry{};
@@ -186,86 +262,144 @@ std::vector<fs::path> folders() {
     while (::getmntent_r(mounts, &entry, buffer, sizeof buffer)) tops.emplace_back(entry.mnt_dir);
     ::endmntent(mounts);
     for (const fs::path& top : tops) {
-      if (auto shared = sharedTrashOf(top, false)) add(*shared);
-      if (auto own = ownTrashOf(top, false)) add(*own);
+      add(top / ".Trash" / userId());
+      add(top / (".Trash-" + userId()));
     }
   }
   return found;
 }
 
-std::optional<QString> emptyFolder(const fs::path& trash) {
+FolderResult emptyFolder(const fs::path& trash) {
+  FolderResult result;
+  const auto refuse = [&](const QString& why) {
+    result.refused =
+        displayPath(bytesOf(trash)) + QStringLiteral(": ") + why + QStringLiteral("; not emptied");
+    return result;
+  };
+  const fs::path above = trash.parent_path();
+  UniqueFd parent;
+  if (isSharedTrash(trash)) {
+    const UniqueFd top(::open(above.parent_path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!top) return result;
+    QString refused;
+    parent = openSharedTrash(top.get(), refused);
+    if (!refused.isEmpty()) return refuse(refused);
+  } else {
+    parent.reset(::open(above.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  }
+  if (!parent) return result;  // nothing there to empty
+
+  const OwnFolder own = openOwnFolder(parent.get(), trash.filename().c_str(), false);
+  if (own.missing) return result;
+  if (!own.refused.isEmpty()) return refuse(QStringLiteral("it ") + own.refused);
+  if (!own.fd) {
+    result.error = failure(bytesOf(trash), own.error);
+    return result;
+  }
+  // Both parts are checked before anything goes: a trash is emptied whole or not at all.
+  const OwnFolder files = openOwnFolder(own.fd.get(), "files", false);
+  const OwnFolder info = openOwnFolder(own.fd.get(), "info", false);
+  for (const auto& [part, name] : {std::pair{&files, "files"}, std::pair{&info, "info"}}) {
+    if (!part->refused.isEmpty())
+      return refuse(QStringLiteral("its “") + QLatin1String(name) + QStringLiteral("” ") + part->refused);
+  }
+
   QString error;
-  const fs::path files = trash / "files";
-  const fs::path info = trash / "info";
-  for (const std::string& name : namesIn(files)) {
-    // The entry goes only with its file: a file that stays keeps what restores it.
-    if (removePath(files / name, error)) removePath(info / (name + ".trashinfo"), error);
+  for (const auto& [part, name] : {std::pair{&files, "files"}, std::pair{&info, "info"}}) {
+    if (!part->fd && !part->missing && error.isEmpty()) error = failure(bytesOf(trash / name), part->error);
   }
-  for (const std::string& name : namesIn(info)) {
-    const bool isInfo = name.size() > 10 && name.ends_with(".trashinfo");
-    if (!isInfo || !isThere(files / name.substr(0, name.size() - 10))) removePath(info / name, error);
+  if (files.fd) {
+    for (const std::string& name : namesAt(files.fd.get())) {
+      // The entry goes only with its file: a file that stays keeps what restores it.
+      if (!Removal::removeAt(files.fd.get(), name.c_str(), bytesOf(trash / "files" / name), error)) continue;
+      const std::string entry = name + std::string(infoSuffix);
+      if (info.fd && entry.size() <= NAME_MAX)
+        Removal::removeAt(info.fd.get(), entry.c_str(), bytesOf(trash / "info" / entry), error);
+    }
   }
-  removePath(trash / "expunged", error);
-  removePath(trash / "directorysizes", error);
-  if (error.isEmpty()) return std::nullopt;
-  return error;
+  if (info.fd) {
+    for (const std::string& name : namesAt(info.fd.get())) {
+      const bool isEntry = name.size() > infoSuffix.size() && name.ends_with(infoSuffix);
+      const bool hasFile =
+          isEntry && files.fd && isThereAt(files.fd.get(), name.substr(0, name.size() - infoSuffix.size()));
+      if (!hasFile) Removal::removeAt(info.fd.get(), name.c_str(), bytesOf(trash / "info" / name), error);
+    }
+  }
+  Removal::removeAt(own.fd.get(), "expunged", bytesOf(trash / "expunged"), error);
+  Removal::removeAt(own.fd.get(), "directorysizes", bytesOf(trash / "directorysizes"), error);
+  if (!error.isEmpty()) result.error = error;
+  return result;
+}
+
+EmptyingReport emptyFolders(const std::vector<fs::path>& trashes) {
+  EmptyingReport report;
+  for (const fs::path& trash : trashes) {
+    FolderResult result = emptyFolder(trash);
+    if (result.refused) report.refused << *result.refused;
+    if (result.error && !report.error) report.error = std::move(result.error);
+  }
+  return report;
 }
 
 std::optional<QString> moveToTrash(const QByteArray& path) {
-  const fs::path item = path.toStdString();
+  const qsizetype slash = path.lastIndexOf('/');
+  const std::string name = path.mid(slash + 1).toStdString();
+  if (!path.startsWith('/') || name.empty() || name == "." || name == "..") return failure(path, EINVAL);
+  const QByteArray folder = parentPath(path);
+  const UniqueFd parent(::open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!parent) return failure(path, errno);
   struct stat st {};
-  if (!item.is_absolute() || ::lstat(item.c_str(), &st) != 0)
-    return failure(path, item.is_absolute() ? errno : EINVAL);
+  if (::fstatat(parent.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return failure(path, errno);
+  if (S_ISDIR(st.st_mode) && Removal::isMountPoint(parent.get(), name.c_str()))
+    return displayPath(path) + QStringLiteral(": is a mount point, which can't be moved to the Trash");
+  const std::optional<Removal::MountKey> mount = Removal::mountOf(parent.get(), name.c_str());
+  if (!mount) return failure(path, errno);
 
-  // The home trash when the item is on its volume, else the item's volume's own trash.
-  fs::path trash = homeTrash();
-  fs::path infoPath = item;
-  struct stat homeSt {};
-  fs::path homeVolume = trash;
-  while (::stat(homeVolume.c_str(), &homeSt) != 0 && homeVolume != homeVolume.parent_path()) {
-    homeVolume = homeVolume.parent_path();
-  }
-  if (homeSt.st_dev == st.st_dev) {
-    std::error_code ignored;
-    fs::create_directories(trash.parent_path(), ignored);
-    if (!ownFolder(trash)) return failure(bytesOf(trash), errno);
+  // The home trash takes what lies on its own mount; anything else goes to the trash of the
+  // item's mount. A bind mount of the home's file system is a mount of its own: a rename
+  // from it into the home trash would fail.
+  Destination destination;
+  const fs::path home = homeTrash();
+  std::optional<QString> why;
+  if (!home.empty() && mountOfNearest(home) == mount) {
+    why = homeDestination(home, path, destination);
   } else {
-    const fs::path top = topOf(item, st.st_dev);
-    std::optional<fs::path> volumeTrash = sharedTrashOf(top, true);
-    if (!volumeTrash) volumeTrash = ownTrashOf(top, true);
-    if (!volumeTrash) return failure(path, EXDEV);
-    trash = *volumeTrash;
-    infoPath = item.lexically_relative(top);
+    char* real = ::realpath(folder.constData(), nullptr);
+    if (!real) return failure(path, errno);
+    const fs::path realFolder(real);
+    std::free(real);
+    why = volumeDestination(realFolder, name, *mount, destination);
   }
-  const fs::path files = trash / "files";
-  const fs::path info = trash / "info";
-  if (!ownFolder(files) || !ownFolder(info)) return failure(bytesOf(trash), errno);
+  if (why) return displayPath(path) + QStringLiteral(": ") + *why;
 
   const std::string contents =
-      "[Trash Info]\nPath=" + bytesOf(infoPath).toPercentEncoding("/").toStdString() +
+      "[Trash Info]\nPath=" + destination.infoPath.toPercentEncoding("/").toStdString() +
       "\nDeletionDate=" + deletionDate() + "\n";
-  const std::string name = item.filename().native();
   for (int attempt = 1; attempt < 10000; ++attempt) {
     const std::string candidate = trashName(name, attempt);
-    const fs::path infoFile = info / (candidate + ".trashinfo");
+    const std::string entry = candidate + std::string(infoSuffix);
     // The info file is claimed first and exclusively: two movers never pick one name.
-    const int fd = ::open(infoFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    const int fd = ::openat(destination.info.get(), entry.c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
       if (errno == EEXIST) continue;
-      return failure(bytesOf(infoFile), errno);
+      return displayPath(path) + QStringLiteral(": its Trash entry can't be made: ") +
+             failure(QByteArray::fromStdString(entry), errno);
     }
     const bool written =
         ::write(fd, contents.data(), contents.size()) == static_cast<ssize_t>(contents.size());
     const int writeError = errno;
     ::close(fd);
-    if (!written || isThere(files / candidate)) {
-      ::unlink(infoFile.c_str());
-      if (!written) return failure(bytesOf(infoFile), writeError);
+    if (!written || isThereAt(destination.files.get(), candidate)) {
+      ::unlinkat(destination.info.get(), entry.c_str(), 0);
+      if (!written)
+        return displayPath(path) + QStringLiteral(": its Trash entry can't be written: ") +
+               failure(QByteArray::fromStdString(entry), writeError);
       continue;
     }
-    if (::rename(item.c_str(), (files / candidate).c_str()) != 0) {
+    if (::renameat(parent.get(), name.c_str(), destination.files.get(), candidate.c_str()) != 0) {
       const int code = errno;
-      ::unlink(infoFile.c_str());
+      ::unlinkat(destination.info.get(), entry.c_str(), 0);
       return failure(path, code);
     }
     return std::nullopt;

@@ -193,7 +193,8 @@ void install(QMainWindow* window, AppDelegate* app, BrowserModel* browser) {
   for (auto signal : {&ComparisonModel::comparisonChanged, &ComparisonModel::candidatesChanged})
     QObject::connect(&browser->comparing(), signal, window, refresh);
   for (auto signal :
-       {&DeleteList::marksChanged, &DeleteList::isTrashingChanged, &DeleteList::isEmptyingTrashChanged})
+       {&DeleteList::marksChanged, &DeleteList::isTrashingChanged, &DeleteList::isEmptyingTrashChanged,
+        &DeleteList::isDeletingChanged, &DeleteList::lastTrashChanged})
     QObject::connect(&browser->deleteList(), signal, window, refresh);
   QObject::connect(&browser->duplicates(), &Duplicates::stateChanged, window, refresh);
   QObject::connect(&browser->partialScans(), &PartialScans::addingScanPathChanged, window, refresh);

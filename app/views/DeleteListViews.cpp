@@ -95,8 +95,9 @@ DeleteListBar::DeleteListBar(BrowserModel* browser, QWidget* parent) : QWidget(p
   connect(trash_, &QPushButton::clicked, this, [this] {
     if (browser_) browser_->deleteList().requestTrash();
   });
-  connect(&list, &DeleteList::marksChanged, this, &DeleteListBar::refresh);
-  connect(&list, &DeleteList::isTrashingChanged, this, &DeleteListBar::refresh);
+  for (auto signal :
+       {&DeleteList::marksChanged, &DeleteList::isTrashingChanged, &DeleteList::isDeletingChanged})
+    connect(&list, signal, this, &DeleteListBar::refresh);
   connect(browser, &BrowserModel::overlayChanged, this, &DeleteListBar::refresh);
   refresh();
 }
@@ -111,7 +112,7 @@ void DeleteListBar::refresh() {
   setVisible(!list.isEmpty());
   if (list.isEmpty()) return;
   text_->setText(list.summary());
-  trash_->setEnabled(!list.isTrashing());
+  trash_->setEnabled(!list.isTrashing() && !list.isDeleting());
 }
 
 // ---- TrashResultRow
@@ -149,6 +150,9 @@ TrashResultRow::TrashResultRow(BrowserModel* browser, QWidget* parent) : QWidget
   failuresRow->addWidget(failuresText_);
   empty_ = new QPushButton(QStringLiteral("Empty Trash"), result_);
   empty_->setFocusPolicy(Qt::TabFocus);
+  delete_ = new QPushButton(QStringLiteral("Delete Permanently…"), result_);
+  delete_->setFocusPolicy(Qt::TabFocus);
+  delete_->setToolTip(QStringLiteral("Delete what the Trash couldn't take, after asking"));
   dismiss_ = new QToolButton(result_);
   dismiss_->setIcon(style()->standardIcon(QStyle::SP_TitleBarCloseButton));
   dismiss_->setAutoRaise(true);
@@ -158,6 +162,7 @@ TrashResultRow::TrashResultRow(BrowserModel* browser, QWidget* parent) : QWidget
   row->addWidget(text_);
   row->addWidget(failures_);
   row->addStretch(1);
+  row->addWidget(delete_);
   row->addWidget(empty_);
   row->addWidget(dismiss_);
   column->addWidget(result_);
@@ -166,11 +171,16 @@ TrashResultRow::TrashResultRow(BrowserModel* browser, QWidget* parent) : QWidget
   connect(empty_, &QPushButton::clicked, this, [this] {
     if (browser_) browser_->deleteList().requestEmptyTrash();
   });
+  connect(delete_, &QPushButton::clicked, this, [this] {
+    if (browser_) browser_->deleteList().requestDeletePermanently();
+  });
   connect(dismiss_, &QToolButton::clicked, this, [this] {
     if (browser_) browser_->deleteList().dismissResult();
   });
+  // The list counts too: an item taken off it is no longer offered for deleting.
   for (auto signal :
-       {&DeleteList::lastTrashChanged, &DeleteList::isEmptyingTrashChanged, &DeleteList::isTrashingChanged})
+       {&DeleteList::lastTrashChanged, &DeleteList::isEmptyingTrashChanged, &DeleteList::isTrashingChanged,
+        &DeleteList::isDeletingChanged, &DeleteList::marksChanged})
     connect(&list, signal, this, &TrashResultRow::refresh);
   refresh();
 }
@@ -191,13 +201,14 @@ QString TrashResultRow::failuresTooltip() const {
 void TrashResultRow::refresh() {
   if (!browser_) return;
   const DeleteList& list = browser_->deleteList();
-  const bool working = list.isEmptyingTrash() || list.isTrashing();
+  const bool working = list.isBusy();
   const auto& last = list.lastTrash();
   setVisible(working || last);
   busy_->setVisible(working);
   result_->setVisible(!working && last);
   if (working) {
     busyText_->setText(list.isEmptyingTrash() ? QStringLiteral("Emptying the Trash…")
+                       : list.isDeleting()    ? QStringLiteral("Deleting…")
                                               : QStringLiteral("Moving to the Trash…"));
     return;
   }
@@ -213,6 +224,7 @@ void TrashResultRow::refresh() {
   failures_->setToolTip(last->failures.join(QLatin1Char('\n')));
   failures_->setVisible(!last->failures.isEmpty());
   empty_->setVisible(!last->emptied);
+  delete_->setVisible(list.canDeletePermanently());
 }
 
 // ---- DeleteListDialog
@@ -251,8 +263,11 @@ DeleteListDialog::DeleteListDialog(BrowserModel* browser, QWidget* parent)
   QPalette notePalette = note_->palette();
   notePalette.setColor(QPalette::WindowText, dim);
   note_->setPalette(notePalette);
-  note_->setText(QStringLiteral("Also kept up to date at ") +
-                 QString::fromStdString(DeleteList::deleteListFile().string()));
+  const std::filesystem::path listFile = DeleteList::deleteListFile();
+  note_->setText(listFile.empty()
+                     ? QStringLiteral("Not kept in a file: there is no home folder to keep it in")
+                     : QStringLiteral("Also kept up to date at ") +
+                           QString::fromStdString(listFile.string()));
   column->addWidget(note_);
 
   auto* buttons = new QHBoxLayout;
@@ -284,8 +299,9 @@ DeleteListDialog::DeleteListDialog(BrowserModel* browser, QWidget* parent)
   });
   items_->installEventFilter(this);
   DeleteList& list = browser->deleteList();
-  connect(&list, &DeleteList::marksChanged, this, &DeleteListDialog::refresh);
-  connect(&list, &DeleteList::isTrashingChanged, this, &DeleteListDialog::refresh);
+  for (auto signal :
+       {&DeleteList::marksChanged, &DeleteList::isTrashingChanged, &DeleteList::isDeletingChanged})
+    connect(&list, signal, this, &DeleteListDialog::refresh);
   connect(browser, &BrowserModel::overlayChanged, this, &DeleteListDialog::refresh);
   refresh();
 }
@@ -374,7 +390,7 @@ void DeleteListDialog::refresh() {
   if (currentRow >= 0 && items_->topLevelItemCount() > 0)
     items_->setCurrentItem(items_->topLevelItem(std::min(currentRow, items_->topLevelItemCount() - 1)));
   clear_->setEnabled(count > 0);
-  trash_->setEnabled(count > 0 && !list.isTrashing());
+  trash_->setEnabled(count > 0 && !list.isTrashing() && !list.isDeleting());
 }
 
 }  // namespace tallyfox

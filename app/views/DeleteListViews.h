@@ -50,6 +50,8 @@ class TrashResultRow : public QWidget {
   QString failuresText() const;
   QString failuresTooltip() const;
   QPushButton* emptyButton() const { return empty_; }
+  // Offered while items the Trash could not take are listed.
+  QPushButton* deleteButton() const { return delete_; }
   QToolButton* dismissButton() const { return dismiss_; }
 
  private:
@@ -64,6 +66,7 @@ class TrashResultRow : public QWidget {
   QWidget* failures_;
   QLabel* failuresText_;
   QPushButton* empty_;
+  QPushButton* delete_;
   QToolButton* dismiss_;
 };
 

@@ -227,10 +227,9 @@ const std::vector<std::string>& DuplicateFinder::syncRoots() {
 // The home trash as freedesktop.org lays it out. Its name ("Trash") is too
 // common to skip by name alone.
 std::vector<std::string> DuplicateFinder::trashRoots() const {
-  std::string data;
-  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/') data = xdg;
-  if (data.empty()) data = PathText::appendComponent(PathText::homeDirectory(), ".local/share");
-  return {SnapshotPaths::canonical(PathText::appendComponent(data, "Trash"))};
+  const std::optional<std::string> data = PathText::dataHome();
+  if (!data) return {};
+  return {SnapshotPaths::canonical(PathText::appendComponent(*data, "Trash"))};
 }
 
 DuplicateFinder::Verdict DuplicateFinder::verdict(const std::string& path, std::string_view name,

@@ -21,6 +21,19 @@ std::string homeDirectory() {
   return "/";
 }
 
+std::optional<std::string> dataHome() {
+  if (const char* data = std::getenv("XDG_DATA_HOME"); data && data[0] == '/') return data;
+  std::string home;
+  if (const char* value = std::getenv("HOME"); value && value[0] == '/') {
+    home = value;
+  } else if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir && pw->pw_dir[0] == '/') {
+    home = pw->pw_dir;
+  } else {
+    return std::nullopt;
+  }
+  return appendComponent(home, ".local/share");
+}
+
 std::string expandTilde(const std::string& path) {
   if (path == "~") return homeDirectory();
   if (path.size() >= 2 && path[0] == '~' && path[1] == '/') {

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <pwd.h>
+#include <unistd.h>
 #include <fstream>
 #include <sstream>
 
@@ -296,6 +298,111 @@ TEST_F(DeleteListTest, TheListAndTheSnapshotAreSavedWhereTheUserChooses) {
   ASSERT_TRUE(waitFor([&] { return !alerts.isEmpty(); }));
   EXPECT_EQ(alerts, QStringList{"Couldn't save the snapshot"});
   EXPECT_EQ(documents.noted.size(), 1u);
+}
+
+TEST_F(DeleteListTest, WhatTheTrashRefusedIsDeletedPermanentlyOnlyAfterTheAnswerAndOnlyWhileListed) {
+  recorder.state->trashFails << bytesOf("big") << bytesOf("small") << bytesOf("mid");
+  for (const char* name : {"big", "small", "mid", "Bob's notes"}) list().toggleMark(id(name));
+  trashAndWait();
+  EXPECT_EQ(list().lastTrash()->failures,
+            (QStringList{"big: Permission denied", "small: Permission denied", "mid: Permission denied"}));
+  EXPECT_EQ(list().refusedByTrash(), (std::vector<NodeId>{id("big"), id("small"), id("mid")}));
+  list().toggleMark(id("mid"));
+  EXPECT_EQ(list().refusedByTrash(), (std::vector<NodeId>{id("big"), id("small")}))
+      << "off the list, not offered";
+
+  std::vector<ConfirmationRequestPtr> asked;
+  QObject::connect(&model->requests(), &Requests::confirmationRequested,
+                   [&](const ConfirmationRequestPtr& request) { asked.push_back(request); });
+  const BrowserCommand& command = *BrowserCommands::find("deletePermanently");
+  ASSERT_TRUE(BrowserCommands::run(command, *model));
+  ASSERT_EQ(asked.size(), 1u);
+  EXPECT_EQ(asked[0]->title, QStringLiteral("Delete 2 items permanently?"));
+  EXPECT_EQ(asked[0]->message, QStringLiteral("No trash could take them (950 bytes in all):\n"
+                                              "• big: Permission denied\n• small: Permission denied\n\n"
+                                              "They will be deleted immediately. You can't undo this."));
+  EXPECT_EQ(asked[0]->confirmText, QStringLiteral("Delete Permanently"));
+  EXPECT_TRUE(asked[0]->destructive);
+  asked[0]->answer(false);
+  EXPECT_FALSE(list().isDeleting());
+  EXPECT_TRUE(recorder.state->deleted.isEmpty());
+
+  // Taken off the list while the question is open, an item stays whatever the answer.
+  ASSERT_TRUE(BrowserCommands::run(command, *model));
+  ASSERT_EQ(asked.size(), 2u);
+  list().toggleMark(id("small"));
+  asked[1]->answer(true);
+  EXPECT_TRUE(list().isDeleting());
+  EXPECT_FALSE(command.isEnabled(*model));
+  ASSERT_TRUE(waitFor([&] { return !list().isDeleting(); }));
+  EXPECT_EQ(recorder.state->deleted, QByteArrayList{bytesOf("big")});
+  EXPECT_EQ(recorder.state->deletedBelow, QByteArrayList{QByteArray::fromStdString(root.string())});
+  EXPECT_EQ(*list().lastTrash(), (TrashResult{1, 900, {}, false, true}));
+  EXPECT_EQ(DeleteList::resultText(*list().lastTrash()),
+            QStringLiteral("Deleted 1 item permanently · 900 bytes"));
+  EXPECT_TRUE(list().isHiddenByTrash(id("a.bin")));
+  EXPECT_EQ(model->overlay().size(DiskTree::root, *model->tree()), 550u);
+  EXPECT_FALSE(command.isEnabled(*model));
+
+  // What cannot be deleted either stays listed, says why and is offered again.
+  recorder.state->deleteFails << bytesOf("small");
+  list().toggleMark(id("small"));
+  trashAndWait();
+  ASSERT_TRUE(BrowserCommands::run(command, *model));
+  ASSERT_EQ(asked.size(), 3u);
+  EXPECT_EQ(asked[2]->title, QStringLiteral("Delete 1 item permanently?"));
+  EXPECT_TRUE(asked[2]->message.startsWith(QStringLiteral("No trash could take it (50 bytes):")));
+  asked[2]->answer(true);
+  ASSERT_TRUE(waitFor([&] { return !list().isDeleting(); }));
+  EXPECT_EQ(*list().lastTrash(), (TrashResult{0, 0, {"small: Read-only file system"}, false, true}));
+  EXPECT_EQ(DeleteList::failuresText(*list().lastTrash()), QStringLiteral("1 couldn't be deleted"));
+  EXPECT_EQ(list().markedOrder(), std::vector<NodeId>{id("small")});
+  EXPECT_TRUE(command.isEnabled(*model));
+
+  // Emptying the Trash afterwards frees nothing that was deleted for good.
+  list().emptyTrash();
+  ASSERT_TRUE(waitFor([&] { return !list().isEmptyingTrash(); }));
+  EXPECT_EQ(*list().lastTrash(), (TrashResult{0, 0, {}, true}));
+  EXPECT_FALSE(command.isEnabled(*model)) << "the result that offered it is gone";
+}
+
+TEST_F(DeleteListTest, EmptyingNamesTheTrashesItLeftAlone) {
+  const QString refused =
+      QStringLiteral("/media/usb/.Trash-1000: its “files” is a symbolic link; not emptied");
+  recorder.state->emptyRefused = {refused};
+  list().emptyTrash();
+  ASSERT_TRUE(waitFor([&] { return !list().isEmptyingTrash(); }));
+  EXPECT_EQ(*list().lastTrash(), (TrashResult{0, 0, {refused}, true}));
+  EXPECT_EQ(DeleteList::resultText(*list().lastTrash()), QStringLiteral("Trash emptied"));
+  EXPECT_EQ(DeleteList::failuresText(*list().lastTrash()), QStringLiteral("1 trash not emptied"));
+
+  recorder.state->emptyError = QStringLiteral("Permission denied");
+  list().emptyTrash();
+  ASSERT_TRUE(waitFor([&] { return !list().isEmptyingTrash(); }));
+  EXPECT_EQ(*list().lastTrash(),
+            (TrashResult{0, 0, {"Couldn't empty the Trash: Permission denied", refused}, false}));
+}
+
+TEST_F(DeleteListTest, TheListFileFollowsXdgDataHomeAndNeverLandsBelowTheRootFolder) {
+  ::setenv("XDG_DATA_HOME", (home.path() / "data").c_str(), 1);
+  const fs::path file = home.path() / "data" / "tallyfox" / "delete-list.txt";
+  EXPECT_EQ(DeleteList::deleteListFile(), file);
+  list().toggleMark(id("small"));
+  EXPECT_EQ(listFileWhenItReads((root / "small").string() + "\n"), (root / "small").string() + "\n");
+  EXPECT_TRUE(fs::exists(file));
+
+  // A relative one does not count, as the XDG rules say.
+  ::setenv("XDG_DATA_HOME", "data", 1);
+  EXPECT_EQ(DeleteList::deleteListFile(), home.path() / ".local/share/tallyfox/delete-list.txt");
+  // Without HOME the user database says where the home is; without either, there is no file.
+  ::unsetenv("XDG_DATA_HOME");
+  ::unsetenv("HOME");
+  const passwd* user = ::getpwuid(::getuid());
+  if (user && user->pw_dir && user->pw_dir[0] == '/')
+    EXPECT_EQ(DeleteList::deleteListFile(), fs::path(user->pw_dir) / ".local/share/tallyfox/delete-list.txt");
+  else
+    EXPECT_EQ(DeleteList::deleteListFile(), fs::path());
+  ::setenv("HOME", home.path().c_str(), 1);
 }
 
 }  // namespace

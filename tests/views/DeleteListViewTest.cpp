@@ -23,6 +23,7 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 using testsupport::Node;
 using viewtests::idOf;
 using viewtests::nameOf;
@@ -177,6 +178,53 @@ TEST_F(DeleteListView, TheSheetReviewsTheListAndTheResultRowOffersToEmptyTheTras
   EXPECT_FALSE(result->emptyButton()->isVisibleTo(result));
   result->dismissButton()->click();
   EXPECT_FALSE(result->isVisibleTo(result->parentWidget()));
+}
+
+TEST_F(DeleteListView, TheResultRowOffersToDeleteWhatTheTrashRefusedAndAsksFirst) {
+  // This time the snapshot's folder is on disk, so that the Trash is asked and can refuse.
+  const fs::path disk = dir.path() / "disk";
+  for (const char* name : {"photos/a.jpg", "music/song.mp3", "readme.txt"})
+    testsupport::writeFile(disk / name, "x");
+  const auto file = viewtests::writeSnapshot(dir / "disk.tfsnap",
+                                             {{-1, "disk"},
+                                              {0, "photos"},
+                                              {0, "music"},
+                                              {0, "readme.txt", 10},
+                                              {1, "a.jpg", 9000},
+                                              {2, "song.mp3", 6000}},
+                                             disk.string());
+  window = viewtests::openBrowser(file, viewtests::recordingDesktop(log));
+  model = window->browser();
+  const QByteArray music = QByteArray::fromStdString((disk / "music").string());
+  log->trashFails << music;
+  marks().toggleMark(idOf(*model, "music"));
+  marks().requestTrash();
+  ASSERT_TRUE(viewtests::waitFor([&] { return marks().lastTrash().has_value(); }));
+  tallyfox::TrashResultRow* result = window->view()->trashResultRow();
+  EXPECT_EQ(result->failuresText(), QStringLiteral("1 couldn't be moved"));
+  EXPECT_EQ(result->failuresTooltip(), QStringLiteral("music: Permission denied"));
+  ASSERT_TRUE(result->deleteButton()->isVisibleTo(result));
+  EXPECT_EQ(result->deleteButton()->text(), QStringLiteral("Delete Permanently…"));
+
+  // It asks, naming what and how much, with Cancel as the default; nothing goes before.
+  QTest::mouseClick(result->deleteButton(), Qt::LeftButton);
+  QMessageBox* box = nullptr;
+  ASSERT_TRUE(viewtests::waitFor([&] { return (box = messageBox()) != nullptr; }));
+  EXPECT_EQ(box->text(), QStringLiteral("Delete 1 item permanently?"));
+  EXPECT_TRUE(box->informativeText().contains(QStringLiteral("(6.0 kB):\n• music: Permission denied")))
+      << box->informativeText().toStdString();
+  EXPECT_EQ(box->defaultButton()->text(), QStringLiteral("Cancel"));
+  EXPECT_TRUE(log->deleted.isEmpty());
+  QAbstractButton* confirm = nullptr;
+  for (QAbstractButton* button : box->buttons())
+    if (button->text() == QStringLiteral("Delete Permanently")) confirm = button;
+  ASSERT_NE(confirm, nullptr);
+  confirm->click();
+  ASSERT_TRUE(viewtests::waitFor([&] { return marks().lastTrash() && marks().lastTrash()->permanent; }));
+  EXPECT_EQ(log->deleted, QByteArrayList{music});
+  EXPECT_EQ(result->text(), QStringLiteral("Deleted 1 item permanently · 6.0 kB"));
+  EXPECT_FALSE(result->deleteButton()->isVisibleTo(result));
+  EXPECT_EQ(model->overlay().size(tallyfox::DiskTree::root, *model->tree()), 9010u);
 }
 
 }  // namespace

@@ -14,9 +14,9 @@
 #include <gtest/gtest.h>
 
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QMimeData>
-#include <QElapsedTimer>
 #include <QTest>
 #include <QWidget>
 
@@ -83,7 +83,7 @@ TEST(DesktopServices, TheTrashKeepsNameBytesAndEmptiesEverything) {
   testsupport::writeFile(trash / "info" / "lost.trashinfo", "[Trash Info]\n");
   fs::create_directories(trash / "expunged" / "half");
   testsupport::writeFile(trash / "directorysizes", "1 2 old\n");
-  EXPECT_EQ(tallyfox::FreedesktopTrash::emptyFolder(trash), std::nullopt);
+  EXPECT_EQ(tallyfox::FreedesktopTrash::emptyFolder(trash), tallyfox::FreedesktopTrash::FolderResult{});
   EXPECT_TRUE(testsupport::namesIn(trash / "files").empty());
   EXPECT_TRUE(testsupport::namesIn(trash / "info").empty());
   EXPECT_FALSE(fs::exists(trash / "expunged") || fs::exists(trash / "directorysizes"));

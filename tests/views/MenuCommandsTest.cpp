@@ -261,6 +261,23 @@ std::map<QString, Expectation> MenuCommandsTest::expectations() {
           EXPECT_TRUE(viewtests::waitFor([&] { return !w.log->trashed.isEmpty(); }));
           EXPECT_EQ(w.log->trashed, QByteArrayList{w.path("music").toUtf8()});
         }}},
+      {"deletePermanently",
+       {[](Window& w) {
+          // What the Trash refuses is offered; nothing goes before the answer.
+          w.log->trashFails << w.path("music").toUtf8();
+          w.model->deleteList().toggleMark(w.id("music"));
+          w.model->deleteList().trashMarked();
+          ASSERT_TRUE(viewtests::waitFor([&] { return w.model->deleteList().lastTrash().has_value(); }));
+          w.confirmations.clear();
+        },
+        [](Window& w, const QString&) {
+          ASSERT_EQ(w.confirmations.size(), 1u);
+          EXPECT_EQ(w.confirmations.front()->title, QStringLiteral("Delete 1 item permanently?"));
+          EXPECT_TRUE(w.log->deleted.isEmpty());
+          w.confirmations.front()->answer(true);
+          EXPECT_TRUE(viewtests::waitFor([&] { return !w.log->deleted.isEmpty(); }));
+          EXPECT_EQ(w.log->deleted, QByteArrayList{w.path("music").toUtf8()});
+        }}},
       {"emptyTrash",
        {{},
         [](Window& w, const QString&) {
@@ -528,7 +545,7 @@ TEST_F(MenuBarTest, TheMenusInTheirOrder) {
             (QStringList{"Enter Folder", "Enclosing Folder", "Back", "Forward", "Back to Top", "-", "Filter…",
                          "Preview", "Reveal in File Manager", "Show Snapshot in File Manager", "Copy Path",
                          "Add to / Remove from Delete List", "Show Delete List…", "Move to Trash",
-                         "Empty Trash…", "Keyboard Shortcuts"}));
+                         "Delete Permanently…", "Empty Trash…", "Keyboard Shortcuts"}));
   QMenu* windows = menuNamed(window, QStringLiteral("&Window"));
   emit windows->aboutToShow();
   EXPECT_EQ(titlesOf(windows),

@@ -34,6 +34,10 @@ std::vector<Listed> snapshots(const std::string& covering, const std::filesystem
 // Path helpers shared by the core.
 namespace PathText {
 std::string homeDirectory();
+// Where the user's data files go: $XDG_DATA_HOME when it is absolute, else
+// ~/.local/share. None when there is no home folder to put it in (no absolute $HOME and no
+// entry in the user database): a caller writes nothing then, rather than below "/".
+std::optional<std::string> dataHome();
 // Lexical standardization: leading "~", ".", "..", repeated "/", trailing "/".
 std::string standardize(const std::string& path);
 std::string expandTilde(const std::string& path);

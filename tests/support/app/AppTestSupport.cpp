@@ -47,9 +47,15 @@ struct Recorder : tallyfox::FileManager,
     state->trashed << path;
     return std::nullopt;
   }
-  std::optional<QString> empty() override {
+  tallyfox::EmptyingReport empty() override {
     ++state->emptied;
-    return state->emptyError;
+    return {state->emptyRefused, state->emptyError};
+  }
+  std::optional<QString> deletePermanently(const QByteArray& path, const QByteArray& base) override {
+    if (state->deleteFails.contains(path)) return QStringLiteral("Read-only file system");
+    state->deleted << path;
+    state->deletedBelow << base;
+    return std::nullopt;
   }
   std::optional<QString> openIn(const QByteArray& folder) override {
     state->terminals << folder;

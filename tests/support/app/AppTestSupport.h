@@ -27,9 +27,10 @@ void waitUntilLoaded(const tallyfox::BrowserModel& model);
 // A node of the model's tree by its name, for readable expectations.
 tallyfox::NodeId idOf(const tallyfox::BrowserModel& model, const std::string& name);
 
-// The desktop services a window would use, recording what the model asked of them. The
-// Trash moves for real only what `trashFails` does not name; emptying fails with
-// `emptyError` when one is set.
+// The desktop services a window would use, recording what the model asked of them, and
+// touching nothing on disk. The Trash takes what `trashFails` does not name, and deletes for
+// good what `deleteFails` does not; emptying fails with `emptyError` when one is set and
+// reports `emptyRefused` as trash folders it left alone.
 struct RecordingDesktop {
   struct State {
     QByteArrayList revealed, opened, copiedReferences, trashed, terminals;  // exact bytes
@@ -38,6 +39,10 @@ struct RecordingDesktop {
     int emptied = 0;
     QByteArrayList trashFails;
     std::optional<QString> emptyError;
+    QStringList emptyRefused;
+    // Deleted for good, and the folder each was found below.
+    QByteArrayList deleted, deletedBelow;
+    QByteArrayList deleteFails;
   };
   std::shared_ptr<State> state = std::make_shared<State>();
   tallyfox::Desktop desktop() const;
