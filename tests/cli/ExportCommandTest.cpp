@@ -155,6 +155,9 @@ TEST(ExportCommand, TfscanExportReadsBackThroughNcduToTheSameColumns) {
   testsupport::writeFile(root / "docs" / "report", std::string(20000, 'r'));
   testsupport::writeFile(root / "quote\"and\\back", std::string(7000, 'q'));
   testsupport::writeFile(root / "bad\xffname", "b");
+  // ncdu's reader stops at a raw control character, DEL too.
+  testsupport::writeFile(root / "del\x7fname", std::string(3000, 'd'));
+  testsupport::writeFile(root / "tab\tname", "t");
   fs::create_symlink("docs", root / "link");
   ASSERT_EQ(testsupport::runTfscan({"-o", (temp / "scan.tfsnap").string(), root.string()}).status, 0);
 

@@ -7,6 +7,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -197,6 +198,7 @@ TEST(NcduExport, WrittenExportReadsBackToTheSameTree) {
       {0, "docs", 0, dir, 1500000001},
       {0, "quote\"back\\slash\ttab\x01", 700, 0, 3},
       {0, std::string("bad\xff\xfe") + "name", 300},
+      {0, "del\x7f", 200},
       {0, "skipped", 0, dir | EntryFlags::notDescended},
       {0, "locked", 0, dir | EntryFlags::error},
       {0, "link", 0, EntryFlags::symlink},
@@ -208,6 +210,12 @@ TEST(NcduExport, WrittenExportReadsBackToTheSameTree) {
       {"/home/someone/data", std::chrono::system_clock::time_point(std::chrono::seconds(1700000000)), 2.5});
   NcduExport::write(*tree, temp / "out.json");
   EXPECT_EQ(testsupport::namesIn(temp.path()), std::vector<std::string>{"out.json"});
+  // Every control character is escaped, DEL too: ncdu stops reading at a raw one.
+  const auto written = testsupport::readBytes(temp / "out.json");
+  EXPECT_EQ(
+      std::count_if(written.begin(), written.end(), [](std::uint8_t c) { return c < 0x20 && c != '\n'; }), 0);
+  EXPECT_EQ(std::count(written.begin(), written.end(), std::uint8_t(0x7F)), 0);
+  EXPECT_NE(std::string(written.begin(), written.end()).find(R"("del\u007f")"), std::string::npos);
 
   const auto read = NcduExport::decodeColumns(temp / "out.json");
   EXPECT_EQ(read.info.rootPath, "/home/someone/data");
