@@ -158,9 +158,9 @@ std::vector<NodeId> DeleteList::topLevel() const {
 
 std::vector<QByteArray> DeleteList::markedFilePaths() const {
   std::vector<QByteArray> paths;
-  const DiskTreePtr& tree = browser_.tree();
-  if (!tree) return paths;
-  for (NodeId node : topLevel()) paths.push_back(QByteArray::fromStdString(tree->filePath(node)));
+  // A path the window refuses to act on is not handed to whoever acts on the list either.
+  for (NodeId node : topLevel())
+    if (auto path = browser_.filePath(node)) paths.push_back(std::move(*path));
   return paths;
 }
 
@@ -301,13 +301,20 @@ void DeleteList::trashMarked() {
     QByteArray path;
   };
   std::vector<Item> items;
-  for (NodeId node : topLevel()) items.push_back({node, QByteArray::fromStdString(tree->filePath(node))});
-  if (items.empty()) return;
+  QStringList refused;
+  for (NodeId node : topLevel()) {
+    if (auto path = browser_.filePath(node))
+      items.push_back({node, std::move(*path)});
+    else
+      refused << QString::fromStdString(tree->name(node)) +
+                     QStringLiteral(": left where it is, as its name in the snapshot could lead elsewhere");
+  }
+  if (items.empty() && refused.isEmpty()) return;
   setTrashing(true);
   const QPointer<DeleteList> self(this);
-  (void)QtConcurrent::run([self, items = std::move(items), trash = browser_.services().desktop.trash] {
+  (void)QtConcurrent::run([self, items = std::move(items), failures = std::move(refused),
+                           trash = browser_.services().desktop.trash]() mutable {
     std::vector<NodeId> trashed;
-    QStringList failures;
     // One at a time, in list order: a folder listed before something inside it goes first.
     for (const Item& item : items) {
       if (!existsOnDisk(item.path)) {
