@@ -8,6 +8,7 @@
 #include "model/Settings.h"
 #include "platform/LocalPath.h"
 
+#include <tallyfox/EntryNames.h>
 #include <tallyfox/Preferences.h>
 #include <tallyfox/SnapshotFile.h>
 #include <tallyfox/SnapshotPaths.h>
@@ -54,7 +55,7 @@ QString BrowserModel::windowSubtitle() const {
 std::optional<QByteArray> BrowserModel::filePath(OptionalNode node) const {
   if (!tree_) return std::nullopt;
   const OptionalNode target = node ? node : selection_;
-  if (!target || !tree_->contains(*target)) return std::nullopt;
+  if (!target || !EntryNames::hasPlainPath(*tree_, *target)) return std::nullopt;
   return QByteArray::fromStdString(tree_->filePath(*target));
 }
 
@@ -65,14 +66,16 @@ std::optional<QString> BrowserModel::path(OptionalNode node) const {
 }
 
 QUrl BrowserModel::currentFolderURL() const {
-  if (!tree_) return {};
-  const QByteArray folder = QByteArray::fromStdString(tree_->filePath(current_));
-  return existsOnDisk(folder) ? fileUrl(folder) : QUrl();
+  const std::optional<QByteArray> folder = filePath(current_);
+  return folder && existsOnDisk(*folder) ? fileUrl(*folder) : QUrl();
 }
 
 void BrowserModel::revealInFinder(OptionalNode node) {
   std::optional<QByteArray> target = filePath(node);
-  if (!target) return;
+  if (!target) {
+    beep();
+    return;
+  }
   // A path that is gone reveals its nearest ancestor that is still there.
   QByteArray p = *target;
   while (p != "/" && !p.isEmpty() && !existsOnDisk(p)) p = parentPath(p);
@@ -115,6 +118,10 @@ void BrowserModel::copyPathForShell(OptionalNode node) {
 }
 
 void BrowserModel::openInTerminal(const QByteArray& folder) {
+  if (!EntryNames::isPlainPath(std::string_view(folder.constData(), std::size_t(folder.size())))) {
+    beep();
+    return;
+  }
   if (!services_.desktop.terminal) return;
   // With no terminal installed there is nothing to open; the beep says so.
   if (services_.desktop.terminal->openIn(folder)) beep();

@@ -144,7 +144,9 @@ class BrowserModel : public QObject {
   // Titles, paths and file actions.
   QString windowTitle() const;
   QString windowSubtitle() const;
-  // The node's path on disk, exact bytes: what every file action hands on.
+  // The node's path on disk, exact bytes: what every file action hands on. Nothing for a
+  // path that does not lead to the node (EntryNames::hasPlainPath): a made-up name in the
+  // snapshot ("..", "a/b") would send the action elsewhere, such as to the folder above.
   std::optional<QByteArray> filePath(OptionalNode node = std::nullopt) const;
   // The same for showing; a name that is not UTF-8 reads with replacement characters.
   std::optional<QString> path(OptionalNode node = std::nullopt) const;

@@ -172,9 +172,9 @@ std::vector<NodeId> DeleteList::topLevel() const {
 
 std::vector<QByteArray> DeleteList::markedFilePaths() const {
   std::vector<QByteArray> paths;
-  const DiskTreePtr& tree = browser_.tree();
-  if (!tree) return paths;
-  for (NodeId node : topLevel()) paths.push_back(QByteArray::fromStdString(tree->filePath(node)));
+  // A path the window refuses to act on is not handed to whoever acts on the list either.
+  for (NodeId node : topLevel())
+    if (auto path = browser_.filePath(node)) paths.push_back(std::move(*path));
   return paths;
 }
 
@@ -318,11 +318,19 @@ void DeleteList::trashMarked() {
     QByteArray path;
   };
   std::vector<Item> items;
-  for (NodeId node : topLevel()) items.push_back({node, QByteArray::fromStdString(tree->filePath(node))});
-  if (items.empty()) return;
+  QStringList refused;
+  for (NodeId node : topLevel()) {
+    if (auto path = browser_.filePath(node))
+      items.push_back({node, std::move(*path)});
+    else
+      refused << QString::fromStdString(tree->name(node)) +
+                     QStringLiteral(": left where it is, as its name in the snapshot could lead elsewhere");
+  }
+  if (items.empty() && refused.isEmpty()) return;
   setTrashing(true);
   const QPointer<DeleteList> self(this);
-  (void)QtConcurrent::run([self, items = std::move(items), trash = browser_.services().desktop.trash] {
+  (void)QtConcurrent::run([self, items = std::move(items), failures = std::move(refused),
+                           trash = browser_.services().desktop.trash]() mutable {
     std::vector<NodeId> trashed;
     Refused refused;
     // One at a time, in list order: a folder listed before something inside it goes first.
@@ -339,8 +347,8 @@ void DeleteList::trashMarked() {
         refused.emplace_back(item.node, failureLine(item.path, *error));
       }
     }
-    onMainThread([self, trashed = std::move(trashed), refused = std::move(refused)] {
-      if (self) self->finishTrashing(trashed, refused);
+    onMainThread([self, trashed = std::move(trashed), refused = std::move(refused), failures = std::move(failures)] {
+      if (self) self->finishTrashing(trashed, refused, failures);
     });
   });
 }
@@ -372,7 +380,8 @@ std::uint64_t DeleteList::takeOut(const std::vector<NodeId>& gone) {
   return bytes;
 }
 
-void DeleteList::finishTrashing(const std::vector<NodeId>& trashed, const Refused& refused) {
+void DeleteList::finishTrashing(const std::vector<NodeId>& trashed, const Refused& refused,
+                                const QStringList& unsafe) {
   TrashResult result;
   result.count = int(trashed.size());
   result.bytes = takeOut(trashed);
@@ -380,6 +389,8 @@ void DeleteList::finishTrashing(const std::vector<NodeId>& trashed, const Refuse
     result.count += lastTrash_->count;
     result.bytes += lastTrash_->bytes;
   }
+  // What was left for its unsafe name is never offered for deleting permanently.
+  result.failures = unsafe;
   for (const auto& [node, line] : refused) result.failures << line;
   refused_ = refused;
   setLastTrash(result);

@@ -151,7 +151,7 @@ class DeleteList : public QObject {
   void setDeleting(bool value);
   void setEmptyingTrash(bool value);
   void setLastTrash(std::optional<TrashResult> value);
-  void finishTrashing(const std::vector<NodeId>& trashed, const Refused& refused);
+  void finishTrashing(const std::vector<NodeId>& trashed, const Refused& refused, const QStringList& unsafe);
   // Deletes the nodes for good; only ever called with the person's confirmation.
   void deletePermanently(const std::vector<NodeId>& nodes);
   void finishDeleting(const std::vector<NodeId>& deleted, const Refused& stayed);

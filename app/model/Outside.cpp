@@ -3,6 +3,7 @@
 #include "model/BrowserModel.h"
 #include "model/MainThread.h"
 
+#include <tallyfox/EntryNames.h>
 #include <tallyfox/SnapshotPaths.h>
 
 #include <QCollator>
@@ -253,6 +254,10 @@ void OutsideModel::readUnscanned() {
   const DiskTreePtr& tree = browser_.tree();
   const NodeId folder = browser_.current();
   if (!tree || tree->rootPath().empty() || !tree->contains(folder) || !tree->isPartial(folder)) return;
+  // What lies on disk beside a folder's scanned entries is listed from its path; one that
+  // does not lead to the folder would offer another folder's entries.
+  if (!EntryNames::hasPlainPath(*tree, folder)) return;
+  const std::string path = tree->filePath(folder);
   std::set<std::string> scanned;
   for (NodeId child : tree->children(folder)) {
     const auto name = tree->nameView(child);
@@ -260,7 +265,7 @@ void OutsideModel::readUnscanned() {
   }
   const QPointer<OutsideModel> self(this);
   (void)QtConcurrent::run(
-      [self, request, path = SnapshotPaths::canonical(tree->filePath(folder)), scanned = std::move(scanned)] {
+      [self, request, path = SnapshotPaths::canonical(path), scanned = std::move(scanned)] {
         auto entries = listUnscanned(path, scanned);
         onMainThread([self, request, entries = std::move(entries)]() mutable {
           if (!self || request != self->unscannedRequest_) return;

@@ -7,6 +7,7 @@
 #include "model/Settings.h"
 
 #include <tallyfox/AtomicFile.h>
+#include <tallyfox/EntryNames.h>
 #include <tallyfox/Preferences.h>
 #include <tallyfox/SnapshotFile.h>
 #include <tallyfox/SnapshotPaths.h>
@@ -39,12 +40,18 @@ bool isFolder(const DiskTree& tree, NodeId node) {
   return node == DiskTree::root || (tree.contains(node) && tree.isDirectory(node));
 }
 
+// A folder whose path leads where its names say. Another ("a/..") would be scanned from
+// elsewhere and the result put in its place.
+bool isPlainFolder(const DiskTree& tree, NodeId node) {
+  return isFolder(tree, node) && EntryNames::hasPlainPath(tree, node);
+}
+
 }  // namespace
 
 void PartialScans::rescanFolder(NodeId node) {
   if (!canScan()) return;
   const DiskTreePtr tree = browser_.tree();
-  if (!isFolder(*tree, node)) return;
+  if (!isPlainFolder(*tree, node)) return;
   const std::string path = canonicalPathOf(*tree, node);
   std::optional<std::string> select;
   if (const OptionalNode selection = browser_.selection(); selection && tree->contains(*selection))
@@ -61,7 +68,7 @@ void PartialScans::rescanFolder(NodeId node) {
 void PartialScans::scanRest(NodeId node) {
   if (!canScan()) return;
   const DiskTreePtr tree = browser_.tree();
-  if (!isFolder(*tree, node)) return;
+  if (!isPlainFolder(*tree, node)) return;
   const std::string path = canonicalPathOf(*tree, node);
   std::set<std::string> ignoring;
   for (NodeId child : tree->children(node)) ignoring.insert(tree->filePath(child));

@@ -2,6 +2,7 @@
 
 #include "linux/FileIO.h"
 
+#include <tallyfox/EntryNames.h>
 #include <tallyfox/FileChangedError.h>
 #include <tallyfox/SnapshotFile.h>
 #include <tallyfox/SnapshotPaths.h>
@@ -147,19 +148,20 @@ std::uint64_t DiskTree::errorCount() const {
 
 namespace {
 
-// Sums that match what the tree's producers store, whichever way they treat overflow: the
-// builder adds with wrap-around, the vok reader saturates its root.
+// Sums as the tree's producers make them: exact, or the largest value once they pass it (the
+// builder saturates its sizes, the vok reader its root). A sum that wrapped around instead
+// reads as a small total that looks sound, and is damage.
 struct Sum {
-  std::uint64_t wrapped = 0;
+  std::uint64_t total = 0;
   bool overflowed = false;
 
-  void add(std::uint64_t value) { overflowed |= __builtin_add_overflow(wrapped, value, &wrapped); }
+  void add(std::uint64_t value) { overflowed |= __builtin_add_overflow(total, value, &total); }
   bool matches64(std::uint64_t stored) const {
-    return stored == wrapped || (overflowed && stored == std::numeric_limits<std::uint64_t>::max());
+    return overflowed ? stored == std::numeric_limits<std::uint64_t>::max() : stored == total;
   }
   bool matches32(std::uint32_t stored) const {
     constexpr std::uint64_t max32 = std::numeric_limits<std::uint32_t>::max();
-    return stored == std::uint32_t(wrapped) || (stored == max32 && (overflowed || wrapped > max32));
+    return overflowed || total > max32 ? stored == max32 : stored == total;
   }
 };
 
@@ -199,6 +201,13 @@ std::optional<std::string> DiskTree::firstViolation(Totals totals) const {
                " but names node " + std::to_string(parent_[child]) + " as its parent.";
       if (child > next && size_[child] > size_[child - 1])
         return "The children of " + node(id) + " are not ordered largest first.";
+      // A name whose offsets are out of order is reported as such when its node's turn comes.
+      std::uint32_t start, end;
+      if (nameRange(NodeId(child), start, end)) {
+        const std::string_view name(reinterpret_cast<const char*>(names_.data()) + start, end - start);
+        if (id == root ? !EntryNames::isTopLevelName(name) : !EntryNames::isEntryName(name))
+          return "The name of " + node(child) + " is not one a file can have.";
+      }
       size.add(size_[child]);
       const bool folder = flags_[child] & EntryFlags::directory;
       entries.add(!folder && childCount_[child] == 0 ? 1 : std::uint64_t(entryCount_[child]) + 1);

@@ -1,5 +1,6 @@
 #include <tallyfox/DuplicateFinder.h>
 
+#include <tallyfox/EntryNames.h>
 #include <tallyfox/SnapshotPaths.h>
 
 #include "linux/FileIO.h"
@@ -53,19 +54,9 @@ std::string rawName(const DiskTree& tree, NodeId id) {
 
 // A name that cannot address an entry of its folder: a damaged or hostile snapshot must not
 // lead the search elsewhere. The children of an "all roots" tree's root name whole paths
-// ("/home/ann"); each of their components must be a safe name in turn.
+// ("/home/ann").
 bool unsafeName(std::string_view name, bool topLevel) {
-  if (name.find('\0') != std::string_view::npos) return true;
-  if (topLevel && name.size() > 1 && name.front() == '/') {
-    for (std::size_t start = 1; start <= name.size();) {
-      const std::size_t slash = std::min(name.find('/', start), name.size());
-      const std::string_view component = name.substr(start, slash - start);
-      if (component == "." || component == "..") return true;
-      start = slash + 1;
-    }
-    return false;
-  }
-  return name.empty() || name == "." || name == ".." || name.find('/') != std::string_view::npos;
+  return topLevel ? !EntryNames::isTopLevelName(name) : !EntryNames::isEntryName(name);
 }
 
 // Far more hashing workers than any disk can feed only cost memory (a 1 MiB buffer each).

@@ -2,6 +2,8 @@
 
 #include "linux/FileIO.h"
 
+#include <tallyfox/EntryNames.h>
+#include <tallyfox/SnapshotPaths.h>
 #include <tallyfox/TreeColumnsBuilder.h>
 
 #include <zlib.h>
@@ -200,7 +202,12 @@ class Parser {
         buffer_(new std::uint8_t[capacity_]) {}
 
   DecodedSnapshot run() {
-    expect('[');
+    // A stream of white space alone holds no value to read; one that ends before its first
+    // byte was cut off.
+    if (const int c = token(); c != '[') {
+      if (c < 0 && offset() > 0) fail("no JSON value");
+      unexpected("'['");
+    }
     const std::uint64_t major = unsignedNumber("version");
     if (major != 1) fail("unsupported major version " + std::to_string(major));
     expect(',');
@@ -210,12 +217,14 @@ class Parser {
     metadata(timestamp);
     expect(',');
     rootFolder();
-    // Later elements of the outer array (none today) are passed over; what follows its end is
-    // not read at all.
-    for (int c = token(); c != ']'; c = token()) {
-      if (c != ',') unexpected("',' or ']'");
-      skipValue();
+    // The format has one root: a second one read as the first alone would lose entries
+    // without a word, and so would anything after the export.
+    if (const int c = token(); c != ']') {
+      if (c == ',' && peekToken() == '[')
+        fail("more than one root, the second at byte " + std::to_string(offset()));
+      unexpected("']'");
     }
+    if (token() >= 0) fail("bytes after the end of the export at byte " + std::to_string(offset() - 1));
 
     DecodedSnapshot out;
     out.info.rootPath = std::move(rootPath_);
@@ -225,6 +234,11 @@ class Parser {
     timestampGiven_ = timestamp >= 0;
     if (progress_) progress_(1.0);
     out.columns = std::move(builder_).build(true, EntryFlags::directory);
+    if (const auto repeated = EntryNames::firstRepeated(out.columns)) {
+      const std::string folder = EntryNames::pathIn(out.columns, out.info.rootPath, repeated->folder);
+      fail("two entries in " + EntryNames::quoted(folder) + " are named " +
+           EntryNames::quoted(repeated->name));
+    }
     return out;
   }
 
@@ -574,12 +588,17 @@ class Parser {
       if (token() != '"') unexpected("a key");
       stringBody(key_);
       expect(':');
-      if (isKey("timestamp"))
+      if (isKey("timestamp")) {
         // Times are whole seconds in 32 bits everywhere in a tree; a later one would not even
         // fit the clock's nanoseconds.
         timestamp = std::int64_t(clampTime(signedNumber("timestamp")));
-      else
+      } else if (isKey("progname") && peekToken() == '"') {
+        ++position_;
+        stringBody(scratch_);
+        firstLinkUnmarked_ = scratch_.size() == 3 && std::memcmp(scratch_.data(), "gdu", 3) == 0;
+      } else {
         skipValue();
+      }
       const int c = token();
       if (c == '}') return;
       if (c != ',') unexpected("',' or '}'");
@@ -681,16 +700,41 @@ class Parser {
     return flags;
   }
 
+  // The path of the folder on top of the stack, for messages.
+  std::string openFolderPath() const {
+    std::string path = rootPath_;
+    for (std::size_t k = 1; k < stack_.size(); ++k) {
+      const std::size_t id = std::size_t(stack_[k].id);
+      PathText::appendComponentTo(
+          path, {reinterpret_cast<const char*>(builder_.names.data()) + builder_.nameStart[id],
+                 builder_.nameLength[id]});
+    }
+    return path;
+  }
+
+  // Whether the entry is a further name of an inode counted already. ncdu marks every name
+  // of a linked inode with its number ("hlnkc", or a link count above 1), so the first one
+  // read is counted; gdu marks only the names after the first it found, which are counted
+  // already, and names the inode of those alone.
+  bool isFurtherLink(const Entry& e, std::uint64_t dev) {
+    if (firstLinkUnmarked_) return e.hardLink;
+    return e.hasIno && (e.hardLink || e.nlink > 1) && !links_.insert({dev, e.ino}).second;
+  }
+
   // Adds the entry under the folder on top of the stack; returns its id.
   NodeId add(const Entry& e, bool folder) {
     if (std::uint64_t(nextId_) >= maxEntries) fail("too many entries");
+    const std::string_view name(reinterpret_cast<const char*>(e.name.data()), e.name.size());
+    if (!EntryNames::isEntryName(name))
+      fail("entry " + std::to_string(nextId_) + " in " + EntryNames::quoted(openFolderPath()) + " is named " +
+           EntryNames::quoted(name) + ", which no file can be");
     const NodeId id = nextId_++;
     const Frame& parent = stack_.back();
     const std::uint64_t dev = e.hasDev ? e.dev : parent.dev;
     std::uint8_t flags = flagsOf(e, folder);
     // A folder's own blocks are not counted, as a scan counts files only.
     std::uint64_t size = folder ? 0 : e.dsize;
-    if (!folder && e.hasIno && (e.hardLink || e.nlink > 1) && !links_.insert({dev, e.ino}).second) {
+    if (!folder && isFurtherLink(e, dev)) {
       flags |= EntryFlags::duplicateLink;
       size = 0;
     }
@@ -704,6 +748,10 @@ class Parser {
     expect('{');
     object(entry_);
     rootPath_.assign(entry_.name.begin(), entry_.name.end());
+    // Every path of the tree starts with it: a relative one would be taken from wherever the
+    // reader runs.
+    if (!EntryNames::isPlainPath(rootPath_))
+      fail("the root is named " + EntryNames::quoted(rootPath_) + ", which is not a plain absolute path");
     nextId_ = 1;
     stack_.push_back({0, entry_.hasDev ? entry_.dev : 0});
     builder_.set(0, -1, {}, 0, entry_.mtime, 1, flagsOf(entry_, true));
@@ -760,6 +808,8 @@ class Parser {
   std::vector<Frame> stack_;
   NodeId nextId_ = 0;
   std::unordered_set<LinkKey, LinkKeyHash> links_;
+  // gdu's way of marking hard links (see isFurtherLink).
+  bool firstLinkUnmarked_ = false;
   TreeColumnsBuilder builder_;
   bool timestampGiven_ = false;
 };

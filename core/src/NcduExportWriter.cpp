@@ -29,14 +29,15 @@ class Output {
   }
 
   // A JSON string of the name's bytes. Bytes that are not UTF-8 are written as they are, as
-  // ncdu writes them: the readers of the format keep them.
+  // ncdu writes them: the readers of the format keep them. Control characters are escaped,
+  // DEL too, as ncdu escapes them: its reader stops at a raw one.
   void string(std::span<const std::uint8_t> bytes) {
     static constexpr char hex[] = "0123456789abcdef";
     text("\"");
     std::size_t from = 0;
     for (std::size_t k = 0; k < bytes.size(); ++k) {
       const std::uint8_t c = bytes[k];
-      if (c >= 0x20 && c != '"' && c != '\\') continue;
+      if (c >= 0x20 && c != 0x7F && c != '"' && c != '\\') continue;
       text({reinterpret_cast<const char*>(bytes.data()) + from, k - from});
       from = k + 1;
       if (c == '"' || c == '\\') {

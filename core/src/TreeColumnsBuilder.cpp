@@ -97,13 +97,17 @@ Arrangement arrangeInPlace(TreeColumnsBuilder& b, bool aggregate, std::uint8_t d
   // going down the ids does that, in the order the columns lie in memory. Otherwise a
   // breadth-first walk from the root, taken backwards, does; it visits only the ids reached
   // from the root, which are the only ones that count. (Sums of ids not reached are never
-  // read, and sums wrap alike in any order.)
+  // read, and saturated sums come out alike in any order.)
+  // A size sum past 2^64 - 1 (only sizes from outside reach it) stays at that largest size:
+  // wrapped, it would be a small total that looks sound. Entry counts cannot overflow, since
+  // each entry adds one and ids are 31 bits.
   order[0] = 0;
   auto& totalSize = b.size;
   auto& totalCount = b.entryCount;
   auto addUp = [&](std::uint32_t x) {
     const std::size_t p = std::size_t(parent[x]);
-    totalSize[p] += totalSize[x];
+    if (__builtin_add_overflow(totalSize[p], totalSize[x], &totalSize[p]))
+      totalSize[p] = std::numeric_limits<std::uint64_t>::max();
     const bool leaf = !(b.flags[x] & directoryFlag) && first(x) == last(x);
     totalCount[p] += leaf ? 1 : totalCount[x];
   };

@@ -3,6 +3,7 @@
 #include "linux/FileIO.h"
 #include "linux/MappingGuard.h"
 
+#include <tallyfox/EntryNames.h>
 #include <tallyfox/FileChangedError.h>
 #include <tallyfox/SnapshotPaths.h>
 #include <tallyfox/TreeColumnsBuilder.h>
@@ -318,6 +319,12 @@ Decoded decodeSource(std::span<const std::uint8_t> source, const Progress& progr
     const std::uint8_t kind = in.byte();
     const std::uint64_t nameLength = in.uleb128();
     const std::uint8_t* name = in.bytes(nameLength);
+    // vok scans folders, so its names are the kernel's; any other would lead a path built from
+    // it out of its folder. Top-level records may name whole paths, as in a joined tree.
+    const std::string_view nameText(reinterpret_cast<const char*>(name), std::size_t(nameLength));
+    if (parent == 0 ? !EntryNames::isTopLevelName(nameText) : !EntryNames::isEntryName(nameText))
+      fail("record " + std::to_string(record) + " is named " + EntryNames::quoted(nameText) +
+           ", which no file can be");
     // The name lives in the window only until the next read, so it goes to the builder now
     // and the numbers after it are filled in below.
     builder.set(std::size_t(record), parent, {name, std::size_t(nameLength)}, 0, 0, 1, kind & 3);
@@ -362,6 +369,13 @@ Decoded decodeSource(std::span<const std::uint8_t> source, const Progress& progr
   out.topNames = top.names(builder);
   // Records carry their subtree totals already.
   out.columns = std::move(builder).build(false, EntryFlags::directory);
+  if (const auto repeated = EntryNames::firstRepeated(out.columns)) {
+    const std::string where =
+        repeated->folder == 0
+            ? std::string("at the top level")
+            : "in " + EntryNames::quoted(EntryNames::pathIn(out.columns, {}, repeated->folder));
+    fail("two records " + where + " are named " + EntryNames::quoted(repeated->name));
+  }
   return out;
 }
 

@@ -2,6 +2,7 @@
 #include "model/BrowserCommands.h"
 #include "model/DeleteList.h"
 #include "model/Documents.h"
+#include "model/PartialScans.h"
 
 #include <tallyfox/SnapshotFile.h>
 
@@ -221,6 +222,48 @@ TEST_F(DeleteListTest, AnItemThatStaysIsReportedAndOneAlreadyGoneCountsAsMoved) 
   EXPECT_EQ(DeleteList::failuresText(*list().lastTrash()), QStringLiteral("1 couldn't be moved"));
   EXPECT_EQ(list().markedOrder(), std::vector<NodeId>{idOf(*model, "small")}) << "what stayed stays listed";
   EXPECT_EQ(shownNames(), std::vector<std::string>{"small"});
+}
+
+// A snapshot file may be damaged or made by hand: a name ".." under "big" makes the path of
+// the disk folder itself, and a name "a/b" a path inside another entry. No file action takes
+// such a path: Trash, the list file, reveal, open, terminal, copying, rescan.
+TEST_F(DeleteListTest, FileActionsRefuseAPathThatLeadsElsewhere) {
+  const auto file = disk.path() / "crafted.tfsnap";
+  testsupport::writeSnapshot(
+      file, {{-1, ""}, {0, "big"}, {0, "small", 50}, {0, "big/sub", 5}, {1, ".."}, {4, "inside", 600}},
+      root.string());
+  model = testsupport::loadedModel(file, recorder.desktop());
+  const NodeId up = idOf(*model, ".."), slashed = idOf(*model, "big/sub");
+  ASSERT_EQ(model->tree()->filePath(up), (root / "big" / "..").string());
+  EXPECT_FALSE(model->filePath(up));
+  EXPECT_FALSE(model->filePath(slashed));
+
+  model->revealInFinder(up);
+  model->openSelection(up);
+  model->togglePreview(slashed);
+  model->copyFileReference(up);
+  model->copyPath(up);
+  model->openInTerminal(QByteArray::fromStdString((root / "big" / "..").string()));
+  EXPECT_TRUE(recorder.state->revealed.isEmpty());
+  EXPECT_TRUE(recorder.state->opened.isEmpty());
+  EXPECT_TRUE(recorder.state->copiedReferences.isEmpty());
+  EXPECT_TRUE(recorder.state->copiedTexts.isEmpty());
+  EXPECT_TRUE(recorder.state->terminals.isEmpty());
+  EXPECT_EQ(recorder.state->beeps, 4) << "reveal, open, preview and the terminal say no";
+  EXPECT_TRUE(model->previewURL().isEmpty());
+
+  model->partialScans().rescanFolder(up);
+  EXPECT_FALSE(model->partialScans().isRunning()) << "the disk folder would be scanned in its place";
+
+  for (const char* name : {"..", "small", "big/sub"}) list().toggleMark(idOf(*model, name));
+  EXPECT_EQ(list().markedPaths(), QStringList{QString::fromStdString((root / "small").string())});
+  EXPECT_EQ(listFileWhenItReads((root / "small").string() + "\n"), (root / "small").string() + "\n");
+  trashAndWait();
+  EXPECT_EQ(recorder.state->trashed, QByteArrayList{bytesOf("small")});
+  const QString left = QStringLiteral(": left where it is, as its name in the snapshot could lead elsewhere");
+  EXPECT_EQ(list().lastTrash()->failures, (QStringList{".." + left, "big/sub" + left}));
+  EXPECT_EQ(list().lastTrash()->count, 1);
+  EXPECT_EQ(list().markedOrder(), (std::vector<NodeId>{up, slashed})) << "what stayed stays listed";
 }
 
 TEST_F(DeleteListTest, PathsAreCopiedOnePerLineOrShellQuoted) {

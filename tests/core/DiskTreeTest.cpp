@@ -203,6 +203,28 @@ TEST(DiskTree, FirstViolationNamesTheFirstDamage) {
   EXPECT_EQ(treeOf(flagged)->firstViolation(), std::nullopt);
 }
 
+// Sums that pass the largest size are held to it, as the builder saturates them: a sum that
+// wrapped around reads as a small sound total and is damage. Names are held to what a
+// folder can list, but for whole paths at the top level.
+TEST(DiskTree, FirstViolationNoticesWrappedSumsAndNamesNoFileCanHave) {
+  constexpr std::uint64_t largest = ~std::uint64_t(0);
+  const TreeColumns saturated =
+      testsupport::columnsOf({{-1, ""}, {0, "folder"}, {1, "huge", largest}, {1, "page", 4096}});
+  ASSERT_EQ(saturated.size[0], largest);
+  EXPECT_EQ(treeOf(saturated)->firstViolation(), std::nullopt);
+  TreeColumns wrapped = saturated;
+  wrapped.size[0] = wrapped.size[1] = 4095;
+  EXPECT_EQ(treeOf(wrapped)->firstViolation(),
+            "The size of node 1 (/data/folder) is not the sum of its children's sizes.");
+
+  const auto climbing = treeOf({{-1, ""}, {0, "docs"}, {1, "..", 1}});
+  EXPECT_EQ(climbing->firstViolation(), "The name of node 2 (/data/docs/..) is not one a file can have.");
+  EXPECT_TRUE(treeOf({{-1, ""}, {0, "a/b", 1}})->firstViolation().has_value());
+  // The top level of a tree that joins roots names whole paths, as long as they are plain.
+  EXPECT_EQ(treeOf({{-1, ""}, {0, "/srv/data"}, {1, "a", 1}}, "")->firstViolation(), std::nullopt);
+  EXPECT_TRUE(treeOf({{-1, ""}, {0, "/srv/../etc"}, {1, "a", 1}}, "")->firstViolation().has_value());
+}
+
 namespace {
 
 // A random folder tree: files of random sizes (some empty), hard links to earlier files,

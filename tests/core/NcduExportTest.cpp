@@ -7,6 +7,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -60,11 +61,11 @@ std::optional<NodeId> child(const DiskTree& tree, NodeId folder, const std::stri
 // Every field the tree takes, in the shapes ncdu 1.x, ncdu 2.x and gdu write them: a
 // folder's own dsize, hard links by hlnkc (ncdu 1) or nlink alone (ncdu 2), an inode on
 // another device (inherited from the folder that names it), exclusions as folder and as
-// file, extended fields, keys the reader does not know with nested values, escapes, and raw
-// bytes that are not UTF-8.
+// file, extended fields, keys the reader does not know with nested values, escapes (of "/"
+// in the root's path: a name holds none), and raw bytes that are not UTF-8.
 const std::string sample =
     std::string(R"([1,2,{"progname":"ncdu","progver":"1.18","timestamp":1700000000,"x":[1,{"y":null}]},
-[{"name":"/srv/data","asize":4096,"dsize":4096,"dev":10,"mtime":1600000000},
+[{"name":"\/srv\/data","asize":4096,"dsize":4096,"dev":10,"mtime":1600000000},
 {"name":"a","asize":100,"dsize":4096,"ino":7,"hlnkc":true,"nlink":3},
 [{"name":"sub","dsize":4096,"unknown":{"deep":[[],{},"\"]"]},"read_error":true},
 {"name":"a-again","asize":100,"dsize":4096,"ino":7,"hlnkc":true,"nlink":3},
@@ -76,7 +77,7 @@ const std::string sample =
 {"name":"skipped.log","excluded":"pattern"},
 {"name":"link","asize":5,"notreg":true,"mode":41471},
 {"name":"fifo","notreg":true,"mode":4516},
-{"name":"esc \"\\\/\n\u00e9\ud83d\ude00\ud800x","dsize":1},
+{"name":"esc \"\\\n\u00e9\ud83d\ude00\ud800x","dsize":1},
 {"name":"raw )") +
     "\xff\xfe" + R"(","dsize":2,"mtime":-5}]])";
 
@@ -111,7 +112,7 @@ TEST(NcduExport, ReadsEveryFieldOfTheFormat) {
   EXPECT_EQ(tree->flags(*child(*tree, 0, "skipped.log")), EntryFlags::notDescended);
   EXPECT_EQ(tree->flags(*child(*tree, 0, "link")), EntryFlags::symlink);
   EXPECT_EQ(tree->flags(*child(*tree, 0, "fifo")), 0);
-  EXPECT_TRUE(child(*tree, 0, "esc \"\\/\n\xC3\xA9\xF0\x9F\x98\x80\xEF\xBF\xBDx"));
+  EXPECT_TRUE(child(*tree, 0, "esc \"\\\n\xC3\xA9\xF0\x9F\x98\x80\xEF\xBF\xBDx"));
   const auto raw = child(*tree, 0, "raw \xff\xfe");
   ASSERT_TRUE(raw);
   EXPECT_EQ(tree->mtime()[std::size_t(*raw)], 0u);
@@ -197,6 +198,7 @@ TEST(NcduExport, WrittenExportReadsBackToTheSameTree) {
       {0, "docs", 0, dir, 1500000001},
       {0, "quote\"back\\slash\ttab\x01", 700, 0, 3},
       {0, std::string("bad\xff\xfe") + "name", 300},
+      {0, "del\x7f", 200},
       {0, "skipped", 0, dir | EntryFlags::notDescended},
       {0, "locked", 0, dir | EntryFlags::error},
       {0, "link", 0, EntryFlags::symlink},
@@ -208,9 +210,93 @@ TEST(NcduExport, WrittenExportReadsBackToTheSameTree) {
       {"/home/someone/data", std::chrono::system_clock::time_point(std::chrono::seconds(1700000000)), 2.5});
   NcduExport::write(*tree, temp / "out.json");
   EXPECT_EQ(testsupport::namesIn(temp.path()), std::vector<std::string>{"out.json"});
+  // Every control character is escaped, DEL too: ncdu stops reading at a raw one.
+  const auto written = testsupport::readBytes(temp / "out.json");
+  EXPECT_EQ(
+      std::count_if(written.begin(), written.end(), [](std::uint8_t c) { return c < 0x20 && c != '\n'; }), 0);
+  EXPECT_EQ(std::count(written.begin(), written.end(), std::uint8_t(0x7F)), 0);
+  EXPECT_NE(std::string(written.begin(), written.end()).find(R"("del\u007f")"), std::string::npos);
 
   const auto read = NcduExport::decodeColumns(temp / "out.json");
   EXPECT_EQ(read.info.rootPath, "/home/someone/data");
   EXPECT_EQ(read.info.scanStart, tree->scanStart());
   testsupport::expectSameColumns(*tree, read.columns);
+}
+
+// A made-up export must not name places it does not hold: the paths the window's file actions
+// build from its names would lead out of their folders.
+TEST(NcduExport, ExportsThatNameOtherPlacesAreRefused) {
+  const auto withName = [](const std::string& name) {
+    return R"([1,0,{},[{"name":"/srv"},{"name":"ok"},[{"name":"sub"},{"name":")" + name + R"("}]]])";
+  };
+  for (const std::string name : {"..", ".", "", "/", "a/b"})
+    EXPECT_EQ(decodeError(withName(name)),
+              "entry 3 in \"/srv/sub\" is named \"" + name + "\", which no file can be");
+  EXPECT_EQ(decodeError(withName(R"(a\u0000b)")),
+            R"(entry 3 in "/srv/sub" is named "a\u0000b", which no file can be)");
+  EXPECT_EQ(decodeError(R"([1,0,{},[{"name":"/srv"},[{"name":".."}]]])"),
+            R"(entry 1 in "/srv" is named "..", which no file can be)");
+  for (const char* root : {"", "srv", "/srv/../etc", "/srv//data", "/srv/"})
+    EXPECT_EQ(decodeError(R"([1,0,{},[{"name":")" + std::string(root) + R"("}]])"),
+              "the root is named \"" + std::string(root) + "\", which is not a plain absolute path");
+
+  // One name twice in a folder, whether files or a folder and a file; in two folders it is fine.
+  EXPECT_EQ(decodeError(R"([1,0,{},[{"name":"/srv"},[{"name":"sub"},{"name":"x","dsize":1},{"name":"y"},)"
+                        R"({"name":"x","dsize":1}]]])"),
+            R"(two entries in "/srv/sub" are named "x")");
+  EXPECT_EQ(decodeError(R"([1,0,{},[{"name":"/srv"},[{"name":"x"}],{"name":"x"}]])"),
+            R"(two entries in "/srv" are named "x")");
+  EXPECT_EQ(treeOf(R"([1,0,{},[{"name":"/srv"},[{"name":"x"},{"name":"x"}],{"name":"y"}]])")->nodeCount(), 3);
+
+  // One root, and nothing after the end but white space.
+  const std::string twoRoots = R"([1,0,{},[{"name":"/a"}],[{"name":"/b"}]])";
+  EXPECT_EQ(decodeError(twoRoots),
+            "more than one root, the second at byte " + std::to_string(twoRoots.find("],[") + 2));
+  const std::string trailing = R"([1,0,{},[{"name":"/a"}]] x)";
+  EXPECT_EQ(decodeError(trailing),
+            "bytes after the end of the export at byte " + std::to_string(trailing.size() - 1));
+  EXPECT_EQ(treeOf(std::string(R"([1,0,{},[{"name":"/a"}]])") + " \n\t")->rootPath(), "/a");
+
+  // White space alone is no export, plain or compressed; nothing at all is a cut-off one.
+  EXPECT_EQ(decodeError(" \n\t "), "no JSON value");
+  EXPECT_EQ(decodeError(gzip(" \n")), "no JSON value");
+  EXPECT_EQ(decodeError(gzip("")), "file is truncated");
+}
+
+TEST(NcduExport, SizesPastTheLargestSaturate) {
+  constexpr std::uint64_t largest = ~std::uint64_t(0);
+  // 2^64 - 1 and 4096 wrapped would make 4095; a size beyond 64 bits reads as the largest.
+  const auto tree =
+      treeOf(R"([1,0,{},[{"name":"/srv"},[{"name":"sub"},{"name":"huge","dsize":18446744073709551615},)"
+             R"({"name":"page","dsize":4096}],{"name":"more","dsize":99999999999999999999999}]])");
+  EXPECT_EQ(tree->sizeOf(DiskTree::root), largest);
+  EXPECT_EQ(tree->sizeOf(*child(*tree, 0, "sub")), largest);
+  EXPECT_EQ(tree->sizeOf(*child(*tree, 0, "more")), largest);
+  EXPECT_EQ(tree->firstViolation(), std::nullopt);
+}
+
+// Every walk over an export is a loop: a million nested folders neither overflow the stack nor
+// take longer than their bytes, and an error at the bottom names its folder in a message of
+// bounded length.
+TEST(NcduExport, AMillionNestedFoldersReadWithoutRecursion) {
+  constexpr std::size_t depth = 1'000'000;
+  const auto nested = [&](const std::string& name) {
+    std::string json = R"([1,2,{},[{"name":"/r"})";
+    json.reserve(depth * 16 + 100);
+    for (std::size_t k = 0; k < depth; ++k) json += R"(,[{"name":"d"})";
+    json += R"(,{"name":")" + name + R"(","dsize":4096})";
+    json.append(depth + 2, ']');
+    return json;
+  };
+  const auto tree = treeOf(nested("f"));
+  EXPECT_EQ(tree->nodeCount(), std::int64_t(depth) + 1);
+  EXPECT_EQ(tree->sizeOf(DiskTree::root), 4096u);
+  EXPECT_EQ(tree->sizeOf(NodeId(depth)), 4096u);
+  EXPECT_EQ(tree->firstViolation(), std::nullopt);
+
+  const std::string error = decodeError(nested(".."));
+  EXPECT_TRUE(error.starts_with("entry " + std::to_string(depth + 1) + " in \"/r/d/d/d"))
+      << error.substr(0, 80);
+  EXPECT_TRUE(error.ends_with("d/d/d\" is named \"..\", which no file can be")) << error.substr(0, 80);
+  EXPECT_LT(error.size(), 300u);
 }

@@ -182,7 +182,7 @@ TreeColumns referenceBuild(const TreeColumnsBuilder& b, bool aggregate) {
     for (std::size_t pos = order.size(); pos-- > 1;) {
       const auto x = order[pos];
       const auto p = std::size_t(b.parent[x]);
-      size[p] += size[x];
+      size[p] = size[x] > ~std::uint64_t(0) - size[p] ? ~std::uint64_t(0) : size[p] + size[x];
       count[p] += !(b.flags[x] & dir) && kids[x].empty() ? 1 : count[x];
     }
     for (std::size_t id = 0; id < n; ++id)
@@ -231,7 +231,7 @@ TEST(TreeColumnsBuilder, MatchesThePlainRulesOnInputsOfEveryShape) {
       if (roll == 2 && !scanShaped) parent = std::int32_t(id);
       const std::string name(random() % 6, char('a' + random() % 26));
       // Sizes from a handful of values, so that ties are common; some near the top of the
-      // range, where sums wrap the same way everywhere.
+      // range, where sums saturate the same way in either summing order.
       const std::uint64_t sizes[] = {0, 1, 7, 4096, ~std::uint64_t(0) - 3};
       const std::uint8_t flags = std::uint8_t(random() % 4 == 0 ? dir : random() % 256);
       const int times = random() % 8 == 0 ? 2 : 1;  // set twice: the last call wins

@@ -1,3 +1,4 @@
+#include <tallyfox/EntryNames.h>
 #include <tallyfox/VokSnapshotReader.h>
 
 #include "TestSupport.h"
@@ -374,4 +375,25 @@ TEST(VokSnapshotReader, UnreadableFilesAreSystemErrors) {
   } catch (const VokSnapshotReader::FormatError& e) {
     EXPECT_EQ(e.message(), "file is truncated");
   }
+}
+
+// vok scans folders, so its names are ones a folder can list; any other would lead the paths
+// built from it elsewhere. The top level may name whole plain paths, as a joined tree does.
+TEST(VokSnapshotReader, NamesNoFolderCanListAreRefused) {
+  for (const std::string& name : std::vector<std::string>{"", ".", "..", "a/b", std::string("a\0b", 3)}) {
+    VokWriter w;
+    w.add(folder(1, "big", 1, 1)).add(file(1, name, 1));
+    EXPECT_EQ(decodeError(w), "record 2 is named " + EntryNames::quoted(name) + ", which no file can be");
+  }
+  EXPECT_EQ(decodeError(VokWriter().add(file(1, "/srv/../etc", 1))),
+            R"(record 1 is named "/srv/../etc", which no file can be)");
+  VokWriter joined;
+  joined.add(folder(1, "/srv/data", 1, 1)).add(file(1, "a", 1)).add(file(3, "/home/ann", 2));
+  EXPECT_EQ(VokSnapshotReader::decode(joined.bytes(false)).columns.nodeCount(), 4);
+
+  // One name twice in a folder would be one file counted twice.
+  EXPECT_EQ(decodeError(VokWriter().add(folder(1, "big", 2, 2)).add(file(1, "a", 1)).add(file(2, "a", 1))),
+            R"(two records in "big" are named "a")");
+  EXPECT_EQ(decodeError(VokWriter().add(file(1, "a", 1)).add(folder(2, "a", 0, 0))),
+            R"(two records at the top level are named "a")");
 }

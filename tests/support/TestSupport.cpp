@@ -136,7 +136,8 @@ tallyfox::TreeColumns columnsOf(const std::vector<Node>& nodes) {
     } else {
       c.entryCount[p] += 1;
     }
-    c.size[p] += c.size[i];
+    // Saturated, as the builder sums.
+    if (__builtin_add_overflow(c.size[p], c.size[i], &c.size[p])) c.size[p] = ~std::uint64_t(0);
   }
   for (const Node& node : nodes) {
     c.nameOffset.push_back(std::uint32_t(c.names.size()));

@@ -70,7 +70,8 @@ struct Node {
 };
 
 // Columns of a finished tree from nodes listed in their final (breadth-first, sorted) order:
-// child ranges, entry counts and folder sizes are derived; a node with children is a folder.
+// child ranges, entry counts and folder sizes are derived (as the builder sums them); a node
+// with children is a folder.
 tallyfox::TreeColumns columnsOf(const std::vector<Node>& nodes);
 
 // The columns a tree holds, copied.

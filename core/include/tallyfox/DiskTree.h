@@ -118,8 +118,9 @@ class DiskTree {
 
   // A full structural check, one pass over the columns: every node but the root lies in the
   // child range of a folder before it, child ranges follow each other breadth-first, every
-  // child names its folder as parent, children run largest first, and every folder's size
-  // and entry count are what the tree builder sums from its children. Nothing when the tree
+  // child names its folder as parent, children run largest first, every name is one a file
+  // can have (EntryNames), and every folder's size and entry count are what the tree
+  // builder sums from its children. Nothing when the tree
   // is sound; else one short sentence naming the first violation and the node. O(n), so it
   // is not done at opening but by whoever is about to rely on the whole tree.
   //

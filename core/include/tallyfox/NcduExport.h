@@ -25,9 +25,15 @@ namespace tallyfox {
 // need not be UTF-8: ncdu writes them raw inside the JSON string, and they are kept as bytes.
 //
 // Sizes are the files' allocated bytes ("dsize"); a folder's own blocks are not counted, as a
-// Tallyfox scan counts files only. A hard-linked inode is counted once per (dev, ino), the
-// further names being duplicate links; "read_error" is the error flag and excluded entries
-// (by pattern, another file system, a kernel file system) are folders not descended.
+// Tallyfox scan counts files only. A hard-linked inode is counted once, the further names
+// being duplicate links: ncdu marks every name with the inode, and the first read of each
+// (dev, ino) is counted; gdu marks only the names after the one it counted (the export says
+// which program wrote it). "read_error" is the error flag and excluded entries (by pattern,
+// another file system, a kernel file system) are folders not descended.
+//
+// An export is read only when it could have come from a scan: one root, named by an absolute
+// path, entries named as files can be (EntryNames), no name twice in a folder, and nothing
+// after the export's end. Otherwise its tree could name places it does not hold.
 namespace NcduExport {
 
 struct FileKind {
