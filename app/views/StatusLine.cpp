@@ -113,9 +113,14 @@ void StatusLine::refresh() {
   const std::optional<BrowserModel::Health> health = browser_ ? browser_->health() : std::nullopt;
   const std::uint64_t errors = tree && health ? health->errorCount : 0;
   const QString damage = tree && health ? health->damage : QString();
-  damage_->setText(damage.isEmpty() ? QString() : QStringLiteral("This snapshot is damaged: ") + damage);
+  // A change under the window explains any damage the check found after it.
+  if (tree && health && health->fileChanged)
+    damage_->setText(
+        QStringLiteral("The snapshot file changed while it was read: open it again to see it as it is now."));
+  else
+    damage_->setText(damage.isEmpty() ? QString() : QStringLiteral("This snapshot is damaged: ") + damage);
   damage_->setToolTip(damage_->text());
-  damage_->setVisible(!damage.isEmpty());
+  damage_->setVisible(!damage_->text().isEmpty());
   unreadable_->setVisible(errors >= 1);
   unreadableLabel_->setText(locale.toString(qulonglong(errors)) + QStringLiteral(" unreadable"));
   entries_->setText(tree ? locale.toString(qlonglong(tree->nodeCount())) + QStringLiteral(" entries")

@@ -10,9 +10,9 @@ class QLineEdit;
 
 namespace tallyfox {
 
-// The line under the browser: what is broken in a damaged snapshot, the selected path
-// (selectable), the unreadable count, the number of entries, when the snapshot was taken,
-// and the hint to the key sheet.
+// The line under the browser: what is broken in a damaged snapshot, or that its file changed
+// while the window had it open, the selected path (selectable), the unreadable count, the number of entries,
+// when the snapshot was taken, and the hint to the key sheet.
 class StatusLine : public QWidget {
   Q_OBJECT
  public:
@@ -20,7 +20,7 @@ class StatusLine : public QWidget {
 
   QString pathText() const;
   QString unreadableText() const;  // empty when hidden
-  QString damageText() const;      // empty when hidden
+  QString damageText() const;      // empty when hidden; also says when the file changed
   QString entriesText() const;
   QString scannedText() const;
 

@@ -1,5 +1,7 @@
 #include "ViewTestSupport.h"
 
+#include "ChangingFile.h"
+
 #include "model/Comparison.h"
 #include "views/Breadcrumbs.h"
 #include "views/BrowserView.h"
@@ -323,7 +325,8 @@ TEST_F(BrowserWindowTest, TitleAndStatusLine) {
   EXPECT_EQ(status->pathText(), QStringLiteral("/data/photos"));
   EXPECT_EQ(status->entriesText(), QStringLiteral("11 entries"));
   // "3 hours ago" but for the first hours after midnight.
-  const std::chrono::system_clock::time_point scanned = tallyfox::SnapshotFile::readInfo(file)->info.scanStart;
+  const std::chrono::system_clock::time_point scanned =
+      tallyfox::SnapshotFile::readInfo(file)->info.scanStart;
   EXPECT_EQ(status->scannedText(),
             QStringLiteral("scanned ") + tallyfox::relativeDate(scanned, std::chrono::system_clock::now()));
   EXPECT_EQ(status->unreadableText(), QString());
@@ -351,6 +354,23 @@ TEST_F(BrowserWindowTest, DamagedSnapshotOpensAndSaysWhatIsWrong) {
   EXPECT_TRUE(text.startsWith(QStringLiteral("This snapshot is damaged: "))) << text.toStdString();
   EXPECT_GT(text.size(), QStringLiteral("This snapshot is damaged: ").size());
   EXPECT_EQ(viewtests::listedNames(*window).front(), "photos");
+}
+
+TEST_F(BrowserWindowTest, FileChangedWhileOpenIsSaidInTheStatusLineAndTheWindowGoesOn) {
+  activate();
+  ASSERT_TRUE(viewtests::waitFor([&] { return model->health().has_value(); }));
+  testsupport::cutShortElsewhere(file, tallyfox::SnapshotFile::headerSize);
+  // Moves read the names past the cut.
+  key(Qt::Key_Return);
+  key(Qt::Key_Down);
+  ASSERT_TRUE(viewtests::waitFor([&] { return model->health() && model->health()->fileChanged; }));
+  EXPECT_EQ(
+      window->view()->statusLine()->damageText(),
+      QStringLiteral("The snapshot file changed while it was read: open it again to see it as it is now."));
+  EXPECT_TRUE(window->view()->isShowingBrowser());
+  key(Qt::Key_Left);
+  key(Qt::Key_End);
+  EXPECT_TRUE(model->state().isReady());
 }
 
 TEST_F(BrowserWindowTest, FileThatCannotBeReadShowsWhy) {
@@ -567,8 +587,9 @@ TEST(TitleSwitcherTest, ListsRecentSnapshotsWithTheWindowsOwnChecked) {
   // A day's heading, both snapshots, then the window's own commands and the hint.
   ASSERT_EQ(texts.size(), 6) << texts.join(QLatin1Char('|')).toStdString();
   EXPECT_EQ(texts[0], QStringLiteral("Today"));
-  EXPECT_EQ(texts.mid(3), (QStringList{QStringLiteral("New Scan…"), QStringLiteral("Show Snapshot in File Manager"),
-                                       QStringLiteral("Alt-click to open in a new window")}));
+  EXPECT_EQ(texts.mid(3),
+            (QStringList{QStringLiteral("New Scan…"), QStringLiteral("Show Snapshot in File Manager"),
+                         QStringLiteral("Alt-click to open in a new window")}));
   ASSERT_EQ(checked.size(), 1);
   EXPECT_TRUE(checked[0].startsWith(QStringLiteral("own  "))) << checked[0].toStdString();
   EXPECT_FALSE(menu.actions().back()->isEnabled());
