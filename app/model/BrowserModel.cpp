@@ -13,6 +13,7 @@
 #include <QCoreApplication>
 #include <QPointer>
 #include <QStorageInfo>
+#include <QTimer>
 #include <QtConcurrent>
 
 #include <exception>
@@ -39,9 +40,12 @@ BrowserModel::BrowserModel(std::optional<std::filesystem::path> fileURL, Service
       placeMemory_(new PlaceMemory(*this)),
       duplicates_(new Duplicates(*this)),
       outside_(new OutsideModel(*this)),
-      partialScans_(new PartialScans(*this)) {
+      partialScans_(new PartialScans(*this)),
+      changeCheck_(new QTimer(this)) {
   // Connected before any view: the rows are rebuilt before a view asks for them.
   connect(comparing_, &ComparisonModel::comparisonChanged, this, &BrowserModel::rowsChanged);
+  changeCheck_->setInterval(changeCheckMilliseconds);
+  connect(changeCheck_, &QTimer::timeout, this, &BrowserModel::checkForChange);
 }
 
 BrowserModel::~BrowserModel() = default;
@@ -66,6 +70,8 @@ BrowserModel::Health examine(const DiskTree& tree, DiskTree::Totals totals) {
   health.errorCount = tree.errorCount();
   // A damaged file is still shown: most of it may be fine, and refusing it would hide that.
   if (const auto violation = tree.firstViolation(totals)) health.damage = QString::fromStdString(*violation);
+  // Asked after the check, which may have read what a change cut away.
+  health.fileChanged = tree.fileChanged();
   return health;
 }
 
@@ -114,16 +120,29 @@ void BrowserModel::load() {
     // The window is open by now; what needs every node is done here, after it.
     const Health health = examine(*tree, SnapshotDump::totalsOf(file));
     onMainThread([self, tree, health] {
-      if (self && self->tree_ == tree && self->health_ != health) {
-        self->health_ = health;
-        emit self->healthChanged();
-      }
+      if (self && self->tree_ == tree) self->setHealth(health);
     });
   });
 }
 
+void BrowserModel::setHealth(Health value) {
+  value.fileChanged |= health_ && health_->fileChanged;
+  if (value.fileChanged) changeCheck_->stop();
+  if (change(health_, std::optional(value))) emit healthChanged();
+}
+
+void BrowserModel::checkForChange() {
+  // Cheap when nothing happened: a flag that a fault sets, and one stat of the file.
+  if (!tree_ || !tree_->fileChanged()) return;
+  Health health = health_.value_or(Health{});
+  health.fileChanged = true;
+  setHealth(health);
+}
+
 void BrowserModel::finishLoading(DiskTreePtr tree) {
   setTree(std::move(tree));
+  // The file stays mapped while the window is open, and someone may change it.
+  changeCheck_->start();
   comparing_->refreshCandidates();
   setState(LoadState::ready());
   if (restorePlace()) return;

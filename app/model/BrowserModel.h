@@ -15,6 +15,8 @@
 #include <QString>
 #include <QUrl>
 
+class QTimer;
+
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -91,8 +93,14 @@ class BrowserModel : public QObject {
     std::uint64_t errorCount = 0;
     // The first structural fault of a damaged file; empty for a sound one.
     QString damage;
+    // Another process cut the file short or rewrote it in place while the window had it open:
+    // what the window shows may mix two files, and reads as empty where the file was cut.
+    bool fileChanged = false;
     bool operator==(const Health&) const = default;
   };
+
+  // How often an open window asks whether its file changed under it.
+  static constexpr int changeCheckMilliseconds = 1000;
 
   // Does no I/O; load() reads the file.
   explicit BrowserModel(std::optional<std::filesystem::path> fileURL, Services services = {},
@@ -204,7 +212,7 @@ class BrowserModel : public QObject {
   const std::optional<std::filesystem::path>& fileURL() const { return fileURL_; }
   const LoadState& state() const { return state_; }
   const DiskTreePtr& tree() const { return tree_; }
-  // Absent until the loading task has gone over the tree.
+  // Absent until the loading task has gone over the tree, or the file was found changed.
   const std::optional<Health>& health() const { return health_; }
   NodeId current() const { return current_; }
   void setCurrent(NodeId value);
@@ -258,6 +266,10 @@ class BrowserModel : public QObject {
   void setState(const LoadState& value);
   void setTree(DiskTreePtr value);
   void finishLoading(DiskTreePtr tree);
+  // Takes the loading task's findings, keeping a change already noticed.
+  void setHealth(Health value);
+  // Asks the tree whether its file changed, and says so once it did.
+  void checkForChange();
   // The remembered place of this snapshot; false when there is none to restore.
   bool restorePlace();
 
@@ -283,6 +295,7 @@ class BrowserModel : public QObject {
   LoadState state_ = LoadState::loading(0);
   DiskTreePtr tree_;
   std::optional<Health> health_;
+  QTimer* changeCheck_;
   mutable std::optional<std::vector<Row>> rows_;
   // Where the selection was last found in rows_; moves look there first.
   mutable std::size_t selectedRowHint_ = 0;

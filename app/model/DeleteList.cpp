@@ -523,7 +523,7 @@ void DeleteList::deletePermanently(const std::vector<NodeId>& nodes) {
   std::vector<Item> items;
   for (NodeId node : nodes)
     if (std::find(top.begin(), top.end(), node) != top.end())
-      items.push_back({node, QByteArray::fromStdString(tree->filePath(node))});
+      if (auto path = browser_.filePath(node)) items.push_back({node, std::move(*path)});
   if (items.empty()) return;
   // Links above the snapshot's root are the person's own way to it; below it none is followed.
   const QByteArray base = QByteArray::fromStdString(tree->filePath(DiskTree::root));

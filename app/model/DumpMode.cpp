@@ -2,11 +2,13 @@
 
 #include "model/SunburstLayout.h"
 
+#include <tallyfox/FileChangedError.h>
 #include <tallyfox/SnapshotDump.h>
 
 #include <chrono>
 #include <cmath>
 #include <exception>
+#include <sstream>
 #include <string_view>
 #include <vector>
 
@@ -31,7 +33,9 @@ int run(const std::filesystem::path& file, std::ostream& out, std::ostream& err)
     err << SnapshotDump::terminalSafe(e.what()) << "\n";
     return 1;
   }
-  out << SnapshotDump::summary(*tree, std::chrono::duration<double>(Clock::now() - start).count());
+  // Printed once all is read, and only when the file did not change meanwhile.
+  std::ostringstream report;
+  report << SnapshotDump::summary(*tree, std::chrono::duration<double>(Clock::now() - start).count());
 
   std::vector<NodeId> centers;
   for (NodeId child : tree->children(DiskTree::root)) {
@@ -43,9 +47,16 @@ int run(const std::filesystem::path& file, std::ostream& out, std::ostream& err)
     const auto began = Clock::now();
     const SunburstLayout layout(*tree, center, SizeOverlay::empty());
     const double ms = std::chrono::duration<double, std::milli>(Clock::now() - began).count();
-    out << "layout " << SnapshotDump::terminalSafe(tree->name(center)) << ": " << layout.segments.size()
-        << " segments in " << std::llround(ms) << "ms\n";
+    report << "layout " << SnapshotDump::terminalSafe(tree->name(center)) << ": " << layout.segments.size()
+           << " segments in " << std::llround(ms) << "ms\n";
   }
+  try {
+    tree->expectUnchanged();
+  } catch (const FileChangedError& e) {
+    err << SnapshotDump::terminalSafe(e.what()) << "\n";
+    return 1;
+  }
+  out << report.str();
   out.flush();
   return 0;
 }

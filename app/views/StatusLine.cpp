@@ -119,8 +119,14 @@ void StatusLine::refresh() {
   const std::optional<BrowserModel::Health> health = browser_ ? browser_->health() : std::nullopt;
   const std::uint64_t errors = tree && health ? health->errorCount : 0;
   const QString damage = tree && health ? health->damage : QString();
-  damage_->setText(damage.isEmpty() ? QString() : QStringLiteral("This snapshot is damaged: ") + damage);
-  damage_->setVisible(!damage.isEmpty());
+  // A change under the window explains any damage the check found after it.
+  const QString problem =
+      tree && health && health->fileChanged
+          ? QStringLiteral("The snapshot file changed while it was read: open it again to see it as it is now.")
+      : damage.isEmpty() ? QString()
+                         : QStringLiteral("This snapshot is damaged: ") + damage;
+  damage_->setText(problem);
+  damage_->setVisible(!problem.isEmpty());
   unreadable_->setVisible(errors >= 1);
   unreadableLabel_->setText(locale.toString(qulonglong(errors)) + QStringLiteral(" unreadable"));
   entries_->setText(tree ? locale.toString(qlonglong(tree->nodeCount())) + QStringLiteral(" entries")

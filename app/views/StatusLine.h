@@ -15,7 +15,8 @@ class MessageText;
 
 // The line under the browser: the selected path (selectable), the unreadable count, the
 // number of entries, when the snapshot was taken, and the hint to the key sheet; above it,
-// for a damaged snapshot, what is broken, whole.
+// for a damaged snapshot or one whose file changed while the window had it open, what is
+// wrong, whole.
 class StatusLine : public QWidget {
   Q_OBJECT
  public:
@@ -23,7 +24,7 @@ class StatusLine : public QWidget {
 
   QString pathText() const;
   QString unreadableText() const;  // empty when hidden
-  QString damageText() const;      // empty when hidden
+  QString damageText() const;      // empty when hidden; also says when the file changed
   MessageText* damageMessage() const { return damage_; }
   QString entriesText() const;
   QString scannedText() const;

@@ -1,5 +1,7 @@
 #include "ViewTestSupport.h"
 
+#include "ChangingFile.h"
+
 #include "model/Comparison.h"
 #include "views/Breadcrumbs.h"
 #include "views/BrowserView.h"
@@ -377,6 +379,23 @@ TEST_F(BrowserWindowTest, DamagedSnapshotOpensAndSaysWhatIsWrong) {
   EXPECT_TRUE(text.startsWith(QStringLiteral("This snapshot is damaged: "))) << text.toStdString();
   EXPECT_GT(text.size(), QStringLiteral("This snapshot is damaged: ").size());
   EXPECT_EQ(viewtests::listedNames(*window).front(), "photos");
+}
+
+TEST_F(BrowserWindowTest, FileChangedWhileOpenIsSaidInTheStatusLineAndTheWindowGoesOn) {
+  activate();
+  ASSERT_TRUE(viewtests::waitFor([&] { return model->health().has_value(); }));
+  testsupport::cutShortElsewhere(file, tallyfox::SnapshotFile::headerSize);
+  // Moves read the names past the cut.
+  key(Qt::Key_Return);
+  key(Qt::Key_Down);
+  ASSERT_TRUE(viewtests::waitFor([&] { return model->health() && model->health()->fileChanged; }));
+  EXPECT_EQ(
+      window->view()->statusLine()->damageText(),
+      QStringLiteral("The snapshot file changed while it was read: open it again to see it as it is now."));
+  EXPECT_TRUE(window->view()->isShowingBrowser());
+  key(Qt::Key_Left);
+  key(Qt::Key_End);
+  EXPECT_TRUE(model->state().isReady());
 }
 
 TEST_F(BrowserWindowTest, FileThatCannotBeReadShowsWhy) {
