@@ -7,12 +7,15 @@
 
 namespace tfscan {
 
+using tallyfox::SnapshotDump::terminalSafe;
+
 bool reportDamage(const tallyfox::DiskTree& tree, const std::string& file) {
   // Opening checks only the header; a damaged column would otherwise print a normal
   // summary or a diff that quietly adds up wrong.
   const auto violation = tree.firstViolation(tallyfox::SnapshotDump::totalsOf(file));
   if (!violation) return false;
-  std::cerr << "tfscan: " << file << " is damaged: " << *violation << "\n";
+  // The violation names the damaged node by its path, which the file chose.
+  std::cerr << "tfscan: " << terminalSafe(file) << " is damaged: " << terminalSafe(*violation) << "\n";
   return true;
 }
 
@@ -21,11 +24,11 @@ int runCheck(const std::string& file) {
   try {
     tree = tallyfox::SnapshotDump::open(file);
   } catch (const std::exception& e) {
-    std::cerr << "tfscan: cannot read " << file << ": " << e.what() << "\n";
+    std::cerr << "tfscan: cannot read " << terminalSafe(file) << ": " << terminalSafe(e.what()) << "\n";
     return 1;
   }
   if (reportDamage(*tree, file)) return 1;
-  std::cout << file << ": OK, " << tree->nodeCount() << " entries\n";
+  std::cout << terminalSafe(file) << ": OK, " << tree->nodeCount() << " entries\n";
   return 0;
 }
 
