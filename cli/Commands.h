@@ -1,6 +1,7 @@
 #pragma once
 
 #include <tallyfox/DiskTree.h>
+#include <tallyfox/Preferences.h>
 
 #include <optional>
 #include <string>
@@ -39,6 +40,10 @@ int runDupes(const DupesArgs& args);
 int runCheck(const std::string& file);
 // Writes the snapshot `file` as an ncdu export to `output`.
 int runExportNcdu(const std::string& output, const std::string& file);
+
+// The user's preferences store; warns on standard error when its file is refused, in which
+// case every setting reads as its default and nothing is written to it.
+std::optional<tallyfox::Preferences> userPreferences();
 
 // Prints why the tree read from `file` is damaged and answers true, or answers false for a
 // sound tree. Every command runs it before it relies on a tree.

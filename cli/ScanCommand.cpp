@@ -148,7 +148,7 @@ int interruptedExit(const std::filesystem::path* written) {
 int runScan(const ScanArgs& args) {
   using namespace tallyfox;
   const std::string root = absolutePath(args.path);
-  const auto preferences = Preferences::standard();
+  const auto preferences = userPreferences();
   ScanSpeed speed = preferences ? preferences->scanSpeed() : ScanSpeed::fast;
   if (args.speed)
     if (const auto chosen = scanSpeedFromRawValue(*args.speed)) speed = *chosen;

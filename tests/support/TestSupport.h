@@ -53,6 +53,10 @@ class ScopedHome {
   std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
+// A preferences file that saves the gentle scan speed and, under another key, arrays nested
+// `depth` levels deep: valid JSON that code copying it recursively cannot survive.
+std::string deeplyNestedPreferences(int depth);
+
 // A node of a small literal tree, given in breadth-first order with parents before children.
 struct Node {
   std::int32_t parent;
