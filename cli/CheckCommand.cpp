@@ -8,6 +8,8 @@
 
 namespace tfscan {
 
+using tallyfox::SnapshotDump::terminalSafe;
+
 void printChanged(const std::string& file) {
   std::cerr << "tfscan: " << tallyfox::SnapshotDump::terminalSafe(file) << " changed while it was read\n";
 }
@@ -25,7 +27,8 @@ bool reportDamage(const tallyfox::DiskTree& tree, const std::string& file) {
   // Damage that a change made while the check read is the change's.
   if (reportChange(tree, file)) return true;
   if (!violation) return false;
-  std::cerr << "tfscan: " << file << " is damaged: " << *violation << "\n";
+  // The violation names the damaged node by its path, which the file chose.
+  std::cerr << "tfscan: " << terminalSafe(file) << " is damaged: " << terminalSafe(*violation) << "\n";
   return true;
 }
 
@@ -37,11 +40,11 @@ int runCheck(const std::string& file) {
     printChanged(file);
     return 1;
   } catch (const std::exception& e) {
-    std::cerr << "tfscan: cannot read " << file << ": " << e.what() << "\n";
+    std::cerr << "tfscan: cannot read " << terminalSafe(file) << ": " << terminalSafe(e.what()) << "\n";
     return 1;
   }
   if (reportDamage(*tree, file)) return 1;
-  std::cout << file << ": OK, " << tree->nodeCount() << " entries\n";
+  std::cout << terminalSafe(file) << ": OK, " << tree->nodeCount() << " entries\n";
   return 0;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <tallyfox/DiskTree.h>
+#include <tallyfox/Preferences.h>
 
 #include <optional>
 #include <string>
@@ -47,6 +48,10 @@ int runExportNcdu(const std::string& output, const std::string& file);
 bool isStandardOutput(const std::string& output);
 // Why a file cannot be written, to follow its name in a message.
 std::string cannotWriteReason(const std::system_error& error);
+
+// The user's preferences store; warns on standard error when its file is refused, in which
+// case every setting reads as its default and nothing is written to it.
+std::optional<tallyfox::Preferences> userPreferences();
 
 // Prints why the tree read from `file` is damaged, or that the file changed while it was
 // read, and answers true; answers false for a sound tree. Every command runs it before it

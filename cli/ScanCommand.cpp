@@ -205,7 +205,7 @@ int streamSnapshot(const tallyfox::ArrangedColumns& columns, const tallyfox::Sna
 int runScan(const ScanArgs& args) {
   using namespace tallyfox;
   const std::string root = absolutePath(args.path);
-  const auto preferences = Preferences::standard();
+  const auto preferences = userPreferences();
   ScanSpeed speed = preferences ? preferences->scanSpeed() : ScanSpeed::fast;
   if (args.speed)
     if (const auto chosen = scanSpeedFromRawValue(*args.speed)) speed = *chosen;

@@ -1,8 +1,11 @@
 #include "Commands.h"
 
+#include <tallyfox/SnapshotDump.h>
+
 #include <CLI/CLI.hpp>
 
 #include <iostream>
+#include <sstream>
 
 int main(int argc, char** argv) {
   CLI::App app{"tfscan: scan a folder into a Tallyfox snapshot, or summarise, compare and search snapshots"};
@@ -60,7 +63,13 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    return app.exit(e) == 0 ? 0 : 2;
+    // The parser's messages quote the arguments that it could not take, which may be names.
+    std::ostringstream errors;
+    const int status = app.exit(e, std::cout, errors);
+    std::istringstream text(errors.str());
+    for (std::string line; std::getline(text, line);)
+      std::cerr << tallyfox::SnapshotDump::terminalSafe(line) << "\n";
+    return status == 0 ? 0 : 2;
   }
 
   if (*dumpOpt) return tfscan::runDump(dumpFile);

@@ -32,19 +32,33 @@ struct GroupOutcome {
   QString failure;
 };
 
-GroupOutcome replaceGroup(const DuplicateFinder::Group& group, const std::filesystem::path& logFolder) {
+GroupOutcome replaceGroup(const DuplicateFinder::Group& group, const std::string& searched,
+                          const std::filesystem::path& logFolder) {
   GroupOutcome outcome;
+  // Nothing is replaced that could not be logged.
+  if (const auto why = CloneLog::check(logFolder)) {
+    outcome.failure = QStringLiteral("Can't write the clone log: ") + QString::fromStdString(*why);
+    return outcome;
+  }
   const std::string& keeper = group.paths.front();
   for (std::size_t k = 1; k < group.paths.size(); ++k) {
     const std::string& path = group.paths[k];
     try {
-      const auto result = CloneReplacer::replace(path, keeper, true);
+      const auto result = CloneReplacer::replace(path, keeper, true, searched);
       if (result.kind != CloneReplacer::Outcome::Kind::replaced) continue;
       outcome.bytes += result.bytesFreed;
       outcome.replaced.push_back(path);
-      CloneLog::record(logFolder, keeper, path, result.bytesFreed);
+      if (const auto why = CloneLog::record(logFolder, keeper, path, result.bytesFreed)) {
+        outcome.failure = QStringLiteral("Can't write the clone log: ") + QString::fromStdString(*why);
+        return outcome;
+      }
+    } catch (const CloneReplacer::Failure& failure) {
+      // The later failure wins; the remaining copies are still tried, unless a folder of the
+      // group changed: they may lie below it.
+      outcome.failure = QString::fromStdString(PathText::lastComponent(path)) + QStringLiteral(": ") +
+                        QString::fromStdString(failure.message());
+      if (failure.kind() == CloneReplacer::Failure::Kind::folderChanged) return outcome;
     } catch (const std::exception& e) {
-      // The later failure wins; the remaining copies are still tried.
       outcome.failure = QString::fromStdString(PathText::lastComponent(path)) + QStringLiteral(": ") +
                         QString::fromStdString(e.what());
     }
@@ -91,24 +105,27 @@ void DuplicatesState::find(DiskTreePtr tree) {
   setPhase(Phase::finding());
   poll_.start();
   const QPointer<DuplicatesState> self(this);
-  (void)QtConcurrent::run([self, search = search_, path = scopePath_] {
+  (void)QtConcurrent::run([self, search = search_] {
     std::vector<Group> groups;
     std::optional<QString> error;
     bool canShare = false;
+    const std::string searched = search->finder.searchedPath().value_or(std::string());
     try {
       groups = search->finder.run();
       // Asked here, off the main thread: statfs may wait on a slow or gone file system.
-      if (!search->finder.isCancelled()) canShare = CloneReplacer::canShareStorage(path);
+      if (!search->finder.isCancelled() && !searched.empty())
+        canShare = CloneReplacer::canShareStorage(searched);
     } catch (const std::exception& e) {
       error = QString::fromStdString(e.what());
     }
-    onMainThread([self, groups = std::move(groups), error, canShare]() mutable {
+    onMainThread([self, groups = std::move(groups), error, canShare, searched]() mutable {
       if (!self || self->cancelled_) return;
       if (error) {
         self->poll_.stop();
         self->setPhase(Phase::failed(*error));
         return;
       }
+      self->searchedPath_ = std::move(searched);
       self->finishSearch(std::move(groups), canShare);
     });
   });
@@ -232,9 +249,10 @@ void DuplicatesState::applyNext(std::vector<int> work, ReplacedCallback onReplac
   status_[index] = GroupStatus::pending();
   emit changed();
   const QPointer<DuplicatesState> self(this);
-  (void)QtConcurrent::run([self, index, group = groups_[std::size_t(index)], folder = snapshotsFolder_,
-                           work = std::move(work), onReplaced = std::move(onReplaced)]() mutable {
-    GroupOutcome outcome = replaceGroup(group, folder);
+  (void)QtConcurrent::run([self, index, group = groups_[std::size_t(index)], searched = searchedPath_,
+                           folder = snapshotsFolder_, work = std::move(work),
+                           onReplaced = std::move(onReplaced)]() mutable {
+    GroupOutcome outcome = replaceGroup(group, searched, folder);
     onMainThread([self, index, outcome = std::move(outcome), work = std::move(work),
                   onReplaced = std::move(onReplaced)]() mutable {
       if (!self) return;
@@ -260,8 +278,17 @@ QString DuplicatesState::progressLine() const {
 }
 
 QString DuplicatesState::summary() const {
-  return Format::bytes(reclaimable()) + QStringLiteral(" could be shared as clones · ") +
-         grouped(std::int64_t(selectedVisible().size())) + QStringLiteral(" selected");
+  const QString selected =
+      QStringLiteral(" · ") + grouped(std::int64_t(selectedVisible().size())) + QStringLiteral(" selected");
+  if (canShareStorage_)
+    return Format::bytes(reclaimable()) + QStringLiteral(" could be shared as clones") + selected;
+  // Here the copies can only be deleted: say what that would free.
+  std::int64_t copies = 0;
+  for (int k : visibleGroups())
+    if (!status_.contains(k)) copies += std::int64_t(groups_[std::size_t(k)].paths.size()) - 1;
+  return QStringLiteral("Deleting the ") + grouped(copies) +
+         (copies == 1 ? QStringLiteral(" extra copy") : QStringLiteral(" extra copies")) +
+         QStringLiteral(" would free ") + Format::bytes(reclaimable()) + selected;
 }
 
 QString DuplicatesState::appliedLine() const {

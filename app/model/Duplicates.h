@@ -117,7 +117,9 @@ class DuplicatesState : public QObject {
   QString title() const;
   // "hashing… 1,234 of 5,678".
   QString progressLine() const;
-  // "1.2 GB could be shared as clones · 3 selected".
+  // "1.2 GB could be shared as clones · 3 selected"; where the file system cannot share
+  // storage, what deleting the extra copies would free: "Deleting the 4 extra copies would
+  // free 1.2 GB · 3 selected".
   QString summary() const;
   // "4 copies replaced · 800 MB freed"; empty before any run.
   QString appliedLine() const;
@@ -146,6 +148,8 @@ class DuplicatesState : public QObject {
   Phase phase_;
   DuplicateFinder::Progress progress_;
   std::vector<Group> groups_;
+  // The folder searched, exact bytes: replacements never leave it.
+  std::string searchedPath_;
   bool canShareStorage_ = false;
   bool includeApps_ = false;
   QSet<int> selected_;

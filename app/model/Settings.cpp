@@ -79,6 +79,14 @@ void Settings::setBrowserListWidth(int width) {
   write(browserListWidthKey, width);
 }
 
+QString Settings::refusal() const {
+  const auto why = store_ ? store_->refusal() : std::nullopt;
+  if (!why) return {};
+  return QString::fromStdString(PathText::abbreviateTilde(store_->file().string())) + QStringLiteral(" is ") +
+         QString::fromStdString(*why) +
+         QStringLiteral(", so Tallyfox uses its default settings and saves no changes.");
+}
+
 bool Settings::write(const char* key, std::optional<nlohmann::json> value) {
   if (!store_) return false;
   try {

@@ -51,6 +51,10 @@ class Settings : public QObject {
   static constexpr const char* browserWindowSizeKey = "browserWindowSize";
   static constexpr const char* browserListWidthKey = "browserListWidth";
 
+  // Why the preferences file is ignored and left as it is ("… is nested deeper than 100
+  // levels, so Tallyfox uses its default settings and saves no changes"); empty when it is used.
+  QString refusal() const;
+
  signals:
   void scanSpeedChanged();
   void snapshotsFolderChanged();

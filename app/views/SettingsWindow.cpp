@@ -43,6 +43,7 @@ SettingsView::SettingsView(Settings& settings, std::shared_ptr<FileManager> file
       fileManager_(std::move(fileManager)),
       speeds_(new QButtonGroup(this)),
       path_(new QLabel(this)),
+      refusal_(new QLabel(this)),
       choose_(new QPushButton(QStringLiteral("Choose…"), this)),
       reveal_(new QPushButton(QStringLiteral("Reveal in File Manager"), this)),
       useDefault_(new QPushButton(QStringLiteral("Use Default"), this)),
@@ -50,6 +51,14 @@ SettingsView::SettingsView(Settings& settings, std::shared_ptr<FileManager> file
   setWindowTitle(QStringLiteral("Settings"));
   auto* form = new QFormLayout(this);
   form->setRowWrapPolicy(QFormLayout::DontWrapRows);
+
+  // Above everything: the choices below would otherwise seem not to stick.
+  refusal_->setWordWrap(true);
+  refusal_->setTextFormat(Qt::PlainText);
+  QPalette warning = refusal_->palette();
+  warning.setColor(QPalette::WindowText, QColor(230, 126, 34));
+  refusal_->setPalette(warning);
+  form->addRow(refusal_);
 
   // The speed: three segments, the saved one checked.
   auto* speedColumn = new QVBoxLayout;
@@ -66,10 +75,11 @@ SettingsView::SettingsView(Settings& settings, std::shared_ptr<FileManager> file
   connect(speeds_, &QButtonGroup::idClicked, this,
           [this](int id) { settings_.setScanSpeed(ScanSpeed(std::uint8_t(id))); });
   speedColumn->addLayout(segments);
-  speedColumn->addWidget(note(QStringLiteral("Gentle uses two low-priority threads with throttled disk access, so it "
-                                             "barely affects other work but takes about 3× as long. tfscan uses this "
-                                             "setting too (override with -s)."),
-                              this));
+  speedColumn->addWidget(
+      note(QStringLiteral("Gentle uses two low-priority threads with throttled disk access, so it "
+                          "barely affects other work but takes about 3× as long. tfscan uses this "
+                          "setting too (override with -s)."),
+           this));
   form->addRow(QStringLiteral("Scan speed:"), speedColumn);
 
   // The folder: where it is, and what can be done with it.
@@ -80,9 +90,10 @@ SettingsView::SettingsView(Settings& settings, std::shared_ptr<FileManager> file
   for (QPushButton* button : {choose_, reveal_, useDefault_}) buttons->addWidget(button);
   buttons->addStretch();
   folderColumn->addLayout(buttons);
-  folderColumn->addWidget(note(QStringLiteral("Scans from Tallyfox and <code>tfscan</code> save here, and the start "
-                                              "window lists snapshots from it."),
-                               this));
+  folderColumn->addWidget(
+      note(QStringLiteral("Scans from Tallyfox and <code>tfscan</code> save here, and the start "
+                          "window lists snapshots from it."),
+           this));
   form->addRow(QStringLiteral("Snapshots folder:"), folderColumn);
 
   connect(choose_, &QPushButton::clicked, this, [this] {
@@ -102,6 +113,9 @@ SettingsView::SettingsView(Settings& settings, std::shared_ptr<FileManager> file
 }
 
 void SettingsView::refresh() {
+  const QString refusal = settings_.refusal();
+  refusal_->setText(refusal);
+  refusal_->setVisible(!refusal.isEmpty());
   path_->setText(settings_.snapshotsFolderText());
   const bool isDefault = !settings_.store() || !settings_.store()->get(Preferences::snapshotsFolderKey);
   useDefault_->setVisible(!isDefault);

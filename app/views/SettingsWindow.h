@@ -30,6 +30,8 @@ class SettingsView : public QWidget {
   QPushButton* chooseButton() const { return choose_; }
   QPushButton* revealButton() const { return reveal_; }
   QPushButton* useDefaultButton() const { return useDefault_; }
+  // Why the preferences file is ignored; hidden while it is used.
+  QLabel* refusalLabel() const { return refusal_; }
 
   // How the folder is chosen; tests answer without a dialog. True when one was stored.
   void setChooser(std::function<bool(Settings&, QWidget*)> chooser) { chooser_ = std::move(chooser); }
@@ -42,6 +44,7 @@ class SettingsView : public QWidget {
   std::shared_ptr<FileManager> fileManager_;
   QButtonGroup* speeds_;
   QLabel* path_;
+  QLabel* refusal_;
   QPushButton* choose_;
   QPushButton* reveal_;
   QPushButton* useDefault_;

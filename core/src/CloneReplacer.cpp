@@ -59,12 +59,70 @@ bool sameTime(const timespec& a, const timespec& b) {
   return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
+// A file of a replacement: its folder, opened below the searched folder without following
+// any link, and its name there. Every later look at the file goes through the folder.
+struct Place {
+  FileIO::Descriptor folder;
+  std::string name;
+};
+
+std::string folderChangeOf(int error, const std::string& searched) {
+  if (error == ELOOP) return "a folder on its path has become a link since the search";
+  if (error == ENOTDIR) return "a folder on its path is no longer a folder";
+  return "its path leads outside " + searched;
+}
+
+Place locate(int searchedFolder, const std::string& searched, const std::string& path) {
+  // The searched folder itself is "/" or has no trailing slash (canonical paths).
+  const std::string prefix = searched == "/" ? "/" : searched + "/";
+  if (path.size() <= prefix.size() || path.compare(0, prefix.size(), prefix) != 0)
+    fail("not below " + searched);
+  const std::string_view relative = std::string_view(path).substr(prefix.size());
+  const std::size_t slash = relative.rfind('/');
+  const std::string_view folder =
+      slash == std::string_view::npos ? std::string_view() : relative.substr(0, slash);
+  Place place;
+  place.name = std::string(slash == std::string_view::npos ? relative : relative.substr(slash + 1));
+  if (place.name.empty() || place.name == "." || place.name == "..") fail("not a regular file");
+  place.folder = FileIO::Descriptor(FileIO::openFolderBeneath(searchedFolder, folder));
+  if (!place.folder) {
+    const int error = errno;
+    if (error == ELOOP || error == ENOTDIR || error == EXDEV)
+      throw Failure(folderChangeOf(error, searched), Failure::Kind::folderChanged);
+    fail("can't read " + path);
+  }
+  return place;
+}
+
 // The duplicate is ours (checked before), which lets the file system share into it through a
 // read-only descriptor; one that we may only write to is opened for writing (nothing is written).
-int openDuplicate(const std::string& path) {
-  const int fd = SharedExtents::openForReading(path.c_str());
+int openDuplicate(const Place& place) {
+  const int fd = SharedExtents::openForReadingAt(place.folder.get(), place.name.c_str());
   if (fd >= 0 || errno != EACCES) return fd;
-  return ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  return ::openat(place.folder.get(), place.name.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+}
+
+bool statusOf(const Place& place, struct stat& status) {
+  return ::fstatat(place.folder.get(), place.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+// Both descriptors from their start, whatever was read through them before.
+bool identicalContents(int first, int second) {
+  SharedExtents::adviseSequential(first);
+  SharedExtents::adviseSequential(second);
+  std::vector<std::uint8_t> left(compareStep), right(compareStep);
+  std::uint64_t offset = 0;
+  for (;;) {
+    const long n = FileIO::readUpToAt(first, left.data(), compareStep, offset);
+    const long m = FileIO::readUpToAt(second, right.data(), compareStep, offset);
+    if (n < 0 || m < 0) fail("read failed during comparison");
+    if (n != m) return false;
+    if (n == 0) return true;
+    SharedExtents::dropCached(first, offset, std::uint64_t(n));
+    SharedExtents::dropCached(second, offset, std::uint64_t(n));
+    offset += std::uint64_t(n);
+    if (std::memcmp(left.data(), right.data(), std::size_t(n)) != 0) return false;
+  }
 }
 
 // Shares the duplicate's storage with the keeper's over [0, length), in the pieces the file
@@ -103,27 +161,20 @@ bool identical(const std::string& a, const std::string& b) {
   FileIO::Descriptor first(SharedExtents::openForReading(a.c_str()));
   FileIO::Descriptor second(SharedExtents::openForReading(b.c_str()));
   if (!first || !second) fail("can't open for comparison");
-  SharedExtents::adviseSequential(first.get());
-  SharedExtents::adviseSequential(second.get());
-  std::vector<std::uint8_t> left(compareStep), right(compareStep);
-  std::uint64_t offset = 0;
-  for (;;) {
-    const long n = FileIO::readUpTo(first.get(), left.data(), compareStep);
-    const long m = FileIO::readUpTo(second.get(), right.data(), compareStep);
-    if (n < 0 || m < 0) fail("read failed during comparison");
-    if (n != m) return false;
-    if (n == 0) return true;
-    SharedExtents::dropCached(first.get(), offset, std::uint64_t(n));
-    SharedExtents::dropCached(second.get(), offset, std::uint64_t(n));
-    offset += std::uint64_t(n);
-    if (std::memcmp(left.data(), right.data(), std::size_t(n)) != 0) return false;
-  }
+  return identicalContents(first.get(), second.get());
 }
 
-Outcome replace(const std::string& duplicate, const std::string& keeper, bool compareBytes) {
+Outcome replace(const std::string& duplicate, const std::string& keeper, bool compareBytes,
+                const std::string& searched) {
+  // The searched folder is the one the user chose: it is taken as it is now, links and all.
+  FileIO::Descriptor searchedFolder(::open(searched.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!searchedFolder) fail("can't read " + searched);
+  const Place keeperPlace = locate(searchedFolder.get(), searched, keeper);
+  const Place duplicatePlace = locate(searchedFolder.get(), searched, duplicate);
+
   struct stat k, d;
-  if (::lstat(keeper.c_str(), &k) != 0) fail("can't read " + keeper);
-  if (::lstat(duplicate.c_str(), &d) != 0) fail("can't read " + duplicate);
+  if (!statusOf(keeperPlace, k)) fail("can't read " + keeper);
+  if (!statusOf(duplicatePlace, d)) fail("can't read " + duplicate);
   if (!S_ISREG(k.st_mode) || !S_ISREG(d.st_mode)) fail("not a regular file");
   if (k.st_dev != d.st_dev) fail("on different volumes");
   if (k.st_size != d.st_size) fail("sizes differ now");
@@ -132,9 +183,10 @@ Outcome replace(const std::string& duplicate, const std::string& keeper, bool co
   if (d.st_nlink != 1) fail("has hard links");
   if (d.st_uid != ::getuid()) fail("owned by another user");
 
-  FileIO::Descriptor keeperFd(SharedExtents::openForReading(keeper.c_str()));
+  FileIO::Descriptor keeperFd(
+      SharedExtents::openForReadingAt(keeperPlace.folder.get(), keeperPlace.name.c_str()));
   if (!keeperFd) fail("can't read " + keeper);
-  FileIO::Descriptor duplicateFd(openDuplicate(duplicate));
+  FileIO::Descriptor duplicateFd(openDuplicate(duplicatePlace));
   if (!duplicateFd) fail("can't read " + duplicate);
   struct stat openedKeeper, openedDuplicate;
   if (::fstat(keeperFd.get(), &openedKeeper) != 0 || ::fstat(duplicateFd.get(), &openedDuplicate) != 0 ||
@@ -150,7 +202,8 @@ Outcome replace(const std::string& duplicate, const std::string& keeper, bool co
     fail("its storage is shared with other clones; replacing it frees nothing");
   }
 
-  if (compareBytes && !identical(keeper, duplicate)) fail("contents differ now");
+  // Through the descriptors: the paths may lead elsewhere by now.
+  if (compareBytes && !identicalContents(keeperFd.get(), duplicateFd.get())) fail("contents differ now");
 
   // The descriptors must still be the files checked above, at the length checked above.
   if (::fstat(keeperFd.get(), &openedKeeper) != 0 || ::fstat(duplicateFd.get(), &openedDuplicate) != 0 ||
@@ -159,7 +212,7 @@ Outcome replace(const std::string& duplicate, const std::string& keeper, bool co
   shareStorage(keeperFd.get(), duplicateFd.get(), std::uint64_t(d.st_size));
 
   struct stat after;
-  if (::lstat(duplicate.c_str(), &after) != 0 || !sameObject(after, d) || after.st_size != d.st_size ||
+  if (!statusOf(duplicatePlace, after) || !sameObject(after, d) || after.st_size != d.st_size ||
       !sameTime(after.st_mtim, d.st_mtim))
     fail("changed while replacing");
 
@@ -205,21 +258,55 @@ std::string line(const std::string& keeper, const std::string& replaced, std::ui
   return text;
 }
 
-void record(const std::filesystem::path& folder, const std::string& keeper, const std::string& replaced,
-            std::uint64_t bytes) noexcept {
+namespace {
+
+// O_APPEND with one write keeps lines whole when two processes log at once, which a
+// replacing write could not. Never through a planted link, never waiting on a FIFO.
+FileIO::Descriptor openLog(const std::filesystem::path& folder, std::string& whyNot) {
+  std::error_code ignored;
+  std::filesystem::create_directories(folder, ignored);
+  const auto log = folder / fileName;
+  FileIO::Descriptor fd(
+      ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644));
+  struct stat status;
+  // ELOOP is a link's answer to O_NOFOLLOW, ENXIO a FIFO's without a reader.
+  if (!fd && (errno == ELOOP || errno == ENXIO)) {
+    whyNot = "it is not a regular file";
+  } else if (!fd || ::fstat(fd.get(), &status) != 0) {
+    whyNot = std::generic_category().message(errno);
+  } else if (!S_ISREG(status.st_mode)) {
+    whyNot = "it is not a regular file";
+  } else {
+    return fd;
+  }
+  return {};
+}
+
+}  // namespace
+
+std::optional<std::string> check(const std::filesystem::path& folder) noexcept {
   try {
-    std::error_code ignored;
-    std::filesystem::create_directories(folder, ignored);
-    const auto log = folder / fileName;
-    // O_APPEND with one write keeps lines whole when two processes log at once, which a
-    // replacing write could not. Never through a planted link, never waiting on a FIFO.
-    FileIO::Descriptor fd(
-        ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644));
-    struct stat status;
-    if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) return;
+    std::string whyNot;
+    if (openLog(folder, whyNot)) return std::nullopt;
+    return whyNot;
+  } catch (const std::exception& e) {
+    return std::string(e.what());
+  }
+}
+
+std::optional<std::string> record(const std::filesystem::path& folder, const std::string& keeper,
+                                  const std::string& replaced, std::uint64_t bytes) noexcept {
+  try {
+    std::string whyNot;
+    FileIO::Descriptor fd = openLog(folder, whyNot);
+    if (!fd) return whyNot;
     const std::string text = line(keeper, replaced, bytes, std::chrono::system_clock::now()) + "\n";
     FileIO::writeAll(fd.get(), text.data(), text.size());
-  } catch (...) {
+    return std::nullopt;
+  } catch (const std::system_error& e) {
+    return e.code().message();
+  } catch (const std::exception& e) {
+    return std::string(e.what());
   }
 }
 

@@ -8,6 +8,7 @@
 
 #include <openssl/evp.h>
 
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
@@ -243,7 +244,7 @@ DuplicateFinder::Verdict DuplicateFinder::verdict(const std::string& path, std::
   return inCode ? Verdict::descendInCode : Verdict::descend;
 }
 
-std::optional<std::string> DuplicateFinder::basePath() const {
+std::optional<std::string> DuplicateFinder::searchedPath() const {
   const auto ids = tree_->lineage(base_);
   if (ids.empty()) return SnapshotPaths::canonical(tree_->rootPath().empty() ? "/" : tree_->rootPath());
   std::string result;
@@ -251,10 +252,8 @@ std::optional<std::string> DuplicateFinder::basePath() const {
   for (NodeId node : ids) {
     const std::string component = rawName(*tree_, node);
     if (unsafeName(component, first)) return std::nullopt;
-    if (first && !component.empty() && component.front() == '/')
-      result = component;
-    else
-      result = PathText::appendComponent(first ? tree_->rootPath() : result, component);
+    if (first) result = !component.empty() && component.front() == '/' ? std::string() : tree_->rootPath();
+    PathText::appendComponentTo(result, component);
     first = false;
   }
   return SnapshotPaths::canonical(result);
@@ -322,37 +321,48 @@ std::vector<DuplicateFinder::Group> DuplicateFinder::run() {
     bool inCode;
   };
   std::map<std::uint64_t, std::vector<Candidate>> buckets;
-  {
-    struct Pending {
-      NodeId node;
-      std::string path;
+  if (const auto base = tree.contains(base_) ? searchedPath() : std::nullopt) {
+    // Depth first with one path that grows and shrinks by one name at each step, so that the
+    // walk costs the same whatever the depth: copying each folder's path for its children
+    // would cost the depth for every entry.
+    struct Frame {
+      NodeId folder;
+      NodeRange children;
+      std::size_t pathLength;
       bool inCode;
     };
-    std::vector<Pending> stack;
-    if (tree.contains(base_))
-      if (auto path = basePath()) stack.push_back({base_, std::move(*path), false});
+    std::string path = *base;
+    std::vector<Frame> stack;
+    stack.push_back({base_, tree.children(base_), path.size(), false});
     while (!stack.empty() && !isCancelled()) {
-      Pending item = std::move(stack.back());
-      stack.pop_back();
-      const bool topLevel = item.node == DiskTree::root;
-      for (NodeId child : tree.children(item.node)) {
-        // Only a child that names this folder as its parent is its own: a damaged or hostile
-        // file whose child ranges overlap would otherwise be walked in exponential time.
-        if (tree.parentOf(child) != item.node) continue;
-        const std::string name = rawName(tree, child);
-        if (unsafeName(name, topLevel)) continue;
-        std::string path = PathText::appendComponent(item.path, name);
-        const std::uint8_t flags = tree.flags(child);
-        if (flags & EntryFlags::directory) {
-          const Verdict v = verdict(path, name, item.inCode);
-          if (v != Verdict::skip) stack.push_back({child, std::move(path), v == Verdict::descendInCode});
-          continue;
-        }
-        const std::uint64_t size = tree.sizeOf(child);
-        // Size 0 also covers clones and links already counted elsewhere in the scan.
-        if (size == 0 || size < options_.minimumSize || (flags & excludedFileFlags)) continue;
-        buckets[size].push_back({std::move(path), item.inCode});
+      Frame& frame = stack.back();
+      if (frame.children.empty()) {
+        stack.pop_back();
+        continue;
       }
+      const NodeId child = frame.children.first++;
+      // Only a child that names this folder as its parent is its own: a damaged or hostile
+      // file whose child ranges overlap would otherwise be walked in exponential time.
+      if (tree.parentOf(child) != frame.folder) continue;
+      const auto bytes = tree.nameView(child);
+      const std::string_view name(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+      if (unsafeName(name, frame.folder == DiskTree::root)) continue;
+      path.resize(frame.pathLength);
+      PathText::appendComponentTo(path, name);
+      // No file at or below a longer path can be opened by it (ENAMETOOLONG).
+      if (path.size() >= PATH_MAX) continue;
+      const bool inCode = frame.inCode;
+      const std::uint8_t flags = tree.flags(child);
+      if (flags & EntryFlags::directory) {
+        const Verdict v = verdict(path, name, inCode);
+        if (v != Verdict::skip)
+          stack.push_back({child, tree.children(child), path.size(), v == Verdict::descendInCode});
+        continue;
+      }
+      const std::uint64_t size = tree.sizeOf(child);
+      // Size 0 also covers clones and links already counted elsewhere in the scan.
+      if (size == 0 || size < options_.minimumSize || (flags & excludedFileFlags)) continue;
+      buckets[size].push_back({path, inCode});
     }
   }
   if (isCancelled()) return {};

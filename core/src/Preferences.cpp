@@ -15,24 +15,67 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <string_view>
 #include <system_error>
 
 namespace tallyfox {
 
 namespace {
 
-// Far more than any settings file holds; a larger one is not ours.
-constexpr std::size_t maxFileBytes = 16 << 20;
+// Whether JSON text nests arrays and objects deeper than `limit`, by counting brackets
+// outside strings. The parsed document is copied, compared and written by recursive code,
+// so a deep file must be turned away before it is parsed at all.
+bool nestedDeeperThan(std::string_view text, int limit) {
+  int depth = 0;
+  bool inString = false;
+  for (std::size_t k = 0; k < text.size(); ++k) {
+    const char c = text[k];
+    if (inString) {
+      if (c == '\\')
+        ++k;
+      else if (c == '"')
+        inString = false;
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > limit) return true;
+    } else if ((c == ']' || c == '}') && depth > 0) {
+      --depth;
+    }
+  }
+  return false;
+}
 
-nlohmann::json readObject(const std::filesystem::path& file) {
+std::string tooDeep() {
+  return "nested deeper than " + std::to_string(Preferences::maxDepth) + " levels";
+}
+
+struct Contents {
+  nlohmann::json object = nlohmann::json::object();
+  std::optional<std::string> refusal;
+};
+
+Contents readObject(const std::filesystem::path& file) {
   std::string text;
   try {
-    text = FileIO::readWholeFile(file, maxFileBytes);
-  } catch (const std::system_error&) {
-    return nlohmann::json::object();
+    text = FileIO::readWholeFile(file, Preferences::maxFileBytes);
+  } catch (const std::system_error& e) {
+    if (e.code() == std::errc::file_too_large)
+      return {nlohmann::json::object(),
+              "larger than " + std::to_string(Preferences::maxFileBytes >> 20) + " MB"};
+    return {};
   }
+  if (nestedDeeperThan(text, Preferences::maxDepth)) return {nlohmann::json::object(), tooDeep()};
   auto value = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
-  return value.is_object() ? value : nlohmann::json::object();
+  if (!value.is_object()) return {};
+  return {std::move(value), std::nullopt};
+}
+
+// The object of a file that may be rewritten.
+nlohmann::json writableObject(const std::filesystem::path& file) {
+  auto contents = readObject(file);
+  if (contents.refusal) throw Preferences::Refused(file.string() + " is " + *contents.refusal);
+  return std::move(contents.object);
 }
 
 }  // namespace
@@ -58,14 +101,18 @@ std::optional<Preferences> Preferences::standard() {
 }
 
 nlohmann::json Preferences::all() const {
-  return readObject(file_);
+  return readObject(file_).object;
 }
 
 std::optional<nlohmann::json> Preferences::get(const std::string& key) const {
-  const auto object = readObject(file_);
+  auto object = readObject(file_).object;
   const auto it = object.find(key);
   if (it == object.end()) return std::nullopt;
-  return *it;
+  return std::move(*it);
+}
+
+std::optional<std::string> Preferences::refusal() const {
+  return readObject(file_).refusal;
 }
 
 std::optional<std::string> Preferences::getString(const std::string& key) const {
@@ -75,13 +122,13 @@ std::optional<std::string> Preferences::getString(const std::string& key) const 
 }
 
 void Preferences::set(const std::string& key, const nlohmann::json& value) {
-  auto object = readObject(file_);
+  auto object = writableObject(file_);
   object[key] = value;
   store(object);
 }
 
 void Preferences::remove(const std::string& key) {
-  auto object = readObject(file_);
+  auto object = writableObject(file_);
   if (object.erase(key) == 0) return;
   store(object);
 }
@@ -89,8 +136,11 @@ void Preferences::remove(const std::string& key) {
 void Preferences::store(const nlohmann::json& object) {
   std::error_code ignored;
   std::filesystem::create_directories(file_.parent_path(), ignored);
-  // Invalid UTF-8 in a value must not make the whole store unwritable.
-  const std::string text = object.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  // Invalid UTF-8 in a value must not make the whole store unwritable. Compact: indenting
+  // costs a deep value as many bytes per line as it is deep.
+  const std::string text = object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  if (nestedDeeperThan(text, maxDepth))
+    throw Refused("a value " + tooDeep() + " is not saved in " + file_.string());
   FileIO::writeAtomically(file_, [&](int fd) { FileIO::writeAll(fd, text.data(), text.size()); });
 }
 

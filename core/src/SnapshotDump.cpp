@@ -28,18 +28,18 @@ DiskTree::Totals totalsOf(const std::filesystem::path& path) {
 
 std::string terminalSafe(std::string_view text) {
   const std::string decoded = Unicode::decodeLossy(text);
+  const std::string_view rest(decoded);
   std::string out;
   out.reserve(decoded.size());
-  for (std::size_t k = 0; k < decoded.size(); ++k) {
-    const auto c = static_cast<unsigned char>(decoded[k]);
-    if (c < 0x20 || c == 0x7F) {
+  for (std::size_t k = 0; k < rest.size();) {
+    std::size_t length;
+    const char32_t c = Unicode::leadingCodePoint(rest.substr(k), length);
+    const bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F);
+    if (control || Unicode::isLayoutControl(c))
       out += '?';
-    } else if (c == 0xC2 && k + 1 < decoded.size() && static_cast<unsigned char>(decoded[k + 1]) < 0xA0) {
-      out += '?';  // U+0080 to U+009F; the decoded text holds no lone continuation bytes
-      ++k;
-    } else {
-      out += char(c);
-    }
+    else
+      out.append(rest.substr(k, length));
+    k += length;
   }
   return out;
 }

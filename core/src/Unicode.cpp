@@ -77,6 +77,20 @@ bool isAscii(std::string_view text) {
   return true;
 }
 
+char32_t leadingCodePoint(std::string_view text, std::size_t& length) {
+  const auto b0 = static_cast<unsigned char>(text[0]);
+  length = b0 < 0x80 ? 1 : b0 < 0xE0 ? 2 : b0 < 0xF0 ? 3 : 4;
+  if (length > text.size()) length = text.size();
+  char32_t c = length == 1 ? b0 : length == 2 ? b0 & 0x1F : length == 3 ? b0 & 0x0F : b0 & 0x07;
+  for (std::size_t k = 1; k < length; ++k) c = (c << 6) | (static_cast<unsigned char>(text[k]) & 0x3F);
+  return c;
+}
+
+bool isLayoutControl(char32_t c) {
+  return c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x2028 && c <= 0x202E) ||
+         (c >= 0x2066 && c <= 0x2069);
+}
+
 std::string nfc(std::string_view text) {
   if (isAscii(text)) return std::string(text);
   utf8proc_uint8_t* mapped = nullptr;

@@ -154,6 +154,36 @@ TEST(Settings, WritesResetsAndNotifiesOnlyOnChange) {
   EXPECT_EQ(none.scanSpeed(), ScanSpeed::fast);
 }
 
+// A preferences file too deep to read is set aside: the app runs on the defaults, says why
+// where the settings are shown, and none of its writes replaces the file.
+TEST(Settings, ARefusedFileIsExplainedAndNeverRewritten) {
+  testsupport::ScopedHome home;
+  const fs::path file = *Preferences::standardFile();
+  const std::string deep = testsupport::deeplyNestedPreferences(100000);
+  testsupport::writeFile(file, deep);
+  Settings settings(Preferences::standard());
+  EXPECT_EQ(settings.refusal(),
+            QStringLiteral("~/.config/io.quillon.Tallyfox/preferences.json is nested deeper "
+                           "than 100 levels, so Tallyfox uses its default settings and saves "
+                           "no changes."));
+  EXPECT_EQ(settings.scanSpeed(), ScanSpeed::fast);
+  QSignalSpy speed(&settings, &Settings::scanSpeedChanged);
+  settings.setScanSpeed(ScanSpeed::gentle);
+  settings.setSnapshotsFolder(home.path() / "Snaps");
+  settings.setBrowserWindowSize(QSize(900, 600));
+  {
+    PreferencesPlaceStore places(Preferences::standard());
+    places.setValue("file:/a.tfsnap", {{"selection", 1}});
+  }
+  EXPECT_EQ(speed.count(), 0);
+  EXPECT_EQ(settings.scanSpeed(), ScanSpeed::fast);
+  const auto bytes = testsupport::readBytes(file);
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), deep);
+
+  fs::remove(file);
+  EXPECT_EQ(settings.refusal(), QString());
+}
+
 TEST(PlaceStore, CollectsChangesAndWritesThemAtMostOnceADelay) {
   testsupport::ScopedHome home;
   const fs::path file = *Preferences::standardFile();

@@ -7,6 +7,7 @@
 #include "model/DeleteList.h"
 #include "model/DocumentController.h"
 #include "model/Duplicates.h"
+#include "model/Format.h"
 #include "model/Settings.h"
 
 #include <tallyfox/CloneReplacer.h>
@@ -141,7 +142,8 @@ TEST_F(DuplicatesOnBtrfs, AllGroupsStartSelectedAndAppGroupsStayOutOfTotalsAndAc
   state().setIncludeApps(true);
   EXPECT_EQ(state().selectedVisible().size(), 3u);
   EXPECT_GT(state().reclaimable(), visibleSavings);
-  EXPECT_EQ(state().summary().toStdString().find(" selected") != std::string::npos, true);
+  EXPECT_EQ(state().summary(),
+            Format::bytes(state().reclaimable()) + QStringLiteral(" could be shared as clones · 3 selected"));
   EXPECT_EQ(state().title(), QStringLiteral("Duplicates in ") + QString::fromStdString(root.string()));
 }
 
@@ -230,6 +232,45 @@ TEST_F(DuplicatesOnBtrfs, AFailedCopyNamesItsFileAndTheOthersAreStillReplaced) {
   EXPECT_GE(state().appliedCount(), 1);
 }
 
+// After the search the folder holding two copies became a link to a folder outside, with
+// the same names and contents: that group is skipped at its first copy below the link, and
+// nothing outside is shared. The other group is replaced as usual.
+TEST_F(DuplicatesOnBtrfs, AFolderSwappedForALinkSkipsItsGroupAndNothingOutsideIsCloned) {
+  search();
+  const int a = groupWith("a1"), b = groupWith("b1");
+  const fs::path outside = root.parent_path() / "outside";
+  putFile(outside / "a2", patternedBytes(200000, 1));
+  putFile(outside / "a3", patternedBytes(200000, 1));
+  fs::rename(root / "sub", root / "sub_real");
+  fs::create_symlink("../outside", root / "sub");
+  applyAndWait();
+  ASSERT_TRUE(state().statusOf(a));
+  EXPECT_EQ(state().statusOf(a)->kind, DuplicatesState::GroupStatus::Kind::failed);
+  EXPECT_EQ(state().statusOf(a)->message,
+            QStringLiteral("a2: a folder on its path has become a link since the search"));
+  EXPECT_EQ(state().statusOf(b)->kind, DuplicatesState::GroupStatus::Kind::replaced);
+  for (const char* name : {"outside/a2", "outside/a3", "dups/sub_real/a2", "dups/sub_real/a3"})
+    EXPECT_FALSE(testsupport::filefragSaysShared(root.parent_path() / name)) << name;
+  EXPECT_EQ(lineCount(cloneLog()), 1);
+}
+
+// A link planted as the clone log: no group is replaced without its record.
+TEST_F(DuplicatesOnBtrfs, ACloneLogThatCannotBeWrittenStopsEveryGroup) {
+  search();
+  fs::create_directories(cloneLog().parent_path());
+  putFile(home.path() / "target", "precious");
+  fs::create_symlink(home.path() / "target", cloneLog());
+  applyAndWait();
+  for (int k : {groupWith("a1"), groupWith("b1")}) {
+    ASSERT_TRUE(state().statusOf(k));
+    EXPECT_EQ(*state().statusOf(k), DuplicatesState::GroupStatus::failed(QStringLiteral(
+                                        "Can't write the clone log: it is not a regular file")));
+  }
+  EXPECT_EQ(state().appliedCount(), 0);
+  EXPECT_FALSE(testsupport::filefragSaysShared(root / "b2"));
+  EXPECT_EQ(testsupport::readBytes(home.path() / "target").size(), 8u);
+}
+
 TEST_F(DuplicatesOnBtrfs, ClosingStopsTheSearchButTheWindowCountsAReplacementRun) {
   dupes().findDuplicates(DiskTree::root);
   EXPECT_TRUE(dupes().isBusy());
@@ -270,6 +311,9 @@ TEST_F(DuplicatesWithoutSharing, SearchesButRefusesToReplace) {
   EXPECT_EQ(state().visibleGroups().size(), 2u);
   EXPECT_FALSE(state().canShareStorage());
   EXPECT_GT(state().reclaimable(), 0u);
+  // What can be done here is deleting: the headline promises no clones.
+  EXPECT_EQ(state().summary(), QStringLiteral("Deleting the 3 extra copies would free ") +
+                                   Format::bytes(state().reclaimable()) + QStringLiteral(" · 2 selected"));
   const auto before = fs::last_write_time(root / "b2");
   dupes().applyDuplicates();
   EXPECT_FALSE(state().isApplying());

@@ -86,3 +86,70 @@ TEST(CheckCommand, VokTotalsAreTakenAsStored) {
   EXPECT_EQ(check.out, file.string() + ": OK, 3 entries\n");
   EXPECT_EQ(run({"--dump", file.string()}).status, 0);
 }
+
+// Every line that names a file or an entry passes it through one filter, whichever command
+// prints it and whether it comes from the command line, the disk or a damaged snapshot: no
+// escape sequence reaches the terminal and no name can turn the line around to pass for
+// another ("bidi" U+202E "gpj.exe" shows as "bidiexe.jpg").
+TEST(CheckCommand, NamesInEveryMessageAreDefused) {
+  TempDir temp;
+  const std::string evil = "\x1b[31mbidi\u202egpj.exe\u2028";
+  const std::string evilShown = "?[31mbidi?gpj.exe?";
+  const std::string contents(70000, 'x');
+  testsupport::writeFile(temp / "data" / evil / "one.bin", contents);
+  testsupport::writeFile(temp / "data" / evil / "t\u2067wo.bin", contents);
+  testsupport::writeFile(temp / "data" / "b.txt", "b");
+  const auto sound = temp / "snap\u202e\x1b]0;t\x07.tfsnap";
+  const std::string soundShown = temp.path().string() + "/snap??]0;t?.tfsnap";
+
+  const auto scan = run({"-o", sound.string(), (temp / "data").string()});
+  ASSERT_EQ(scan.status, 0) << scan.err;
+  EXPECT_EQ(testsupport::terminalHazard(scan.out + scan.err), "") << scan.out;
+  EXPECT_NE(scan.out.find("data/" + evilShown + "\n"), std::string::npos) << scan.out;
+  EXPECT_NE(scan.out.find("snapshot: " + soundShown + "\n"), std::string::npos) << scan.out;
+
+  const auto ok = run({"--check", sound.string()});
+  EXPECT_EQ(ok.status, 0) << ok.err;
+  EXPECT_EQ(ok.out, soundShown + ": OK, 4 entries\n");
+
+  testsupport::writeFile(temp / "data" / evil / "new\u200f.bin", "n");
+  const auto later = temp / "later.tfsnap";
+  ASSERT_EQ(run({"-o", later.string(), (temp / "data").string()}).status, 0);
+  const std::string laterShown = temp.path().string() + "/later.tfsnap";
+  for (const auto& args :
+       std::vector<std::vector<std::string>>{{"--dupes", sound.string()},
+                                             {"--diff", sound.string(), later.string()},
+                                             {"--diff", sound.string(), later.string(), "--depth", "1"},
+                                             {"--dump", sound.string()},
+                                             {"--check", (temp / "gone\u202e.tfsnap").string()},
+                                             {"--speed", "\x1b]0;x\x07\u202e", "."}}) {
+    SCOPED_TRACE(args[0]);
+    const auto result = run(args);
+    EXPECT_EQ(testsupport::terminalHazard(result.out + result.err), "") << result.out << result.err;
+    EXPECT_FALSE(result.out.empty() && result.err.empty());
+  }
+  const auto dupes = run({"--dupes", sound.string()});
+  EXPECT_NE(dupes.out.find("  clone  " + temp.path().string() + "/data/" + evilShown + "/t?wo.bin\n"),
+            std::string::npos)
+      << dupes.out;
+  const auto diff = run({"--diff", sound.string(), later.string(), "--depth", "1"});
+  EXPECT_NE(diff.out.find("new?.bin"), std::string::npos) << diff.out;
+
+  // A damaged snapshot names its damaged node by a path the file chose.
+  const auto zeroed = damaged(sound, 1, std::vector<std::uint8_t>(8 * 3, 0), "dam\u202eaged\x1b[2J.tfsnap");
+  const std::string expected =
+      "tfscan: " + temp.path().string() + "/dam?aged?[2J.tfsnap is damaged: The size of node 1 (" +
+      temp.path().string() + "/data/" + evilShown + ") is not the sum of its children's sizes.\n";
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"--check", zeroed.string()},
+           {"--dump", zeroed.string()},
+           {"--diff", sound.string(), zeroed.string()},
+           {"--dupes", zeroed.string()},
+           {"--export-ncdu", (temp / "out.json").string(), zeroed.string()}}) {
+    SCOPED_TRACE(args[0]);
+    const auto result = run(args);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, expected);
+  }
+}

@@ -4,6 +4,7 @@
 #include "CloneFixtures.h"
 #include "Subprocess.h"
 #include "TestSupport.h"
+#include "TmpfsMount.h"
 
 #include <gtest/gtest.h>
 
@@ -166,4 +167,89 @@ TEST(DupesCommandOnDisk, NamesReachTheTerminalDefused) {
   EXPECT_EQ(out[4].rfind("  clone  " + tree.string() + "/", 0), 0u) << out[4];
   EXPECT_NE(dupes.out.find("two?lines"), std::string::npos) << dupes.out;
   EXPECT_NE(dupes.out.find("bad\xEF\xBF\xBD?"), std::string::npos) << dupes.out;
+}
+
+// A clone log that is a link or a FIFO cannot record the replacements: nothing is replaced,
+// tfscan says why and fails, the link's target stays as it was and nothing waits on the FIFO.
+TEST_F(DupesCommand, ACloneLogThatCannotBeWrittenStopsTheRunBeforeAnyReplacement) {
+  const fs::path log = home_.path() / ".local/share/tallyfox/clone-log.jsonl";
+  fs::create_directories(log.parent_path());
+  const fs::path target = work_.path() / "elsewhere.txt";
+  putFile(target, "keep me\n");
+  fs::create_symlink(target, log);
+  const std::string refused = "tfscan: cannot write the clone log " + log.string() +
+                              ": it is not a regular file\ntfscan: nothing replaced\n";
+
+  const ProgramRun linked = runTfscan({"--dupes", snapshot_.string(), "--replace", "--yes"});
+  EXPECT_EQ(linked.status, 1);
+  EXPECT_EQ(linked.err, refused);
+  EXPECT_EQ(readBytes(target), std::vector<std::uint8_t>({'k', 'e', 'e', 'p', ' ', 'm', 'e', '\n'}));
+
+  fs::remove(log);
+  ASSERT_EQ(::mkfifo(log.c_str(), 0600), 0);
+  const ProgramRun fifo = runTfscan({"--dupes", snapshot_.string(), "--replace", "--yes"});
+  EXPECT_EQ(fifo.status, 1);
+  EXPECT_EQ(fifo.err, refused);
+  EXPECT_TRUE(fs::is_fifo(log));
+
+  for (const char* copy : {"b/report.pdf", "c/old report.pdf", "b/photo copy.jpg"})
+    EXPECT_FALSE(filefragSaysShared(path(copy))) << copy;
+}
+
+// Between the search and the replacement, folder b was moved aside and a link to a folder
+// outside the tree, holding the same names and contents, took its place. Its copies are
+// skipped with the reason, and so is the rest of their group; nothing outside is touched.
+TEST_F(DupesCommand, AFolderSwappedForALinkIsSkippedWithItsGroup) {
+  const fs::path other = image_->mountPoint() / "other";
+  putFile(other / "report.pdf", big_);
+  putFile(other / "photo copy.jpg", small_);
+  fs::rename(tree_ / "b", tree_ / "b_real");
+  fs::create_symlink("../other", tree_ / "b");
+
+  const ProgramRun run = runTfscan({"--dupes", snapshot_.string(), "--replace", "--yes"});
+  EXPECT_EQ(run.status, 1);
+  const auto out = lines(run.out);
+  ASSERT_EQ(out.size(), 12u) << run.out;
+  const std::string linked = ": a folder on its path has become a link since the search";
+  EXPECT_EQ(out[8], path("b/report.pdf") + linked);
+  EXPECT_EQ(out[9], path("c/old report.pdf") + ": skipped, a folder of this group changed since the search");
+  EXPECT_EQ(out[10], path("b/photo copy.jpg") + linked);
+  EXPECT_EQ(out[11], "0 copies replaced \u00b7 " + tallyfox::formatFileBytes(0) + " freed");
+  for (const fs::path& untouched : {other / "report.pdf", other / "photo copy.jpg",
+                                    tree_ / "b_real" / "report.pdf", tree_ / "c" / "old report.pdf"})
+    EXPECT_FALSE(filefragSaysShared(untouched)) << untouched;
+  EXPECT_TRUE(readBytes(home_.path() / ".local/share/tallyfox/clone-log.jsonl").empty());
+}
+
+// On a file system that cannot share storage (tmpfs), the copies can only be deleted: the
+// summary says what that would free, and --replace refuses before touching anything.
+TEST(DupesCommandWithoutSharing, SaysWhatDeletingWouldFreeAndReplacesNothing) {
+  std::string why;
+  const auto mount = TmpfsMount::create(why);
+  if (!mount) GTEST_SKIP() << why;
+  ScopedHome home;
+  const fs::path tree = mount->path() / "tree";
+  const std::string bytes = patternedBytes(300000, 1);
+  for (const char* name : {"a/report.pdf", "b/report.pdf", "c/old report.pdf"}) putFile(tree / name, bytes);
+  const fs::path snapshot = mount->path() / "tree.tfsnap";
+  ASSERT_EQ(runTfscan({tree.string(), "-o", snapshot.string()}).status, 0);
+
+  const ProgramRun list = runTfscan({"--dupes", snapshot.string()});
+  ASSERT_EQ(list.status, 0) << list.err;
+  const auto out = lines(list.out);
+  ASSERT_EQ(out.size(), 6u) << list.out;
+  const std::string saving = tallyfox::formatFileBytes(2 * allocatedBytes(tree / "a/report.pdf"));
+  EXPECT_EQ(out[0], "3 \u00d7 300.0 kB \u00b7 " + saving + " to free");
+  EXPECT_EQ(out[4], "1 group \u00b7 deleting the 2 extra copies would free " + saving);
+  EXPECT_EQ(out[5], "This file system can't share storage between files, so they can't become clones.");
+  EXPECT_EQ(list.out.find("could be shared"), std::string::npos);
+
+  const ProgramRun replace = runTfscan({"--dupes", snapshot.string(), "--replace", "--yes"});
+  EXPECT_EQ(replace.status, 1);
+  EXPECT_EQ(replace.err,
+            "tfscan: this file system can't share storage between files; nothing replaced. Delete the extra "
+            "copies instead\n");
+  EXPECT_FALSE(fs::exists(home.path() / ".local/share/tallyfox/clone-log.jsonl"));
+  for (const char* name : {"b/report.pdf", "c/old report.pdf"})
+    EXPECT_EQ(readBytes(tree / name).size(), bytes.size());
 }

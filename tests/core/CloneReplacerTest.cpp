@@ -37,10 +37,23 @@ struct stat statusOf(const fs::path& path) {
   return status;
 }
 
+// The folder a search that found both files would have walked: the deepest holding both.
+std::string searchedFolder(const fs::path& a, const fs::path& b) {
+  fs::path common;
+  for (auto x = a.begin(), y = b.begin(); x != a.end() && y != b.end() && *x == *y; ++x, ++y) common /= *x;
+  if (common == a || common == b) common = common.parent_path();
+  return common.string();
+}
+
+CloneReplacer::Outcome replace(const fs::path& duplicate, const fs::path& keeper, bool compareBytes = true) {
+  return CloneReplacer::replace(duplicate.string(), keeper.string(), compareBytes,
+                                searchedFolder(duplicate, keeper));
+}
+
 // The message of the failure that replace throws, or "no failure".
 std::string failureOf(const fs::path& duplicate, const fs::path& keeper, bool compareBytes = true) {
   try {
-    CloneReplacer::replace(duplicate.string(), keeper.string(), compareBytes);
+    replace(duplicate, keeper, compareBytes);
   } catch (const CloneReplacer::Failure& failure) {
     EXPECT_STREQ(failure.what(), failure.message().c_str());
     return failure.message();
@@ -77,7 +90,7 @@ TEST_F(CloneReplacerOnBtrfs, ReplacedDuplicateKeepsItsIdentityAndSharesStorage) 
   const struct stat keeperBefore = statusOf(keeper), before = statusOf(duplicate);
   EXPECT_FALSE(filefragSaysShared(duplicate));
 
-  const auto outcome = CloneReplacer::replace(duplicate.string(), keeper.string(), true);
+  const auto outcome = replace(duplicate, keeper);
   EXPECT_EQ(outcome, CloneReplacer::Outcome::replaced(std::uint64_t(before.st_blocks) * 512));
 
   const struct stat after = statusOf(duplicate);
@@ -104,7 +117,7 @@ TEST_F(CloneReplacerOnBtrfs, ReplacedDuplicateKeepsItsIdentityAndSharesStorage) 
   EXPECT_TRUE(filefragSaysShared(keeper));
 
   // Asked again, nothing is left to do, even with the comparison.
-  EXPECT_EQ(CloneReplacer::replace(duplicate.string(), keeper.string(), true).kind, Kind::alreadyShared);
+  EXPECT_EQ(replace(duplicate, keeper).kind, Kind::alreadyShared);
 }
 
 TEST_F(CloneReplacerOnBtrfs, RefusesWhatIsNotSafeToReplace) {
@@ -150,6 +163,57 @@ TEST_F(CloneReplacerOnBtrfs, RefusesWhatIsNotSafeToReplace) {
   for (const auto& entry : fs::directory_iterator(dir_))
     EXPECT_EQ(entry.path().filename().string().find(".tfclone"), std::string::npos);
   EXPECT_EQ(contentsOf(keeper), bytes);
+}
+
+// After the search a folder below the searched one became a link to a folder elsewhere that
+// holds the same names and contents. Following it would share storage outside the folder
+// the user chose, and log it under the old path.
+TEST_F(CloneReplacerOnBtrfs, NeverFollowsAFolderThatBecameALinkAfterTheSearch) {
+  const std::string bytes = patternedBytes(200000, 5);
+  const fs::path searched = *this / "r", other = *this / "other";
+  for (const char* name : {"a/s1", "b/s1", "c/s1", "d/s1"}) putFile(searched / name, bytes);
+  putFile(other / "s1", bytes);
+  fs::rename(searched / "b", searched / "b_real");
+  fs::create_symlink("../other", searched / "b");
+  fs::rename(searched / "a", searched / "a_real");
+  fs::create_symlink("a_real", searched / "a");
+  fs::rename(searched / "c", searched / "c_real");
+  putFile(searched / "c", "a file now");
+
+  auto failure = [&](const fs::path& duplicate, const fs::path& keeper) {
+    try {
+      CloneReplacer::replace(duplicate.string(), keeper.string(), true, searched.string());
+    } catch (const CloneReplacer::Failure& failure) {
+      return std::pair(failure.message(), failure.kind());
+    }
+    return std::pair(std::string("no failure"), CloneReplacer::Failure::Kind::file);
+  };
+  using FailureKind = CloneReplacer::Failure::Kind;
+  const auto linked = std::pair(std::string("a folder on its path has become a link since the search"),
+                                FailureKind::folderChanged);
+  // The duplicate's folder, the keeper's, even a link to a folder inside.
+  EXPECT_EQ(failure(searched / "b" / "s1", searched / "d" / "s1"), linked);
+  EXPECT_EQ(failure(searched / "d" / "s1", searched / "b" / "s1"), linked);
+  EXPECT_EQ(failure(searched / "a" / "s1", searched / "d" / "s1"), linked);
+  EXPECT_EQ(failure(searched / "c" / "s1", searched / "d" / "s1"),
+            std::pair(std::string("a folder on its path is no longer a folder"), FailureKind::folderChanged));
+  EXPECT_EQ(failure(other / "s1", searched / "d" / "s1"),
+            std::pair("not below " + searched.string(), FailureKind::file));
+  EXPECT_EQ(failure(searched / "d" / ".." / "b_real" / "s1", searched / "d" / "s1"),
+            std::pair("its path leads outside " + searched.string(), FailureKind::folderChanged));
+  for (const fs::path& untouched : {other / "s1", searched / "b_real" / "s1", searched / "a_real" / "s1",
+                                    searched / "c_real" / "s1", searched / "d" / "s1"})
+    EXPECT_FALSE(filefragSaysShared(untouched)) << untouched;
+
+  // The searched folder itself is taken as the user named it, through a link or not.
+  fs::create_symlink(searched, *this / "link-to-r");
+  const fs::path viaLink = *this / "link-to-r";
+  EXPECT_EQ(CloneReplacer::replace((viaLink / "b_real" / "s1").string(), (viaLink / "d" / "s1").string(),
+                                   true, viaLink.string())
+                .kind,
+            Kind::replaced);
+  EXPECT_TRUE(filefragSaysShared(searched / "b_real" / "s1"));
+  EXPECT_FALSE(filefragSaysShared(other / "s1"));
 }
 
 // The checks before any sharing of storage need none: they run on any file system.
@@ -266,4 +330,33 @@ TEST(CloneLog, RecordNeverFails) {
   putFile(home.path() / "a-file", "");
   CloneLog::record(home.path() / "a-file" / "below", "/k", "/d", 1);  // a folder below a file cannot exist
   EXPECT_FALSE(fs::exists(home.path() / "a-file" / "below"));
+}
+
+// A link or a FIFO planted in the log's place: the line is refused and said to be, the
+// link's target is never written, and nothing waits for a reader of the FIFO.
+TEST(CloneLog, RefusesALinkOrFIFOInItsPlaceAndSaysWhy) {
+  ScopedHome home;
+  const fs::path folder = home.path() / "snaps";
+  const fs::path log = CloneLog::url(folder);
+  EXPECT_EQ(CloneLog::check(folder), std::nullopt);
+  EXPECT_EQ(CloneLog::record(folder, "/k", "/d", 1), std::nullopt);
+  EXPECT_EQ(lines(contentsOf(log)).size(), 1u);
+
+  fs::remove(log);
+  putFile(home.path() / "target", "precious\n");
+  fs::create_symlink(home.path() / "target", log);
+  EXPECT_EQ(CloneLog::check(folder), "it is not a regular file");
+  EXPECT_EQ(CloneLog::record(folder, "/k", "/d", 1), "it is not a regular file");
+  EXPECT_EQ(contentsOf(home.path() / "target"), "precious\n");
+
+  fs::remove(log);
+  ASSERT_EQ(::mkfifo(log.c_str(), 0600), 0);
+  EXPECT_EQ(CloneLog::check(folder), "it is not a regular file");
+  EXPECT_EQ(CloneLog::record(folder, "/k", "/d", 1), "it is not a regular file");
+  EXPECT_TRUE(fs::is_fifo(log));
+
+  fs::remove(log);
+  fs::create_directory(log);
+  EXPECT_TRUE(CloneLog::record(folder, "/k", "/d", 1).has_value());
+  EXPECT_TRUE(CloneLog::check(home.path() / "target" / "below").has_value());
 }

@@ -11,6 +11,7 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+#include <chrono>
 #include <cstdlib>
 
 using namespace tallyfox;
@@ -330,4 +331,52 @@ TEST(DuplicateFinder, CancelledSearchFindsNothingAndThreadsAreBounded) {
   cancelled.cancel();
   EXPECT_TRUE(cancelled.run().empty());
   EXPECT_EQ(finder.run().size(), 1u);
+}
+
+// A chain of 200,000 folders with long names, each beside an empty folder, and two copies
+// in a folder of their own. The search costs what the entries cost, whatever the depth:
+// building each entry's path afresh from its folder's would copy up to 50 MB per entry here.
+TEST(DuplicateFinder, AChainDeeperThanAnyPathEndsSoon) {
+  TempDir dir;
+  const std::string bytes = patternedBytes(100000, 13);
+  putFile(dir / "f" / "copy1", bytes);
+  putFile(dir / "f" / "copy2", bytes);
+  constexpr std::uint32_t depth = 200000;
+  const std::string longName(250, 'c');
+  TreeColumns c;
+  c.nameOffset.push_back(0);
+  c.names.reserve(depth * (longName.size() + 1) + 16);
+  auto add = [&](std::int32_t parent, const std::string& name, std::uint64_t size, std::uint8_t flags,
+                 std::uint32_t childStart, std::uint32_t childCount) {
+    c.parent.push_back(parent);
+    c.size.push_back(size);
+    c.mtime.push_back(0);
+    c.entryCount.push_back(1);
+    c.flags.push_back(flags);
+    c.childStart.push_back(childStart);
+    c.childCount.push_back(childCount);
+    c.names.insert(c.names.end(), name.begin(), name.end());
+    c.nameOffset.push_back(std::uint32_t(c.names.size()));
+  };
+  // Ids: the root 0; "f" 1; level L of the chain 2L + 2 and its empty neighbour 2L + 3; the
+  // two copies last.
+  const std::uint32_t files = 2 * depth + 2;
+  add(-1, "", 0, EntryFlags::directory, 1, 3);
+  add(0, "f", 0, EntryFlags::directory, files, 2);
+  for (std::uint32_t level = 0; level < depth; ++level) {
+    const std::int32_t parent = level == 0 ? 0 : std::int32_t(2 * level);
+    const bool last = level + 1 == depth;
+    add(parent, longName, 0, EntryFlags::directory, last ? files + 2 : 2 * level + 4, last ? 0 : 2);
+    add(parent, "e", 0, EntryFlags::directory, files + 2, 0);
+  }
+  add(1, "copy1", 100000, 0, files + 2, 0);
+  add(1, "copy2", 100000, 0, files + 2, 0);
+  const auto tree = SnapshotFile::inMemory(c, {dir.path().string(), {}, 0});
+
+  const auto started = std::chrono::steady_clock::now();
+  const auto groups = DuplicateFinder(tree, DiskTree::root).run();
+  ASSERT_EQ(groups.size(), 1u);
+  EXPECT_EQ(groups[0].paths, (Paths{str(dir / "f" / "copy1"), str(dir / "f" / "copy2")}));
+  // Only a guard against a hang: the search takes well under a second.
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60));
 }

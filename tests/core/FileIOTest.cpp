@@ -223,3 +223,45 @@ TEST(RegularFiles, WhatCannotBeWrittenIsKnownBeforeWriting) {
   fs::remove(dir / "closed");
   EXPECT_EQ(testsupport::namesIn(dir.path()), Names{"file"});
 }
+
+// With openat2 and with the walk that stands in for it on older kernels alike: a link at any
+// step, a file where a folder was and a ".." are refused, each with its own errno.
+class BeneathFolder : public ::testing::TestWithParam<FileIO::Resolution> {};
+
+INSTANTIATE_TEST_SUITE_P(BothWays, BeneathFolder,
+                         ::testing::Values(FileIO::Resolution::automatic, FileIO::Resolution::walk));
+
+TEST_P(BeneathFolder, NeverFollowsALinkNorLeavesTheFolder) {
+  TempDir dir;
+  const fs::path root = dir / "root";
+  fs::create_directories(root / "a" / "b");
+  testsupport::writeFile(root / "file", "x");
+  fs::create_symlink("a", root / "link");
+  fs::create_symlink("../..", root / "a" / "up");
+  fs::create_directories(dir / "outside");
+  FileIO::Descriptor folder(::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  ASSERT_TRUE(folder);
+
+  auto inodeOf = [&](std::string_view relative) -> std::pair<ino_t, int> {
+    FileIO::Descriptor fd(FileIO::openFolderBeneath(folder.get(), relative, GetParam()));
+    if (!fd) return {0, errno};
+    struct stat status;
+    EXPECT_EQ(::fstat(fd.get(), &status), 0);
+    return {status.st_ino, 0};
+  };
+  auto inode = [](const fs::path& path) {
+    struct stat status;
+    EXPECT_EQ(::stat(path.c_str(), &status), 0);
+    return std::pair<ino_t, int>(status.st_ino, 0);
+  };
+  EXPECT_EQ(inodeOf("a/b"), inode(root / "a" / "b"));
+  EXPECT_EQ(inodeOf("a//b/"), inode(root / "a" / "b"));
+  EXPECT_EQ(inodeOf(""), inode(root));
+  for (const char* linked : {"link", "link/b", "a/up", "a/up/outside"})
+    EXPECT_EQ(inodeOf(linked).second, ELOOP) << linked;
+  EXPECT_EQ(inodeOf("file").second, ENOTDIR);
+  EXPECT_EQ(inodeOf("file/below").second, ENOTDIR);
+  for (const char* climbing : {"..", "a/../a", "../root/a"})
+    EXPECT_EQ(inodeOf(climbing).second, EXDEV) << climbing;
+  EXPECT_EQ(inodeOf("missing").second, ENOENT);
+}

@@ -1,4 +1,5 @@
 #include <tallyfox/Preferences.h>
+#include <tallyfox/Scanner.h>
 #include <tallyfox/SnapshotPaths.h>
 #include <tallyfox/Unicode.h>
 
@@ -205,4 +206,52 @@ TEST(Preferences, ToleratesMissingAndBrokenFilesAndWritesAtomically) {
   EXPECT_EQ(store.getString("scanSpeed"), "fast");
   for (const auto& entry : std::filesystem::directory_iterator(store.file().parent_path()))
     EXPECT_EQ(entry.path().filename(), "preferences.json");
+}
+
+// A file nested deeper than any settings file is refused before it is parsed: it reads as
+// no settings, says why, and stays byte for byte as it is, whatever is written meanwhile.
+TEST(Preferences, ADeepOrHugeFileIsRefusedAndNeverRewritten) {
+  TempDir dir;
+  Preferences store(dir / "preferences.json");
+  const std::string deep = testsupport::deeplyNestedPreferences(100000);
+  testsupport::writeFile(store.file(), deep);
+  EXPECT_EQ(store.refusal(), "nested deeper than 100 levels");
+  EXPECT_FALSE(store.get("scanSpeed"));
+  EXPECT_EQ(store.scanSpeed(), ScanSpeed::fast);
+  EXPECT_TRUE(store.all().empty());
+  EXPECT_THROW(store.set("scanSpeed", "balanced"), Preferences::Refused);
+  EXPECT_THROW(store.remove("deep"), Preferences::Refused);
+  const auto bytes = testsupport::readBytes(store.file());
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), deep);
+
+  // The limit counts every bracket around a value, the top object's too; brackets inside
+  // strings are text.
+  testsupport::writeFile(store.file(), "{\"a\": " + std::string(99, '[') + std::string(99, ']') + "}");
+  EXPECT_EQ(store.refusal(), std::nullopt);
+  EXPECT_TRUE(store.get("a"));
+  testsupport::writeFile(store.file(), "{\"a\": " + std::string(100, '[') + std::string(100, ']') + "}");
+  EXPECT_TRUE(store.refusal());
+  testsupport::writeFile(store.file(), "{\"a\": \"" + std::string(100000, '[') + "\\\"{\"}");
+  EXPECT_EQ(store.refusal(), std::nullopt);
+  EXPECT_EQ(store.getString("a")->size(), 100002u);
+
+  const std::string huge =
+      "{\"scanSpeed\": \"gentle\", \"pad\": \"" + std::string(Preferences::maxFileBytes, ' ') + "\"}";
+  testsupport::writeFile(store.file(), huge);
+  EXPECT_EQ(store.refusal(), "larger than 16 MB");
+  EXPECT_THROW(store.set("scanSpeed", "balanced"), Preferences::Refused);
+  EXPECT_EQ(std::filesystem::file_size(store.file()), huge.size());
+
+  // Written compactly: a deep value no longer costs its depth in indentation per line, and
+  // one that would make the file refused is not written at all.
+  std::filesystem::remove(store.file());
+  store.set("nested", nlohmann::json::parse(std::string(50, '[') + std::string(50, ']')));
+  store.set("scanSpeed", "gentle");
+  const auto written = testsupport::readBytes(store.file());
+  EXPECT_EQ(std::string(written.begin(), written.end()),
+            "{\"nested\":" + std::string(50, '[') + std::string(50, ']') + ",\"scanSpeed\":\"gentle\"}\n");
+  EXPECT_THROW(store.set("deeper", nlohmann::json::parse(std::string(100, '[') + std::string(100, ']'))),
+               Preferences::Refused);
+  EXPECT_EQ(store.scanSpeed(), ScanSpeed::gentle);
+  EXPECT_FALSE(store.get("deeper"));
 }

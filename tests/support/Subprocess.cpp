@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <sstream>
 
 namespace testsupport {
@@ -121,6 +123,34 @@ std::vector<std::string> lines(const std::string& text) {
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) all.push_back(line);
   return all;
+}
+
+std::string terminalHazard(const std::string& output) {
+  for (std::size_t k = 0; k < output.size();) {
+    const auto b = static_cast<unsigned char>(output[k]);
+    const std::size_t length = b < 0x80             ? 1
+                               : (b & 0xE0) == 0xC0 ? 2
+                               : (b & 0xF0) == 0xE0 ? 3
+                               : (b & 0xF8) == 0xF0 ? 4
+                                                    : 0;
+    if (length == 0 || k + length > output.size()) return "invalid UTF-8 at byte " + std::to_string(k);
+    std::uint32_t c = length == 1 ? b : b & (0x7F >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+      const auto next = static_cast<unsigned char>(output[k + i]);
+      if ((next & 0xC0) != 0x80) return "invalid UTF-8 at byte " + std::to_string(k);
+      c = (c << 6) | (next & 0x3F);
+    }
+    const bool control = (c < 0x20 && c != '\n') || (c >= 0x7F && c <= 0x9F);
+    const bool layout = c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x2028 && c <= 0x202E) ||
+                        (c >= 0x2066 && c <= 0x2069);
+    if (control || layout) {
+      char text[16];
+      std::snprintf(text, sizeof text, "U+%04X", unsigned(c));
+      return std::string(text) + " at byte " + std::to_string(k);
+    }
+    k += length;
+  }
+  return {};
 }
 
 }  // namespace testsupport

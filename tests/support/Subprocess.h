@@ -49,4 +49,10 @@ int pidOfAnEndedProcess();
 // The lines of a text, without their line ends.
 std::vector<std::string> lines(const std::string& text);
 
+// What in a program's output could drive a terminal or make one name show as another, the
+// first such thing described: a control byte other than the line feed, DEL, a C1 control
+// (U+0080 to U+009F), a bidirectional control or mark, or a line or paragraph separator.
+// Empty when there is none. Invalid UTF-8 is reported too.
+std::string terminalHazard(const std::string& output);
+
 }  // namespace testsupport

@@ -188,4 +188,9 @@ tallyfox::TreeColumns columnsOf(const tallyfox::DiskTree& tree) {
           copy(tree.childCountColumn()), copy(tree.nameOffset()),  copy(tree.names())};
 }
 
+std::string deeplyNestedPreferences(int depth) {
+  return "{\"scanSpeed\": \"gentle\", \"deep\": " + std::string(std::size_t(depth), '[') +
+         std::string(std::size_t(depth), ']') + "}\n";
+}
+
 }  // namespace testsupport

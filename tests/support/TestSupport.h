@@ -60,6 +60,10 @@ class ScopedHome {
 std::chrono::system_clock::time_point localDay(int year, int month, int day, int hour = 12);
 std::string localDate(std::chrono::system_clock::time_point when);
 
+// A preferences file that saves the gentle scan speed and, under another key, arrays nested
+// `depth` levels deep: valid JSON that code copying it recursively cannot survive.
+std::string deeplyNestedPreferences(int depth);
+
 // A node of a small literal tree, given in breadth-first order with parents before children.
 struct Node {
   std::int32_t parent;

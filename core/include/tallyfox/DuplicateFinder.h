@@ -94,6 +94,11 @@ class DuplicateFinder {
   void cancel() { cancelled_.store(true); }
   bool isCancelled() const { return cancelled_.load(std::memory_order_relaxed); }
 
+  // The folder searched as a path on disk: canonical, the names' exact bytes. Every group's
+  // paths lie below it. Nothing when a name on the way down is not safe to follow (and then
+  // nothing is found).
+  std::optional<std::string> searchedPath() const;
+
   // Whether to search a folder (path canonical, name its last component).
   Verdict verdict(const std::string& path, std::string_view name, bool inCode);
   // Home-folder locations of file-syncing services; computed once.
@@ -112,8 +117,6 @@ class DuplicateFinder {
   void setProgress(std::string_view phase, std::int64_t total);
   void advance();
   std::vector<std::optional<std::string>> hashAll(const std::vector<File>& files, HashKind kind);
-  // Nothing when a name on the way down is not safe to follow.
-  std::optional<std::string> basePath() const;
   std::vector<std::string> trashRoots() const;
 
   DiskTreePtr tree_;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -16,9 +17,23 @@ enum class ScanSpeed : std::uint8_t;
 // The per-user key-value store shared by the app and tfscan: one JSON object in
 // $XDG_CONFIG_HOME/io.quillon.Tallyfox/preferences.json. Every read goes to the file, so
 // a value written by the other program is seen at once; every write re-reads, changes one
-// key and replaces the file atomically. A missing or broken file reads as empty.
+// key and replaces the file atomically. A missing or broken file reads as empty and the next
+// write replaces it. A file nested deeper than maxDepth or larger than maxFileBytes is
+// refused instead: it reads as empty, refusal() says why, and no write replaces it, so that
+// nothing the user may still want is lost to one setting.
 class Preferences {
  public:
+  // Far more than any settings file holds; a larger or deeper one is not ours. The depth
+  // counts the brackets of arrays and objects around a value, the top object's included.
+  static constexpr std::size_t maxFileBytes = 16 << 20;
+  static constexpr int maxDepth = 100;
+
+  // What a write into a refused file throws; what() is refusal()'s text.
+  class Refused : public std::runtime_error {
+   public:
+    using std::runtime_error::runtime_error;
+  };
+
   static constexpr const char* domain = "io.quillon.Tallyfox";
   // Raw values of ScanSpeed ("fast", "balanced", "gentle"), shared with tfscan.
   static constexpr const char* scanSpeedKey = "scanSpeed";
@@ -39,9 +54,14 @@ class Preferences {
 
   std::optional<nlohmann::json> get(const std::string& key) const;
   std::optional<std::string> getString(const std::string& key) const;
-  // Throws std::system_error when the file cannot be written.
+  // Throws std::system_error when the file cannot be written, Refused when it was refused
+  // (or the value would make it one that is).
   void set(const std::string& key, const nlohmann::json& value);
   void remove(const std::string& key);
+
+  // Why the file as it is now is refused ("nested deeper than 100 levels"); nothing when it
+  // is used, missing or merely broken.
+  std::optional<std::string> refusal() const;
 
   nlohmann::json all() const;
 

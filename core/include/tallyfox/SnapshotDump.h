@@ -22,7 +22,8 @@ DiskTree::Totals totalsOf(const std::filesystem::path& path);
 // A name or path made safe to print on a terminal, as everything tfscan and the dump mode
 // print goes through: invalid UTF-8 becomes U+FFFD and every control character (C0, DEL and
 // C1, which can move the cursor, retitle or recolour the terminal, or split a line that asks
-// for confirmation) becomes "?".
+// for confirmation) becomes "?", as does every character that reorders or breaks the line
+// where it is shown (Unicode::isLayoutControl), so that no name can pass for another.
 std::string terminalSafe(std::string_view text);
 
 // The summary printed by the dump mode: the "entries: ..." line, the "root: " line and the

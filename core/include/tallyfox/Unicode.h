@@ -11,6 +11,14 @@ namespace tallyfox::Unicode {
 std::string decodeLossy(std::span<const std::uint8_t> bytes);
 std::string decodeLossy(std::string_view bytes);
 bool isAscii(std::string_view text);
+// The code point that starts `text`, which must be valid UTF-8 (as decodeLossy gives) and
+// not empty; `length` receives its length in bytes.
+char32_t leadingCodePoint(std::string_view text, std::size_t& length);
+// Characters that reorder or break the text around them where it is shown: the
+// bidirectional marks (U+061C, U+200E, U+200F), embeddings and overrides (U+202A to U+202E)
+// and isolates (U+2066 to U+2069), and the line and paragraph separators (U+2028, U+2029).
+// A name holding them can show as another name ("bidi" U+202E "gpj.exe" as "bidiexe.jpg").
+bool isLayoutControl(char32_t c);
 // NFC form of valid UTF-8; other bytes are returned unchanged.
 std::string nfc(std::string_view text);
 // Equality under Unicode canonical equivalence, with a byte fast path for ASCII.

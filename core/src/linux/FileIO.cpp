@@ -5,8 +5,11 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/file.h>
+#include <linux/openat2.h>
+#include <signal.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -170,6 +173,76 @@ std::string readWholeFile(const std::filesystem::path& path, std::size_t limit) 
   if (n < 0) throwErrno();
   text.resize(std::size_t(n));
   return text;
+}
+
+namespace {
+
+constexpr int folderPathFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+// ENOTDIR from an O_DIRECTORY | O_NOFOLLOW open also stands for a link; say which it was.
+int refusedComponent(int folder, const std::string& name) {
+  struct stat status;
+  const int error = errno;
+  if (error == ENOTDIR && ::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISLNK(status.st_mode))
+    errno = ELOOP;
+  else
+    errno = error;
+  return -1;
+}
+
+int walkBeneath(int root, std::string_view relative) {
+  Descriptor current(::openat(root, ".", folderPathFlags));
+  if (!current) return -1;
+  std::size_t start = 0;
+  while (start < relative.size()) {
+    const std::size_t slash = std::min(relative.find('/', start), relative.size());
+    const std::string name(relative.substr(start, slash - start));
+    start = slash + 1;
+    if (name.empty() || name == ".") continue;
+    if (name == "..") {
+      errno = EXDEV;
+      return -1;
+    }
+    Descriptor next(::openat(current.get(), name.c_str(), folderPathFlags));
+    if (!next) return refusedComponent(current.get(), name);
+    current = std::move(next);
+  }
+  return current.release();
+}
+
+}  // namespace
+
+int openFolderBeneath(int root, std::string_view relative, Resolution resolution) {
+  // The walk refuses ".." outright; so does this, so that both ways answer alike.
+  for (std::size_t start = 0; start <= relative.size();) {
+    const std::size_t slash = std::min(relative.find('/', start), relative.size());
+    if (relative.substr(start, slash - start) == "..") {
+      errno = EXDEV;
+      return -1;
+    }
+    start = slash + 1;
+  }
+  static std::atomic<bool> openat2Missing{false};
+  if (resolution == Resolution::automatic && !openat2Missing.load(std::memory_order_relaxed)) {
+    open_how how{};
+    // RESOLVE_NO_SYMLINKS refuses a link at the last component too, with ELOOP.
+    how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_BENEATH;
+    const std::string path = relative.empty() ? std::string(".") : std::string(relative);
+    for (int attempt = 0; attempt < 8; ++attempt) {
+      const int fd = int(::syscall(SYS_openat2, root, path.c_str(), &how, sizeof how));
+      if (fd >= 0) return fd;
+      // EAGAIN: a rename elsewhere raced the lookup; the kernel asks for another try.
+      if (errno == EAGAIN || errno == EINTR) continue;
+      if (errno != ENOSYS && errno != EPERM) return -1;
+      break;
+    }
+    if (errno == EAGAIN || errno == EINTR) return -1;
+    // Without openat2 (or where a sandbox forbids it) the walk does the same, one step at a time.
+    openat2Missing.store(true, std::memory_order_relaxed);
+  }
+  return walkBeneath(root, relative);
 }
 
 SequentialWriter::SequentialWriter(int fd, std::size_t capacity) : fd_(fd), buffer_(capacity, '\0') {}

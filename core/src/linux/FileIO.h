@@ -6,6 +6,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 struct stat;
@@ -96,6 +97,15 @@ std::size_t maxNameBytes(const std::filesystem::path& folder);
 // room below maxNameBytes() keeps all of its name in its temporaries' names; a longer one
 // is cut there.
 inline constexpr std::size_t temporaryExtraBytes = 1 + 1 + 10 + 1 + 12 + 4;
+
+// Opens the folder `relative` (components separated by "/", none of them "..") below the
+// open folder `root`, as an O_PATH descriptor, without following a symbolic link at any
+// component, the last included, and never outside `root`: one openat2 call with
+// RESOLVE_NO_SYMLINKS | RESOLVE_BENEATH, or on kernels without it a walk of the components,
+// each opened with O_NOFOLLOW. An empty path opens `root` again. -1 with errno on failure:
+// ELOOP where a component is a link, ENOTDIR where it is no folder, EXDEV for "..".
+enum class Resolution { automatic, walk };
+int openFolderBeneath(int root, std::string_view relative, Resolution resolution = Resolution::automatic);
 
 // Writes a file atomically and durably: `body` writes into a file that has no name yet (or,
 // where the file system cannot do that, a new file "." + name + "." + pid + "." + random +

@@ -75,10 +75,14 @@ CloneInfo cloneInfo(int fd) {
 }
 
 int openForReading(const char* path) {
+  return openForReadingAt(AT_FDCWD, path);
+}
+
+int openForReadingAt(int folder, const char* name) {
   constexpr int flags = O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
-  int fd = ::open(path, flags | O_NOATIME);
+  int fd = ::openat(folder, name, flags | O_NOATIME);
   // O_NOATIME is refused for files of other users.
-  if (fd < 0 && errno == EPERM) fd = ::open(path, flags);
+  if (fd < 0 && errno == EPERM) fd = ::openat(folder, name, flags);
   return fd;
 }
 

@@ -27,6 +27,8 @@ CloneInfo cloneInfo(int fd);
 // FIFO that took its place, and without updating its access time where the caller may ask
 // that (it owns the file). -1 with errno on failure.
 int openForReading(const char* path);
+// The same for `name` in the open folder `folder`.
+int openForReadingAt(int folder, const char* name);
 
 // Page-cache hints around reading a file once: sequential read-ahead before, and the read
 // range dropped after, so that hashing a large tree does not evict what the user works on.
