@@ -152,6 +152,11 @@ void AccessibleParts::expose(QWidget* widget, QAccessible::Role role, QAccessibl
   widget->setProperty(partRoleProperty, int(partRole));
   // Qt keeps a factory once however often it is installed.
   QAccessible::installFactory(&partsFactory);
+  // An interface made for the widget before (its accessible name set while a screen reader
+  // listens) would be kept in Qt's cache instead of this one.
+  QAccessibleInterface* made = QAccessible::queryAccessibleInterface(widget);
+  if (made && !dynamic_cast<PartsInterface*>(made))
+    QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
 }
 
 void AccessibleParts::announceFocus(QWidget* widget, int part) {

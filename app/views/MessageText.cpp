@@ -18,6 +18,8 @@ MessageText::MessageText(QWidget* parent) : QTextEdit(parent) {
   setLineWrapMode(QTextEdit::WidgetWidth);
   setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
   setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  // Selected from the keyboard without a blinking caret, which would make it look editable.
+  setCursorWidth(0);
   // Read like a label: on the window's background, reached by Tab only to select and copy.
   setFocusPolicy(Qt::TabFocus);
   setAutoFillBackground(false);
@@ -56,6 +58,7 @@ QSize MessageText::sizeHint() const {
   // The whole text on one line where there is room; a layout that has less wraps it.
   const std::unique_ptr<QTextDocument> measure(document()->clone());
   measure->setDefaultFont(font());
+  measure->setTextWidth(-1);
   const int ideal = int(std::ceil(measure->idealWidth())) + 2 * frameWidth() + 2;
   const int width = std::min(ideal, maximumWidth());
   return {width, heightForWidth(width)};
