@@ -1,21 +1,56 @@
-// Writes a synthetic snapshot for timing the dump mode: tool_make_snapshot FILE NODES.
+// Writes a synthetic snapshot for timing the dump mode and rescans:
+//   tool_make_snapshot FILE NODES [FOLDER]
+// With a FOLDER, that folder is scanned for real and merged in beside the synthetic tree
+// under their common folder, so that a window can rescan it as it would a part of "/".
 #include "SyntheticTree.h"
 
+#include <tallyfox/Scanner.h>
+#include <tallyfox/SnapshotBuilderSink.h>
 #include <tallyfox/SnapshotFile.h>
+#include <tallyfox/SnapshotMerge.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
+
+namespace {
+
+// The longest run of leading components two absolute paths share.
+std::string commonFolder(const std::filesystem::path& a, const std::filesystem::path& b) {
+  std::filesystem::path common = "/";
+  for (auto i = a.begin(), j = b.begin(); i != a.end() && j != b.end() && *i == *j; ++i, ++j)
+    if (*i != "/") common /= *i;
+  return common.string();
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::cerr << "usage: tool_make_snapshot FILE NODES\n";
+  using namespace tallyfox;
+  if (argc != 3 && argc != 4) {
+    std::cerr << "usage: tool_make_snapshot FILE NODES [FOLDER]\n";
     return 2;
   }
   const auto nodes = std::size_t(std::strtoull(argv[2], nullptr, 10));
-  const auto columns = tallyfox::bench::syntheticTree(nodes);
-  tallyfox::SnapshotFile::Info info{"/home/bench", std::chrono::system_clock::now(), 1.0};
-  tallyfox::SnapshotFile::write(columns, info, argv[1]);
-  std::cout << columns.nodeCount() << " nodes written to " << argv[1] << "\n";
+  const auto columns = bench::syntheticTree(nodes);
+  const auto now = std::chrono::system_clock::now();
+  SnapshotFile::Info info{"/home/bench", now, 1.0};
+  if (argc == 3) {
+    SnapshotFile::write(columns, info, argv[1]);
+    std::cout << columns.nodeCount() << " nodes written to " << argv[1] << "\n";
+    return 0;
+  }
+  const std::string folder = std::filesystem::absolute(argv[3]).lexically_normal().string();
+  auto sink = std::make_shared<SnapshotBuilderSink>();
+  Scanner scanner(folder, ScanOptions(std::nullopt, /*oneFileSystem=*/true), sink);
+  const ScanStats stats = scanner.run();
+  const DiskTreePtr real = SnapshotFile::inMemory(sink->finish(), {folder, now, stats.seconds});
+  const DiskTreePtr synthetic = SnapshotFile::inMemory(TreeColumns(columns), info);
+  const SnapshotMerge::Result merged =
+      SnapshotMerge::merge({synthetic, real}, commonFolder(info.rootPath, folder));
+  SnapshotFile::write(merged.columns, merged.info, argv[1]);
+  std::cout << merged.columns.nodeCount() << " nodes, " << folder << " among them, written to " << argv[1]
+            << "\n";
   return 0;
 }

@@ -7,7 +7,6 @@
 #include <tallyfox/Unicode.h>
 
 #include <algorithm>
-#include <cstring>
 #include <limits>
 #include <map>
 #include <optional>
@@ -156,163 +155,6 @@ std::string notInside(const std::string& path, const std::string& root) {
   return path + " isn't inside " + root;
 }
 
-// Rescanning one folder of a large snapshot: what the builder would make of a copy of
-// `tree` with `fresh` grafted at `node`, made directly. Both inputs are canonical already, so
-// their children lists are sorted by size, and only the lists whose sizes the fresh scan
-// changed (or that the copy rule reorders) need sorting again; a copy of every node through
-// the builder, and its sort of every list, cost seconds on millions of entries. The rules
-// are the copy's: files keep their size, folders add up what lies below them, ties keep the
-// order the copy would have written, and only children that name their folder are walked.
-class DirectReplace {
- public:
-  DirectReplace(const DiskTree& tree, NodeId node, const DiskTree& fresh)
-      : tree_(tree), fresh_(fresh), node_(node), offset_(std::uint32_t(tree.totalNodes())) {}
-
-  TreeColumns run() {
-    walkStoredOrder();
-    if (!placed_) throw MergeError("node not found");
-    addUp();
-    return emit();
-  }
-
- private:
-  // A node of either input: ids of `tree` as they are, those of `fresh` after them.
-  using Handle = std::uint32_t;
-
-  bool isFresh(Handle h) const { return h >= offset_; }
-  const DiskTree& source(Handle h) const { return isFresh(h) ? fresh_ : tree_; }
-  NodeId id(Handle h) const { return NodeId(isFresh(h) ? h - offset_ : h); }
-  Handle graftRoot() const { return offset_; }
-
-  // The children the copy writes under `h`, in the order it writes them.
-  template <typename Visit>
-  void forEachCopied(Handle h, Visit&& visit) const {
-    const DiskTree& from = source(h);
-    const Handle base = isFresh(h) ? offset_ : 0;
-    forEachChild(from, id(h), [&](NodeId child) {
-      if (!isFresh(h) && child == node_)
-        visit(graftRoot());
-      else
-        visit(base + Handle(child));
-    });
-  }
-
-  // Breadth-first in stored order: every node the copy writes, each after its parent. Only
-  // folders are entered, whatever a damaged file says a file holds.
-  void walkStoredOrder() {
-    const std::size_t handles = std::size_t(offset_) + std::size_t(fresh_.totalNodes());
-    parentOf_.assign(handles, 0);
-    walk_.reserve(handles);
-    walk_.push_back(0);
-    for (std::size_t head = 0; head < walk_.size(); ++head) {
-      const Handle h = walk_[head];
-      if (!isFolder(h)) continue;
-      forEachCopied(h, [&](Handle child) {
-        if (child == graftRoot()) placed_ = true;
-        parentOf_[child] = h;
-        walk_.push_back(child);
-      });
-    }
-  }
-
-  bool isFolder(Handle h) const {
-    if (h == 0 || h == graftRoot()) return true;
-    return source(h).flags(id(h)) & directory;
-  }
-
-  // Totals children first: the walk taken backwards.
-  void addUp() {
-    size_.assign(parentOf_.size(), 0);
-    count_.assign(parentOf_.size(), 1);
-    for (std::size_t k = walk_.size(); k-- > 1;) {
-      const Handle x = walk_[k];
-      if (!isFolder(x)) size_[x] += source(x).sizeOf(id(x));
-      const Handle p = parentOf_[x];
-      size_[p] += size_[x];
-      count_[p] += count_[x];
-    }
-    // A folder's count leaves itself out, once its parent has it.
-    for (const Handle h : walk_)
-      if (isFolder(h)) --count_[h];
-  }
-
-  std::uint8_t flagsOf(Handle h) const {
-    if (h == 0) return std::uint8_t(tree_.flags(DiskTree::root) | directory);
-    if (h == graftRoot()) return std::uint8_t(fresh_.flags(DiskTree::root) | directory);
-    return source(h).flags(id(h));
-  }
-  std::uint32_t mtimeOf(Handle h) const {
-    if (h == 0) return tree_.mtime()[0];
-    if (h == graftRoot()) return fresh_.mtime()[0];
-    return source(h).mtime()[std::size_t(id(h))];
-  }
-  std::span<const std::uint8_t> nameOf(Handle h) const {
-    if (h == 0) return {};
-    if (h == graftRoot()) return tree_.nameView(node_);
-    return source(h).nameView(id(h));
-  }
-
-  // Breadth-first over the lists sorted by the new totals, larger first, ties in copy order.
-  TreeColumns emit() {
-    const std::size_t m = walk_.size();
-    TreeColumns out;
-    out.parent.resize(m);
-    out.size.resize(m);
-    out.mtime.resize(m);
-    out.entryCount.resize(m);
-    out.flags.resize(m);
-    out.childStart.resize(m);
-    out.childCount.resize(m);
-    out.nameOffset.resize(m + 1);
-    std::size_t nameBytes = 0;
-    for (const Handle h : walk_) nameBytes += nameOf(h).size();
-    out.names.resize(nameBytes);
-
-    std::vector<Handle>& order = walk_;  // rewritten in place: the walk reads only what it wrote
-    std::vector<Handle> list;
-    std::size_t tail = 1, position = 0;
-    order[0] = 0;
-    out.parent[0] = -1;
-    for (std::size_t k = 0; k < tail; ++k) {
-      const Handle h = order[k];
-      list.clear();
-      if (isFolder(h)) forEachCopied(h, [&](Handle child) { list.push_back(child); });
-      auto larger = [&](Handle a, Handle b) { return size_[a] > size_[b]; };
-      if (!std::is_sorted(list.begin(), list.end(), larger))
-        std::stable_sort(list.begin(), list.end(), larger);
-      out.childCount[k] = std::uint32_t(list.size());
-      out.childStart[k] = list.empty() ? 0 : std::uint32_t(tail);
-      for (const Handle child : list) {
-        order[tail] = child;
-        out.parent[tail] = std::int32_t(k);
-        ++tail;
-      }
-      out.size[k] = size_[h];
-      out.entryCount[k] = count_[h];
-      out.mtime[k] = mtimeOf(h);
-      out.flags[k] = flagsOf(h);
-      const auto name = nameOf(h);
-      out.nameOffset[k] =
-          std::uint32_t(std::min<std::uint64_t>(position, std::numeric_limits<std::uint32_t>::max()));
-      if (!name.empty()) std::memcpy(out.names.data() + position, name.data(), name.size());
-      position += name.size();
-    }
-    out.nameOffset[m] =
-        std::uint32_t(std::min<std::uint64_t>(position, std::numeric_limits<std::uint32_t>::max()));
-    return out;
-  }
-
-  const DiskTree& tree_;
-  const DiskTree& fresh_;
-  NodeId node_;
-  Handle offset_;
-  bool placed_ = false;
-  std::vector<Handle> walk_;
-  std::vector<std::uint64_t> size_;
-  std::vector<std::uint32_t> count_;
-  std::vector<Handle> parentOf_;
-};
-
 }  // namespace
 
 std::int32_t newID(NodeId of, const DiskTree& in) {
@@ -334,13 +176,21 @@ std::int32_t newID(NodeId of, const DiskTree& in) {
 }
 
 Result replace(NodeId node, const DiskTree& tree, const DiskTree& fresh) {
+  Writer writer(nodesOf(tree) + nodesOf(fresh), nameBytesOf(tree) + nameBytesOf(fresh));
   if (node == DiskTree::root) {
-    Writer writer(nodesOf(fresh), nameBytesOf(fresh));
     writer.copy(fresh, std::nullopt, noHook);
     return {writer.build(), {tree.rootPath(), fresh.scanStart(), fresh.scanSeconds()}};
   }
+  bool placed = false;
+  writer.copy(tree, std::nullopt, [&](NodeId child, Slot parent) {
+    if (child != node) return false;
+    writer.graft(fresh, DiskTree::root, parent, tree.nameView(node));
+    placed = true;
+    return true;
+  });
   // Reporting success while the fresh scan went nowhere would lose it silently.
-  return {DirectReplace(tree, node, fresh).run(),
+  if (!placed) throw MergeError("node not found");
+  return {writer.build(),
           {tree.rootPath(), earlier(tree.scanStart(), fresh.scanStart()),
            tree.scanSeconds() + fresh.scanSeconds()}};
 }
