@@ -561,7 +561,7 @@ TEST_F(MenuBarTest, WithoutASnapshotOnlyTheAppsOwnItemsAreEnabled) {
   for (QAction* item : leafItems(welcome))
     if (item->isEnabled()) enabled.insert(item->text());
   EXPECT_EQ(enabled, (std::set<QString>{"New Scan…", "Open…", "Open Recent", "Close", "Settings…", "Quit",
-                                        "Start Window", "Check for Updates…"}));
+                                        "Start Window", "About Tallyfox", "Check for Updates…"}));
   // Every command of a snapshot is there, but none of their keys can act.
   for (const BrowserCommand& command : tallyfox::BrowserCommands::all()) {
     if (command.menu == BrowserCommand::Menu::none) continue;
