@@ -22,7 +22,8 @@ inline TreeColumns syntheticTree(std::size_t nodes, std::size_t hugeFolder = 0, 
   TreeColumnsBuilder builder;
   builder.reserve(nodes, nodes * 12);
   auto put = [&](std::size_t id, std::int32_t parent, const std::string& name, bool folder) {
-    std::uint64_t size = folder ? 4096 : std::uint64_t(fileSize(random));
+    // A folder holds only what is below it, as in every scan: a tree that --check finds sound.
+    std::uint64_t size = folder ? 0 : std::uint64_t(fileSize(random));
     if (!folder && growEvery > 0 && id % growEvery == 0) size *= 2;
     builder.set(id, parent, {reinterpret_cast<const std::uint8_t*>(name.data()), name.size()}, size,
                 1700000000, 1, folder ? EntryFlags::directory : 0);

@@ -1,7 +1,9 @@
-// Writes a synthetic snapshot for timing the dump mode and rescans:
-//   tool_make_snapshot FILE NODES [FOLDER]
+// Writes a synthetic snapshot for timing the dump mode, rescans and very large trees:
+//   tool_make_snapshot [--huge N] [--grow-every K] FILE NODES [FOLDER]
 // With a FOLDER, that folder is scanned for real and merged in beside the synthetic tree
 // under their common folder, so that a window can rescan it as it would a part of "/".
+// --huge puts N files into one folder below the root ("huge"), the widest folder a window
+// lists; --grow-every doubles every K-th file, the same tree a while later, for --diff.
 #include "SyntheticTree.h"
 
 #include <tallyfox/Scanner.h>
@@ -13,6 +15,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -28,12 +31,18 @@ std::string commonFolder(const std::filesystem::path& a, const std::filesystem::
 
 int main(int argc, char** argv) {
   using namespace tallyfox;
+  std::size_t huge = 0, growEvery = 0;
+  while (argc > 2 && (std::string(argv[1]) == "--huge" || std::string(argv[1]) == "--grow-every")) {
+    (std::string(argv[1]) == "--huge" ? huge : growEvery) = std::size_t(std::strtoull(argv[2], nullptr, 10));
+    argc -= 2;
+    argv += 2;
+  }
   if (argc != 3 && argc != 4) {
-    std::cerr << "usage: tool_make_snapshot FILE NODES [FOLDER]\n";
+    std::cerr << "usage: tool_make_snapshot [--huge N] [--grow-every K] FILE NODES [FOLDER]\n";
     return 2;
   }
   const auto nodes = std::size_t(std::strtoull(argv[2], nullptr, 10));
-  const auto columns = bench::syntheticTree(nodes);
+  const auto columns = bench::syntheticTree(nodes, huge, 42, growEvery);
   const auto now = std::chrono::system_clock::now();
   SnapshotFile::Info info{"/home/bench", now, 1.0};
   if (argc == 3) {
