@@ -3,6 +3,8 @@
 #include <tallyfox/DiskTree.h>
 #include <tallyfox/Preferences.h>
 
+#include <nlohmann/json.hpp>
+
 #include <optional>
 #include <string>
 #include <system_error>
@@ -35,11 +37,45 @@ struct DupesArgs {
   bool yes = false;
 };
 
+// A folder of an opened snapshot, as the commands that look below one take it.
+struct SnapshotFolder {
+  tallyfox::DiskTreePtr tree;
+  tallyfox::NodeId folder = tallyfox::DiskTree::root;
+};
+
+// Opens `file`, checks its tree and finds the folder `path` names in it (relative to the
+// working folder unless absolute or "~"; the snapshot's root without one). Prints why not
+// and answers nothing when the file cannot be read, is damaged, or has no such folder.
+std::optional<SnapshotFolder> openFolder(const std::string& file, const std::optional<std::string>& path);
+
+struct TopArgs {
+  std::string file;
+  std::optional<std::string> path;
+  int count = 20;
+  bool json = false;
+};
+
+struct TypesArgs {
+  std::string file;
+  std::optional<std::string> path;
+  bool json = false;
+};
+
 int runDump(const std::string& file);
 int runScan(const ScanArgs& args);
 int runDiff(const DiffArgs& args);
 int runDupes(const DupesArgs& args);
 int runCheck(const std::string& file);
+int runTop(const TopArgs& args);
+int runTypes(const TypesArgs& args);
+
+// One JSON document on standard output: what --json prints. Names that are not UTF-8 are
+// arrays of their byte values (tallyfox::detail::pathToJson), so nothing here is lossy.
+void printJson(const nlohmann::json& document);
+// "12.5%" of the whole, "<0.1%" for a sliver, "" of nothing: as the window shows shares.
+std::string percent(std::uint64_t part, std::uint64_t whole);
+// The file's modification day in local time, "2024-03-01".
+std::string localDay(std::uint32_t mtime);
 // Writes the snapshot `file` as an ncdu export to `output`.
 int runExportNcdu(const std::string& output, const std::string& file);
 

@@ -187,37 +187,10 @@ bool replaceCopies(const std::vector<DuplicateFinder::Group>& groups, const std:
 }  // namespace
 
 int runDupes(const DupesArgs& args) {
-  tallyfox::DiskTreePtr tree;
-  try {
-    tree = tallyfox::SnapshotDump::open(args.file);
-  } catch (const tallyfox::FileChangedError&) {
-    printChanged(args.file);
-    return 1;
-  } catch (const std::exception& e) {
-    std::cerr << "tfscan: " << terminalSafe(e.what()) << "\n";
-    return 1;
-  }
-  if (reportDamage(*tree, args.file)) return 1;
-
-  tallyfox::NodeId base = tallyfox::DiskTree::root;
-  if (args.path) {
-    std::string wanted = *args.path;
-    if (!wanted.empty() && wanted.front() != '/' && wanted.front() != '~') {
-      std::error_code ignored;
-      wanted = (std::filesystem::current_path(ignored) / wanted).string();
-    }
-    const auto node = tallyfox::SnapshotPaths::node(wanted, *tree);
-    if (!node) {
-      std::cerr << "tfscan: " << terminalSafe(*args.path) << " is not in the snapshot of "
-                << terminalSafe(tree->rootPath()) << "\n";
-      return 1;
-    }
-    if (!tree->isDirectory(*node)) {
-      std::cerr << "tfscan: " << terminalSafe(*args.path) << " is not a folder\n";
-      return 1;
-    }
-    base = *node;
-  }
+  const auto opened = openFolder(args.file, args.path);
+  if (!opened) return 1;
+  const tallyfox::DiskTreePtr& tree = opened->tree;
+  const tallyfox::NodeId base = opened->folder;
 
   DuplicateFinder::Options options;
   options.minimumSize = 65536;

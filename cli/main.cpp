@@ -16,6 +16,9 @@ int main(int argc, char** argv) {
   std::vector<std::string> diffFiles;
   std::vector<std::string> dupesFiles;
   std::vector<std::string> exportFiles;
+  std::vector<std::string> topArgs;
+  std::vector<std::string> typesFiles;
+  bool json = false;
   tfscan::ScanArgs scan;
   tfscan::DiffArgs diff;
   tfscan::DupesArgs dupes;
@@ -36,6 +39,14 @@ int main(int argc, char** argv) {
                      "OUT SNAPSHOT, OUT - for standard output. Snapshots keep allocated sizes only, so "
                      "\"asize\" equals \"dsize\"")
           ->expected(2);
+  auto* topOpt =
+      app.add_option("--top", topArgs,
+                     "List the N largest files below a snapshot's folder, largest first: N FILE [PATH]")
+          ->expected(2, 3);
+  auto* typesOpt = app.add_option("--types", typesFiles,
+                                  "Bytes and files per kind of file below a snapshot's folder: FILE [PATH]")
+                       ->expected(1, 2);
+  app.add_flag("--json", json, "With --dump, --diff, --top, --types or --check: print one JSON document");
   auto* speedOpt = app.add_option("-s,--speed", speed, "Scan speed (default: the saved speed)")
                        ->check(CLI::IsMember({"fast", "balanced", "gentle"}));
   app.add_option("--ignore", scan.ignore, "Folder not to enter (repeatable)");
@@ -59,6 +70,9 @@ int main(int argc, char** argv) {
   diffOpt->excludes(dupesOpt)->excludes(pathOpt)->excludes(exportOpt);
   dupesOpt->excludes(pathOpt)->excludes(exportOpt);
   exportOpt->excludes(pathOpt);
+  for (auto* other : {dumpOpt, checkOpt, diffOpt, dupesOpt, exportOpt, pathOpt, typesOpt})
+    topOpt->excludes(other);
+  for (auto* other : {dumpOpt, checkOpt, diffOpt, dupesOpt, exportOpt, pathOpt}) typesOpt->excludes(other);
 
   try {
     app.parse(argc, argv);
@@ -74,6 +88,28 @@ int main(int argc, char** argv) {
 
   if (*dumpOpt) return tfscan::runDump(dumpFile);
   if (*checkOpt) return tfscan::runCheck(checkFile);
+  if (*topOpt) {
+    tfscan::TopArgs top;
+    try {
+      std::size_t used = 0;
+      top.count = std::stoi(topArgs[0], &used);
+      if (used != topArgs[0].size() || top.count < 0) throw std::invalid_argument(topArgs[0]);
+    } catch (const std::exception&) {
+      std::cerr << "tfscan: --top needs a count of files first, as in --top 20 FILE\n";
+      return 2;
+    }
+    top.file = topArgs[1];
+    if (topArgs.size() > 2) top.path = topArgs[2];
+    top.json = json;
+    return tfscan::runTop(top);
+  }
+  if (*typesOpt) {
+    tfscan::TypesArgs types;
+    types.file = typesFiles[0];
+    if (typesFiles.size() > 1) types.path = typesFiles[1];
+    types.json = json;
+    return tfscan::runTypes(types);
+  }
   if (*exportOpt) return tfscan::runExportNcdu(exportFiles[0], exportFiles[1]);
   if (*diffOpt) {
     diff.oldFile = diffFiles[0];
