@@ -231,8 +231,36 @@ const std::unordered_map<std::string, Category, TextHash, std::equal_to<>>& grou
   return table;
 }
 
+bool isDigit(std::uint8_t c) {
+  return c >= '0' && c <= '9';
+}
+
+// Whether the name is a shared library with its version after the extension
+// ("libz.so.1", "libssl.so.3.0.2"): on Linux most of /usr/lib is named so, and counting
+// ".1" and ".3" as types of their own would hide the libraries among "Other".
+bool isVersionedLibrary(std::span<const std::uint8_t> name) {
+  std::size_t end = name.size();
+  while (end > 0 && isDigit(name[end - 1])) {
+    std::size_t start = end;
+    while (start > 0 && isDigit(name[start - 1])) --start;
+    if (start == 0 || name[start - 1] != '.') return false;
+    end = start - 1;
+    static constexpr std::string_view so = ".so";
+    if (end > so.size() &&
+        std::equal(so.begin(), so.end(), name.begin() + std::ptrdiff_t(end - so.size()),
+                   [](char a, std::uint8_t b) { return std::uint8_t(a) == b; }))
+      return true;
+  }
+  return false;
+}
+
 // The extension into a fixed buffer, lower-cased; its length, 0 for none.
 std::size_t extensionInto(std::span<const std::uint8_t> name, std::array<char, longestExtension>& out) {
+  if (!name.empty() && isDigit(name.back()) && isVersionedLibrary(name)) {
+    out[0] = 's';
+    out[1] = 'o';
+    return 2;
+  }
   const std::size_t reach = std::min(name.size(), longestExtension + 1);
   std::size_t dot = name.size();
   for (std::size_t back = 1; back <= reach; ++back) {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <map>
+#include <regex>
 
 using namespace tallyfox;
 namespace stats = tallyfox::SubtreeStats;
@@ -19,6 +20,7 @@ std::span<const std::uint8_t> bytesOf(const std::string& text) {
 
 // The extension the slow, obvious way, to hold the pass's fast one against.
 std::string plainExtension(std::string name) {
+  if (std::regex_match(name, std::regex(R"(.+\.so(\.[0-9]+)+)"))) return "so";
   const auto dot = name.rfind('.');
   if (dot == std::string::npos || dot == 0 || dot + 1 == name.size()) return "";
   std::string extension = name.substr(dot + 1);
@@ -56,6 +58,12 @@ TEST(SubtreeStatsTest, ExtensionsFollowTheLastDotAndIgnoreDotFilesAndCase) {
   EXPECT_EQ(stats::extensionOf(bytesOf("ends.")), "");
   EXPECT_EQ(stats::extensionOf(bytesOf("notes.2024-final-draft-v2")), "");
   EXPECT_EQ(stats::extensionOf(bytesOf("odd.\xff\xC3\x89")), "\xff\xC3\x89");
+  // Shared libraries carry their version after the extension; split archives do not.
+  EXPECT_EQ(stats::extensionOf(bytesOf("libssl.so.3")), "so");
+  EXPECT_EQ(stats::extensionOf(bytesOf("libstdc++.so.6.0.30")), "so");
+  EXPECT_EQ(stats::extensionOf(bytesOf(".so.1")), "1");
+  EXPECT_EQ(stats::extensionOf(bytesOf("disk.img.001")), "001");
+  EXPECT_EQ(stats::extensionOf(bytesOf("libx.so.1a")), "1a");
   EXPECT_EQ(stats::categoryOf("mkv"), stats::Category::video);
   EXPECT_EQ(stats::categoryOf("gz"), stats::Category::archives);
   EXPECT_EQ(stats::categoryOf("so"), stats::Category::packages);
