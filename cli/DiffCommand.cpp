@@ -48,30 +48,6 @@ std::string sizes(const SnapshotDiff::Entry& e) {
 
 using tallyfox::SnapshotDump::terminalSafe;
 
-// Columns are padded by characters, not bytes: the arrow and minus are one column wide.
-std::size_t width(const std::string& text) {
-  return std::size_t(std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
-}
-
-std::string padLeft(const std::string& text, std::size_t to) {
-  const std::size_t w = width(text);
-  return w >= to ? text : std::string(to - w, ' ') + text;
-}
-
-std::string padRight(const std::string& text, std::size_t to) {
-  const std::size_t w = width(text);
-  return w >= to ? text : text + std::string(to - w, ' ');
-}
-
-std::string localTime(std::chrono::system_clock::time_point when) {
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
-  std::tm local{};
-  ::localtime_r(&seconds, &local);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
-  return text;
-}
-
 struct Line {
   std::string change, sizes, name;
   bool unreliable;
