@@ -5,6 +5,8 @@
 // (posix_fadvise, which needs no privilege); warm: they stay.
 //
 // The snapshots (about 4 GB) are written below $TMPDIR once per run and removed at the end.
+#include "WideTree.h"
+
 #include <tallyfox/SnapshotFile.h>
 #include <tallyfox/SnapshotHistory.h>
 
@@ -30,43 +32,6 @@ constexpr const char* root = "/home/bench";
 // Three levels below the root: entry2 holds entry102, which holds entry5102 with its 50 files.
 constexpr const char* folder = "/home/bench/entry2/entry102/entry5102";
 
-// A complete tree with `fanout` children per folder, breadth-first, sizes summed upward.
-TreeColumns wideTree() {
-  TreeColumns c;
-  const auto n = std::size_t(nodeCount);
-  c.parent.resize(n);
-  c.size.assign(n, 0);
-  c.mtime.assign(n, 1'700'000'000);
-  c.entryCount.assign(n, 1);
-  c.flags.assign(n, 0);
-  c.childStart.assign(n, 0);
-  c.childCount.assign(n, 0);
-  c.nameOffset.reserve(n + 1);
-  for (std::int64_t i = 0; i < nodeCount; ++i) {
-    c.parent[std::size_t(i)] = i == 0 ? -1 : std::int32_t((i - 1) / fanout);
-    const std::int64_t first = i * fanout + 1;
-    if (first < nodeCount) {
-      c.childStart[std::size_t(i)] = std::uint32_t(first);
-      c.childCount[std::size_t(i)] = std::uint32_t(std::min(fanout, nodeCount - first));
-      c.flags[std::size_t(i)] = EntryFlags::directory;
-      c.entryCount[std::size_t(i)] = 0;
-    } else {
-      c.size[std::size_t(i)] = 4096;
-    }
-    c.nameOffset.push_back(std::uint32_t(c.names.size()));
-    const std::string name = i == 0 ? "" : "entry" + std::to_string(i);
-    c.names.insert(c.names.end(), name.begin(), name.end());
-  }
-  c.nameOffset.push_back(std::uint32_t(c.names.size()));
-  // Children come after their parents: summing from the end reaches every folder complete.
-  for (std::int64_t i = nodeCount - 1; i > 0; --i) {
-    const auto p = std::size_t(c.parent[std::size_t(i)]);
-    c.size[p] += c.size[std::size_t(i)];
-    c.entryCount[p] += c.flags[std::size_t(i)] & EntryFlags::directory ? c.entryCount[std::size_t(i)] + 1 : 1;
-  }
-  return c;
-}
-
 // The snapshots folder of the benchmark: one snapshot written, the others copies of it with
 // their own header (another day), so that each is a file of its own in the page cache.
 class Snapshots {
@@ -76,7 +41,7 @@ class Snapshots {
     path_ =
         fs::path(base && *base ? base : "/tmp") / ("tallyfox-bench-history-" + std::to_string(::getpid()));
     fs::create_directories(path_);
-    const TreeColumns columns = wideTree();
+    const TreeColumns columns = benchtree::wideTree(nodeCount, fanout);
     const auto day = std::chrono::hours(24);
     const auto start = std::chrono::system_clock::now() - day * snapshotCount;
     const fs::path first = path_ / "bench-0.tfsnap";

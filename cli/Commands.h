@@ -80,6 +80,12 @@ std::vector<std::string> prunedLines(const tallyfox::ScheduledSnapshots::Pruned&
 bool isStandardOutput(const std::string& output);
 // Why a file cannot be written, to follow its name in a message.
 std::string cannotWriteReason(const std::system_error& error);
+// Prints "tfscan: cannot write OUTPUT: why" and answers true when `output` cannot be written
+// (checkWritable): asked before long work, so that its result is not lost at the end.
+bool reportUnwritable(const std::string& output);
+// The snapshot named on the command line (SnapshotDump::open); null, with why it cannot be
+// read printed, when it does not open.
+tallyfox::DiskTreePtr openSnapshot(const std::string& file);
 
 // A path given on the command line, relative to where tfscan runs or starting with "~", made
 // absolute and standardized: snapshots record absolute paths.

@@ -1,14 +1,12 @@
 #include "Commands.h"
 
 #include <tallyfox/ByteFormat.h>
-#include <tallyfox/FileChangedError.h>
 #include <tallyfox/SnapshotDiff.h>
 #include <tallyfox/SnapshotDump.h>
 #include <tallyfox/SnapshotPaths.h>
 
 #include <algorithm>
 #include <ctime>
-#include <exception>
 #include <filesystem>
 #include <iostream>
 #include <sstream>
@@ -123,16 +121,8 @@ void report(const SnapshotDiff& diff, const tallyfox::DiskTree& older, const tal
 int runDiff(const DiffArgs& args) {
   tallyfox::DiskTreePtr older, newer;
   for (auto [file, tree] : {std::pair{&args.oldFile, &older}, std::pair{&args.newFile, &newer}}) {
-    try {
-      *tree = tallyfox::SnapshotDump::open(*file);
-    } catch (const tallyfox::FileChangedError&) {
-      printChanged(*file);
-      return 1;
-    } catch (const std::exception& e) {
-      std::cerr << "tfscan: cannot read " << terminalSafe(*file) << ": " << terminalSafe(e.what()) << "\n";
-      return 1;
-    }
-    if (reportDamage(**tree, *file)) return 1;
+    *tree = openSnapshot(*file);
+    if (!*tree || reportDamage(**tree, *file)) return 1;
   }
 
   std::string path = tallyfox::SnapshotDiff::comparedPath(

@@ -1,7 +1,6 @@
 #include "Commands.h"
 
 #include <tallyfox/ByteFormat.h>
-#include <tallyfox/FileChangedError.h>
 #include <tallyfox/GrowthReport.h>
 #include <tallyfox/Preferences.h>
 #include <tallyfox/SnapshotDiff.h>
@@ -69,16 +68,9 @@ void report(const Opened& older, const Opened& newer, const std::string& place, 
 
 // Opens a snapshot named on the command line, checked whole before its sums are compared.
 std::optional<Opened> openChecked(const std::string& file) {
-  try {
-    Opened opened{file, tallyfox::SnapshotDump::open(file)};
-    if (reportDamage(*opened.tree, file)) return std::nullopt;
-    return opened;
-  } catch (const tallyfox::FileChangedError&) {
-    printChanged(file);
-  } catch (const std::exception& e) {
-    std::cerr << "tfscan: cannot read " << terminalSafe(file) << ": " << terminalSafe(e.what()) << "\n";
-  }
-  return std::nullopt;
+  Opened opened{file, openSnapshot(file)};
+  if (!opened.tree || reportDamage(*opened.tree, file)) return std::nullopt;
+  return opened;
 }
 
 // The two newest snapshots in `folder` that entered `place`; fewer when there are not two.

@@ -1,13 +1,11 @@
 #include "Commands.h"
 
 #include <tallyfox/AtomicFile.h>
-#include <tallyfox/FileChangedError.h>
 #include <tallyfox/Metrics.h>
 #include <tallyfox/SnapshotDump.h>
 
 #include <unistd.h>
 
-#include <exception>
 #include <iostream>
 #include <system_error>
 
@@ -16,25 +14,9 @@ namespace tfscan {
 int runMetrics(const std::string& output, const std::string& file) {
   using tallyfox::SnapshotDump::terminalSafe;
   const bool toStandardOutput = isStandardOutput(output);
-  if (!toStandardOutput) {
-    try {
-      tallyfox::checkWritable(output);
-    } catch (const std::system_error& e) {
-      std::cerr << "tfscan: cannot write " << terminalSafe(output) << ": "
-                << terminalSafe(cannotWriteReason(e)) << "\n";
-      return 1;
-    }
-  }
-  tallyfox::DiskTreePtr tree;
-  try {
-    tree = tallyfox::SnapshotDump::open(file);
-  } catch (const tallyfox::FileChangedError&) {
-    printChanged(file);
-    return 1;
-  } catch (const std::exception& e) {
-    std::cerr << "tfscan: cannot read " << terminalSafe(file) << ": " << terminalSafe(e.what()) << "\n";
-    return 1;
-  }
+  if (!toStandardOutput && reportUnwritable(output)) return 1;
+  const tallyfox::DiskTreePtr tree = openSnapshot(file);
+  if (!tree) return 1;
   // A damaged tree's sums would reach the monitoring as real figures.
   if (reportDamage(*tree, file)) return 1;
   const std::string text = tallyfox::Metrics::exposition(*tree);

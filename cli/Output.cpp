@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <iostream>
 
 namespace tfscan {
 
@@ -18,6 +19,17 @@ std::string cannotWriteReason(const std::system_error& error) {
   if (tallyfox::isNotRegularFile(error.code()))
     return "not a regular file; only a regular file is replaced (- writes to standard output)";
   return error.code().message();
+}
+
+bool reportUnwritable(const std::string& output) {
+  try {
+    tallyfox::checkWritable(output);
+    return false;
+  } catch (const std::system_error& e) {
+    std::cerr << "tfscan: cannot write " << tallyfox::SnapshotDump::terminalSafe(output) << ": "
+              << tallyfox::SnapshotDump::terminalSafe(cannotWriteReason(e)) << "\n";
+    return true;
+  }
 }
 
 std::string pathFromCommandLine(const std::string& path) {
