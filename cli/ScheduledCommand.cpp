@@ -16,6 +16,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -222,23 +223,24 @@ std::string notifierProgram() {
   return notifierName;
 }
 
-// Starts the notifier in its own session and leaves it: a notification waits for the person,
-// the scheduled run does not. Its standard error stays ours, so that what it says reaches the
-// journal too.
-void notify(const std::string& snapshot, const Journal& journal) {
-  const std::string program = notifierProgram();
-  std::vector<std::string> words{program, "--growth-alert", snapshot};
+// Starts `words` in a session of its own, with standard input and output on /dev/null and the
+// interrupts this run blocked back to their defaults. Standard error stays ours, so that what
+// the program says reaches the journal too.
+struct Spawned {
+  pid_t pid = -1;
+  int error = 0;  // why it could not be started
+};
+
+Spawned spawn(std::vector<std::string> words) {
   std::vector<char*> argv;
   for (auto& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
-
   posix_spawn_file_actions_t actions;
   posix_spawnattr_t attributes;
   ::posix_spawn_file_actions_init(&actions);
   ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
   ::posix_spawnattr_init(&attributes);
-  // The interrupts this run blocked are the notifier's to take as usual.
   sigset_t none, defaults;
   sigemptyset(&none);
   sigemptyset(&defaults);
@@ -249,16 +251,50 @@ void notify(const std::string& snapshot, const Journal& journal) {
   ::posix_spawnattr_setflags(&attributes,
                              POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   pid_t pid = 0;
-  const int status = ::posix_spawnp(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+  const int status = ::posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
   ::posix_spawnattr_destroy(&attributes);
   ::posix_spawn_file_actions_destroy(&actions);
-  if (status == 0) {
+  return status == 0 ? Spawned{pid, 0} : Spawned{-1, status};
+}
+
+// Under systemd the run is a service, and a service's remaining processes are ended with it:
+// a notifier started directly would be killed as soon as this run ends, before anyone saw its
+// notification. systemd-run gives it a unit of its own in the user's manager, which outlives the
+// run. Answers whether it did.
+bool notifyAsOwnUnit(const std::vector<std::string>& notifier, const Journal& journal) {
+  if (!std::getenv("INVOCATION_ID")) return false;
+  std::vector<std::string> words{"systemd-run", "--user", "--quiet", "--collect", "--"};
+  words.insert(words.end(), notifier.begin(), notifier.end());
+  const auto started = spawn(words);
+  int status = -1;
+  // Waited for only while it hands the notifier to the manager, which takes a moment.
+  if (started.pid > 0)
+    while (::waitpid(started.pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
+  journal.warning(
+      "systemd-run could not start the notifier as a unit of its own; starting it directly, "
+      "where it may end with this run");
+  return false;
+}
+
+// Starts the notifier and leaves it: a notification waits for the person, the scheduled run
+// does not.
+void notify(const std::string& snapshot, const Journal& journal) {
+  const std::vector<std::string> notifier{notifierProgram(), "--growth-alert", snapshot};
+  const std::string& program = notifier.front();
+  if (notifyAsOwnUnit(notifier, journal)) {
+    journal.info("growth alert handed to " + program + " for " + snapshot + ", as a unit of its own");
+    return;
+  }
+  const auto started = spawn(notifier);
+  if (started.pid > 0) {
     journal.info("growth alert handed to " + program + " for " + snapshot);
     return;
   }
   // No desktop (a server, a container) is no failure of the scan: the report stays in the index.
   journal.warning("no growth alert shown: " + program + " could not be started (" +
-                  std::error_code(status, std::generic_category()).message() +
+                  std::error_code(started.error, std::generic_category()).message() +
                   "); the report is kept with the snapshot's entry in the index");
 }
 

@@ -225,7 +225,7 @@ TEST(TimelineCommands, PruningByHandListsWhatGoesAndWhatStays) {
   EXPECT_TRUE(fs::exists(made[2]));
 }
 
-TEST(TimelineCommands, AGrowthAlertWithoutANotifierIsToldAndTheRunSucceeds) {
+TEST(TimelineCommands, GrowthAlertsWithoutANotifierOrAsAServiceAndGrowthByHand) {
   Timeline timeline(10'000);
   ::setenv("TALLYFOX_NOTIFIER", (timeline.temp() / "no-such-notifier").c_str(), 1);
   ASSERT_EQ(timeline.run({"--scheduled"}, localDay(2025, 5, 1)).status, 0);
@@ -236,21 +236,40 @@ TEST(TimelineCommands, AGrowthAlertWithoutANotifierIsToldAndTheRunSucceeds) {
   EXPECT_TRUE(has(run.err, "no growth alert shown: ")) << run.err;
   EXPECT_TRUE(has(run.err, "No such file or directory")) << run.err;
 
+  // Run as a systemd service, the notifier gets a unit of its own, which outlives the service.
+  const fs::path bin = timeline.temp() / "bin";
+  testsupport::writeFile(bin / "systemd-run",
+                         "#!/bin/sh\nprintf '%s\\n' \"$*\" > '" + (bin / "call").string() + "'\n");
+  fs::permissions(bin / "systemd-run", fs::perms::owner_all);
+  const std::string path = std::getenv("PATH");
+  ::setenv("PATH", (bin.string() + ":" + path).c_str(), 1);
+  ::setenv("INVOCATION_ID", "0123456789abcdef", 1);
+  testsupport::writeFile(timeline.place() / "src" / "more.c", std::string(50'000, 'g'));
+  const auto service = timeline.run({"--scheduled"}, localDay(2025, 5, 3));
+  ::setenv("PATH", path.c_str(), 1);
+  ::unsetenv("INVOCATION_ID");
+  EXPECT_EQ(service.status, 0) << service.err;
+  const auto call = testsupport::readBytes(bin / "call");
+  EXPECT_EQ(std::string(call.begin(), call.end()),
+            "--user --quiet --collect -- " + (timeline.temp() / "no-such-notifier").string() +
+                " --growth-alert " + (timeline.snapshots() / scheduledName(localDay(2025, 5, 3))).string() +
+                "\n");
+  EXPECT_TRUE(has(service.err, "as a unit of its own")) << service.err;
+
   // The growth between the last two snapshots of the scheduled folder, and between two named.
   const auto growth = runTfscan({"--growth"});
   ASSERT_EQ(growth.status, 0) << growth.err;
   const auto out = lines(growth.out);
   ASSERT_EQ(out.size(), 2u) << growth.out;
   EXPECT_TRUE(out[0].starts_with("Growth in " + timeline.place().string() +
-                                 " between 2025-05-01 12:00 and "
-                                 "2025-05-02 12:00 (+"))
+                                 " between 2025-05-02 12:00 and 2025-05-03 12:00 (+"))
       << out[0];
   EXPECT_TRUE(out[0].ends_with("folders that grew by more than 10.0 kB:")) << out[0];
   EXPECT_TRUE(out[1].ends_with("  " + (timeline.place() / "src").string())) << out[1];
   EXPECT_TRUE(out[1].starts_with("  +")) << out[1];
 
-  const std::string older = (timeline.snapshots() / scheduledName(localDay(2025, 5, 1))).string(),
-                    newer = (timeline.snapshots() / scheduledName(localDay(2025, 5, 2))).string();
+  const std::string older = (timeline.snapshots() / scheduledName(localDay(2025, 5, 2))).string(),
+                    newer = (timeline.snapshots() / scheduledName(localDay(2025, 5, 3))).string();
   const auto named = runTfscan({"--growth", older, newer});
   EXPECT_EQ(named.out, growth.out);
   const auto high = runTfscan({"--growth", older, newer, "--threshold", "1MB"});
