@@ -32,17 +32,20 @@ bool reportDamage(const tallyfox::DiskTree& tree, const std::string& file) {
   return true;
 }
 
-int runCheck(const std::string& file) {
-  tallyfox::DiskTreePtr tree;
+tallyfox::DiskTreePtr openSnapshot(const std::string& file) {
   try {
-    tree = tallyfox::SnapshotDump::open(file);
+    return tallyfox::SnapshotDump::open(file);
   } catch (const tallyfox::FileChangedError&) {
     printChanged(file);
-    return 1;
   } catch (const std::exception& e) {
     std::cerr << "tfscan: cannot read " << terminalSafe(file) << ": " << terminalSafe(e.what()) << "\n";
-    return 1;
   }
+  return nullptr;
+}
+
+int runCheck(const std::string& file) {
+  const tallyfox::DiskTreePtr tree = openSnapshot(file);
+  if (!tree) return 1;
   if (reportDamage(*tree, file)) return 1;
   std::cout << terminalSafe(file) << ": OK, " << tree->nodeCount() << " entries\n";
   return 0;

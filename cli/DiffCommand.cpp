@@ -1,14 +1,12 @@
 #include "Commands.h"
 
 #include <tallyfox/ByteFormat.h>
-#include <tallyfox/FileChangedError.h>
 #include <tallyfox/SnapshotDiff.h>
 #include <tallyfox/SnapshotDump.h>
 #include <tallyfox/SnapshotPaths.h>
 
 #include <algorithm>
 #include <ctime>
-#include <exception>
 #include <filesystem>
 #include <iostream>
 #include <sstream>
@@ -47,30 +45,6 @@ std::string sizes(const SnapshotDiff::Entry& e) {
 }
 
 using tallyfox::SnapshotDump::terminalSafe;
-
-// Columns are padded by characters, not bytes: the arrow and minus are one column wide.
-std::size_t width(const std::string& text) {
-  return std::size_t(std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
-}
-
-std::string padLeft(const std::string& text, std::size_t to) {
-  const std::size_t w = width(text);
-  return w >= to ? text : std::string(to - w, ' ') + text;
-}
-
-std::string padRight(const std::string& text, std::size_t to) {
-  const std::size_t w = width(text);
-  return w >= to ? text : text + std::string(to - w, ' ');
-}
-
-std::string localTime(std::chrono::system_clock::time_point when) {
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
-  std::tm local{};
-  ::localtime_r(&seconds, &local);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
-  return text;
-}
 
 struct Line {
   std::string change, sizes, name;
@@ -147,16 +121,8 @@ void report(const SnapshotDiff& diff, const tallyfox::DiskTree& older, const tal
 int runDiff(const DiffArgs& args) {
   tallyfox::DiskTreePtr older, newer;
   for (auto [file, tree] : {std::pair{&args.oldFile, &older}, std::pair{&args.newFile, &newer}}) {
-    try {
-      *tree = tallyfox::SnapshotDump::open(*file);
-    } catch (const tallyfox::FileChangedError&) {
-      printChanged(*file);
-      return 1;
-    } catch (const std::exception& e) {
-      std::cerr << "tfscan: cannot read " << terminalSafe(*file) << ": " << terminalSafe(e.what()) << "\n";
-      return 1;
-    }
-    if (reportDamage(**tree, *file)) return 1;
+    *tree = openSnapshot(*file);
+    if (!*tree || reportDamage(**tree, *file)) return 1;
   }
 
   std::string path = tallyfox::SnapshotDiff::comparedPath(

@@ -16,27 +16,9 @@ namespace tfscan {
 int runExportNcdu(const std::string& output, const std::string& file) {
   const bool toStandardOutput = isStandardOutput(output);
   // Before reading and checking what may be a large snapshot.
-  if (!toStandardOutput) {
-    try {
-      tallyfox::checkWritable(output);
-    } catch (const std::system_error& e) {
-      std::cerr << "tfscan: cannot write " << tallyfox::SnapshotDump::terminalSafe(output) << ": "
-                << tallyfox::SnapshotDump::terminalSafe(cannotWriteReason(e)) << "\n";
-      return 1;
-    }
-  }
-  tallyfox::DiskTreePtr tree;
-  try {
-    tree = tallyfox::SnapshotDump::open(file);
-  } catch (const tallyfox::FileChangedError&) {
-    printChanged(file);
-    return 1;
-  } catch (const std::exception& e) {
-    std::cerr << "tfscan: cannot read " << tallyfox::SnapshotDump::terminalSafe(file) << ": "
-              << tallyfox::SnapshotDump::terminalSafe(e.what()) << "\n";
-    return 1;
-  }
-  if (reportDamage(*tree, file)) return 1;
+  if (!toStandardOutput && reportUnwritable(output)) return 1;
+  const tallyfox::DiskTreePtr tree = openSnapshot(file);
+  if (!tree || reportDamage(*tree, file)) return 1;
   try {
     if (toStandardOutput)
       tallyfox::NcduExport::stream(*tree, STDOUT_FILENO);

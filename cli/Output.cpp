@@ -1,6 +1,13 @@
 #include "Commands.h"
 
 #include <tallyfox/AtomicFile.h>
+#include <tallyfox/SnapshotDump.h>
+#include <tallyfox/SnapshotPaths.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <iostream>
 
 namespace tfscan {
 
@@ -12,6 +19,55 @@ std::string cannotWriteReason(const std::system_error& error) {
   if (tallyfox::isNotRegularFile(error.code()))
     return "not a regular file; only a regular file is replaced (- writes to standard output)";
   return error.code().message();
+}
+
+bool reportUnwritable(const std::string& output) {
+  try {
+    tallyfox::checkWritable(output);
+    return false;
+  } catch (const std::system_error& e) {
+    std::cerr << "tfscan: cannot write " << tallyfox::SnapshotDump::terminalSafe(output) << ": "
+              << tallyfox::SnapshotDump::terminalSafe(cannotWriteReason(e)) << "\n";
+    return true;
+  }
+}
+
+std::string pathFromCommandLine(const std::string& path) {
+  std::string expanded = tallyfox::PathText::expandTilde(path);
+  if (expanded.empty() || expanded.front() != '/') {
+    std::error_code error;
+    const auto here = std::filesystem::current_path(error);
+    expanded = (error ? std::string("/") : here.string()) + "/" + expanded;
+  }
+  return tallyfox::PathText::standardize(expanded);
+}
+
+void writeError(const std::string& text) {
+  const std::string line = tallyfox::SnapshotDump::terminalSafe(text) + "\n";
+  std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+std::size_t width(const std::string& text) {
+  return std::size_t(std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+}
+
+std::string padLeft(const std::string& text, std::size_t to) {
+  const std::size_t w = width(text);
+  return w >= to ? text : std::string(to - w, ' ') + text;
+}
+
+std::string padRight(const std::string& text, std::size_t to) {
+  const std::size_t w = width(text);
+  return w >= to ? text : text + std::string(to - w, ' ');
+}
+
+std::string localTime(std::chrono::system_clock::time_point when) {
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+  std::tm local{};
+  ::localtime_r(&seconds, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
+  return text;
 }
 
 }  // namespace tfscan

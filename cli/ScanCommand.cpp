@@ -9,7 +9,8 @@
 #include <tallyfox/SnapshotFile.h>
 #include <tallyfox/SnapshotPaths.h>
 
-#include <pthread.h>
+#include "InterruptWatch.h"
+
 #include <signal.h>
 #include <unistd.h>
 
@@ -34,86 +35,6 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr int exitInterrupted = 130;
-constexpr auto progressInterval = 200ms;
-
-// Ctrl-C as a request, not a kill: SIGINT is blocked in every thread (the scanner's threads
-// inherit the mask) and taken by one watching thread, which also paces the progress line.
-// An interrupt that comes at any moment before the command ends is seen by interrupted().
-class InterruptWatch {
- public:
-  InterruptWatch(std::function<void()> onInterrupt, std::function<void()> onTick)
-      : onInterrupt_(std::move(onInterrupt)), onTick_(std::move(onTick)) {
-    sigemptyset(&signals_);
-    sigaddset(&signals_, SIGINT);
-    sigaddset(&signals_, wakeSignal);
-    ::pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
-    thread_ = std::thread([this] { watch(); });
-  }
-  ~InterruptWatch() { stop(); }
-
-  // Ends the watching thread; interrupts from now on stay pending for interrupted().
-  void stop() {
-    if (!thread_.joinable()) return;
-    stopping_.store(true);
-    ::pthread_kill(thread_.native_handle(), wakeSignal);
-    thread_.join();
-  }
-
-  bool interrupted() {
-    if (interrupted_.load()) return true;
-    if (thread_.joinable()) return false;
-    sigset_t only;
-    sigemptyset(&only);
-    sigaddset(&only, SIGINT);
-    const timespec now{0, 0};
-    if (::sigtimedwait(&only, nullptr, &now) == SIGINT) interrupted_.store(true);
-    return interrupted_.load();
-  }
-
- private:
-  static constexpr int wakeSignal = SIGUSR2;
-
-  void watch() {
-    onTick_();
-    auto next = std::chrono::steady_clock::now() + progressInterval;
-    while (!stopping_.load()) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::nanoseconds>(next - std::chrono::steady_clock::now());
-      const timespec wait{time_t(left.count() > 0 ? left.count() / 1'000'000'000 : 0),
-                          long(left.count() > 0 ? left.count() % 1'000'000'000 : 0)};
-      const int signal = ::sigtimedwait(&signals_, nullptr, &wait);
-      if (signal == SIGINT && !interrupted_.exchange(true)) onInterrupt_();
-      if (stopping_.load()) break;
-      if (std::chrono::steady_clock::now() >= next) {
-        onTick_();
-        next = std::chrono::steady_clock::now() + progressInterval;
-      }
-    }
-  }
-
-  std::function<void()> onInterrupt_, onTick_;
-  sigset_t signals_;
-  std::atomic<bool> stopping_{false};
-  std::atomic<bool> interrupted_{false};
-  std::thread thread_;
-};
-
-// tfscan is handed paths relative to where it runs; snapshots record absolute ones.
-std::string absolutePath(const std::string& path) {
-  std::string expanded = tallyfox::PathText::expandTilde(path);
-  if (expanded.empty() || expanded.front() != '/') {
-    std::error_code error;
-    const auto here = std::filesystem::current_path(error);
-    expanded = (error ? std::string("/") : here.string()) + "/" + expanded;
-  }
-  return tallyfox::PathText::standardize(expanded);
-}
-
-// Error lines name paths given on the command line or found on the disk.
-void writeError(const std::string& text) {
-  const std::string line = tallyfox::SnapshotDump::terminalSafe(text) + "\n";
-  std::fwrite(line.data(), 1, line.size(), stderr);
-}
 
 std::string progressLine(std::uint64_t entries, std::uint64_t bytes, double seconds) {
   const auto rate = std::uint64_t(seconds > 0.05 ? double(entries) / seconds : 0);
@@ -204,7 +125,7 @@ int streamSnapshot(const tallyfox::ArrangedColumns& columns, const tallyfox::Sna
 
 int runScan(const ScanArgs& args) {
   using namespace tallyfox;
-  const std::string root = absolutePath(args.path);
+  const std::string root = pathFromCommandLine(args.path);
   const auto preferences = userPreferences();
   ScanSpeed speed = preferences ? preferences->scanSpeed() : ScanSpeed::fast;
   if (args.speed)

@@ -23,6 +23,10 @@ int main(int argc, char** argv) {
   tfscan::DiffArgs diff;
   tfscan::DupesArgs dupes;
   std::string speed;
+  std::vector<std::string> historyArgs;
+  std::vector<std::string> metricsFiles;
+  tfscan::GrowthArgs growth;
+  bool dryRun = false;
 
   auto* dumpOpt = app.add_option("--dump", dumpFile,
                                  "Print a summary of a snapshot (Tallyfox, vok or ncdu/gdu export) and exit");
@@ -47,6 +51,33 @@ int main(int argc, char** argv) {
                                   "Bytes and files per kind of file below a snapshot's folder: FILE [PATH]")
                        ->expected(1, 2);
   app.add_flag("--json", json, "With --dump, --diff, --top, --types or --check: print one JSON document");
+  CLI::Option* scheduledOpt = app.add_flag("--scheduled")
+                                  ->description(
+                                      "Scan each scheduled folder at the gentle speed into the snapshots "
+                                      "folder, record it with what grew "
+                                      "since the folder's previous scheduled snapshot, show a growth alert, "
+                                      "and prune; progress and summary "
+                                      "lines on standard error");
+  CLI::Option* pruneOpt = app.add_flag("--prune")->description(
+      "Remove the scheduled snapshots the retention rule lets go, listing each");
+  app.add_flag("--dry-run", dryRun, "With --prune: list what would be removed, and remove nothing");
+  auto* historyOpt =
+      app.add_option("--history", historyArgs,
+                     "A folder's size and entries in each snapshot of its place, newest first: "
+                     "PATH [SNAPSHOT...] (default: the snapshots folder's)")
+          ->expected(1, -1);
+  auto* growthOpt = app.add_option("--growth", growth.snapshots,
+                                   "The folders that grew most between two snapshots: [OLD NEW] (default: "
+                                   "the last two of each scheduled folder)")
+                        ->expected(0, 2);
+  app.add_option("--threshold", growth.threshold,
+                 "With --growth: the growth that counts, e.g. 500MB (default: the growth alert's, 1 GB)")
+      ->transform(CLI::AsSizeValue(true));
+  auto* metricsOpt =
+      app.add_option("--metrics", metricsFiles,
+                     "Write a snapshot's largest folders in the Prometheus text format, for "
+                     "node_exporter's textfile collector: OUT SNAPSHOT, OUT - for standard output")
+          ->expected(2);
   auto* speedOpt = app.add_option("-s,--speed", speed, "Scan speed (default: the saved speed)")
                        ->check(CLI::IsMember({"fast", "balanced", "gentle"}));
   app.add_option("--ignore", scan.ignore, "Folder not to enter (repeatable)");
@@ -57,7 +88,7 @@ int main(int argc, char** argv) {
   app.add_flag("--progress", scan.progress,
                "Print progress lines for programs on standard error, five a second and once at the end: "
                "\"progress entries=N bytes=N seconds=S\"");
-  app.add_option("-n", diff.limit, "With --diff: number of lines (default 20)")
+  app.add_option("-n", diff.limit, "With --diff or --growth: number of lines (default 20)")
       ->check(CLI::NonNegativeNumber);
   app.add_option("--depth", diff.depth, "With --diff: also show the largest changes this many levels below")
       ->check(CLI::NonNegativeNumber);
@@ -73,6 +104,13 @@ int main(int argc, char** argv) {
   for (auto* other : {dumpOpt, checkOpt, diffOpt, dupesOpt, exportOpt, pathOpt, typesOpt})
     topOpt->excludes(other);
   for (auto* other : {dumpOpt, checkOpt, diffOpt, dupesOpt, exportOpt, pathOpt}) typesOpt->excludes(other);
+  const std::vector<CLI::Option*> modes{dumpOpt,  checkOpt,     diffOpt,  dupesOpt,   exportOpt, topOpt,
+                                        typesOpt, scheduledOpt, pruneOpt, historyOpt, growthOpt, metricsOpt};
+  for (CLI::Option* timeline : {scheduledOpt, pruneOpt, historyOpt, growthOpt, metricsOpt}) {
+    timeline->excludes(pathOpt);
+    for (CLI::Option* other : modes)
+      if (other != timeline) timeline->excludes(other);
+  }
 
   try {
     app.parse(argc, argv);
@@ -87,6 +125,29 @@ int main(int argc, char** argv) {
   }
 
   if (*dumpOpt) return tfscan::runDump(dumpFile);
+  if (*scheduledOpt) return tfscan::runScheduled();
+  if (*pruneOpt) return tfscan::runPrune(dryRun);
+  if (dryRun) {
+    std::cerr << "tfscan: --dry-run goes with --prune\n";
+    return 2;
+  }
+  if (*historyOpt)
+    return tfscan::runHistory({historyArgs.front(), {historyArgs.begin() + 1, historyArgs.end()}});
+  if (*growthOpt) {
+    // The parser gives an option that may take no value one empty value when it takes none.
+    if (growth.snapshots == std::vector<std::string>{""}) growth.snapshots.clear();
+    if (growth.snapshots.size() == 1) {
+      std::cerr << "tfscan: --growth takes two snapshots, OLD and NEW, or none\n";
+      return 2;
+    }
+    growth.limit = diff.limit;
+    return tfscan::runGrowth(growth);
+  }
+  if (growth.threshold) {
+    std::cerr << "tfscan: --threshold goes with --growth\n";
+    return 2;
+  }
+  if (*metricsOpt) return tfscan::runMetrics(metricsFiles[0], metricsFiles[1]);
   if (*checkOpt) return tfscan::runCheck(checkFile);
   if (*topOpt) {
     tfscan::TopArgs top;

@@ -126,5 +126,8 @@ if [ -f /usr/share/bash-completion/bash_completion ]; then
   [ "$(complete tfscan -s g | sort | tr '\n' ' ')" = "gentle " ] || fail "completion of -s g"
   [ "$(complete tfscan --speed '' | sort | tr '\n' ' ')" = "balanced fast gentle " ] || fail "completion of speeds"
   (cd "$work/files" && [ "$(complete tfscan --dump tree.t)" = "tree.tfsnap" ]) || fail "completion of --dump"
+  [ "$(complete tfscan --sched)" = "--scheduled" ] || fail "completion of --sched"
+  (cd "$work/files" && [ "$(complete tfscan --metrics out.prom tree.t)" = "tree.tfsnap" ]) ||
+    fail "completion of the snapshot of --metrics"
 fi
 echo "package test passed: $(basename "$deb")"
