@@ -135,8 +135,8 @@ std::variant<ChildScan, QString> asAdministrator(const QString& tfscan, const QS
       return QStringLiteral(
           "No polkit authentication agent is running to ask for your password; "
           "log in to a desktop session that has one.");
-    if (status == 127 &&
-        (all.contains(QStringLiteral("PolicyKit1")) || all.contains(QStringLiteral("polkit"))))
+    // Without polkitd, pkexec cannot even ask: "Error getting authority: ... Could not connect".
+    if (all.contains(QStringLiteral("Error getting authority")) || all.contains(QStringLiteral("PolicyKit1")))
       return QStringLiteral(
           "polkit is not running on this system, so the scan cannot ask for administrator rights.");
     if (status == 127 && all.contains(QStringLiteral("Not authorized"), Qt::CaseInsensitive))

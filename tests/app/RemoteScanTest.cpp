@@ -290,6 +290,11 @@ TEST(AdministratorScanTest, SaysSoWhenPkexecIsMissing) {
                   {QStringLiteral("Error executing command as another user: No authentication agent found.")})
           .indexOf(QStringLiteral("No polkit authentication agent")),
       -1);
+  EXPECT_NE(
+      run.explain(127, {QStringLiteral("Error getting authority: Error initializing authority: Could not "
+                                       "connect: No such file or directory")})
+          .indexOf(QStringLiteral("polkit is not running")),
+      -1);
 }
 
 TEST(PolkitPolicyTest, IsValidAgainstPolkitsDtd) {
