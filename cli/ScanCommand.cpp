@@ -3,6 +3,7 @@
 #include <tallyfox/AtomicFile.h>
 #include <tallyfox/ByteFormat.h>
 #include <tallyfox/Preferences.h>
+#include <tallyfox/ProgressRecord.h>
 #include <tallyfox/Scanner.h>
 #include <tallyfox/SnapshotBuilderSink.h>
 #include <tallyfox/SnapshotDump.h>
@@ -40,15 +41,6 @@ std::string progressLine(std::uint64_t entries, std::uint64_t bytes, double seco
   const auto rate = std::uint64_t(seconds > 0.05 ? double(entries) / seconds : 0);
   return "\r" + std::to_string(entries) + " entries  " + tallyfox::formatFileBytes(bytes) + "  " +
          std::to_string(rate) + " entries/s\x1b[K";
-}
-
-// One line for a program to read, whatever stderr is: the counts so far and the seconds
-// since the scan began.
-std::string progressRecord(std::uint64_t entries, std::uint64_t bytes, double seconds) {
-  char line[128];
-  std::snprintf(line, sizeof line, "progress entries=%llu bytes=%llu seconds=%.1f\n",
-                static_cast<unsigned long long>(entries), static_cast<unsigned long long>(bytes), seconds);
-  return line;
 }
 
 // The file a scan of `root` begun at `started` is written to, checked: a snapshot that
@@ -156,9 +148,13 @@ int runScan(const ScanArgs& args) {
     const std::lock_guard lock(recordLock);
     if (recordsEnded) return;
     recordsEnded = last;
-    const std::string line = progressRecord(scanner.progressEntries(), scanner.progressBytes(), elapsed());
+    const std::string line =
+        tallyfox::ProgressRecord{scanner.progressEntries(), scanner.progressBytes(), elapsed()}.line();
     std::fwrite(line.data(), 1, line.size(), stderr);
-    std::fflush(stderr);
+    // Records are read by whoever runs the scan from afar (ssh, pkexec); when nobody reads
+    // them any more, that reader has gone and the scan is nobody's: stop, as on Ctrl-C,
+    // even where a broken pipe does not end the process by itself.
+    if (std::fflush(stderr) != 0 || std::ferror(stderr)) scanner.cancel();
   };
 
   InterruptWatch watch([&] { scanner.cancel(); },

@@ -7,6 +7,7 @@
 #include "model/Format.h"
 #include "model/Outside.h"
 #include "model/PartialScans.h"
+#include "model/RemoteBrowsing.h"
 
 #include <tallyfox/SnapshotPaths.h>
 
@@ -320,6 +321,22 @@ std::vector<BrowserCommand> makeTable() {
   };
 }
 
+// The commands that reach a file on this computer by its path in the snapshot. A snapshot
+// scanned on another machine offers them disabled, saying why: its paths are that
+// machine's.
+void requireLocalFiles(std::vector<BrowserCommand>& table) {
+  static const QStringList ids{"preview",       "reveal",         "openFile",    "copy",
+                               "toggleMark",    "showDeleteList", "moveToTrash", "deletePermanently",
+                               "findDuplicates"};
+  for (BrowserCommand& command : table) {
+    if (!ids.contains(command.id)) continue;
+    command.isEnabled = [inner = command.isEnabled](const BrowserModel& m) {
+      return RemoteBrowsing::hasLocalFiles(m) && inner(m);
+    };
+    command.whyDisabled = RemoteBrowsing::whyNoLocalFile;
+  }
+}
+
 }  // namespace
 
 bool BrowserCommand::matches(QKeyCombination key, const QString& text) const {
@@ -335,7 +352,11 @@ bool BrowserCommand::matches(QKeyCombination key, const QString& text) const {
 namespace BrowserCommands {
 
 const std::vector<BrowserCommand>& all() {
-  static const std::vector<BrowserCommand> table = makeTable();
+  static const std::vector<BrowserCommand> table = [] {
+    std::vector<BrowserCommand> made = makeTable();
+    requireLocalFiles(made);
+    return made;
+  }();
   return table;
 }
 

@@ -47,6 +47,9 @@ struct BrowserCommand {
   // Set for a command that is a submenu: its items, listed each time it opens. Such a
   // command has no keys and no `run` of its own.
   std::function<std::vector<Choice>(BrowserModel&)> choices{};
+  // Why the command cannot be used now, for the disabled item's tooltip; empty when there
+  // is nothing to explain.
+  std::function<QString(const BrowserModel&)> whyDisabled{};
 
   bool matches(QKeyCombination key, const QString& text) const;
 };

@@ -5,6 +5,8 @@
 #include "model/Documents.h"
 #include "model/Format.h"
 #include "model/Outside.h"
+#include "model/RemoteBrowsing.h"
+#include "model/RemoteHost.h"
 #include "model/Settings.h"
 #include "platform/LocalPath.h"
 
@@ -32,6 +34,12 @@ bool existsOnDisk(const QByteArray& path) {
   return !error && status.type() != std::filesystem::file_type::not_found;
 }
 
+// The path a node has in the tree, wherever the tree was scanned.
+std::optional<QByteArray> treePath(const DiskTreePtr& tree, std::optional<NodeId> node) {
+  if (!tree || !node || !EntryNames::hasPlainPath(*tree, *node)) return std::nullopt;
+  return QByteArray::fromStdString(tree->filePath(*node));
+}
+
 }  // namespace
 
 QString BrowserModel::windowTitle() const {
@@ -42,6 +50,9 @@ QString BrowserModel::windowTitle() const {
   if (const auto& outside = outside_->outsidePath()) return displayName(QString::fromStdString(*outside));
   if (current_ != DiskTree::root) return QString::fromStdString(tree_->name(current_));
   if (tree_->rootPath().empty()) return QStringLiteral("All roots");
+  if (const auto host = RemoteBrowsing::hostOf(*this))
+    return RemoteSnapshots::displayPath(host,
+                                        QString::fromStdString(SnapshotPaths::canonical(tree_->rootPath())));
   return displayName(QString::fromStdString(SnapshotPaths::canonical(tree_->rootPath())));
 }
 
@@ -53,16 +64,17 @@ QString BrowserModel::windowSubtitle() const {
 }
 
 std::optional<QByteArray> BrowserModel::filePath(OptionalNode node) const {
-  if (!tree_) return std::nullopt;
-  const OptionalNode target = node ? node : selection_;
-  if (!target || !EntryNames::hasPlainPath(*tree_, *target)) return std::nullopt;
-  return QByteArray::fromStdString(tree_->filePath(*target));
+  // A remote snapshot's paths name files on another machine: whatever acts on a file here
+  // (open, reveal, preview, Trash, terminal) finds none, even where a local file happens to
+  // have the same path.
+  if (RemoteBrowsing::hostOf(*this)) return std::nullopt;
+  return treePath(tree_, node ? node : selection_);
 }
 
 std::optional<QString> BrowserModel::path(OptionalNode node) const {
-  const std::optional<QByteArray> bytes = filePath(node);
+  const std::optional<QByteArray> bytes = treePath(tree_, node ? node : selection_);
   if (!bytes) return std::nullopt;
-  return displayPath(*bytes);
+  return RemoteSnapshots::displayPath(RemoteBrowsing::hostOf(*this), displayPath(*bytes));
 }
 
 QUrl BrowserModel::currentFolderURL() const {
@@ -104,8 +116,9 @@ void BrowserModel::copyPath(OptionalNode node) {
 }
 
 void BrowserModel::copyName(OptionalNode node) {
-  const std::optional<QString> target = path(node);
-  if (!target || !services_.desktop.clipboard) return;
+  const std::optional<QByteArray> bytes = treePath(tree_, node ? node : selection_);
+  if (!bytes || !services_.desktop.clipboard) return;
+  const std::optional<QString> target = displayPath(*bytes);
   const qsizetype slash = target->lastIndexOf(QLatin1Char('/'));
   const QString name = slash < 0 || *target == QLatin1String("/") ? *target : target->mid(slash + 1);
   services_.desktop.clipboard->copyText(name);
@@ -156,9 +169,13 @@ void BrowserModel::switchTo(const std::filesystem::path& file, bool keepCurrent)
 std::vector<RecentSnapshot> BrowserModel::switchCandidates() const {
   const std::filesystem::path folder = services_.settings ? services_.settings->snapshotsFolder()
                                                           : SnapshotsFolder::ofUser(Preferences::standard());
-  return RecentSnapshot::find(
+  std::vector<RecentSnapshot> found = RecentSnapshot::find(
       15, folder,
       services_.documents ? services_.documents->recentDocuments() : std::vector<std::filesystem::path>{});
+  // Switching stays on one machine: this computer's snapshots, or one host's.
+  const std::optional<QString> host = RemoteBrowsing::hostOf(*this);
+  std::erase_if(found, [&](const RecentSnapshot& recent) { return recent.host(folder) != host; });
+  return found;
 }
 
 void BrowserModel::togglePreview(OptionalNode node) {

@@ -3,6 +3,7 @@
 #include "model/BrowserModel.h"
 #include "model/Format.h"
 #include "model/MainThread.h"
+#include "model/RemoteBrowsing.h"
 #include "model/Settings.h"
 
 #include <tallyfox/Preferences.h>
@@ -99,9 +100,10 @@ std::vector<Comparison::Entry> Comparison::changedChildren(NodeId node) const {
 
 ComparisonModel::ComparisonModel(BrowserModel& browser) : QObject(&browser), browser_(browser) {}
 
+// Snapshots of the same machine only: a remote snapshot's host folder, else the snapshots
+// folder itself (whose listing never descends into hosts/).
 std::filesystem::path ComparisonModel::snapshotsFolder() const {
-  if (const Settings* settings = browser_.services().settings) return settings->snapshotsFolder();
-  return SnapshotsFolder::resolve(std::nullopt);
+  return RemoteBrowsing::sameMachineFolder(browser_);
 }
 
 void ComparisonModel::refreshCandidates() {

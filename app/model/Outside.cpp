@@ -2,6 +2,7 @@
 
 #include "model/BrowserModel.h"
 #include "model/MainThread.h"
+#include "model/RemoteBrowsing.h"
 
 #include <tallyfox/EntryNames.h>
 #include <tallyfox/SnapshotPaths.h>
@@ -141,6 +142,8 @@ std::string OutsideModel::canonicalRoot() const {
 }
 
 std::vector<std::string> OutsideModel::outsideAncestors() const {
+  // The folders around a remote snapshot are on its host; this computer's are not them.
+  if (!RemoteBrowsing::hasLocalFiles(browser_)) return {};
   const std::string root = canonicalRoot();
   if (root.empty() || !root.starts_with('/')) return {};
   const auto pieces = piecesOf(root);
@@ -153,6 +156,10 @@ std::vector<std::string> OutsideModel::outsideAncestors() const {
 
 void OutsideModel::showOutside(const std::string& path) {
   if (!browser_.tree()) return;
+  if (!RemoteBrowsing::hasLocalFiles(browser_)) {
+    if (browser_.services().desktop.beep) browser_.services().desktop.beep->beep();
+    return;
+  }
   browser_.recordHistory();
   browser_.setFilter(QString());
   browser_.setIsFiltering(false);
@@ -254,6 +261,7 @@ void OutsideModel::readUnscanned() {
   const DiskTreePtr& tree = browser_.tree();
   const NodeId folder = browser_.current();
   if (!tree || tree->rootPath().empty() || !tree->contains(folder) || !tree->isPartial(folder)) return;
+  if (!RemoteBrowsing::hasLocalFiles(browser_)) return;
   // What lies on disk beside a folder's scanned entries is listed from its path; one that
   // does not lead to the folder would offer another folder's entries.
   if (!EntryNames::hasPlainPath(*tree, folder)) return;

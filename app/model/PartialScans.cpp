@@ -1,10 +1,14 @@
 #include "model/PartialScans.h"
 
 #include "model/BrowserModel.h"
+#include "model/ChildScan.h"
 #include "model/Documents.h"
 #include "model/Outside.h"
 #include "model/PlaceMemory.h"
+#include "model/RemoteBrowsing.h"
+#include "model/RemoteHost.h"
 #include "model/Settings.h"
+#include "model/StreamScanJob.h"
 
 #include <tallyfox/AtomicFile.h>
 #include <tallyfox/EntryNames.h>
@@ -120,8 +124,16 @@ void PartialScans::runScan(Plan plan) {
   if (isRunning()) return;
   const Settings* settings = browser_.services().settings;
   const ScanSpeed speed = settings ? settings->scanSpeed() : ScanSpeed::fast;
-  const std::filesystem::path folder =
+  const std::filesystem::path snapshots =
       settings ? settings->snapshotsFolder() : SnapshotsFolder::ofUser(Preferences::standard());
+  // A snapshot scanned on another machine is rescanned there, over SSH, and the result
+  // stays with that host's snapshots.
+  const std::optional<QString> host = RemoteBrowsing::hostOf(browser_);
+  const std::filesystem::path folder = host ? RemoteSnapshots::folderOf(snapshots, *host) : snapshots;
+  if (host && (!plan.ignoring.empty() || !plan.combine)) {
+    setAddingScanError(QStringLiteral("Only a whole folder can be rescanned on %1").arg(*host));
+    return;
+  }
   // A scan whose snapshot could not be saved is not begun: it would be lost at its end.
   try {
     checkWritable(SnapshotsFolder::newSnapshotPath(folder, plan.newRoot, ScanJob::Clock::now()));
@@ -133,6 +145,54 @@ void PartialScans::runScan(Plan plan) {
   setAddingScanEntries(0);
   setAddingScanError(std::nullopt);
 
+  // The fresh scan is never written on its own: it is merged with the open snapshot, which
+  // stays mapped, and only the result is written.
+  auto saveMerged = [combine = plan.combine, newRoot = plan.newRoot, folder](const DiskTreePtr& fresh) {
+    const SnapshotMerge::Result merged = combine(fresh);
+    const auto file = SnapshotsFolder::newSnapshotPath(folder, newRoot, ScanJob::Clock::now());
+    SnapshotFile::write(merged.columns, merged.info, file);
+    return file;
+  };
+
+  // Connected to the job, not to this window: the new snapshot opens even when the window
+  // was closed meanwhile.
+  Documents* documents = browser_.services().documents;
+  std::shared_ptr<PlaceStore> places = browser_.services().places;
+  auto opened = [plan, documents, places, old = browser_.fileURL()](const ScanJob::Outcome& outcome) {
+    if (!outcome.written) return;
+    const auto openAt = SnapshotPaths::components(plan.openAt, plan.newRoot);
+    std::optional<SavedPlace::NamePath> selection;
+    if (plan.select) selection = SnapshotPaths::components(*plan.select, plan.newRoot);
+    if (places)
+      SavedPlace::store(openAt.value_or(SavedPlace::NamePath{}), selection, *outcome.written, *places);
+    if (!documents) return;
+    documents->openDocument(*outcome.written);
+    if (old) documents->closeDocument(*old);
+  };
+  auto follow = [&](auto* job) {
+    using Job = std::remove_pointer_t<decltype(job)>;
+    connect(job, &Job::entriesChanged, this, &PartialScans::setAddingScanEntries);
+    connect(job, &Job::finished, this, [this](const ScanJob::Outcome& outcome) {
+      setAddingScanPath(std::nullopt);
+      if (!outcome.written) setAddingScanError(outcome.error);
+    });
+    connect(job, &Job::finished, job, opened);
+  };
+
+  if (host) {
+    ChildScans::SshSetup setup;
+    setup.askpass = ChildScans::askpassProgram();
+    const std::optional<SshTarget> target = SshTarget::parse(*host);
+    if (!target) {
+      setAddingScanPath(std::nullopt);
+      setAddingScanError(QStringLiteral("“%1” is not a host to connect to").arg(*host));
+      return;
+    }
+    follow(StreamScanJob::start(ChildScans::overSsh(*target, QString::fromStdString(plan.path), setup),
+                                folder, saveMerged));
+    return;
+  }
+
   std::set<std::string> ignoring = ignoredFoldersFromEnvironment();
   ignoring.insert(plan.ignoring.begin(), plan.ignoring.end());
   ScanOptions options(threads(speed), /*oneFileSystem=*/true, std::move(ignoring), {}, {}, speed);
@@ -140,47 +200,16 @@ void PartialScans::runScan(Plan plan) {
     addingScanSpeed_ = speed;
     emit addingScanSpeedChanged();
   }
-
-  // The fresh scan is never written on its own: it is merged with the open snapshot, which
-  // stays mapped, and only the result is written.
-  auto write = [combine = plan.combine, newRoot = plan.newRoot, folder](SnapshotBuilderSink& sink,
-                                                                        const SnapshotFile::Info& header) {
-    const auto url = [&] { return SnapshotsFolder::newSnapshotPath(folder, newRoot, ScanJob::Clock::now()); };
-    if (!combine) {
-      const auto file = url();
-      SnapshotFile::write(sink.finishArranged(), header, file);
-      return file;
-    }
-    const DiskTreePtr fresh = SnapshotFile::inMemory(sink.finish(), header);
-    const SnapshotMerge::Result merged = combine(fresh);
-    const auto file = url();
-    SnapshotFile::write(merged.columns, merged.info, file);
+  auto write = [combine = plan.combine, newRoot = plan.newRoot, folder, saveMerged](
+                   SnapshotBuilderSink& sink, const SnapshotFile::Info& header) {
+    if (combine) return saveMerged(SnapshotFile::inMemory(sink.finish(), header));
+    const auto file = SnapshotsFolder::newSnapshotPath(folder, newRoot, ScanJob::Clock::now());
+    SnapshotFile::write(sink.finishArranged(), header, file);
     return file;
   };
   ScanJob* job = ScanJob::start(plan.path, std::move(options), std::move(write));
   job_ = job;
-  connect(job, &ScanJob::entriesChanged, this, &PartialScans::setAddingScanEntries);
-  connect(job, &ScanJob::finished, this, [this](const ScanJob::Outcome& outcome) {
-    setAddingScanPath(std::nullopt);
-    if (!outcome.written) setAddingScanError(outcome.error);
-  });
-  // Connected to the job, not to this window: the new snapshot opens even when the window
-  // was closed meanwhile.
-  Documents* documents = browser_.services().documents;
-  std::shared_ptr<PlaceStore> places = browser_.services().places;
-  connect(job, &ScanJob::finished, job,
-          [plan, documents, places, old = browser_.fileURL()](const ScanJob::Outcome& outcome) {
-            if (!outcome.written) return;
-            const auto folder = SnapshotPaths::components(plan.openAt, plan.newRoot);
-            std::optional<SavedPlace::NamePath> selection;
-            if (plan.select) selection = SnapshotPaths::components(*plan.select, plan.newRoot);
-            if (places)
-              SavedPlace::store(folder.value_or(SavedPlace::NamePath{}), selection, *outcome.written,
-                                *places);
-            if (!documents) return;
-            documents->openDocument(*outcome.written);
-            if (old) documents->closeDocument(*old);
-          });
+  follow(job);
 }
 
 void PartialScans::setAddingScanSpeed(ScanSpeed value) {

@@ -2,6 +2,7 @@
 
 #include "model/BrowserModel.h"
 #include "model/Format.h"
+#include "model/RemoteHost.h"
 
 #include <tallyfox/NcduExport.h>
 #include <tallyfox/SnapshotFile.h>
@@ -80,6 +81,10 @@ std::vector<RecentSnapshot> RecentSnapshot::find(std::size_t limit, const fs::pa
                                                  const std::vector<fs::path>& recentDocuments) {
   std::vector<fs::path> candidates;
   addListing(snapshotsFolder, candidates);
+  std::error_code hostsError;
+  for (fs::directory_iterator it(RemoteSnapshots::hostsFolder(snapshotsFolder), hostsError), end;
+       !hostsError && it != end; it.increment(hostsError))
+    if (it->is_directory()) addListing(it->path(), candidates);
   addListing(PathText::expandTilde("~/.local/share/vok-snap"), candidates);
   std::error_code error;
   const fs::path homeVok = fs::path(PathText::homeDirectory()) / ".vok";
@@ -100,6 +105,10 @@ std::vector<RecentSnapshot> RecentSnapshot::find(std::size_t limit, const fs::pa
   return found;
 }
 
+std::optional<QString> RecentSnapshot::host(const fs::path& snapshotsFolder) const {
+  return RemoteSnapshots::hostOf(url, snapshotsFolder);
+}
+
 QString RecentSnapshot::name() const {
   if (root.empty()) return QString::fromStdString(url.filename().string());
   return BrowserModel::displayName(QString::fromStdString(SnapshotPaths::canonical(root)));
@@ -107,7 +116,14 @@ QString RecentSnapshot::name() const {
 
 QString RecentSnapshot::detail() const {
   QStringList parts;
-  if (!root.empty()) parts << QString::fromStdString(PathText::abbreviateTilde(root));
+  // "~" is this computer's home; another machine's paths are shown whole, after its name
+  // (the folder it is kept in, below hosts/).
+  const fs::path kept = url.parent_path();
+  const bool remote = kept.parent_path().filename() == RemoteSnapshots::hostsFolder({}).filename();
+  if (!root.empty())
+    parts << (remote ? RemoteSnapshots::displayPath(QString::fromStdString(kept.filename().string()),
+                                                    QString::fromStdString(root))
+                     : QString::fromStdString(PathText::abbreviateTilde(root)));
   if (totalBytes)
     parts << Format::bytes(std::min<std::uint64_t>(*totalBytes, std::numeric_limits<std::int64_t>::max()));
   if (entries) parts << Format::compactCount(std::uint64_t(std::max<std::int64_t>(*entries, 0))) + " items";

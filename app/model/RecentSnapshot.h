@@ -21,7 +21,8 @@ struct RecentSnapshot {
   std::optional<std::uint64_t> totalBytes;  // absent for a vok file
   bool isVok = false;
 
-  // Files of the snapshots folders, "~/.vok" and the recent documents, newest first, at most
+  // Files of the snapshots folders (with each host's folder), "~/.vok" and the recent
+  // documents, newest first, at most
   // `limit`. Temporary places and unfinished files are left out; never fails. Reads only the
   // file system, so it may run off the main thread.
   static std::vector<RecentSnapshot> find(std::size_t limit, const std::filesystem::path& snapshotsFolder,
@@ -29,6 +30,10 @@ struct RecentSnapshot {
   // The entry for one file: nothing for a snapshot still being written; a file our reader
   // does not take is listed as a vok snapshot.
   static std::optional<RecentSnapshot> from(const std::filesystem::path& file);
+
+  // The machine it was scanned on, for a snapshot in `snapshotsFolder`'s hosts/HOST/;
+  // nothing for this computer's.
+  std::optional<QString> host(const std::filesystem::path& snapshotsFolder) const;
 
   QString name() const;
   QString detail() const;

@@ -2,6 +2,7 @@
 
 #include "model/DocumentController.h"
 #include "model/Settings.h"
+#include "model/StreamScanJob.h"
 
 #include <tallyfox/AtomicFile.h>
 #include <tallyfox/Preferences.h>
@@ -18,6 +19,7 @@ ScanController::ScanController(DocumentController& documents, Settings& settings
 ScanController::~ScanController() {
   // A scan still running has nobody to report to; let it end early.
   if (job_) job_->cancel();
+  if (streamJob_) streamJob_->cancel();
 }
 
 const std::vector<ScanController::Preset>& ScanController::presets() {
@@ -74,9 +76,12 @@ void ScanController::scan(const std::filesystem::path& root) {
   setEntries(0);
   setStarted(job->started());
   setPhase(Phase::scanning(QString::fromUtf8(path)));
-  connect(job, &ScanJob::entriesChanged, this, &ScanController::setEntries);
-  connect(job, &ScanJob::saving, this, [this] { setPhase(Phase::saving()); });
-  connect(job, &ScanJob::finished, this, [this](const ScanJob::Outcome& outcome) {
+  follow(job);
+}
+
+// The same reporting for both kinds of job: their signals are alike by design.
+void ScanController::follow(QObject* job) {
+  auto finished = [this](const ScanJob::Outcome& outcome) {
     // A cancelled scan's scanner stays until the next scan replaces it: it still answers
     // whether it was cancelled.
     if (outcome.cancelled) {
@@ -90,7 +95,16 @@ void ScanController::scan(const std::filesystem::path& root) {
     }
     setPhase(Phase::idle());
     documents_.openDocument(*outcome.written);
-  });
+  };
+  if (auto* local = qobject_cast<ScanJob*>(job)) {
+    connect(local, &ScanJob::entriesChanged, this, &ScanController::setEntries);
+    connect(local, &ScanJob::saving, this, [this] { setPhase(Phase::saving()); });
+    connect(local, &ScanJob::finished, this, finished);
+  } else if (auto* streamed = qobject_cast<StreamScanJob*>(job)) {
+    connect(streamed, &StreamScanJob::entriesChanged, this, &ScanController::setEntries);
+    connect(streamed, &StreamScanJob::saving, this, [this] { setPhase(Phase::saving()); });
+    connect(streamed, &StreamScanJob::finished, this, finished);
+  }
 }
 
 ScanSpeed ScanController::speed() const {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/ChildScan.h"
+#include "model/RemoteHost.h"
 #include "model/ScanJob.h"
 
 #include <tallyfox/Scanner.h>
@@ -63,6 +65,20 @@ class ScanController : public QObject {
   // The same for a folder named by its bytes, which need not be UTF-8.
   void scan(const std::filesystem::path& root);
 
+  // Scans done by another process and streamed back (ChildScan), shown as a whole scan is:
+  // `path` on `target` over the person's ssh, into the host's folder of the snapshots
+  // folder; the whole disk as administrator through pkexec. The speed is the far side's.
+  void scanRemote(const SshTarget& target, const QString& path);
+  void scanAsAdministrator();
+  // Any ChildScan, its snapshot saved in `folder`.
+  void scanThrough(ChildScan scan, const std::filesystem::path& folder);
+  // How ssh is run; tests give their own configuration and askpass helper.
+  void setSshSetup(ChildScans::SshSetup setup) { sshSetup_ = std::move(setup); }
+  // Stops the running scan, in-process or streamed, without saving.
+  void cancel();
+  // Whether the running scan can change speed (a streamed one runs at the far side's).
+  bool canChangeSpeed() const { return !job_.isNull(); }
+
   const Phase& phase() const { return phase_; }
   quint64 entries() const { return entries_; }
   Clock::time_point started() const { return started_; }
@@ -94,7 +110,11 @@ class ScanController : public QObject {
   Clock::time_point started_{};
   std::shared_ptr<Scanner> scanner_;
   std::optional<ScanSpeed> speedOverride_;
+  void follow(QObject* job);
+
   QPointer<ScanJob> job_;
+  QPointer<class StreamScanJob> streamJob_;
+  ChildScans::SshSetup sshSetup_;
 };
 
 }  // namespace tallyfox

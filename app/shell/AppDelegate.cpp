@@ -10,6 +10,7 @@
 #include "views/BrowserWindow.h"
 #include "views/ChartListSplitter.h"
 #include "views/Icons.h"
+#include "views/RemoteScanDialog.h"
 #include "views/SettingsWindow.h"
 #include "views/SnapshotsFolder.h"
 #include "views/WelcomeView.h"
@@ -125,6 +126,7 @@ void AppDelegate::showWelcome() {
     MenuBar::install(welcome_, this, nullptr);
     connect(welcome_, &WelcomeWindow::closed, this, &AppDelegate::welcomeClosed);
     connect(welcome_, &WelcomeWindow::chooseFolderRequested, this, &AppDelegate::chooseFolder);
+    connect(welcome_, &WelcomeWindow::remoteFolderRequested, this, &AppDelegate::chooseRemoteFolder);
   }
   if (welcome_->isMinimized()) welcome_->showNormal();
   welcome_->show();
@@ -249,6 +251,19 @@ void AppDelegate::chooseFolder() {
   if (const auto folder = chooseFolderToScan(welcome_)) scans_.scan(*folder);
 }
 
+void AppDelegate::chooseRemoteFolder() {
+  showWelcome();
+  if (scans_.phase().isBusy()) return;
+  RemoteScanDialog dialog(welcome_);
+  if (dialog.exec() != QDialog::Accepted) return;
+  if (const auto target = dialog.target()) scans_.scanRemote(*target, dialog.path());
+}
+
+void AppDelegate::scanAsAdministrator() {
+  showWelcome();
+  scans_.scanAsAdministrator();
+}
+
 void AppDelegate::scanPreset(const QString& path) {
   showWelcome();
   scans_.scan(path);
@@ -260,7 +275,7 @@ void AppDelegate::openRecent(const std::filesystem::path& file) {
 
 void AppDelegate::quit() {
   quitting_ = true;
-  if (const auto& scanner = scans_.scanner()) scanner->cancel();
+  scans_.cancel();
   emit quitRequested();
   QCoreApplication::quit();
 }

@@ -78,6 +78,10 @@ class AppDelegate : public QObject {
   // Scan Folder…: the start window, then a folder to scan.
   void chooseFolder();
   void scanPreset(const QString& path);
+  // Scan Remote Folder…: the start window, then a host and a folder to scan over SSH.
+  void chooseRemoteFolder();
+  // Scan Whole Disk as Administrator…: the start window shows the progress.
+  void scanAsAdministrator();
   void openRecent(const std::filesystem::path& file);
   void quit();
 

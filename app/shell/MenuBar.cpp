@@ -133,6 +133,15 @@ void install(QMainWindow* window, AppDelegate* app, BrowserModel* browser) {
   QObject::connect(newScan, &QAction::triggered, window, [delegate] {
     if (delegate) delegate->showWelcome();
   });
+  QAction* remote = file->addAction(QStringLiteral("Scan Remote Folder…"));
+  QObject::connect(remote, &QAction::triggered, window, [delegate] {
+    if (delegate) delegate->chooseRemoteFolder();
+  });
+  QAction* administrator = file->addAction(QStringLiteral("Scan Whole Disk as Administrator…"));
+  QObject::connect(administrator, &QAction::triggered, window, [delegate] {
+    if (delegate) delegate->scanAsAdministrator();
+  });
+  for (QAction* item : {remote, administrator}) item->setEnabled(delegate != nullptr);
   QAction* open = file->addAction(QStringLiteral("Open…"));
   open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
   QObject::connect(open, &QAction::triggered, window, [delegate, window] {
@@ -182,9 +191,16 @@ void install(QMainWindow* window, AppDelegate* app, BrowserModel* browser) {
   // Enabled as the window's state allows, checked whenever something it depends on moves
   // (a disabled item's keys do nothing, so this cannot wait for the menu to open).
   auto refresh = [model, items] {
-    for (const auto& [action, command] : items) action->setEnabled(model && command->isEnabled(*model));
+    for (const auto& [action, command] : items) {
+      const bool enabled = model && command->isEnabled(*model);
+      action->setEnabled(enabled);
+      // An empty tooltip shows the item's text again.
+      action->setToolTip(!enabled && model && command->whyDisabled ? command->whyDisabled(*model)
+                                                                   : QString());
+    }
   };
   refresh();
+  for (QMenu* menu : {file, navigate}) menu->setToolTipsVisible(true);
   if (!browser) return;
   for (QMenu* menu : {file, navigate}) QObject::connect(menu, &QMenu::aboutToShow, window, refresh);
   for (auto signal : {&BrowserModel::treeChanged, &BrowserModel::currentChanged,

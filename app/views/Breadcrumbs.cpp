@@ -1,10 +1,14 @@
 #include "views/Breadcrumbs.h"
 
 #include "model/Outside.h"
+#include "model/RemoteBrowsing.h"
+#include "model/RemoteHost.h"
 
 #include "views/EntryMenus.h"
 #include "views/Icons.h"
 #include "views/Labels.h"
+
+#include <tallyfox/SnapshotPaths.h>
 
 #include <QContextMenuEvent>
 #include <QHelpEvent>
@@ -76,7 +80,16 @@ void Breadcrumbs::rebuild() {
       if (shown == path) here_ = int(placed_.size());
       placed_.push_back({-1, BrowserModel::displayName(QString::fromStdString(path)), {}, path});
     }
-    for (NodeId id : crumbs()) placed_.push_back({id, Labels::node(*tree, id), {}, std::nullopt});
+    // A snapshot of another machine says whose folder it starts at: "web:/srv › data".
+    const std::optional<QString> host = RemoteBrowsing::hostOf(*browser_);
+    for (NodeId id : crumbs()) {
+      const QString label =
+          host && id == DiskTree::root
+              ? RemoteSnapshots::displayPath(
+                    host, QString::fromStdString(SnapshotPaths::canonical(tree->rootPath())))
+              : Labels::node(*tree, id);
+      placed_.push_back({id, label, {}, std::nullopt});
+    }
     if (here_ < 0) here_ = int(placed_.size()) - 1;
   }
   ++generation_;

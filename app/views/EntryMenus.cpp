@@ -5,6 +5,7 @@
 #include "model/Duplicates.h"
 #include "model/Outside.h"
 #include "model/PartialScans.h"
+#include "model/RemoteBrowsing.h"
 #include "platform/LocalPath.h"
 #include "views/Icons.h"
 #include "views/Labels.h"
@@ -26,16 +27,26 @@ bool isFolder(const BrowserModel& browser, NodeId node) {
   return tree && (node == DiskTree::root || tree->isDirectory(node));
 }
 
+// An item that needs the file on this computer: disabled, saying why, in a window of a
+// snapshot scanned elsewhere.
+QAction* needsLocalFile(QMenu& menu, const BrowserModel& browser, QAction* action) {
+  const QString why = RemoteBrowsing::whyNoLocalFile(browser);
+  if (why.isEmpty()) return action;
+  menu.setToolTipsVisible(true);
+  action->setEnabled(false);
+  action->setToolTip(why);
+  return action;
+}
+
 // "Rescan This Folder", and "Scan the Rest of" for a folder a scan left partly unread.
 void addRescanItems(QMenu& menu, BrowserModel& browser, NodeId node) {
   QPointer<BrowserModel> model(&browser);
   const bool idle = browser.partialScans().canScan();
-  menu.addAction(QStringLiteral("Rescan This Folder"), &menu,
-                 [model, node] {
-                   if (model) model->partialScans().rescanFolder(node);
-                 })
-      ->setEnabled(idle);
-  if (!browser.tree()->isPartial(node)) return;
+  QAction* rescan = menu.addAction(QStringLiteral("Rescan This Folder"), &menu, [model, node] {
+    if (model) model->partialScans().rescanFolder(node);
+  });
+  rescan->setEnabled(idle);
+  if (!browser.tree()->isPartial(node) || !RemoteBrowsing::hasLocalFiles(browser)) return;
   const QString name = Labels::node(*browser.tree(), node);
   menu.addAction(QStringLiteral("Scan the Rest of ") + name, &menu,
                  [model, node] {
@@ -65,19 +76,25 @@ void fillEntryMenu(QMenu& menu, BrowserModel& browser, NodeId node) {
   }
   if (isFolder(browser, node)) {
     addRescanItems(menu, browser, node);
-    act(QStringLiteral("Open in Terminal"), [node](BrowserModel& m) {
-      if (const auto path = m.filePath(node)) m.openInTerminal(*path);
-    });
+    needsLocalFile(menu, browser, act(QStringLiteral("Open in Terminal"), [node](BrowserModel& m) {
+                     if (const auto path = m.filePath(node)) m.openInTerminal(*path);
+                   }));
     // One duplicates view per window: while one is open, it is the place to look.
     act(QStringLiteral("Find Duplicates Here"), [node](BrowserModel& m) {
       m.duplicates().findDuplicates(node);
     })->setEnabled(!browser.duplicates().isOpen());
+    needsLocalFile(menu, browser, menu.actions().last());
     menu.addSeparator();
   }
-  act(QStringLiteral("Preview"), [node](BrowserModel& m) { m.togglePreview(node); });
-  act(QStringLiteral("Reveal in File Manager"), [node](BrowserModel& m) { m.revealInFinder(node); });
-  act(browser.isExpandable(node) ? QStringLiteral("Open in File Manager") : QStringLiteral("Open"),
-      [node](BrowserModel& m) { m.openSelection(node); });
+  needsLocalFile(menu, browser,
+                 act(QStringLiteral("Preview"), [node](BrowserModel& m) { m.togglePreview(node); }));
+  needsLocalFile(menu, browser, act(QStringLiteral("Reveal in File Manager"), [node](BrowserModel& m) {
+                   m.revealInFinder(node);
+                 }));
+  needsLocalFile(
+      menu, browser,
+      act(browser.isExpandable(node) ? QStringLiteral("Open in File Manager") : QStringLiteral("Open"),
+          [node](BrowserModel& m) { m.openSelection(node); }));
   menu.addSeparator();
 
   DeleteList& list = browser.deleteList();
@@ -85,12 +102,16 @@ void fillEntryMenu(QMenu& menu, BrowserModel& browser, NodeId node) {
       list.isMarked(node) ? QStringLiteral("Remove from Delete List") : QStringLiteral("Add to Delete List"),
       [node](BrowserModel& m) { m.deleteList().toggleMark(node); });
   mark->setEnabled(!list.isInsideMarked(node));
+  needsLocalFile(menu, browser, mark);
   menu.addSeparator();
 
-  act(QStringLiteral("Copy"), [node](BrowserModel& m) { m.copyFileReference(node); });
+  needsLocalFile(menu, browser,
+                 act(QStringLiteral("Copy"), [node](BrowserModel& m) { m.copyFileReference(node); }));
   act(QStringLiteral("Copy Path"), [node](BrowserModel& m) { m.copyPath(node); });
   act(QStringLiteral("Copy Name"), [node](BrowserModel& m) { m.copyName(node); });
-  act(QStringLiteral("Copy Path for Shell"), [node](BrowserModel& m) { m.copyPathForShell(node); });
+  needsLocalFile(menu, browser, act(QStringLiteral("Copy Path for Shell"), [node](BrowserModel& m) {
+                   m.copyPathForShell(node);
+                 }));
 }
 
 void fillFolderPathMenu(QMenu& menu, BrowserModel& browser, const QByteArray& path,

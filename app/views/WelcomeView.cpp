@@ -366,6 +366,15 @@ QWidget* WelcomeView::buildTargets() {
                                   QStringLiteral("Any folder"), page);
   connect(choose, &QAbstractButton::clicked, this, &WelcomeView::chooseFolderRequested);
   column->addWidget(choose);
+  auto* remote = new TargetButton(Icons::icon(Icons::Symbol::cloud), QStringLiteral("Remote Folder…"),
+                                  QStringLiteral("On another machine, over SSH"), page);
+  connect(remote, &QAbstractButton::clicked, this, &WelcomeView::remoteFolderRequested);
+  column->addWidget(remote);
+  auto* administrator =
+      new TargetButton(Icons::icon(Icons::Symbol::disk), QStringLiteral("Whole Disk as Administrator…"),
+                       QStringLiteral("reads every folder, asks for your password"), page);
+  connect(administrator, &QAbstractButton::clicked, this, [this] { scans_.scanAsAdministrator(); });
+  column->addWidget(administrator);
 
   failureBox_ = new QWidget(page);
   auto* failureRow = new QHBoxLayout(failureBox_);
@@ -374,6 +383,8 @@ QWidget* WelcomeView::buildTargets() {
   triangle->setPixmap(Icons::bundled(Icons::Symbol::warning).pixmap(QSize(16, 16), devicePixelRatioF()));
   failure_ = new QLabel(failureBox_);
   failure_->setWordWrap(true);
+  // Failures quote other programs (ssh, a far host's tfscan): shown as text, never markup.
+  failure_->setTextFormat(Qt::PlainText);
   failure_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   QPalette red = failure_->palette();
   red.setColor(QPalette::WindowText, QColor(200, 40, 40));
@@ -417,20 +428,20 @@ QWidget* WelcomeView::buildProgress() {
   scanning->addLayout(titleRow);
   progressLine_ = secondaryLabel(QString(), scanningBox_);
   scanning->addWidget(progressLine_);
-  auto* speedRow = new QHBoxLayout;
-  speedRow->addWidget(new QLabel(QStringLiteral("Speed"), scanningBox_));
-  runningSpeed_ = new SpeedPicker(scanningBox_);
+  runningSpeedRow_ = new QWidget(scanningBox_);
+  auto* speedRow = new QHBoxLayout(runningSpeedRow_);
+  speedRow->setContentsMargins(0, 0, 0, 0);
+  speedRow->addWidget(new QLabel(QStringLiteral("Speed"), runningSpeedRow_));
+  runningSpeed_ = new SpeedPicker(runningSpeedRow_);
   runningSpeed_->setToolTip(QStringLiteral("changes take effect right away"));
   speedRow->addWidget(runningSpeed_);
   speedRow->addStretch();
-  scanning->addLayout(speedRow);
+  scanning->addWidget(runningSpeedRow_);
   auto* cancel = new QPushButton(QStringLiteral("Cancel"), scanningBox_);
   cancel_ = cancel;
   scanning->addWidget(cancel, 0, Qt::AlignLeft);
   connect(runningSpeed_, &SpeedPicker::picked, this, [this](ScanSpeed speed) { scans_.setSpeed(speed); });
-  connect(cancel, &QPushButton::clicked, this, [this] {
-    if (const auto& scanner = scans_.scanner()) scanner->cancel();
-  });
+  connect(cancel, &QPushButton::clicked, this, [this] { scans_.cancel(); });
 
   savingBox_ = new QWidget(page);
   auto* saving = new QHBoxLayout(savingBox_);
@@ -489,6 +500,8 @@ void WelcomeView::showPhase() {
   if (phase.kind == Kind::scanning) {
     progressTitle_->setText(QStringLiteral("Scanning ") + phase.text);
     runningSpeed_->setSpeed(scans_.speed());
+    // A scan in another process (over SSH, as administrator) runs at that side's speed.
+    runningSpeedRow_->setVisible(scans_.canChangeSpeed());
     tick();
     tick_.start();
   } else {
@@ -543,24 +556,47 @@ void WelcomeView::fillRecents() {
   }
   const QDateTime now = QDateTime::currentDateTime();
   const std::vector<QString> times = RecentSnapshot::times(recents_, now);
-  QString lastHeading;
-  for (std::size_t i = 0; i < recents_.size(); ++i) {
-    const RecentSnapshot& recent = recents_[i];
-    const QString day = recent.dayHeading(now);
-    if (day != lastHeading) {
-      auto* label = secondaryLabel(day, list);
-      label->setObjectName(QStringLiteral("dayHeading"));
-      QFont f = label->font();
-      f.setBold(true);
-      label->setFont(f);
-      if (!lastHeading.isEmpty()) recentList_->addSpacing(6);
-      recentList_->addWidget(label);
-      lastHeading = day;
-    }
-    auto* row = new RecentRow(recent, times[i], list);
+  bool first = true;
+  auto addHeading = [&](const QString& text, const char* name) {
+    auto* label = secondaryLabel(text, list);
+    label->setObjectName(QString::fromLatin1(name));
+    QFont f = label->font();
+    f.setBold(true);
+    label->setFont(f);
+    if (!first) recentList_->addSpacing(6);
+    recentList_->addWidget(label);
+    first = false;
+  };
+  auto addRow = [&](std::size_t i) {
+    auto* row = new RecentRow(recents_[i], times[i], list);
     connect(row, &RecentRow::activated, this,
             [this](const RecentSnapshot& r) { documents_.openDocument(r.url); });
     recentList_->addWidget(row);
+  };
+  // This computer's snapshots by day; then each other machine's under its name, the host
+  // scanned most recently first.
+  QString lastHeading;
+  QStringList hosts;
+  std::vector<std::optional<QString>> hostOf;
+  const std::filesystem::path folder = settings_.snapshotsFolder();
+  for (const RecentSnapshot& recent : recents_) hostOf.push_back(recent.host(folder));
+  for (std::size_t i = 0; i < recents_.size(); ++i) {
+    const RecentSnapshot& recent = recents_[i];
+    if (hostOf[i]) {
+      if (!hosts.contains(*hostOf[i])) hosts << *hostOf[i];
+      continue;
+    }
+    const QString day = recent.dayHeading(now);
+    if (day != lastHeading) {
+      addHeading(day, "dayHeading");
+      lastHeading = day;
+    }
+    addRow(i);
+  }
+  for (const QString& host : hosts) {
+    addHeading(host, "hostHeading");
+    for (std::size_t i = 0; i < recents_.size(); ++i)
+      if (hostOf[i] == host) addRow(i);
   }
   recentList_->addStretch();
 }
@@ -605,7 +641,8 @@ QStringList WelcomeView::recentHeadings() const {
   QStringList headings;
   for (int i = 0; i < recentList_->count(); ++i)
     if (auto* label = qobject_cast<QLabel*>(recentList_->itemAt(i)->widget());
-        label && label->objectName() == QLatin1String("dayHeading"))
+        label && (label->objectName() == QLatin1String("dayHeading") ||
+                  label->objectName() == QLatin1String("hostHeading")))
       headings << label->text();
   return headings;
 }

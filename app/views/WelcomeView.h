@@ -136,6 +136,8 @@ class WelcomeView : public QWidget {
  signals:
   // A scan target that needs a folder chosen first.
   void chooseFolderRequested();
+  // Remote Folder…: the shell asks for a host and a folder.
+  void remoteFolderRequested();
   // The recent list shows what was read last.
   void recentsShown();
 
@@ -172,6 +174,7 @@ class WelcomeView : public QWidget {
   QLabel* folder_ = nullptr;
   QLabel* progressTitle_ = nullptr;
   QLabel* progressLine_ = nullptr;
+  QWidget* runningSpeedRow_ = nullptr;
   SpeedPicker* runningSpeed_ = nullptr;
   QAbstractButton* cancel_ = nullptr;
   QVBoxLayout* recentList_ = nullptr;

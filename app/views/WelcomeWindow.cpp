@@ -13,6 +13,7 @@ WelcomeWindow::WelcomeWindow(ScanController& scans, DocumentController& document
   setAttribute(Qt::WA_DeleteOnClose);
   setCentralWidget(view_);
   connect(view_, &WelcomeView::chooseFolderRequested, this, &WelcomeWindow::chooseFolderRequested);
+  connect(view_, &WelcomeView::remoteFolderRequested, this, &WelcomeWindow::remoteFolderRequested);
   resize(sizeHint().expandedTo(QSize(780, 500)));
 }
 

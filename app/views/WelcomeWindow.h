@@ -20,6 +20,8 @@ class WelcomeWindow : public QMainWindow {
   void closed();
   // "Scan Folder…": the shell asks for the folder and starts the scan.
   void chooseFolderRequested();
+  // "Remote Folder…": the shell asks for the host and folder and starts the scan.
+  void remoteFolderRequested();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
