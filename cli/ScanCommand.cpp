@@ -30,7 +30,6 @@ namespace tfscan {
 
 namespace {
 
-
 constexpr int exitInterrupted = 130;
 
 std::string progressLine(std::uint64_t entries, std::uint64_t bytes, double seconds) {
