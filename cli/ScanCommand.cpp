@@ -20,20 +20,16 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
-#include <functional>
 #include <iostream>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <system_error>
-#include <thread>
 #include <vector>
 
 namespace tfscan {
 
 namespace {
-
-using namespace std::chrono_literals;
 
 constexpr int exitInterrupted = 130;
 

@@ -113,7 +113,6 @@ ScanEnd scanPlace(const std::string& root, const fs::path& folder, Clock::time_p
                       ScanSpeed::gentle);
   auto sink = std::make_shared<SnapshotBuilderSink>();
   Scanner scanner(root, std::move(options), sink);
-  journal.info("scanning " + root + " at the gentle speed");
   const auto clockStart = std::chrono::steady_clock::now();
   auto nextLine = clockStart + progressEvery;
   InterruptWatch watch([&] { scanner.cancel(); },
@@ -125,6 +124,8 @@ ScanEnd scanPlace(const std::string& root, const fs::path& folder, Clock::time_p
                                       formatFileBytes(scanner.progressBytes()) + " so far");
                        },
                        {SIGINT, SIGTERM});
+  // Said once an interrupt is a request: from here on, stopping the run loses nothing.
+  journal.info("scanning " + root + " at the gentle speed");
   ScanStats stats;
   try {
     stats = scanner.run();
