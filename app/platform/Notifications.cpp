@@ -61,6 +61,16 @@ std::optional<quint32> Notifications::notify(const Message& message, QString* er
   return id.value();
 }
 
+void Notifications::close(quint32 id) {
+  if (!sent_.contains(id)) return;
+  QDBusConnection bus =
+      connectionName_.isEmpty() ? QDBusConnection::sessionBus() : QDBusConnection(connectionName_);
+  // Not waited for: the server closes it or it was gone already.
+  bus.call(QDBusMessage::createMethodCall(service, path, interface, QStringLiteral("CloseNotification"))
+               << id,
+           QDBus::NoBlock);
+}
+
 void Notifications::onActionInvoked(quint32 id, const QString& action) {
   if (sent_.contains(id)) emit actionInvoked(id, action);
 }

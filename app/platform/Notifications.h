@@ -26,6 +26,9 @@ class Notifications : public QObject {
   // server took it. Waits for the server's answer (at most a few seconds).
   std::optional<quint32> notify(const Message& message, QString* error = nullptr);
 
+  // Takes a notification sent through this object off the screen.
+  void close(quint32 id);
+
   static constexpr const char* defaultActionKey = "default";
 
  signals:

@@ -14,6 +14,8 @@ GrowthAlertNotice::GrowthAlertNotice(GrowthAlert alert, Notifications& notificat
     if (id != id_ || action != QLatin1String(Notifications::defaultActionKey)) return;
     requested_ = SingleInstance::Comparison{alert_.snapshot,
                                             alert_.previous.value_or(std::filesystem::path()), alert_.folder};
+    // Answered: some servers keep it on screen after its action.
+    notifications_.close(id);
     finish();
   });
   connect(&notifications_, &Notifications::closed, this, [this](quint32 id) {

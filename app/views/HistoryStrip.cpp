@@ -125,6 +125,16 @@ void HistoryStrip::paintEvent(QPaintEvent*) {
   painter.setPen(QPen(faded(text, 0.2f), 1));
   painter.drawLine(QPointF(area.left(), area.bottom()), QPointF(area.right(), area.bottom()));
 
+  // The scale: the top of the chart is the largest size shown.
+  std::uint64_t largest = 0;
+  for (const auto& point : points)
+    if (point.figures) largest = std::max(largest, point.figures->bytes);
+  if (largest > 0) {
+    painter.setPen(faded(text, 0.5f));
+    painter.drawText(QRectF(sideMargin, 4, width() - 2 * sideMargin, titleHeight),
+                     Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("largest ") + Format::bytes(largest));
+  }
+
   // The line breaks at each gap, so that a missing folder never reads as one that shrank.
   painter.setPen(QPen(faded(accent, 0.8f), 1.5));
   for (std::size_t i = 1; i < points.size(); ++i)
@@ -151,8 +161,14 @@ void HistoryStrip::paintEvent(QPaintEvent*) {
         painter.drawEllipse(at, radius + 3, radius + 3);
       }
     }
-    // As many dates as fit, from the oldest; the hovered one always.
-    const QString date = Format::abbreviatedDate(Format::dateTime(point.started).date());
+    // As many dates as fit, from the oldest; the hovered one always. Snapshots of the same day
+    // are told apart by their time.
+    const QDateTime when = Format::dateTime(point.started);
+    const auto sameDay = [&](std::size_t j) {
+      return Format::dateTime(points[j].started).date() == when.date();
+    };
+    const bool crowded = (i > 0 && sameDay(i - 1)) || (i + 1 < points.size() && sameDay(i + 1));
+    const QString date = crowded ? Format::shortTime(when.time()) : Format::abbreviatedDate(when.date());
     const qreal textWidth = painter.fontMetrics().horizontalAdvance(date);
     const qreal left = std::clamp(at.x() - textWidth / 2, 0.0, std::max(0.0, width() - textWidth));
     if (left > dateEnd + 8 || hovered) {
