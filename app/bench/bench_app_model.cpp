@@ -1,15 +1,20 @@
 #include "SyntheticTree.h"
 #include "model/BrowserModel.h"
 #include "model/Comparison.h"
+#include "model/FolderHistory.h"
+#include "model/Settings.h"
 #include "model/SunburstLayout.h"
 
+#include <tallyfox/Preferences.h>
 #include <tallyfox/SnapshotFile.h>
 
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
 
+#include <fcntl.h>
 #include <unistd.h>
+#include <cstdlib>
 #include <filesystem>
 
 using namespace tallyfox;
@@ -185,6 +190,98 @@ void BM_GrowthLayoutRoot(benchmark::State& state) {
   state.counters["segments"] = double(segments);
 }
 BENCHMARK(BM_GrowthLayoutRoot)->Unit(benchmark::kMillisecond);
+
+// A snapshots folder of 100 snapshots of one place, 1,100,000 entries each: hard links of one
+// file, so the page cache holds it once and this measures the work, not the disk; with
+// TALLYFOX_BENCH_DISTINCT_SNAPSHOTS set, 100 copies (4.6 GB), which the cold benchmark drops
+// from the page cache before each run, so that it measures the disk too.
+struct Timeline {
+  std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / ("tallyfox-bench-timeline-" + std::to_string(::getpid()));
+  Settings settings{Preferences(folder / "preferences.json")};
+  std::vector<std::filesystem::path> files;
+  Timeline() {
+    std::filesystem::create_directories(folder);
+    settings.setSnapshotsFolder(folder);
+    std::filesystem::rename(hugeFolder().file, folder / "0.tfsnap");
+    hugeFolder().file = folder / "0.tfsnap";
+    files.push_back(hugeFolder().file);
+    const bool distinct = std::getenv("TALLYFOX_BENCH_DISTINCT_SNAPSHOTS") != nullptr;
+    for (int i = 1; i < 100; ++i) {
+      files.push_back(folder / (std::to_string(i) + ".tfsnap"));
+      if (distinct)
+        std::filesystem::copy_file(hugeFolder().file, files.back());
+      else
+        std::filesystem::create_hard_link(hugeFolder().file, files.back());
+    }
+  }
+  ~Timeline() { std::filesystem::remove_all(folder); }
+  // Out of the page cache: the next read goes to the disk.
+  void dropFromCache() const {
+    for (const auto& file : files) {
+      const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+      if (fd < 0) continue;
+      ::fdatasync(fd);
+      ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+      ::close(fd);
+    }
+  }
+};
+
+Timeline& timeline() {
+  static Timeline fixture;
+  return fixture;
+}
+
+std::unique_ptr<BrowserModel> openInTimeline() {
+  Services services;
+  services.settings = &timeline().settings;
+  auto model = std::make_unique<BrowserModel>(timeline().folder / "0.tfsnap", services);
+  model->load();
+  while (!model->state().isReady()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  return model;
+}
+
+// Until the strip shows the window's current folder.
+void waitForHistory(const BrowserModel& model) {
+  const FolderHistory& history = model.folderHistory();
+  const std::string path = model.tree()->path(model.current());
+  while (history.isReading() || history.path() != path)
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+// The strip shown for the first time in a new window: every snapshot listed, opened and
+// walked down to the folder, from the disk.
+void BM_FolderHistoryFirst(benchmark::State& state) {
+  std::size_t points = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto model = openInTimeline();
+    model->navigate(hugeFolder().folder);
+    timeline().dropFromCache();
+    state.ResumeTiming();
+    model->folderHistory().setShown(true);
+    waitForHistory(*model);
+    points = model->folderHistory().points().size();
+  }
+  state.counters["points"] = double(points);
+}
+BENCHMARK(BM_FolderHistoryFirst)->Unit(benchmark::kMillisecond);
+
+// Moving to another folder with the strip shown: the opened snapshots are kept.
+void BM_FolderHistoryNextFolder(benchmark::State& state) {
+  auto model = openInTimeline();
+  model->folderHistory().setShown(true);
+  waitForHistory(*model);
+  bool inHuge = false;
+  for (auto _ : state) {
+    inHuge = !inHuge;
+    model->navigate(inHuge ? hugeFolder().folder : DiskTree::root);
+    waitForHistory(*model);
+  }
+  state.counters["points"] = double(model->folderHistory().points().size());
+}
+BENCHMARK(BM_FolderHistoryNextFolder)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

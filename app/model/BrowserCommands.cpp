@@ -4,6 +4,7 @@
 #include "model/Comparison.h"
 #include "model/DeleteList.h"
 #include "model/Duplicates.h"
+#include "model/FolderHistory.h"
 #include "model/Format.h"
 #include "model/Outside.h"
 #include "model/PartialScans.h"
@@ -131,6 +132,16 @@ std::vector<BrowserCommand> makeTable() {
        .help = "Up to parent",
        .isEnabled = listShown,
        .run = [](BrowserModel& m) { m.goUp(); }},
+
+      // The View menu. Ctrl+Shift+H: no desktop takes it (Ctrl+Alt+H and Super+H are taken).
+      {.id = "history",
+       .menu = Menu::view,
+       .menuTitle = "History",
+       .keys = {Qt::CTRL | Qt::SHIFT | Qt::Key_H},
+       .help = "Show / hide this folder's size in every snapshot",
+       .isEnabled = loaded,
+       .run = [](BrowserModel& m) { m.folderHistory().toggle(); },
+       .isChecked = [](const BrowserModel& m) { return m.folderHistory().isShown(); }},
 
       // The Navigate menu, in its order.
       {.id = "enterFolder",

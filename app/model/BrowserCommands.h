@@ -17,7 +17,7 @@ class BrowserModel;
 // promised in one place and missing in another. Features add their commands here when they
 // are built; nothing is listed ahead of its feature.
 struct BrowserCommand {
-  enum class Menu { none, file, navigate };
+  enum class Menu { none, file, view, navigate };
 
   // One item of a command's submenu, as it stands when the menu opens.
   struct Choice {
@@ -44,6 +44,8 @@ struct BrowserCommand {
   QString help{};
   std::function<bool(const BrowserModel&)> isEnabled{};
   std::function<void(BrowserModel&)> run{};
+  // Set for a command that shows or hides something: its menu item carries a check mark.
+  std::function<bool(const BrowserModel&)> isChecked{};
   // Set for a command that is a submenu: its items, listed each time it opens. Such a
   // command has no keys and no `run` of its own.
   std::function<std::vector<Choice>(BrowserModel&)> choices{};

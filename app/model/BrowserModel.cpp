@@ -3,6 +3,8 @@
 #include "model/Comparison.h"
 #include "model/DeleteList.h"
 #include "model/Duplicates.h"
+#include "model/FolderHistory.h"
+#include "model/Holds.h"
 #include "model/MainThread.h"
 #include "model/Outside.h"
 #include "model/PartialScans.h"
@@ -41,6 +43,7 @@ BrowserModel::BrowserModel(std::optional<std::filesystem::path> fileURL, Service
       duplicates_(new Duplicates(*this)),
       outside_(new OutsideModel(*this)),
       partialScans_(new PartialScans(*this)),
+      history_(new FolderHistory(*this)),
       changeCheck_(new QTimer(this)) {
   // Connected before any view: the rows are rebuilt before a view asks for them.
   connect(comparing_, &ComparisonModel::comparisonChanged, this, &BrowserModel::rowsChanged);
@@ -96,6 +99,8 @@ void BrowserModel::load() {
   (void)QtConcurrent::run([file, self, report] {
     DiskTreePtr tree;
     QString error;
+    // Taken before the file is opened, so that pruning cannot remove it in between.
+    auto hold = holdSnapshot(file);
     try {
       // Reports at most once per percent, so a slow reader does not flood the main thread.
       auto last = std::make_shared<int>(-1);
@@ -108,13 +113,15 @@ void BrowserModel::load() {
     } catch (const std::exception& e) {
       error = QString::fromStdString(e.what());
     }
-    onMainThread([self, tree, error] {
+    onMainThread([self, tree, error, hold] {
       if (!self) return;
-      if (tree)
+      if (tree) {
+        self->hold_ = hold;
         self->finishLoading(tree);
-      else
+      } else {
         self->setState(
             LoadState::failed(error.isEmpty() ? QStringLiteral("The snapshot couldn't be read.") : error));
+      }
     });
     if (!tree) return;
     // The window is open by now; what needs every node is done here, after it.

@@ -28,9 +28,11 @@ namespace tallyfox {
 class ComparisonModel;
 class DeleteList;
 class Duplicates;
+class FolderHistory;
 class OutsideModel;
 class PartialScans;
 class PlaceMemory;
+class SnapshotHold;
 
 using OptionalNode = std::optional<NodeId>;
 using OptionalText = std::optional<QString>;
@@ -203,6 +205,8 @@ class BrowserModel : public QObject {
   OutsideModel& outside() const { return *outside_; }
   // Rescans and additions merged into a new snapshot that replaces this window.
   PartialScans& partialScans() const { return *partialScans_; }
+  // The current folder's size in every snapshot of its place: the history strip.
+  FolderHistory& folderHistory() const { return *history_; }
 
   // A history entry for the place shown now, before a move that features make themselves.
   void recordHistory();
@@ -290,10 +294,13 @@ class BrowserModel : public QObject {
   Duplicates* duplicates_;
   OutsideModel* outside_;
   PartialScans* partialScans_;
+  FolderHistory* history_;
   bool loadStarted_ = false;
 
   LoadState state_ = LoadState::loading(0);
   DiskTreePtr tree_;
+  // Keeps the file from being pruned while the window shows it; let go with the model.
+  std::shared_ptr<const SnapshotHold> hold_;
   std::optional<Health> health_;
   QTimer* changeCheck_;
   mutable std::optional<std::vector<Row>> rows_;

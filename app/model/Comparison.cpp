@@ -2,6 +2,7 @@
 
 #include "model/BrowserModel.h"
 #include "model/Format.h"
+#include "model/Holds.h"
 #include "model/MainThread.h"
 #include "model/RemoteBrowsing.h"
 #include "model/Settings.h"
@@ -169,6 +170,7 @@ void ComparisonModel::compare(const std::filesystem::path& file) {
   (void)QtConcurrent::run([self, request, file, tree] {
     std::shared_ptr<const SnapshotDiff> diff;
     QString error;
+    auto hold = holdSnapshot(file);
     try {
       const DiskTreePtr earlier = SnapshotDump::open(file);
       const std::string path = SnapshotDiff::comparedPath(*earlier, *tree);
@@ -179,12 +181,13 @@ void ComparisonModel::compare(const std::filesystem::path& file) {
     } catch (const std::exception& e) {
       error = QString::fromStdString(e.what());
     }
-    onMainThread([self, request, file, diff, error] {
+    onMainThread([self, request, file, diff, error, hold] {
       if (!self || request != self->compareRequest_) return;
       if (!diff) {
         self->setComparisonError(error);
         return;
       }
+      self->baselineHold_ = hold;
       self->setComparison(std::make_shared<const Comparison>(diff, file));
       self->browser_.selectFirst();
     });
@@ -201,9 +204,34 @@ void ComparisonModel::chooseComparison() {
   browser_.requests().ask(request);
 }
 
+void ComparisonModel::showChanges(const std::optional<std::filesystem::path>& file,
+                                  const std::string& folder) {
+  const QPointer<ComparisonModel> self(this);
+  const auto show = [self, file, folder] {
+    if (!self || !self->browser_.tree()) return;
+    BrowserModel& browser = self->browser_;
+    if (const auto node = SnapshotPaths::node(folder, *browser.tree());
+        node && browser.tree()->isDirectory(*node))
+      browser.navigate(*node);
+    if (file) self->compare(*file);
+  };
+  if (browser_.state().isReady()) {
+    show();
+    return;
+  }
+  // The window restores its remembered place right after it becomes ready: go there after.
+  auto* waiting = new QObject(this);
+  connect(&browser_, &BrowserModel::stateChanged, waiting, [this, waiting, show] {
+    if (browser_.state().isLoading()) return;
+    waiting->deleteLater();
+    QMetaObject::invokeMethod(this, show, Qt::QueuedConnection);
+  });
+}
+
 void ComparisonModel::stop() {
   ++compareRequest_;  // a comparison still loading does not come back after Stop
   setComparison(nullptr);
+  baselineHold_.reset();
   setComparisonError(std::nullopt);
 }
 

@@ -13,12 +13,14 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
 namespace tallyfox {
 
 class BrowserModel;
+class SnapshotHold;
 
 // A window's snapshot (the newer one) compared with an earlier snapshot of the same place.
 // Nothing is compared up front: a folder is compared the first time a view asks for it, and
@@ -97,6 +99,9 @@ class ComparisonModel : public QObject {
   // Asks the window for the file, starting in the snapshots folder.
   void chooseComparison();
   void stop();
+  // Goes to `folder` (a path on disk) and compares with `file` (none: only goes there), once
+  // the window's snapshot is loaded and has restored its own place: what a growth alert opens.
+  void showChanges(const std::optional<std::filesystem::path>& file, const std::string& folder);
 
   // The changed children of the current folder that no longer exist.
   std::vector<Comparison::Entry> goneEntries() const;
@@ -113,6 +118,8 @@ class ComparisonModel : public QObject {
 
   BrowserModel& browser_;
   ComparisonPtr comparison_;
+  // The earlier snapshot is shown too, so pruning leaves it alone while it is compared.
+  std::shared_ptr<const SnapshotHold> baselineHold_;
   std::optional<QString> comparisonError_;
   std::vector<SnapshotPaths::Listed> candidates_;
   // Only the newest request's answer is taken.

@@ -1,5 +1,6 @@
 #include "model/Settings.h"
 
+#include <tallyfox/GrowthReport.h>
 #include <tallyfox/SnapshotPaths.h>
 
 #include <exception>
@@ -77,6 +78,36 @@ std::optional<int> Settings::browserListWidth() const {
 void Settings::setBrowserListWidth(int width) {
   if (width <= 0 || browserListWidth() == width) return;
   write(browserListWidthKey, width);
+}
+
+std::vector<std::string> Settings::scheduledFolders() const {
+  if (!store_) return {PathText::standardize(PathText::homeDirectory())};
+  return store_->scheduledFolders();
+}
+
+void Settings::setScheduledFolders(const std::vector<std::string>& folders) {
+  if (folders == scheduledFolders()) return;
+  nlohmann::json list = nlohmann::json::array();
+  for (const std::string& folder : folders) list.push_back(PathText::abbreviateTilde(folder));
+  if (write(Preferences::scheduledFoldersKey, list)) emit scheduledFoldersChanged();
+}
+
+std::uint64_t Settings::growthAlertBytes() const {
+  return store_ ? store_->growthAlertBytes() : GrowthReport::defaultThreshold;
+}
+
+void Settings::setGrowthAlertBytes(std::uint64_t bytes) {
+  if (bytes == growthAlertBytes()) return;
+  if (write(Preferences::growthAlertBytesKey, bytes)) emit growthAlertBytesChanged();
+}
+
+std::string Settings::scheduleFrequency() const {
+  const auto value = store_ ? store_->getString(scheduleFrequencyKey) : std::nullopt;
+  return value == "weekly" ? "weekly" : "daily";
+}
+
+void Settings::setScheduleFrequency(const std::string& frequency) {
+  if (frequency != scheduleFrequency()) write(scheduleFrequencyKey, frequency);
 }
 
 QString Settings::refusal() const {

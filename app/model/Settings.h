@@ -7,8 +7,11 @@
 #include <QSize>
 #include <QString>
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace tallyfox {
 
@@ -48,8 +51,20 @@ class Settings : public QObject {
   std::optional<int> browserListWidth() const;
   void setBrowserListWidth(int width);
 
+  // What scheduled snapshots cover, and when a growth alert speaks: tfscan --scheduled reads
+  // them at each run. The folders are full paths here, stored with "~" for the home folder.
+  std::vector<std::string> scheduledFolders() const;
+  void setScheduledFolders(const std::vector<std::string>& folders);
+  std::uint64_t growthAlertBytes() const;
+  void setGrowthAlertBytes(std::uint64_t bytes);
+  // How often the schedule runs, "daily" or "weekly": written into the timer, kept here to be
+  // shown again.
+  std::string scheduleFrequency() const;
+  void setScheduleFrequency(const std::string& frequency);
+
   static constexpr const char* browserWindowSizeKey = "browserWindowSize";
   static constexpr const char* browserListWidthKey = "browserListWidth";
+  static constexpr const char* scheduleFrequencyKey = "scheduleFrequency";
 
   // Why the preferences file is ignored and left as it is ("… is nested deeper than 100
   // levels, so Tallyfox uses its default settings and saves no changes"); empty when it is used.
@@ -58,6 +73,8 @@ class Settings : public QObject {
  signals:
   void scanSpeedChanged();
   void snapshotsFolderChanged();
+  void scheduledFoldersChanged();
+  void growthAlertBytesChanged();
 
  private:
   // False when the store is missing or cannot be written; the value then stays as it was.

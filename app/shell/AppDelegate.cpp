@@ -1,8 +1,10 @@
 #include "shell/AppDelegate.h"
 
+#include "model/Comparison.h"
 #include "model/DocumentController.h"
 #include "model/RecentSnapshot.h"
 #include "model/ScanController.h"
+#include "model/Schedule.h"
 #include "model/Settings.h"
 #include "shell/MenuBar.h"
 #include "views/AboutWindow.h"
@@ -96,7 +98,9 @@ SettingsView* AppDelegate::settingsView() const {
 
 void AppDelegate::showSettings() {
   if (!settingsWindow_) {
-    settingsWindow_ = new SettingsView(settings_, documents_.desktop().fileManager);
+    settingsWindow_ = new SettingsView(settings_, documents_.desktop().fileManager, schedule_);
+    // systemd may have started or stopped since the last look.
+    if (schedule_) schedule_->checkAvailability();
     settingsWindow_->setWindowFlag(Qt::Window);
     settingsWindow_->setAttribute(Qt::WA_DeleteOnClose);
     settingsWindow_->resize(settingsWindow_->sizeHint().expandedTo(QSize(560, 0)));
@@ -161,6 +165,15 @@ std::vector<BrowserWindow*> AppDelegate::browserWindows() const {
 
 BrowserWindow* AppDelegate::openWindow(const std::filesystem::path& file) {
   return windowOf(documents_.openDocument(file));
+}
+
+BrowserWindow* AppDelegate::openComparison(const std::filesystem::path& snapshot,
+                                           const std::optional<std::filesystem::path>& baseline,
+                                           const std::string& folder) {
+  BrowserModel* browser = documents_.openDocument(snapshot);
+  if (!browser) return nullptr;
+  browser->comparing().showChanges(baseline, folder);
+  return windowOf(browser);
 }
 
 void AppDelegate::openGiven(const std::filesystem::path& file) {

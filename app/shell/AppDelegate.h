@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@ class BrowserModel;
 class BrowserWindow;
 class DocumentController;
 class ScanController;
+class Schedule;
 class Settings;
 class SettingsView;
 class WelcomeView;
@@ -47,6 +49,8 @@ class AppDelegate : public QObject {
   DocumentController& documents() const { return documents_; }
   Settings& settings() const { return settings_; }
   AppUpdater* updater() const { return updater_; }
+  // Scheduled snapshots, offered in the settings window; none: not offered.
+  void setSchedule(Schedule* schedule) { schedule_ = schedule; }
 
   // At launch: the files given, and the start window when there are none or a new scan
   // was asked for. A folder among them is scanned, with the start window's progress; only
@@ -66,6 +70,11 @@ class AppDelegate : public QObject {
   WelcomeWindow* welcomeWindow() const;
   WelcomeView* welcomeView() const;
 
+  // The window of `snapshot`, new or brought forward, at `folder` and compared with
+  // `baseline` (none: not compared).
+  BrowserWindow* openComparison(const std::filesystem::path& snapshot,
+                                const std::optional<std::filesystem::path>& baseline,
+                                const std::string& folder);
   // The window of `file`, new or brought forward.
   BrowserWindow* openWindow(const std::filesystem::path& file);
   BrowserWindow* windowFor(const std::filesystem::path& file) const;
@@ -118,6 +127,7 @@ class AppDelegate : public QObject {
   DocumentController& documents_;
   Settings& settings_;
   AppUpdater* updater_;
+  Schedule* schedule_ = nullptr;
   struct Open {
     BrowserModel* browser;
     QPointer<BrowserWindow> window;

@@ -7,6 +7,7 @@
 #include "model/DeleteList.h"
 #include "model/DocumentController.h"
 #include "model/Duplicates.h"
+#include "model/FolderHistory.h"
 #include "model/Outside.h"
 #include "model/PartialScans.h"
 #include "shell/AppDelegate.h"
@@ -109,6 +110,7 @@ std::vector<std::pair<QAction*, const BrowserCommand*>> addCommands(QMenu* menu,
       QList<QKeySequence> keys;
       for (const QKeyCombination& key : command.keys) keys << QKeySequence(key);
       action->setShortcuts(keys);
+      action->setCheckable(bool(command.isChecked));
       QObject::connect(action, &QAction::triggered, window, [model, which = &command] {
         if (model) BrowserCommands::run(*which, *model);
       });
@@ -173,6 +175,10 @@ void install(QMainWindow* window, AppDelegate* app, BrowserModel* browser) {
   });
   auto items = addCommands(file, BrowserCommand::Menu::file, closeSeparator, window, model);
 
+  QMenu* view = bar->addMenu(QStringLiteral("&View"));
+  for (const auto& item : addCommands(view, BrowserCommand::Menu::view, nullptr, window, model))
+    items.push_back(item);
+
   QMenu* navigate = bar->addMenu(QStringLiteral("&Navigate"));
   for (const auto& item : addCommands(navigate, BrowserCommand::Menu::navigate, nullptr, window, model))
     items.push_back(item);
@@ -197,12 +203,13 @@ void install(QMainWindow* window, AppDelegate* app, BrowserModel* browser) {
       // An empty tooltip shows the item's text again.
       action->setToolTip(!enabled && model && command->whyDisabled ? command->whyDisabled(*model)
                                                                    : QString());
+      if (command->isChecked) action->setChecked(model && command->isChecked(*model));
     }
   };
   refresh();
   for (QMenu* menu : {file, navigate}) menu->setToolTipsVisible(true);
   if (!browser) return;
-  for (QMenu* menu : {file, navigate}) QObject::connect(menu, &QMenu::aboutToShow, window, refresh);
+  for (QMenu* menu : {file, view, navigate}) QObject::connect(menu, &QMenu::aboutToShow, window, refresh);
   for (auto signal : {&BrowserModel::treeChanged, &BrowserModel::currentChanged,
                       &BrowserModel::selectionChanged, &BrowserModel::previewURLChanged})
     QObject::connect(browser, signal, window, refresh);
@@ -215,6 +222,7 @@ void install(QMainWindow* window, AppDelegate* app, BrowserModel* browser) {
   QObject::connect(&browser->duplicates(), &Duplicates::stateChanged, window, refresh);
   QObject::connect(&browser->partialScans(), &PartialScans::addingScanPathChanged, window, refresh);
   QObject::connect(&browser->outside(), &OutsideModel::outsidePathChanged, window, refresh);
+  QObject::connect(&browser->folderHistory(), &FolderHistory::shownChanged, window, refresh);
 }
 
 }  // namespace tallyfox::MenuBar

@@ -19,6 +19,17 @@ constexpr qint64 longestRequest = 1 << 20;
 const QByteArray acknowledgement = QByteArrayLiteral("ok\n");
 // A line of its own; never a path, since paths are absolute and start with a slash.
 const QByteArray newScanLine = QByteArrayLiteral("new-scan");
+// "compare", then the snapshot, the baseline and the folder, each percent-encoded (so without
+// blanks), separated by blanks.
+const QByteArray compareWord = QByteArrayLiteral("compare");
+
+QByteArray encoded(const std::string& bytes) {
+  return QByteArray::fromStdString(bytes).toPercentEncoding("/");
+}
+
+std::string decoded(const QByteArray& line) {
+  return QByteArray::fromPercentEncoding(line).toStdString();
+}
 
 }  // namespace
 
@@ -35,6 +46,21 @@ QString SingleInstance::defaultName() {
 }
 
 bool SingleInstance::handOff(const std::vector<std::filesystem::path>& files, bool newScan) {
+  // One path per line, then an empty line. A path's bytes are percent-encoded as they are,
+  // never decoded as text, so that every name, even one with a line break or bytes that are
+  // not UTF-8, fits on its line and arrives unchanged.
+  QByteArray request;
+  for (const auto& file : files) request += encoded(file.native()) + '\n';
+  if (newScan) request += newScanLine + '\n';
+  return send(request);
+}
+
+bool SingleInstance::handOffComparison(const Comparison& comparison) {
+  return send(compareWord + ' ' + encoded(comparison.snapshot.native()) + ' ' +
+              encoded(comparison.baseline.native()) + ' ' + encoded(comparison.folder) + '\n');
+}
+
+bool SingleInstance::send(const QByteArray& lines) {
   // Launches that start together take turns, so that exactly one becomes the instance.
   if (!lock_) {
     lock_ = std::make_unique<QLockFile>(name_ + QStringLiteral(".lock"));
@@ -44,15 +70,7 @@ bool SingleInstance::handOff(const std::vector<std::filesystem::path>& files, bo
   QLocalSocket socket;
   socket.connectToServer(name_);
   if (!socket.waitForConnected(connectTimeoutMs)) return false;
-  // One path per line, then an empty line. A path's bytes are percent-encoded as they are,
-  // never decoded as text, so that every name, even one with a line break or bytes that are
-  // not UTF-8, fits on its line and arrives unchanged.
-  QByteArray request;
-  for (const auto& file : files)
-    request += QByteArray::fromStdString(file.native()).toPercentEncoding("/") + '\n';
-  if (newScan) request += newScanLine + '\n';
-  request += '\n';
-  socket.write(request);
+  socket.write(lines + '\n');
   if (!socket.waitForBytesWritten(replyTimeoutMs)) return false;
   QByteArray reply;
   while (reply.size() < acknowledgement.size() && socket.waitForReadyRead(replyTimeoutMs))
@@ -90,18 +108,23 @@ void SingleInstance::accept() {
       guard->setProperty("request", buffered);
       if (!buffered.endsWith("\n\n") && buffered != "\n") return;
       std::vector<std::filesystem::path> files;
+      std::vector<Comparison> comparisons;
       bool newScan = false;
       for (const QByteArray& line : buffered.split('\n')) {
+        const QList<QByteArray> words = line.split(' ');
         if (line == newScanLine)
           newScan = true;
+        else if (words.size() == 4 && words[0] == compareWord)
+          comparisons.push_back({decoded(words[1]), decoded(words[2]), decoded(words[3])});
         else if (!line.isEmpty())
-          files.emplace_back(QByteArray::fromPercentEncoding(line).toStdString());
+          files.emplace_back(decoded(line));
       }
       guard->write(acknowledgement);
       guard->flush();
       guard->disconnectFromServer();
-      if (!files.empty() || !newScan) emit filesRequested(files);
+      if (!files.empty() || (!newScan && comparisons.empty())) emit filesRequested(files);
       if (newScan) emit newScanRequested();
+      for (const Comparison& comparison : comparisons) emit comparisonRequested(comparison);
     });
   }
 }

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <string>
 #include <vector>
 
 class QLocalServer;
@@ -28,6 +29,16 @@ class SingleInstance : public QObject {
   // yourself") to a running instance, with newScan asking it to offer a new scan as well.
   // True when one took them: this process should end.
   bool handOff(const std::vector<std::filesystem::path>& files, bool newScan = false);
+  // What a growth alert asks for: a snapshot compared with an earlier one (none: shown
+  // alone), at a folder.
+  struct Comparison {
+    std::filesystem::path snapshot;
+    std::filesystem::path baseline;
+    std::string folder;
+    bool operator==(const Comparison&) const = default;
+  };
+  // Gives the comparison to a running instance; true when one took it.
+  bool handOffComparison(const Comparison& comparison);
   // Becomes the instance others hand their files to. False when the socket cannot be made.
   bool listen();
   bool isListening() const;
@@ -39,9 +50,12 @@ class SingleInstance : public QObject {
   void filesRequested(const std::vector<std::filesystem::path>& files);
   // Another launch asked for the start window, to begin a new scan.
   void newScanRequested();
+  void comparisonRequested(const tallyfox::SingleInstance::Comparison& comparison);
 
  private:
   void accept();
+  // Sends the request's lines, then an empty line; true when the instance acknowledged it.
+  bool send(const QByteArray& request);
 
   QString name_;
   std::unique_ptr<QLockFile> lock_;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 namespace tallyfox {
@@ -22,6 +23,12 @@ std::vector<std::filesystem::path> filesFrom(int argc, const char* const* argv);
 // Whether "--new-scan" (the desktop entry's New Scan action) is among the options: the start
 // window is shown even when files open or windows are already there.
 bool newScanFrom(int argc, const char* const* argv);
+// The snapshot after "--growth-alert", absolute: the notification mode that tfscan --scheduled
+// starts after a scan in which something grew.
+std::optional<std::filesystem::path> growthAlertFrom(int argc, const char* const* argv);
+// The tfscan that scheduled snapshots run: the one beside this program, else the first on
+// PATH; absolute.
+std::optional<std::filesystem::path> tfscanPath();
 
 }  // namespace TallyfoxApp
 }  // namespace tallyfox

@@ -12,6 +12,7 @@
 #include "views/DuplicatesView.h"
 #include "views/EntryList.h"
 #include "views/FilterField.h"
+#include "views/HistoryStrip.h"
 #include "views/Icons.h"
 #include "views/MessageText.h"
 #include "views/Preview.h"
@@ -182,6 +183,9 @@ QWidget* BrowserView::buildBrowser() {
   // The bars stand in the list column, below the list, in this order.
   for (auto& bars : bars_) listLayout->addLayout(bars);
   column->addWidget(centre_, 1);
+  // Across the whole width, under whatever the centre shows: the folder's size over time.
+  historyStrip_ = new HistoryStrip(browser_, page);
+  column->addWidget(historyStrip_);
   column->addWidget(divider(Qt::Horizontal, page));
   column->addWidget(status_);
   addBar(BarSlot::compare, new CompareBar(browser_, listColumn));

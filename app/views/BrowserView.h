@@ -22,6 +22,7 @@ class EntryList;
 class DuplicatesView;
 class OutsideView;
 class FilterField;
+class HistoryStrip;
 class MessageText;
 class PreviewController;
 class ShortcutSheet;
@@ -47,6 +48,7 @@ class BrowserView : public QWidget {
   TrashResultRow* trashResultRow() const { return trashResult_; }
   OutsideView* outsideView() const { return outsideView_; }
   QWidget* rescanButton() const { return rescanButton_; }
+  HistoryStrip* historyStrip() const { return historyStrip_; }
   // Between the chart and the list: where the person moves the border between them.
   ChartListSplitter* splitter() const { return splitter_; }
   // The "Delete List" sheet while it is shown.
@@ -112,6 +114,7 @@ class BrowserView : public QWidget {
   QWidget* listColumn_ = nullptr;
   QVBoxLayout* bars_[4] = {};
   StatusLine* status_ = nullptr;
+  HistoryStrip* historyStrip_ = nullptr;
   PreviewController* preview_ = nullptr;
   QPointer<ShortcutSheet> sheet_;
   DeleteListBar* deleteListBar_ = nullptr;

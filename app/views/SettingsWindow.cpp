@@ -2,6 +2,7 @@
 
 #include "model/Settings.h"
 #include "platform/FileManager.h"
+#include "views/ScheduleSection.h"
 #include "views/SnapshotsFolder.h"
 
 #include <QButtonGroup>
@@ -37,7 +38,8 @@ QString titleOf(ScanSpeed speed) {
 
 }  // namespace
 
-SettingsView::SettingsView(Settings& settings, std::shared_ptr<FileManager> fileManager, QWidget* parent)
+SettingsView::SettingsView(Settings& settings, std::shared_ptr<FileManager> fileManager, Schedule* schedule,
+                           QWidget* parent)
     : QWidget(parent),
       settings_(settings),
       fileManager_(std::move(fileManager)),
@@ -95,6 +97,11 @@ SettingsView::SettingsView(Settings& settings, std::shared_ptr<FileManager> file
                           "window lists snapshots from it."),
            this));
   form->addRow(QStringLiteral("Snapshots folder:"), folderColumn);
+
+  if (schedule) {
+    schedule_ = new ScheduleSection(settings_, *schedule, this);
+    form->addRow(QStringLiteral("Schedule:"), schedule_);
+  }
 
   connect(choose_, &QPushButton::clicked, this, [this] {
     if (chooser_(settings_, this)) refresh();

@@ -13,14 +13,18 @@ class QPushButton;
 namespace tallyfox {
 
 class FileManager;
+class Schedule;
+class ScheduleSection;
 class Settings;
 
-// The two settings the app and tfscan share: the scan speed and the snapshots folder. Both
-// are written to the preferences store at once, so the next scan started anywhere uses them.
+// The settings the app and tfscan share: the scan speed, the snapshots folder and scheduled
+// snapshots. All are written to the preferences store at once, so the next scan started anywhere uses them.
 class SettingsView : public QWidget {
   Q_OBJECT
  public:
-  SettingsView(Settings& settings, std::shared_ptr<FileManager> fileManager, QWidget* parent = nullptr);
+  // Without a schedule the window offers no scheduled snapshots.
+  SettingsView(Settings& settings, std::shared_ptr<FileManager> fileManager, Schedule* schedule = nullptr,
+               QWidget* parent = nullptr);
 
   // Shows the folder and the speed as the store has them now.
   void refresh();
@@ -32,6 +36,7 @@ class SettingsView : public QWidget {
   QPushButton* useDefaultButton() const { return useDefault_; }
   // Why the preferences file is ignored; hidden while it is used.
   QLabel* refusalLabel() const { return refusal_; }
+  ScheduleSection* scheduleSection() const { return schedule_; }
 
   // How the folder is chosen; tests answer without a dialog. True when one was stored.
   void setChooser(std::function<bool(Settings&, QWidget*)> chooser) { chooser_ = std::move(chooser); }
@@ -48,6 +53,7 @@ class SettingsView : public QWidget {
   QPushButton* choose_;
   QPushButton* reveal_;
   QPushButton* useDefault_;
+  ScheduleSection* schedule_ = nullptr;
   std::function<bool(Settings&, QWidget*)> chooser_;
 };
 

@@ -55,8 +55,9 @@ TEST_F(HelpMenuTest, CheckForUpdatesIsOfferedWhileNothingWaits) {
   app.launch({});
   tallyfox::WelcomeWindow* welcome = app.welcomeWindow();
   ASSERT_NE(welcome, nullptr);
-  EXPECT_EQ(menuTitles(welcome), (QStringList{QStringLiteral("&File"), QStringLiteral("&Navigate"),
-                                              QStringLiteral("&Window"), QStringLiteral("&Help")}));
+  EXPECT_EQ(menuTitles(welcome),
+            (QStringList{QStringLiteral("&File"), QStringLiteral("&View"), QStringLiteral("&Navigate"),
+                         QStringLiteral("&Window"), QStringLiteral("&Help")}));
   QAction* check = checkForUpdates(welcome);
   ASSERT_NE(check, nullptr);
   EXPECT_TRUE(check->isEnabled());

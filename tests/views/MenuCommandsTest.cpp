@@ -6,6 +6,7 @@
 #include "model/DeleteList.h"
 #include "model/DocumentController.h"
 #include "model/Duplicates.h"
+#include "model/FolderHistory.h"
 #include "model/Outside.h"
 #include "model/PartialScans.h"
 #include "model/ScanController.h"
@@ -306,6 +307,7 @@ std::map<QString, Expectation> MenuCommandsTest::expectations() {
           for (const auto& entry : fs::directory_iterator(snapshots))
             if (entry.path().filename().string().starts_with("library-")) fs::remove(entry.path());
         }}},
+      {"history", {{}, [](Window& w, const QString&) { EXPECT_TRUE(w.model->folderHistory().isShown()); }}},
       {"findDuplicates",
        {{}, [](Window& w, const QString&) { EXPECT_TRUE(w.model->duplicates().isOpen()); }}},
       {"compareWithPrevious",
