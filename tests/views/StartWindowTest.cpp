@@ -56,7 +56,8 @@ TEST_F(StartWindowTest, ScanFromTheStartWindowOpensTheNewSnapshot) {
   tallyfox::WelcomeView* view = app.welcomeView();
   EXPECT_EQ(titlesOf(view->targetButtons()),
             (QStringList{QStringLiteral("Whole Disk"), QStringLiteral("Home"), QStringLiteral("Caches"),
-                         QStringLiteral("Downloads"), QStringLiteral("Choose…")}));
+                         QStringLiteral("Downloads"), QStringLiteral("Choose…"),
+                         QStringLiteral("Remote Folder…"), QStringLiteral("Whole Disk as Administrator…")}));
   EXPECT_TRUE(view->recentRows().empty());
   EXPECT_TRUE(view->folderText().startsWith(QStringLiteral("Snapshots save to ~/")));
 
