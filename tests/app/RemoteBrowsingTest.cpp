@@ -38,10 +38,7 @@ class RemoteBrowsingTest : public ::testing::Test {
   std::unique_ptr<BrowserModel> open(const fs::path& file) {
     Services services(desktop.desktop());
     services.settings = &settings;
-    auto model = std::make_unique<BrowserModel>(file, services);
-    model->load();
-    testsupport::waitUntilLoaded(*model);
-    return model;
+    return testsupport::loadedModel(file, services);
   }
 
   testsupport::ScopedHome home;
