@@ -13,7 +13,12 @@ void writeSnapshot(const std::filesystem::path& file, const std::vector<Node>& n
 
 std::unique_ptr<tallyfox::BrowserModel> loadedModel(const std::filesystem::path& file,
                                                     tallyfox::Desktop desktop) {
-  auto model = std::make_unique<tallyfox::BrowserModel>(file, std::move(desktop));
+  return loadedModel(file, tallyfox::Services(std::move(desktop)));
+}
+
+std::unique_ptr<tallyfox::BrowserModel> loadedModel(const std::filesystem::path& file,
+                                                    tallyfox::Services services) {
+  auto model = std::make_unique<tallyfox::BrowserModel>(file, std::move(services));
   model->load();
   waitUntilLoaded(*model);
   return model;

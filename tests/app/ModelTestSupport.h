@@ -24,6 +24,9 @@ void writeSnapshot(const std::filesystem::path& file, const std::vector<Node>& n
 // A model on the file, loaded; fails the test when loading does not finish.
 std::unique_ptr<tallyfox::BrowserModel> loadedModel(const std::filesystem::path& file,
                                                     tallyfox::Desktop desktop = {});
+// The same with more of a window's services (the settings, the documents).
+std::unique_ptr<tallyfox::BrowserModel> loadedModel(const std::filesystem::path& file,
+                                                    tallyfox::Services services);
 
 std::vector<std::string> namesOf(const tallyfox::BrowserModel& model,
                                  const std::vector<tallyfox::NodeId>& ids);

@@ -56,6 +56,16 @@ if [ -e "$build/app/tallyfox" ]; then
   [ -x "$usr/bin/tallyfox" ] || fail "no bin/tallyfox"
   QT_QPA_PLATFORM=offscreen "$usr/bin/tallyfox" --dump "$work/files/tree.tfsnap" | grep -q '^entries: ' ||
     fail "the installed tallyfox does not run"
+  # Scans as administrator: pkexec's polkit action names the tfscan this package installs.
+  policy=$usr/share/polkit-1/actions/io.quillon.Tallyfox.policy
+  [ -f "$policy" ] || fail "no polkit policy"
+  grep -q '<annotate key="org.freedesktop.policykit.exec.path">/usr/bin/tfscan</annotate>' "$policy" ||
+    fail "the polkit policy does not name /usr/bin/tfscan"
+  if [ -r /usr/share/polkit-1/policyconfig-1.dtd ]; then
+    out=$(xmllint --noout --dtdvalid /usr/share/polkit-1/policyconfig-1.dtd "$policy" 2>&1) ||
+      fail "the polkit policy is not valid: $out"
+  fi
+  [ -x "$usr/libexec/tallyfox/tallyfox-askpass" ] || fail "no libexec/tallyfox/tallyfox-askpass"
   entry=$usr/share/applications/io.quillon.Tallyfox.desktop
   [ -f "$usr/share/icons/hicolor/scalable/apps/io.quillon.Tallyfox.svg" ] || fail "no hicolor icon"
   out=$(desktop-file-validate "$entry" 2>&1) || fail "desktop-file-validate: $out"
