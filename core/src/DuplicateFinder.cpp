@@ -312,171 +312,204 @@ std::vector<std::optional<std::string>> DuplicateFinder::hashAll(const std::vect
   return hashes;
 }
 
-std::vector<DuplicateFinder::Group> DuplicateFinder::run() {
-  const DiskTree& tree = *tree_;
+// One search, step by step; each step narrows the files the next one has to read.
+struct DuplicateFinder::Search {
+  DuplicateFinder& finder;
 
-  // 1. Candidates from the tree alone, bucketed by the tree's size.
   struct Candidate {
     std::string path;
     bool inCode;
   };
-  std::map<std::uint64_t, std::vector<Candidate>> buckets;
-  if (const auto base = tree.contains(base_) ? searchedPath() : std::nullopt) {
-    // Depth first with one path that grows and shrinks by one name at each step, so that the
-    // walk costs the same whatever the depth: copying each folder's path for its children
-    // would cost the depth for every entry.
-    struct Frame {
-      NodeId folder;
-      NodeRange children;
-      std::size_t pathLength;
-      bool inCode;
-    };
-    std::string path = *base;
-    std::vector<Frame> stack;
-    stack.push_back({base_, tree.children(base_), path.size(), false});
-    while (!stack.empty() && !isCancelled()) {
-      Frame& frame = stack.back();
-      if (frame.children.empty()) {
-        stack.pop_back();
-        continue;
-      }
-      const NodeId child = frame.children.first++;
-      // Only a child that names this folder as its parent is its own: a damaged or hostile
-      // file whose child ranges overlap would otherwise be walked in exponential time.
-      if (tree.parentOf(child) != frame.folder) continue;
-      const auto bytes = tree.nameView(child);
-      const std::string_view name(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-      if (unsafeName(name, frame.folder == DiskTree::root)) continue;
-      path.resize(frame.pathLength);
-      PathText::appendComponentTo(path, name);
-      // No file at or below a longer path can be opened by it (ENAMETOOLONG).
-      if (path.size() >= PATH_MAX) continue;
-      const bool inCode = frame.inCode;
-      const std::uint8_t flags = tree.flags(child);
-      if (flags & EntryFlags::directory) {
-        const Verdict v = verdict(path, name, inCode);
-        if (v != Verdict::skip)
-          stack.push_back({child, tree.children(child), path.size(), v == Verdict::descendInCode});
-        continue;
-      }
-      const std::uint64_t size = tree.sizeOf(child);
-      // Size 0 also covers clones and links already counted elsewhere in the scan.
-      if (size == 0 || size < options_.minimumSize || (flags & excludedFileFlags)) continue;
-      buckets[size].push_back({path, inCode});
-    }
-  }
-  if (isCancelled()) return {};
-  std::int64_t kept = 0;
-  for (auto it = buckets.begin(); it != buckets.end();) {
-    if (it->second.size() < 2) {
-      it = buckets.erase(it);
-    } else {
-      kept += std::int64_t(it->second.size());
-      ++it;
-    }
+  using SizeBuckets = std::map<std::uint64_t, std::vector<Candidate>>;
+  using LengthGroups = std::map<std::pair<dev_t, std::uint64_t>, std::vector<File>>;
+  using HashKey = std::tuple<dev_t, std::uint64_t, std::string>;
+  using HashGroups = std::map<HashKey, std::vector<File>>;
+
+  std::vector<Group> run() {
+    SizeBuckets buckets = candidatesBySize();
+    if (finder.isCancelled()) return {};
+    const std::int64_t kept = dropUnpaired(buckets);
+    std::optional<LengthGroups> byLength = filesByLength(buckets, kept);
+    if (!byLength) return {};
+    buckets.clear();
+    std::vector<File> files = flatten(*byLength);
+    HashGroups byEdge = groupByHash(files, quickCheck, HashKind::edge);
+    if (finder.isCancelled()) return {};
+    files = flatten(byEdge);
+    HashGroups byContents = groupByHash(files, hashing, HashKind::full);
+    if (finder.isCancelled()) return {};
+    return groupsWithKeeperFirst(byContents);
   }
 
-  // 2. Status from the file system: only plain files of ours with one name each.
-  setProgress(checkingFiles, kept);
-  std::map<std::pair<dev_t, std::uint64_t>, std::vector<File>> byLength;
-  std::unordered_map<dev_t, bool> sharingDevices;
-  for (auto& [size, candidates] : buckets) {
-    for (auto& candidate : candidates) {
-      if (isCancelled()) return {};
-      advance();
-      struct stat status;
-      if (::lstat(candidate.path.c_str(), &status) != 0) continue;
-      if (!S_ISREG(status.st_mode) || status.st_uid != uid_ || status.st_nlink != 1) continue;
-      const std::uint64_t length = std::uint64_t(status.st_size);
-      // The tree's size is allocated space, rounded up to blocks; the threshold is about
-      // the contents.
-      if (length < options_.minimumSize) continue;
-      File file{std::move(candidate.path),
-                candidate.inCode,
-                length,
-                std::uint64_t(status.st_blocks) * 512,
-                status.st_dev,
-                0,
-                false};
-      auto shares = sharingDevices.find(status.st_dev);
-      if (shares == sharingDevices.end())
-        shares = sharingDevices.emplace(status.st_dev, SharedExtents::canSharePath(file.path.c_str())).first;
-      if (shares->second) {
-        FileIO::Descriptor fd(SharedExtents::openForReading(file.path.c_str()));
-        if (fd) {
-          const auto info = SharedExtents::cloneInfo(fd.get());
-          file.cloneID = info.cloneID;
-          file.sharesAll = info.sharesAll;
+  // Candidates from the tree alone, bucketed by the tree's size.
+  SizeBuckets candidatesBySize() {
+    const DiskTree& tree = *finder.tree_;
+    SizeBuckets buckets;
+    if (const auto base = tree.contains(finder.base_) ? finder.searchedPath() : std::nullopt) {
+      // Depth first with one path that grows and shrinks by one name at each step, so that the
+      // walk costs the same whatever the depth: copying each folder's path for its children
+      // would cost the depth for every entry.
+      struct Frame {
+        NodeId folder;
+        NodeRange children;
+        std::size_t pathLength;
+        bool inCode;
+      };
+      std::string path = *base;
+      std::vector<Frame> stack;
+      stack.push_back({finder.base_, tree.children(finder.base_), path.size(), false});
+      while (!stack.empty() && !finder.isCancelled()) {
+        Frame& frame = stack.back();
+        if (frame.children.empty()) {
+          stack.pop_back();
+          continue;
         }
+        const NodeId child = frame.children.first++;
+        // Only a child that names this folder as its parent is its own: a damaged or hostile
+        // file whose child ranges overlap would otherwise be walked in exponential time.
+        if (tree.parentOf(child) != frame.folder) continue;
+        const auto bytes = tree.nameView(child);
+        const std::string_view name(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        if (unsafeName(name, frame.folder == DiskTree::root)) continue;
+        path.resize(frame.pathLength);
+        PathText::appendComponentTo(path, name);
+        // No file at or below a longer path can be opened by it (ENAMETOOLONG).
+        if (path.size() >= PATH_MAX) continue;
+        const bool inCode = frame.inCode;
+        const std::uint8_t flags = tree.flags(child);
+        if (flags & EntryFlags::directory) {
+          const Verdict v = finder.verdict(path, name, inCode);
+          if (v != Verdict::skip)
+            stack.push_back({child, tree.children(child), path.size(), v == Verdict::descendInCode});
+          continue;
+        }
+        const std::uint64_t size = tree.sizeOf(child);
+        // Size 0 also covers clones and links already counted elsewhere in the scan.
+        if (size == 0 || size < finder.options_.minimumSize || (flags & excludedFileFlags)) continue;
+        buckets[size].push_back({path, inCode});
       }
-      byLength[{status.st_dev, length}].push_back(std::move(file));
     }
+    return buckets;
   }
-  buckets.clear();
 
-  auto flatten = [](auto& groups) {
+  // Drops the sizes that only one candidate has; returns how many candidates are left.
+  static std::int64_t dropUnpaired(SizeBuckets& buckets) {
+    std::int64_t kept = 0;
+    for (auto it = buckets.begin(); it != buckets.end();) {
+      if (it->second.size() < 2) {
+        it = buckets.erase(it);
+      } else {
+        kept += std::int64_t(it->second.size());
+        ++it;
+      }
+    }
+    return kept;
+  }
+
+  // Status from the file system: only plain files of ours with one name each, grouped by
+  // device and length. Nothing when the search was cancelled meanwhile.
+  std::optional<LengthGroups> filesByLength(SizeBuckets& buckets, std::int64_t kept) {
+    finder.setProgress(checkingFiles, kept);
+    LengthGroups byLength;
+    std::unordered_map<dev_t, bool> sharingDevices;
+    for (auto& [size, candidates] : buckets) {
+      for (auto& candidate : candidates) {
+        if (finder.isCancelled()) return std::nullopt;
+        finder.advance();
+        struct stat status;
+        if (::lstat(candidate.path.c_str(), &status) != 0) continue;
+        if (!S_ISREG(status.st_mode) || status.st_uid != finder.uid_ || status.st_nlink != 1) continue;
+        const std::uint64_t length = std::uint64_t(status.st_size);
+        // The tree's size is allocated space, rounded up to blocks; the threshold is about
+        // the contents.
+        if (length < finder.options_.minimumSize) continue;
+        File file{std::move(candidate.path),
+                  candidate.inCode,
+                  length,
+                  std::uint64_t(status.st_blocks) * 512,
+                  status.st_dev,
+                  0,
+                  false};
+        auto shares = sharingDevices.find(status.st_dev);
+        if (shares == sharingDevices.end())
+          shares =
+              sharingDevices.emplace(status.st_dev, SharedExtents::canSharePath(file.path.c_str())).first;
+        if (shares->second) {
+          FileIO::Descriptor fd(SharedExtents::openForReading(file.path.c_str()));
+          if (fd) {
+            const auto info = SharedExtents::cloneInfo(fd.get());
+            file.cloneID = info.cloneID;
+            file.sharesAll = info.sharesAll;
+          }
+        }
+        byLength[{status.st_dev, length}].push_back(std::move(file));
+      }
+    }
+    return byLength;
+  }
+
+  // The files of every group with at least two members, in group order; empties the groups.
+  template <typename Groups>
+  static std::vector<File> flatten(Groups& groups) {
     std::vector<File> files;
     for (auto& [key, members] : groups)
       if (members.size() >= 2)
         for (auto& file : members) files.push_back(std::move(file));
     groups.clear();
     return files;
-  };
-  using HashKey = std::tuple<dev_t, std::uint64_t, std::string>;
-  auto regroup = [](std::vector<File>& files, std::vector<std::optional<std::string>>& hashes) {
-    std::map<HashKey, std::vector<File>> groups;
+  }
+
+  // Files with the same device, length and hash of the given kind, together; a file that
+  // could not be hashed drops out.
+  HashGroups groupByHash(std::vector<File>& files, std::string_view phase, HashKind kind) {
+    finder.setProgress(phase, std::int64_t(files.size()));
+    std::vector<std::optional<std::string>> hashes = finder.hashAll(files, kind);
+    HashGroups groups;
     for (std::size_t k = 0; k < files.size(); ++k) {
       if (!hashes[k]) continue;
       groups[{files[k].device, files[k].length, std::move(*hashes[k])}].push_back(std::move(files[k]));
     }
     return groups;
-  };
+  }
 
-  // 3. Quick check: the edges of each file.
-  std::vector<File> files = flatten(byLength);
-  setProgress(quickCheck, std::int64_t(files.size()));
-  auto hashes = hashAll(files, HashKind::edge);
-  auto byEdge = regroup(files, hashes);
-
-  // 4. The whole contents.
-  if (isCancelled()) return {};
-  files = flatten(byEdge);
-  setProgress(hashing, std::int64_t(files.size()));
-  hashes = hashAll(files, HashKind::full);
-  auto byContents = regroup(files, hashes);
-  if (isCancelled()) return {};
-
-  // 5. Groups, the copy to keep first: one that already shares its storage (replacing the
+  // Groups, the copy to keep first: one that already shares its storage (replacing the
   // others by clones of it frees the most), then one outside code bundles, then the
   // shortest path.
-  std::vector<Group> groups;
-  for (auto& [key, members] : byContents) {
-    if (members.size() < 2) continue;
-    std::sort(members.begin(), members.end(), [](const File& a, const File& b) {
-      if (a.sharesAll != b.sharesAll) return a.sharesAll;
-      if (a.inCode != b.inCode) return !a.inCode;
-      const auto la = characterCount(a.path), lb = characterCount(b.path);
-      if (la != lb) return la < lb;
-      return a.path < b.path;
-    });
-    Group group;
-    const File& keeper = members.front();
-    group.length = keeper.length;
-    group.sha256 = std::get<2>(key);
-    group.inCodeBundle = true;
-    for (std::size_t k = 0; k < members.size(); ++k) {
-      const File& file = members[k];
-      group.allocated = std::max(group.allocated, file.allocated);
-      group.inCodeBundle = group.inCodeBundle && file.inCode;
-      if (k > 0 && keeper.sharesAll && file.sharesAll && file.cloneID != 0 && file.cloneID == keeper.cloneID)
-        ++group.alreadyShared;
-      group.paths.push_back(file.path);
+  static std::vector<Group> groupsWithKeeperFirst(HashGroups& byContents) {
+    std::vector<Group> groups;
+    for (auto& [key, members] : byContents) {
+      if (members.size() < 2) continue;
+      std::sort(members.begin(), members.end(), [](const File& a, const File& b) {
+        if (a.sharesAll != b.sharesAll) return a.sharesAll;
+        if (a.inCode != b.inCode) return !a.inCode;
+        const auto la = characterCount(a.path), lb = characterCount(b.path);
+        if (la != lb) return la < lb;
+        return a.path < b.path;
+      });
+      Group group;
+      const File& keeper = members.front();
+      group.length = keeper.length;
+      group.sha256 = std::get<2>(key);
+      group.inCodeBundle = true;
+      for (std::size_t k = 0; k < members.size(); ++k) {
+        const File& file = members[k];
+        group.allocated = std::max(group.allocated, file.allocated);
+        group.inCodeBundle = group.inCodeBundle && file.inCode;
+        if (k > 0 && keeper.sharesAll && file.sharesAll && file.cloneID != 0 &&
+            file.cloneID == keeper.cloneID)
+          ++group.alreadyShared;
+        group.paths.push_back(file.path);
+      }
+      if (group.savings() > 0) groups.push_back(std::move(group));
     }
-    if (group.savings() > 0) groups.push_back(std::move(group));
+    std::stable_sort(groups.begin(), groups.end(),
+                     [](const Group& a, const Group& b) { return a.savings() > b.savings(); });
+    return groups;
   }
-  std::stable_sort(groups.begin(), groups.end(),
-                   [](const Group& a, const Group& b) { return a.savings() > b.savings(); });
-  return groups;
+};
+
+std::vector<DuplicateFinder::Group> DuplicateFinder::run() {
+  return Search{*this}.run();
 }
 
 void to_json(nlohmann::json& json, const DuplicateFinder::Group& group) {

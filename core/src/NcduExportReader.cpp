@@ -1,5 +1,6 @@
 #include <tallyfox/NcduExport.h>
 
+#include "JsonLexer.h"
 #include "linux/FileIO.h"
 
 #include <tallyfox/EntryNames.h>
@@ -21,9 +22,8 @@
 #include <utility>
 #include <vector>
 
-// A scanner of its own rather than a general JSON library: the exports hold raw bytes that
-// are not UTF-8 inside their strings, which strict parsers refuse, and reading a million
-// entries this way costs a fraction of what a general parser takes for the same bytes.
+// The schema of ncdu's (and gdu's) JSON export on top of JsonLexer: the header array, the
+// metadata object, and the nested arrays of entries that become a tree's columns.
 
 namespace tallyfox::NcduExport {
 
@@ -33,7 +33,6 @@ constexpr std::size_t windowBytes = 1 << 20;
 constexpr std::size_t rawBytes = 256 * 1024;
 constexpr std::uint64_t progressInterval = 65'536;
 constexpr std::uint64_t maxEntries = std::uint64_t(std::numeric_limits<NodeId>::max());
-constexpr std::uint64_t maxUInt64 = std::numeric_limits<std::uint64_t>::max();
 
 [[noreturn]] void fail(std::string message) {
   throw FormatError(std::move(message));
@@ -195,36 +194,33 @@ struct Peeked {
 class Parser {
  public:
   Parser(ByteStream& stream, RawSource& source, const Progress& progress)
-      : stream_(stream),
-        source_(source),
-        progress_(progress),
-        capacity_(source.bufferFor(windowBytes)),
-        buffer_(new std::uint8_t[capacity_]) {}
+      : json_(stream, source.bufferFor(windowBytes), maxStringBytes), source_(source), progress_(progress) {}
 
   DecodedSnapshot run() {
     // A stream of white space alone holds no value to read; one that ends before its first
     // byte was cut off.
-    if (const int c = token(); c != '[') {
-      if (c < 0 && offset() > 0) fail("no JSON value");
-      unexpected("'['");
+    if (const int c = json_.token(); c != '[') {
+      if (c < 0 && json_.offset() > 0) fail("no JSON value");
+      json_.unexpected("'['");
     }
-    const std::uint64_t major = unsignedNumber("version");
+    const std::uint64_t major = json_.unsignedNumber("version");
     if (major != 1) fail("unsupported major version " + std::to_string(major));
-    expect(',');
-    unsignedNumber("minor version");
-    expect(',');
+    json_.expect(',');
+    json_.unsignedNumber("minor version");
+    json_.expect(',');
     std::int64_t timestamp = -1;
     metadata(timestamp);
-    expect(',');
+    json_.expect(',');
     rootFolder();
     // The format has one root: a second one read as the first alone would lose entries
     // without a word, and so would anything after the export.
-    if (const int c = token(); c != ']') {
-      if (c == ',' && peekToken() == '[')
-        fail("more than one root, the second at byte " + std::to_string(offset()));
-      unexpected("']'");
+    if (const int c = json_.token(); c != ']') {
+      if (c == ',' && json_.peekToken() == '[')
+        fail("more than one root, the second at byte " + std::to_string(json_.offset()));
+      json_.unexpected("']'");
     }
-    if (token() >= 0) fail("bytes after the end of the export at byte " + std::to_string(offset() - 1));
+    if (json_.token() >= 0)
+      fail("bytes after the end of the export at byte " + std::to_string(json_.offset() - 1));
 
     DecodedSnapshot out;
     out.info.rootPath = std::move(rootPath_);
@@ -246,362 +242,59 @@ class Parser {
 
   // Only what precedes the first entry: the root's name and the timestamp.
   Peeked head() {
-    expect('[');
-    if (unsignedNumber("version") != 1) fail("unsupported major version");
-    expect(',');
-    unsignedNumber("minor version");
-    expect(',');
+    json_.expect('[');
+    if (json_.unsignedNumber("version") != 1) fail("unsupported major version");
+    json_.expect(',');
+    json_.unsignedNumber("minor version");
+    json_.expect(',');
     Peeked out;
     metadata(out.timestamp);
-    expect(',');
-    expect('[');
-    expect('{');
+    json_.expect(',');
+    json_.expect('[');
+    json_.expect('{');
     object(entry_);
     out.rootPath.assign(entry_.name.begin(), entry_.name.end());
     return out;
   }
 
  private:
-  // ---- Bytes
-
-  std::uint64_t offset() const { return base_ + position_; }
-
-  bool refill() {
-    const std::size_t unread = end_ - position_;
-    std::memmove(buffer_.get(), buffer_.get() + position_, unread);
-    base_ += position_;
-    position_ = 0;
-    end_ = unread;
-    const std::size_t count = stream_.fill(buffer_.get() + end_, capacity_ - end_);
-    end_ += count;
-    return count > 0;
-  }
-
-  // The next byte without taking it; -1 at the end.
-  int peek() {
-    if (position_ == end_ && !refill()) return -1;
-    return buffer_[position_];
-  }
-  int take() {
-    const int c = peek();
-    if (c >= 0) ++position_;
-    return c;
-  }
-  // The next byte that is not white space, taken; -1 at the end.
-  int token() {
-    for (;;) {
-      if (position_ == end_ && !refill()) return -1;
-      const std::uint8_t c = buffer_[position_++];
-      if (!isSpace(c)) return c;
-    }
-  }
-  int peekToken() {
-    for (;;) {
-      const int c = peek();
-      if (!isSpace(c)) return c;
-      ++position_;
-    }
-  }
-
-  [[noreturn]] void unexpected(const std::string& wanted) {
-    if (position_ == end_ && peek() < 0) fail("file is truncated");
-    fail("expected " + wanted + " at byte " + std::to_string(offset() > 0 ? offset() - 1 : 0));
-  }
-
-  void expect(char wanted) {
-    if (token() != wanted) unexpected(std::string("'") + wanted + "'");
-  }
-
-  // ---- Values
-
-  // A JSON string into `out`, after its opening quote.
-  void stringBody(std::vector<std::uint8_t>& out) {
-    out.clear();
-    stringStart_ = offset() - 1;
-    for (;;) {
-      if (position_ == end_ && !refill()) fail("file is truncated");
-      // The plain run up to the next quote or backslash in one copy.
-      const std::uint8_t* from = buffer_.get() + position_;
-      const std::uint8_t* stop = from;
-      const std::uint8_t* last = buffer_.get() + end_;
-      while (stop < last && *stop != '"' && *stop != '\\') ++stop;
-      append(out, from, std::size_t(stop - from));
-      position_ += std::size_t(stop - from);
-      if (stop == last) continue;
-      ++position_;
-      if (*stop == '"') return;
-      escape(out);
-    }
-  }
-
-  void append(std::vector<std::uint8_t>& out, const std::uint8_t* bytes, std::size_t count) {
-    if (count > maxStringBytes - out.size()) fail("string too long at byte " + std::to_string(stringStart_));
-    out.insert(out.end(), bytes, bytes + count);
-  }
-
-  void escape(std::vector<std::uint8_t>& out) {
-    const int c = take();
-    std::uint8_t plain;
-    switch (c) {
-      case '"':
-        plain = '"';
-        break;
-      case '\\':
-        plain = '\\';
-        break;
-      case '/':
-        plain = '/';
-        break;
-      case 'b':
-        plain = '\b';
-        break;
-      case 'f':
-        plain = '\f';
-        break;
-      case 'n':
-        plain = '\n';
-        break;
-      case 'r':
-        plain = '\r';
-        break;
-      case 't':
-        plain = '\t';
-        break;
-      case 'u': {
-        std::uint32_t code = hex4();
-        if (code >= 0xD800 && code < 0xDC00 && peek() == '\\') {
-          ++position_;
-          if (take() != 'u') unexpected("a \\u escape");
-          const std::uint32_t low = hex4();
-          code = low >= 0xDC00 && low < 0xE000 ? 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00) : 0xFFFD;
-        } else if (code >= 0xD800 && code < 0xE000) {
-          code = 0xFFFD;  // a lone surrogate names no character
-        }
-        utf8(out, code);
-        return;
-      }
-      default:
-        if (c < 0) fail("file is truncated");
-        unexpected("an escape");
-    }
-    append(out, &plain, 1);
-  }
-
-  std::uint32_t hex4() {
-    std::uint32_t value = 0;
-    for (int k = 0; k < 4; ++k) {
-      const int c = take();
-      int digit;
-      if (c >= '0' && c <= '9')
-        digit = c - '0';
-      else if (c >= 'a' && c <= 'f')
-        digit = c - 'a' + 10;
-      else if (c >= 'A' && c <= 'F')
-        digit = c - 'A' + 10;
-      else
-        unexpected("a hex digit");
-      value = value << 4 | std::uint32_t(digit);
-    }
-    return value;
-  }
-
-  void utf8(std::vector<std::uint8_t>& out, std::uint32_t code) {
-    std::uint8_t bytes[4];
-    std::size_t n;
-    if (code < 0x80) {
-      bytes[0] = std::uint8_t(code);
-      n = 1;
-    } else if (code < 0x800) {
-      bytes[0] = std::uint8_t(0xC0 | code >> 6);
-      bytes[1] = std::uint8_t(0x80 | (code & 0x3F));
-      n = 2;
-    } else if (code < 0x10000) {
-      bytes[0] = std::uint8_t(0xE0 | code >> 12);
-      bytes[1] = std::uint8_t(0x80 | (code >> 6 & 0x3F));
-      bytes[2] = std::uint8_t(0x80 | (code & 0x3F));
-      n = 3;
-    } else {
-      bytes[0] = std::uint8_t(0xF0 | code >> 18);
-      bytes[1] = std::uint8_t(0x80 | (code >> 12 & 0x3F));
-      bytes[2] = std::uint8_t(0x80 | (code >> 6 & 0x3F));
-      bytes[3] = std::uint8_t(0x80 | (code & 0x3F));
-      n = 4;
-    }
-    append(out, bytes, n);
-  }
-
-  struct Number {
-    bool negative = false;
-    std::uint64_t magnitude = 0;  // the integer part, at most 2^64 - 1
-  };
-
-  // A JSON number whose first byte `c` is already taken. A fraction or exponent is read
-  // and dropped: every field the tree uses is a whole number.
-  Number numberFrom(int c) {
-    Number n;
-    if (c == '-') {
-      n.negative = true;
-      c = take();
-    }
-    if (c < '0' || c > '9') unexpected("a number");
-    for (;;) {
-      const std::uint64_t digit = std::uint64_t(c - '0');
-      n.magnitude = n.magnitude > (maxUInt64 - digit) / 10 ? maxUInt64 : n.magnitude * 10 + digit;
-      c = peek();
-      if (c < '0' || c > '9') break;
-      ++position_;
-    }
-    if (c == '.') {
-      ++position_;
-      if (!digits()) unexpected("a digit");
-      c = peek();
-    }
-    if (c == 'e' || c == 'E') {
-      ++position_;
-      if (peek() == '+' || peek() == '-') ++position_;
-      if (!digits()) unexpected("a digit");
-    }
-    return n;
-  }
-
-  bool digits() {
-    bool any = false;
-    for (int c = peek(); c >= '0' && c <= '9'; c = peek()) {
-      ++position_;
-      any = true;
-    }
-    return any;
-  }
-
-  Number number(const char* what) {
-    const int c = token();
-    if (c != '-' && (c < '0' || c > '9')) unexpected(std::string("a number for ") + what);
-    return numberFrom(c);
-  }
-
-  std::uint64_t unsignedNumber(const char* what) {
-    const Number n = number(what);
-    return n.negative ? 0 : n.magnitude;
-  }
-
-  std::int64_t signedNumber(const char* what) {
-    const Number n = number(what);
-    const std::uint64_t limit = std::uint64_t(std::numeric_limits<std::int64_t>::max());
-    const std::int64_t m = std::int64_t(std::min(n.magnitude, limit));
-    return n.negative ? -m : m;
-  }
-
-  void literal(const char* rest) {
-    for (const char* p = rest; *p; ++p)
-      if (take() != *p) unexpected("a literal");
-  }
+  // ---- The export
 
   // A flag's value: false and null are off; true, and anything else (the reason ncdu gives
   // for an exclusion is a string), is on.
   bool flag() {
-    const int c = peekToken();
-    if (c == 'f') {
-      ++position_;
-      literal("alse");
+    if (json_.takeIf('f')) {
+      json_.literal("alse");
       return false;
     }
-    if (c == 'n') {
-      ++position_;
-      literal("ull");
+    if (json_.takeIf('n')) {
+      json_.literal("ull");
       return false;
     }
-    skipValue();
+    json_.skipValue();
     return true;
   }
 
-  // Any value, nested or not, passed over without keeping it.
-  void skipValue() {
-    std::vector<char>& open = skipping_;
-    open.clear();
-    for (;;) {
-      const int c = token();
-      switch (c) {
-        case '"':
-          stringBody(scratch_);
-          break;
-        case '{':
-          if (peekToken() == '}') {
-            ++position_;
-            break;
-          }
-          open.push_back('}');
-          if (token() != '"') unexpected("a key");
-          stringBody(scratch_);
-          expect(':');
-          continue;  // its value comes next
-        case '[':
-          if (peekToken() == ']') {
-            ++position_;
-            break;
-          }
-          open.push_back(']');
-          continue;  // a value comes next
-        case 't':
-          literal("rue");
-          break;
-        case 'f':
-          literal("alse");
-          break;
-        case 'n':
-          literal("ull");
-          break;
-        default:
-          if (c == '-' || (c >= '0' && c <= '9')) {
-            numberFrom(c);
-            break;
-          }
-          unexpected("a value");
-      }
-      // After a complete value: close what ends here, or go on to the next element.
-      for (;;) {
-        if (open.empty()) return;
-        const int next = token();
-        if (next == open.back()) {
-          open.pop_back();
-          continue;
-        }
-        if (next != ',') unexpected("',' or '" + std::string(1, open.back()) + "'");
-        if (open.back() == '}') {
-          if (token() != '"') unexpected("a key");
-          stringBody(scratch_);
-          expect(':');
-        }
-        break;
-      }
-    }
-  }
-
-  // ---- The export
-
   void metadata(std::int64_t& timestamp) {
-    expect('{');
-    if (peekToken() == '}') {
-      ++position_;
-      return;
-    }
+    json_.expect('{');
+    if (json_.takeIf('}')) return;
     for (;;) {
-      if (token() != '"') unexpected("a key");
-      stringBody(key_);
-      expect(':');
+      if (json_.token() != '"') json_.unexpected("a key");
+      json_.stringBody(key_);
+      json_.expect(':');
       if (isKey("timestamp")) {
         // Times are whole seconds in 32 bits everywhere in a tree; a later one would not even
         // fit the clock's nanoseconds.
-        timestamp = std::int64_t(clampTime(signedNumber("timestamp")));
-      } else if (isKey("progname") && peekToken() == '"') {
-        ++position_;
-        stringBody(scratch_);
+        timestamp = std::int64_t(clampTime(json_.signedNumber("timestamp")));
+      } else if (isKey("progname") && json_.takeIf('"')) {
+        json_.stringBody(scratch_);
         firstLinkUnmarked_ = scratch_.size() == 3 && std::memcmp(scratch_.data(), "gdu", 3) == 0;
       } else {
-        skipValue();
+        json_.skipValue();
       }
-      const int c = token();
+      const int c = json_.token();
       if (c == '}') return;
-      if (c != ',') unexpected("',' or '}'");
+      if (c != ',') json_.unexpected("',' or '}'");
     }
   }
 
@@ -612,17 +305,15 @@ class Parser {
   // An entry's object, after its opening brace.
   void object(Entry& e) {
     e.clear();
-    if (peekToken() == '}') {
-      ++position_;
-    } else {
+    if (!json_.takeIf('}')) {
       for (;;) {
-        if (token() != '"') unexpected("a key");
-        stringBody(key_);
-        expect(':');
+        if (json_.token() != '"') json_.unexpected("a key");
+        json_.stringBody(key_);
+        json_.expect(':');
         field(e);
-        const int c = token();
+        const int c = json_.token();
         if (c == '}') break;
-        if (c != ',') unexpected("',' or '}'");
+        if (c != ',') json_.unexpected("',' or '}'");
       }
     }
     if (!e.named) fail("entry " + std::to_string(nextId_) + " has no name");
@@ -632,32 +323,32 @@ class Parser {
     switch (key_.size()) {
       case 3:
         if (isKey("dev")) {
-          e.dev = unsignedNumber("dev");
+          e.dev = json_.unsignedNumber("dev");
           e.hasDev = true;
           return;
         }
         if (isKey("ino")) {
-          e.ino = unsignedNumber("ino");
+          e.ino = json_.unsignedNumber("ino");
           e.hasIno = true;
           return;
         }
         break;
       case 4:
         if (isKey("name")) {
-          if (token() != '"') unexpected("a string for name");
-          stringBody(e.name);
+          if (json_.token() != '"') json_.unexpected("a string for name");
+          json_.stringBody(e.name);
           e.named = true;
           return;
         }
         if (isKey("mode")) {
-          e.mode = unsignedNumber("mode");
+          e.mode = json_.unsignedNumber("mode");
           e.hasMode = true;
           return;
         }
         break;
       case 5:
         if (isKey("dsize")) {
-          e.dsize = unsignedNumber("dsize");
+          e.dsize = json_.unsignedNumber("dsize");
           return;
         }
         if (isKey("hlnkc")) {
@@ -665,11 +356,11 @@ class Parser {
           return;
         }
         if (isKey("mtime")) {
-          e.mtime = signedNumber("mtime");
+          e.mtime = json_.signedNumber("mtime");
           return;
         }
         if (isKey("nlink")) {
-          e.nlink = unsignedNumber("nlink");
+          e.nlink = json_.unsignedNumber("nlink");
           return;
         }
         break;
@@ -686,7 +377,7 @@ class Parser {
         }
         break;
     }
-    skipValue();
+    json_.skipValue();
   }
 
   std::uint8_t flagsOf(const Entry& e, bool folder) const {
@@ -744,8 +435,8 @@ class Parser {
   }
 
   void rootFolder() {
-    if (token() != '[') unexpected("the root folder");
-    expect('{');
+    if (json_.token() != '[') json_.unexpected("the root folder");
+    json_.expect('{');
     object(entry_);
     rootPath_.assign(entry_.name.begin(), entry_.name.end());
     // Every path of the tree starts with it: a relative one would be taken from wherever the
@@ -759,22 +450,22 @@ class Parser {
     std::uint64_t sinceReport = 0;
     double reported = 0;
     while (!stack_.empty()) {
-      const int c = token();
+      const int c = json_.token();
       if (c == ']') {
         stack_.pop_back();
         continue;
       }
-      if (c != ',') unexpected("',' or ']'");
-      const int kind = token();
+      if (c != ',') json_.unexpected("',' or ']'");
+      const int kind = json_.token();
       if (kind == '{') {
         object(entry_);
         add(entry_, false);
       } else if (kind == '[') {
-        expect('{');
+        json_.expect('{');
         object(entry_);
         add(entry_, true);
       } else {
-        unexpected("an entry");
+        json_.unexpected("an entry");
       }
       if (progress_ && ++sinceReport == progressInterval) {
         sinceReport = 0;
@@ -792,17 +483,11 @@ class Parser {
     std::uint64_t dev;
   };
 
-  ByteStream& stream_;
+  detail::JsonLexer<ByteStream, FormatError> json_;
   RawSource& source_;
   const Progress& progress_;
-  std::size_t capacity_;
-  std::unique_ptr<std::uint8_t[]> buffer_;
-  std::size_t position_ = 0, end_ = 0;
-  std::uint64_t base_ = 0;
-  std::uint64_t stringStart_ = 0;
 
   std::vector<std::uint8_t> key_, scratch_;
-  std::vector<char> skipping_;
   Entry entry_;
   std::string rootPath_;
   std::vector<Frame> stack_;

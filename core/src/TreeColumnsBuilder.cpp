@@ -45,53 +45,98 @@ struct Arrangement {
   std::uint64_t nameBytes = 0;            // of the nodes reached
 };
 
+// Whether a node hangs below a parent that exists: a test for every id, taken from the
+// caller's own references to the columns so that its loop keeps them in registers.
+auto linkedIn(const TreeColumnsBuilder& b, std::size_t n) {
+  return [&present = b.present, &parent = b.parent, n](std::size_t id) {
+    return present[id] && parent[id] >= 0 && std::size_t(parent[id]) < n;
+  };
+}
+
 // Works out the final order in the builder's own arrays where it can: fresh memory is paid
 // for page by page when first written. Flat arrays only: a counting sort into children
 // lists, one breadth-first pass to sum upward, the per-folder sorts, and a second
 // breadth-first pass that numbers the nodes. Afterwards the builder's parents are the final
 // ones (by final id), its sizes and entry counts are summed (by scan id), and the rest of
 // its columns are untouched. Needs a builder whose root is present.
-Arrangement arrangeInPlace(TreeColumnsBuilder& b, bool aggregate, std::uint8_t directoryFlag) {
-  const std::size_t n = b.parent.size();
-  auto& parent = b.parent;
-  const auto& present = b.present;
-  auto linked = [&](std::size_t id) { return present[id] && parent[id] >= 0 && std::size_t(parent[id]) < n; };
+//
+// One object for the steps because they hand each other the children lists, which every
+// step reads in place and the last ones reuse as output columns.
+class Arranger {
+ public:
+  Arranger(TreeColumnsBuilder& b, std::uint8_t directoryFlag)
+      : b_(b),
+        n_(b.parent.size()),
+        directoryFlag_(directoryFlag),
+        shared_(n_ >= nodesForSecondThread),
+        nameBytesSet_(b.names.size()) {}
+
+  Arrangement run(bool aggregate) {
+    listChildren();
+    if (aggregate) sumUpward();
+    sortChildrenBySize();
+    numberBreadthFirst();
+    return columnsOfArrangement();
+  }
+
+ private:
+  TreeColumnsBuilder& b_;
+  const std::size_t n_;
+  const std::uint8_t directoryFlag_;
+  // A large tree's steps share their work with a second thread.
+  const bool shared_;
+  const std::size_t nameBytesSet_;
+  // p's children are children_[first(p) ..< last(p)]: see listChildren.
+  std::vector<std::uint32_t> bound_, children_, order_;
+  // Whether every parent comes before its children, as in a scan, which reserves its ids
+  // for a folder's entries after it has listed the folder.
+  bool parentsFirst_ = true;
+  std::size_t linkedCount_ = 0;
+  std::uint64_t linkedNames_ = 0;
+  std::size_t reached_ = 0;  // nodes numbered by numberBreadthFirst
+
+  std::uint32_t first(std::uint32_t id) const { return bound_[id + 1]; }
+  std::uint32_t last(std::uint32_t id) const { return bound_[id + 2]; }
 
   // Children lists by counting sort. bound[p + 1] first counts p's children, then after the
   // prefix sum marks the end of p's list; filling from the highest id down moves it to the
   // start of the list and leaves every list in increasing scan-id order. So p's children
   // are children[bound[p + 1] ..< bound[p + 2]].
-  std::vector<std::uint32_t> bound = Memory::filled<std::uint32_t>(n + 2, 0);
-  // A large tree's other two arrays are mapped by a second thread meanwhile.
-  const bool shared = n >= nodesForSecondThread;
-  std::vector<std::uint32_t> children, order;
-  SideWork mapping(shared, [&] {
-    // Sized for every node, not only the linked ones: it becomes the child-count column.
-    children = Memory::filled<std::uint32_t>(n + 1);
-    order = Memory::filled<std::uint32_t>(n);
-  });
-  // Whether every parent comes before its children, as in a scan, which reserves its ids
-  // for a folder's entries after it has listed the folder.
-  bool parentsFirst = true;
-  // The names of the root and the linked nodes, read here in memory order: in a whole tree
-  // they are the names of the nodes reached.
-  const std::size_t nameBytesSet = b.names.size();
-  std::size_t linkedCount = 0;
-  std::uint64_t linkedNames = nameLengthOf(b, nameBytesSet, 0);
-  for (std::size_t id = 1; id < n; ++id)
-    if (linked(id)) {
-      ++bound[std::size_t(parent[id]) + 1];
-      parentsFirst &= std::size_t(parent[id]) < id;
-      ++linkedCount;
-      linkedNames += nameLengthOf(b, nameBytesSet, std::uint32_t(id));
-    }
-  for (std::size_t i = 1; i <= n; ++i) bound[i] += bound[i - 1];
-  bound[n + 1] = bound[n];
-  mapping.wait();
-  for (std::size_t id = n; id-- > 1;)
-    if (linked(id)) children[--bound[std::size_t(parent[id]) + 1]] = std::uint32_t(id);
-  auto first = [&](std::uint32_t id) { return bound[id + 1]; };
-  auto last = [&](std::uint32_t id) { return bound[id + 2]; };
+  void listChildren() {
+    const std::size_t n = n_;
+    const auto& parent = b_.parent;
+    const auto linked = linkedIn(b_, n);
+    auto& bound = bound_;
+    bound = Memory::filled<std::uint32_t>(n + 2, 0);
+    // The other two arrays are mapped by a second thread meanwhile.
+    SideWork mapping(shared_, [this, n] {
+      // Sized for every node, not only the linked ones: it becomes the child-count column.
+      children_ = Memory::filled<std::uint32_t>(n + 1);
+      order_ = Memory::filled<std::uint32_t>(n);
+    });
+    // The names of the root and the linked nodes, read here in memory order: in a whole tree
+    // they are the names of the nodes reached.
+    bool parentsFirst = true;
+    std::size_t linkedCount = 0;
+    std::uint64_t linkedNames = nameLengthOf(b_, nameBytesSet_, 0);
+    for (std::size_t id = 1; id < n; ++id)
+      if (linked(id)) {
+        ++bound[std::size_t(parent[id]) + 1];
+        parentsFirst &= std::size_t(parent[id]) < id;
+        ++linkedCount;
+        linkedNames += nameLengthOf(b_, nameBytesSet_, std::uint32_t(id));
+      }
+    parentsFirst_ = parentsFirst;
+    linkedCount_ = linkedCount;
+    linkedNames_ = linkedNames;
+    for (std::size_t i = 1; i <= n; ++i) bound[i] += bound[i - 1];
+    bound[n + 1] = bound[n];
+    mapping.wait();
+    auto& children = children_;
+    for (std::size_t id = n; id-- > 1;)
+      if (linked(id)) children[--bound[std::size_t(parent[id]) + 1]] = std::uint32_t(id);
+    order_[0] = 0;
+  }
 
   // Sizes and entry counts are summed upward children first. When parents come first,
   // going down the ids does that, in the order the columns lie in memory. Otherwise a
@@ -101,34 +146,60 @@ Arrangement arrangeInPlace(TreeColumnsBuilder& b, bool aggregate, std::uint8_t d
   // A size sum past 2^64 - 1 (only sizes from outside reach it) stays at that largest size:
   // wrapped, it would be a small total that looks sound. Entry counts cannot overflow, since
   // each entry adds one and ids are 31 bits.
-  order[0] = 0;
-  auto& totalSize = b.size;
-  auto& totalCount = b.entryCount;
-  auto addUp = [&](std::uint32_t x) {
-    const std::size_t p = std::size_t(parent[x]);
-    if (__builtin_add_overflow(totalSize[p], totalSize[x], &totalSize[p]))
-      totalSize[p] = std::numeric_limits<std::uint64_t>::max();
-    const bool leaf = !(b.flags[x] & directoryFlag) && first(x) == last(x);
-    totalCount[p] += leaf ? 1 : totalCount[x];
-  };
-  // A folder's count leaves out the folder itself, once what it adds to its parent is added.
-  auto leaveOutFolder = [&](std::size_t id) {
-    if (b.flags[id] & directoryFlag) --totalCount[id];
-  };
-  if (aggregate && parentsFirst) {
-    for (std::size_t x = n; x-- > 1;) {
-      if (linked(x)) addUp(std::uint32_t(x));
-      leaveOutFolder(x);
+  void sumUpward() {
+    const std::size_t n = n_;
+    const auto& parent = b_.parent;
+    const auto linked = linkedIn(b_, n);
+    auto& totalSize = b_.size;
+    auto& totalCount = b_.entryCount;
+    auto addUp = [&](std::uint32_t x) {
+      const std::size_t p = std::size_t(parent[x]);
+      if (__builtin_add_overflow(totalSize[p], totalSize[x], &totalSize[p]))
+        totalSize[p] = std::numeric_limits<std::uint64_t>::max();
+      const bool leaf = !(b_.flags[x] & directoryFlag_) && first(x) == last(x);
+      totalCount[p] += leaf ? 1 : totalCount[x];
+    };
+    // A folder's count leaves out the folder itself, once what it adds to its parent is added.
+    auto leaveOutFolder = [&](std::size_t id) {
+      if (b_.flags[id] & directoryFlag_) --totalCount[id];
+    };
+    if (parentsFirst_) {
+      for (std::size_t x = n; x-- > 1;) {
+        if (linked(x)) addUp(std::uint32_t(x));
+        leaveOutFolder(x);
+      }
+      leaveOutFolder(0);
+    } else {
+      auto& order = order_;
+      const auto& children = children_;
+      std::size_t reached = 1;
+      for (std::size_t head = 0; head < reached; ++head) {
+        const std::uint32_t id = order[head];
+        for (std::uint32_t k = first(id); k < last(id); ++k) order[reached++] = children[k];
+      }
+      for (std::size_t pos = reached; pos-- > 1;) addUp(order[pos]);
+      for (std::size_t id = 0; id < n; ++id) leaveOutFolder(id);
     }
-    leaveOutFolder(0);
-  } else if (aggregate) {
-    std::size_t reached = 1;
-    for (std::size_t head = 0; head < reached; ++head) {
-      const std::uint32_t id = order[head];
-      for (std::uint32_t k = first(id); k < last(id); ++k) order[reached++] = children[k];
+  }
+
+  // Each folder's children, largest first. A large tree's folders are sorted by two
+  // threads, each taking the folders that hold about half of the children.
+  void sortChildrenBySize() {
+    // Lists lie in the order of their folders' ids, so the first folder whose list starts in
+    // the second half of all children splits the work.
+    const std::size_t n = n_;
+    std::size_t low = 0, high = n;
+    const std::uint32_t half = last(std::uint32_t(n - 1)) / 2;
+    while (low < high) {
+      const std::size_t middle = low + (high - low) / 2;
+      if (first(std::uint32_t(middle)) < half)
+        low = middle + 1;
+      else
+        high = middle;
     }
-    for (std::size_t pos = reached; pos-- > 1;) addUp(order[pos]);
-    for (std::size_t id = 0; id < n; ++id) leaveOutFolder(id);
+    SideWork secondHalf(shared_, [this, low, n] { sortFolders(low, n); });
+    sortFolders(0, low);
+    secondHalf.wait();
   }
 
   // Children are listed in increasing scan id, so breaking ties by their place in the list
@@ -137,9 +208,9 @@ Arrangement arrangeInPlace(TreeColumnsBuilder& b, bool aggregate, std::uint8_t d
   // them in 64 bits for the place in the list: each child is then one key (the distance
   // below the largest size, then the place), and whole keys sort about twice as fast as
   // pairs. Otherwise (sizes near the top of the range) (size, id) pairs are sorted.
-  // A large tree's folders are sorted by two threads, each taking the folders that hold
-  // about half of the children.
-  auto sortFolders = [&](std::size_t fromID, std::size_t toID) {
+  void sortFolders(std::size_t fromID, std::size_t toID) {
+    auto& children = children_;
+    const auto& totalSize = b_.size;
     std::vector<std::uint64_t> keys;
     std::vector<std::uint32_t> listed;
     std::vector<std::pair<std::uint64_t, std::uint32_t>> pairs;
@@ -167,61 +238,59 @@ Arrangement arrangeInPlace(TreeColumnsBuilder& b, bool aggregate, std::uint8_t d
         for (std::uint32_t j = from; j < to; ++j) children[j] = pairs[j - from].second;
       }
     }
-  };
-  {
-    // Lists lie in the order of their folders' ids, so the first folder whose list starts in
-    // the second half of all children splits the work.
-    std::size_t low = 0, high = n;
-    const std::uint32_t half = last(std::uint32_t(n - 1)) / 2;
-    while (low < high) {
-      const std::size_t middle = low + (high - low) / 2;
-      if (first(std::uint32_t(middle)) < half)
-        low = middle + 1;
-      else
-        high = middle;
-    }
-    SideWork secondHalf(shared, [&, low] { sortFolders(low, n); });
-    sortFolders(0, low);
-    secondHalf.wait();
   }
 
   // The final order, breadth-first over the sorted lists from the root: a node's children
   // get the next free ids as it is visited, so the new parents come straight from the walk.
   // The walk rewrites order (it only reads positions it has already written), and the new
   // parents go where the scan's parents were, which nothing reads any more.
-  std::size_t tail = 1;
-  for (std::size_t k = 0; k < tail; ++k) {
-    const std::uint32_t id = order[k];
-    for (std::uint32_t j = first(id); j < last(id); ++j) {
-      order[tail] = children[j];
-      parent[tail] = std::int32_t(k);
-      ++tail;
+  void numberBreadthFirst() {
+    auto& order = order_;
+    auto& parent = b_.parent;
+    const auto& children = children_;
+    std::size_t tail = 1;
+    for (std::size_t k = 0; k < tail; ++k) {
+      const std::uint32_t id = order[k];
+      for (std::uint32_t j = first(id); j < last(id); ++j) {
+        order[tail] = children[j];
+        parent[tail] = std::int32_t(k);
+        ++tail;
+      }
     }
-  }
-  parent[0] = -1;
-  const std::size_t m = tail;
-  // Child counts go where the children lists were, then the starts (each node's children
-  // follow those of the nodes before it) where the bounds were.
-  std::vector<std::uint32_t>& childCount = children;
-  for (std::size_t k = 0; k < m; ++k) childCount[k] = last(order[k]) - first(order[k]);
-  std::vector<std::uint32_t>& childStart = bound;
-  std::uint32_t nextChild = 1;
-  for (std::size_t k = 0; k < m; ++k) {
-    childStart[k] = childCount[k] ? nextChild : 0;
-    nextChild += childCount[k];
+    parent[0] = -1;
+    reached_ = tail;
   }
 
-  Arrangement result;
-  result.nodes = m;
-  if (m == linkedCount + 1) {
-    result.nameBytes = linkedNames;
-  } else {
-    for (std::size_t k = 0; k < m; ++k) result.nameBytes += nameLengthOf(b, nameBytesSet, order[k]);
+  // Child counts go where the children lists were, then the starts (each node's children
+  // follow those of the nodes before it) where the bounds were.
+  Arrangement columnsOfArrangement() {
+    const std::size_t m = reached_;
+    const auto& order = order_;
+    std::vector<std::uint32_t>& childCount = children_;
+    for (std::size_t k = 0; k < m; ++k) childCount[k] = last(order[k]) - first(order[k]);
+    std::vector<std::uint32_t>& childStart = bound_;
+    std::uint32_t nextChild = 1;
+    for (std::size_t k = 0; k < m; ++k) {
+      childStart[k] = childCount[k] ? nextChild : 0;
+      nextChild += childCount[k];
+    }
+
+    Arrangement result;
+    result.nodes = m;
+    if (m == linkedCount_ + 1) {
+      result.nameBytes = linkedNames_;
+    } else {
+      for (std::size_t k = 0; k < m; ++k) result.nameBytes += nameLengthOf(b_, nameBytesSet_, order[k]);
+    }
+    result.order = std::move(order_);
+    result.childStart = std::move(bound_);
+    result.childCount = std::move(children_);
+    return result;
   }
-  result.order = std::move(order);
-  result.childStart = std::move(childStart);
-  result.childCount = std::move(childCount);
-  return result;
+};
+
+Arrangement arrangeInPlace(TreeColumnsBuilder& b, bool aggregate, std::uint8_t directoryFlag) {
+  return Arranger(b, directoryFlag).run(aggregate);
 }
 
 constexpr std::uint64_t maxOffset = std::numeric_limits<std::uint32_t>::max();

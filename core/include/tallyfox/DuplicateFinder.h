@@ -112,6 +112,7 @@ class DuplicateFinder {
 
  private:
   struct File;
+  struct Search;
   enum class HashKind { edge, full };
 
   void setProgress(std::string_view phase, std::int64_t total);
