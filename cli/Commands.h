@@ -28,6 +28,7 @@ struct DiffArgs {
   std::optional<std::string> path;
   int limit = 20;
   int depth = 0;
+  bool json = false;
 };
 
 struct DupesArgs {
@@ -61,11 +62,11 @@ struct TypesArgs {
   bool json = false;
 };
 
-int runDump(const std::string& file);
+int runDump(const std::string& file, bool json = false);
 int runScan(const ScanArgs& args);
 int runDiff(const DiffArgs& args);
 int runDupes(const DupesArgs& args);
-int runCheck(const std::string& file);
+int runCheck(const std::string& file, bool json = false);
 int runTop(const TopArgs& args);
 int runTypes(const TypesArgs& args);
 

@@ -6,6 +6,8 @@
 
 #include <iostream>
 #include <sstream>
+#include <string_view>
+#include <vector>
 
 int main(int argc, char** argv) {
   CLI::App app{"tfscan: scan a folder into a Tallyfox snapshot, or summarise, compare and search snapshots"};
@@ -46,7 +48,9 @@ int main(int argc, char** argv) {
   auto* typesOpt = app.add_option("--types", typesFiles,
                                   "Bytes and files per kind of file below a snapshot's folder: FILE [PATH]")
                        ->expected(1, 2);
-  app.add_flag("--json", json, "With --dump, --diff, --top, --types or --check: print one JSON document");
+  bool jsonListed = false;
+  app.add_flag("--json", jsonListed,
+               "With --dump, --diff, --top, --types or --check: print one JSON document");
   auto* speedOpt = app.add_option("-s,--speed", speed, "Scan speed (default: the saved speed)")
                        ->check(CLI::IsMember({"fast", "balanced", "gentle"}));
   app.add_option("--ignore", scan.ignore, "Folder not to enter (repeatable)");
@@ -75,7 +79,16 @@ int main(int argc, char** argv) {
   for (auto* other : {dumpOpt, checkOpt, diffOpt, dupesOpt, exportOpt, pathOpt}) typesOpt->excludes(other);
 
   try {
-    app.parse(argc, argv);
+    // "--json" is taken out before parsing: the parser would give it as the value of an option
+    // it follows ("--types --json FILE"), as it gives any word after an option that needs one.
+    std::vector<char*> words;
+    for (int k = 0; k < argc; ++k) {
+      if (k > 0 && std::string_view(argv[k]) == "--json")
+        json = true;
+      else
+        words.push_back(argv[k]);
+    }
+    app.parse(int(words.size()), words.data());
   } catch (const CLI::ParseError& e) {
     // The parser's messages quote the arguments that it could not take, which may be names.
     std::ostringstream errors;
@@ -86,8 +99,12 @@ int main(int argc, char** argv) {
     return status == 0 ? 0 : 2;
   }
 
-  if (*dumpOpt) return tfscan::runDump(dumpFile);
-  if (*checkOpt) return tfscan::runCheck(checkFile);
+  if (json && !*dumpOpt && !*checkOpt && !*diffOpt && !*topOpt && !*typesOpt) {
+    std::cerr << "tfscan: --json goes with --dump, --check, --diff, --top or --types\n";
+    return 2;
+  }
+  if (*dumpOpt) return tfscan::runDump(dumpFile, json);
+  if (*checkOpt) return tfscan::runCheck(checkFile, json);
   if (*topOpt) {
     tfscan::TopArgs top;
     try {
@@ -114,6 +131,7 @@ int main(int argc, char** argv) {
   if (*diffOpt) {
     diff.oldFile = diffFiles[0];
     diff.newFile = diffFiles[1];
+    diff.json = json;
     if (diffFiles.size() > 2) diff.path = diffFiles[2];
     return tfscan::runDiff(diff);
   }

@@ -3,6 +3,8 @@
 #include "model/Comparison.h"
 #include "model/DeleteList.h"
 #include "model/Duplicates.h"
+#include "model/FileTypes.h"
+#include "model/LargestFiles.h"
 #include "model/MainThread.h"
 #include "model/Outside.h"
 #include "model/PartialScans.h"
@@ -39,6 +41,8 @@ BrowserModel::BrowserModel(std::optional<std::filesystem::path> fileURL, Service
       deleteList_(new DeleteList(*this)),
       placeMemory_(new PlaceMemory(*this)),
       duplicates_(new Duplicates(*this)),
+      largestFiles_(new LargestFiles(*this)),
+      fileTypes_(new FileTypes(*this)),
       outside_(new OutsideModel(*this)),
       partialScans_(new PartialScans(*this)),
       changeCheck_(new QTimer(this)) {

@@ -28,6 +28,8 @@ namespace tallyfox {
 class ComparisonModel;
 class DeleteList;
 class Duplicates;
+class FileTypes;
+class LargestFiles;
 class OutsideModel;
 class PartialScans;
 class PlaceMemory;
@@ -199,6 +201,10 @@ class BrowserModel : public QObject {
   PlaceMemory& placeMemory() const { return *placeMemory_; }
   // The duplicates view: a search below a folder and replacing copies by clones.
   Duplicates& duplicates() const { return *duplicates_; }
+  // The largest files below a folder, in the window's centre.
+  LargestFiles& largestFiles() const { return *largestFiles_; }
+  // Bytes per kind of file below a folder, and the kind the list and chart pick out.
+  FileTypes& fileTypes() const { return *fileTypes_; }
   // The folders around the snapshot's root, browsed from the disk.
   OutsideModel& outside() const { return *outside_; }
   // Rescans and additions merged into a new snapshot that replaces this window.
@@ -288,6 +294,8 @@ class BrowserModel : public QObject {
   DeleteList* deleteList_;
   PlaceMemory* placeMemory_;
   Duplicates* duplicates_;
+  LargestFiles* largestFiles_;
+  FileTypes* fileTypes_;
   OutsideModel* outside_;
   PartialScans* partialScans_;
   bool loadStarted_ = false;

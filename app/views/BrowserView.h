@@ -20,6 +20,8 @@ class DeleteListDialog;
 class TrashResultRow;
 class EntryList;
 class DuplicatesView;
+class FileTypesView;
+class LargestFilesView;
 class OutsideView;
 class FilterField;
 class MessageText;
@@ -46,6 +48,8 @@ class BrowserView : public QWidget {
   DeleteListBar* deleteListBar() const { return deleteListBar_; }
   TrashResultRow* trashResultRow() const { return trashResult_; }
   OutsideView* outsideView() const { return outsideView_; }
+  LargestFilesView* largestFilesView() const { return largestFilesView_; }
+  FileTypesView* fileTypesView() const { return fileTypesView_; }
   QWidget* rescanButton() const { return rescanButton_; }
   // Between the chart and the list: where the person moves the border between them.
   ChartListSplitter* splitter() const { return splitter_; }
@@ -118,6 +122,8 @@ class BrowserView : public QWidget {
   TrashResultRow* trashResult_ = nullptr;
   QPointer<DeleteListDialog> deleteListDialog_;
   DuplicatesView* duplicatesView_ = nullptr;
+  LargestFilesView* largestFilesView_ = nullptr;
+  FileTypesView* fileTypesView_ = nullptr;
   OutsideView* outsideView_ = nullptr;
   QWidget* rescanButton_ = nullptr;
 };

@@ -1,6 +1,7 @@
 #include "views/RowDelegate.h"
 
 #include "model/EntryNotes.h"
+#include "model/FileTypes.h"
 #include "model/Format.h"
 #include "model/Palette.h"
 #include "views/Icons.h"
@@ -164,6 +165,8 @@ void RowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
 
   painter->save();
   painter->setRenderHint(QPainter::Antialiasing);
+  // A kind of file picked out: other rows stay, faded, so the folder still reads whole.
+  if (!browser_->fileTypes().isHighlighted(values->node)) painter->setOpacity(0.35);
   if (values->isSelected) {
     painter->fillRect(option.rect,
                       palette.color(active ? QPalette::Active : QPalette::Inactive, QPalette::Highlight));
