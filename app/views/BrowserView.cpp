@@ -11,6 +11,7 @@
 #include "views/DeleteListViews.h"
 #include "views/DuplicatesView.h"
 #include "views/SubtreeViews.h"
+#include "views/ListHeader.h"
 #include "views/EntryList.h"
 #include "views/FilterField.h"
 #include "views/Icons.h"
@@ -150,6 +151,8 @@ QWidget* BrowserView::buildBrowser() {
   filterLayout->setContentsMargins(8, 6, 8, 6);
   filterLayout->addWidget(filter_);
   listLayout->addWidget(filterBox);
+  header_ = new ListHeader(browser_, list_, listColumn);
+  listLayout->addWidget(header_);
   listLayout->addWidget(list_, 1);
   listLayout->addWidget(new NotScannedSection(browser_, listColumn));
   listLayout->addWidget(new GoneSection(browser_, listColumn));

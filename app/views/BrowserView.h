@@ -22,6 +22,7 @@ class EntryList;
 class DuplicatesView;
 class FileTypesView;
 class LargestFilesView;
+class ListHeader;
 class OutsideView;
 class FilterField;
 class MessageText;
@@ -50,6 +51,8 @@ class BrowserView : public QWidget {
   OutsideView* outsideView() const { return outsideView_; }
   LargestFilesView* largestFilesView() const { return largestFilesView_; }
   FileTypesView* fileTypesView() const { return fileTypesView_; }
+  // Over the list: sorting and the optional columns.
+  ListHeader* listHeader() const { return header_; }
   QWidget* rescanButton() const { return rescanButton_; }
   // Between the chart and the list: where the person moves the border between them.
   ChartListSplitter* splitter() const { return splitter_; }
@@ -124,6 +127,7 @@ class BrowserView : public QWidget {
   DuplicatesView* duplicatesView_ = nullptr;
   LargestFilesView* largestFilesView_ = nullptr;
   FileTypesView* fileTypesView_ = nullptr;
+  ListHeader* header_ = nullptr;
   OutsideView* outsideView_ = nullptr;
   QWidget* rescanButton_ = nullptr;
 };
