@@ -1,6 +1,7 @@
 #include "Commands.h"
 
 #include <tallyfox/FileChangedError.h>
+#include <tallyfox/JsonValues.h>
 #include <tallyfox/SnapshotDump.h>
 
 #include <exception>
@@ -43,12 +44,22 @@ tallyfox::DiskTreePtr openSnapshot(const std::string& file) {
   return nullptr;
 }
 
-int runCheck(const std::string& file) {
+int runCheck(const std::string& file, bool json) {
   const tallyfox::DiskTreePtr tree = openSnapshot(file);
   if (!tree) return 1;
-  if (reportDamage(*tree, file)) return 1;
-  std::cout << terminalSafe(file) << ": OK, " << tree->nodeCount() << " entries\n";
-  return 0;
+  if (!json) {
+    if (reportDamage(*tree, file)) return 1;
+    std::cout << terminalSafe(file) << ": OK, " << tree->nodeCount() << " entries\n";
+    return 0;
+  }
+  // The verdict is the document: damage is an answer here, not a failure to give one.
+  const auto violation = tree->firstViolation(tallyfox::SnapshotDump::totalsOf(file));
+  if (reportChange(*tree, file)) return 1;
+  nlohmann::json verdict = {
+      {"file", tallyfox::detail::pathToJson(file)}, {"sound", !violation}, {"entries", tree->nodeCount()}};
+  verdict["damage"] = violation ? nlohmann::json(tallyfox::detail::pathToJson(*violation)) : nlohmann::json();
+  printJson(verdict);
+  return violation ? 1 : 0;
 }
 
 }  // namespace tfscan

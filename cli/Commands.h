@@ -31,6 +31,7 @@ struct DiffArgs {
   std::optional<std::string> path;
   int limit = 20;
   int depth = 0;
+  bool json = false;
 };
 
 struct DupesArgs {
@@ -75,11 +76,11 @@ struct GrowthArgs {
   std::optional<std::uint64_t> threshold;  // the saved growth alert's when absent
 };
 
-int runDump(const std::string& file);
+int runDump(const std::string& file, bool json = false);
 int runScan(const ScanArgs& args);
 int runDiff(const DiffArgs& args);
 int runDupes(const DupesArgs& args);
-int runCheck(const std::string& file);
+int runCheck(const std::string& file, bool json = false);
 int runTop(const TopArgs& args);
 int runTypes(const TypesArgs& args);
 

@@ -1,6 +1,8 @@
 #include "Commands.h"
 
 #include <tallyfox/ByteFormat.h>
+#include <tallyfox/FileChangedError.h>
+#include <tallyfox/JsonValues.h>
 #include <tallyfox/SnapshotDiff.h>
 #include <tallyfox/SnapshotDump.h>
 #include <tallyfox/SnapshotPaths.h>
@@ -50,6 +52,7 @@ struct Line {
   std::string change, sizes, name;
   bool unreliable;
   int level;
+  SnapshotDiff::Entry entry;
 };
 
 // The changed children of `folder`, largest change first, and below each the largest
@@ -64,8 +67,8 @@ void collect(const SnapshotDiff& diff, const SnapshotDiff::Entry& folder, int li
       continue;
     }
     ++shown;
-    lines.push_back(
-        {signedBytes(e), sizes(e), terminalSafe(e.name) + (e.isDirectory ? "/" : ""), e.unreliable, level});
+    lines.push_back({signedBytes(e), sizes(e), terminalSafe(e.name) + (e.isDirectory ? "/" : ""),
+                     e.unreliable, level, e});
     if (level < depth && e.isDirectory)
       collect(diff, e, std::min(limit, nestedLimit), level + 1, depth, lines, hidden);
   }
@@ -76,6 +79,48 @@ std::string absolutePath(const std::string& path) {
   std::error_code ignored;
   const auto absolute = std::filesystem::absolute(path, ignored);
   return absolute.empty() ? path : absolute.string();
+}
+
+// The lines the comparison shows, and how many changed entries of the top level did not fit.
+std::vector<Line> changeLines(const SnapshotDiff& diff, const DiffArgs& args, std::size_t& hidden) {
+  std::vector<Line> lines;
+  hidden = 0;
+  collect(diff, diff.root(), std::max(args.limit, 0), 0, std::max(args.depth, 0), lines, hidden);
+  return lines;
+}
+
+// The same comparison as one JSON document: the same lines in the same order, each with its
+// depth below the compared folder, exact byte counts and names.
+nlohmann::json reportJson(const SnapshotDiff& diff, const tallyfox::DiskTree& older,
+                          const tallyfox::DiskTree& newer, std::string path, const DiffArgs& args) {
+  path = path.empty() ? "/" : tallyfox::SnapshotPaths::canonical(path);
+  const auto top = diff.root();
+  std::size_t hidden = 0;
+  nlohmann::json changes = nlohmann::json::array();
+  for (const Line& line : changeLines(diff, args, hidden)) {
+    const SnapshotDiff::Entry& e = line.entry;
+    changes.push_back({{"name", tallyfox::detail::pathToJson(e.name)},
+                       {"depth", line.level},
+                       {"folder", e.isDirectory},
+                       {"oldBytes", e.isNew() ? nlohmann::json() : nlohmann::json(e.oldSize)},
+                       {"newBytes", e.isGone() ? nlohmann::json() : nlohmann::json(e.newSize)},
+                       {"change", e.delta()},
+                       {"new", e.isNew()},
+                       {"gone", e.isGone()},
+                       {"uncertain", e.unreliable}});
+  }
+  return {{"path", tallyfox::detail::pathToJson(path)},
+          {"old",
+           {{"file", tallyfox::detail::pathToJson(args.oldFile)},
+            {"scanStart", tallyfox::detail::timeToJson(older.scanStart())}}},
+          {"new",
+           {{"file", tallyfox::detail::pathToJson(args.newFile)},
+            {"scanStart", tallyfox::detail::timeToJson(newer.scanStart())}}},
+          {"oldBytes", top.oldSize},
+          {"newBytes", top.newSize},
+          {"change", top.delta()},
+          {"changes", changes},
+          {"moreChanged", hidden}};
 }
 
 // The comparison as the command prints it.
@@ -92,9 +137,8 @@ void report(const SnapshotDiff& diff, const tallyfox::DiskTree& older, const tal
   else
     out << signedBytes(top) << " (" << sizes(top) << ")\n";
 
-  std::vector<Line> lines;
   std::size_t hidden = 0;
-  collect(diff, top, std::max(args.limit, 0), 0, std::max(args.depth, 0), lines, hidden);
+  const std::vector<Line> lines = changeLines(diff, args, hidden);
   if (lines.empty() && hidden == 0) {
     out << "  No entry changed.\n";
     return;
@@ -136,10 +180,17 @@ int runDiff(const DiffArgs& args) {
     return 1;
   }
   std::ostringstream out;
-  report(*diff, *older, *newer, path, args, out);
+  nlohmann::json document;
+  if (args.json)
+    document = reportJson(*diff, *older, *newer, path, args);
+  else
+    report(*diff, *older, *newer, path, args, out);
   // Printed only when neither file changed while the comparison read it.
   if (reportChange(*older, args.oldFile) || reportChange(*newer, args.newFile)) return 1;
-  std::cout << out.str();
+  if (args.json)
+    printJson(document);
+  else
+    std::cout << out.str();
   return 0;
 }
 

@@ -6,6 +6,8 @@
 
 #include <iostream>
 #include <sstream>
+#include <string_view>
+#include <vector>
 
 int main(int argc, char** argv) {
   CLI::App app{"tfscan: scan a folder into a Tallyfox snapshot, or summarise, compare and search snapshots"};
@@ -50,7 +52,9 @@ int main(int argc, char** argv) {
   auto* typesOpt = app.add_option("--types", typesFiles,
                                   "Bytes and files per kind of file below a snapshot's folder: FILE [PATH]")
                        ->expected(1, 2);
-  app.add_flag("--json", json, "With --dump, --diff, --top, --types or --check: print one JSON document");
+  bool jsonListed = false;
+  app.add_flag("--json", jsonListed,
+               "With --dump, --diff, --top, --types or --check: print one JSON document");
   CLI::Option* scheduledOpt = app.add_flag("--scheduled")
                                   ->description(
                                       "Scan each scheduled folder at the gentle speed into the snapshots "
@@ -113,7 +117,16 @@ int main(int argc, char** argv) {
   }
 
   try {
-    app.parse(argc, argv);
+    // "--json" is taken out before parsing: the parser would give it as the value of an option
+    // it follows ("--types --json FILE"), as it gives any word after an option that needs one.
+    std::vector<char*> words;
+    for (int k = 0; k < argc; ++k) {
+      if (k > 0 && std::string_view(argv[k]) == "--json")
+        json = true;
+      else
+        words.push_back(argv[k]);
+    }
+    app.parse(int(words.size()), words.data());
   } catch (const CLI::ParseError& e) {
     // The parser's messages quote the arguments that it could not take, which may be names.
     std::ostringstream errors;
@@ -124,7 +137,12 @@ int main(int argc, char** argv) {
     return status == 0 ? 0 : 2;
   }
 
-  if (*dumpOpt) return tfscan::runDump(dumpFile);
+  if (json && !*dumpOpt && !*checkOpt && !*diffOpt && !*topOpt && !*typesOpt) {
+    std::cerr << "tfscan: --json goes with --dump, --check, --diff, --top or --types\n";
+    return 2;
+  }
+  if (*dumpOpt) return tfscan::runDump(dumpFile, json);
+  if (*checkOpt) return tfscan::runCheck(checkFile, json);
   if (*scheduledOpt) return tfscan::runScheduled();
   if (*pruneOpt) return tfscan::runPrune(dryRun);
   if (dryRun) {
@@ -148,7 +166,6 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (*metricsOpt) return tfscan::runMetrics(metricsFiles[0], metricsFiles[1]);
-  if (*checkOpt) return tfscan::runCheck(checkFile);
   if (*topOpt) {
     tfscan::TopArgs top;
     try {
@@ -175,6 +192,7 @@ int main(int argc, char** argv) {
   if (*diffOpt) {
     diff.oldFile = diffFiles[0];
     diff.newFile = diffFiles[1];
+    diff.json = json;
     if (diffFiles.size() > 2) diff.path = diffFiles[2];
     return tfscan::runDiff(diff);
   }

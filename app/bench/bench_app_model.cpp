@@ -2,6 +2,7 @@
 #include "model/BrowserModel.h"
 #include "model/Comparison.h"
 #include "model/FolderHistory.h"
+#include "model/ListOrder.h"
 #include "model/Settings.h"
 #include "model/SunburstLayout.h"
 
@@ -16,12 +17,14 @@
 #include <unistd.h>
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 
 using namespace tallyfox;
 
 namespace {
 
-std::filesystem::path writeSnapshot(const char* name, std::size_t nodes, std::size_t huge, std::size_t growEvery = 0,
+std::filesystem::path writeSnapshot(const char* name, std::size_t nodes, std::size_t huge,
+                                    std::size_t growEvery = 0,
                                     std::chrono::system_clock::time_point started = {}) {
   const auto file = std::filesystem::temp_directory_path() /
                     (std::string("tallyfox-bench-") + name + "-" + std::to_string(::getpid()) + ".tfsnap");
@@ -81,6 +84,42 @@ void BM_MoveSelection(benchmark::State& state) {
   for (auto _ : state) model->move(1);
 }
 BENCHMARK(BM_MoveSelection)->Unit(benchmark::kMillisecond);
+
+// The million-file folder sorted by name and by date, as a header click asks: the rows a
+// window shows, built once in the new order. The dates are spread over years, so that the
+// sort has work to do.
+struct DatedHugeFolder {
+  std::filesystem::path file = [] {
+    auto columns = bench::syntheticTree(1'100'000, 1'000'000);
+    std::mt19937_64 random(7);
+    for (auto& mtime : columns.mtime) mtime = 1'500'000'000 + std::uint32_t(random() % 200'000'000);
+    const auto path = std::filesystem::temp_directory_path() /
+                      ("tallyfox-bench-dated-" + std::to_string(::getpid()) + ".tfsnap");
+    SnapshotFile::write(columns, {"/home/bench", {}, 1.0}, path);
+    return path;
+  }();
+  ~DatedHugeFolder() { std::filesystem::remove(file); }
+};
+
+void sortHugeFolder(benchmark::State& state, ListOrder::Key key) {
+  static DatedHugeFolder fixture;
+  auto model = openModel(fixture.file);
+  model->navigate(model->tree()->children(DiskTree::root).first);
+  bool ascending = false;
+  for (auto _ : state) {
+    ascending = !ascending;
+    model->listOrder().setOrder({key, ascending});
+    benchmark::DoNotOptimize(model->rows().size());
+  }
+}
+void BM_SortMillionByName(benchmark::State& state) {
+  sortHugeFolder(state, ListOrder::Key::name);
+}
+BENCHMARK(BM_SortMillionByName)->Unit(benchmark::kMillisecond);
+void BM_SortMillionByDate(benchmark::State& state) {
+  sortHugeFolder(state, ListOrder::Key::modified);
+}
+BENCHMARK(BM_SortMillionByDate)->Unit(benchmark::kMillisecond);
 
 // One of a million entries went to the Trash: the folder is re-sorted once by its new sizes,
 // then the rows a window paints (each with its bar against the largest sibling).

@@ -4,7 +4,9 @@
 #include "model/Comparison.h"
 #include "model/DeleteList.h"
 #include "model/Duplicates.h"
+#include "model/FileTypes.h"
 #include "model/FolderHistory.h"
+#include "model/LargestFiles.h"
 #include "model/Format.h"
 #include "model/Outside.h"
 #include "model/PartialScans.h"
@@ -20,18 +22,23 @@ bool loaded(const BrowserModel& m) {
   return m.tree() != nullptr;
 }
 
-// The list is on screen: neither the duplicates nor a folder outside the snapshot take its
-// place. What acts on the list's rows or its selection waits for it, so that no key reaches
-// a list the person cannot see.
+// A view of a folder's subtree takes the window's centre: the duplicates, the largest files
+// or the file types. Each keeps its folder until it closes.
+bool centreTaken(const BrowserModel& m) {
+  return m.duplicates().isOpen() || m.largestFiles().isOpen() || m.fileTypes().isOpen();
+}
+
+// The list is on screen: neither a view of a subtree nor a folder outside the snapshot take
+// its place. What acts on the list's rows or its selection waits for it, so that no key
+// reaches a list the person cannot see.
 bool listShown(const BrowserModel& m) {
-  return m.tree() && !m.duplicates().isOpen() && !m.outside().isShown();
+  return m.tree() && !centreTaken(m) && !m.outside().isShown();
 }
 
 // The snapshot's folders can be moved between: the list, or the folders outside the snapshot
-// that history and Enclosing Folder lead to. The duplicates view keeps its folder until it
-// closes.
+// that history and Enclosing Folder lead to.
 bool browsing(const BrowserModel& m) {
-  return m.tree() && !m.duplicates().isOpen();
+  return m.tree() && !centreTaken(m);
 }
 
 bool hasSelection(const BrowserModel& m) {
@@ -306,8 +313,28 @@ std::vector<BrowserCommand> makeTable() {
        .menuTitle = "Find Duplicates…",
        .keys = {Qt::CTRL | Qt::SHIFT | Qt::Key_D},
        .help = "Find duplicates in this folder",
-       .isEnabled = [](const BrowserModel& m) { return m.tree() && !m.duplicates().isOpen(); },
+       .isEnabled = browsing,
        .run = [](BrowserModel& m) { m.duplicates().findDuplicates(); }},
+      {.id = "largestFiles",
+       .menu = Menu::file,
+       .menuTitle = "Largest Files…",
+       .keys = {Qt::CTRL | Qt::SHIFT | Qt::Key_L},
+       .help = "The largest files below this folder",
+       .isEnabled = browsing,
+       .run = [](BrowserModel& m) { m.largestFiles().show(); }},
+      {.id = "fileTypes",
+       .menu = Menu::file,
+       .menuTitle = "File Types…",
+       .keys = {Qt::CTRL | Qt::SHIFT | Qt::Key_T},
+       .help = "Space per kind of file below this folder",
+       .isEnabled = browsing,
+       .run = [](BrowserModel& m) { m.fileTypes().show(); }},
+      {.id = "clearFileType",
+       .menu = Menu::file,
+       .menuTitle = "Clear File Type",
+       .help = "Stop picking out a kind of file",
+       .isEnabled = [](const BrowserModel& m) { return m.fileTypes().chosen().has_value(); },
+       .run = [](BrowserModel& m) { m.fileTypes().clearChoice(); }},
       {.id = "compareWithPrevious",
        .menu = Menu::file,
        .menuTitle = "Compare with Previous",

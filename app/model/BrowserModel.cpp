@@ -3,8 +3,11 @@
 #include "model/Comparison.h"
 #include "model/DeleteList.h"
 #include "model/Duplicates.h"
+#include "model/FileTypes.h"
 #include "model/FolderHistory.h"
 #include "model/Holds.h"
+#include "model/LargestFiles.h"
+#include "model/ListOrder.h"
 #include "model/MainThread.h"
 #include "model/Outside.h"
 #include "model/PartialScans.h"
@@ -41,12 +44,16 @@ BrowserModel::BrowserModel(std::optional<std::filesystem::path> fileURL, Service
       deleteList_(new DeleteList(*this)),
       placeMemory_(new PlaceMemory(*this)),
       duplicates_(new Duplicates(*this)),
+      largestFiles_(new LargestFiles(*this)),
+      listOrder_(new ListOrder(*this)),
+      fileTypes_(new FileTypes(*this)),
       outside_(new OutsideModel(*this)),
       partialScans_(new PartialScans(*this)),
       history_(new FolderHistory(*this)),
       changeCheck_(new QTimer(this)) {
   // Connected before any view: the rows are rebuilt before a view asks for them.
   connect(comparing_, &ComparisonModel::comparisonChanged, this, &BrowserModel::rowsChanged);
+  connect(listOrder_, &ListOrder::orderChanged, this, &BrowserModel::rowsChanged);
   changeCheck_->setInterval(changeCheckMilliseconds);
   connect(changeCheck_, &QTimer::timeout, this, &BrowserModel::checkForChange);
 }

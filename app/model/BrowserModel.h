@@ -28,7 +28,10 @@ namespace tallyfox {
 class ComparisonModel;
 class DeleteList;
 class Duplicates;
+class FileTypes;
 class FolderHistory;
+class LargestFiles;
+class ListOrder;
 class OutsideModel;
 class PartialScans;
 class PlaceMemory;
@@ -140,6 +143,9 @@ class BrowserModel : public QObject {
 
   // Rows.
   std::vector<NodeId> children(NodeId node) const;
+  // The children in the list's order (ListOrder); children() keeps the tree's, which the chart
+  // and the largest sibling's bar go by.
+  std::vector<NodeId> listChildren(NodeId node) const;
   std::vector<NodeId> visibleChildren() const;
   std::vector<Row> visibleRows() const;
   // The same rows, built once after each change they depend on: what the list shows and
@@ -201,6 +207,12 @@ class BrowserModel : public QObject {
   PlaceMemory& placeMemory() const { return *placeMemory_; }
   // The duplicates view: a search below a folder and replacing copies by clones.
   Duplicates& duplicates() const { return *duplicates_; }
+  // The list's order and optional columns, remembered for every window.
+  ListOrder& listOrder() const { return *listOrder_; }
+  // The largest files below a folder, in the window's centre.
+  LargestFiles& largestFiles() const { return *largestFiles_; }
+  // Bytes per kind of file below a folder, and the kind the list and chart pick out.
+  FileTypes& fileTypes() const { return *fileTypes_; }
   // The folders around the snapshot's root, browsed from the disk.
   OutsideModel& outside() const { return *outside_; }
   // Rescans and additions merged into a new snapshot that replaces this window.
@@ -292,6 +304,9 @@ class BrowserModel : public QObject {
   DeleteList* deleteList_;
   PlaceMemory* placeMemory_;
   Duplicates* duplicates_;
+  LargestFiles* largestFiles_;
+  ListOrder* listOrder_;
+  FileTypes* fileTypes_;
   OutsideModel* outside_;
   PartialScans* partialScans_;
   FolderHistory* history_;

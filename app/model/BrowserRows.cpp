@@ -3,6 +3,7 @@
 #include "model/BrowserModel.h"
 #include "model/Comparison.h"
 #include "model/DeleteList.h"
+#include "model/ListOrder.h"
 #include "model/NameFilter.h"
 
 #include <algorithm>
@@ -24,9 +25,18 @@ bool BrowserModel::isListedChange(const SnapshotDiff::Entry& entry) const {
   return entry.newNode && Comparison::changed(entry) && !overlay_->hidden.contains(*entry.newNode);
 }
 
+std::vector<NodeId> BrowserModel::listChildren(NodeId node) const {
+  std::vector<NodeId> ids = children(node);
+  // While comparing, "size" is the size of the change, in the order the comparison gives.
+  const bool comparing = comparing_->comparison() != nullptr;
+  if (tree_ && !(comparing && listOrder_->order().key == ListOrder::Key::size))
+    listOrder_->arrange(ids, *tree_);
+  return ids;
+}
+
 std::vector<NodeId> BrowserModel::visibleChildren() const {
   if (!tree_) return {};
-  std::vector<NodeId> shown = children(current_);
+  std::vector<NodeId> shown = listChildren(current_);
   const NameFilter filter(filter_);
   if (filter.isEmpty()) return shown;
   std::erase_if(shown, [&](NodeId id) { return !filter.matches(tree_->nameView(id)); });
@@ -49,7 +59,7 @@ std::vector<BrowserModel::Row> BrowserModel::visibleRows() const {
     pending.pop_back();
     rows.push_back(row);
     if (!expanded_.contains(row.node)) continue;
-    const std::vector<NodeId> below = children(row.node);
+    const std::vector<NodeId> below = listChildren(row.node);
     for (auto it = below.rbegin(); it != below.rend(); ++it) pending.push_back({*it, row.depth + 1});
   }
   return rows;

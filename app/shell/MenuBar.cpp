@@ -7,7 +7,9 @@
 #include "model/DeleteList.h"
 #include "model/DocumentController.h"
 #include "model/Duplicates.h"
+#include "model/FileTypes.h"
 #include "model/FolderHistory.h"
+#include "model/LargestFiles.h"
 #include "model/Outside.h"
 #include "model/PartialScans.h"
 #include "shell/AppDelegate.h"
@@ -220,6 +222,9 @@ void install(QMainWindow* window, AppDelegate* app, BrowserModel* browser) {
         &DeleteList::isDeletingChanged, &DeleteList::lastTrashChanged})
     QObject::connect(&browser->deleteList(), signal, window, refresh);
   QObject::connect(&browser->duplicates(), &Duplicates::stateChanged, window, refresh);
+  QObject::connect(&browser->largestFiles(), &LargestFiles::openChanged, window, refresh);
+  QObject::connect(&browser->fileTypes(), &FileTypes::openChanged, window, refresh);
+  QObject::connect(&browser->fileTypes(), &FileTypes::chosenChanged, window, refresh);
   QObject::connect(&browser->partialScans(), &PartialScans::addingScanPathChanged, window, refresh);
   QObject::connect(&browser->outside(), &OutsideModel::outsidePathChanged, window, refresh);
   QObject::connect(&browser->folderHistory(), &FolderHistory::shownChanged, window, refresh);

@@ -10,6 +10,8 @@
 #include "views/CompareBar.h"
 #include "views/DeleteListViews.h"
 #include "views/DuplicatesView.h"
+#include "views/SubtreeViews.h"
+#include "views/ListHeader.h"
 #include "views/EntryList.h"
 #include "views/FilterField.h"
 #include "views/HistoryStrip.h"
@@ -23,6 +25,8 @@
 
 #include "model/DeleteList.h"
 #include "model/Duplicates.h"
+#include "model/FileTypes.h"
+#include "model/LargestFiles.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
@@ -148,6 +152,8 @@ QWidget* BrowserView::buildBrowser() {
   filterLayout->setContentsMargins(8, 6, 8, 6);
   filterLayout->addWidget(filter_);
   listLayout->addWidget(filterBox);
+  header_ = new ListHeader(browser_, list_, listColumn);
+  listLayout->addWidget(header_);
   listLayout->addWidget(list_, 1);
   listLayout->addWidget(new NotScannedSection(browser_, listColumn));
   listLayout->addWidget(new GoneSection(browser_, listColumn));
@@ -199,6 +205,13 @@ QWidget* BrowserView::buildBrowser() {
   outsideView_ = new OutsideView(browser_, page);
   addCentre(outsideView_);
   connect(&browser_->duplicates(), &Duplicates::stateChanged, this, &BrowserView::showCentreForState);
+  largestFilesView_ = new LargestFilesView(browser_, page);
+  addCentre(largestFilesView_);
+  fileTypesView_ = new FileTypesView(browser_, page);
+  addCentre(fileTypesView_);
+  addBar(BarSlot::compare, new FileTypeBar(browser_, listColumn));
+  connect(&browser_->largestFiles(), &LargestFiles::openChanged, this, &BrowserView::showCentreForState);
+  connect(&browser_->fileTypes(), &FileTypes::openChanged, this, &BrowserView::showCentreForState);
   connect(&browser_->outside(), &OutsideModel::outsidePathChanged, this, &BrowserView::showCentreForState);
   return page;
 }
@@ -227,11 +240,13 @@ QWidget* BrowserView::buildRescanButton(QWidget* parent) {
 
 void BrowserView::showCentreForState() {
   if (!browser_) return;
-  // The duplicates take the window while open; the outside view stands in for the snapshot
+  // The duplicates, the largest files and the file types take the window while open; the outside view stands in for the snapshot
   // while a folder outside it is shown.
-  QWidget* wanted = browser_->duplicates().isOpen() ? duplicatesView_
-                    : browser_->outside().isShown() ? outsideView_
-                                                    : chartAndList_;
+  QWidget* wanted = browser_->duplicates().isOpen()   ? duplicatesView_
+                    : browser_->largestFiles().isOpen() ? largestFilesView_
+                    : browser_->fileTypes().isOpen()    ? fileTypesView_
+                    : browser_->outside().isShown()     ? outsideView_
+                                                        : chartAndList_;
   if (currentCentre() == wanted) return;
   centre_->setCurrentWidget(wanted);
   if (wanted == chartAndList_)

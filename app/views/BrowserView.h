@@ -20,6 +20,9 @@ class DeleteListDialog;
 class TrashResultRow;
 class EntryList;
 class DuplicatesView;
+class FileTypesView;
+class LargestFilesView;
+class ListHeader;
 class OutsideView;
 class FilterField;
 class HistoryStrip;
@@ -47,6 +50,10 @@ class BrowserView : public QWidget {
   DeleteListBar* deleteListBar() const { return deleteListBar_; }
   TrashResultRow* trashResultRow() const { return trashResult_; }
   OutsideView* outsideView() const { return outsideView_; }
+  LargestFilesView* largestFilesView() const { return largestFilesView_; }
+  FileTypesView* fileTypesView() const { return fileTypesView_; }
+  // Over the list: sorting and the optional columns.
+  ListHeader* listHeader() const { return header_; }
   QWidget* rescanButton() const { return rescanButton_; }
   HistoryStrip* historyStrip() const { return historyStrip_; }
   // Between the chart and the list: where the person moves the border between them.
@@ -121,6 +128,9 @@ class BrowserView : public QWidget {
   TrashResultRow* trashResult_ = nullptr;
   QPointer<DeleteListDialog> deleteListDialog_;
   DuplicatesView* duplicatesView_ = nullptr;
+  LargestFilesView* largestFilesView_ = nullptr;
+  FileTypesView* fileTypesView_ = nullptr;
+  ListHeader* header_ = nullptr;
   OutsideView* outsideView_ = nullptr;
   QWidget* rescanButton_ = nullptr;
 };

@@ -2,6 +2,7 @@
 
 #include "model/BrowserCommands.h"
 #include "model/DeleteList.h"
+#include "model/FileTypes.h"
 #include "views/RowDelegate.h"
 #include "views/RowListModel.h"
 
@@ -47,6 +48,7 @@ EntryList::EntryList(BrowserModel* browser, QWidget* parent)
       selectionModel()->setCurrentIndex(rows_->index(row), QItemSelectionModel::NoUpdate);
   });
   connect(rows_, &RowListModel::appearanceChanged, viewport(), qOverload<>(&QWidget::update));
+  connect(&browser->fileTypes(), &FileTypes::chosenChanged, viewport(), qOverload<>(&QWidget::update));
 }
 
 QRect EntryList::rowRect(NodeId node) const {

@@ -1,8 +1,11 @@
 #include "views/EntryMenus.h"
 
+#include "model/BrowserCommands.h"
 #include "model/Comparison.h"
 #include "model/DeleteList.h"
 #include "model/Duplicates.h"
+#include "model/FileTypes.h"
+#include "model/LargestFiles.h"
 #include "model/Outside.h"
 #include "model/PartialScans.h"
 #include "model/RemoteBrowsing.h"
@@ -55,6 +58,19 @@ void addRescanItems(QMenu& menu, BrowserModel& browser, NodeId node) {
       ->setEnabled(idle);
 }
 
+// The views of a folder's subtree that take the window's centre; one at a time, so they wait
+// while another is open.
+void addSubtreeViewItems(QMenu& menu, BrowserModel& browser, NodeId node) {
+  QPointer<BrowserModel> model(&browser);
+  const bool free = BrowserCommands::find(QStringLiteral("largestFiles"))->isEnabled(browser);
+  menu.addAction(QStringLiteral("Largest Files Here"), &menu, [model, node] {
+        if (model) model->largestFiles().show(node);
+      })->setEnabled(free);
+  menu.addAction(QStringLiteral("File Types Here"), &menu, [model, node] {
+        if (model) model->fileTypes().show(node);
+      })->setEnabled(free);
+}
+
 }  // namespace
 
 void fillEntryMenu(QMenu& menu, BrowserModel& browser, NodeId node) {
@@ -84,6 +100,7 @@ void fillEntryMenu(QMenu& menu, BrowserModel& browser, NodeId node) {
       m.duplicates().findDuplicates(node);
     })->setEnabled(!browser.duplicates().isOpen());
     needsLocalFile(menu, browser, menu.actions().last());
+    addSubtreeViewItems(menu, browser, node);
     menu.addSeparator();
   }
   needsLocalFile(menu, browser,
@@ -154,6 +171,7 @@ void fillFolderPathMenu(QMenu& menu, BrowserModel& browser, const QByteArray& pa
   act(QStringLiteral("Find Duplicates Here"), [node](BrowserModel& m) {
     m.duplicates().findDuplicates(*node);
   })->setEnabled(!browser.duplicates().isOpen());
+  addSubtreeViewItems(menu, browser, *node);
   QAction* compare = act(QStringLiteral("Compare with Previous"), [node](BrowserModel& m) {
     const auto previous = m.comparing().previousSnapshot();
     if (!previous) return;

@@ -1,7 +1,9 @@
 #include "views/RowDelegate.h"
 
 #include "model/EntryNotes.h"
+#include "model/FileTypes.h"
 #include "model/Format.h"
+#include "model/ListOrder.h"
 #include "model/Palette.h"
 #include "views/Icons.h"
 #include "views/RowListModel.h"
@@ -85,6 +87,26 @@ std::optional<BrowserModel::RowValues> RowDelegate::valuesAt(const QModelIndex& 
   return browser_->rowValues(*row);
 }
 
+RowDelegate::Columns RowDelegate::columns(QRectF r, bool entries, bool modified) {
+  Columns c;
+  double right = r.right() - margin;
+  c.size = QRectF(right - sizeWidth, r.top(), sizeWidth, r.height());
+  right -= sizeWidth + gap;
+  c.share = QRectF(right - barWidth - gap - percentWidth, r.top(), barWidth + gap + percentWidth, r.height());
+  right -= barWidth + gap + percentWidth + gap;
+  if (modified) {
+    c.modified = QRectF(right - modifiedWidth, r.top(), modifiedWidth, r.height());
+    right -= modifiedWidth + gap;
+  }
+  if (entries) {
+    c.entries = QRectF(right - entriesWidth, r.top(), entriesWidth, r.height());
+    right -= entriesWidth + gap;
+  }
+  const double left = r.left() + margin + 14 + 2 + 10 + gap + 20 + 4;
+  c.name = QRectF(left, r.top(), std::max(0.0, right - left), r.height());
+  return c;
+}
+
 RowDelegate::Layout RowDelegate::layout(const QStyleOptionViewItem& option,
                                         const BrowserModel::RowValues& values) const {
   Layout l;
@@ -111,6 +133,18 @@ RowDelegate::Layout RowDelegate::layout(const QStyleOptionViewItem& option,
     right -= barWidth + gap;
     l.percent = QRectF(right - percentWidth, r.top(), percentWidth, r.height());
     right -= percentWidth + gap;
+  }
+  // The optional columns stand left of the share, and give way to the name in a narrow list.
+  if (share && browser_) {
+    const ListOrder& order = browser_->listOrder();
+    if (order.showsColumn(ListOrder::Column::modified) && right - modifiedWidth - x >= 120) {
+      l.modified = QRectF(right - modifiedWidth, r.top(), modifiedWidth, r.height());
+      right -= modifiedWidth + gap;
+    }
+    if (order.showsColumn(ListOrder::Column::entries) && right - entriesWidth - x >= 120) {
+      l.entries = QRectF(right - entriesWidth, r.top(), entriesWidth, r.height());
+      right -= entriesWidth + gap;
+    }
   }
   if (values.change) {
     l.change =
@@ -164,6 +198,8 @@ void RowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
 
   painter->save();
   painter->setRenderHint(QPainter::Antialiasing);
+  // A kind of file picked out: other rows stay, faded, so the folder still reads whole.
+  if (!browser_->fileTypes().isHighlighted(values->node)) painter->setOpacity(0.35);
   if (values->isSelected) {
     painter->fillRect(option.rect,
                       palette.color(active ? QPalette::Active : QPalette::Inactive, QPalette::Highlight));
@@ -231,6 +267,14 @@ void RowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
 
   painter->setFont(option.font);
   painter->setPen(dim);
+  if (tree && l.entries && isDirectory)
+    painter->drawText(*l.entries, Qt::AlignVCenter | Qt::AlignRight,
+                      QLocale().toString(qulonglong(tree->entryCount()[std::size_t(values->node)])));
+  if (tree && l.modified)
+    painter->drawText(
+        *l.modified, Qt::AlignVCenter | Qt::AlignRight,
+        QLocale().toString(QDateTime::fromSecsSinceEpoch(tree->mtime()[std::size_t(values->node)]).date(),
+                           QLocale::ShortFormat));
   painter->drawText(l.percent, Qt::AlignVCenter | Qt::AlignRight,
                     Format::percent(values->size, values->parentSize));
 

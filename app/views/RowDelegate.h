@@ -32,6 +32,7 @@ class RowDelegate : public QStyledItemDelegate {
 
   struct Layout {
     QRectF chevron, swatch, icon, name, percent, bar, size;
+    std::optional<QRectF> entries, modified;
     // While comparing.
     std::optional<ChangeColumns::Layout> change;
     struct Badge {
@@ -41,7 +42,16 @@ class RowDelegate : public QStyledItemDelegate {
     std::vector<Badge> badges;
   };
 
+  // Where the header's columns and a row's parts of depth 0 lie in a row's rectangle.
+  struct Columns {
+    QRectF name, share, size;
+    std::optional<QRectF> entries, modified;
+  };
+  static Columns columns(QRectF row, bool entries, bool modified);
+
   static constexpr int indentPerLevel = 16;
+  static constexpr int entriesWidth = 64;
+  static constexpr int modifiedWidth = 88;
   static constexpr int percentWidth = 44;
   static constexpr int barWidth = 56;
   static constexpr int sizeWidth = 76;

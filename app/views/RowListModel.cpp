@@ -2,6 +2,7 @@
 
 #include "model/Comparison.h"
 #include "model/DeleteList.h"
+#include "model/ListOrder.h"
 #include "model/Format.h"
 #include "views/Labels.h"
 
@@ -15,6 +16,8 @@ RowListModel::RowListModel(BrowserModel* browser, QObject* parent)
                       &BrowserModel::expandedChanged, &BrowserModel::overlayChanged})
     connect(browser, signal, this, &RowListModel::rebuild);
   connect(&browser->comparing(), &ComparisonModel::comparisonChanged, this, &RowListModel::rebuild);
+  connect(&browser->listOrder(), &ListOrder::orderChanged, this, &RowListModel::rebuild);
+  connect(&browser->listOrder(), &ListOrder::columnsChanged, this, &RowListModel::appearanceChanged);
   connect(browser, &BrowserModel::selectionChanged, this, &RowListModel::updateSelection);
   // The marks only change how rows look.
   connect(&browser->deleteList(), &DeleteList::marksChanged, this, &RowListModel::appearanceChanged);

@@ -2,6 +2,7 @@
 
 #include "model/Comparison.h"
 #include "model/DeleteList.h"
+#include "model/FileTypes.h"
 #include "model/EntryNotes.h"
 #include "model/Format.h"
 #include "model/Palette.h"
@@ -155,6 +156,7 @@ SunburstView::SunburstView(BrowserModel* browser, QWidget* parent) : QWidget(par
     connect(browser, signal, this, &SunburstView::findNotScanned);
   connect(browser, &BrowserModel::selectionChanged, this, &SunburstView::selectionMoved);
   connect(&browser->deleteList(), &DeleteList::marksChanged, this, &SunburstView::invalidate);
+  connect(&browser->fileTypes(), &FileTypes::chosenChanged, this, &SunburstView::invalidate);
   connect(browser, &BrowserModel::hoveredChanged, this, qOverload<>(&QWidget::update));
   // The hovered segment belonged to the chart of the folder left; kept, the centre would go
   // on naming it with its share of an unrelated folder.
@@ -326,6 +328,7 @@ QPixmap SunburstView::renderLayer(double opacity, std::optional<NodeId> onlyBran
   painter.setOpacity(opacity);
   const auto g = chartGeometry();
   const DeleteList& marks = browser_->deleteList();
+  const FileTypes& types = browser_->fileTypes();
   QColor red = RowDelegate::markColor();
   red.setAlphaF(0.55f);
   for (const auto& s : layout_->segments) {
@@ -333,7 +336,10 @@ QPixmap SunburstView::renderLayer(double opacity, std::optional<NodeId> onlyBran
     const QPainterPath path = sectorPath(s, g);
     const Rgba fill =
         s.node ? Palette::entry(s.branchIndex, s.depth - 1, s.isDirectory) : Palette::aggregate();
-    painter.fillPath(path, colorOf(fill));
+    QColor colour = colorOf(fill);
+    // A kind of file picked out: the rest stays in place, faded, so the shape still reads.
+    if (s.node && !types.isHighlighted(*s.node)) colour.setAlphaF(0.15f);
+    painter.fillPath(path, colour);
     if (s.node && !marks.isEmpty() && (marks.isMarked(*s.node) || marks.isInsideMarked(*s.node)))
       painter.fillPath(path, red);
   }

@@ -231,46 +231,32 @@ const std::unordered_map<std::string, Category, TextHash, std::equal_to<>>& grou
   return table;
 }
 
-bool isDigit(std::uint8_t c) {
-  return c >= '0' && c <= '9';
+bool allDigits(std::span<const std::uint8_t> bytes) {
+  return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t c) { return c >= '0' && c <= '9'; });
 }
 
-// Whether the name is a shared library with its version after the extension
-// ("libz.so.1", "libssl.so.3.0.2"): on Linux most of /usr/lib is named so, and counting
-// ".1" and ".3" as types of their own would hide the libraries among "Other".
-bool isVersionedLibrary(std::span<const std::uint8_t> name) {
-  std::size_t end = name.size();
-  while (end > 0 && isDigit(name[end - 1])) {
-    std::size_t start = end;
-    while (start > 0 && isDigit(name[start - 1])) --start;
-    if (start == 0 || name[start - 1] != '.') return false;
-    end = start - 1;
-    static constexpr std::string_view so = ".so";
-    if (end > so.size() &&
-        std::equal(so.begin(), so.end(), name.begin() + std::ptrdiff_t(end - so.size()),
-                   [](char a, std::uint8_t b) { return std::uint8_t(a) == b; }))
-      return true;
-  }
-  return false;
+// The last dot before `end`, or `end` when there is none.
+std::size_t lastDot(std::span<const std::uint8_t> name, std::size_t end) {
+  for (std::size_t k = end; k > 0; --k)
+    if (name[k - 1] == '.') return k - 1;
+  return end;
 }
 
-// The extension into a fixed buffer, lower-cased; its length, 0 for none.
+// The extension into a fixed buffer, lower-cased; its length, 0 for none. Version numbers
+// after it are passed over, so that "libssl.so.3" and "libz.so.1.3" are shared libraries.
 std::size_t extensionInto(std::span<const std::uint8_t> name, std::array<char, longestExtension>& out) {
-  if (!name.empty() && isDigit(name.back()) && isVersionedLibrary(name)) {
-    out[0] = 's';
-    out[1] = 'o';
-    return 2;
+  std::size_t end = name.size();
+  std::size_t dot = lastDot(name, end);
+  while (dot != end && dot > 0 && allDigits(name.subspan(dot + 1, end - dot - 1))) {
+    const std::size_t earlier = lastDot(name, dot);
+    if (earlier == dot || earlier == 0) break;
+    end = dot;
+    dot = earlier;
   }
-  const std::size_t reach = std::min(name.size(), longestExtension + 1);
-  std::size_t dot = name.size();
-  for (std::size_t back = 1; back <= reach; ++back) {
-    if (name[name.size() - back] != '.') continue;
-    dot = name.size() - back;
-    break;
-  }
-  // No dot in reach, a dot file's leading dot, or a trailing dot.
-  if (dot == name.size() || dot == 0 || dot + 1 == name.size()) return 0;
-  const std::size_t length = name.size() - dot - 1;
+  // No dot, a dot file's leading dot, or a trailing dot.
+  if (dot == end || dot == 0 || dot + 1 == end) return 0;
+  const std::size_t length = end - dot - 1;
+  if (length > longestExtension) return 0;
   for (std::size_t k = 0; k < length; ++k) {
     const char c = char(name[dot + 1 + k]);
     out[k] = (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;

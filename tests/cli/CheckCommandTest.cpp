@@ -15,18 +15,6 @@ testsupport::ProgramRun run(std::vector<std::string> args) {
   return testsupport::runProgram(args);
 }
 
-// A copy of a snapshot file with `bytes` written over the start of column `column`.
-std::filesystem::path damaged(const std::filesystem::path& file, int column, std::vector<std::uint8_t> bytes,
-                              const std::string& name) {
-  auto image = testsupport::readBytes(file);
-  std::uint64_t offset;
-  std::memcpy(&offset, image.data() + 48 + 16 * column, 8);
-  std::copy(bytes.begin(), bytes.end(), image.begin() + std::ptrdiff_t(offset));
-  const auto copy = file.parent_path() / name;
-  testsupport::writeBytes(copy, image);
-  return copy;
-}
-
 }  // namespace
 
 TEST(CheckCommand, SoundSnapshotsPassAndDamagedOnesAreRefusedByEveryCommand) {
@@ -43,8 +31,9 @@ TEST(CheckCommand, SoundSnapshotsPassAndDamagedOnesAreRefusedByEveryCommand) {
   EXPECT_EQ(ok.err, "");
 
   // The root claims every id as its child; the first three sizes (root, a, b.txt) are zeroed.
-  const auto wideRoot = damaged(sound, 6, {0xFF, 0xFF, 0xFF, 0xFF}, "wide.tfsnap");
-  const auto zeroed = damaged(sound, 1, std::vector<std::uint8_t>(8 * 3, 0), "zeroed.tfsnap");
+  const auto wideRoot = testsupport::damagedCopy(sound, 6, {0xFF, 0xFF, 0xFF, 0xFF}, "wide.tfsnap");
+  const auto zeroed =
+      testsupport::damagedCopy(sound, 1, std::vector<std::uint8_t>(8 * 3, 0), "zeroed.tfsnap");
   for (const auto& [file, violation] :
        {std::pair{wideRoot,
                   "The children of node 0 (" + (temp / "data").string() + ") run past the end of the tree."},
@@ -136,7 +125,8 @@ TEST(CheckCommand, NamesInEveryMessageAreDefused) {
   EXPECT_NE(diff.out.find("new?.bin"), std::string::npos) << diff.out;
 
   // A damaged snapshot names its damaged node by a path the file chose.
-  const auto zeroed = damaged(sound, 1, std::vector<std::uint8_t>(8 * 3, 0), "dam\u202eaged\x1b[2J.tfsnap");
+  const auto zeroed =
+      testsupport::damagedCopy(sound, 1, std::vector<std::uint8_t>(8 * 3, 0), "dam\u202eaged\x1b[2J.tfsnap");
   const std::string expected =
       "tfscan: " + temp.path().string() + "/dam?aged?[2J.tfsnap is damaged: The size of node 1 (" +
       temp.path().string() + "/data/" + evilShown + ") is not the sum of its children's sizes.\n";

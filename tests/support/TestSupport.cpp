@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <iterator>
@@ -191,6 +192,17 @@ tallyfox::TreeColumns columnsOf(const tallyfox::DiskTree& tree) {
 std::string deeplyNestedPreferences(int depth) {
   return "{\"scanSpeed\": \"gentle\", \"deep\": " + std::string(std::size_t(depth), '[') +
          std::string(std::size_t(depth), ']') + "}\n";
+}
+
+std::filesystem::path damagedCopy(const std::filesystem::path& file, int column,
+                                  std::vector<std::uint8_t> bytes, const std::string& name) {
+  auto image = readBytes(file);
+  std::uint64_t offset;
+  std::memcpy(&offset, image.data() + 48 + 16 * column, 8);
+  std::copy(bytes.begin(), bytes.end(), image.begin() + std::ptrdiff_t(offset));
+  const auto copy = file.parent_path() / name;
+  writeBytes(copy, image);
+  return copy;
 }
 
 }  // namespace testsupport

@@ -84,6 +84,11 @@ tallyfox::TreeColumns columnsOf(const tallyfox::DiskTree& tree);
 // Columns of arbitrary contents (not a consistent tree) of n nodes, for round trips.
 tallyfox::TreeColumns randomColumns(std::mt19937_64& random, std::size_t n);
 
+// A copy of a snapshot file, named `name` beside it, with `bytes` written over the start of
+// column `column` (0 parent, 1 size, ... in the file's order).
+std::filesystem::path damagedCopy(const std::filesystem::path& file, int column,
+                                  std::vector<std::uint8_t> bytes, const std::string& name);
+
 // Expects every column of the tree to equal the given columns.
 void expectSameColumns(const tallyfox::DiskTree& tree, const tallyfox::TreeColumns& columns);
 

@@ -76,8 +76,9 @@ TEST_F(EntryMenusTest, AnEntrysMenuOffersWhatSuitsItAndActsOnIt) {
   tallyfox::fillEntryMenu(folderMenu, *model, docs);
   EXPECT_EQ(textsOf(folderMenu),
             (Texts{"Open in Tallyfox", "Expand", "-", "Rescan This Folder", "Open in Terminal",
-                   "Find Duplicates Here", "-", "Preview", "Reveal in File Manager", "Open in File Manager",
-                   "-", "Add to Delete List", "-", "Copy", "Copy Path", "Copy Name", "Copy Path for Shell"}));
+                   "Find Duplicates Here", "Largest Files Here", "File Types Here", "-", "Preview",
+                   "Reveal in File Manager", "Open in File Manager", "-", "Add to Delete List", "-", "Copy",
+                   "Copy Path", "Copy Name", "Copy Path for Shell"}));
   trigger(folderMenu, "Expand");
   EXPECT_TRUE(model->expanded().contains(docs));
   trigger(folderMenu, "Open in Terminal");
@@ -99,15 +100,16 @@ TEST_F(EntryMenusTest, AnEntrysMenuOffersWhatSuitsItAndActsOnIt) {
   tallyfox::fillEntryMenu(listed, *model, docs);
   tallyfox::fillEntryMenu(inside, *model, inner);
   EXPECT_EQ(textsOf(listed)[1], "Collapse");
-  EXPECT_EQ(textsOf(listed)[11], "Remove from Delete List");
+  EXPECT_EQ(textsOf(listed)[13], "Remove from Delete List");
   EXPECT_EQ(textsOf(inside)[4], "Add to Delete List (off)");
 
   // A crumb's folder: the folder on disk, and what the window does with it.
   QMenu crumb;
   tallyfox::fillFolderPathMenu(crumb, *model, bytes(root / "docs"), docs);
-  EXPECT_EQ(textsOf(crumb), (Texts{"Reveal in File Manager", "Open in Terminal", "Copy Path", "Copy", "-",
-                                   "Rescan This Folder", "Find Duplicates Here",
-                                   "Compare with Previous (off)"}));  // no earlier snapshot
+  EXPECT_EQ(textsOf(crumb),
+            (Texts{"Reveal in File Manager", "Open in Terminal", "Copy Path", "Copy", "-",
+                   "Rescan This Folder", "Find Duplicates Here", "Largest Files Here", "File Types Here",
+                   "Compare with Previous (off)"}));  // no earlier snapshot
   trigger(crumb, "Reveal in File Manager");
   EXPECT_EQ(log->revealed, QByteArrayList{bytes(root / "docs")});
   // A crumb above the snapshot's root: scanned from there, with or without the snapshot's part.

@@ -6,7 +6,9 @@
 #include "model/DeleteList.h"
 #include "model/DocumentController.h"
 #include "model/Duplicates.h"
+#include "model/FileTypes.h"
 #include "model/FolderHistory.h"
+#include "model/LargestFiles.h"
 #include "model/Outside.h"
 #include "model/PartialScans.h"
 #include "model/ScanController.h"
@@ -310,6 +312,14 @@ std::map<QString, Expectation> MenuCommandsTest::expectations() {
       {"history", {{}, [](Window& w, const QString&) { EXPECT_TRUE(w.model->folderHistory().isShown()); }}},
       {"findDuplicates",
        {{}, [](Window& w, const QString&) { EXPECT_TRUE(w.model->duplicates().isOpen()); }}},
+      {"largestFiles",
+       {{}, [](Window& w, const QString&) { EXPECT_TRUE(w.model->largestFiles().isOpen()); }}},
+      {"fileTypes", {{}, [](Window& w, const QString&) { EXPECT_TRUE(w.model->fileTypes().isOpen()); }}},
+      {"clearFileType",
+       {[](Window& w) {
+          w.model->fileTypes().choose({tallyfox::SubtreeStats::Category::images, std::nullopt});
+        },
+        [](Window& w, const QString&) { EXPECT_FALSE(w.model->fileTypes().chosen()); }}},
       {"compareWithPrevious",
        {waitsForCandidates, [=](Window& w, const QString&) { comparesWithEarlier(w); }}},
       {"compareWith",
@@ -541,9 +551,9 @@ TEST_F(MenuBarTest, TheMenusInTheirOrder) {
   testsupport::waitUntilLoaded(*window->browser());
   EXPECT_EQ(titlesOf(menuNamed(window, QStringLiteral("&File"))),
             (QStringList{"New Scan…", "Scan Remote Folder…", "Scan Whole Disk as Administrator…", "Open…",
-                         "Open Recent", "-", "Save Snapshot As…", "Rescan This Folder",
-                         "Find Duplicates…", "-", "Compare with Previous", "Compare With", "Stop Comparing",
-                         "-", "Close", "-", "Settings…", "Quit"}));
+                         "Open Recent", "-", "Save Snapshot As…", "Rescan This Folder", "Find Duplicates…",
+                         "Largest Files…", "File Types…", "Clear File Type", "-", "Compare with Previous",
+                         "Compare With", "Stop Comparing", "-", "Close", "-", "Settings…", "Quit"}));
   EXPECT_EQ(titlesOf(menuNamed(window, QStringLiteral("&Navigate"))),
             (QStringList{"Enter Folder", "Enclosing Folder", "Back", "Forward", "Back to Top", "-", "Filter…",
                          "Preview", "Reveal in File Manager", "Show Snapshot in File Manager", "Copy Path",

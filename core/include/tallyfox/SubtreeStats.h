@@ -70,8 +70,9 @@ std::string_view categoryName(Category category);
 std::string_view categoryKey(Category category);
 
 // A file name's extension, lower-cased (ASCII only; other bytes as they are): what follows
-// the last dot. None ("") for a name without a dot, a dot file (".bashrc"), a name ending in
-// a dot, or a "extension" too long to be one (over 16 bytes, as in "notes.2024-final-draft").
+// the last dot, passing over trailing version numbers ("libssl.so.3" is "so", "photo.2024"
+// stays "2024"). None ("") for a name without a dot, a dot file (".bashrc"), a name ending in
+// a dot, or an "extension" too long to be one (over 16 bytes, as in "notes.2024-final-draft").
 std::string extensionOf(std::span<const std::uint8_t> name);
 // The category of a lower-cased extension; "" and unknown ones are Other.
 Category categoryOf(std::string_view extension);
@@ -127,10 +128,12 @@ std::vector<std::uint64_t> matchingBytes(const DiskTree& tree, NodeId folder, Ma
     for (NodeId id = level.first; id < level.last; ++id)
       if (isFile(flags[id]) && matches(id)) bytes[std::size_t(id)] = sizes[id];
   }
-  // Deepest level first, so each folder is complete before it is added to its parent.
+  // Deepest level first, and within a level (the root's whole tree is one range) from the
+  // last id down: children come after their folder, so each folder is complete before it is
+  // added to its parent.
   for (auto level = levels.rbegin(); level != levels.rend(); ++level) {
     if (stop && stop->load(std::memory_order_relaxed)) return {};
-    for (NodeId id = level->first; id < level->last; ++id) {
+    for (NodeId id = level->last; id-- > level->first;) {
       const NodeId parent = tree.parentOf(id);
       if (parent >= 0 && bytes[std::size_t(id)]) bytes[std::size_t(parent)] += bytes[std::size_t(id)];
     }

@@ -1,0 +1,110 @@
+#include "ModelTestSupport.h"
+#include "RandomTree.h"
+#include "model/ListOrder.h"
+#include "model/Settings.h"
+
+#include <tallyfox/Preferences.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace tallyfox;
+
+namespace {
+
+std::string lowerAscii(std::span<const std::uint8_t> name) {
+  std::string text(reinterpret_cast<const char*>(name.data()), name.size());
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  return text;
+}
+
+// A window on a random tree, with settings in a preferences file of its own.
+class ListOrderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::mt19937_64 random(4242);
+    testsupport::randomTree(random, 3000, "/random")->write(file_);
+    model_ = open();
+  }
+
+  std::unique_ptr<BrowserModel> open() {
+    Services services;
+    services.settings = &settings_;
+    auto model = std::make_unique<BrowserModel>(file_, services);
+    model->load();
+    testsupport::waitUntilLoaded(*model);
+    model->navigate(DiskTree::root);
+    return model;
+  }
+
+  // The top rows' nodes, as the list shows them.
+  std::vector<NodeId> shown() const {
+    std::vector<NodeId> ids;
+    for (const auto& row : model_->rows()) ids.push_back(row.node);
+    return ids;
+  }
+
+  testsupport::ScopedHome home_;
+  testsupport::TempDir dir_;
+  std::filesystem::path file_ = dir_ / "random.tfsnap";
+  Settings settings_{Preferences(home_.path() / "preferences.json")};
+  std::unique_ptr<BrowserModel> model_;
+};
+
+}  // namespace
+
+TEST_F(ListOrderTest, EachKeySortsTheListBothWaysAndTheChartKeepsItsOrder) {
+  const DiskTree& tree = *model_->tree();
+  const std::vector<NodeId> stored = shown();
+  ASSERT_GT(stored.size(), 10u);
+  using Key = ListOrder::Key;
+  const auto value = [&](Key key, NodeId id) -> std::tuple<std::string, std::uint64_t> {
+    switch (key) {
+      case Key::name:
+        return {lowerAscii(tree.nameView(id)), 0};
+      case Key::entries:
+        return {"", tree.entryCount()[std::size_t(id)]};
+      case Key::modified:
+        return {"", tree.mtime()[std::size_t(id)]};
+      case Key::size:
+        break;
+    }
+    return {"", tree.sizeOf(id)};
+  };
+  for (const Key key : {Key::name, Key::entries, Key::modified, Key::size}) {
+    for (const bool ascending : {true, false}) {
+      model_->listOrder().setOrder({key, ascending});
+      const std::vector<NodeId> rows = shown();
+      EXPECT_TRUE(std::is_permutation(rows.begin(), rows.end(), stored.begin(), stored.end()));
+      for (std::size_t k = 1; k < rows.size(); ++k) {
+        const auto before = value(key, rows[k - 1]), after = value(key, rows[k]);
+        EXPECT_TRUE(ascending ? before <= after : before >= after) << int(key) << " at row " << k;
+      }
+      // The chart and the bars' largest sibling go by the tree's own order.
+      EXPECT_EQ(model_->children(DiskTree::root), stored);
+    }
+  }
+}
+
+TEST_F(ListOrderTest, AHeaderClickTurnsTheOrderAroundAndWindowsRememberIt) {
+  ListOrder& order = model_->listOrder();
+  EXPECT_EQ(order.order(), (ListOrder::Order{ListOrder::Key::size, false}));
+  order.sortBy(ListOrder::Key::name);
+  EXPECT_EQ(order.order(), (ListOrder::Order{ListOrder::Key::name, true}));
+  order.sortBy(ListOrder::Key::name);
+  EXPECT_EQ(order.order(), (ListOrder::Order{ListOrder::Key::name, false}));
+  order.sortBy(ListOrder::Key::modified);
+  EXPECT_EQ(order.order(), (ListOrder::Order{ListOrder::Key::modified, false}));
+  order.setShowsColumn(ListOrder::Column::entries, true);
+
+  // Selection moves walk the sorted rows.
+  model_->selectFirst();
+  EXPECT_EQ(model_->selection(), shown().front());
+
+  const auto next = open();
+  EXPECT_EQ(next->listOrder().order(), (ListOrder::Order{ListOrder::Key::modified, false}));
+  EXPECT_TRUE(next->listOrder().showsColumn(ListOrder::Column::entries));
+  EXPECT_FALSE(next->listOrder().showsColumn(ListOrder::Column::modified));
+}
