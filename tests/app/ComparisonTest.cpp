@@ -38,22 +38,8 @@ const std::vector<Node> lastWeek = {{-1, ""},          {0, "data"},      {1, "gr
 const std::vector<Node> today = {{-1, ""},           {0, "data"},       {1, "grows"},       {1, "same"},
                                  {1, "tiny.txt", 3}, {2, "a.bin", 100}, {2, "new.bin", 70}, {3, "s.bin", 50}};
 
-class ComparisonTest : public ::testing::Test {
+class ComparisonTest : public testsupport::SnapshotsFolderTest {
  protected:
-  fs::path snapshot(const std::string& name, const std::vector<Node>& nodes, const std::string& root,
-                    std::chrono::system_clock::time_point started) {
-    const fs::path file = folder / name;
-    testsupport::writeSnapshot(file, nodes, root, started);
-    return file;
-  }
-  std::unique_ptr<BrowserModel> open(const fs::path& file) {
-    Services services(desktop.desktop());
-    services.settings = &settings;
-    auto model = std::make_unique<BrowserModel>(file, services);
-    model->load();
-    testsupport::waitUntilLoaded(*model);
-    return model;
-  }
   void compare(BrowserModel& m, const fs::path& earlier) {
     QSignalSpy changed(&m.comparing(), &ComparisonModel::comparisonChanged);
     QSignalSpy failed(&m.comparing(), &ComparisonModel::comparisonErrorChanged);
@@ -65,12 +51,6 @@ class ComparisonTest : public ::testing::Test {
     for (const auto& row : m.rows()) ids.push_back(row.node);
     return namesOf(m, ids);
   }
-
-  testsupport::ScopedHome home;
-  Settings settings{Preferences::standard()};
-  fs::path folder = settings.snapshotsFolder();
-  testsupport::RecordingDesktop desktop;
-  bool made = fs::create_directories(folder);
 };
 
 TEST_F(ComparisonTest, ListsOnlyChangesAndKeepsTheGoneApart) {

@@ -34,34 +34,14 @@ bool prunable(const fs::path& file) {
   return locked;
 }
 
-class FolderHistoryTest : public ::testing::Test {
+class FolderHistoryTest : public testsupport::SnapshotsFolderTest {
  protected:
-  fs::path snapshot(const std::string& name, const std::vector<Node>& nodes, const std::string& root,
-                    std::chrono::system_clock::time_point started) {
-    const fs::path file = folder / name;
-    testsupport::writeSnapshot(file, nodes, root, started);
-    return file;
-  }
-  std::unique_ptr<BrowserModel> open(const fs::path& file) {
-    Services services(desktop.desktop());
-    services.settings = &settings;
-    auto model = std::make_unique<BrowserModel>(file, services);
-    model->load();
-    testsupport::waitUntilLoaded(*model);
-    return model;
-  }
   // Waits for the points of `path`.
   static const std::vector<FolderHistory::Point>& pointsOf(const BrowserModel& m, const std::string& path) {
     const FolderHistory& history = m.folderHistory();
     EXPECT_TRUE(testsupport::waitFor([&] { return !history.isReading() && history.path() == path; }));
     return history.points();
   }
-
-  testsupport::ScopedHome home;
-  Settings settings{Preferences::standard()};
-  fs::path folder = settings.snapshotsFolder();
-  testsupport::RecordingDesktop desktop;
-  bool made = fs::create_directories(folder);
 };
 
 TEST_F(FolderHistoryTest, FollowsTheFolderThroughEverySnapshotOfItsPlaceWithGaps) {

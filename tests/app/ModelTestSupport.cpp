@@ -31,4 +31,18 @@ std::vector<std::string> namesOf(const tallyfox::BrowserModel& model,
   return names;
 }
 
+std::filesystem::path SnapshotsFolderTest::snapshot(const std::string& name, const std::vector<Node>& nodes,
+                                                   const std::string& root,
+                                                   std::chrono::system_clock::time_point started) {
+  const std::filesystem::path file = folder / name;
+  writeSnapshot(file, nodes, root, started);
+  return file;
+}
+
+std::unique_ptr<tallyfox::BrowserModel> SnapshotsFolderTest::open(const std::filesystem::path& file) {
+  tallyfox::Services services(desktop.desktop());
+  services.settings = &settings;
+  return loadedModel(file, std::move(services));
+}
+
 }  // namespace testsupport
