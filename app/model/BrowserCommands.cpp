@@ -2,6 +2,7 @@
 
 #include "model/BrowserModel.h"
 #include "model/Comparison.h"
+#include "model/CountMode.h"
 #include "model/DeleteList.h"
 #include "model/Duplicates.h"
 #include "model/FileTypes.h"
@@ -149,6 +150,16 @@ std::vector<BrowserCommand> makeTable() {
        .isEnabled = loaded,
        .run = [](BrowserModel& m) { m.folderHistory().toggle(); },
        .isChecked = [](const BrowserModel& m) { return m.folderHistory().isShown(); }},
+      // Ctrl+Shift+N, for the number of entries: no desktop takes it (Ctrl+Shift+E is the
+      // emoji entry of some input methods).
+      {.id = "countEntries",
+       .menu = Menu::view,
+       .menuTitle = "Count Entries",
+       .keys = {Qt::CTRL | Qt::SHIFT | Qt::Key_N},
+       .help = "Bars and chart by entries / by size",
+       .isEnabled = loaded,
+       .run = [](BrowserModel& m) { m.countMode().toggle(); },
+       .isChecked = [](const BrowserModel& m) { return m.countMode().countsEntries(); }},
 
       // The Navigate menu, in its order.
       {.id = "enterFolder",

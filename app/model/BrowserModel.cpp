@@ -1,6 +1,7 @@
 #include "model/BrowserModel.h"
 
 #include "model/Comparison.h"
+#include "model/CountMode.h"
 #include "model/DeleteList.h"
 #include "model/Duplicates.h"
 #include "model/FileTypes.h"
@@ -46,6 +47,7 @@ BrowserModel::BrowserModel(std::optional<std::filesystem::path> fileURL, Service
       duplicates_(new Duplicates(*this)),
       largestFiles_(new LargestFiles(*this)),
       listOrder_(new ListOrder(*this)),
+      countMode_(new CountMode(*this)),
       fileTypes_(new FileTypes(*this)),
       outside_(new OutsideModel(*this)),
       partialScans_(new PartialScans(*this)),

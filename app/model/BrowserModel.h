@@ -26,6 +26,7 @@ class QTimer;
 namespace tallyfox {
 
 class ComparisonModel;
+class CountMode;
 class DeleteList;
 class Duplicates;
 class FileTypes;
@@ -75,6 +76,8 @@ class BrowserModel : public QObject {
     NodeId node = 0;
     int depth = 0;
     int branchIndex = 0;
+    // Bytes, or entries while the window counts them (CountMode).
+    bool countsEntries = false;
     std::uint64_t size = 0;
     std::uint64_t parentSize = 0;
     std::uint64_t largestSibling = 1;
@@ -209,6 +212,8 @@ class BrowserModel : public QObject {
   Duplicates& duplicates() const { return *duplicates_; }
   // The list's order and optional columns, remembered for every window.
   ListOrder& listOrder() const { return *listOrder_; }
+  // Whether bars, shares and the chart measure bytes or entries.
+  CountMode& countMode() const { return *countMode_; }
   // The largest files below a folder, in the window's centre.
   LargestFiles& largestFiles() const { return *largestFiles_; }
   // Bytes per kind of file below a folder, and the kind the list and chart pick out.
@@ -306,6 +311,7 @@ class BrowserModel : public QObject {
   Duplicates* duplicates_;
   LargestFiles* largestFiles_;
   ListOrder* listOrder_;
+  CountMode* countMode_;
   FileTypes* fileTypes_;
   OutsideModel* outside_;
   PartialScans* partialScans_;

@@ -2,6 +2,7 @@
 // and the keyboard moves of the selection.
 #include "model/BrowserModel.h"
 #include "model/Comparison.h"
+#include "model/CountMode.h"
 #include "model/DeleteList.h"
 #include "model/ListOrder.h"
 #include "model/NameFilter.h"
@@ -90,10 +91,11 @@ BrowserModel::RowValues BrowserModel::rowValues(const Row& row) const {
   values.branchIndex = branch >= 0 && top.contains(branch) ? int(branch - top.first) : 0;
 
   const NodeId parent = tree.parentOf(row.node);
-  values.size = overlay_->size(row.node, tree);
-  values.parentSize = parent >= 0 ? overlay_->size(parent, tree) : 0;
+  values.countsEntries = countMode_->countsEntries();
+  values.size = countMode_->amountOf(row.node, tree, *overlay_);
+  values.parentSize = parent >= 0 ? countMode_->wholeOf(parent, tree, *overlay_) : 0;
   values.largestSibling =
-      parent >= 0 ? std::max<std::uint64_t>(1, overlay_->largestChildSize(parent, tree)) : 1;
+      parent >= 0 ? std::max<std::uint64_t>(1, countMode_->largestChildOf(parent, tree, *overlay_)) : 1;
 
   if (const ComparisonPtr& comparison = comparing_->comparison()) {
     values.change = comparison->entry(row.node);

@@ -1,5 +1,7 @@
 #include "model/SunburstLayout.h"
 
+#include "model/CountMode.h"
+
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -10,14 +12,18 @@ namespace {
 
 class SizeWalk {
  public:
-  SizeWalk(const DiskTree& tree, const SizeOverlay& overlay, NodeId center,
+  SizeWalk(const DiskTree& tree, const SizeOverlay& overlay, NodeId center, bool countsEntries,
            std::vector<SunburstLayout::Segment>& out)
-      : tree_(tree), overlay_(overlay), out_(out), firstChild_(tree.children(center).first) {}
+      : tree_(tree),
+        overlay_(overlay),
+        countsEntries_(countsEntries),
+        out_(out),
+        firstChild_(tree.children(center).first) {}
 
   void walk(NodeId n, int depth, double start, double span, NodeId branch, int branchIndex) {
-    const std::uint64_t whole = overlay_.size(n, tree_);
+    const std::uint64_t whole = countsEntries_ ? CountMode::entriesBelow(tree_, n) : overlay_.size(n, tree_);
     if (whole == 0 || depth > SunburstLayout::maxRings) return;
-    if (overlay_.isPristine()) {
+    if (overlay_.isPristine() && !countsEntries_) {
       // Straight from the stored range: a folder of a million children costs no copy.
       const NodeRange range = tree_.children(n);
       NodeId c = range.first;
@@ -25,25 +31,34 @@ class SizeWalk {
         if (!take(c, whole, depth, start, span, branch, branchIndex)) break;
       const NodeId firstLeftOver = c;
       std::uint64_t rest = 0;
-      for (; c < range.last; ++c) rest += overlay_.size(c, tree_);
+      for (; c < range.last; ++c) rest += amount(c);
       addAggregate(firstLeftOver, rest, whole, depth, start, span, branch, branchIndex);
     } else {
-      const std::vector<NodeId> children = overlay_.children(n, tree_);
+      std::vector<NodeId> children = overlay_.children(n, tree_);
+      // The first too small a segment ends the ring, so the children go most entries first;
+      // equal counts keep the largest first.
+      if (countsEntries_)
+        std::stable_sort(children.begin(), children.end(),
+                         [&](NodeId a, NodeId b) { return amount(a) > amount(b); });
       std::size_t i = 0;
       for (; i < children.size(); ++i)
         if (!take(children[i], whole, depth, start, span, branch, branchIndex)) break;
       std::uint64_t rest = 0;
-      for (std::size_t j = i; j < children.size(); ++j) rest += overlay_.size(children[j], tree_);
+      for (std::size_t j = i; j < children.size(); ++j) rest += amount(children[j]);
       addAggregate(i < children.size() ? children[i] : 0, rest, whole, depth, start, span, branch,
                    branchIndex);
     }
   }
 
  private:
+  std::uint64_t amount(NodeId node) const {
+    return countsEntries_ ? CountMode::entriesOf(tree_, node) : overlay_.size(node, tree_);
+  }
+
   // Appends child c and its rings; false when c is too small and the rest is left over.
   bool take(NodeId c, std::uint64_t whole, int depth, double& start, double span, NodeId branch,
             int branchIndex) {
-    const double angle = span * double(overlay_.size(c, tree_)) / double(whole);
+    const double angle = span * double(amount(c)) / double(whole);
     if (angle < SunburstLayout::minSegmentAngle) return false;
     // The branch index is the position in stored order, as in the list, so that a branch
     // keeps its colour in both even after trashing re-sorted the children.
@@ -67,6 +82,7 @@ class SizeWalk {
 
   const DiskTree& tree_;
   const SizeOverlay& overlay_;
+  bool countsEntries_;
   std::vector<SunburstLayout::Segment>& out_;
   NodeId firstChild_;
 };
@@ -121,10 +137,10 @@ SunburstLayout::SunburstLayout(const SnapshotDiff& diff, const SnapshotDiff::Ent
   GrowthWalk(diff, centerNode, segments).walk(centerEntry, 1, 0, 2 * std::numbers::pi, centerNode, 0);
 }
 
-SunburstLayout::SunburstLayout(const DiskTree& tree, NodeId center, SizeOverlay::Ptr overlay)
-    : center(center), overlay(overlay ? std::move(overlay) : SizeOverlay::empty()) {
+SunburstLayout::SunburstLayout(const DiskTree& tree, NodeId center, SizeOverlay::Ptr overlay, bool countsEntries)
+    : center(center), overlay(overlay ? std::move(overlay) : SizeOverlay::empty()), countsEntries(countsEntries) {
   if (!tree.contains(center)) return;
-  SizeWalk(tree, *this->overlay, center, segments).walk(center, 1, 0, 2 * std::numbers::pi, center, 0);
+  SizeWalk(tree, *this->overlay, center, countsEntries, segments).walk(center, 1, 0, 2 * std::numbers::pi, center, 0);
 }
 
 SunburstLayout::Geometry SunburstLayout::Geometry::of(const QSizeF& size) {

@@ -51,6 +51,7 @@ struct SunburstLayout {
     NodeId center = 0;
     std::uint64_t overlay = 0;    // its generation
     std::uint64_t comparing = 0;  // the comparison's id; 0 for sizes
+    bool countsEntries = false;
     bool operator==(const LayoutKey&) const = default;
   };
 
@@ -58,17 +59,19 @@ struct SunburstLayout {
   SizeOverlay::Ptr overlay = SizeOverlay::empty();
   // The comparison a growth layout was made for; 0 for a size layout.
   std::uint64_t comparing = 0;
+  // Angles by entries rather than bytes (CountMode), each ring's children most first.
+  bool countsEntries = false;
   std::vector<Segment> segments;
 
   SunburstLayout() = default;
-  // The size layout.
-  SunburstLayout(const DiskTree& tree, NodeId center, SizeOverlay::Ptr overlay);
+  // The size layout, or the same by entry counts.
+  SunburstLayout(const DiskTree& tree, NodeId center, SizeOverlay::Ptr overlay, bool countsEntries = false);
 
   // The growth layout while comparing: only what grew, by how much it grew, from the
   // compared entry `center` whose node in the window's tree is `centerNode`.
   SunburstLayout(const SnapshotDiff& diff, const SnapshotDiff::Entry& center, NodeId centerNode,
                  std::uint64_t comparisonId);
-  LayoutKey key() const { return {center, overlay->generation(), comparing}; }
+  LayoutKey key() const { return {center, overlay->generation(), comparing, countsEntries}; }
   Hit hit(QPointF point, const Geometry& geometry) const;
 
   // Walking the chart with the keyboard: round a ring, out to a segment's first child, in to

@@ -1,6 +1,7 @@
 #include "views/RowListModel.h"
 
 #include "model/Comparison.h"
+#include "model/CountMode.h"
 #include "model/DeleteList.h"
 #include "model/ListOrder.h"
 #include "model/Format.h"
@@ -19,7 +20,8 @@ RowListModel::RowListModel(BrowserModel* browser, QObject* parent)
   connect(&browser->listOrder(), &ListOrder::orderChanged, this, &RowListModel::rebuild);
   connect(&browser->listOrder(), &ListOrder::columnsChanged, this, &RowListModel::appearanceChanged);
   connect(browser, &BrowserModel::selectionChanged, this, &RowListModel::updateSelection);
-  // The marks only change how rows look.
+  // The marks and the measure only change how rows look.
+  connect(&browser->countMode(), &CountMode::measureChanged, this, &RowListModel::appearanceChanged);
   connect(&browser->deleteList(), &DeleteList::marksChanged, this, &RowListModel::appearanceChanged);
   rebuild();
 }
@@ -59,7 +61,7 @@ QString RowListModel::accessibleText(const BrowserModel::Row& row) const {
   if (const auto& change = values.change)
     parts << Format::signedBytes(change->delta())
           << Format::changeSizes(change->isNew(), change->isGone(), change->oldSize, change->newSize);
-  parts << Format::bytes(values.size);
+  parts << (values.countsEntries ? CountMode::entriesText(values.size) : Format::bytes(values.size));
   if (const QString share = Format::percent(values.size, values.parentSize); !share.isEmpty())
     parts << share + QStringLiteral(" of ") + Labels::node(*tree, tree->parentOf(row.node));
   return parts.join(QStringLiteral(", "));

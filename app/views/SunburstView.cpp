@@ -1,6 +1,7 @@
 #include "views/SunburstView.h"
 
 #include "model/Comparison.h"
+#include "model/CountMode.h"
 #include "model/DeleteList.h"
 #include "model/FileTypes.h"
 #include "model/EntryNotes.h"
@@ -57,9 +58,12 @@ CenterLabel::Lines CenterLabel::lines(const BrowserModel& browser) {
                     relativeDate(comparison->diff().oldTree().scanStart(), std::chrono::system_clock::now());
     return lines;
   }
-  const std::uint64_t size = browser.overlay().size(node, *tree);
-  lines.size = Format::bytes(size);
-  if (hovered) lines.percent = Format::percent(size, browser.overlay().size(browser.current(), *tree));
+  const CountMode& measure = browser.countMode();
+  // Hovered, an entry counts itself among the centre's; the centre counts what is below it.
+  const std::uint64_t amount = hovered ? measure.amountOf(node, *tree, browser.overlay())
+                                       : measure.wholeOf(node, *tree, browser.overlay());
+  lines.size = measure.text(amount);
+  if (hovered) lines.percent = Format::percent(amount, measure.wholeOf(browser.current(), *tree, browser.overlay()));
   // A folder that was not entered shows an empty chart; the centre says why it is empty.
   lines.note = EntryNotes::badge(EntryNotes::kindOf(*tree, node));
   return lines;
@@ -152,6 +156,7 @@ SunburstView::SunburstView(BrowserModel* browser, QWidget* parent) : QWidget(par
        {&BrowserModel::treeChanged, &BrowserModel::currentChanged, &BrowserModel::overlayChanged})
     connect(browser, signal, this, &SunburstView::requestLayout);
   connect(&browser->comparing(), &ComparisonModel::comparisonChanged, this, &SunburstView::requestLayout);
+  connect(&browser->countMode(), &CountMode::measureChanged, this, &SunburstView::requestLayout);
   for (auto signal : {&BrowserModel::treeChanged, &BrowserModel::currentChanged})
     connect(browser, signal, this, &SunburstView::findNotScanned);
   connect(browser, &BrowserModel::selectionChanged, this, &SunburstView::selectionMoved);
@@ -188,7 +193,9 @@ void SunburstView::requestLayout() {
   if (!tree) return;
   const SizeOverlay::Ptr overlay = browser_->sharedOverlay();
   const ComparisonPtr comparison = browser_->comparing().comparison();
-  Request request{tree, {browser_->current(), overlay->generation(), comparison ? comparison->id() : 0}};
+  // While comparing the chart shows growth in bytes, whatever the measure.
+  const bool countsEntries = !comparison && browser_->countMode().countsEntries();
+  Request request{tree, {browser_->current(), overlay->generation(), comparison ? comparison->id() : 0, countsEntries}};
   if (requested_ == request) return;
   requested_ = request;
   pending_ = true;
@@ -229,7 +236,9 @@ void SunburstView::requestLayout() {
     return;
   }
   watcher->setFuture(QtConcurrent::run(
-      [tree, center, overlay] { return std::make_shared<const SunburstLayout>(*tree, center, overlay); }));
+      [tree, center, overlay, countsEntries] {
+        return std::make_shared<const SunburstLayout>(*tree, center, overlay, countsEntries);
+      }));
 }
 
 void SunburstView::invalidate() {
@@ -567,9 +576,10 @@ QString SunburstView::partName(int part) const {
            separator + share;
   }
   if (!segment.node) return QStringLiteral("Smaller entries") + separator + share;
-  const std::uint64_t size = browser_->overlay().size(*segment.node, *tree);
-  return Labels::node(*tree, *segment.node) + separator + Format::bytes(size) + separator +
-         Format::percent(size, browser_->overlay().size(layout_->center, *tree));
+  const CountMode& measure = browser_->countMode();
+  const std::uint64_t amount = measure.amountOf(*segment.node, *tree, browser_->overlay());
+  return Labels::node(*tree, *segment.node) + separator + measure.text(amount) + separator +
+         Format::percent(amount, measure.wholeOf(layout_->center, *tree, browser_->overlay()));
 }
 
 QString SunburstView::partDescription(int part) const {

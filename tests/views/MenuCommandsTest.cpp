@@ -3,6 +3,7 @@
 #include "model/AppUpdater.h"
 #include "model/BrowserCommands.h"
 #include "model/Comparison.h"
+#include "model/CountMode.h"
 #include "model/DeleteList.h"
 #include "model/DocumentController.h"
 #include "model/Duplicates.h"
@@ -310,6 +311,8 @@ std::map<QString, Expectation> MenuCommandsTest::expectations() {
             if (entry.path().filename().string().starts_with("library-")) fs::remove(entry.path());
         }}},
       {"history", {{}, [](Window& w, const QString&) { EXPECT_TRUE(w.model->folderHistory().isShown()); }}},
+      {"countEntries",
+       {{}, [](Window& w, const QString&) { EXPECT_TRUE(w.model->countMode().countsEntries()); }}},
       {"findDuplicates",
        {{}, [](Window& w, const QString&) { EXPECT_TRUE(w.model->duplicates().isOpen()); }}},
       {"largestFiles",
