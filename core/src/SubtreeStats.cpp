@@ -18,6 +18,23 @@ bool stopped(const std::atomic<bool>* stop) {
   return stop && stop->load(std::memory_order_relaxed);
 }
 
+// Every file below `folder`, level by level, until `stop` is set.
+template <typename Visit>
+void forEachFileBelow(const DiskTree& tree, NodeId folder, const std::atomic<bool>* stop, Visit&& visit) {
+  const auto flags = tree.flagsColumn();
+  bool halted = false;
+  forEachLevelBelow(tree, folder, [&](NodeRange level) {
+    if (halted) return;
+    for (NodeId id = level.first; id < level.last; ++id) {
+      if ((id == level.first || (id & (stopStride - 1)) == 0) && stopped(stop)) {
+        halted = true;
+        return;
+      }
+      if (isFile(flags[id])) visit(id);
+    }
+  });
+}
+
 struct Grouping {
   std::string_view extension;
   Category category;
@@ -340,25 +357,15 @@ std::vector<NodeId> largestFiles(const DiskTree& tree, NodeId folder, std::size_
   std::vector<Entry> heap;
   heap.reserve(limit);
   const auto sizes = tree.size();
-  const auto flags = tree.flagsColumn();
-  bool halted = false;
-  forEachLevelBelow(tree, folder, [&](NodeRange level) {
-    if (halted) return;
-    for (NodeId id = level.first; id < level.last; ++id) {
-      if ((id == level.first || (id & (stopStride - 1)) == 0) && stopped(stop)) {
-        halted = true;
-        return;
-      }
-      if (!isFile(flags[id])) continue;
-      const Entry entry{sizes[id], id};
-      if (heap.size() < limit) {
-        heap.push_back(entry);
-        std::push_heap(heap.begin(), heap.end(), ranksAbove);
-      } else if (ranksAbove(entry, heap.front())) {
-        std::pop_heap(heap.begin(), heap.end(), ranksAbove);
-        heap.back() = entry;
-        std::push_heap(heap.begin(), heap.end(), ranksAbove);
-      }
+  forEachFileBelow(tree, folder, stop, [&](NodeId id) {
+    const Entry entry{sizes[id], id};
+    if (heap.size() < limit) {
+      heap.push_back(entry);
+      std::push_heap(heap.begin(), heap.end(), ranksAbove);
+    } else if (ranksAbove(entry, heap.front())) {
+      std::pop_heap(heap.begin(), heap.end(), ranksAbove);
+      heap.back() = entry;
+      std::push_heap(heap.begin(), heap.end(), ranksAbove);
     }
   });
   std::sort_heap(heap.begin(), heap.end(), ranksAbove);
@@ -376,30 +383,20 @@ FileTypes fileTypes(const DiskTree& tree, NodeId folder, const std::atomic<bool>
   // One entry per distinct extension, so a handful of allocations for the whole pass.
   std::unordered_map<std::string, Totals, TextHash, std::equal_to<>> byExtension;
   const auto sizes = tree.size();
-  const auto flags = tree.flagsColumn();
   std::array<char, longestExtension> buffer;
   // Files of one folder often share their extension: the last one found is tried first.
   std::string_view lastExtension;
   Totals* last = nullptr;
-  bool halted = false;
-  forEachLevelBelow(tree, folder, [&](NodeRange level) {
-    if (halted) return;
-    for (NodeId id = level.first; id < level.last; ++id) {
-      if ((id == level.first || (id & (stopStride - 1)) == 0) && stopped(stop)) {
-        halted = true;
-        return;
-      }
-      if (!isFile(flags[id])) continue;
-      const std::string_view extension(buffer.data(), extensionInto(tree.nameView(id), buffer));
-      if (!last || extension != lastExtension) {
-        auto found = byExtension.find(extension);
-        if (found == byExtension.end()) found = byExtension.emplace(std::string(extension), Totals{}).first;
-        last = &found->second;
-        lastExtension = found->first;
-      }
-      last->bytes += sizes[id];
-      ++last->files;
+  forEachFileBelow(tree, folder, stop, [&](NodeId id) {
+    const std::string_view extension(buffer.data(), extensionInto(tree.nameView(id), buffer));
+    if (!last || extension != lastExtension) {
+      auto found = byExtension.find(extension);
+      if (found == byExtension.end()) found = byExtension.emplace(std::string(extension), Totals{}).first;
+      last = &found->second;
+      lastExtension = found->first;
     }
+    last->bytes += sizes[id];
+    ++last->files;
   });
 
   FileTypes result;
