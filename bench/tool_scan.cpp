@@ -14,11 +14,11 @@
 
 #include <algorithm>
 #include <chrono>
-#include <optional>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <string>
 
 int main(int argc, char** argv) {
@@ -50,10 +50,11 @@ int main(int argc, char** argv) {
       folder = arg;
   }
   if (folder.empty()) {
-    std::fprintf(stderr,
-                 "usage: %s [--no-clones] [--no-sink] [--all-filesystems] [--speed S] [--threads N] [--repeat N] "
-                 "[--write FILE] FOLDER\n",
-                 argv[0]);
+    std::fprintf(
+        stderr,
+        "usage: %s [--no-clones] [--no-sink] [--all-filesystems] [--speed S] [--threads N] [--repeat N] "
+        "[--write FILE] FOLDER\n",
+        argv[0]);
     return 2;
   }
   double best = 1e300, bestScan = 0, bestBuild = 0, bestWrite = 0;

@@ -12,7 +12,8 @@
 namespace fuzzdeflate {
 
 // windowBits as deflateInit2 takes them: 10 for a zlib stream, 16 + 10 for gzip.
-inline std::optional<std::vector<std::uint8_t>> deflated(std::span<const std::uint8_t> bytes, int windowBits) {
+inline std::optional<std::vector<std::uint8_t>> deflated(std::span<const std::uint8_t> bytes,
+                                                         int windowBits) {
   z_stream stream{};
   if (deflateInit2(&stream, 1, Z_DEFLATED, windowBits, 1, Z_DEFAULT_STRATEGY) != Z_OK) return std::nullopt;
   std::vector<std::uint8_t> compressed(deflateBound(&stream, uLong(bytes.size())) + 32);

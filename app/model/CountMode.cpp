@@ -42,7 +42,8 @@ std::uint64_t CountMode::wholeOf(NodeId folder, const DiskTree& tree, const Size
   return countsEntries() ? entriesBelow(tree, folder) : overlay.size(folder, tree);
 }
 
-std::uint64_t CountMode::largestChildOf(NodeId folder, const DiskTree& tree, const SizeOverlay& overlay) const {
+std::uint64_t CountMode::largestChildOf(NodeId folder, const DiskTree& tree,
+                                        const SizeOverlay& overlay) const {
   if (!countsEntries()) return overlay.largestChildSize(folder, tree);
   if (const auto known = largest_.find(folder); known != largest_.end()) return known->second;
   std::uint64_t largest = 0;
@@ -57,7 +58,8 @@ QString CountMode::text(std::uint64_t amount) const {
 }
 
 QString CountMode::entriesText(std::uint64_t entries) {
-  return QLocale().toString(qulonglong(entries)) + (entries == 1 ? QStringLiteral(" entry") : QStringLiteral(" entries"));
+  return QLocale().toString(qulonglong(entries)) +
+         (entries == 1 ? QStringLiteral(" entry") : QStringLiteral(" entries"));
 }
 
 }  // namespace tallyfox

@@ -347,9 +347,10 @@ void DeleteList::trashMarked() {
         refused.emplace_back(item.node, failureLine(item.path, *error));
       }
     }
-    onMainThread([self, trashed = std::move(trashed), refused = std::move(refused), failures = std::move(failures)] {
-      if (self) self->finishTrashing(trashed, refused, failures);
-    });
+    onMainThread(
+        [self, trashed = std::move(trashed), refused = std::move(refused), failures = std::move(failures)] {
+          if (self) self->finishTrashing(trashed, refused, failures);
+        });
   });
 }
 

@@ -53,7 +53,8 @@ NameKey nameKey(std::span<const std::uint8_t> name, std::uint32_t position) {
 void sortByName(std::vector<NodeId>& ids, const DiskTree& tree, bool ascending) {
   std::vector<NameKey> keys;
   keys.reserve(ids.size());
-  for (std::size_t k = 0; k < ids.size(); ++k) keys.push_back(nameKey(tree.nameView(ids[k]), std::uint32_t(k)));
+  for (std::size_t k = 0; k < ids.size(); ++k)
+    keys.push_back(nameKey(tree.nameView(ids[k]), std::uint32_t(k)));
   const auto before = [](const NameKey& a, const NameKey& b) {
     if (a.high != b.high) return a.high < b.high;
     if (a.low != b.low) return a.low < b.low;

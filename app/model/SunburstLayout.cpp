@@ -137,10 +137,14 @@ SunburstLayout::SunburstLayout(const SnapshotDiff& diff, const SnapshotDiff::Ent
   GrowthWalk(diff, centerNode, segments).walk(centerEntry, 1, 0, 2 * std::numbers::pi, centerNode, 0);
 }
 
-SunburstLayout::SunburstLayout(const DiskTree& tree, NodeId center, SizeOverlay::Ptr overlay, bool countsEntries)
-    : center(center), overlay(overlay ? std::move(overlay) : SizeOverlay::empty()), countsEntries(countsEntries) {
+SunburstLayout::SunburstLayout(const DiskTree& tree, NodeId center, SizeOverlay::Ptr overlay,
+                               bool countsEntries)
+    : center(center),
+      overlay(overlay ? std::move(overlay) : SizeOverlay::empty()),
+      countsEntries(countsEntries) {
   if (!tree.contains(center)) return;
-  SizeWalk(tree, *this->overlay, center, countsEntries, segments).walk(center, 1, 0, 2 * std::numbers::pi, center, 0);
+  SizeWalk(tree, *this->overlay, center, countsEntries, segments)
+      .walk(center, 1, 0, 2 * std::numbers::pi, center, 0);
 }
 
 SunburstLayout::Geometry SunburstLayout::Geometry::of(const QSizeF& size) {

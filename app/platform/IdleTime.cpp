@@ -1,5 +1,6 @@
 #include "platform/IdleTime.h"
 
+#include <QtGui/qguiapplication_platform.h>
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -7,7 +8,6 @@
 #include <QDBusPendingReply>
 #include <QEvent>
 #include <QGuiApplication>
-#include <QtGui/qguiapplication_platform.h>
 
 #include <cstdlib>
 #include <optional>
@@ -51,7 +51,8 @@ double IdleTime::seconds() {
   if (const auto x11 = x11IdleSeconds()) return *x11;
   if (mutterAbsent_) return secondsInApp();
   std::optional<double> recent;
-  if (mutterSeconds_ && std::chrono::steady_clock::now() - mutterAskedAt_ <= answerLife) recent = mutterSeconds_;
+  if (mutterSeconds_ && std::chrono::steady_clock::now() - mutterAskedAt_ <= answerLife)
+    recent = mutterSeconds_;
   const bool failed = mutterFailed_;
   askMutter();
   if (recent) return *recent;

@@ -10,16 +10,16 @@
 #include "views/CompareBar.h"
 #include "views/DeleteListViews.h"
 #include "views/DuplicatesView.h"
-#include "views/SubtreeViews.h"
-#include "views/ListHeader.h"
 #include "views/EntryList.h"
 #include "views/FilterField.h"
 #include "views/HistoryStrip.h"
 #include "views/Icons.h"
+#include "views/ListHeader.h"
 #include "views/MessageText.h"
 #include "views/Preview.h"
 #include "views/ShortcutSheet.h"
 #include "views/StatusLine.h"
+#include "views/SubtreeViews.h"
 #include "views/SunburstView.h"
 #include "views/TitleSwitcher.h"
 
@@ -240,9 +240,9 @@ QWidget* BrowserView::buildRescanButton(QWidget* parent) {
 
 void BrowserView::showCentreForState() {
   if (!browser_) return;
-  // The duplicates, the largest files and the file types take the window while open; the outside view stands in for the snapshot
-  // while a folder outside it is shown.
-  QWidget* wanted = browser_->duplicates().isOpen()   ? duplicatesView_
+  // The duplicates, the largest files and the file types take the window while open; the outside view stands
+  // in for the snapshot while a folder outside it is shown.
+  QWidget* wanted = browser_->duplicates().isOpen()     ? duplicatesView_
                     : browser_->largestFiles().isOpen() ? largestFilesView_
                     : browser_->fileTypes().isOpen()    ? fileTypesView_
                     : browser_->outside().isShown()     ? outsideView_

@@ -63,12 +63,16 @@ void addRescanItems(QMenu& menu, BrowserModel& browser, NodeId node) {
 void addSubtreeViewItems(QMenu& menu, BrowserModel& browser, NodeId node) {
   QPointer<BrowserModel> model(&browser);
   const bool free = BrowserCommands::find(QStringLiteral("largestFiles"))->isEnabled(browser);
-  menu.addAction(QStringLiteral("Largest Files Here"), &menu, [model, node] {
-        if (model) model->largestFiles().show(node);
-      })->setEnabled(free);
-  menu.addAction(QStringLiteral("File Types Here"), &menu, [model, node] {
-        if (model) model->fileTypes().show(node);
-      })->setEnabled(free);
+  menu.addAction(QStringLiteral("Largest Files Here"), &menu,
+                 [model, node] {
+                   if (model) model->largestFiles().show(node);
+                 })
+      ->setEnabled(free);
+  menu.addAction(QStringLiteral("File Types Here"), &menu,
+                 [model, node] {
+                   if (model) model->fileTypes().show(node);
+                 })
+      ->setEnabled(free);
 }
 
 }  // namespace

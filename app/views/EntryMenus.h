@@ -22,7 +22,8 @@ void fillEntryMenu(QMenu& menu, BrowserModel& browser, NodeId node);
 
 // The context menu of a folder path (a breadcrumb): the folder on disk, and with its node
 // what a window can do with that folder of the snapshot.
-void fillFolderPathMenu(QMenu& menu, BrowserModel& browser, const QByteArray& path, std::optional<NodeId> node);
+void fillFolderPathMenu(QMenu& menu, BrowserModel& browser, const QByteArray& path,
+                        std::optional<NodeId> node);
 
 // Turns a left press on an entry into a drag of its file once the pointer has moved more than
 // 5 pixels; until then the press is an ordinary click, which its view runs on release. Both

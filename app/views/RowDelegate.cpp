@@ -294,8 +294,9 @@ void RowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
 
   painter->setPen(text);
   // A count alone: the toggle says what it counts, and "entries" would not fit the column.
-  painter->drawText(l.size, Qt::AlignVCenter | Qt::AlignRight,
-                    values->countsEntries ? QLocale().toString(qulonglong(values->size)) : Format::bytes(values->size));
+  painter->drawText(
+      l.size, Qt::AlignVCenter | Qt::AlignRight,
+      values->countsEntries ? QLocale().toString(qulonglong(values->size)) : Format::bytes(values->size));
   painter->restore();
 }
 

@@ -3,8 +3,8 @@
 #include "model/Comparison.h"
 #include "model/CountMode.h"
 #include "model/DeleteList.h"
-#include "model/ListOrder.h"
 #include "model/Format.h"
+#include "model/ListOrder.h"
 #include "views/Labels.h"
 
 #include <algorithm>

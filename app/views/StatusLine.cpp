@@ -122,7 +122,8 @@ void StatusLine::refresh() {
   // A change under the window explains any damage the check found after it.
   const QString problem =
       tree && health && health->fileChanged
-          ? QStringLiteral("The snapshot file changed while it was read: open it again to see it as it is now.")
+          ? QStringLiteral(
+                "The snapshot file changed while it was read: open it again to see it as it is now.")
       : damage.isEmpty() ? QString()
                          : QStringLiteral("This snapshot is damaged: ") + damage;
   damage_->setText(problem);

@@ -3,8 +3,8 @@
 #include "model/Comparison.h"
 #include "model/CountMode.h"
 #include "model/DeleteList.h"
-#include "model/FileTypes.h"
 #include "model/EntryNotes.h"
+#include "model/FileTypes.h"
 #include "model/Format.h"
 #include "model/Palette.h"
 #include "views/ChangeColumns.h"
@@ -63,7 +63,8 @@ CenterLabel::Lines CenterLabel::lines(const BrowserModel& browser) {
   const std::uint64_t amount = hovered ? measure.amountOf(node, *tree, browser.overlay())
                                        : measure.wholeOf(node, *tree, browser.overlay());
   lines.size = measure.text(amount);
-  if (hovered) lines.percent = Format::percent(amount, measure.wholeOf(browser.current(), *tree, browser.overlay()));
+  if (hovered)
+    lines.percent = Format::percent(amount, measure.wholeOf(browser.current(), *tree, browser.overlay()));
   // A folder that was not entered shows an empty chart; the centre says why it is empty.
   lines.note = EntryNotes::badge(EntryNotes::kindOf(*tree, node));
   return lines;
@@ -195,7 +196,8 @@ void SunburstView::requestLayout() {
   const ComparisonPtr comparison = browser_->comparing().comparison();
   // While comparing the chart shows growth in bytes, whatever the measure.
   const bool countsEntries = !comparison && browser_->countMode().countsEntries();
-  Request request{tree, {browser_->current(), overlay->generation(), comparison ? comparison->id() : 0, countsEntries}};
+  Request request{
+      tree, {browser_->current(), overlay->generation(), comparison ? comparison->id() : 0, countsEntries}};
   if (requested_ == request) return;
   requested_ = request;
   pending_ = true;
@@ -235,10 +237,9 @@ void SunburstView::requestLayout() {
         }));
     return;
   }
-  watcher->setFuture(QtConcurrent::run(
-      [tree, center, overlay, countsEntries] {
-        return std::make_shared<const SunburstLayout>(*tree, center, overlay, countsEntries);
-      }));
+  watcher->setFuture(QtConcurrent::run([tree, center, overlay, countsEntries] {
+    return std::make_shared<const SunburstLayout>(*tree, center, overlay, countsEntries);
+  }));
 }
 
 void SunburstView::invalidate() {

@@ -95,7 +95,8 @@ TEST_F(AppUpdaterTest, InstallsAfterTenIdleMinutesWithNothingLongRunning) {
 
 TEST_F(AppUpdaterTest, AWholeScanKeepsTheUpdateWaiting) {
   const fs::path tree = home.path() / "tree";
-  for (int k = 0; k < 2000; ++k) testsupport::writeFile(tree / std::to_string(k % 20) / std::to_string(k), "");
+  for (int k = 0; k < 2000; ++k)
+    testsupport::writeFile(tree / std::to_string(k % 20) / std::to_string(k), "");
   updater.start();
   downloaded(QStringLiteral("3.0"));
   idleSeconds = 3600;
@@ -153,7 +154,8 @@ TEST_F(AppUpdaterTest, AFailedCycleDropsTheWaitingUpdateButNoUpdateIsNoFailure) 
   EXPECT_TRUE(updater.isIdleCheckRunning());
   EXPECT_EQ(logged.size(), 1);
 
-  driver->listener->updateCycleFailed({.noUpdateAvailable = false, .description = QStringLiteral("bad signature")});
+  driver->listener->updateCycleFailed(
+      {.noUpdateAvailable = false, .description = QStringLiteral("bad signature")});
   EXPECT_EQ(logged.back(), QStringLiteral("[Tallyfox] Update failed: bad signature"));
   EXPECT_FALSE(updater.isUpdateWaiting());
   EXPECT_FALSE(updater.isIdleCheckRunning());
@@ -190,11 +192,13 @@ TEST_F(AppUpdaterTest, ReportsFromTheDriversOwnThreadArriveOnTheMainThread) {
 
 TEST_F(AppUpdaterTest, TheShippedDriverFailsToStartAndSaysSo) {
   QStringList lines;
-  AppUpdater shipped(std::make_unique<FeedlessUpdaterDriver>(), scans, documents, [] { return 0.0; },
-                     [&](const QString& line) { lines << line; });
+  AppUpdater shipped(
+      std::make_unique<FeedlessUpdaterDriver>(), scans, documents, [] { return 0.0; },
+      [&](const QString& line) { lines << line; });
   shipped.start();
   ASSERT_EQ(lines.size(), 1);
-  EXPECT_TRUE(lines[0].startsWith(QStringLiteral("[Tallyfox] Updater failed to start: "))) << lines[0].toStdString();
+  EXPECT_TRUE(lines[0].startsWith(QStringLiteral("[Tallyfox] Updater failed to start: ")))
+      << lines[0].toStdString();
   EXPECT_GT(lines[0].size(), QStringLiteral("[Tallyfox] Updater failed to start: ").size());
   EXPECT_FALSE(shipped.isStarted());
   EXPECT_FALSE(shipped.canCheckForUpdates());

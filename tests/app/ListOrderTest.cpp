@@ -112,13 +112,24 @@ TEST_F(ListOrderTest, AHeaderClickTurnsTheOrderAroundAndWindowsRememberIt) {
 // Names that share long beginnings, differ only in case, extend one another or hold bytes
 // above ASCII: the list's order by name is exactly a plain sort of the folded names.
 TEST_F(ListOrderTest, SortingByNameEqualsAPlainSortOfTheNames) {
-  const std::vector<std::string> names = {
-      "item1234567890abcdef.bin", "item1234567890abcdeF.bin", "ITEM1234567890ABCDEF.bin",
-      "item1234567890abcdef",     "item1234567890abcde",      "item1234567890abcdef.bim",
-      "Item12345678",             "item12345678",             "item1234567",
-      "a",                        "A",                        "b",
-      "\xc3\xa9t\xc3\xa9",        "\xff\xfe",                 "z\xff",
-      "Zebra",                    "zebra",                    "item1234567890abcdef.bin.old"};
+  const std::vector<std::string> names = {"item1234567890abcdef.bin",
+                                          "item1234567890abcdeF.bin",
+                                          "ITEM1234567890ABCDEF.bin",
+                                          "item1234567890abcdef",
+                                          "item1234567890abcde",
+                                          "item1234567890abcdef.bim",
+                                          "Item12345678",
+                                          "item12345678",
+                                          "item1234567",
+                                          "a",
+                                          "A",
+                                          "b",
+                                          "\xc3\xa9t\xc3\xa9",
+                                          "\xff\xfe",
+                                          "z\xff",
+                                          "Zebra",
+                                          "zebra",
+                                          "item1234567890abcdef.bin.old"};
   std::vector<testsupport::Node> nodes{{-1, ""}};
   for (std::size_t k = 0; k < names.size(); ++k) nodes.push_back({0, names[k], 1000 - k});
   testsupport::writeSnapshot(file_, nodes);
@@ -128,7 +139,8 @@ TEST_F(ListOrderTest, SortingByNameEqualsAPlainSortOfTheNames) {
   ASSERT_EQ(stored.size(), names.size());
   const auto key = [&](NodeId id) {
     const auto bytes = tree.nameView(id);
-    return std::pair(lowerAscii(bytes), std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    return std::pair(lowerAscii(bytes),
+                     std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
   };
   for (const bool ascending : {true, false}) {
     std::vector<NodeId> expected = stored;

@@ -32,8 +32,8 @@ std::vector<std::string> namesOf(const tallyfox::BrowserModel& model,
 }
 
 std::filesystem::path SnapshotsFolderTest::snapshot(const std::string& name, const std::vector<Node>& nodes,
-                                                   const std::string& root,
-                                                   std::chrono::system_clock::time_point started) {
+                                                    const std::string& root,
+                                                    std::chrono::system_clock::time_point started) {
   const std::filesystem::path file = folder / name;
   writeSnapshot(file, nodes, root, started);
   return file;

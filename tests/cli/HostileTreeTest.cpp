@@ -19,8 +19,8 @@
 
 #include <cstdint>
 #include <memory>
-#include <system_error>
 #include <string>
+#include <system_error>
 #include <vector>
 
 using namespace tallyfox;
@@ -145,7 +145,8 @@ TEST(HostileTree, ScanFinishesFlagsWhatItCannotReadAndCountsTheRestAsDuDoes) {
   ASSERT_EQ(tree->firstViolation(), std::nullopt);
   const NodeId top_ = DiskTree::root;
   // Every odd name is there with its exact bytes, and so is what lies below it.
-  for (const std::string& name : {newlineFile, badFile, longFile, std::string("fifo"), std::string("socket")}) {
+  for (const std::string& name :
+       {newlineFile, badFile, longFile, std::string("fifo"), std::string("socket")}) {
     const NodeId id = childNamed(*tree, top_, name);
     ASSERT_GE(id, 0) << name;
     EXPECT_FALSE(tree->isDirectory(id) || tree->hadError(id)) << name;

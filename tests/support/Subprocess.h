@@ -25,7 +25,8 @@ struct StartedProgram {
 };
 // Its standard output goes to `outTo` when given (and is then not collected).
 StartedProgram startProgram(const std::vector<std::string>& words,
-                            const std::filesystem::path& workingFolder = {}, bool traced = false, int outTo = -1);
+                            const std::filesystem::path& workingFolder = {}, bool traced = false,
+                            int outTo = -1);
 // Waits for the program to end and collects what it wrote.
 ProgramRun finishProgram(StartedProgram& program);
 

@@ -553,10 +553,27 @@ TEST_F(MenuBarTest, TheMenusInTheirOrder) {
   ASSERT_NE(window, nullptr);
   testsupport::waitUntilLoaded(*window->browser());
   EXPECT_EQ(titlesOf(menuNamed(window, QStringLiteral("&File"))),
-            (QStringList{"New Scan…", "Scan Remote Folder…", "Scan Whole Disk as Administrator…", "Open…",
-                         "Open Recent", "-", "Save Snapshot As…", "Rescan This Folder", "Find Duplicates…",
-                         "Largest Files…", "File Types…", "Clear File Type", "-", "Compare with Previous",
-                         "Compare With", "Stop Comparing", "-", "Close", "-", "Settings…", "Quit"}));
+            (QStringList{"New Scan…",
+                         "Scan Remote Folder…",
+                         "Scan Whole Disk as Administrator…",
+                         "Open…",
+                         "Open Recent",
+                         "-",
+                         "Save Snapshot As…",
+                         "Rescan This Folder",
+                         "Find Duplicates…",
+                         "Largest Files…",
+                         "File Types…",
+                         "Clear File Type",
+                         "-",
+                         "Compare with Previous",
+                         "Compare With",
+                         "Stop Comparing",
+                         "-",
+                         "Close",
+                         "-",
+                         "Settings…",
+                         "Quit"}));
   EXPECT_EQ(titlesOf(menuNamed(window, QStringLiteral("&Navigate"))),
             (QStringList{"Enter Folder", "Enclosing Folder", "Back", "Forward", "Back to Top", "-", "Filter…",
                          "Preview", "Reveal in File Manager", "Show Snapshot in File Manager", "Copy Path",
@@ -576,9 +593,10 @@ TEST_F(MenuBarTest, WithoutASnapshotOnlyTheAppsOwnItemsAreEnabled) {
   std::set<QString> enabled;
   for (QAction* item : leafItems(welcome))
     if (item->isEnabled()) enabled.insert(item->text());
-  EXPECT_EQ(enabled, (std::set<QString>{"New Scan…", "Scan Remote Folder…", "Scan Whole Disk as Administrator…",
-                                        "Open…", "Open Recent", "Close", "Settings…", "Quit", "Start Window",
-                                        "About Tallyfox", "Check for Updates…"}));
+  EXPECT_EQ(enabled,
+            (std::set<QString>{"New Scan…", "Scan Remote Folder…", "Scan Whole Disk as Administrator…",
+                               "Open…", "Open Recent", "Close", "Settings…", "Quit", "Start Window",
+                               "About Tallyfox", "Check for Updates…"}));
   // Every command of a snapshot is there, but none of their keys can act.
   for (const BrowserCommand& command : tallyfox::BrowserCommands::all()) {
     if (command.menu == BrowserCommand::Menu::none) continue;

@@ -12,7 +12,8 @@ namespace tallyfox {
 class FileFormatError : public std::runtime_error {
  public:
   FileFormatError(const char* kind, std::string message)
-      : std::runtime_error(std::string("Not a readable ") + kind + ": " + message), message_(std::move(message)) {}
+      : std::runtime_error(std::string("Not a readable ") + kind + ": " + message),
+        message_(std::move(message)) {}
   const std::string& message() const { return message_; }
 
  private:

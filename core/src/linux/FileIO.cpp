@@ -4,9 +4,9 @@
 
 #include <fcntl.h>
 #include <limits.h>
-#include <sys/file.h>
 #include <linux/openat2.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
