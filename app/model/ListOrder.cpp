@@ -6,6 +6,7 @@
 #include <tallyfox/Preferences.h>
 
 #include <algorithm>
+#include <functional>
 #include <string_view>
 
 namespace tallyfox {
@@ -71,12 +72,53 @@ void sortByName(std::vector<NodeId>& ids, const DiskTree& tree, bool ascending) 
   ids = std::move(sorted);
 }
 
-// Stable, so that equal values keep the tree's order (largest first).
-void sortByColumn(std::vector<NodeId>& ids, std::span<const std::uint32_t> column, bool ascending) {
-  std::stable_sort(ids.begin(), ids.end(), [&](NodeId a, NodeId b) {
-    const auto x = column[std::size_t(a)], y = column[std::size_t(b)];
-    return ascending ? x < y : x > y;
+// Name order for values that tie, whichever way the values run, so that turning a sort
+// around does not also turn the ties around.
+bool nameKeyBefore(const NameKey& a, const NameKey& b) {
+  if (a.high != b.high) return a.high < b.high;
+  if (a.low != b.low) return a.low < b.low;
+  if (nameBefore(a.name, b.name)) return true;
+  if (nameBefore(b.name, a.name)) return false;
+  return a.position < b.position;
+}
+
+// By value(id) either way, equal values by name.
+template <typename Value>
+void sortByValue(std::vector<NodeId>& ids, const DiskTree& tree, bool ascending, Value&& value) {
+  struct Keyed {
+    std::uint64_t value;
+    NameKey name;
+  };
+  std::vector<Keyed> keys;
+  keys.reserve(ids.size());
+  for (std::size_t k = 0; k < ids.size(); ++k)
+    keys.push_back({value(ids[k]), nameKey(tree.nameView(ids[k]), std::uint32_t(k))});
+  std::sort(keys.begin(), keys.end(), [&](const Keyed& a, const Keyed& b) {
+    if (a.value != b.value) return ascending ? a.value < b.value : a.value > b.value;
+    return nameKeyBefore(a.name, b.name);
   });
+  std::vector<NodeId> sorted;
+  sorted.reserve(ids.size());
+  for (const Keyed& key : keys) sorted.push_back(ids[key.name.position]);
+  ids = std::move(sorted);
+}
+
+// `ids` come largest first already: turned around when ascending, then each run of equal
+// sizes put in name order. Costs next to nothing where sizes rarely tie.
+void orderTiesByName(std::vector<NodeId>& ids, const DiskTree& tree, bool ascending,
+                     const std::function<std::uint64_t(NodeId)>& value) {
+  if (ascending) std::reverse(ids.begin(), ids.end());
+  for (std::size_t start = 0; start < ids.size();) {
+    const std::uint64_t size = value(ids[start]);
+    std::size_t end = start + 1;
+    while (end < ids.size() && value(ids[end]) == size) ++end;
+    if (end - start > 1) {
+      std::vector<NodeId> run(ids.begin() + std::ptrdiff_t(start), ids.begin() + std::ptrdiff_t(end));
+      sortByName(run, tree, true);
+      std::copy(run.begin(), run.end(), ids.begin() + std::ptrdiff_t(start));
+    }
+    start = end;
+  }
 }
 
 }  // namespace
@@ -142,21 +184,29 @@ void ListOrder::save() const {
   }
 }
 
-void ListOrder::arrange(std::vector<NodeId>& ids, const DiskTree& tree) const {
+void ListOrder::arrange(std::vector<NodeId>& ids, const DiskTree& tree, const CountMode::Amounts& amounts,
+                        const SizeOverlay& overlay) const {
   const bool ascending = order_.ascending;
   switch (order_.key) {
     case Key::size:
-      // The children come largest first already (re-sorted by the overlay after trashing).
-      if (ascending) std::reverse(ids.begin(), ids.end());
+      // The size column shows what the window measures, and sorts by that.
+      if (amounts.isPlainSize()) {
+        // The children come largest first already (re-sorted by the overlay after trashing).
+        orderTiesByName(ids, tree, ascending, [&](NodeId id) { return overlay.size(id, tree); });
+        return;
+      }
+      sortByValue(ids, tree, ascending, [&](NodeId id) { return amounts.of(id, tree, overlay); });
       return;
     case Key::name:
       sortByName(ids, tree, ascending);
       return;
     case Key::entries:
-      sortByColumn(ids, tree.entryCount(), ascending);
+      sortByValue(ids, tree, ascending,
+                  [&](NodeId id) { return std::uint64_t(tree.entryCount()[std::size_t(id)]); });
       return;
     case Key::modified:
-      sortByColumn(ids, tree.mtime(), ascending);
+      sortByValue(ids, tree, ascending,
+                  [&](NodeId id) { return std::uint64_t(tree.mtime()[std::size_t(id)]); });
       return;
   }
 }
