@@ -82,15 +82,22 @@ void CenterLabel::paint(QPainter& painter, const QRectF& square, const Lines& li
   QFont title = font;
   const double titleSize = font.pointSizeF() * 1.35;
   const double sizeRoom = square.width() * 1.2;
+  const double smallest = titleSize * 0.75;
   QString size = lines.size;
+  // Font sizes come in steps: measured again after each step, not scaled once.
+  const auto fits = [&](const QString& text) {
+    return QFontMetricsF(title, painter.device()).horizontalAdvance(text) <= sizeRoom;
+  };
   for (const QString& candidate : {lines.size, lines.shortSize}) {
     if (candidate.isEmpty()) continue;
-    title.setPointSizeF(titleSize);
-    const double advance = QFontMetricsF(title).horizontalAdvance(candidate);
-    const double scale = advance > sizeRoom ? sizeRoom / advance : 1.0;
     size = candidate;
-    title.setPointSizeF(std::max(titleSize * scale, font.pointSizeF() * 0.8));
-    if (scale >= 0.75) break;
+    double points = titleSize;
+    title.setPointSizeF(points);
+    while (!fits(candidate) && points > smallest) {
+      points = std::max(smallest, points * 0.94);
+      title.setPointSizeF(points);
+    }
+    if (fits(candidate)) break;
   }
   QFont caption = font;
   caption.setPointSizeF(std::max(6.0, font.pointSizeF() * 0.85));
@@ -115,7 +122,8 @@ void CenterLabel::paint(QPainter& painter, const QRectF& square, const Lines& li
   }
   text.endLayout();
 
-  const QFontMetricsF titleMetrics(title), captionMetrics(caption);
+  // Measured on the device painted on, whose resolution may not be the screen's.
+  const QFontMetricsF titleMetrics(title, painter.device()), captionMetrics(caption);
   const double total = nameLines.size() * headlineMetrics.height() + titleMetrics.height() +
                        (lines.percent.isEmpty() ? 0 : captionMetrics.height()) +
                        (lines.note.isEmpty() ? 0 : captionMetrics.height() + 4);
