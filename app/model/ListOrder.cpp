@@ -72,46 +72,14 @@ void sortByName(std::vector<NodeId>& ids, const DiskTree& tree, bool ascending) 
   ids = std::move(sorted);
 }
 
-// Name order for values that tie, whichever way the values run, so that turning a sort
-// around does not also turn the ties around.
-bool nameKeyBefore(const NameKey& a, const NameKey& b) {
-  if (a.high != b.high) return a.high < b.high;
-  if (a.low != b.low) return a.low < b.low;
-  if (nameBefore(a.name, b.name)) return true;
-  if (nameBefore(b.name, a.name)) return false;
-  return a.position < b.position;
-}
-
-// By value(id) either way, equal values by name.
-template <typename Value>
-void sortByValue(std::vector<NodeId>& ids, const DiskTree& tree, bool ascending, Value&& value) {
-  struct Keyed {
-    std::uint64_t value;
-    NameKey name;
-  };
-  std::vector<Keyed> keys;
-  keys.reserve(ids.size());
-  for (std::size_t k = 0; k < ids.size(); ++k)
-    keys.push_back({value(ids[k]), nameKey(tree.nameView(ids[k]), std::uint32_t(k))});
-  std::sort(keys.begin(), keys.end(), [&](const Keyed& a, const Keyed& b) {
-    if (a.value != b.value) return ascending ? a.value < b.value : a.value > b.value;
-    return nameKeyBefore(a.name, b.name);
-  });
-  std::vector<NodeId> sorted;
-  sorted.reserve(ids.size());
-  for (const Keyed& key : keys) sorted.push_back(ids[key.name.position]);
-  ids = std::move(sorted);
-}
-
-// `ids` come largest first already: turned around when ascending, then each run of equal
-// sizes put in name order. Costs next to nothing where sizes rarely tie.
-void orderTiesByName(std::vector<NodeId>& ids, const DiskTree& tree, bool ascending,
-                     const std::function<std::uint64_t(NodeId)>& value) {
-  if (ascending) std::reverse(ids.begin(), ids.end());
+// Each run of equal values in `ids` put in name order, so that turning a sort around does not
+// also turn its ties around. Costs next to nothing where values rarely tie.
+void nameOrderTies(std::vector<NodeId>& ids, const DiskTree& tree,
+                   const std::function<std::uint64_t(NodeId)>& value) {
   for (std::size_t start = 0; start < ids.size();) {
-    const std::uint64_t size = value(ids[start]);
+    const std::uint64_t first = value(ids[start]);
     std::size_t end = start + 1;
-    while (end < ids.size() && value(ids[end]) == size) ++end;
+    while (end < ids.size() && value(ids[end]) == first) ++end;
     if (end - start > 1) {
       std::vector<NodeId> run(ids.begin() + std::ptrdiff_t(start), ids.begin() + std::ptrdiff_t(end));
       sortByName(run, tree, true);
@@ -119,6 +87,27 @@ void orderTiesByName(std::vector<NodeId>& ids, const DiskTree& tree, bool ascend
     }
     start = end;
   }
+}
+
+// By value(id) either way, equal values by name. The values are read once; names only where
+// they tie.
+void sortByValue(std::vector<NodeId>& ids, const DiskTree& tree, bool ascending,
+                 const std::function<std::uint64_t(NodeId)>& value) {
+  std::vector<std::pair<std::uint64_t, NodeId>> keyed;
+  keyed.reserve(ids.size());
+  for (const NodeId id : ids) keyed.push_back({value(id), id});
+  std::stable_sort(keyed.begin(), keyed.end(), [&](const auto& a, const auto& b) {
+    return ascending ? a.first < b.first : a.first > b.first;
+  });
+  for (std::size_t k = 0; k < ids.size(); ++k) ids[k] = keyed[k].second;
+  nameOrderTies(ids, tree, value);
+}
+
+// `ids` come largest first already: turned around when ascending, ties then put in name order.
+void orderTiesByName(std::vector<NodeId>& ids, const DiskTree& tree, bool ascending,
+                     const std::function<std::uint64_t(NodeId)>& value) {
+  if (ascending) std::reverse(ids.begin(), ids.end());
+  nameOrderTies(ids, tree, value);
 }
 
 }  // namespace
