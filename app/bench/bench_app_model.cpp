@@ -120,6 +120,11 @@ void BM_SortMillionByDate(benchmark::State& state) {
   sortHugeFolder(state, ListOrder::Key::modified);
 }
 BENCHMARK(BM_SortMillionByDate)->Unit(benchmark::kMillisecond);
+// By size both ways: the stored order, turned around, with equal sizes put in name order.
+void BM_SortMillionBySize(benchmark::State& state) {
+  sortHugeFolder(state, ListOrder::Key::size);
+}
+BENCHMARK(BM_SortMillionBySize)->Unit(benchmark::kMillisecond);
 
 // One of a million entries went to the Trash: the folder is re-sorted once by its new sizes,
 // then the rows a window paints (each with its bar against the largest sibling).

@@ -1,5 +1,6 @@
 #include "model/BrowserCommands.h"
 
+#include "model/AgeFilter.h"
 #include "model/BrowserModel.h"
 #include "model/Comparison.h"
 #include "model/CountMode.h"
@@ -55,6 +56,22 @@ bool always(const BrowserModel&) {
 }
 
 // The snapshots this window can be compared with, then a chooser for any other.
+// The ages the filter can keep; the day is asked for by the window.
+std::vector<BrowserCommand::Choice> ageChoices(BrowserModel&) {
+  using Span = AgeFilter::Span;
+  std::vector<BrowserCommand::Choice> choices{{"Any Age", [](BrowserModel& m) { AgeFilter::of(m).clear(); }}};
+  for (auto [span, title] :
+       {std::pair{Span::days30, "Not Modified for 30 Days"}, std::pair{Span::year, "Not Modified for 1 Year"},
+        std::pair{Span::years3, "Not Modified for 3 Years"}})
+    choices.push_back({title,
+                       [span](BrowserModel& m) {
+                         AgeFilter::of(m).set({span, {}});
+                       },
+                       span == Span::days30});
+  choices.push_back({"Not Modified Since…", [](BrowserModel& m) { AgeFilter::of(m).requestDate(); }});
+  return choices;
+}
+
 std::vector<BrowserCommand::Choice> comparisonChoices(BrowserModel& m) {
   std::vector<BrowserCommand::Choice> choices;
   const std::vector<SnapshotPaths::Listed>& candidates = m.comparing().comparisonCandidates();
@@ -207,6 +224,11 @@ std::vector<BrowserCommand> makeTable() {
        .help = "Filter this folder",
        .isEnabled = listShown,
        .run = [](BrowserModel& m) { m.requestFilter(); }},
+      {.id = "filterByAge",
+       .menu = Menu::navigate,
+       .menuTitle = "Filter by Age",
+       .isEnabled = listShown,
+       .choices = ageChoices},
       {.id = "preview",
        .menu = Menu::navigate,
        .menuTitle = "Preview",

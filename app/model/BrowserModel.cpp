@@ -1,5 +1,6 @@
 #include "model/BrowserModel.h"
 
+#include "model/AgeFilter.h"
 #include "model/Comparison.h"
 #include "model/CountMode.h"
 #include "model/DeleteList.h"
@@ -56,6 +57,9 @@ BrowserModel::BrowserModel(std::optional<std::filesystem::path> fileURL, Service
   // Connected before any view: the rows are rebuilt before a view asks for them.
   connect(comparing_, &ComparisonModel::comparisonChanged, this, &BrowserModel::rowsChanged);
   connect(listOrder_, &ListOrder::orderChanged, this, &BrowserModel::rowsChanged);
+  // What the rows keep, and by what the size column sorts them.
+  connect(&AgeFilter::of(*this), &AgeFilter::matchingChanged, this, &BrowserModel::rowsChanged);
+  connect(countMode_, &CountMode::measureChanged, this, &BrowserModel::rowsChanged);
   changeCheck_->setInterval(changeCheckMilliseconds);
   connect(changeCheck_, &QTimer::timeout, this, &BrowserModel::checkForChange);
 }

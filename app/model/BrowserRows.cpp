@@ -1,5 +1,6 @@
 // The list: which children are shown, how expansion flattens into rows, what each row shows,
 // and the keyboard moves of the selection.
+#include "model/AgeFilter.h"
 #include "model/BrowserModel.h"
 #include "model/Comparison.h"
 #include "model/CountMode.h"
@@ -23,15 +24,34 @@ std::vector<NodeId> BrowserModel::children(NodeId node) const {
 }
 
 bool BrowserModel::isListedChange(const SnapshotDiff::Entry& entry) const {
-  return entry.newNode && Comparison::changed(entry) && !overlay_->hidden.contains(*entry.newNode);
+  if (!entry.newNode || overlay_->hidden.contains(*entry.newNode)) return false;
+  // Counting entries, what changed is the number of entries.
+  const ComparisonPtr& comparison = comparing_->comparison();
+  return Comparison::changed(comparison ? countMode_->measured(*comparison, entry) : entry);
 }
 
 std::vector<NodeId> BrowserModel::listChildren(NodeId node) const {
   std::vector<NodeId> ids = children(node);
-  // While comparing, "size" is the size of the change, in the order the comparison gives.
-  const bool comparing = comparing_->comparison() != nullptr;
-  if (tree_ && !(comparing && listOrder_->order().key == ListOrder::Key::size))
-    listOrder_->arrange(ids, *tree_);
+  if (!tree_) return ids;
+  const ComparisonPtr& comparison = comparing_->comparison();
+  if (!comparison || listOrder_->order().key != ListOrder::Key::size) {
+    listOrder_->arrange(ids, *tree_, countMode_->amounts(), *overlay_);
+    return ids;
+  }
+  // While comparing, "size" is the size of the change, in the order the comparison gives; or
+  // counting, the change in entries, largest first.
+  if (countMode_->countsEntries()) {
+    std::vector<std::pair<std::uint64_t, NodeId>> byChange;
+    byChange.reserve(ids.size());
+    for (const NodeId id : ids)
+      if (const auto entry = comparison->entry(id))
+        byChange.push_back({countMode_->measured(*comparison, *entry).magnitude(), id});
+    std::stable_sort(byChange.begin(), byChange.end(),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    ids.clear();
+    for (const auto& [change, id] : byChange) ids.push_back(id);
+  }
+  if (listOrder_->order().ascending) std::reverse(ids.begin(), ids.end());
   return ids;
 }
 
@@ -39,8 +59,10 @@ std::vector<NodeId> BrowserModel::visibleChildren() const {
   if (!tree_) return {};
   std::vector<NodeId> shown = listChildren(current_);
   const NameFilter filter(filter_);
-  if (filter.isEmpty()) return shown;
-  std::erase_if(shown, [&](NodeId id) { return !filter.matches(tree_->nameView(id)); });
+  if (!filter.isEmpty())
+    std::erase_if(shown, [&](NodeId id) { return !filter.matches(tree_->nameView(id)); });
+  if (const AgeFilter& age = AgeFilter::of(*this); age.isReady())
+    std::erase_if(shown, [&](NodeId id) { return !age.keeps(id); });
   return shown;
 }
 
@@ -52,6 +74,7 @@ std::vector<BrowserModel::Row> BrowserModel::visibleRows() const {
     for (NodeId id : top) rows.push_back({id, 0});
     return rows;
   }
+  const AgeFilter& age = AgeFilter::of(*this);
   // Depth first without recursion: an outline may be as deep as the tree.
   std::vector<Row> pending;
   for (auto it = top.rbegin(); it != top.rend(); ++it) pending.push_back({*it, 0});
@@ -61,7 +84,9 @@ std::vector<BrowserModel::Row> BrowserModel::visibleRows() const {
     rows.push_back(row);
     if (!expanded_.contains(row.node)) continue;
     const std::vector<NodeId> below = listChildren(row.node);
-    for (auto it = below.rbegin(); it != below.rend(); ++it) pending.push_back({*it, row.depth + 1});
+    // The age holds at every depth; the name only picks among the current folder's children.
+    for (auto it = below.rbegin(); it != below.rend(); ++it)
+      if (age.keeps(*it)) pending.push_back({*it, row.depth + 1});
   }
   return rows;
 }
@@ -98,8 +123,9 @@ BrowserModel::RowValues BrowserModel::rowValues(const Row& row) const {
       parent >= 0 ? std::max<std::uint64_t>(1, countMode_->largestChildOf(parent, tree, *overlay_)) : 1;
 
   if (const ComparisonPtr& comparison = comparing_->comparison()) {
-    values.change = comparison->entry(row.node);
-    if (parent >= 0) values.largestChange = comparison->largestChange(parent);
+    if (const auto entry = comparison->entry(row.node))
+      values.change = countMode_->measured(*comparison, *entry);
+    if (parent >= 0) values.largestChange = countMode_->largestChangeOf(*comparison, parent);
   }
 
   if (deleteList_->isMarked(row.node))
@@ -114,12 +140,15 @@ BrowserModel::RowValues BrowserModel::rowValues(const Row& row) const {
 
 OptionalNode BrowserModel::firstVisibleChild() const {
   if (!tree_) return std::nullopt;
-  if (filter_.trimmed().isEmpty() && !comparing_->comparison()) {
-    // The common case needs only the first child, not the whole list.
-    if (overlay_->isPristine()) {
-      const NodeRange range = tree_->children(current_);
+  const bool plain = filter_.trimmed().isEmpty() && !comparing_->comparison() &&
+                     !AgeFilter::of(*this).isSet() && overlay_->isPristine() &&
+                     countMode_->amounts().isPlainSize() && listOrder_->order() == ListOrder::Order{};
+  if (plain) {
+    // The common case needs only the first child, not the whole list; unless the first two
+    // are the same size, when the list puts them in name order.
+    const NodeRange range = tree_->children(current_);
+    if (range.size() < 2 || tree_->sizeOf(range.first) != tree_->sizeOf(range.first + 1))
       return range.empty() ? OptionalNode() : OptionalNode(range.first);
-    }
   }
   const std::vector<NodeId> shown = visibleChildren();
   return shown.empty() ? OptionalNode() : OptionalNode(shown.front());

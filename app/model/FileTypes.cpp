@@ -26,6 +26,10 @@ FileTypes::FileTypes(BrowserModel& browser) : QObject(&browser), browser_(browse
     close();
     clearChoice();
   });
+  connect(&browser, &BrowserModel::currentChanged, this, [this] {
+    const NodeId here = browser_.current();
+    if (chosenIn_ && here != *chosenIn_ && !browser_.isDescendant(here, *chosenIn_)) clearChoice();
+  });
 }
 
 FileTypes::~FileTypes() {
@@ -106,18 +110,19 @@ void FileTypes::choose(const Choice& choice) {
   highlightStop_ = std::make_shared<std::atomic<bool>>(false);
   const unsigned pass = ++highlightPass_;
   chosen_ = choice;
-  highlight_.clear();
+  chosenIn_ = scope_.value_or(browser_.current());
+  highlight_ = {};
   close();
   emit chosenChanged();
   // The whole tree, so that the choice holds wherever the window goes next.
   (void)QtConcurrent::run([self = QPointer<FileTypes>(this), tree, choice, pass, stop = highlightStop_] {
-    auto bytes = SubtreeStats::matchingBytes(
+    auto found = SubtreeStats::matching(
         *tree, DiskTree::root, [&](NodeId id) { return SubtreeStats::isOfType(tree->nameView(id), choice); },
         stop.get());
     if (stop->load()) return;
-    onMainThread([self, pass, bytes = std::move(bytes)]() mutable {
+    onMainThread([self, pass, found = std::move(found)]() mutable {
       if (!self || pass != self->highlightPass_ || !self->chosen_) return;
-      self->highlight_ = std::move(bytes);
+      self->highlight_ = std::move(found);
       emit self->chosenChanged();
     });
   });
@@ -128,6 +133,7 @@ void FileTypes::clearChoice() {
   stopPass(highlightStop_);
   ++highlightPass_;
   chosen_.reset();
+  chosenIn_.reset();
   highlight_ = {};
   emit chosenChanged();
 }
@@ -137,12 +143,12 @@ bool FileTypes::isHighlighted(NodeId node) const {
   const DiskTreePtr& tree = browser_.tree();
   if (!tree || !tree->contains(node)) return false;
   if (!tree->isDirectory(node)) return SubtreeStats::isOfType(tree->nameView(node), *chosen_);
-  return chosenBytes(node) > 0;
+  // Files of the kind that hold no bytes still make their folder worth looking into.
+  return highlight_.filesOf(node) > 0;
 }
 
 std::uint64_t FileTypes::chosenBytes(NodeId node) const {
-  if (node < 0 || std::size_t(node) >= highlight_.size()) return 0;
-  return highlight_[std::size_t(node)];
+  return highlight_.bytesOf(node);
 }
 
 }  // namespace tallyfox

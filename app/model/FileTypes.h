@@ -18,7 +18,8 @@ class BrowserModel;
 
 // The file types view: bytes and files per kind of file below a folder, in the window's
 // centre until Escape or "Done"; and, once a kind is chosen there, that kind picked out in
-// the list and the chart (everything else faded) until the choice is cleared. Both answers
+// the list and the chart (everything else faded) until the choice is cleared or the window
+// leaves the folder the view was opened on (its folders below keep it). Both answers
 // are one pass over a subtree in the thread pool, delivered only while this object lives and
 // still wants them.
 class FileTypes : public QObject {
@@ -50,7 +51,7 @@ class FileTypes : public QObject {
   void clearChoice();
   const std::optional<Choice>& chosen() const { return chosen_; }
   // The chosen kind's picking out is known (its pass has finished).
-  bool isHighlightReady() const { return !highlight_.empty(); }
+  bool isHighlightReady() const { return !highlight_.files.empty(); }
   // Whether the list and the chart show `node` in full: with no choice everything; with one,
   // a file of the kind and a folder holding some of its bytes (faded until the pass is done).
   bool isHighlighted(NodeId node) const;
@@ -71,7 +72,9 @@ class FileTypes : public QObject {
   std::shared_ptr<std::atomic<bool>> stop_;
 
   std::optional<Choice> chosen_;
-  std::vector<std::uint64_t> highlight_;
+  // Where the kind was chosen: the picking out is about this folder.
+  std::optional<NodeId> chosenIn_;
+  SubtreeStats::Matching highlight_;
   unsigned highlightPass_ = 0;
   std::shared_ptr<std::atomic<bool>> highlightStop_;
 };

@@ -6,6 +6,7 @@
 #include <tallyfox/Preferences.h>
 
 #include <algorithm>
+#include <functional>
 #include <string_view>
 
 namespace tallyfox {
@@ -71,12 +72,42 @@ void sortByName(std::vector<NodeId>& ids, const DiskTree& tree, bool ascending) 
   ids = std::move(sorted);
 }
 
-// Stable, so that equal values keep the tree's order (largest first).
-void sortByColumn(std::vector<NodeId>& ids, std::span<const std::uint32_t> column, bool ascending) {
-  std::stable_sort(ids.begin(), ids.end(), [&](NodeId a, NodeId b) {
-    const auto x = column[std::size_t(a)], y = column[std::size_t(b)];
-    return ascending ? x < y : x > y;
+// Each run of equal values in `ids` put in name order, so that turning a sort around does not
+// also turn its ties around. Costs next to nothing where values rarely tie.
+void nameOrderTies(std::vector<NodeId>& ids, const DiskTree& tree,
+                   const std::function<std::uint64_t(NodeId)>& value) {
+  for (std::size_t start = 0; start < ids.size();) {
+    const std::uint64_t first = value(ids[start]);
+    std::size_t end = start + 1;
+    while (end < ids.size() && value(ids[end]) == first) ++end;
+    if (end - start > 1) {
+      std::vector<NodeId> run(ids.begin() + std::ptrdiff_t(start), ids.begin() + std::ptrdiff_t(end));
+      sortByName(run, tree, true);
+      std::copy(run.begin(), run.end(), ids.begin() + std::ptrdiff_t(start));
+    }
+    start = end;
+  }
+}
+
+// By value(id) either way, equal values by name. The values are read once; names only where
+// they tie.
+void sortByValue(std::vector<NodeId>& ids, const DiskTree& tree, bool ascending,
+                 const std::function<std::uint64_t(NodeId)>& value) {
+  std::vector<std::pair<std::uint64_t, NodeId>> keyed;
+  keyed.reserve(ids.size());
+  for (const NodeId id : ids) keyed.push_back({value(id), id});
+  std::stable_sort(keyed.begin(), keyed.end(), [&](const auto& a, const auto& b) {
+    return ascending ? a.first < b.first : a.first > b.first;
   });
+  for (std::size_t k = 0; k < ids.size(); ++k) ids[k] = keyed[k].second;
+  nameOrderTies(ids, tree, value);
+}
+
+// `ids` come largest first already: turned around when ascending, ties then put in name order.
+void orderTiesByName(std::vector<NodeId>& ids, const DiskTree& tree, bool ascending,
+                     const std::function<std::uint64_t(NodeId)>& value) {
+  if (ascending) std::reverse(ids.begin(), ids.end());
+  nameOrderTies(ids, tree, value);
 }
 
 }  // namespace
@@ -142,21 +173,29 @@ void ListOrder::save() const {
   }
 }
 
-void ListOrder::arrange(std::vector<NodeId>& ids, const DiskTree& tree) const {
+void ListOrder::arrange(std::vector<NodeId>& ids, const DiskTree& tree, const CountMode::Amounts& amounts,
+                        const SizeOverlay& overlay) const {
   const bool ascending = order_.ascending;
   switch (order_.key) {
     case Key::size:
-      // The children come largest first already (re-sorted by the overlay after trashing).
-      if (ascending) std::reverse(ids.begin(), ids.end());
+      // The size column shows what the window measures, and sorts by that.
+      if (amounts.isPlainSize()) {
+        // The children come largest first already (re-sorted by the overlay after trashing).
+        orderTiesByName(ids, tree, ascending, [&](NodeId id) { return overlay.size(id, tree); });
+        return;
+      }
+      sortByValue(ids, tree, ascending, [&](NodeId id) { return amounts.of(id, tree, overlay); });
       return;
     case Key::name:
       sortByName(ids, tree, ascending);
       return;
     case Key::entries:
-      sortByColumn(ids, tree.entryCount(), ascending);
+      sortByValue(ids, tree, ascending,
+                  [&](NodeId id) { return std::uint64_t(tree.entryCount()[std::size_t(id)]); });
       return;
     case Key::modified:
-      sortByColumn(ids, tree.mtime(), ascending);
+      sortByValue(ids, tree, ascending,
+                  [&](NodeId id) { return std::uint64_t(tree.mtime()[std::size_t(id)]); });
       return;
   }
 }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "model/CountMode.h"
+#include "model/SizeOverlay.h"
+
 #include <tallyfox/DiskTree.h>
 
 #include <QObject>
@@ -38,10 +41,12 @@ class ListOrder : public QObject {
   bool showsColumn(Column column) const;
   void setShowsColumn(Column column, bool shown);
 
-  // Puts `ids`, children of one folder in the tree's order, into the list's order. The
-  // default order is the tree's own (largest first), so it costs nothing; the others are a
-  // stable sort on one column, names compared without regard to ASCII case.
-  void arrange(std::vector<NodeId>& ids, const DiskTree& tree) const;
+  // Puts `ids`, children of one folder largest first (as the overlay lists them), into the
+  // list's order. Size is the amount the window shows (bytes, entries, or those of old files);
+  // by bytes the given order is kept, so it costs next to nothing. Equal values go by name
+  // in either direction; names compare without regard to ASCII case.
+  void arrange(std::vector<NodeId>& ids, const DiskTree& tree, const CountMode::Amounts& amounts,
+               const SizeOverlay& overlay) const;
 
  signals:
   void orderChanged();

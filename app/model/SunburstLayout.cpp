@@ -12,18 +12,18 @@ namespace {
 
 class SizeWalk {
  public:
-  SizeWalk(const DiskTree& tree, const SizeOverlay& overlay, NodeId center, bool countsEntries,
+  SizeWalk(const DiskTree& tree, const SizeOverlay& overlay, NodeId center, const CountMode::Amounts& amounts,
            std::vector<SunburstLayout::Segment>& out)
       : tree_(tree),
         overlay_(overlay),
-        countsEntries_(countsEntries),
+        amounts_(amounts),
         out_(out),
         firstChild_(tree.children(center).first) {}
 
   void walk(NodeId n, int depth, double start, double span, NodeId branch, int branchIndex) {
-    const std::uint64_t whole = countsEntries_ ? CountMode::entriesBelow(tree_, n) : overlay_.size(n, tree_);
+    const std::uint64_t whole = amounts_.below(n, tree_, overlay_);
     if (whole == 0 || depth > SunburstLayout::maxRings) return;
-    if (overlay_.isPristine() && !countsEntries_) {
+    if (overlay_.isPristine() && amounts_.isPlainSize()) {
       // Straight from the stored range: a folder of a million children costs no copy.
       const NodeRange range = tree_.children(n);
       NodeId c = range.first;
@@ -35,9 +35,9 @@ class SizeWalk {
       addAggregate(firstLeftOver, rest, whole, depth, start, span, branch, branchIndex);
     } else {
       std::vector<NodeId> children = overlay_.children(n, tree_);
-      // The first too small a segment ends the ring, so the children go most entries first;
-      // equal counts keep the largest first.
-      if (countsEntries_)
+      // The first too small a segment ends the ring, so the children go most first; equal
+      // amounts keep the largest first.
+      if (!amounts_.isPlainSize())
         std::stable_sort(children.begin(), children.end(),
                          [&](NodeId a, NodeId b) { return amount(a) > amount(b); });
       std::size_t i = 0;
@@ -51,9 +51,7 @@ class SizeWalk {
   }
 
  private:
-  std::uint64_t amount(NodeId node) const {
-    return countsEntries_ ? CountMode::entriesOf(tree_, node) : overlay_.size(node, tree_);
-  }
+  std::uint64_t amount(NodeId node) const { return amounts_.of(node, tree_, overlay_); }
 
   // Appends child c and its rings; false when c is too small and the rest is left over.
   bool take(NodeId c, std::uint64_t whole, int depth, double& start, double span, NodeId branch,
@@ -82,7 +80,7 @@ class SizeWalk {
 
   const DiskTree& tree_;
   const SizeOverlay& overlay_;
-  bool countsEntries_;
+  const CountMode::Amounts& amounts_;
   std::vector<SunburstLayout::Segment>& out_;
   NodeId firstChild_;
 };
@@ -90,13 +88,25 @@ class SizeWalk {
 // Where space grew: the same rings and angle rules as for sizes, with growth in place of size.
 class GrowthWalk {
  public:
-  GrowthWalk(const SnapshotDiff& diff, NodeId centerNode, std::vector<SunburstLayout::Segment>& out)
-      : diff_(diff), out_(out), firstChild_(diff.newTree().children(centerNode).first) {}
+  GrowthWalk(const SnapshotDiff& diff, NodeId centerNode, bool countsEntries,
+             std::vector<SunburstLayout::Segment>& out)
+      : diff_(diff),
+        countsEntries_(countsEntries),
+        out_(out),
+        firstChild_(diff.newTree().children(centerNode).first) {}
 
   void walk(const SnapshotDiff::Entry& entry, int depth, double start, double span, NodeId branch,
             int branchIndex) {
     if (depth > SunburstLayout::maxRings) return;
     std::vector<SnapshotDiff::Entry> grown = diff_.children(entry);
+    if (countsEntries_) {
+      // Measured in entries, the order is theirs; the walk below goes on from the entries
+      // as the diff gives them, which keep their node ids.
+      for (auto& e : grown) e = CountMode::measured(diff_, e, true);
+      std::stable_sort(
+          grown.begin(), grown.end(),
+          [](const SnapshotDiff::Entry& a, const SnapshotDiff::Entry& b) { return a.delta() > b.delta(); });
+    }
     std::erase_if(grown, [](const SnapshotDiff::Entry& e) { return !e.newNode || e.delta() <= 0; });
     std::uint64_t total = 0;
     for (const auto& e : grown) total += std::uint64_t(e.delta());
@@ -124,6 +134,7 @@ class GrowthWalk {
 
  private:
   const SnapshotDiff& diff_;
+  bool countsEntries_;
   std::vector<SunburstLayout::Segment>& out_;
   NodeId firstChild_;
 };
@@ -131,19 +142,23 @@ class GrowthWalk {
 }  // namespace
 
 SunburstLayout::SunburstLayout(const SnapshotDiff& diff, const SnapshotDiff::Entry& centerEntry,
-                               NodeId centerNode, std::uint64_t comparisonId)
-    : center(centerNode), overlay(SizeOverlay::empty()), comparing(comparisonId) {
+                               NodeId centerNode, std::uint64_t comparisonId, bool countsEntries)
+    : center(centerNode),
+      overlay(SizeOverlay::empty()),
+      comparing(comparisonId),
+      amounts{.entries = countsEntries} {
   if (!diff.newTree().contains(centerNode)) return;
-  GrowthWalk(diff, centerNode, segments).walk(centerEntry, 1, 0, 2 * std::numbers::pi, centerNode, 0);
+  GrowthWalk(diff, centerNode, countsEntries, segments)
+      .walk(centerEntry, 1, 0, 2 * std::numbers::pi, centerNode, 0);
 }
 
 SunburstLayout::SunburstLayout(const DiskTree& tree, NodeId center, SizeOverlay::Ptr overlay,
-                               bool countsEntries)
+                               CountMode::Amounts amounts)
     : center(center),
       overlay(overlay ? std::move(overlay) : SizeOverlay::empty()),
-      countsEntries(countsEntries) {
+      amounts(std::move(amounts)) {
   if (!tree.contains(center)) return;
-  SizeWalk(tree, *this->overlay, center, countsEntries, segments)
+  SizeWalk(tree, *this->overlay, center, this->amounts, segments)
       .walk(center, 1, 0, 2 * std::numbers::pi, center, 0);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/CountMode.h"
 #include "model/SizeOverlay.h"
 
 #include <tallyfox/DiskTree.h>
@@ -52,6 +53,7 @@ struct SunburstLayout {
     std::uint64_t overlay = 0;    // its generation
     std::uint64_t comparing = 0;  // the comparison's id; 0 for sizes
     bool countsEntries = false;
+    std::uint64_t ageFilter = 0;  // the generation of the age filter's answer; 0 for all
     bool operator==(const LayoutKey&) const = default;
   };
 
@@ -59,19 +61,23 @@ struct SunburstLayout {
   SizeOverlay::Ptr overlay = SizeOverlay::empty();
   // The comparison a growth layout was made for; 0 for a size layout.
   std::uint64_t comparing = 0;
-  // Angles by entries rather than bytes (CountMode), each ring's children most first.
-  bool countsEntries = false;
+  // Angles by entries rather than bytes (CountMode), each ring's children most first; of old
+  // files only while the age filter holds.
+  CountMode::Amounts amounts;
   std::vector<Segment> segments;
 
   SunburstLayout() = default;
-  // The size layout, or the same by entry counts.
-  SunburstLayout(const DiskTree& tree, NodeId center, SizeOverlay::Ptr overlay, bool countsEntries = false);
+  // The size layout, or the same by entry counts, or of old files only.
+  SunburstLayout(const DiskTree& tree, NodeId center, SizeOverlay::Ptr overlay,
+                 CountMode::Amounts amounts = {});
 
-  // The growth layout while comparing: only what grew, by how much it grew, from the
-  // compared entry `center` whose node in the window's tree is `centerNode`.
+  // The growth layout while comparing: only what grew, by how much it grew (in bytes, or in
+  // entries), from the compared entry `center` whose node in the window's tree is `centerNode`.
   SunburstLayout(const SnapshotDiff& diff, const SnapshotDiff::Entry& center, NodeId centerNode,
-                 std::uint64_t comparisonId);
-  LayoutKey key() const { return {center, overlay->generation(), comparing, countsEntries}; }
+                 std::uint64_t comparisonId, bool countsEntries = false);
+  LayoutKey key() const {
+    return {center, overlay->generation(), comparing, amounts.entries, amounts.onlyGeneration};
+  }
   Hit hit(QPointF point, const Geometry& geometry) const;
 
   // Walking the chart with the keyboard: round a ring, out to a segment's first child, in to

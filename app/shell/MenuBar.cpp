@@ -4,6 +4,7 @@
 #include "model/BrowserCommands.h"
 #include "model/BrowserModel.h"
 #include "model/Comparison.h"
+#include "model/CountMode.h"
 #include "model/DeleteList.h"
 #include "model/DocumentController.h"
 #include "model/Duplicates.h"
@@ -228,6 +229,8 @@ void install(QMainWindow* window, AppDelegate* app, BrowserModel* browser) {
   QObject::connect(&browser->partialScans(), &PartialScans::addingScanPathChanged, window, refresh);
   QObject::connect(&browser->outside(), &OutsideModel::outsidePathChanged, window, refresh);
   QObject::connect(&browser->folderHistory(), &FolderHistory::shownChanged, window, refresh);
+  // The status line's switch changes it too.
+  QObject::connect(&browser->countMode(), &CountMode::measureChanged, window, refresh);
 }
 
 }  // namespace tallyfox::MenuBar

@@ -23,6 +23,7 @@
 #include "views/SunburstView.h"
 #include "views/TitleSwitcher.h"
 
+#include "model/AgeFilter.h"
 #include "model/DeleteList.h"
 #include "model/Duplicates.h"
 #include "model/FileTypes.h"
@@ -148,9 +149,14 @@ QWidget* BrowserView::buildBrowser() {
   listLayout->setContentsMargins(0, 0, 0, 0);
   listLayout->setSpacing(0);
   auto* filterBox = new QWidget(listColumn);
-  auto* filterLayout = new QVBoxLayout(filterBox);
+  auto* filterLayout = new QHBoxLayout(filterBox);
   filterLayout->setContentsMargins(8, 6, 8, 6);
-  filterLayout->addWidget(filter_);
+  filterLayout->setSpacing(6);
+  filterLayout->addWidget(filter_, 1);
+  ageControls_ = new AgeControls(browser_, filterBox);
+  filterLayout->addWidget(ageControls_);
+  // A chosen age holds from folder to folder, and the bar stays to say so.
+  connect(&AgeFilter::of(*browser_), &AgeFilter::choiceChanged, this, &BrowserView::showFiltering);
   listLayout->addWidget(filterBox);
   header_ = new ListHeader(browser_, list_, listColumn);
   listLayout->addWidget(header_);
@@ -328,7 +334,7 @@ void BrowserView::showState() {
 void BrowserView::showFiltering() {
   if (!browser_) return;
   const bool filtering = browser_->isFiltering();
-  filterBox_->setVisible(filtering);
+  filterBox_->setVisible(filtering || AgeFilter::of(*browser_).isSet());
   if (filtering) {
     filter_->setFocus(Qt::OtherFocusReason);
     filter_->selectAll();

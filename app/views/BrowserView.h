@@ -24,6 +24,7 @@ class FileTypesView;
 class LargestFilesView;
 class ListHeader;
 class OutsideView;
+class AgeControls;
 class FilterField;
 class HistoryStrip;
 class MessageText;
@@ -45,6 +46,7 @@ class BrowserView : public QWidget {
   SunburstView* chart() const { return chart_; }
   Breadcrumbs* breadcrumbs() const { return breadcrumbs_; }
   FilterField* filterField() const { return filter_; }
+  AgeControls* ageControls() const { return ageControls_; }
   StatusLine* statusLine() const { return status_; }
   PreviewController* preview() const { return preview_; }
   DeleteListBar* deleteListBar() const { return deleteListBar_; }
@@ -113,6 +115,7 @@ class BrowserView : public QWidget {
   SunburstView* chart_ = nullptr;
   EntryList* list_ = nullptr;
   FilterField* filter_ = nullptr;
+  AgeControls* ageControls_ = nullptr;
   QWidget* filterBox_ = nullptr;
   QStackedWidget* centre_ = nullptr;
   QWidget* chartAndList_ = nullptr;

@@ -1,5 +1,6 @@
 #include "views/ChangeColumns.h"
 
+#include "model/CountMode.h"
 #include "model/Format.h"
 
 #include <QPainter>
@@ -33,7 +34,7 @@ Layout layout(double right, double top, double height, bool roomy) {
 }
 
 void paint(QPainter& painter, const Layout& l, const SnapshotDiff::Entry& change, std::uint64_t largestChange,
-           const QFont& font, const QColor& secondaryText, std::optional<QColor> onSelection) {
+           const QFont& font, const QColor& secondaryText, std::optional<QColor> onSelection, bool entries) {
   painter.save();
   painter.setRenderHint(QPainter::Antialiasing);
   const std::int64_t delta = change.delta();
@@ -68,7 +69,8 @@ void paint(QPainter& painter, const Layout& l, const SnapshotDiff::Entry& change
 
   painter.setFont(font);
   painter.setPen(color);
-  painter.drawText(l.change, Qt::AlignVCenter | Qt::AlignRight, Format::signedBytes(delta));
+  painter.drawText(l.change, Qt::AlignVCenter | Qt::AlignRight,
+                   entries ? CountMode::signedCount(delta) : Format::signedBytes(delta));
 
   if (!l.sizes.isEmpty()) {
     painter.setFont(font);
@@ -76,7 +78,9 @@ void paint(QPainter& painter, const Layout& l, const SnapshotDiff::Entry& change
                    : change.isNew()  ? growth
                    : change.isGone() ? shrinking
                                      : secondaryText);
-    const QString text = Format::changeSizes(change.isNew(), change.isGone(), change.oldSize, change.newSize);
+    const QString text =
+        entries ? CountMode::changeCounts(change.isNew(), change.isGone(), change.oldSize, change.newSize)
+                : Format::changeSizes(change.isNew(), change.isGone(), change.oldSize, change.newSize);
     painter.drawText(l.sizes, Qt::AlignVCenter | Qt::AlignRight,
                      QFontMetricsF(font).elidedText(text, Qt::ElideLeft, l.sizes.width()));
   }

@@ -44,9 +44,10 @@ double width(bool roomy);
 
 // On a selected row the change takes the row's text colour (`onSelection`): green or red on
 // the highlight would not read.
+// The change is in entries rather than bytes when `entries` (CountMode).
 void paint(QPainter& painter, const Layout& layout, const SnapshotDiff::Entry& change,
            std::uint64_t largestChange, const QFont& font, const QColor& secondaryText,
-           std::optional<QColor> onSelection = std::nullopt);
+           std::optional<QColor> onSelection = std::nullopt, bool entries = false);
 
 }  // namespace ChangeColumns
 

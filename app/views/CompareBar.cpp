@@ -1,6 +1,7 @@
 #include "views/CompareBar.h"
 
 #include "model/Comparison.h"
+#include "model/CountMode.h"
 #include "model/Format.h"
 #include "views/ChangeColumns.h"
 #include "views/Icons.h"
@@ -80,6 +81,7 @@ CompareBar::CompareBar(BrowserModel* browser, QWidget* parent) : QWidget(parent)
   connect(&browser->comparing(), &ComparisonModel::candidatesChanged, this, &CompareBar::refresh);
   connect(browser, &BrowserModel::currentChanged, this, &CompareBar::refresh);
   connect(browser, &BrowserModel::overlayChanged, this, &CompareBar::refresh);
+  connect(&browser->countMode(), &CountMode::measureChanged, this, &CompareBar::refresh);
   refresh();
 }
 
@@ -103,9 +105,9 @@ void CompareBar::refresh() {
     const auto since = comparison->diff().oldTree().scanStart();
     since_->setText(QStringLiteral("Changes since ") + comparing.scanTimeText(since));
     const auto entry = comparison->entry(browser_->current());
-    const std::int64_t delta = entry ? entry->delta() : 0;
-    change_->setText(
-        coloured(Format::signedBytes(delta), delta < 0 ? ChangeColumns::shrinking : ChangeColumns::growth));
+    const std::int64_t delta = entry ? browser_->countMode().measured(*comparison, *entry).delta() : 0;
+    change_->setText(coloured(browser_->countMode().changeText(delta),
+                              delta < 0 ? ChangeColumns::shrinking : ChangeColumns::growth));
   } else if (comparing.comparisonError()) {
     error_->setText(*comparing.comparisonError());
   }
@@ -120,6 +122,7 @@ GoneSection::GoneSection(BrowserModel* browser, QWidget* parent) : QWidget(paren
   setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
   connect(&browser->comparing(), &ComparisonModel::comparisonChanged, this, &GoneSection::refresh);
   connect(browser, &BrowserModel::currentChanged, this, &GoneSection::refresh);
+  connect(&browser->countMode(), &CountMode::measureChanged, this, &GoneSection::refresh);
   refresh();
 }
 
@@ -160,8 +163,11 @@ void GoneSection::refresh() {
   largestChange_ = 1;
   if (browser_) {
     entries_ = browser_->comparing().goneEntries();
-    if (const ComparisonPtr& comparison = browser_->comparing().comparison())
-      largestChange_ = comparison->largestChange(browser_->current());
+    counting_ = browser_->countMode().countsEntries();
+    if (const ComparisonPtr& comparison = browser_->comparing().comparison()) {
+      for (auto& entry : entries_) entry = browser_->countMode().measured(*comparison, entry);
+      largestChange_ = browser_->countMode().largestChangeOf(*comparison, browser_->current());
+    }
   }
   setVisible(!entries_.empty());
   // A long list of gone entries must not push the list out of the window.
@@ -198,7 +204,7 @@ void GoneSection::paintEvent(QPaintEvent*) {
     painter.drawText(nameRect, Qt::AlignVCenter | Qt::AlignLeft,
                      QFontMetricsF(struck).elidedText(QString::fromStdString(entry.name), Qt::ElideMiddle,
                                                       nameRect.width()));
-    ChangeColumns::paint(painter, columns, entry, largestChange_, font(), secondary);
+    ChangeColumns::paint(painter, columns, entry, largestChange_, font(), secondary, std::nullopt, counting_);
     y += h;
   }
 }

@@ -61,6 +61,7 @@ class GoneSection : public QWidget {
   QPointer<BrowserModel> browser_;
   std::vector<SnapshotDiff::Entry> entries_;
   std::uint64_t largestChange_ = 1;
+  bool counting_ = false;
 };
 
 }  // namespace tallyfox

@@ -1,5 +1,6 @@
 #include "views/ListHeader.h"
 
+#include "model/CountMode.h"
 #include "views/RowDelegate.h"
 
 #include <QAbstractScrollArea>
@@ -12,7 +13,7 @@ namespace tallyfox {
 
 namespace {
 
-QString title(ListOrder::Key key) {
+QString title(ListOrder::Key key, bool countsEntries) {
   switch (key) {
     case ListOrder::Key::name:
       return QStringLiteral("Name");
@@ -23,7 +24,8 @@ QString title(ListOrder::Key key) {
     case ListOrder::Key::size:
       break;
   }
-  return QStringLiteral("Size");
+  // The column shows, and sorts by, what the window measures.
+  return countsEntries ? QStringLiteral("Entries") : QStringLiteral("Size");
 }
 
 }  // namespace
@@ -35,6 +37,7 @@ ListHeader::ListHeader(BrowserModel* browser, QWidget* list, QWidget* parent)
   if (browser_) {
     connect(&browser_->listOrder(), &ListOrder::orderChanged, this, qOverload<>(&QWidget::update));
     connect(&browser_->listOrder(), &ListOrder::columnsChanged, this, qOverload<>(&QWidget::update));
+    connect(&browser_->countMode(), &CountMode::measureChanged, this, qOverload<>(&QWidget::update));
   }
 }
 
@@ -83,7 +86,7 @@ void ListHeader::paintEvent(QPaintEvent*) {
        {ListOrder::Key::name, ListOrder::Key::entries, ListOrder::Key::modified, ListOrder::Key::size}) {
     const QRect rect = rectOf(key);
     if (rect.isEmpty()) continue;
-    QString text = title(key);
+    QString text = title(key, browser_->countMode().countsEntries());
     QFont font = this->font();
     if (key == order.key) {
       // The arrow points the way the values run down the list.

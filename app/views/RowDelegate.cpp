@@ -263,7 +263,7 @@ void RowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
 
   if (l.change)
     ChangeColumns::paint(*painter, *l.change, *values->change, values->largestChange, option.font, dim,
-                         values->isSelected ? std::optional(text) : std::nullopt);
+                         values->isSelected ? std::optional(text) : std::nullopt, values->countsEntries);
 
   painter->setFont(option.font);
   painter->setPen(dim);

@@ -1,5 +1,6 @@
 #include "views/RowListModel.h"
 
+#include "model/AgeFilter.h"
 #include "model/Comparison.h"
 #include "model/CountMode.h"
 #include "model/DeleteList.h"
@@ -20,8 +21,10 @@ RowListModel::RowListModel(BrowserModel* browser, QObject* parent)
   connect(&browser->listOrder(), &ListOrder::orderChanged, this, &RowListModel::rebuild);
   connect(&browser->listOrder(), &ListOrder::columnsChanged, this, &RowListModel::appearanceChanged);
   connect(browser, &BrowserModel::selectionChanged, this, &RowListModel::updateSelection);
-  // The marks and the measure only change how rows look.
-  connect(&browser->countMode(), &CountMode::measureChanged, this, &RowListModel::appearanceChanged);
+  // The measure is what the size column sorts by; the age filter keeps rows.
+  connect(&browser->countMode(), &CountMode::measureChanged, this, &RowListModel::rebuild);
+  connect(&AgeFilter::of(*browser), &AgeFilter::matchingChanged, this, &RowListModel::rebuild);
+  // The marks only change how rows look.
   connect(&browser->deleteList(), &DeleteList::marksChanged, this, &RowListModel::appearanceChanged);
   rebuild();
 }
@@ -59,9 +62,12 @@ QString RowListModel::accessibleText(const BrowserModel::Row& row) const {
   if (values.mark == Mark::marked) parts << QStringLiteral("on the delete list");
   if (values.mark == Mark::inside) parts << QStringLiteral("inside a folder on the delete list");
   if (const auto& change = values.change)
-    parts << Format::signedBytes(change->delta())
-          << Format::changeSizes(change->isNew(), change->isGone(), change->oldSize, change->newSize);
-  parts << (values.countsEntries ? CountMode::entriesText(values.size) : Format::bytes(values.size));
+    parts << browser_->countMode().changeText(change->delta())
+          << (values.countsEntries
+                  ? CountMode::changeCounts(change->isNew(), change->isGone(), change->oldSize,
+                                            change->newSize)
+                  : Format::changeSizes(change->isNew(), change->isGone(), change->oldSize, change->newSize));
+  parts << browser_->countMode().text(values.size);
   if (const QString share = Format::percent(values.size, values.parentSize); !share.isEmpty())
     parts << share + QStringLiteral(" of ") + Labels::node(*tree, tree->parentOf(row.node));
   return parts.join(QStringLiteral(", "));

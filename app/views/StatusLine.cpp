@@ -1,5 +1,6 @@
 #include "views/StatusLine.h"
 
+#include "model/CountMode.h"
 #include "model/Outside.h"
 
 #include "views/Icons.h"
@@ -11,6 +12,7 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace tallyfox {
@@ -24,7 +26,9 @@ StatusLine::StatusLine(BrowserModel* browser, QWidget* parent)
       damage_(new MessageText(this)),
       entries_(new QLabel(this)),
       scanned_(new QLabel(this)),
-      keys_(new QLabel(QStringLiteral("? for keys"), this)) {
+      keys_(new QLabel(QStringLiteral("? for keys"), this)),
+      bySize_(new QToolButton(this)),
+      byEntries_(new QToolButton(this)) {
   // A frameless read-only field: the path can be selected and copied, and a long one scrolls.
   path_->setReadOnly(true);
   path_->setFrame(false);
@@ -73,6 +77,30 @@ StatusLine::StatusLine(BrowserModel* browser, QWidget* parent)
   items_->addWidget(entries_);
   items_->addWidget(scanned_);
   items_->addWidget(keys_);
+  // What the bars and the chart measure: two halves of one switch, as the menu item is.
+  auto* measure = new QHBoxLayout;
+  measure->setSpacing(0);
+  for (auto [button, text, value, tip] :
+       {std::tuple{bySize_, QStringLiteral("Size"), CountMode::Measure::size,
+                   QStringLiteral("Bars and chart by size")},
+        std::tuple{byEntries_, QStringLiteral("Entries"), CountMode::Measure::entries,
+                   QStringLiteral("Bars and chart by entries (Ctrl+Shift+N)")}}) {
+    button->setText(text);
+    button->setCheckable(true);
+    button->setAutoRaise(true);
+    button->setFont(small);
+    button->setToolTip(tip);
+    button->setAccessibleName(QStringLiteral("Measure by ") + text.toLower());
+    button->setFocusPolicy(Qt::TabFocus);
+    connect(button, &QToolButton::clicked, this, [this, value = value] {
+      if (browser_) browser_->countMode().setMeasure(value);
+      refreshMeasure();
+    });
+    measure->addWidget(button);
+  }
+  items_->addLayout(measure);
+  connect(&browser->countMode(), &CountMode::measureChanged, this, &StatusLine::refreshMeasure);
+  refreshMeasure();
   column->addLayout(items_);
 
   for (auto signal :
@@ -133,6 +161,12 @@ void StatusLine::refresh() {
   entries_->setText(tree ? locale.toString(qlonglong(tree->nodeCount())) + QStringLiteral(" entries")
                          : QString());
   refreshDate();
+}
+
+void StatusLine::refreshMeasure() {
+  const bool entries = browser_ && browser_->countMode().countsEntries();
+  bySize_->setChecked(!entries);
+  byEntries_->setChecked(entries);
 }
 
 void StatusLine::refreshDate() {

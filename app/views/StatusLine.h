@@ -8,6 +8,7 @@
 class QHBoxLayout;
 class QLabel;
 class QLineEdit;
+class QToolButton;
 
 namespace tallyfox {
 
@@ -28,10 +29,14 @@ class StatusLine : public QWidget {
   MessageText* damageMessage() const { return damage_; }
   QString entriesText() const;
   QString scannedText() const;
+  // The measure's two buttons, "Size" and "Entries"; the checked one is the window's.
+  QToolButton* sizeButton() const { return bySize_; }
+  QToolButton* entriesButton() const { return byEntries_; }
 
  private:
   void refresh();
   void refreshDate();
+  void refreshMeasure();
 
   QPointer<BrowserModel> browser_;
   QLineEdit* path_;
@@ -41,6 +46,8 @@ class StatusLine : public QWidget {
   QLabel* entries_;
   QLabel* scanned_;
   QLabel* keys_;
+  QToolButton* bySize_;
+  QToolButton* byEntries_;
   QHBoxLayout* items_;
 };
 

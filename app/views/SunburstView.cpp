@@ -1,5 +1,6 @@
 #include "views/SunburstView.h"
 
+#include "model/AgeFilter.h"
 #include "model/Comparison.h"
 #include "model/CountMode.h"
 #include "model/DeleteList.h"
@@ -50,9 +51,10 @@ CenterLabel::Lines CenterLabel::lines(const BrowserModel& browser) {
   Lines lines;
   lines.name = Labels::node(*tree, node);
   if (const ComparisonPtr& comparison = browser.comparing().comparison()) {
+    const CountMode& measure = browser.countMode();
     const auto entry = comparison->entry(node);
-    const std::int64_t delta = entry ? entry->delta() : 0;
-    lines.size = Format::signedBytes(delta);
+    const std::int64_t delta = entry ? measure.measured(*comparison, *entry).delta() : 0;
+    lines.size = measure.changeText(delta);
     lines.sizeColor = delta < 0 ? ChangeColumns::shrinking : ChangeColumns::growth;
     lines.percent = QStringLiteral("since ") +
                     relativeDate(comparison->diff().oldTree().scanStart(), std::chrono::system_clock::now());
@@ -63,6 +65,7 @@ CenterLabel::Lines CenterLabel::lines(const BrowserModel& browser) {
   const std::uint64_t amount = hovered ? measure.amountOf(node, *tree, browser.overlay())
                                        : measure.wholeOf(node, *tree, browser.overlay());
   lines.size = measure.text(amount);
+  lines.shortSize = measure.shortText(amount);
   if (hovered)
     lines.percent = Format::percent(amount, measure.wholeOf(browser.current(), *tree, browser.overlay()));
   // A folder that was not entered shows an empty chart; the centre says why it is empty.
@@ -74,8 +77,28 @@ void CenterLabel::paint(QPainter& painter, const QRectF& square, const Lines& li
                         const QFont& font) {
   QFont headline = font;
   headline.setBold(true);
+  // The size line takes the largest font in which it fits, down to a point where it would no
+  // longer stand out; past that, its short form.
   QFont title = font;
-  title.setPointSizeF(font.pointSizeF() * 1.35);
+  const double titleSize = font.pointSizeF() * 1.35;
+  const double sizeRoom = square.width() * 1.2;
+  const double smallest = titleSize * 0.75;
+  QString size = lines.size;
+  // Font sizes come in steps: measured again after each step, not scaled once.
+  const auto fits = [&](const QString& text) {
+    return QFontMetricsF(title, painter.device()).horizontalAdvance(text) <= sizeRoom;
+  };
+  for (const QString& candidate : {lines.size, lines.shortSize}) {
+    if (candidate.isEmpty()) continue;
+    size = candidate;
+    double points = titleSize;
+    title.setPointSizeF(points);
+    while (!fits(candidate) && points > smallest) {
+      points = std::max(smallest, points * 0.94);
+      title.setPointSizeF(points);
+    }
+    if (fits(candidate)) break;
+  }
   QFont caption = font;
   caption.setPointSizeF(std::max(6.0, font.pointSizeF() * 0.85));
 
@@ -99,7 +122,8 @@ void CenterLabel::paint(QPainter& painter, const QRectF& square, const Lines& li
   }
   text.endLayout();
 
-  const QFontMetricsF titleMetrics(title), captionMetrics(caption);
+  // Measured on the device painted on, whose resolution may not be the screen's.
+  const QFontMetricsF titleMetrics(title, painter.device()), captionMetrics(caption);
   const double total = nameLines.size() * headlineMetrics.height() + titleMetrics.height() +
                        (lines.percent.isEmpty() ? 0 : captionMetrics.height()) +
                        (lines.note.isEmpty() ? 0 : captionMetrics.height() + 4);
@@ -117,9 +141,8 @@ void CenterLabel::paint(QPainter& painter, const QRectF& square, const Lines& li
   }
   painter.setFont(title);
   if (lines.sizeColor.isValid()) painter.setPen(lines.sizeColor);
-  painter.drawText(
-      QRectF(square.left() - square.width() * 0.1, y, square.width() * 1.2, titleMetrics.height()),
-      Qt::AlignCenter, lines.size);
+  painter.drawText(QRectF(square.center().x() - sizeRoom / 2, y, sizeRoom, titleMetrics.height()),
+                   Qt::AlignCenter, titleMetrics.elidedText(size, Qt::ElideRight, sizeRoom));
   y += titleMetrics.height();
   if (!lines.percent.isEmpty()) {
     painter.setPen(text2);
@@ -158,6 +181,7 @@ SunburstView::SunburstView(BrowserModel* browser, QWidget* parent) : QWidget(par
     connect(browser, signal, this, &SunburstView::requestLayout);
   connect(&browser->comparing(), &ComparisonModel::comparisonChanged, this, &SunburstView::requestLayout);
   connect(&browser->countMode(), &CountMode::measureChanged, this, &SunburstView::requestLayout);
+  connect(&AgeFilter::of(*browser), &AgeFilter::matchingChanged, this, &SunburstView::requestLayout);
   for (auto signal : {&BrowserModel::treeChanged, &BrowserModel::currentChanged})
     connect(browser, signal, this, &SunburstView::findNotScanned);
   connect(browser, &BrowserModel::selectionChanged, this, &SunburstView::selectionMoved);
@@ -194,10 +218,13 @@ void SunburstView::requestLayout() {
   if (!tree) return;
   const SizeOverlay::Ptr overlay = browser_->sharedOverlay();
   const ComparisonPtr comparison = browser_->comparing().comparison();
-  // While comparing the chart shows growth in bytes, whatever the measure.
-  const bool countsEntries = !comparison && browser_->countMode().countsEntries();
-  Request request{
-      tree, {browser_->current(), overlay->generation(), comparison ? comparison->id() : 0, countsEntries}};
+  // While comparing the chart shows growth, in bytes or entries; the age filter does not hold.
+  const CountMode::Amounts amounts =
+      comparison ? CountMode::Amounts{.entries = browser_->countMode().countsEntries()}
+                 : browser_->countMode().amounts();
+  Request request{tree,
+                  {browser_->current(), overlay->generation(), comparison ? comparison->id() : 0,
+                   amounts.entries, amounts.onlyGeneration}};
   if (requested_ == request) return;
   requested_ = request;
   pending_ = true;
@@ -230,15 +257,15 @@ void SunburstView::requestLayout() {
     // The compared entry is looked up here, where the caches live; the task reads only the
     // immutable diff.
     const auto entry = comparison->entry(center);
-    watcher->setFuture(
-        QtConcurrent::run([diff = comparison->sharedDiff(), entry, center, id = comparison->id()] {
-          return entry ? std::make_shared<const SunburstLayout>(*diff, *entry, center, id)
+    watcher->setFuture(QtConcurrent::run(
+        [diff = comparison->sharedDiff(), entry, center, id = comparison->id(), entries = amounts.entries] {
+          return entry ? std::make_shared<const SunburstLayout>(*diff, *entry, center, id, entries)
                        : std::make_shared<const SunburstLayout>();
         }));
     return;
   }
-  watcher->setFuture(QtConcurrent::run([tree, center, overlay, countsEntries] {
-    return std::make_shared<const SunburstLayout>(*tree, center, overlay, countsEntries);
+  watcher->setFuture(QtConcurrent::run([tree, center, overlay, amounts] {
+    return std::make_shared<const SunburstLayout>(*tree, center, overlay, amounts);
   }));
 }
 
@@ -572,9 +599,10 @@ QString SunburstView::partName(int part) const {
   const QString share = Format::percent(std::uint64_t(std::llround(fraction * 1e6)), 1000000);
   if (const ComparisonPtr& comparison = browser_->comparing().comparison()) {
     if (!segment.node) return QStringLiteral("Smaller changes") + separator + share;
+    const CountMode& measure = browser_->countMode();
     const auto entry = comparison->entry(*segment.node);
-    return Labels::node(*tree, *segment.node) + separator + Format::signedBytes(entry ? entry->delta() : 0) +
-           separator + share;
+    const std::int64_t delta = entry ? measure.measured(*comparison, *entry).delta() : 0;
+    return Labels::node(*tree, *segment.node) + separator + measure.changeText(delta) + separator + share;
   }
   if (!segment.node) return QStringLiteral("Smaller entries") + separator + share;
   const CountMode& measure = browser_->countMode();

@@ -21,6 +21,8 @@ class CenterLabel {
   struct Lines {
     QString name;
     QString size;
+    // The same in fewer characters ("2.02M entries"), for a centre too small for `size`.
+    QString shortSize;
     QColor sizeColor;  // while comparing: growth or shrinking
     QString percent;   // only while something is hovered
     QString note;      // what sets the entry apart ("not scanned"), when something does

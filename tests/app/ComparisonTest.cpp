@@ -3,6 +3,7 @@
 #include "ModelTestSupport.h"
 #include "VokWriter.h"
 #include "model/Comparison.h"
+#include "model/CountMode.h"
 #include "model/Format.h"
 #include "model/Settings.h"
 #include "model/SunburstLayout.h"
@@ -165,3 +166,35 @@ TEST_F(ComparisonTest, AVokSnapshotIsAnEarlierSnapshotToo) {
 }
 
 }  // namespace
+
+// Counting entries, a comparison is of entries: the rows are those whose count changed, with
+// that change and the largest among them, and the chart grows by entries.
+TEST_F(ComparisonTest, CountingEntriesComparesEntries) {
+  const fs::path earlier = snapshot("a.tfsnap", lastWeek, "/srv", now - hours(24 * 7));
+  auto m = open(snapshot("b.tfsnap", today, "/srv", now));
+  compare(*m, earlier);
+  ASSERT_TRUE(m->comparing().comparison());
+  m->countMode().setMeasure(CountMode::Measure::entries);
+  // tiny.txt grew by two bytes but is still one entry.
+  EXPECT_EQ(rowNames(*m), (Names{"grows"}));
+  const auto grows = m->rowValues({idOf(*m, "grows"), 0});
+  ASSERT_TRUE(grows.change);
+  EXPECT_EQ(CountMode::changeCounts(false, false, grows.change->oldSize, grows.change->newSize),
+            QStringLiteral("2 \u2192 3"));
+  EXPECT_EQ(grows.largestChange, 2u);  // old/ and its file went
+  const Comparison& comparison = *m->comparing().comparison();
+  const auto here = comparison.entry(m->current());
+  ASSERT_TRUE(here);
+  // old/ and its file went, new.bin came: one entry fewer.
+  EXPECT_EQ(m->countMode().changeText(m->countMode().measured(comparison, *here).delta()),
+            QStringLiteral("\u22121 entries"));
+
+  const SunburstLayout growth(comparison.diff(), *here, m->current(), comparison.id(), true);
+  ASSERT_EQ(growth.segments.size(), 2u);
+  EXPECT_EQ(growth.segments[0].node, idOf(*m, "grows"));
+  EXPECT_EQ(growth.segments[1].node, idOf(*m, "new.bin"));
+  EXPECT_NE(growth.key(), SunburstLayout(comparison.diff(), *here, m->current(), comparison.id()).key());
+
+  m->countMode().setMeasure(CountMode::Measure::size);
+  EXPECT_EQ(rowNames(*m), (Names{"grows", "tiny.txt"}));
+}

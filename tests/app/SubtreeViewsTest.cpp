@@ -100,22 +100,46 @@ TEST_F(SubtreeViews, ChoosingAFileTypePicksOutItsFilesAndTheFoldersHoldingThem) 
   EXPECT_FALSE(types.isOpen());
   ASSERT_TRUE(waitFor([&] { return types.isHighlightReady(); }));
 
-  // Each folder holds, below it, exactly the bytes of the JPEG files that climb up to it.
+  // Each folder holds, below it, exactly the bytes of the JPEG files that climb up to it, and
+  // is picked out when it holds any, empty ones too.
   std::vector<std::uint64_t> expected(std::size_t(tree().totalNodes()), 0);
+  std::vector<int> jpegsBelow(std::size_t(tree().totalNodes()), 0);
   for (NodeId id = 1; id < tree().totalNodes(); ++id) {
     if (tree().isDirectory(id)) continue;
     const bool jpeg = stats::extensionOf(tree().nameView(id)) == "jpg";
     EXPECT_EQ(types.isHighlighted(id), jpeg);
     if (!jpeg) continue;
-    for (NodeId up = id; up >= 0; up = tree().parentOf(up)) expected[std::size_t(up)] += tree().sizeOf(id);
+    for (NodeId up = id; up >= 0; up = tree().parentOf(up)) {
+      expected[std::size_t(up)] += tree().sizeOf(id);
+      ++jpegsBelow[std::size_t(up)];
+    }
   }
   for (NodeId id = 0; id < tree().totalNodes(); ++id)
     if (tree().isDirectory(id)) {
       EXPECT_EQ(types.chosenBytes(id), expected[std::size_t(id)]) << id;
-      EXPECT_EQ(types.isHighlighted(id), expected[std::size_t(id)] > 0) << id;
+      EXPECT_EQ(types.isHighlighted(id), jpegsBelow[std::size_t(id)] > 0) << id;
     }
 
   EXPECT_TRUE(BrowserCommands::run(QStringLiteral("clearFileType"), *model_));
   EXPECT_FALSE(types.chosen());
   EXPECT_TRUE(types.isHighlighted(1));
+}
+
+// The kind picked out belongs to the folder it was chosen in: it holds in the folders below,
+// and ends when the window leaves for a folder outside.
+TEST_F(SubtreeViews, AChosenKindHoldsBelowItsFolderAndEndsOutsideIt) {
+  FileTypes& types = model_->fileTypes();
+  model_->navigate(*folder_);
+  types.show();
+  types.choose({stats::Category::other, std::nullopt});
+  NodeId below = -1;
+  for (const NodeId child : tree().children(*folder_))
+    if (tree().isDirectory(child)) below = child;
+  ASSERT_GE(below, 0);
+  model_->navigate(below);
+  EXPECT_TRUE(types.chosen());
+  model_->goUp();
+  EXPECT_TRUE(types.chosen());
+  model_->goUp();
+  EXPECT_FALSE(types.chosen());
 }

@@ -130,22 +130,25 @@ TEST(SubtreeStatsTest, AnswersMatchAWalkOfRandomTrees) {
   }
 }
 
-TEST(SubtreeStatsTest, MatchingBytesSumEachFoldersMatchingFilesBelowIt) {
+TEST(SubtreeStatsTest, MatchingSumsEachFoldersMatchingFilesBelowIt) {
   std::mt19937_64 random(99);
   const auto tree = testsupport::randomTree(random, 3000);
   const auto old = [&](NodeId id) { return tree->mtime()[std::size_t(id)] < 1'600'000'000; };
   for (const NodeId folder : placesToAsk(*tree, random)) {
     if (!tree->isDirectory(folder)) continue;
-    const auto bytes = stats::matchingBytes(*tree, folder, old);
-    std::vector<std::uint64_t> expected(std::size_t(tree->totalNodes()), 0);
+    const auto found = stats::matching(*tree, folder, old);
+    std::vector<std::uint64_t> bytes(std::size_t(tree->totalNodes()), 0);
+    std::vector<std::uint32_t> files(std::size_t(tree->totalNodes()), 0);
     for (const NodeId id : testsupport::nodesBelow(*tree, folder)) {
       if (tree->isDirectory(id) || !old(id)) continue;
       for (NodeId up = id; up >= 0; up = tree->parentOf(up)) {
-        expected[std::size_t(up)] += tree->sizeOf(id);
+        bytes[std::size_t(up)] += tree->sizeOf(id);
+        ++files[std::size_t(up)];
         if (up == folder) break;
       }
     }
-    EXPECT_EQ(bytes, expected) << "folder " << folder;
+    EXPECT_EQ(found.bytes, bytes) << "folder " << folder;
+    EXPECT_EQ(found.files, files) << "folder " << folder;
   }
 }
 

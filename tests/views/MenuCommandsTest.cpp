@@ -1,5 +1,6 @@
 #include "ViewTestSupport.h"
 
+#include "model/AgeFilter.h"
 #include "model/AppUpdater.h"
 #include "model/BrowserCommands.h"
 #include "model/Comparison.h"
@@ -27,6 +28,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCalendarWidget>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -313,6 +315,21 @@ std::map<QString, Expectation> MenuCommandsTest::expectations() {
       {"history", {{}, [](Window& w, const QString&) { EXPECT_TRUE(w.model->folderHistory().isShown()); }}},
       {"countEntries",
        {{}, [](Window& w, const QString&) { EXPECT_TRUE(w.model->countMode().countsEntries()); }}},
+      {"filterByAge",
+       {{},
+        [](Window& w, const QString& way) {
+          const tallyfox::AgeFilter& age = tallyfox::AgeFilter::of(*w.model);
+          if (way == QStringLiteral("Any Age")) {
+            EXPECT_FALSE(age.isSet());
+          } else if (way == QStringLiteral("Not Modified Since…")) {
+            // The window asks for the day first.
+            EXPECT_FALSE(age.isSet());
+            EXPECT_NE(w.window->findChild<QCalendarWidget*>(), nullptr);
+          } else {
+            ASSERT_TRUE(age.isSet());
+            EXPECT_EQ(age.label().toLower(), way.toLower());
+          }
+        }}},
       {"findDuplicates",
        {{}, [](Window& w, const QString&) { EXPECT_TRUE(w.model->duplicates().isOpen()); }}},
       {"largestFiles",
@@ -574,11 +591,12 @@ TEST_F(MenuBarTest, TheMenusInTheirOrder) {
                          "-",
                          "Settings…",
                          "Quit"}));
-  EXPECT_EQ(titlesOf(menuNamed(window, QStringLiteral("&Navigate"))),
-            (QStringList{"Enter Folder", "Enclosing Folder", "Back", "Forward", "Back to Top", "-", "Filter…",
-                         "Preview", "Reveal in File Manager", "Show Snapshot in File Manager", "Copy Path",
-                         "Add to / Remove from Delete List", "Show Delete List…", "Move to Trash",
-                         "Delete Permanently…", "Empty Trash…", "Keyboard Shortcuts"}));
+  EXPECT_EQ(
+      titlesOf(menuNamed(window, QStringLiteral("&Navigate"))),
+      (QStringList{"Enter Folder", "Enclosing Folder", "Back", "Forward", "Back to Top", "-", "Filter…",
+                   "Filter by Age", "Preview", "Reveal in File Manager", "Show Snapshot in File Manager",
+                   "Copy Path", "Add to / Remove from Delete List", "Show Delete List…", "Move to Trash",
+                   "Delete Permanently…", "Empty Trash…", "Keyboard Shortcuts"}));
   QMenu* windows = menuNamed(window, QStringLiteral("&Window"));
   emit windows->aboutToShow();
   EXPECT_EQ(titlesOf(windows),

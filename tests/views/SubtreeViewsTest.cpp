@@ -3,17 +3,22 @@
 #include "TestSupport.h"
 #include "ViewTestSupport.h"
 
+#include "model/AgeFilter.h"
 #include "model/BrowserCommands.h"
+#include "model/CountMode.h"
 #include "model/DeleteList.h"
 #include "model/FileTypes.h"
 #include "model/LargestFiles.h"
 #include "views/BrowserView.h"
 #include "views/BrowserWindow.h"
+#include "views/FilterField.h"
+#include "views/StatusLine.h"
 #include "views/SubtreeViews.h"
 
 #include <gtest/gtest.h>
 
 #include <QTest>
+#include <QToolButton>
 #include <QTreeWidget>
 
 namespace {
@@ -83,4 +88,31 @@ TEST_F(SubtreeViewsTest, ChoosingACategoryPicksItOutUntilCleared) {
   EXPECT_TRUE(bar->text().startsWith("Showing " + chosen)) << bar->text().toStdString();
   ASSERT_TRUE(BrowserCommands::run(QStringLiteral("clearFileType"), *model));
   EXPECT_FALSE(bar->isVisible());
+}
+
+// The filter's age is chosen in the filter bar, which names it and stays while it holds;
+// Escape in the field ends it with the name. The status line's switch and the menu item
+// move the measure together.
+TEST_F(SubtreeViewsTest, TheFilterBarShowsTheAgeAndTheStatusLineSwitchesTheMeasure) {
+  BrowserView* view = window->view();
+  AgeControls* age = view->ageControls();
+  EXPECT_FALSE(view->filterField()->isVisibleTo(view));
+  AgeFilter::of(*model).set({AgeFilter::Span::years3, {}});
+  EXPECT_TRUE(view->filterField()->isVisibleTo(view));
+  EXPECT_EQ(age->choiceText(), QStringLiteral("Not modified for 3 years"));
+  ASSERT_TRUE(testsupport::waitFor([&] { return AgeFilter::of(*model).isReady(); }));
+  EXPECT_TRUE(age->summaryText().endsWith(QStringLiteral("here")) ||
+              age->summaryText() == QStringLiteral("None here"));
+  QTest::keyClick(view->filterField(), Qt::Key_Escape);
+  EXPECT_FALSE(AgeFilter::of(*model).isSet());
+  EXPECT_FALSE(view->filterField()->isVisibleTo(view));
+
+  StatusLine* status = view->statusLine();
+  EXPECT_TRUE(status->sizeButton()->isChecked());
+  QTest::mouseClick(status->entriesButton(), Qt::LeftButton);
+  EXPECT_TRUE(model->countMode().countsEntries());
+  EXPECT_FALSE(status->sizeButton()->isChecked());
+  ASSERT_TRUE(BrowserCommands::run(QStringLiteral("countEntries"), *model));
+  EXPECT_TRUE(status->sizeButton()->isChecked());
+  EXPECT_FALSE(status->entriesButton()->isChecked());
 }

@@ -111,14 +111,29 @@ struct TypeChoice {
 // Whether a file of this name is of the chosen kind.
 bool isOfType(std::span<const std::uint8_t> name, const TypeChoice& choice);
 
-// For `folder` and every node below it: the bytes of the files in its subtree (for a file,
-// its own) that matches(id) accepts. Indexed by node id; 0 outside the subtree. One column
-// for the whole answer, summed bottom-up level by level. Empty when `stop` became true.
+// What the files that pass a test add up to, for `folder` and every node below it (for a
+// file, itself): their bytes and how many they are. Indexed by node id; 0 outside the
+// subtree. The count tells a folder of matching empty files from one without any.
+struct Matching {
+  std::vector<std::uint64_t> bytes;
+  std::vector<std::uint32_t> files;
+  std::uint64_t bytesOf(NodeId id) const {
+    return id >= 0 && std::size_t(id) < bytes.size() ? bytes[std::size_t(id)] : 0;
+  }
+  std::uint32_t filesOf(NodeId id) const {
+    return id >= 0 && std::size_t(id) < files.size() ? files[std::size_t(id)] : 0;
+  }
+};
+
+// The files below `folder` that matches(id) accepts, summed bottom-up level by level: two
+// columns for the whole answer, nothing per node. Empty when `stop` became true.
 template <class Match>
-std::vector<std::uint64_t> matchingBytes(const DiskTree& tree, NodeId folder, Match&& matches,
-                                         const std::atomic<bool>* stop = nullptr) {
+Matching matching(const DiskTree& tree, NodeId folder, Match&& matches,
+                  const std::atomic<bool>* stop = nullptr) {
   if (!tree.contains(folder)) return {};
-  std::vector<std::uint64_t> bytes(std::size_t(tree.totalNodes()), 0);
+  Matching result;
+  result.bytes.assign(std::size_t(tree.totalNodes()), 0);
+  result.files.assign(std::size_t(tree.totalNodes()), 0);
   std::vector<NodeRange> levels;
   forEachLevelBelow(tree, folder, [&](NodeRange level) { levels.push_back(level); });
   const auto sizes = tree.size();
@@ -126,7 +141,10 @@ std::vector<std::uint64_t> matchingBytes(const DiskTree& tree, NodeId folder, Ma
   for (const NodeRange& level : levels) {
     if (stop && stop->load(std::memory_order_relaxed)) return {};
     for (NodeId id = level.first; id < level.last; ++id)
-      if (isFile(flags[id]) && matches(id)) bytes[std::size_t(id)] = sizes[id];
+      if (isFile(flags[id]) && matches(id)) {
+        result.bytes[std::size_t(id)] = sizes[id];
+        result.files[std::size_t(id)] = 1;
+      }
   }
   // Deepest level first, and within a level (the root's whole tree is one range) from the
   // last id down: children come after their folder, so each folder is complete before it is
@@ -135,10 +153,12 @@ std::vector<std::uint64_t> matchingBytes(const DiskTree& tree, NodeId folder, Ma
     if (stop && stop->load(std::memory_order_relaxed)) return {};
     for (NodeId id = level->last; id-- > level->first;) {
       const NodeId parent = tree.parentOf(id);
-      if (parent >= 0 && bytes[std::size_t(id)]) bytes[std::size_t(parent)] += bytes[std::size_t(id)];
+      if (parent < 0 || !result.files[std::size_t(id)]) continue;
+      result.bytes[std::size_t(parent)] += result.bytes[std::size_t(id)];
+      result.files[std::size_t(parent)] += result.files[std::size_t(id)];
     }
   }
-  return bytes;
+  return result;
 }
 
 // Bytes and files per extension below `folder`, grouped by category. Returns what it has
