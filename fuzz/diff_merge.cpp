@@ -7,6 +7,7 @@
 #include <tallyfox/SnapshotMerge.h>
 
 #include <cstring>
+#include <vector>
 
 using namespace tallyfox;
 
@@ -23,21 +24,35 @@ DiskTreePtr open(const std::uint8_t* data, std::size_t size) {
   }
 }
 
-// A damaged tree may give many folders the same long child range, and every listing
-// compares it whole, so the walk stops after a fixed number of listed entries: enough to
-// reach every folder of a small tree, and a bounded number of listings per input.
-constexpr std::int64_t entriesToList = 512;
-
-void walk(const SnapshotDiff& diff, const SnapshotDiff::Entry& entry, int depth, std::uint64_t& sink,
-          std::int64_t& budget) {
-  const auto children = diff.children(entry);
-  budget -= std::int64_t(children.size()) + 1;
-  int visited = 0;
-  for (const auto& child : children) {
-    sink += child.magnitude() + child.name.size() + child.unreliable;
-    if (budget <= 0) return;
-    if (depth < 4 && ++visited <= 8) walk(diff, child, depth + 1, sink, budget);
+// Every folder of the comparison, at any depth, as a person opening one after another would
+// list them. A sound pair lists each entry once, so a budget of both trees' entries lets it
+// be walked whole; a damaged tree may give many folders the same long child range, and the
+// budget keeps that linear in the input instead of exponential.
+void walk(const SnapshotDiff& diff, std::int64_t budget, std::uint64_t& sink) {
+  std::vector<SnapshotDiff::Entry> folders{diff.root()};
+  while (!folders.empty() && budget > 0) {
+    const SnapshotDiff::Entry folder = std::move(folders.back());
+    folders.pop_back();
+    const auto children = diff.children(folder);
+    budget -= std::int64_t(children.size()) + 1;
+    for (const auto& child : children) {
+      sink += child.magnitude() + child.name.size() + child.unreliable;
+      if (child.isDirectory || (child.oldNode && diff.oldTree().isDirectory(*child.oldNode)))
+        folders.push_back(child);
+    }
   }
+}
+
+bool sound(const DiskTree& tree) {
+  return !tree.firstViolation();
+}
+
+// What a merge gives is written as a new snapshot and opened in the next window: built by
+// the tree builder, it must pass the check every reader runs when what it was made of did.
+DiskTreePtr expectSound(SnapshotMerge::Result result, bool fromSound) {
+  auto tree = SnapshotFile::inMemory(std::move(result.columns), result.info);
+  if (fromSound && !sound(*tree)) __builtin_trap();
+  return tree;
 }
 
 template <typename Operation>
@@ -52,36 +67,32 @@ void attempt(Operation&& operation) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 4) return 0;
-  std::uint32_t split;
-  std::memcpy(&split, data, 4);
+  std::uint32_t word;
+  std::memcpy(&word, data, 4);
   data += 4;
   size -= 4;
-  split = size ? split % std::uint32_t(size + 1) : 0;
+  const std::uint32_t split = word % std::uint32_t(size + 1);
   DiskTreePtr first = open(data, split), second = open(data + split, size - split);
   if (!first) first = second;
   if (!second) second = first;
   if (!first) return 0;
 
-  volatile std::uint64_t sink = 0;
   std::uint64_t total = 0;
   const SnapshotDiff diff(first, 0, second, 0);
-  std::int64_t budget = entriesToList;
-  walk(diff, diff.root(), 0, total, budget);
+  walk(diff, first->totalNodes() + second->totalNodes(), total);
 
-  const NodeId last = NodeId(first->totalNodes() - 1);
-  for (NodeId node : {NodeId(1), last}) {
-    attempt([&] { total += SnapshotMerge::replace(node, *first, *second).columns.names.size(); });
-    attempt([&] { total += std::uint64_t(SnapshotMerge::newID(node, *first)); });
-    attempt([&] { total += SnapshotMerge::fillWithSubtreesOf(*second, *first, node)->totalNodes(); });
-  }
-  attempt([&] { total += SnapshotMerge::insert(*second, *first).columns.size.size(); });
-  attempt([&] { total += SnapshotMerge::fill(*first, {second}).columns.size.size(); });
-  // A merged result is what the next window opens.
-  attempt([&] {
-    const auto merged = SnapshotMerge::merge({first, second}, "/");
-    fuzzwalk::walk(*SnapshotFile::inMemory(merged.columns, merged.info), true);
-  });
-  sink = total;
+  // The rest of the word picks the folder rescanned, as a person picks it in the window.
+  const std::uint32_t pick = word / std::uint32_t(size + 1);
+  const NodeId node = first->totalNodes() > 1 ? NodeId(1 + pick % std::uint32_t(first->totalNodes() - 1)) : 0;
+  const bool bothSound = sound(*first) && (second == first || sound(*second));
+  attempt([&] { expectSound(SnapshotMerge::replace(node, *first, *second), bothSound); });
+  attempt([&] { total += std::uint64_t(SnapshotMerge::newID(node, *first)); });
+  attempt([&] { total += SnapshotMerge::fillWithSubtreesOf(*second, *first, node)->totalNodes(); });
+  attempt([&] { expectSound(SnapshotMerge::insert(*second, *first), bothSound); });
+  attempt([&] { expectSound(SnapshotMerge::fill(*first, {second}), bothSound); });
+  // The merged result is opened in the next window.
+  attempt([&] { fuzzwalk::walk(*expectSound(SnapshotMerge::merge({first, second}, "/"), bothSound), true); });
+  volatile std::uint64_t sink = total;
   (void)sink;
   return 0;
 }

@@ -1,30 +1,25 @@
-// Any bytes are decoded as an ncdu or gdu export, as they stand and gzip-compressed; they
-// give a tree or a format error. A tree is opened and walked as a window showing it would.
+// Any bytes are opened as an ncdu or gdu export, as they stand and gzip-compressed, as every
+// command and window opens one; a tree is checked, shown, summarised and exported as they
+// do, and anything else is a format error. The list of recent snapshots peeks at each.
+#include "Callers.h"
 #include "Deflate.h"
-#include "TreeWalk.h"
-
-#include <tallyfox/NcduExport.h>
-
-using namespace tallyfox;
 
 namespace {
 
-void decode(std::span<const std::uint8_t> bytes) {
-  try {
-    auto decoded = NcduExport::decode(bytes, [](double) {});
-    const auto tree = SnapshotFile::inMemory(std::move(decoded.columns), decoded.info);
-    fuzzwalk::walk(*tree, true);
-    if (tree->firstViolation()) __builtin_trap();  // the builder sums every export's tree
-  } catch (const NcduExport::FormatError&) {
-  }
+void open(std::span<const std::uint8_t> bytes) {
+  const auto file = fuzzcallers::write("input.json", bytes);
+  fuzzcallers::listAsRecent(file);
+  const auto opened = fuzzcallers::openAsCallersDo(file, true);
+  // The builder sums every export's tree: a tree that fails the check is the reader's fault.
+  if (opened.opened && opened.violation && tallyfox::NcduExport::matches(file)) __builtin_trap();
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> bytes(data, size);
-  decode(bytes);
+  open(bytes);
   // The same bytes in gzip, so that the fuzzer reaches the scanner through zlib too.
-  if (const auto compressed = fuzzdeflate::deflated(bytes, 16 + 10)) decode(*compressed);
+  if (const auto compressed = fuzzdeflate::deflated(bytes, 16 + 10)) open(*compressed);
   return 0;
 }

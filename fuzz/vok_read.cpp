@@ -1,31 +1,23 @@
-// Any bytes are decoded as a vok file, as they stand and behind a zlib header; they give a
-// tree or a format error. A tree is opened and walked as a window showing it would.
+// Any bytes are opened as a vok file, as they stand and behind a zlib header, as every
+// command and window opens one; a tree is checked, shown, summarised and exported as they
+// do, and anything else is a format error.
+#include "Callers.h"
 #include "Deflate.h"
-#include "TreeWalk.h"
 
-#include <tallyfox/VokSnapshotReader.h>
-
-using namespace tallyfox;
-
-namespace {
-
-void decode(std::span<const std::uint8_t> bytes) {
-  try {
-    const auto decoded = VokSnapshotReader::decode(bytes, [](double) {});
-    volatile std::size_t sink = decoded.topNames.size();
-    (void)sink;
-    const auto tree = SnapshotFile::inMemory(decoded.columns, {"/base", {}, 0});
-    fuzzwalk::walk(*tree, true);
-  } catch (const VokSnapshotReader::FormatError&) {
-  }
-}
-
-}  // namespace
+#include <algorithm>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> bytes(data, size);
-  decode(bytes);
+  // Only what opens as a vok file: the same bytes could also be a snapshot or an export.
+  const auto& magic = tallyfox::SnapshotFile::magic;
+  if (tallyfox::NcduExport::looksLikeExport(bytes.first(std::min<std::size_t>(size, 64))) ||
+      (size >= magic.size() && std::equal(magic.begin(), magic.end(), data)))
+    return 0;
+  const auto file = fuzzcallers::write("input.vok", bytes);
+  fuzzcallers::listAsRecent(file);
+  fuzzcallers::openAsCallersDo(file, true);
   // The same bytes compressed, so that the fuzzer reaches the record parser through zlib too.
-  if (const auto compressed = fuzzdeflate::deflated(bytes, 10)) decode(*compressed);
+  if (const auto compressed = fuzzdeflate::deflated(bytes, 10))
+    fuzzcallers::openAsCallersDo(fuzzcallers::write("input.vok", *compressed), true);
   return 0;
 }

@@ -17,6 +17,8 @@ namespace {
 
 // Seconds from the Unix epoch to 2001-01-01 00:00 UTC, where stored dates count from.
 constexpr double referenceEpoch = 978'307'200;
+// The clock's nanoseconds reach about 292 years either side of 1970.
+constexpr double clockSeconds = 9.2e9;
 
 bool isUtf8(const std::string& bytes) {
   return Unicode::decodeLossy(std::string_view(bytes)) == bytes;
@@ -121,7 +123,9 @@ std::optional<SavedPlace> SavedPlace::fromJson(const nlohmann::json& json) {
     *target = std::move(*paths);
   }
   const double saved = savedSeconds(json);
-  if (std::isfinite(saved))
+  // A time the clock cannot hold (a hand-edited file) is no time: the place counts as the
+  // oldest, as one with no time does.
+  if (std::isfinite(saved) && std::abs(saved + referenceEpoch) < clockSeconds)
     place.saved =
         std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
             std::chrono::duration<double>(saved + referenceEpoch)));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "shell/InstanceRequest.h"
+
 #include <QObject>
 #include <QString>
 
@@ -31,12 +33,7 @@ class SingleInstance : public QObject {
   bool handOff(const std::vector<std::filesystem::path>& files, bool newScan = false);
   // What a growth alert asks for: a snapshot compared with an earlier one (none: shown
   // alone), at a folder.
-  struct Comparison {
-    std::filesystem::path snapshot;
-    std::filesystem::path baseline;
-    std::string folder;
-    bool operator==(const Comparison&) const = default;
-  };
+  using Comparison = InstanceRequest::Comparison;
   // Gives the comparison to a running instance; true when one took it.
   bool handOffComparison(const Comparison& comparison);
   // Becomes the instance others hand their files to. False when the socket cannot be made.
@@ -54,8 +51,8 @@ class SingleInstance : public QObject {
 
  private:
   void accept();
-  // Sends the request's lines, then an empty line; true when the instance acknowledged it.
-  bool send(const QByteArray& request);
+  // True when the instance acknowledged the request.
+  bool send(const InstanceRequest& request);
 
   QString name_;
   std::unique_ptr<QLockFile> lock_;

@@ -111,14 +111,19 @@ std::vector<NodeId> DiskTree::lineage(NodeId id) const {
 
 namespace {
 
+// `component(node, scratch)` gives a node's name as a view, into the tree or into `scratch`,
+// so that a deep path costs one allocation rather than one per folder.
 template <typename Component>
 std::string joinedPath(const DiskTree& tree, NodeId id, Component component) {
   const auto ids = tree.lineage(id);
   if (ids.empty()) return tree.rootPath().empty() ? "/" : tree.rootPath();
-  std::string result;
+  std::size_t length = tree.rootPath().size();
+  for (NodeId node : ids) length += tree.nameView(node).size() + 1;
+  std::string result, scratch;
+  result.reserve(length);
   for (std::size_t k = 0; k < ids.size(); ++k) {
-    const std::string part = component(ids[k]);
-    if (k == 0) result = part.starts_with('/') ? std::string() : tree.rootPath();
+    const std::string_view part = component(ids[k], scratch);
+    if (k == 0 && !part.starts_with('/')) result = tree.rootPath();
     PathText::appendComponentTo(result, part);
   }
   return result;
@@ -127,13 +132,17 @@ std::string joinedPath(const DiskTree& tree, NodeId id, Component component) {
 }  // namespace
 
 std::string DiskTree::path(NodeId id) const {
-  return joinedPath(*this, id, [this](NodeId node) { return name(node); });
+  return joinedPath(*this, id, [this](NodeId node, std::string& scratch) -> std::string_view {
+    std::uint32_t start, end;
+    if (!nameRange(node, start, end)) return "?";
+    return Unicode::decodeLossy(names_.subspan(start, end - start), scratch);
+  });
 }
 
 std::string DiskTree::filePath(NodeId id) const {
-  return joinedPath(*this, id, [this](NodeId node) {
+  return joinedPath(*this, id, [this](NodeId node, std::string&) {
     const auto bytes = nameView(node);
-    return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    return std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   });
 }
 
@@ -185,6 +194,12 @@ std::optional<std::string> DiskTree::firstViolation(Totals totals) const {
     const std::int64_t count = childCount_[id];
     if (count == 0) {
       if (childStart_[id] != 0) return "The first child of " + node(id) + " is set, but it has no children.";
+      // What the builder stores for an entry with nothing below it, and what the sums
+      // below take for granted: a file is one entry, a folder holds none.
+      if (totals == Totals::summed && entryCount_[id] != ((flags_[id] & EntryFlags::directory) ? 0 : 1))
+        return (flags_[id] & EntryFlags::directory)
+                   ? "The entry count of " + node(id) + " is not the number of entries below it."
+                   : "The entry count of the file " + node(id) + " is not 1.";
       continue;
     }
     if (!(flags_[id] & EntryFlags::directory)) return "The file " + node(id) + " has children.";

@@ -159,6 +159,8 @@ Header readHeader(std::span<const std::uint8_t> bytes) {
   h.state = static_cast<State>(state);
   h.nodeCount = load<std::uint64_t>(p + 16);
   h.info = infoFrom(bytes.first(headerSize));
+  // No path holds one: where a file is opened, the path would end there and name another.
+  if (h.info.rootPath.find('\0') != std::string::npos) throw FormatError("the root path holds a NUL byte");
   for (int i = 0; i < columnCount; ++i)
     h.columns[i] = {load<std::uint64_t>(p + 48 + 16 * i), load<std::uint64_t>(p + 56 + 16 * i)};
   if (h.state != State::complete) return h;

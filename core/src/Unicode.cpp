@@ -67,6 +67,18 @@ std::string decodeLossy(std::span<const std::uint8_t> bytes) {
   return out;
 }
 
+std::string_view decodeLossy(std::span<const std::uint8_t> bytes, std::string& scratch) {
+  std::size_t consumed;
+  for (std::size_t i = 0, n; i < bytes.size(); i += n) {
+    n = validSequence(bytes.data() + i, bytes.size() - i, consumed);
+    if (!n) {
+      scratch = decodeLossy(bytes);
+      return scratch;
+    }
+  }
+  return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
 std::string decodeLossy(std::string_view bytes) {
   return decodeLossy(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
 }

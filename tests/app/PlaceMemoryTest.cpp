@@ -150,6 +150,13 @@ TEST_F(PlaceMemoryTest, NamesAndPathsThatAreNotUtf8ComeBack) {
   places->values[SavedPlace::fileKey(file)] = {{"folder", {{{"bytes", "%%"}}}}};
   auto damaged = open(file);
   EXPECT_EQ(damaged->current(), 1);  // the snapshot's only folder, as on a first opening
+
+  // A time past what the clock holds is no time, and the place still restores.
+  const nlohmann::json farFuture = {{"folder", {{{"bytes", "Y2Fm6Q=="}}, "inner"}}, {"saved", 1e300}};
+  EXPECT_EQ(SavedPlace::fromJson(farFuture)->saved, std::chrono::system_clock::time_point());
+  places->values[SavedPlace::fileKey(file)] = farFuture;
+  auto restored = open(file);
+  EXPECT_EQ(restored->current(), idOf(*restored, "inner"));
 }
 
 TEST_F(PlaceMemoryTest, TheStoreKeepsTheSixtyNewestPlaces) {

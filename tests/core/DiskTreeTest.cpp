@@ -167,9 +167,18 @@ TEST(DiskTree, FirstViolationNamesTheFirstDamage) {
        "The children of node 1 (/data/docs) are not ordered largest first."},
       {"entry count", [](TreeColumns& c) { c.entryCount[0] = 5; },
        "The entry count of node 0 (/data) is not the number of entries below it."},
+      // Counts that no sum checks: what the count mode shows of a file or an empty folder.
+      {"file's own count", [](TreeColumns& c) { c.entryCount[3] = 1048577; },
+       "The entry count of the file node 3 (/data/note) is not 1."},
+      {"empty folder's count",
+       [](TreeColumns& c) { c.entryCount[2] = 3, c.childCount[2] = 0, c.childStart[2] = 0; },
+       "The entry count of node 2 (/data/pics) is not the number of entries below it."},
       {"ranges swapped", [](TreeColumns& c) { std::swap(c.childStart[1], c.childStart[2]); },
        "The children of node 1 (/data/docs) do not follow those of the folders before it."},
-      {"orphan", [](TreeColumns& c) { c.childCount[2] = 0, c.childStart[2] = 0; },
+      {"orphan",
+       [](TreeColumns& c) {
+         c.childCount[2] = 0, c.childStart[2] = 0, c.entryCount[2] = 0, c.entryCount[0] = 5;
+       },
        "Node 6 is not a child of any folder before it."},
       {"file with children", [](TreeColumns& c) { c.flags[1] = 0; },
        "The file node 1 (/data/docs) has children."},

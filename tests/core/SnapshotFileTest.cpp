@@ -236,6 +236,8 @@ TEST(SnapshotFile, EveryMalformedFileHasItsMessage) {
   EXPECT_EQ(variant([](auto& b) { b[3] = 'X'; }), "bad magic");
   EXPECT_EQ(variant([](auto& b) { put<std::uint32_t>(b, 8, 2); }), "unsupported version 2");
   EXPECT_EQ(variant([](auto& b) { put<std::uint32_t>(b, 12, 7); }), "unknown state");
+  // "/r" and a NUL: file actions would reach a path other than the one shown.
+  EXPECT_EQ(variant([](auto& b) { put<std::uint32_t>(b, 192, 3); }), "the root path holds a NUL byte");
   EXPECT_EQ(variant([](auto& b) { put<std::uint32_t>(b, 12, 0); }),
             "the scan that wrote this file hasn't finished");
   // Column 3 at an offset that is not a multiple of 8.

@@ -1,5 +1,6 @@
 // Writes the seed inputs of the fuzz targets from real data: snapshots that tfscan made,
-// vok files of the same trees (both versions, stored and compressed), their ncdu exports, the getdents64
+// vok files of the same trees (both versions, stored and compressed), their ncdu exports
+// (also the export round trip's seeds, with the snapshots), the getdents64
 // records of the scanned folders, and the results of btrfs tree searches on a small btrfs
 // image (root only; skipped with the reason otherwise).
 //
@@ -167,7 +168,8 @@ int main(int argc, char** argv) {
   }
   const fs::path out = argv[1];
   std::vector<fs::path> snapshots(argv + 2, argv + argc);
-  for (const char* target : {"snapshot_open", "diff_merge", "vok_read", "directory_records", "ncdu_read"})
+  for (const char* target :
+       {"snapshot_open", "diff_merge", "vok_read", "directory_records", "ncdu_read", "export_roundtrip"})
     fs::remove_all(out / target);
 
   std::vector<Bytes> images;
@@ -185,6 +187,9 @@ int main(int argc, char** argv) {
     }
     fs::create_directories(out / "ncdu_read");
     NcduExport::write(*tree, out / "ncdu_read" / (name + ".json"));
+    // The round trip starts from either: a snapshot, or an export read back.
+    save(out / "export_roundtrip" / (name + ".tfsnap"), images.back());
+    save(out / "export_roundtrip" / (name + ".json"), load(out / "ncdu_read" / (name + ".json")));
     const Bytes records = directoryRecords(tree->rootPath());
     if (!records.empty()) save(out / "directory_records" / name, records);
   }

@@ -145,6 +145,25 @@ TEST(LaunchTest, HandOffFindsNobodyWhenNoInstanceRuns) {
   EXPECT_EQ(received, odd);
 }
 
+// Any process of the user can write to the socket: only paths a launch could send are taken,
+// never one that a NUL byte would cut short where the file is opened.
+TEST(LaunchTest, RequestsTakeOnlyPathsALaunchCouldSend) {
+  using tallyfox::InstanceRequest;
+  const InstanceRequest request = InstanceRequest::parse(
+      "relative.tfsnap\n/data/a.tfsnap%00/etc/passwd\n/data/ok.tfsnap\n"
+      "compare /data/b.tfsnap%00x /data/a.tfsnap /srv\ncompare /data/b.tfsnap relative /srv\n"
+      "compare /data/b.tfsnap  /srv\n\n");
+  EXPECT_EQ(request.files, std::vector<std::filesystem::path>{"/data/ok.tfsnap"});
+  const InstanceRequest::Comparison alone{"/data/b.tfsnap", "", "/srv"};
+  EXPECT_EQ(request.comparisons, std::vector{alone});
+  EXPECT_FALSE(request.newScan);
+
+  const InstanceRequest sent{
+      {"/data/two\nlines.tfsnap", "/data/caf\xe9 100%.vok"}, true, {{"/b", "/a", "/srv/x y"}}};
+  EXPECT_TRUE(InstanceRequest::complete(sent.encoded()));
+  EXPECT_EQ(InstanceRequest::parse(sent.encoded()), sent);
+}
+
 TEST(LaunchTest, WithoutADisplayItSaysSoInOneLine) {
   testsupport::ScopedHome home;
   testsupport::TempDir dir;

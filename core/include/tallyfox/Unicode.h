@@ -10,6 +10,9 @@ namespace tallyfox::Unicode {
 // Bytes as text: invalid UTF-8 sequences become U+FFFD, never a failure.
 std::string decodeLossy(std::span<const std::uint8_t> bytes);
 std::string decodeLossy(std::string_view bytes);
+// The same text without a copy: the bytes themselves when they are valid UTF-8 (as nearly
+// every name is), else their decoding, kept in `scratch`.
+std::string_view decodeLossy(std::span<const std::uint8_t> bytes, std::string& scratch);
 bool isAscii(std::string_view text);
 // The code point that starts `text`, which must be valid UTF-8 (as decodeLossy gives) and
 // not empty; `length` receives its length in bytes.

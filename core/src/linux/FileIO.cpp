@@ -245,26 +245,27 @@ int openFolderBeneath(int root, std::string_view relative, Resolution resolution
   return walkBeneath(root, relative);
 }
 
-SequentialWriter::SequentialWriter(int fd, std::size_t capacity) : fd_(fd), buffer_(capacity, '\0') {}
+SequentialWriter::SequentialWriter(int fd, std::size_t capacity)
+    : fd_(fd), buffer_(new char[capacity]), capacity_(capacity) {}
 
 void SequentialWriter::put(const void* data, std::size_t length) {
   position_ += length;
-  if (length > buffer_.size() - used_) {
+  if (length > capacity_ - used_) {
     flush();
-    if (length >= buffer_.size()) {
+    if (length >= capacity_) {
       writeAll(fd_, data, length);
       return;
     }
   }
-  std::memcpy(buffer_.data() + used_, data, length);
+  std::memcpy(buffer_.get() + used_, data, length);
   used_ += length;
 }
 
 void SequentialWriter::putZeros(std::uint64_t length) {
   while (length > 0) {
-    if (used_ == buffer_.size()) flush();
-    const std::size_t step = std::size_t(std::min<std::uint64_t>(length, buffer_.size() - used_));
-    std::memset(buffer_.data() + used_, 0, step);
+    if (used_ == capacity_) flush();
+    const std::size_t step = std::size_t(std::min<std::uint64_t>(length, capacity_ - used_));
+    std::memset(buffer_.get() + used_, 0, step);
     used_ += step;
     position_ += step;
     length -= step;
@@ -272,7 +273,7 @@ void SequentialWriter::putZeros(std::uint64_t length) {
 }
 
 void SequentialWriter::flush() {
-  writeAll(fd_, buffer_.data(), used_);
+  writeAll(fd_, buffer_.get(), used_);
   used_ = 0;
 }
 

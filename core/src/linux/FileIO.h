@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -84,7 +85,9 @@ class SequentialWriter {
 
  private:
   int fd_;
-  std::string buffer_;
+  // Left unfilled: the pages a small file never reaches are never touched.
+  std::unique_ptr<char[]> buffer_;
+  std::size_t capacity_;
   std::size_t used_ = 0;
   std::uint64_t position_ = 0;
 };
