@@ -6,9 +6,9 @@
 #include "model/EntryNotes.h"
 #include "model/FileTypes.h"
 #include "model/Format.h"
+#include "model/Labels.h"
 #include "model/Palette.h"
 #include "views/ChangeColumns.h"
-#include "views/Labels.h"
 #include "views/RelativeDate.h"
 #include "views/RowDelegate.h"
 

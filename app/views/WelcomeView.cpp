@@ -2,6 +2,7 @@
 
 #include "model/DocumentController.h"
 #include "model/Format.h"
+#include "views/EntryMenus.h"
 #include "views/Icons.h"
 #include "views/SnapshotsFolder.h"
 
@@ -273,14 +274,8 @@ void RecentRow::focusOutEvent(QFocusEvent* event) {
 
 void RecentRow::contextMenuEvent(QContextMenuEvent* event) {
   QMenu menu(this);
-  const QByteArray bytes = QByteArray::fromStdString(recent_.url.native());
-  const QString path = QString::fromUtf8(bytes);
-  menu.addAction(QStringLiteral("Show in File Manager"), this, [this, bytes] {
-    if (desktop_.fileManager) desktop_.fileManager->reveal(bytes);
-  });
-  menu.addAction(QStringLiteral("Copy Path"), this, [this, path] {
-    if (desktop_.clipboard) desktop_.clipboard->copyText(path);
-  });
+  fillMenu(menu, EntryActions::Menu::recentSnapshot,
+           EntryTarget::file(QByteArray::fromStdString(recent_.url.native()), desktop_));
   menu.exec(event->globalPos());
 }
 
