@@ -3,6 +3,7 @@
 //   bench_browser_window [NODES [CHILDREN [SNAPSHOT]]]   (defaults 10,000,000 and 1,000,000)
 // The snapshot is generated (with a fixed seed) unless a file is given.
 #include "bench/SyntheticTree.h"
+#include "views/ApplicationBeep.h"
 #include "views/BrowserView.h"
 #include "views/BrowserWindow.h"
 #include "views/EntryList.h"
@@ -52,7 +53,8 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QElapsedTimer total;
   total.start();
-  auto* window = new tallyfox::BrowserWindow(file, tallyfox::Desktop::system());
+  auto* window = new tallyfox::BrowserWindow(
+      file, tallyfox::Desktop::system(std::make_shared<tallyfox::ApplicationBeep>()));
   window->resize(1440, 900);
   window->show();
   tallyfox::BrowserModel* model = window->browser();

@@ -5,6 +5,7 @@
 #include "model/Settings.h"
 #include "platform/Desktop.h"
 #include "shell/AppDelegate.h"
+#include "views/ApplicationBeep.h"
 #include "views/BrowserView.h"
 #include "views/BrowserWindow.h"
 #include "views/EntryList.h"
@@ -46,7 +47,8 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
   tallyfox::Settings settings(tallyfox::Preferences::standard());
-  tallyfox::DocumentController documents(settings, tallyfox::Desktop::system());
+  tallyfox::DocumentController documents(
+      settings, tallyfox::Desktop::system(std::make_shared<tallyfox::ApplicationBeep>()));
   tallyfox::ScanController scans(documents, settings);
   tallyfox::AppDelegate delegate(scans, documents, settings);
   const QString out = QString::fromLocal8Bit(argv[2]);

@@ -118,10 +118,7 @@ void BrowserModel::copyPath(OptionalNode node) {
 void BrowserModel::copyName(OptionalNode node) {
   const std::optional<QByteArray> bytes = treePath(tree_, node ? node : selection_);
   if (!bytes || !services_.desktop.clipboard) return;
-  const std::optional<QString> target = displayPath(*bytes);
-  const qsizetype slash = target->lastIndexOf(QLatin1Char('/'));
-  const QString name = slash < 0 || *target == QLatin1String("/") ? *target : target->mid(slash + 1);
-  services_.desktop.clipboard->copyText(name);
+  services_.desktop.clipboard->copyText(displayLastComponent(*bytes));
 }
 
 void BrowserModel::copyPathForShell(OptionalNode node) {

@@ -16,6 +16,7 @@
 #include "model/PlaceMemory.h"
 
 #include <tallyfox/SnapshotDump.h>
+#include <tallyfox/SnapshotPaths.h>
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -67,12 +68,7 @@ BrowserModel::BrowserModel(std::optional<std::filesystem::path> fileURL, Service
 BrowserModel::~BrowserModel() = default;
 
 QString BrowserModel::displayName(const QString& path) {
-  if (path != QLatin1String("/")) {
-    QString p = path;
-    while (p.size() > 1 && p.endsWith(QLatin1Char('/'))) p.chop(1);
-    const qsizetype slash = p.lastIndexOf(QLatin1Char('/'));
-    return slash < 0 || p == QLatin1String("/") ? p : p.mid(slash + 1);
-  }
+  if (path != QLatin1String("/")) return QString::fromStdString(PathText::lastComponent(path.toStdString()));
   const QString volume = QStorageInfo::root().name();
   return volume.isEmpty() ? path : volume;
 }

@@ -158,9 +158,7 @@ void BrowserModel::toggleExpanded(NodeId node) {
 
 bool BrowserModel::isDescendant(NodeId node, NodeId ancestor) const {
   if (!tree_) return false;
-  // A damaged tree may loop; no chain is longer than the tree.
-  std::int64_t steps = tree_->totalNodes();
-  for (NodeId p = tree_->parentOf(node); p >= 0 && steps-- > 0; p = tree_->parentOf(p))
+  for (NodeId p = tree_->parentOf(node); p >= 0; p = tree_->parentOf(p))
     if (p == ancestor) return true;
   return false;
 }

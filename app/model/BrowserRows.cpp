@@ -110,8 +110,7 @@ BrowserModel::RowValues BrowserModel::rowValues(const Row& row) const {
   // The branch is the ancestor that is a direct child of the current folder; its position in
   // stored order gives the colour, the same as in the chart.
   NodeId branch = row.node;
-  std::int64_t steps = tree.totalNodes();
-  while (branch >= 0 && tree.parentOf(branch) != current_ && steps-- > 0) branch = tree.parentOf(branch);
+  while (branch >= 0 && tree.parentOf(branch) != current_) branch = tree.parentOf(branch);
   const NodeRange top = tree.children(current_);
   values.branchIndex = branch >= 0 && top.contains(branch) ? int(branch - top.first) : 0;
 

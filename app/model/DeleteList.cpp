@@ -28,17 +28,13 @@ bool existsOnDisk(const QByteArray& path) {
   return ::lstat(path.constData(), &st) == 0;
 }
 
-QString lastComponent(const QByteArray& path) {
-  return displayPath(path.mid(path.lastIndexOf('/') + 1));
-}
-
 // "name: reason" for an item that stayed. The reason may start with the path itself; the
 // name says which item already.
 QString failureLine(const QByteArray& path, const QString& error) {
   QString reason = error;
   const QString prefix = displayPath(path) + QStringLiteral(": ");
   if (reason.startsWith(prefix)) reason = reason.mid(prefix.size());
-  return lastComponent(path) + QStringLiteral(": ") + reason;
+  return displayLastComponent(path) + QStringLiteral(": ") + reason;
 }
 
 QString counted(std::size_t count, const char* one, const char* many) {
@@ -141,12 +137,8 @@ void DeleteList::toggleMark(std::optional<NodeId> node) {
 bool DeleteList::isInsideMarked(NodeId node) const {
   const DiskTreePtr& tree = browser_.tree();
   if (!tree || markedSet_.isEmpty() || !tree->contains(node)) return false;
-  // Parents have smaller ids, so the walk ends; the bound guards a damaged file anyway.
-  NodeId n = tree->parentOf(node);
-  for (std::int64_t steps = tree->totalNodes(); n >= 0 && steps > 0; --steps, n = tree->parentOf(n)) {
+  for (NodeId n = tree->parentOf(node); n >= 0; n = tree->parentOf(n))
     if (markedSet_.contains(n)) return true;
-    if (n == DiskTree::root) break;
-  }
   return false;
 }
 
@@ -154,11 +146,8 @@ bool DeleteList::isHiddenByTrash(NodeId node) const {
   const DiskTreePtr& tree = browser_.tree();
   const SizeOverlay& overlay = browser_.overlay();
   if (!tree || overlay.hidden.empty() || !tree->contains(node)) return false;
-  NodeId n = node;
-  for (std::int64_t steps = tree->totalNodes(); n >= 0 && steps > 0; --steps, n = tree->parentOf(n)) {
+  for (NodeId n = node; n >= 0; n = tree->parentOf(n))
     if (overlay.hidden.contains(n)) return true;
-    if (n == DiskTree::root) break;
-  }
   return false;
 }
 

@@ -40,9 +40,7 @@ const std::vector<ScanController::Preset>& ScanController::presets() {
 
 bool ScanController::hasFullDiskAccess() {
   // Linux has no per-app grant for reading other apps' data: what the user can read, a
-  // scan reads. The probe of a protected mail folder that other systems need finds nothing
-  // to test here (that folder does not exist on Linux), so the banner asking for access
-  // stays hidden.
+  // scan reads, so there is nothing to ask for and the banner asking for access stays hidden.
   return true;
 }
 

@@ -11,20 +11,14 @@ std::atomic<std::uint64_t> nextGeneration{1};
 
 }  // namespace
 
-SizeOverlay::SizeOverlay() = default;
-
-// A copy is the start of an edit: it takes the contents, not the cache or the generation.
-SizeOverlay::SizeOverlay(const SizeOverlay& other)
-    : removed(other.removed), hidden(other.hidden), shrunk(other.shrunk) {}
-
 const SizeOverlay::Ptr& SizeOverlay::empty() {
   static const Ptr none = std::make_shared<const SizeOverlay>();
   return none;
 }
 
 SizeOverlay::Ptr SizeOverlay::share(SizeOverlay edited) {
-  auto frozen = std::make_shared<SizeOverlay>(edited);
-  frozen->generation_ = nextGeneration.fetch_add(1, std::memory_order_relaxed);
+  auto frozen = std::make_shared<SizeOverlay>(std::move(edited));
+  frozen->frozen_.generation = nextGeneration.fetch_add(1, std::memory_order_relaxed);
   return frozen;
 }
 
@@ -40,13 +34,7 @@ namespace {
 
 void removeFromAncestors(std::unordered_map<NodeId, std::uint64_t>& removed, NodeId node, std::uint64_t bytes,
                          const DiskTree& tree) {
-  // Parents have smaller ids; the bound still guards a damaged file.
-  NodeId n = tree.parentOf(node);
-  for (std::int64_t steps = tree.totalNodes(); n >= 0 && steps > 0; --steps) {
-    removed[n] += bytes;
-    if (n == DiskTree::root) break;
-    n = tree.parentOf(n);
-  }
+  for (NodeId n = tree.parentOf(node); n >= 0; n = tree.parentOf(n)) removed[n] += bytes;
 }
 
 }  // namespace
@@ -85,9 +73,9 @@ std::uint64_t SizeOverlay::largestChildSize(NodeId node, const DiskTree& tree) c
 
 const std::vector<NodeId>& SizeOverlay::sortedChildren(NodeId node, const DiskTree& tree) const {
   {
-    std::lock_guard guard(sortedLock_);
+    std::lock_guard guard(frozen_.sortedLock);
     // Elements of an unordered_map keep their address when others are added.
-    if (const auto it = sorted_.find(node); it != sorted_.end()) return it->second;
+    if (const auto it = frozen_.sorted.find(node); it != frozen_.sorted.end()) return it->second;
   }
   const NodeRange range = tree.children(node);
   std::vector<NodeId> ids;
@@ -95,8 +83,8 @@ const std::vector<NodeId>& SizeOverlay::sortedChildren(NodeId node, const DiskTr
   for (NodeId id : range)
     if (!hidden.contains(id)) ids.push_back(id);
   std::stable_sort(ids.begin(), ids.end(), [&](NodeId a, NodeId b) { return size(a, tree) > size(b, tree); });
-  std::lock_guard guard(sortedLock_);
-  return sorted_.emplace(node, std::move(ids)).first->second;
+  std::lock_guard guard(frozen_.sortedLock);
+  return frozen_.sorted.emplace(node, std::move(ids)).first->second;
 }
 
 }  // namespace tallyfox

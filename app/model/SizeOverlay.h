@@ -26,8 +26,10 @@ class SizeOverlay {
   std::unordered_set<NodeId> hidden;
   int shrunk = 0;
 
-  SizeOverlay();
-  SizeOverlay(const SizeOverlay& other);
+  SizeOverlay() = default;
+  // A copy is the start of an edit: it takes the contents, not the generation or the cache.
+  SizeOverlay(const SizeOverlay&) = default;
+  SizeOverlay(SizeOverlay&&) = default;
   SizeOverlay& operator=(const SizeOverlay&) = delete;
 
   // The overlay every model starts with.
@@ -35,7 +37,7 @@ class SizeOverlay {
   // Freezes an edited copy under a generation of its own.
   static Ptr share(SizeOverlay edited);
 
-  std::uint64_t generation() const { return generation_; }
+  std::uint64_t generation() const { return frozen_.generation; }
   // True while nothing was taken out, so the tree's stored order and sizes hold as they are.
   bool isPristine() const { return hidden.empty() && shrunk == 0; }
 
@@ -58,10 +60,18 @@ class SizeOverlay {
   // The sorted shown children of a folder, kept; valid as long as the overlay.
   const std::vector<NodeId>& sortedChildren(NodeId node, const DiskTree& tree) const;
 
-  std::uint64_t generation_ = 0;
-  mutable std::mutex sortedLock_;
-  // Keyed by folder; an overlay belongs to one tree.
-  mutable std::unordered_map<NodeId, std::vector<NodeId>> sorted_;
+  // What one shared overlay has beside its contents; copied or moved, it starts anew.
+  struct Frozen {
+    std::uint64_t generation = 0;
+    std::mutex sortedLock;
+    // Keyed by folder; an overlay belongs to one tree.
+    std::unordered_map<NodeId, std::vector<NodeId>> sorted;
+
+    Frozen() = default;
+    Frozen(const Frozen&) {}
+    Frozen& operator=(const Frozen&) = delete;
+  };
+  mutable Frozen frozen_;
 };
 
 }  // namespace tallyfox

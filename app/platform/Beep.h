@@ -1,16 +1,14 @@
 #pragma once
 
-#include <memory>
-
 namespace tallyfox {
 
-// The system's "nothing to do here" sound.
+// The system's "nothing to do here" sound. The platform's bell is reached only through the
+// widgets application, so the real one comes from the windows (ApplicationBeep) and is
+// handed to Desktop::system().
 class Beep {
  public:
   virtual ~Beep() = default;
   virtual void beep() = 0;
-
-  static std::shared_ptr<Beep> system();
 };
 
 }  // namespace tallyfox

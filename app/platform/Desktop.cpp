@@ -2,9 +2,9 @@
 
 namespace tallyfox {
 
-Desktop Desktop::system() {
+Desktop Desktop::system(std::shared_ptr<Beep> beep) {
   return {FileManager::system(), Opener::system(), Clipboard::system(),
-          Beep::system(),        Trash::system(),  Terminal::system()};
+          std::move(beep),       Trash::system(),  Terminal::system()};
 }
 
 }  // namespace tallyfox

@@ -21,7 +21,8 @@ struct Desktop {
   std::shared_ptr<Trash> trash;
   std::shared_ptr<Terminal> terminal;
 
-  static Desktop system();
+  // The desktop's own services, with the beep the windows provide.
+  static Desktop system(std::shared_ptr<Beep> beep);
 };
 
 }  // namespace tallyfox

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tallyfox/SnapshotPaths.h>
+
 #include <QByteArray>
 #include <QString>
 #include <QUrl>
@@ -29,6 +31,11 @@ inline QByteArray localPath(const QUrl& url) {
 // For showing only: bytes that are not UTF-8 become replacement characters.
 inline QString displayPath(const QByteArray& path) {
   return QString::fromUtf8(path);
+}
+
+// The name a path ends in, for showing; "/" for the root.
+inline QString displayLastComponent(const QByteArray& path) {
+  return displayPath(QByteArray::fromStdString(PathText::lastComponent(path.toStdString())));
 }
 
 // The folder that holds `path`; "/" for "/" itself.

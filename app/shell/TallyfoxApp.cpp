@@ -17,6 +17,7 @@
 #include "shell/AppDelegate.h"
 #include "shell/GrowthAlertNotice.h"
 #include "shell/SingleInstance.h"
+#include "views/ApplicationBeep.h"
 #include "views/Icons.h"
 
 #include <QApplication>
@@ -173,7 +174,7 @@ int runWindows(QApplication& app, SingleInstance& instance, const std::function<
   // The process-wide objects, made once here and handed to whoever needs them.
   Settings settings(Preferences::standard());
   auto places = std::make_shared<PreferencesPlaceStore>(settings.store());
-  DocumentController documents(settings, Desktop::system(), places);
+  DocumentController documents(settings, Desktop::system(std::make_shared<ApplicationBeep>()), places);
   // Places not yet written go to the file before the app ends.
   QObject::connect(&app, &QCoreApplication::aboutToQuit, places.get(), &PreferencesPlaceStore::flush);
   ScanController scans(documents, settings);

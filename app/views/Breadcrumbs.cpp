@@ -4,9 +4,9 @@
 #include "model/RemoteBrowsing.h"
 #include "model/RemoteHost.h"
 
+#include "model/Labels.h"
 #include "views/EntryMenus.h"
 #include "views/Icons.h"
-#include "views/Labels.h"
 
 #include <tallyfox/SnapshotPaths.h>
 

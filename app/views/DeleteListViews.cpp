@@ -2,6 +2,7 @@
 
 #include "model/DeleteList.h"
 #include "model/Format.h"
+#include "views/EntryMenus.h"
 #include "views/Icons.h"
 #include "views/RowDelegate.h"
 
@@ -331,21 +332,8 @@ QMenu* DeleteListDialog::menuFor(int row) {
   auto* menu = new QMenu(this);
   const QTreeWidgetItem* item = items_->topLevelItem(row);
   if (!item || !browser_) return menu;
-  const NodeId node = item->data(0, Qt::UserRole).toInt();
-  const QPointer<BrowserModel> browser(browser_);
-  connect(menu->addAction(QStringLiteral("Reveal in File Manager")), &QAction::triggered, menu,
-          [browser, node] {
-            if (browser) browser->revealInFinder(node);
-          });
-  connect(menu->addAction(QStringLiteral("Show in Tallyfox")), &QAction::triggered, this,
-          [this, browser, node] {
-            accept();
-            if (!browser || !browser->tree()) return;
-            browser->navigate(browser->tree()->parentOf(node), node);
-          });
-  connect(menu->addAction(QStringLiteral("Copy Path")), &QAction::triggered, menu, [browser, node] {
-    if (browser) browser->copyPath(node);
-  });
+  fillMenu(*menu, EntryActions::Menu::deleteListItem,
+           EntryTarget::entry(*browser_, item->data(0, Qt::UserRole).toInt()));
   return menu;
 }
 

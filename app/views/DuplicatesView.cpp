@@ -2,6 +2,7 @@
 
 #include "model/Duplicates.h"
 #include "model/Format.h"
+#include "views/EntryMenus.h"
 #include "views/Icons.h"
 
 #include <tallyfox/SnapshotPaths.h>
@@ -330,19 +331,7 @@ void DuplicatesView::showPathMenu(const QPoint& at) {
       SnapshotPaths::node(item->data(0, pathRole).toByteArray().toStdString(), *browser_->tree());
   if (!node) return;
   QMenu menu(this);
-  const QPointer<BrowserModel> browser(browser_);
-  const NodeId n = *node;
-  connect(menu.addAction(QStringLiteral("Reveal in File Manager")), &QAction::triggered, this, [browser, n] {
-    if (browser) browser->revealInFinder(n);
-  });
-  connect(menu.addAction(QStringLiteral("Preview")), &QAction::triggered, this, [browser, n] {
-    if (!browser) return;
-    browser->setPreviewURL({});
-    browser->togglePreview(n);
-  });
-  connect(menu.addAction(QStringLiteral("Copy Path")), &QAction::triggered, this, [browser, n] {
-    if (browser) browser->copyPath(n);
-  });
+  fillMenu(menu, EntryActions::Menu::duplicate, EntryTarget::entry(*browser_, *node));
   menu.exec(list_->viewport()->mapToGlobal(at));
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/BrowserModel.h"
+#include "model/EntryActions.h"
 
 #include <QByteArray>
 #include <QPointF>
@@ -16,8 +17,12 @@ class QWidget;
 
 namespace tallyfox {
 
-// The context menu of an entry (a list row or a chart segment): what can be done to it, in
-// groups. Items of features a window does not have yet are left out rather than shown dead.
+// A context menu from the table of entry actions: the items `which` offers for the target,
+// divided in groups; an item that cannot be used now is disabled, with the reason as its
+// tooltip where there is one.
+void fillMenu(QMenu& menu, EntryActions::Menu which, const EntryTarget& target);
+
+// The context menu of an entry (a list row or a chart segment): what can be done to it.
 void fillEntryMenu(QMenu& menu, BrowserModel& browser, NodeId node);
 
 // The context menu of a folder path (a breadcrumb): the folder on disk, and with its node

@@ -62,7 +62,7 @@ PreviewWindow::PreviewWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
 
 void PreviewWindow::showFile(const QByteArray& path) {
   path_ = path;
-  setWindowTitle(displayPath(path.mid(path.lastIndexOf('/') + 1)));
+  setWindowTitle(displayLastComponent(path));
   if (!tryImage() && !tryText()) showFacts();
   show();
   raise();
@@ -130,7 +130,7 @@ void PreviewWindow::showFacts() {
   const std::filesystem::path onDisk(path_.toStdString());
   std::error_code error;
   const auto status = std::filesystem::symlink_status(onDisk, error);
-  const QString name = displayPath(path_.mid(path_.lastIndexOf('/') + 1));
+  const QString name = displayLastComponent(path_);
   QString kind;
   if (std::filesystem::is_symlink(status)) {
     const auto target = std::filesystem::read_symlink(onDisk, error);

@@ -5,8 +5,8 @@
 #include "model/CountMode.h"
 #include "model/DeleteList.h"
 #include "model/Format.h"
+#include "model/Labels.h"
 #include "model/ListOrder.h"
-#include "views/Labels.h"
 
 #include <algorithm>
 

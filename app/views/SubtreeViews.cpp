@@ -109,11 +109,7 @@ LargestFilesView::LargestFilesView(BrowserModel* browser, QWidget* parent) : Sub
     if (!browser_ || !item || !file) return;
     QMenu menu;
     const NodeId node = NodeId(item->data(0, nodeRole).toInt());
-    menu.addAction(QStringLiteral("Show in List"), &menu, [this, node] {
-      if (browser_) browser_->largestFiles().showInList(node);
-    });
-    menu.addSeparator();
-    fillEntryMenu(menu, *browser_, node);
+    fillMenu(menu, EntryActions::Menu::largestFile, EntryTarget::entry(*browser_, node));
     menu.exec(list_->viewport()->mapToGlobal(at));
   });
   if (browser_) {

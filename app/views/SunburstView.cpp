@@ -7,9 +7,9 @@
 #include "model/EntryNotes.h"
 #include "model/FileTypes.h"
 #include "model/Format.h"
+#include "model/Labels.h"
 #include "model/Palette.h"
 #include "views/ChangeColumns.h"
-#include "views/Labels.h"
 #include "views/RelativeDate.h"
 #include "views/RowDelegate.h"
 
@@ -317,7 +317,7 @@ std::optional<NodeId> SunburstView::focusBranch() const {
   if (!tree || !selection) return std::nullopt;
   const NodeId current = browser_->current();
   NodeId node = *selection;
-  for (std::int64_t steps = tree->totalNodes(); node >= 0 && steps > 0; --steps) {
+  while (node >= 0) {
     const NodeId parent = tree->parentOf(node);
     if (parent == current) return node;
     node = parent;

@@ -2,8 +2,7 @@
 
 #include "model/DocumentController.h"
 #include "model/Format.h"
-#include "platform/Clipboard.h"
-#include "platform/FileManager.h"
+#include "views/EntryMenus.h"
 #include "views/Icons.h"
 #include "views/SnapshotsFolder.h"
 
@@ -189,8 +188,8 @@ void Spinner::paintEvent(QPaintEvent*) {
 
 // ---- RecentRow
 
-RecentRow::RecentRow(RecentSnapshot recent, QString time, QWidget* parent)
-    : QWidget(parent), recent_(std::move(recent)), time_(std::move(time)) {
+RecentRow::RecentRow(RecentSnapshot recent, QString time, Desktop desktop, QWidget* parent)
+    : QWidget(parent), recent_(std::move(recent)), time_(std::move(time)), desktop_(std::move(desktop)) {
   setCursor(Qt::PointingHandCursor);
   setFocusPolicy(Qt::StrongFocus);
   setToolTip(QString::fromStdString(recent_.url.string()));
@@ -275,11 +274,8 @@ void RecentRow::focusOutEvent(QFocusEvent* event) {
 
 void RecentRow::contextMenuEvent(QContextMenuEvent* event) {
   QMenu menu(this);
-  const QByteArray bytes = QByteArray::fromStdString(recent_.url.native());
-  const QString path = QString::fromUtf8(bytes);
-  menu.addAction(QStringLiteral("Show in File Manager"), this,
-                 [bytes] { FileManager::system()->reveal(bytes); });
-  menu.addAction(QStringLiteral("Copy Path"), this, [path] { Clipboard::system()->copyText(path); });
+  fillMenu(menu, EntryActions::Menu::recentSnapshot,
+           EntryTarget::file(QByteArray::fromStdString(recent_.url.native()), desktop_));
   menu.exec(event->globalPos());
 }
 
@@ -568,7 +564,7 @@ void WelcomeView::fillRecents() {
     first = false;
   };
   auto addRow = [&](std::size_t i) {
-    auto* row = new RecentRow(recents_[i], times[i], list);
+    auto* row = new RecentRow(recents_[i], times[i], documents_.desktop(), list);
     connect(row, &RecentRow::activated, this,
             [this](const RecentSnapshot& r) { documents_.openDocument(r.url); });
     recentList_->addWidget(row);

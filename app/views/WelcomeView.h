@@ -2,6 +2,7 @@
 
 #include "model/RecentSnapshot.h"
 #include "model/ScanController.h"
+#include "platform/Desktop.h"
 
 #include <tallyfox/Scanner.h>
 
@@ -82,7 +83,7 @@ class Spinner : public QWidget {
 class RecentRow : public QWidget {
   Q_OBJECT
  public:
-  RecentRow(RecentSnapshot recent, QString time, QWidget* parent = nullptr);
+  RecentRow(RecentSnapshot recent, QString time, Desktop desktop, QWidget* parent = nullptr);
   const RecentSnapshot& recent() const { return recent_; }
   const QString& time() const { return time_; }
 
@@ -102,6 +103,7 @@ class RecentRow : public QWidget {
  private:
   RecentSnapshot recent_;
   QString time_;
+  Desktop desktop_;
   bool hovered_ = false;
 };
 

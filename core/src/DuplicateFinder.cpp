@@ -31,13 +31,16 @@ constexpr std::array<std::string_view, 6> neverSearched = {"Caches", ".build",  
 // Per-volume trash folders of the freedesktop.org trash: ".Trash-" followed by a user id.
 constexpr std::string_view volumeTrashPrefix = ".Trash-";
 
-constexpr std::array<std::string_view, 12> codeBundleExtensions = {
-    "app", "framework", "appex",       "bundle",     "plugin", "kext",
-    "xpc", "dext",      "qlgenerator", "mdimporter", "saver",  "prefpane"};
+// Folders that hold one application or plug-in with its libraries and resources, as they
+// arrive on Linux disks from macOS (copies, backups, shared drives): a file found twice
+// inside such folders belongs to its program, not to its user. Linux installs its programs
+// into the system's folders, which a search of the user's own files does not enter.
+constexpr std::array<std::string_view, 10> codeBundleExtensions = {
+    "app", "framework", "appex", "bundle", "plugin", "xpc", "qlgenerator", "mdimporter", "saver", "prefpane"};
 
-// Below the home folder. The first three are where the desktop-sync clients keep their
-// folders on the system the list was drawn for; the rest are the default folders of the
-// common Linux clients (Nextcloud, ownCloud, OneDrive, pCloud's drive mount).
+// Below the home folder: the default folders of the common sync clients (Dropbox, the
+// cloud-storage folders of a home copied from macOS, Nextcloud, ownCloud, OneDrive, pCloud's
+// drive mount), whose files a client may fetch again or keep in step with other machines.
 constexpr std::array<std::string_view, 7> syncFolders = {
     "Dropbox",  "Library/CloudStorage", "Library/Mobile Documents", "Nextcloud", "ownCloud",
     "OneDrive", "pCloudDrive"};

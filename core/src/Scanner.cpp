@@ -33,7 +33,7 @@
 
 namespace tallyfox {
 
-// MARK: speeds and options
+// ---- Speeds and options
 
 std::string_view rawValue(ScanSpeed speed) {
   switch (speed) {
@@ -96,7 +96,7 @@ std::set<std::string> ignoredFoldersFromEnvironment() {
   return value ? parseIgnoredFolders(value) : std::set<std::string>();
 }
 
-// MARK: run
+// ---- Run
 
 using namespace detail;
 
@@ -191,7 +191,7 @@ ScanStats Scanner::State::run() {
   return stats;
 }
 
-// MARK: workers
+// ---- Workers
 
 void Scanner::State::workerLoop(int index) {
   Worker worker;
@@ -235,7 +235,7 @@ void Scanner::State::fail(std::exception_ptr error) {
   cancelled.store(true);
 }
 
-// MARK: public face
+// ---- Public face
 
 Scanner::Scanner(std::string root, ScanOptions options, std::shared_ptr<ScanSink> sink)
     : state_(std::make_unique<State>()) {

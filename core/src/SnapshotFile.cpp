@@ -12,12 +12,15 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <bit>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <tuple>
+#include <type_traits>
 
 static_assert(std::endian::native == std::endian::little,
               "snapshot columns are used in place and are little-endian");
@@ -73,15 +76,30 @@ ColumnTable layoutOf(const std::array<std::uint64_t, columnCount>& lengths) {
   return table;
 }
 
+// The columns in the file's order: visit(i, column) for column i. The one place that
+// lists them; every step over the columns goes through it.
+template <typename Columns, typename Visit>
+void forEachColumn(Columns& c, Visit visit) {
+  int i = 0;
+  std::apply([&](auto&... column) { (visit(i++, column), ...); },
+             std::tie(c.parent, c.size, c.mtime, c.entryCount, c.flags, c.childStart, c.childCount,
+                      c.nameOffset, c.names));
+}
+
+template <typename Column>
+constexpr std::uint64_t elementBytes = sizeof(typename std::remove_cvref_t<Column>::value_type);
+
 std::array<const void*, columnCount> columnData(const TreeColumns& c) {
-  return {c.parent.data(),     c.size.data(),       c.mtime.data(),      c.entryCount.data(), c.flags.data(),
-          c.childStart.data(), c.childCount.data(), c.nameOffset.data(), c.names.data()};
+  std::array<const void*, columnCount> data;
+  forEachColumn(c, [&](int i, const auto& column) { data[i] = column.data(); });
+  return data;
 }
 
 std::array<std::uint64_t, columnCount> columnLengths(const TreeColumns& c) {
-  return {c.parent.size() * 4,     c.size.size() * 8,       c.mtime.size() * 4,
-          c.entryCount.size() * 4, c.flags.size(),          c.childStart.size() * 4,
-          c.childCount.size() * 4, c.nameOffset.size() * 4, c.names.size()};
+  std::array<std::uint64_t, columnCount> lengths;
+  forEachColumn(
+      c, [&](int i, const auto& column) { lengths[i] = column.size() * elementBytes<decltype(column)>; });
+  return lengths;
 }
 
 }  // namespace
@@ -123,8 +141,18 @@ void OwnedBuffer::Free::operator()(void* p) const {
 }
 
 ColumnTable layout(std::uint64_t nodeCount, std::uint64_t nameBytes) {
-  return layoutOf({4 * nodeCount, 8 * nodeCount, 4 * nodeCount, 4 * nodeCount, nodeCount, 4 * nodeCount,
-                   4 * nodeCount, 4 * (nodeCount + 1), nameBytes});
+  // One element per node, but one name offset more (where the last name ends) and the
+  // names by their bytes.
+  const TreeColumns shape;
+  std::array<std::uint64_t, columnCount> lengths;
+  forEachColumn(shape, [&](int i, const auto& column) {
+    const void* which = &column;
+    const std::uint64_t elements = which == &shape.names        ? nameBytes
+                                   : which == &shape.nameOffset ? nodeCount + 1
+                                                                : nodeCount;
+    lengths[i] = elements * elementBytes<decltype(column)>;
+  });
+  return layoutOf(lengths);
 }
 
 std::vector<std::uint8_t> header(State state, std::uint64_t nodeCount, const Info& info,
@@ -259,10 +287,7 @@ void streamColumns(const ColumnSource<Pieces>& source, const Info& info, int fd)
 auto sourceOf(const TreeColumns& columns) {
   const std::uint64_t n = columns.parent.size();
   const ColumnTable table = checkedLayout(n, columns.names.size());
-  if (columnLengths(columns) !=
-      std::array<std::uint64_t, columnCount>{table[0].length, table[1].length, table[2].length,
-                                             table[3].length, table[4].length, table[5].length,
-                                             table[6].length, table[7].length, table[8].length})
+  if (!std::ranges::equal(columnLengths(columns), table, {}, {}, &Column::length))
     throw std::invalid_argument("tree columns of unequal lengths");
   auto pieces = [table, data = columnData(columns)](int i, const auto& out) {
     if (table[i].length) out({static_cast<const std::uint8_t*>(data[i]), table[i].length});
@@ -344,37 +369,10 @@ DiskTreePtr inMemory(TreeColumns&& columns, const Info& info) {
   // Each column is let go as soon as it is in the image, so that a large tree is held about
   // once rather than twice at the peak.
   const TreeColumns& c = columns;
-  return buildImage(c, info, [&columns](int i) {
-    auto drop = [](auto& column) { Memory::release(column); };
-    switch (i) {
-      case 0:
-        drop(columns.parent);
-        break;
-      case 1:
-        drop(columns.size);
-        break;
-      case 2:
-        drop(columns.mtime);
-        break;
-      case 3:
-        drop(columns.entryCount);
-        break;
-      case 4:
-        drop(columns.flags);
-        break;
-      case 5:
-        drop(columns.childStart);
-        break;
-      case 6:
-        drop(columns.childCount);
-        break;
-      case 7:
-        drop(columns.nameOffset);
-        break;
-      default:
-        drop(columns.names);
-        break;
-    }
+  return buildImage(c, info, [&columns](int copied) {
+    forEachColumn(columns, [copied](int i, auto& column) {
+      if (i == copied) Memory::release(column);
+    });
   });
 }
 

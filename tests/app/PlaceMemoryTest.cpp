@@ -93,7 +93,7 @@ TEST_F(PlaceMemoryTest, ReopeningReturnsToTheFolderSelectionExpansionAndDeleteLi
   std::vector<std::string> keys;
   for (const auto& [key, value] : saved.items()) keys.push_back(key);
   EXPECT_EQ(keys, (std::vector<std::string>{"expanded", "folder", "marked", "saved", "selection"}));
-  // Seconds since 2001, as the stores of the other platform keep them.
+  // Seconds since 2001-01-01 UTC, the epoch of the stored places.
   const double now =
       std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
   EXPECT_NEAR(saved.at("saved").get<double>(), now - 978'307'200, 60);

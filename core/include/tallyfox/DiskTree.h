@@ -88,7 +88,7 @@ class DiskTree {
   std::span<const std::uint8_t> bytes() const { return bytes_; }
 
   // The parent of id, or -1 for the root, an id outside the tree, or a stored parent that is
-  // not a smaller id (which no sound tree holds).
+  // not a smaller id (which no sound tree holds): a walk up ends, whatever the file holds.
   NodeId parentOf(NodeId id) const;
   std::uint64_t sizeOf(NodeId id) const { return contains(id) ? size_[id] : 0; }
   std::uint8_t flags(NodeId id) const { return contains(id) ? flags_[id] : 0; }

@@ -1,4 +1,4 @@
-#include "views/Labels.h"
+#include "model/Labels.h"
 
 #include "model/BrowserModel.h"
 
