@@ -1,8 +1,9 @@
 // Generates the benchmark tree: exactly ENTRIES entries below FOLDER, the same tree for the
-// same seed. Folders are 2 to 40 wide and at most 9 deep; files claim 0 to 64 KiB but only
-// a few of their blocks are written (sparse), so allocated sizes vary while the tree stays
-// a few gigabytes for a million entries. A few hard links and symbolic links, and some
-// non-ASCII names.
+// same seed. Folders are 2 to 40 wide and at most 9 deep, which holds about 4.8 million
+// entries: each fourfold past 4 million adds a level, so that larger trees keep the shape.
+// Files claim 0 to 64 KiB but only a few of their blocks are written (sparse), so allocated
+// sizes vary while the tree stays a few gigabytes for a million entries. A few hard links
+// and symbolic links, and some non-ASCII names.
 //
 //   tool_gentree FOLDER ENTRIES [SEED]
 
@@ -23,7 +24,7 @@ namespace {
 
 constexpr int minimumWidth = 2;
 constexpr int maximumWidth = 40;
-constexpr int maximumDepth = 9;
+constexpr int usualDepth = 9;
 constexpr std::uint64_t blockSize = 4096;
 
 const char* const stems[] = {"report",  "image",  "notes",     "build",   "cache",  "data",
@@ -52,6 +53,8 @@ int main(int argc, char** argv) {
   const std::uint64_t wanted = std::strtoull(argv[2], nullptr, 10);
   std::mt19937_64 random(argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 1);
   auto below = [&](std::uint64_t n) { return n == 0 ? 0 : random() % n; };
+  int maximumDepth = usualDepth;
+  for (std::uint64_t held = 4'000'000; held < wanted; held *= 4) ++maximumDepth;
 
   if (::mkdir(top.c_str(), 0755) != 0 && errno != EEXIST) fail(top);
   std::deque<Folder> folders{{top, 0}};

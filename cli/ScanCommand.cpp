@@ -185,18 +185,20 @@ int runScan(const ScanArgs& args) {
   endProgress();
   if (scanner.isCancelled() || watch.interrupted()) return interruptedExit(nullptr);
 
-  const ArrangedColumns columns = sink->finishArranged();
+  std::optional<ArrangedColumns> columns(sink->finishArranged());
   if (watch.interrupted()) return interruptedExit(nullptr);
   const SnapshotFile::Info info{root, started, stats.seconds};
   // Once bytes have gone out, an interrupt cannot take them back: the stream is finished.
-  if (toStandardOutput) return streamSnapshot(columns, info);
+  if (toStandardOutput) return streamSnapshot(*columns, info);
   // Asked again: the name first chosen may have been taken during the scan.
   const std::optional<std::filesystem::path> file = fileToWrite(args, folder, root, started);
   if (!file) return 1;
   const std::filesystem::path& destination = *file;
   DiskTreePtr tree;
   try {
-    SnapshotFile::write(columns, info, destination);
+    SnapshotFile::write(*columns, info, destination);
+    // The tree in memory goes before the file's pages come in, which would add to it.
+    columns.reset();
     tree = SnapshotFile::map(destination);
   } catch (const std::system_error& e) {
     writeError("tfscan: " + destination.string() + ": " + cannotWriteReason(e));

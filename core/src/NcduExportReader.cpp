@@ -396,9 +396,8 @@ class Parser {
     std::string path = rootPath_;
     for (std::size_t k = 1; k < stack_.size(); ++k) {
       const std::size_t id = std::size_t(stack_[k].id);
-      PathText::appendComponentTo(
-          path, {reinterpret_cast<const char*>(builder_.names.data()) + builder_.nameStart[id],
-                 builder_.nameLength[id]});
+      const auto name = builder_.name(id);
+      PathText::appendComponentTo(path, {reinterpret_cast<const char*>(name.data()), name.size()});
     }
     return path;
   }

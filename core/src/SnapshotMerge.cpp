@@ -97,17 +97,7 @@ class Writer {
   }
 
   TreeColumns build() {
-    const auto used = std::size_t(next_);
-    if (used < builder_.length()) {
-      builder_.parent.resize(used);
-      builder_.size.resize(used);
-      builder_.mtime.resize(used);
-      builder_.entryCount.resize(used);
-      builder_.flags.resize(used);
-      builder_.nameStart.resize(used);
-      builder_.nameLength.resize(used);
-      builder_.present.resize(used);
-    }
+    builder_.shrinkTo(std::size_t(next_));
     return std::move(builder_).build(true, directory);
   }
 

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <stdexcept>
+#include <type_traits>
 #include <utility>
 
 namespace tallyfox {
@@ -31,8 +33,8 @@ constexpr std::size_t slack = 16;
 // Where name id lies in the builder's names, as far as it lies inside them: a name beyond
 // the buffer (only if the builder was filled inconsistently) is left empty.
 std::uint64_t nameLengthOf(const TreeColumnsBuilder& b, std::size_t nameBytesSet, std::uint32_t id) {
-  const std::uint64_t from = b.nameStart[id];
-  const std::uint64_t length = b.nameLength[id];
+  const std::uint64_t from = b.nameStart(id);
+  const std::uint64_t length = b.nameLength(id);
   return from > nameBytesSet || length > nameBytesSet - from ? 0 : length;
 }
 
@@ -40,10 +42,21 @@ std::uint64_t nameLengthOf(const TreeColumnsBuilder& b, std::size_t nameBytesSet
 struct Arrangement {
   std::size_t nodes = 0;                  // reached from the root
   std::vector<std::uint32_t> order;       // scan id of each final id
-  std::vector<std::uint32_t> childStart;  // by final id
+  std::vector<std::uint32_t> entryCount;  // by final id
   std::vector<std::uint32_t> childCount;  // by final id
   std::uint64_t nameBytes = 0;            // of the nodes reached
 };
+
+// Where each node's children start, from how many each has: they follow those of the nodes
+// before it, after the root. Calls out(k, start) for k = 0, 1, ...
+template <typename Out>
+void forEachChildStart(const std::vector<std::uint32_t>& childCount, std::size_t count, Out out) {
+  std::uint32_t next = 1;
+  for (std::size_t k = 0; k < count; ++k) {
+    out(k, childCount[k] ? next : 0);
+    next += childCount[k];
+  }
+}
 
 // Whether a node hangs below a parent that exists: a test for every id, taken from the
 // caller's own references to the columns so that its loop keeps them in registers.
@@ -55,10 +68,10 @@ auto linkedIn(const TreeColumnsBuilder& b, std::size_t n) {
 
 // Works out the final order in the builder's own arrays where it can: fresh memory is paid
 // for page by page when first written. Flat arrays only: a counting sort into children
-// lists, one breadth-first pass to sum upward, the per-folder sorts, and a second
-// breadth-first pass that numbers the nodes. Afterwards the builder's parents are the final
-// ones (by final id), its sizes and entry counts are summed (by scan id), and the rest of
-// its columns are untouched. Needs a builder whose root is present.
+// lists, one pass to sum sizes upward, the per-folder sorts, a breadth-first pass that
+// numbers the nodes, and one pass down the final ids that sums the entry counts. Afterwards
+// the builder's parents are the final ones (by final id), its sizes are summed (by scan id),
+// and the rest of its columns are untouched. Needs a builder whose root is present.
 //
 // One object for the steps because they hand each other the children lists, which every
 // step reads in place and the last ones reuse as output columns.
@@ -73,10 +86,10 @@ class Arranger {
 
   Arrangement run(bool aggregate) {
     listChildren();
-    if (aggregate) sumUpward();
+    if (aggregate) sumSizesUpward();
     sortChildrenBySize();
     numberBreadthFirst();
-    return columnsOfArrangement();
+    return columnsOfArrangement(aggregate);
   }
 
  private:
@@ -138,37 +151,26 @@ class Arranger {
     order_[0] = 0;
   }
 
-  // Sizes and entry counts are summed upward children first. When parents come first,
-  // going down the ids does that, in the order the columns lie in memory. Otherwise a
-  // breadth-first walk from the root, taken backwards, does; it visits only the ids reached
-  // from the root, which are the only ones that count. (Sums of ids not reached are never
-  // read, and saturated sums come out alike in any order.)
+  // Sizes are summed upward children first. When parents come first, going down the ids
+  // does that, in the order the columns lie in memory. Otherwise a breadth-first walk from
+  // the root, taken backwards, does; it visits only the ids reached from the root, which are
+  // the only ones that count. (Sums of ids not reached are never read, and saturated sums
+  // come out alike in any order.)
   // A size sum past 2^64 - 1 (only sizes from outside reach it) stays at that largest size:
-  // wrapped, it would be a small total that looks sound. Entry counts cannot overflow, since
-  // each entry adds one and ids are 31 bits.
-  void sumUpward() {
+  // wrapped, it would be a small total that looks sound.
+  void sumSizesUpward() {
     const std::size_t n = n_;
     const auto& parent = b_.parent;
     const auto linked = linkedIn(b_, n);
     auto& totalSize = b_.size;
-    auto& totalCount = b_.entryCount;
     auto addUp = [&](std::uint32_t x) {
       const std::size_t p = std::size_t(parent[x]);
       if (__builtin_add_overflow(totalSize[p], totalSize[x], &totalSize[p]))
         totalSize[p] = std::numeric_limits<std::uint64_t>::max();
-      const bool leaf = !(b_.flags[x] & directoryFlag_) && first(x) == last(x);
-      totalCount[p] += leaf ? 1 : totalCount[x];
-    };
-    // A folder's count leaves out the folder itself, once what it adds to its parent is added.
-    auto leaveOutFolder = [&](std::size_t id) {
-      if (b_.flags[id] & directoryFlag_) --totalCount[id];
     };
     if (parentsFirst_) {
-      for (std::size_t x = n; x-- > 1;) {
+      for (std::size_t x = n; x-- > 1;)
         if (linked(x)) addUp(std::uint32_t(x));
-        leaveOutFolder(x);
-      }
-      leaveOutFolder(0);
     } else {
       auto& order = order_;
       const auto& children = children_;
@@ -178,7 +180,6 @@ class Arranger {
         for (std::uint32_t k = first(id); k < last(id); ++k) order[reached++] = children[k];
       }
       for (std::size_t pos = reached; pos-- > 1;) addUp(order[pos]);
-      for (std::size_t id = 0; id < n; ++id) leaveOutFolder(id);
     }
   }
 
@@ -261,18 +262,29 @@ class Arranger {
     reached_ = tail;
   }
 
-  // Child counts go where the children lists were, then the starts (each node's children
-  // follow those of the nodes before it) where the bounds were.
-  Arrangement columnsOfArrangement() {
+  // Child counts go where the children lists were, then the entry counts (by final id)
+  // where the bounds were. In final ids every child comes after its parent, so going down
+  // them sums each subtree before its parent reads it, in the order the columns lie in
+  // memory. An entry counts 1 in its parent if it is a leaf, otherwise its count; a folder's
+  // own count then leaves out the folder itself. Entry counts cannot overflow, since each
+  // entry adds one and ids are 31 bits.
+  Arrangement columnsOfArrangement(bool aggregate) {
     const std::size_t m = reached_;
     const auto& order = order_;
     std::vector<std::uint32_t>& childCount = children_;
     for (std::size_t k = 0; k < m; ++k) childCount[k] = last(order[k]) - first(order[k]);
-    std::vector<std::uint32_t>& childStart = bound_;
-    std::uint32_t nextChild = 1;
-    for (std::size_t k = 0; k < m; ++k) {
-      childStart[k] = childCount[k] ? nextChild : 0;
-      nextChild += childCount[k];
+    std::vector<std::uint32_t>& entryCount = bound_;
+    for (std::size_t k = 0; k < m; ++k) entryCount[k] = b_.entryCount(order[k]);
+    if (aggregate) {
+      const auto& parent = b_.parent;
+      const auto& flags = b_.flags;
+      const std::uint8_t directory = directoryFlag_;
+      for (std::size_t k = m; k-- > 1;) {
+        const bool folder = flags[order[k]] & directory;
+        entryCount[std::size_t(parent[k])] += !folder && childCount[k] == 0 ? 1 : entryCount[k];
+        if (folder) --entryCount[k];
+      }
+      if (flags[0] & directory) --entryCount[0];
     }
 
     Arrangement result;
@@ -283,7 +295,7 @@ class Arranger {
       for (std::size_t k = 0; k < m; ++k) result.nameBytes += nameLengthOf(b_, nameBytesSet_, order[k]);
     }
     result.order = std::move(order_);
-    result.childStart = std::move(bound_);
+    result.entryCount = std::move(bound_);
     result.childCount = std::move(children_);
     return result;
   }
@@ -294,104 +306,8 @@ Arrangement arrangeInPlace(TreeColumnsBuilder& b, bool aggregate, std::uint8_t d
 }
 
 constexpr std::uint64_t maxOffset = std::numeric_limits<std::uint32_t>::max();
-
-// The canonical columns gathered from the arrangement, largely in the builder's own arrays:
-// columns the builder no longer needs are reused for the result wherever the element type
-// allows.
-TreeColumns assemble(TreeColumnsBuilder& b, bool aggregate, std::uint8_t directoryFlag) {
-  TreeColumns out;
-  const std::size_t n = b.parent.size();
-  if (n == 0) return out;
-  if (!b.present[0]) {
-    // Nothing is reached: no entries, and the names end where they start.
-    out.nameOffset = {0};
-    return out;
-  }
-  const bool shared = n >= nodesForSecondThread;
-
-  // The result's names and their offsets, mapped while this thread sorts: mapping fresh
-  // memory costs about as much as the sorting, and the tree's size bounds theirs. The
-  // other columns go where the builder's names and their starts and lengths were, once the
-  // names are copied, so that the peak holds one copy of the names and no second copy of
-  // sizes and times.
-  const std::size_t nameBytesSet = b.names.size();
-  std::vector<std::uint8_t> names;
-  std::vector<std::uint32_t> nameOffset;
-  SideWork mapping(shared, [&, nameBytesSet] {
-    nameOffset = Memory::filled<std::uint32_t>(n + 1);
-    // Every reached name lies in the builder's buffer once, so its length is enough unless
-    // the builder was filled inconsistently; then the buffer grows.
-    names = Memory::filled<std::uint8_t>(nameBytesSet + slack);
-  });
-
-  Arrangement arranged = arrangeInPlace(b, aggregate, directoryFlag);
-  const std::size_t m = arranged.nodes;
-  const std::vector<std::uint32_t>& order = arranged.order;
-  auto& parent = b.parent;
-  auto& totalSize = b.size;
-  auto& totalCount = b.entryCount;
-  mapping.wait();
-
-  // Names in the final order, first: the other columns then take the memory of the
-  // builder's names and of their starts and lengths.
-  b.names.resize(nameBytesSet + slack);
-  {
-    std::uint64_t position = 0;
-    for (std::size_t k = 0; k < m; ++k) {
-      const std::uint32_t id = order[k];
-      const std::uint64_t from = b.nameStart[id];
-      const std::uint64_t length = nameLengthOf(b, nameBytesSet, id);
-      if (position + length + slack > names.size())
-        names.resize(std::max<std::size_t>(names.size() * 2, position + length + slack));
-      std::uint8_t* to = names.data() + position;
-      const std::uint8_t* source = b.names.data() + from;
-      if (length > slack)
-        std::memcpy(to, source, length);
-      else if (length > 0)
-        std::memcpy(to, source, slack);
-      nameOffset[k] = std::uint32_t(std::min(position, maxOffset));
-      position += length;
-    }
-    nameOffset[m] = std::uint32_t(std::min(position, maxOffset));
-    names.resize(position);
-  }
-
-  // The columns indexed by scan id are gathered into the final order once the names are
-  // copied: the flags into a new column that takes the place of the builder's names, the
-  // sizes and times where the names' starts and lengths were, and the entry counts into the
-  // times' old column.
-  // Each source is let go once gathered.
-  Memory::release(b.names);
-  auto gather = [&](const auto& from, auto& into) {
-    for (std::size_t k = 0; k < m; ++k) into[k] = from[order[k]];
-  };
-  std::vector<std::uint8_t> flagsColumn = Memory::filled<std::uint8_t>(m);
-  gather(b.flags, flagsColumn);
-  Memory::release(b.flags);
-  std::vector<std::uint64_t>& sizeColumn = b.nameStart;
-  std::vector<std::uint32_t>& mtimeColumn = b.nameLength;
-  std::vector<std::uint32_t>& countColumn = b.mtime;
-  gather(totalSize, sizeColumn);
-  Memory::release(totalSize);
-  gather(b.mtime, mtimeColumn);
-  gather(totalCount, countColumn);
-  Memory::release(totalCount);
-
-  auto take = [](auto& column, std::size_t count) {
-    column.resize(count);
-    return std::move(column);
-  };
-  out.parent = take(parent, m);
-  out.size = take(sizeColumn, m);
-  out.mtime = take(mtimeColumn, m);
-  out.entryCount = take(countColumn, m);
-  out.flags = take(flagsColumn, m);
-  out.childStart = take(arranged.childStart, m);
-  out.childCount = take(arranged.childCount, m);
-  out.nameOffset = take(nameOffset, m + 1);
-  out.names = std::move(names);
-  return out;
-}
+// Names are found by 32-bit starts, and a snapshot's name offsets are 32 bits too.
+constexpr std::size_t maxNameBytes = maxOffset;
 
 // Pieces of about this many bytes: small enough to stay in the processor's cache between
 // being gathered and being written, large enough that a system call per piece is nothing.
@@ -416,7 +332,7 @@ std::uint32_t clampTime(std::int64_t seconds) {
 void TreeColumnsBuilder::reserve(std::size_t nodes, std::size_t nameBytes) {
   forEachNodeColumn([nodes](auto& column) { Memory::reserve(column, nodes); });
   present.reserve(nodes);
-  Memory::reserve(names, nameBytes);
+  Memory::reserve(names, std::min(nameBytes, maxNameBytes));
 }
 
 namespace {
@@ -447,15 +363,32 @@ void TreeColumnsBuilder::growTo(std::size_t count, PagesToMap* later) {
   parent.resize(count, -1);
   size.resize(count, 0);
   mtime.resize(count, 0);
-  entryCount.resize(count, 1);
   flags.resize(count, 0);
-  nameStart.resize(count, 0);
-  nameLength.resize(count, 0);
+  nameStart_.resize(count, 0);
+  nameLength_.resize(count, 0);
+  if (countsKept_) counts_.resize(count, 1);
   present.resize(count, false);
+}
+
+void TreeColumnsBuilder::shrinkTo(std::size_t count) {
+  if (count >= length()) return;
+  forEachNodeColumn([count](auto& column) { column.resize(count); });
+  present.resize(count);
+  std::erase_if(longNames_, [count](const auto& entry) { return entry.first >= count; });
+}
+
+void TreeColumnsBuilder::setEntryCount(std::size_t id, std::uint32_t count) {
+  if (!countsKept_) {
+    if (count == 1) return;
+    counts_ = Memory::filled<std::uint32_t>(length(), 1);
+    countsKept_ = true;
+  }
+  counts_[id] = count;
 }
 
 void TreeColumnsBuilder::appendNames(std::span<const std::uint8_t> bytes, PagesToMap* later) {
   const std::size_t end = names.size() + bytes.size();
+  if (end > maxNameBytes) throw std::length_error("names exceed 4 GB");
   const std::size_t wanted = end + aheadOf(end, readyNameBytesStep, later);
   if (wanted > readyNameBytes_) {
     readyNameBytes_ = nextReady(readyNameBytes_, wanted, readyNameBytesStep);
@@ -464,18 +397,33 @@ void TreeColumnsBuilder::appendNames(std::span<const std::uint8_t> bytes, PagesT
   names.insert(names.end(), bytes.begin(), bytes.end());
 }
 
+void TreeColumnsBuilder::setName(std::size_t id, std::size_t start, std::size_t length) {
+  nameStart_[id] = std::uint32_t(start);
+  if (length < longName) {
+    nameLength_[id] = std::uint8_t(length);
+  } else {
+    nameLength_[id] = longName;
+    longNames_[std::uint32_t(id)] = std::uint32_t(length);
+  }
+}
+
+std::size_t TreeColumnsBuilder::longNameLength(std::size_t id) const {
+  const auto found = longNames_.find(std::uint32_t(id));
+  return found == longNames_.end() ? 0 : found->second;
+}
+
 void TreeColumnsBuilder::set(std::size_t id, std::int32_t parentID, std::span<const std::uint8_t> name,
                              std::uint64_t entrySize, std::int64_t entryMtime, std::uint32_t count,
                              std::uint8_t entryFlags) {
   growTo(id + 1);
+  const std::size_t start = names.size();
+  appendNames(name);
   parent[id] = parentID;
   size[id] = entrySize;
   mtime[id] = clampTime(entryMtime);
-  entryCount[id] = count;
+  setEntryCount(id, count);
   flags[id] = entryFlags;
-  nameStart[id] = names.size();
-  nameLength[id] = std::uint32_t(name.size());
-  appendNames(name);
+  setName(id, start, name.size());
   present[id] = true;
 }
 
@@ -487,21 +435,20 @@ void TreeColumnsBuilder::setRange(std::size_t first, std::int32_t parentID,
   const std::size_t count = std::min({sizes.size(), nameEnds.size(), mtimes.size(), batchFlags.size()});
   if (count == 0) return;
   growTo(first + count, later);
-  const std::uint64_t base = names.size();
+  const std::size_t base = names.size();
+  appendNames(batchNames.first(std::min<std::size_t>(nameEnds[count - 1], batchNames.size())), later);
   std::uint32_t start = 0;
   for (std::size_t k = 0; k < count; ++k) {
     const std::size_t id = first + k;
     parent[id] = parentID;
     mtime[id] = clampTime(mtimes[k]);
-    entryCount[id] = 1;
-    nameStart[id] = base + start;
-    nameLength[id] = nameEnds[k] - start;
+    setName(id, base + start, nameEnds[k] - start);
     start = nameEnds[k];
   }
+  if (countsKept_) std::fill_n(counts_.begin() + std::ptrdiff_t(first), count, 1);
   std::memcpy(size.data() + first, sizes.data(), count * sizeof(std::uint64_t));
   std::memcpy(flags.data() + first, batchFlags.data(), count);
   std::fill(present.begin() + std::ptrdiff_t(first), present.begin() + std::ptrdiff_t(first + count), true);
-  appendNames(batchNames.first(std::min<std::size_t>(start, batchNames.size())), later);
 }
 
 void TreeColumnsBuilder::addFlags(std::size_t id, std::uint8_t extra) {
@@ -517,14 +464,88 @@ TreeColumns TreeColumnsBuilder::build(bool aggregate, std::uint8_t directoryFlag
   return std::move(copy).build(aggregate, directoryFlag);
 }
 
+// The columns gathered one after another, each source let go as soon as it is gathered, and
+// the names first, since their starts and lengths go with them.
 TreeColumns TreeColumnsBuilder::build(bool aggregate, std::uint8_t directoryFlag) && {
+  TreeColumns out;
+  const std::size_t n = length();
+  if (n == 0) return out;
+  if (!present[0]) {
+    // Nothing is reached: no entries, and the names end where they start.
+    out.nameOffset = {0};
+    clear();
+    return out;
+  }
   // What growTo() mapped ahead of the entries is never written now; the build needs the
   // memory more.
   forEachNodeColumn([](auto& column) { Memory::releaseUnused(column); });
   Memory::releaseUnused(names);
-  readyNodes_ = parent.size();
+  readyNodes_ = n;
   readyNameBytes_ = names.size();
-  TreeColumns out = assemble(*this, aggregate, directoryFlag);
+
+  // The result's names and their offsets, mapped while this thread sorts: mapping fresh
+  // memory costs about as much as the sorting, and the tree's size bounds theirs.
+  const std::size_t nameBytesSet = names.size();
+  std::vector<std::uint8_t> outNames;
+  std::vector<std::uint32_t> nameOffset;
+  SideWork mapping(n >= nodesForSecondThread, [&, nameBytesSet] {
+    nameOffset = Memory::filled<std::uint32_t>(n + 1);
+    // Every reached name lies in the builder's buffer once, so its length is enough unless
+    // the builder was filled inconsistently; then the buffer grows.
+    outNames = Memory::filled<std::uint8_t>(nameBytesSet + slack);
+  });
+  Arrangement arranged = arrangeInPlace(*this, aggregate, directoryFlag);
+  const std::size_t m = arranged.nodes;
+  const std::vector<std::uint32_t>& order = arranged.order;
+  mapping.wait();
+
+  names.resize(nameBytesSet + slack);
+  {
+    std::uint64_t position = 0;
+    for (std::size_t k = 0; k < m; ++k) {
+      const std::uint32_t id = order[k];
+      const std::uint64_t length = nameLengthOf(*this, nameBytesSet, id);
+      if (position + length + slack > outNames.size())
+        outNames.resize(std::max<std::size_t>(outNames.size() * 2, position + length + slack));
+      std::uint8_t* to = outNames.data() + position;
+      const std::uint8_t* source = names.data() + nameStart_[id];
+      if (length > slack)
+        std::memcpy(to, source, length);
+      else if (length > 0)
+        std::memcpy(to, source, slack);
+      nameOffset[k] = std::uint32_t(std::min(position, maxOffset));
+      position += length;
+    }
+    nameOffset[m] = std::uint32_t(std::min(position, maxOffset));
+    outNames.resize(position);
+  }
+  Memory::release(names);
+  Memory::release(nameStart_);
+  Memory::release(nameLength_);
+
+  auto gathered = [&](auto& from) {
+    auto into = Memory::filled<typename std::remove_reference_t<decltype(from)>::value_type>(m);
+    for (std::size_t k = 0; k < m; ++k) into[k] = from[order[k]];
+    Memory::release(from);
+    return into;
+  };
+  out.size = gathered(size);
+  out.mtime = gathered(mtime);
+  out.flags = gathered(flags);
+  std::vector<std::uint32_t> childStart = Memory::filled<std::uint32_t>(m);
+  forEachChildStart(arranged.childCount, m,
+                    [&childStart](std::size_t k, std::uint32_t start) { childStart[k] = start; });
+
+  auto take = [](auto& column, std::size_t count) {
+    column.resize(count);
+    return std::move(column);
+  };
+  out.parent = take(parent, m);
+  out.entryCount = take(arranged.entryCount, m);
+  out.childStart = std::move(childStart);
+  out.childCount = take(arranged.childCount, m);
+  out.nameOffset = take(nameOffset, m + 1);
+  out.names = std::move(outNames);
   clear();
   return out;
 }
@@ -541,7 +562,7 @@ ArrangedColumns TreeColumnsBuilder::arrange(bool aggregate, std::uint8_t directo
     Arrangement arranged = arrangeInPlace(*this, aggregate, directoryFlag);
     out.nodes_ = arranged.nodes;
     out.order_ = std::move(arranged.order);
-    out.childStart_ = std::move(arranged.childStart);
+    out.entryCount_ = std::move(arranged.entryCount);
     out.childCount_ = std::move(arranged.childCount);
     out.nameBytesSet_ = names.size();
     out.nameBytes_ = arranged.nameBytes;
@@ -579,6 +600,15 @@ void ArrangedColumns::nameOffsets(const PieceOut& out) const {
   }
 }
 
+void ArrangedColumns::childStarts(const PieceOut& out) const {
+  constexpr std::size_t perPiece = pieceBytes / sizeof(std::uint32_t);
+  std::vector<std::uint32_t> piece(std::min(perPiece, nodes_));
+  forEachChildStart(childCount_, nodes_, [&](std::size_t k, std::uint32_t start) {
+    piece[k % perPiece] = start;
+    if (k % perPiece == perPiece - 1 || k + 1 == nodes_) handOut(piece, k % perPiece + 1, out);
+  });
+}
+
 void ArrangedColumns::names(const PieceOut& out) const {
   std::vector<std::uint8_t> piece(std::min<std::uint64_t>(pieceBytes, nameBytes_) + slack);
   const std::size_t room = piece.size() - slack;
@@ -587,7 +617,7 @@ void ArrangedColumns::names(const PieceOut& out) const {
     const std::uint32_t id = order_[k];
     const std::size_t length = nameLengthOf(entries_, nameBytesSet_, id);
     if (length == 0) continue;
-    const std::uint8_t* source = entries_.names.data() + entries_.nameStart[id];
+    const std::uint8_t* source = entries_.names.data() + entries_.nameStart(id);
     if (used + length > room) {
       handOut(piece, used, out);
       used = 0;
@@ -619,13 +649,13 @@ void ArrangedColumns::forEachPiece(int column, const PieceOut& out) const {
       gather<std::uint32_t>(out, [this](std::uint32_t id) { return entries_.mtime[id]; });
       break;
     case 3:
-      gather<std::uint32_t>(out, [this](std::uint32_t id) { return entries_.entryCount[id]; });
+      handOut(entryCount_, nodes_, out);
       break;
     case 4:
       gather<std::uint8_t>(out, [this](std::uint32_t id) { return entries_.flags[id]; });
       break;
     case 5:
-      handOut(childStart_, nodes_, out);
+      childStarts(out);
       break;
     case 6:
       handOut(childCount_, nodes_, out);

@@ -266,8 +266,7 @@ class TopEntries {
     std::vector<std::string> out;
     for (std::size_t k = 0; k < count_; ++k) {
       const std::uint32_t id = entries_[k].id;
-      const auto* start = builder.names.data() + builder.nameStart[id];
-      out.push_back(Unicode::decodeLossy(std::span<const std::uint8_t>(start, builder.nameLength[id])));
+      out.push_back(Unicode::decodeLossy(builder.name(id)));
     }
     return out;
   }
@@ -338,7 +337,7 @@ Decoded decodeSource(std::span<const std::uint8_t> source, const Progress& progr
 
     builder.size[record] = size;
     builder.mtime[record] = clampTime(mtime);
-    builder.entryCount[record] = std::uint32_t(count);
+    builder.setEntryCount(std::size_t(record), std::uint32_t(count));
     if (parent == 0) {
       rootSize = saturatingAdd(rootSize, size);
       rootCount += count;
@@ -361,7 +360,7 @@ Decoded decodeSource(std::span<const std::uint8_t> source, const Progress& progr
   if (std::memcmp(in.bytes(digestBytes), computed.data(), digestBytes) != 0) fail("checksum mismatch");
 
   builder.size[0] = rootSize;
-  builder.entryCount[0] = std::uint32_t(std::min(rootCount, maxUInt32));
+  builder.setEntryCount(0, std::uint32_t(std::min(rootCount, maxUInt32)));
   builder.flags[0] = EntryFlags::directory;
   if (progress) progress(1.0);
 

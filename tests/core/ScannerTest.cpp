@@ -605,6 +605,37 @@ TEST(Scanner, WorkersTakeThePrioritiesOfTheSpeed) {
   }
 }
 
+TEST(Scanner, TheFastSpeedKeepsThePrioritiesTheScanWasStartedWith) {
+  // Whoever runs the scan below the default (a batch class, a lower I/O level) keeps that at
+  // the fast speed, also after a gentle stretch.
+  TempDir dir;
+  writeSized(dir / "a" / "file", 1);
+  writeSized(dir / "b" / "file", 1);
+  std::set<std::pair<int, int>> seen;  // (scheduling policy, I/O priority) of workers
+  std::thread([&] {
+    const sched_param none{};
+    ASSERT_EQ(::pthread_setschedparam(::pthread_self(), SCHED_BATCH, &none), 0);
+    const int lowest = IOPRIO_PRIO_VALUE(IOPRIO_CLASS_BE, 7);
+    ASSERT_EQ(::syscall(SYS_ioprio_set, IOPRIO_WHO_PROCESS, 0, lowest), 0);
+    auto sink = std::make_shared<RecordingSink>();
+    std::mutex lock;
+    Scanner* running = nullptr;
+    sink->onListing = [&](const DirectoryListing&) {
+      std::lock_guard guard(lock);
+      seen.insert({::sched_getscheduler(0), int(::syscall(SYS_ioprio_get, IOPRIO_WHO_PROCESS, 0))});
+      running->setSpeed(seen.size() % 2 ? ScanSpeed::gentle : ScanSpeed::fast);
+    };
+    Scanner scanner(dir.path().string(), ScanOptions(1, true, {}, {}, {}, ScanSpeed::fast), sink);
+    running = &scanner;
+    scanner.run();
+  }).join();
+  EXPECT_TRUE(seen.count({SCHED_BATCH, IOPRIO_PRIO_VALUE(IOPRIO_CLASS_BE, 7)})) << seen.size();
+  for (const auto& [policy, io] : seen) {
+    EXPECT_EQ(policy, SCHED_BATCH);
+    EXPECT_TRUE(io == IOPRIO_PRIO_VALUE(IOPRIO_CLASS_BE, 7) || io >> 13 == IOPRIO_CLASS_IDLE) << io;
+  }
+}
+
 TEST(Scanner, AgreesWithDuAndFindOnAGeneratedTree) {
   TempDir dir;
   const fs::path root = dir / "root";

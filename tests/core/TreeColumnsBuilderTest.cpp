@@ -176,7 +176,8 @@ TreeColumns referenceBuild(const TreeColumnsBuilder& b, bool aggregate) {
     return order;
   };
   std::vector<std::uint64_t> size = b.size;
-  std::vector<std::uint32_t> count = b.entryCount;
+  std::vector<std::uint32_t> count(n);
+  for (std::size_t id = 0; id < n; ++id) count[id] = b.entryCount(id);
   auto order = breadthFirst();
   if (aggregate) {
     for (std::size_t pos = order.size(); pos-- > 1;) {
@@ -203,8 +204,8 @@ TreeColumns referenceBuild(const TreeColumnsBuilder& b, bool aggregate) {
     out.childCount.push_back(std::uint32_t(kids[id].size()));
     out.childStart.push_back(kids[id].empty() ? 0 : std::uint32_t(newID[kids[id][0]]));
     out.nameOffset.push_back(std::uint32_t(out.names.size()));
-    out.names.insert(out.names.end(), b.names.begin() + std::ptrdiff_t(b.nameStart[id]),
-                     b.names.begin() + std::ptrdiff_t(b.nameStart[id] + b.nameLength[id]));
+    const auto name = b.name(id);
+    out.names.insert(out.names.end(), name.begin(), name.end());
   }
   out.nameOffset.push_back(std::uint32_t(out.names.size()));
   return out;
@@ -302,10 +303,46 @@ TEST(TreeColumnsBuilder, BatchesStoreWhatEntryByEntrySettingStores) {
   EXPECT_EQ(byBatch.parent, byEntry.parent);
   EXPECT_EQ(byBatch.size, byEntry.size);
   EXPECT_EQ(byBatch.mtime, byEntry.mtime);
-  EXPECT_EQ(byBatch.entryCount, byEntry.entryCount);
   EXPECT_EQ(byBatch.flags, byEntry.flags);
-  EXPECT_EQ(byBatch.nameStart, byEntry.nameStart);
-  EXPECT_EQ(byBatch.nameLength, byEntry.nameLength);
+  for (std::size_t id = 0; id < byEntry.length(); ++id) {
+    EXPECT_EQ(byBatch.entryCount(id), byEntry.entryCount(id));
+    EXPECT_EQ(byBatch.nameStart(id), byEntry.nameStart(id));
+    EXPECT_EQ(byBatch.nameLength(id), byEntry.nameLength(id));
+  }
   EXPECT_EQ(byBatch.names, byEntry.names);
   EXPECT_EQ(byBatch.present, byEntry.present);
+}
+
+// Names are kept with a length byte, the longest ones aside; counts only once one is not 1.
+// Whatever they were set to (and set again to, and trimmed off) comes out of both builds.
+TEST(TreeColumnsBuilder, NamesOfEveryLengthAndCountsSetLate) {
+  const std::vector<std::size_t> lengths = {0, 1, 16, 17, 254, 255, 256, 70000};
+  TreeColumnsBuilder b;
+  b.set(0, -1, {}, 0, 0, 1, dir);
+  std::vector<std::string> names;
+  for (std::size_t k = 0; k < lengths.size(); ++k) {
+    names.push_back(std::string(lengths[k], char('a' + k)));
+    // Sizes fall with k, so that the final ids follow the scan ids.
+    b.set(k + 1, 0, bytes(names.back()), 1000 - k, 0, 1, 0);
+  }
+  // Long after short and short after long, in the same ids.
+  names[1] = std::string(300, 'L');
+  b.set(2, 0, bytes(names[1]), 999, 0, 1, 0);
+  names[6] = "short again";
+  b.set(7, 0, bytes(names[6]), 994, 0, 1, 0);
+  // A count set once the entries are in, and entries trimmed off the end.
+  b.setEntryCount(3, 7);
+  b.set(9, 3, bytes(std::string(400, 'z')), 1, 0, 1, 0);
+  b.shrinkTo(9);
+
+  for (const bool aggregate : {false, true}) {
+    const TreeColumns built = b.build(aggregate, dir);
+    ASSERT_EQ(built, TreeColumnsBuilder(b).arrange(aggregate, dir).columns());
+    ASSERT_EQ(built.nodeCount(), std::int64_t(names.size() + 1));
+    for (std::size_t k = 0; k < names.size(); ++k) EXPECT_EQ(nameAt(built, k + 1), names[k]) << k;
+    EXPECT_EQ(built.entryCount[3], 7u);
+    EXPECT_EQ(built.entryCount[0], aggregate ? std::uint32_t(names.size()) : 1u);
+  }
+  EXPECT_EQ(b.entryCount(2), 1u);
+  EXPECT_EQ(b.nameLength(8), 70000u);
 }

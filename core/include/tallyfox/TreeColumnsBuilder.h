@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -27,24 +28,39 @@ class PagesToMap {
 // Collects entries by scan id, in any order, and turns them into the canonical columns:
 // breadth-first ids, children contiguous and sorted by size (largest first, stable), sizes
 // and entry counts summed upward. Flat arrays only; not thread-safe.
+//
+// A scan holds its whole tree here, so an entry costs as little as it can: a name's start
+// takes 32 bits (a snapshot holds at most 4 GB of names; more is refused), its length one
+// byte (longer names are looked up aside), and entry counts are kept only once one is set to
+// anything but 1.
 class TreeColumnsBuilder {
  public:
   std::vector<std::int32_t> parent;
   std::vector<std::uint64_t> size;
   std::vector<std::uint32_t> mtime;
-  std::vector<std::uint32_t> entryCount;
   std::vector<std::uint8_t> flags;
-  std::vector<std::uint64_t> nameStart;
-  std::vector<std::uint32_t> nameLength;
   std::vector<std::uint8_t> names;
   std::vector<bool> present;
 
   std::size_t length() const { return parent.size(); }
   bool empty() const { return parent.empty(); }
 
+  // The name last set for id (empty for an id never set).
+  std::span<const std::uint8_t> name(std::size_t id) const {
+    return {names.data() + nameStart_[id], nameLength(id)};
+  }
+  std::size_t nameLength(std::size_t id) const {
+    const std::uint8_t length = nameLength_[id];
+    return length < longName ? length : longNameLength(id);
+  }
+  std::size_t nameStart(std::size_t id) const { return nameStart_[id]; }
+  std::uint32_t entryCount(std::size_t id) const { return counts_.empty() ? 1 : counts_[id]; }
+  void setEntryCount(std::size_t id, std::uint32_t count);
+
   void reserve(std::size_t nodes, std::size_t nameBytes);
   // Grows to id + 1 when needed; mtime is clamped to 0 ... 4294967295. Setting an id twice
-  // appends the name again and the last call wins.
+  // appends the name again and the last call wins. Names past 4 GB in all throw
+  // std::length_error.
   void set(std::size_t id, std::int32_t parentID, std::span<const std::uint8_t> name, std::uint64_t size,
            std::int64_t mtime, std::uint32_t entryCount, std::uint8_t flags);
   // The same as set() with entry count 1 for ids first, first + 1, ... of one folder, whose
@@ -67,21 +83,33 @@ class TreeColumnsBuilder {
   void clear();
 
   void growTo(std::size_t count, PagesToMap* later = nullptr);
+  // Forgets the ids from count on.
+  void shrinkTo(std::size_t count);
 
  private:
+  // A length byte of this value says the name's length is in longNames_.
+  static constexpr std::uint8_t longName = 255;
+
   void appendNames(std::span<const std::uint8_t> bytes, PagesToMap* later = nullptr);
+  void setName(std::size_t id, std::size_t start, std::size_t length);
+  std::size_t longNameLength(std::size_t id) const;
   // The per-node columns but `present` (a vector of bits).
   template <typename F>
   void forEachNodeColumn(F f) {
     f(parent);
     f(size);
     f(mtime);
-    f(entryCount);
     f(flags);
-    f(nameStart);
-    f(nameLength);
+    f(nameStart_);
+    f(nameLength_);
+    if (countsKept_) f(counts_);
   }
 
+  std::vector<std::uint32_t> nameStart_;
+  std::vector<std::uint8_t> nameLength_;
+  std::unordered_map<std::uint32_t, std::uint32_t> longNames_;  // by id
+  std::vector<std::uint32_t> counts_;                           // empty while every count is 1
+  bool countsKept_ = false;
   // How far the arrays' pages are already mapped: growing past it maps the next stretch in
   // one call instead of a fault per page.
   std::size_t readyNodes_ = 0;
@@ -109,15 +137,16 @@ class ArrangedColumns {
   friend class TreeColumnsBuilder;
   template <typename T, typename Value>
   void gather(const std::function<void(std::span<const std::uint8_t>)>& out, Value value) const;
+  void childStarts(const std::function<void(std::span<const std::uint8_t>)>& out) const;
   void names(const std::function<void(std::span<const std::uint8_t>)>& out) const;
   void nameOffsets(const std::function<void(std::span<const std::uint8_t>)>& out) const;
 
-  // Indexed by scan id: sizes and entry counts summed, names with room to copy 16 bytes
-  // past the last. parent, childStart and childCount are already the final columns.
+  // Indexed by scan id: sizes summed, names with room to copy 16 bytes past the last.
+  // parent is already the final column.
   TreeColumnsBuilder entries_;
-  // Scan id of each final id.
-  std::vector<std::uint32_t> order_;
-  std::vector<std::uint32_t> childStart_, childCount_;
+  // By final id: the scan id, and the final entry count and child count columns. The
+  // children's starts follow from their counts as they are handed out.
+  std::vector<std::uint32_t> order_, entryCount_, childCount_;
   std::size_t nodes_ = 0;
   std::uint64_t nameBytes_ = 0;
   std::size_t nameBytesSet_ = 0;  // in the builder's names, not counting the room past them

@@ -74,13 +74,24 @@ int openFolderBelow(int parent, const char* name, bool sameMount, bool& mountChe
 }
 
 void applyThreadPriority(bool batch, bool idleIO) {
-  sched_param parameters{};
-  parameters.sched_priority = 0;
-  ::pthread_setschedparam(::pthread_self(), batch ? SCHED_BATCH : SCHED_OTHER, &parameters);
-  const int priority =
-      idleIO ? IOPRIO_PRIO_VALUE(IOPRIO_CLASS_IDLE, 0) : IOPRIO_PRIO_VALUE(IOPRIO_CLASS_NONE, 0);
+  // What the thread started with, taken at its first call, before anything was changed.
   // Who 0 is the calling thread, not the whole process.
-  ::syscall(SYS_ioprio_set, IOPRIO_WHO_PROCESS, 0, priority);
+  struct Started {
+    int policy = SCHED_OTHER;
+    sched_param parameters{};
+    long ioPriority = IOPRIO_PRIO_VALUE(IOPRIO_CLASS_NONE, 0);
+  };
+  thread_local const Started started = [] {
+    Started s;
+    if (::pthread_getschedparam(::pthread_self(), &s.policy, &s.parameters) != 0) s = Started();
+    if (const long io = ::syscall(SYS_ioprio_get, IOPRIO_WHO_PROCESS, 0); io >= 0) s.ioPriority = io;
+    return s;
+  }();
+  sched_param batchParameters{};
+  ::pthread_setschedparam(::pthread_self(), batch ? SCHED_BATCH : started.policy,
+                          batch ? &batchParameters : &started.parameters);
+  ::syscall(SYS_ioprio_set, IOPRIO_WHO_PROCESS, 0,
+            idleIO ? IOPRIO_PRIO_VALUE(IOPRIO_CLASS_IDLE, 0) : started.ioPriority);
 }
 
 int startThread(std::size_t stackBytes, void* (*body)(void*), void* argument, pthread_t& handle) {

@@ -42,9 +42,11 @@ inline bool isDotOrDotDot(std::string_view name) {
 // that check was made (kernels before 5.6 cannot, and the caller checks otherwise).
 int openFolderBelow(int parent, const char* name, bool sameMount, bool& mountChecked);
 
-// Scheduling of the calling thread: SCHED_BATCH or SCHED_OTHER, and the idle or the default
-// I/O class. Both directions are allowed without privilege, so a gentle scan can become
-// fast again. Failures are ignored: priorities are a courtesy, not a requirement.
+// Scheduling of the calling thread: SCHED_BATCH, or the policy the thread started with (what
+// whoever ran the scan chose, say a real-time class with chrt, or SCHED_OTHER); and the idle
+// I/O class, or the one it started with. Both directions are allowed without privilege, so a
+// gentle scan can become fast again. Failures are ignored: priorities are a courtesy, not a
+// requirement.
 void applyThreadPriority(bool batch, bool idleIO);
 
 // Starts a thread with the given stack size; 0 or an errno value.
