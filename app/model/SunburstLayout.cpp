@@ -146,7 +146,7 @@ SunburstLayout::SunburstLayout(const SnapshotDiff& diff, const SnapshotDiff::Ent
     : center(centerNode),
       overlay(SizeOverlay::empty()),
       comparing(comparisonId),
-      amounts{.entries = countsEntries} {
+      amounts{.entries = countsEntries, .only = nullptr, .onlyGeneration = 0} {
   if (!diff.newTree().contains(centerNode)) return;
   GrowthWalk(diff, centerNode, countsEntries, segments)
       .walk(centerEntry, 1, 0, 2 * std::numbers::pi, centerNode, 0);

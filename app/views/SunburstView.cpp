@@ -220,7 +220,9 @@ void SunburstView::requestLayout() {
   const ComparisonPtr comparison = browser_->comparing().comparison();
   // While comparing the chart shows growth, in bytes or entries; the age filter does not hold.
   const CountMode::Amounts amounts =
-      comparison ? CountMode::Amounts{.entries = browser_->countMode().countsEntries()}
+      comparison ? CountMode::Amounts{.entries = browser_->countMode().countsEntries(),
+                                      .only = nullptr,
+                                      .onlyGeneration = 0}
                  : browser_->countMode().amounts();
   Request request{tree,
                   {browser_->current(), overlay->generation(), comparison ? comparison->id() : 0,

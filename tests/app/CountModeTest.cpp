@@ -80,7 +80,7 @@ TEST_F(CountModeTest, TheChartsAnglesAreSharesOfEntries) {
   const DiskTree& tree = *model_->tree();
   for (const NodeId center : {DiskTree::root, folders_[folders_.size() / 2]}) {
     const SunburstLayout bySize(tree, center, {});
-    const SunburstLayout byEntries(tree, center, {}, {.entries = true});
+    const SunburstLayout byEntries(tree, center, {}, {.entries = true, .only = nullptr, .onlyGeneration = 0});
     EXPECT_NE(bySize.key(), byEntries.key());
     ASSERT_FALSE(byEntries.segments.empty());
     double ring1 = 0;

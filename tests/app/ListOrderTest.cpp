@@ -82,9 +82,10 @@ TEST_F(ListOrderTest, EachKeySortsTheListBothWaysAndTheChartKeepsItsOrder) {
       for (std::size_t k = 1; k < rows.size(); ++k) {
         const auto before = value(key, rows[k - 1]), after = value(key, rows[k]);
         EXPECT_TRUE(ascending ? before <= after : before >= after) << int(key) << " at row " << k;
-        if (key != Key::name && before == after)
+        if (key != Key::name && before == after) {
           EXPECT_LE(lowerAscii(tree.nameView(rows[k - 1])), lowerAscii(tree.nameView(rows[k])))
               << int(key) << (ascending ? " up" : " down") << ", a tie at row " << k;
+        }
       }
       // The chart and the bars' largest sibling go by the tree's own order.
       EXPECT_EQ(model_->children(DiskTree::root), stored);
