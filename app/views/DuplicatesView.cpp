@@ -1,6 +1,7 @@
 #include "views/DuplicatesView.h"
 
 #include "model/Duplicates.h"
+#include "model/FileActions.h"
 #include "model/Format.h"
 #include "views/Icons.h"
 
@@ -333,7 +334,7 @@ void DuplicatesView::showPathMenu(const QPoint& at) {
   const QPointer<BrowserModel> browser(browser_);
   const NodeId n = *node;
   connect(menu.addAction(QStringLiteral("Reveal in File Manager")), &QAction::triggered, this, [browser, n] {
-    if (browser) browser->revealInFinder(n);
+    if (browser) browser->files().revealInFinder(n);
   });
   connect(menu.addAction(QStringLiteral("Preview")), &QAction::triggered, this, [browser, n] {
     if (!browser) return;
@@ -341,7 +342,7 @@ void DuplicatesView::showPathMenu(const QPoint& at) {
     browser->togglePreview(n);
   });
   connect(menu.addAction(QStringLiteral("Copy Path")), &QAction::triggered, this, [browser, n] {
-    if (browser) browser->copyPath(n);
+    if (browser) browser->files().copyPath(n);
   });
   menu.exec(list_->viewport()->mapToGlobal(at));
 }

@@ -4,9 +4,10 @@
 #include "model/Comparison.h"
 #include "model/DeleteList.h"
 #include "model/Duplicates.h"
+#include "model/FileActions.h"
 #include "model/FileTypes.h"
 #include "model/LargestFiles.h"
-#include "model/Outside.h"
+#include "model/OutsideModel.h"
 #include "model/PartialScans.h"
 #include "model/RemoteBrowsing.h"
 #include "platform/LocalPath.h"
@@ -97,7 +98,7 @@ void fillEntryMenu(QMenu& menu, BrowserModel& browser, NodeId node) {
   if (isFolder(browser, node)) {
     addRescanItems(menu, browser, node);
     needsLocalFile(menu, browser, act(QStringLiteral("Open in Terminal"), [node](BrowserModel& m) {
-                     if (const auto path = m.filePath(node)) m.openInTerminal(*path);
+                     if (const auto path = m.filePath(node)) m.files().openInTerminal(*path);
                    }));
     // One duplicates view per window: while one is open, it is the place to look.
     act(QStringLiteral("Find Duplicates Here"), [node](BrowserModel& m) {
@@ -110,12 +111,12 @@ void fillEntryMenu(QMenu& menu, BrowserModel& browser, NodeId node) {
   needsLocalFile(menu, browser,
                  act(QStringLiteral("Preview"), [node](BrowserModel& m) { m.togglePreview(node); }));
   needsLocalFile(menu, browser, act(QStringLiteral("Reveal in File Manager"), [node](BrowserModel& m) {
-                   m.revealInFinder(node);
+                   m.files().revealInFinder(node);
                  }));
   needsLocalFile(
       menu, browser,
       act(browser.isExpandable(node) ? QStringLiteral("Open in File Manager") : QStringLiteral("Open"),
-          [node](BrowserModel& m) { m.openSelection(node); }));
+          [node](BrowserModel& m) { m.files().openSelection(node); }));
   menu.addSeparator();
 
   DeleteList& list = browser.deleteList();
@@ -127,11 +128,11 @@ void fillEntryMenu(QMenu& menu, BrowserModel& browser, NodeId node) {
   menu.addSeparator();
 
   needsLocalFile(menu, browser,
-                 act(QStringLiteral("Copy"), [node](BrowserModel& m) { m.copyFileReference(node); }));
-  act(QStringLiteral("Copy Path"), [node](BrowserModel& m) { m.copyPath(node); });
-  act(QStringLiteral("Copy Name"), [node](BrowserModel& m) { m.copyName(node); });
+                 act(QStringLiteral("Copy"), [node](BrowserModel& m) { m.files().copyFileReference(node); }));
+  act(QStringLiteral("Copy Path"), [node](BrowserModel& m) { m.files().copyPath(node); });
+  act(QStringLiteral("Copy Name"), [node](BrowserModel& m) { m.files().copyName(node); });
   needsLocalFile(menu, browser, act(QStringLiteral("Copy Path for Shell"), [node](BrowserModel& m) {
-                   m.copyPathForShell(node);
+                   m.files().copyPathForShell(node);
                  }));
 }
 
@@ -147,7 +148,7 @@ void fillFolderPathMenu(QMenu& menu, BrowserModel& browser, const QByteArray& pa
   act(QStringLiteral("Reveal in File Manager"), [path, fileManager = desktop.fileManager](BrowserModel&) {
     if (fileManager) fileManager->reveal(path);
   });
-  act(QStringLiteral("Open in Terminal"), [path](BrowserModel& m) { m.openInTerminal(path); });
+  act(QStringLiteral("Open in Terminal"), [path](BrowserModel& m) { m.files().openInTerminal(path); });
   act(QStringLiteral("Copy Path"), [path, clipboard = desktop.clipboard](BrowserModel&) {
     if (clipboard) clipboard->copyText(displayPath(path));
   });

@@ -1,6 +1,6 @@
 #include "views/StatusLine.h"
 
-#include "model/Outside.h"
+#include "model/OutsideModel.h"
 
 #include "views/Icons.h"
 #include "views/MessageText.h"
