@@ -197,16 +197,16 @@ QString TrashResultRow::failuresTooltip() const {
 
 void TrashResultRow::refresh() {
   if (!browser_) return;
-  const TrashWork& list = browser_->deleteList().trash();
-  const bool working = list.isBusy();
-  const auto& last = list.lastTrash();
+  const TrashWork& trash = browser_->deleteList().trash();
+  const bool working = trash.isBusy();
+  const auto& last = trash.lastTrash();
   setVisible(working || last);
   busy_->setVisible(working);
   result_->setVisible(!working && last);
   if (working) {
-    busyText_->setText(list.isEmptyingTrash() ? QStringLiteral("Emptying the Trash…")
-                       : list.isDeleting()    ? QStringLiteral("Deleting…")
-                                              : QStringLiteral("Moving to the Trash…"));
+    busyText_->setText(trash.isEmptyingTrash() ? QStringLiteral("Emptying the Trash…")
+                       : trash.isDeleting()    ? QStringLiteral("Deleting…")
+                                               : QStringLiteral("Moving to the Trash…"));
     return;
   }
   if (!last) return;
@@ -221,7 +221,7 @@ void TrashResultRow::refresh() {
   failures_->setToolTip(last->failures.join(QLatin1Char('\n')));
   failures_->setVisible(!last->failures.isEmpty());
   empty_->setVisible(!last->emptied);
-  delete_->setVisible(list.canDeletePermanently());
+  delete_->setVisible(trash.canDeletePermanently());
 }
 
 // ---- DeleteListDialog
