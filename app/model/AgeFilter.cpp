@@ -1,13 +1,11 @@
 #include "model/AgeFilter.h"
 
+#include "model/Background.h"
 #include "model/BrowserModel.h"
 #include "model/Format.h"
-#include "model/MainThread.h"
 
 #include <QDateTime>
 #include <QLocale>
-#include <QPointer>
-#include <QtConcurrent>
 
 namespace tallyfox {
 
@@ -25,14 +23,7 @@ AgeFilter& AgeFilter::of(const BrowserModel& browser) {
   return *new AgeFilter(const_cast<BrowserModel&>(browser));
 }
 
-AgeFilter::~AgeFilter() {
-  stopPass();
-}
-
-void AgeFilter::stopPass() {
-  if (stop_) stop_->store(true);
-  stop_.reset();
-}
+AgeFilter::~AgeFilter() = default;
 
 void AgeFilter::set(const Choice& choice) {
   if (choice.span == Span::date && !choice.date.isValid()) return;
@@ -44,8 +35,7 @@ void AgeFilter::set(const Choice& choice) {
 
 void AgeFilter::clear() {
   if (!choice_) return;
-  stopPass();
-  ++pass_;
+  lane_.stop();
   choice_.reset();
   matching_.reset();
   ++generation_;
@@ -75,8 +65,7 @@ bool AgeFilter::isOld(const DiskTree& tree, NodeId node, std::int64_t cut) {
 }
 
 void AgeFilter::find() {
-  stopPass();
-  const unsigned pass = ++pass_;
+  lane_.stop();
   const bool hadAnswer = matching_ != nullptr;
   matching_.reset();
   ++generation_;
@@ -84,18 +73,17 @@ void AgeFilter::find() {
   const DiskTreePtr tree = browser_.tree();
   if (!tree || !choice_) return;
   cut_ = cutOf(*choice_, tree->scanStart());
-  stop_ = std::make_shared<std::atomic<bool>>(false);
-  (void)QtConcurrent::run([self = QPointer<AgeFilter>(this), tree, cut = cut_, pass, stop = stop_] {
-    auto found = std::make_shared<const SubtreeStats::Matching>(SubtreeStats::matching(
-        *tree, DiskTree::root, [&](NodeId id) { return isOld(*tree, id, cut); }, stop.get()));
-    if (stop->load()) return;
-    onMainThread([self, pass, found = std::move(found)]() mutable {
-      if (!self || pass != self->pass_ || !self->choice_) return;
-      self->matching_ = std::move(found);
-      ++self->generation_;
-      emit self->matchingChanged();
-    });
-  });
+  Background::run(
+      this, lane_,
+      [tree, cut = cut_](const Background::StopFlag& stop) {
+        return std::make_shared<const SubtreeStats::Matching>(SubtreeStats::matching(
+            *tree, DiskTree::root, [&](NodeId id) { return isOld(*tree, id, cut); }, &stop));
+      },
+      [this](std::shared_ptr<const SubtreeStats::Matching> found) {
+        matching_ = std::move(found);
+        ++generation_;
+        emit matchingChanged();
+      });
 }
 
 bool AgeFilter::keeps(NodeId node) const {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/Background.h"
+
 #include <tallyfox/DiskTree.h>
 #include <tallyfox/SubtreeStats.h>
 
@@ -77,15 +79,13 @@ class AgeFilter : public QObject {
  private:
   explicit AgeFilter(BrowserModel& browser);
   void find();
-  void stopPass();
 
   BrowserModel& browser_;
   std::optional<Choice> choice_;
   std::shared_ptr<const SubtreeStats::Matching> matching_;
   std::int64_t cut_ = 0;
   std::uint64_t generation_ = 0;
-  unsigned pass_ = 0;
-  std::shared_ptr<std::atomic<bool>> stop_;
+  Background::Lane lane_;
 };
 
 }  // namespace tallyfox

@@ -6,13 +6,15 @@
 #include "model/CountMode.h"
 #include "model/DeleteList.h"
 #include "model/Duplicates.h"
+#include "model/FileActions.h"
 #include "model/FileTypes.h"
 #include "model/FolderHistory.h"
 #include "model/Format.h"
 #include "model/LargestFiles.h"
-#include "model/Outside.h"
+#include "model/OutsideModel.h"
 #include "model/PartialScans.h"
 #include "model/RemoteBrowsing.h"
+#include "model/TrashWork.h"
 
 #include <tallyfox/SnapshotPaths.h>
 
@@ -245,7 +247,7 @@ std::vector<BrowserCommand> makeTable() {
        .characters = "r",
        .help = "Reveal in File Manager",
        .isEnabled = hasSelection,
-       .run = [](BrowserModel& m) { m.revealInFinder(); }},
+       .run = [](BrowserModel& m) { m.files().revealInFinder(); }},
       {.id = "showSnapshotInFileManager",
        .menu = Menu::navigate,
        .menuTitle = "Show Snapshot in File Manager",
@@ -260,17 +262,17 @@ std::vector<BrowserCommand> makeTable() {
        .characters = "cy",
        .help = "Copy path",
        .isEnabled = hasSelection,
-       .run = [](BrowserModel& m) { m.copyPath(); }},
+       .run = [](BrowserModel& m) { m.files().copyPath(); }},
       {.id = "openFile",
        .characters = "o",
        .help = "Open",
        .isEnabled = hasSelection,
-       .run = [](BrowserModel& m) { m.openSelection(); }},
+       .run = [](BrowserModel& m) { m.files().openSelection(); }},
       {.id = "copy",
        .keys = {Qt::CTRL | Qt::Key_C},
        .help = "Copy (file reference, like a file manager)",
        .isEnabled = hasSelection,
-       .run = [](BrowserModel& m) { m.copyFileReference(); }},
+       .run = [](BrowserModel& m) { m.files().copyFileReference(); }},
       {.id = "toggleMark",
        .menu = Menu::navigate,
        .menuTitle = "Add to / Remove from Delete List",
@@ -293,16 +295,17 @@ std::vector<BrowserCommand> makeTable() {
        // With nothing on the delete list it takes the selection, which must be in sight.
        .isEnabled =
            [](const BrowserModel& m) {
-             return m.tree() && !m.deleteList().isTrashing() && !m.deleteList().isDeleting() &&
-                    (listShown(m) || !m.deleteList().isEmpty());
+             return m.tree() && !m.deleteList().trash().isTrashing() &&
+                    !m.deleteList().trash().isDeleting() && (listShown(m) || !m.deleteList().isEmpty());
            },
-       .run = [](BrowserModel& m) { m.deleteList().requestTrash(); }},
+       .run = [](BrowserModel& m) { m.deleteList().trash().requestTrash(); }},
       // What the Trash could not take, after asking; the result row offers it too.
       {.id = "deletePermanently",
        .menu = Menu::navigate,
        .menuTitle = "Delete Permanently…",
-       .isEnabled = [](const BrowserModel& m) { return m.tree() && m.deleteList().canDeletePermanently(); },
-       .run = [](BrowserModel& m) { m.deleteList().requestDeletePermanently(); }},
+       .isEnabled =
+           [](const BrowserModel& m) { return m.tree() && m.deleteList().trash().canDeletePermanently(); },
+       .run = [](BrowserModel& m) { m.deleteList().trash().requestDeletePermanently(); }},
       {.id = "emptyTrash",
        .menu = Menu::navigate,
        .menuTitle = "Empty Trash…",
@@ -310,9 +313,9 @@ std::vector<BrowserCommand> makeTable() {
        .help = "Empty the Trash (asks first)",
        .isEnabled =
            [](const BrowserModel& m) {
-             return m.services().desktop.trash != nullptr && !m.deleteList().isEmptyingTrash();
+             return m.services().desktop.trash != nullptr && !m.deleteList().trash().isEmptyingTrash();
            },
-       .run = [](BrowserModel& m) { m.deleteList().requestEmptyTrash(); }},
+       .run = [](BrowserModel& m) { m.deleteList().trash().requestEmptyTrash(); }},
       {.id = "help",
        .menu = Menu::navigate,
        .menuTitle = "Keyboard Shortcuts",
@@ -329,7 +332,7 @@ std::vector<BrowserCommand> makeTable() {
        .keys = {Qt::CTRL | Qt::SHIFT | Qt::Key_S},
        .help = "Save a copy of this snapshot",
        .isEnabled = loaded,
-       .run = [](BrowserModel& m) { m.saveSnapshotAs(); }},
+       .run = [](BrowserModel& m) { m.files().saveSnapshotAs(); }},
       // While a folder outside the snapshot is shown, the whole of it.
       {.id = "rescan",
        .menu = Menu::file,

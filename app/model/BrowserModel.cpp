@@ -1,19 +1,21 @@
 #include "model/BrowserModel.h"
 
 #include "model/AgeFilter.h"
+#include "model/Background.h"
 #include "model/Comparison.h"
 #include "model/CountMode.h"
 #include "model/DeleteList.h"
 #include "model/Duplicates.h"
+#include "model/FileActions.h"
 #include "model/FileTypes.h"
 #include "model/FolderHistory.h"
 #include "model/Holds.h"
 #include "model/LargestFiles.h"
 #include "model/ListOrder.h"
-#include "model/MainThread.h"
-#include "model/Outside.h"
+#include "model/OutsideModel.h"
 #include "model/PartialScans.h"
 #include "model/PlaceMemory.h"
+#include "model/SunburstChart.h"
 
 #include <tallyfox/SnapshotDump.h>
 #include <tallyfox/SnapshotPaths.h>
@@ -22,7 +24,6 @@
 #include <QPointer>
 #include <QStorageInfo>
 #include <QTimer>
-#include <QtConcurrent>
 
 #include <exception>
 
@@ -54,6 +55,8 @@ BrowserModel::BrowserModel(std::optional<std::filesystem::path> fileURL, Service
       outside_(new OutsideModel(*this)),
       partialScans_(new PartialScans(*this)),
       history_(new FolderHistory(*this)),
+      chart_(new SunburstChart(*this)),
+      files_(new FileActions(*this)),
       changeCheck_(new QTimer(this)) {
   // Connected before any view: the rows are rebuilt before a view asks for them.
   connect(comparing_, &ComparisonModel::comparisonChanged, this, &BrowserModel::rowsChanged);
@@ -97,48 +100,49 @@ void BrowserModel::load() {
   }
   loadStarted_ = true;
   const std::filesystem::path file = *fileURL_;
-  const QPointer<BrowserModel> self(this);
 
-  auto report = [self](double fraction) {
-    onMainThread([self, fraction] {
-      if (self && self->state_.isLoading()) self->setState(LoadState::loading(fraction));
+  // Reports at most once per percent, so a slow reader does not flood the main thread.
+  auto report = [self = QPointer<BrowserModel>(this), last = -1](double fraction) mutable {
+    const int percent = int(fraction * 100);
+    if (percent == last) return;
+    last = percent;
+    Background::post(self, [self, fraction] {
+      if (self->state_.isLoading()) self->setState(LoadState::loading(fraction));
     });
   };
-
-  (void)QtConcurrent::run([file, self, report] {
+  struct Loaded {
     DiskTreePtr tree;
     QString error;
-    // Taken before the file is opened, so that pruning cannot remove it in between.
-    auto hold = holdSnapshot(file);
-    try {
-      // Reports at most once per percent, so a slow reader does not flood the main thread.
-      auto last = std::make_shared<int>(-1);
-      tree = SnapshotDump::open(file, [report, last](double fraction) {
-        const int percent = int(fraction * 100);
-        if (percent == *last) return;
-        *last = percent;
-        report(fraction);
+    std::shared_ptr<const SnapshotHold> hold;
+  };
+  Background::run(
+      this,
+      [file, report]() mutable {
+        Loaded loaded;
+        // Taken before the file is opened, so that pruning cannot remove it in between.
+        loaded.hold = holdSnapshot(file);
+        try {
+          loaded.tree = SnapshotDump::open(file, std::ref(report));
+        } catch (const std::exception& e) {
+          loaded.error = QString::fromStdString(e.what());
+        }
+        return loaded;
+      },
+      [this, file](Loaded loaded) {
+        if (!loaded.tree) {
+          setState(LoadState::failed(loaded.error.isEmpty() ? QStringLiteral("The snapshot couldn't be read.")
+                                                            : loaded.error));
+          return;
+        }
+        hold_ = loaded.hold;
+        finishLoading(loaded.tree);
+        // The window is open by now; what needs every node is done after it.
+        Background::run(
+            this, [file, tree = loaded.tree] { return examine(*tree, SnapshotDump::totalsOf(file)); },
+            [this, tree = loaded.tree](const Health& health) {
+              if (tree_ == tree) setHealth(health);
+            });
       });
-    } catch (const std::exception& e) {
-      error = QString::fromStdString(e.what());
-    }
-    onMainThread([self, tree, error, hold] {
-      if (!self) return;
-      if (tree) {
-        self->hold_ = hold;
-        self->finishLoading(tree);
-      } else {
-        self->setState(
-            LoadState::failed(error.isEmpty() ? QStringLiteral("The snapshot couldn't be read.") : error));
-      }
-    });
-    if (!tree) return;
-    // The window is open by now; what needs every node is done here, after it.
-    const Health health = examine(*tree, SnapshotDump::totalsOf(file));
-    onMainThread([self, tree, health] {
-      if (self && self->tree_ == tree) self->setHealth(health);
-    });
-  });
 }
 
 void BrowserModel::setHealth(Health value) {

@@ -29,6 +29,7 @@ class ComparisonModel;
 class CountMode;
 class DeleteList;
 class Duplicates;
+class FileActions;
 class FileTypes;
 class FolderHistory;
 class LargestFiles;
@@ -37,6 +38,7 @@ class OutsideModel;
 class PartialScans;
 class PlaceMemory;
 class SnapshotHold;
+class SunburstChart;
 
 using OptionalNode = std::optional<NodeId>;
 using OptionalText = std::optional<QString>;
@@ -160,7 +162,7 @@ class BrowserModel : public QObject {
   void selectFirst();
   void selectLast();
 
-  // Titles, paths and file actions.
+  // Titles and paths; the actions on the files are files().
   QString windowTitle() const;
   QString windowSubtitle() const;
   // The node's path on disk, exact bytes: what every file action hands on. Nothing for a
@@ -171,20 +173,7 @@ class BrowserModel : public QObject {
   std::optional<QString> path(OptionalNode node = std::nullopt) const;
   std::optional<QString> selectedPath() const { return path(); }
   QUrl currentFolderURL() const;
-  void revealInFinder(OptionalNode node = std::nullopt);
-  void openSelection(OptionalNode node = std::nullopt);
-  void copyFileReference(OptionalNode node = std::nullopt);
-  // The path as plain text ("c" and "y", "Copy Path").
-  void copyPath(OptionalNode node = std::nullopt);
-  // The last component of the path, and the path quoted for a shell.
-  void copyName(OptionalNode node = std::nullopt);
-  void copyPathForShell(OptionalNode node = std::nullopt);
-  // A terminal in the folder (its exact bytes), started without a shell.
-  void openInTerminal(const QByteArray& folder);
   void togglePreview(OptionalNode node = std::nullopt);
-  // Asks where to save a copy of the snapshot (in the snapshots folder, under its standard
-  // name), writes it off the main thread and makes it a recent document.
-  void saveSnapshotAs();
   // Shows another snapshot in this window's place: opens it and closes this document, unless
   // `keepCurrent`. The same file, also through a symbolic link, does nothing.
   void switchTo(const std::filesystem::path& file, bool keepCurrent);
@@ -224,6 +213,10 @@ class BrowserModel : public QObject {
   PartialScans& partialScans() const { return *partialScans_; }
   // The current folder's size in every snapshot of its place: the history strip.
   FolderHistory& folderHistory() const { return *history_; }
+  // Revealing, opening and copying entries' files, and saving the snapshot.
+  FileActions& files() const { return *files_; }
+  // The chart's layout of the current folder.
+  SunburstChart& chart() const { return *chart_; }
 
   // A history entry for the place shown now, before a move that features make themselves.
   void recordHistory();
@@ -316,6 +309,8 @@ class BrowserModel : public QObject {
   OutsideModel* outside_;
   PartialScans* partialScans_;
   FolderHistory* history_;
+  SunburstChart* chart_;
+  FileActions* files_;
   bool loadStarted_ = false;
 
   LoadState state_ = LoadState::loading(0);

@@ -2,7 +2,7 @@
 #include "model/BrowserModel.h"
 #include "model/Comparison.h"
 #include "model/DeleteList.h"
-#include "model/Outside.h"
+#include "model/OutsideModel.h"
 
 #include <algorithm>
 

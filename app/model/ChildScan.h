@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/RemoteHost.h"
+#include "model/SshTarget.h"
 
 #include <QProcessEnvironment>
 #include <QString>

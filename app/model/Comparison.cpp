@@ -3,7 +3,6 @@
 #include "model/BrowserModel.h"
 #include "model/Format.h"
 #include "model/Holds.h"
-#include "model/MainThread.h"
 #include "model/RemoteBrowsing.h"
 #include "model/Settings.h"
 
@@ -12,7 +11,6 @@
 
 #include <QCoreApplication>
 #include <QPointer>
-#include <QtConcurrent>
 
 #include <algorithm>
 #include <atomic>
@@ -116,21 +114,19 @@ void ComparisonModel::refreshCandidates() {
     }
     return;
   }
-  const std::uint64_t request = ++candidatesRequest_;
-  const QPointer<ComparisonModel> self(this);
-  (void)QtConcurrent::run(
-      [self, request, root = tree->rootPath(), folder = snapshotsFolder(), own = browser_.fileURL()] {
-        std::vector<SnapshotPaths::Listed> found;
+  Background::run(
+      this, candidatesLane_,
+      [root = tree->rootPath(), folder = snapshotsFolder(), own = browser_.fileURL()] {
         try {
-          found = SnapshotPaths::snapshots(root, folder, own);
+          return SnapshotPaths::snapshots(root, folder, own);
         } catch (const std::exception&) {
           // An unreadable snapshots folder offers nothing to compare with.
+          return std::vector<SnapshotPaths::Listed>{};
         }
-        onMainThread([self, request, found = std::move(found)]() mutable {
-          if (!self || request != self->candidatesRequest_) return;
-          self->candidates_ = std::move(found);
-          emit self->candidatesChanged();
-        });
+      },
+      [this](std::vector<SnapshotPaths::Listed> found) {
+        candidates_ = std::move(found);
+        emit candidatesChanged();
       });
 }
 
@@ -165,33 +161,37 @@ void ComparisonModel::compare(const std::filesystem::path& file) {
   const DiskTreePtr tree = browser_.tree();
   if (!tree) return;
   setComparisonError(std::nullopt);
-  const std::uint64_t request = ++compareRequest_;
-  const QPointer<ComparisonModel> self(this);
-  (void)QtConcurrent::run([self, request, file, tree] {
+  struct Loaded {
     std::shared_ptr<const SnapshotDiff> diff;
     QString error;
-    auto hold = holdSnapshot(file);
-    try {
-      const DiskTreePtr earlier = SnapshotDump::open(file);
-      const std::string path = SnapshotDiff::comparedPath(*earlier, *tree);
-      diff = SnapshotDiff::make(earlier, tree, path);
-      if (!diff)
-        error = QString::fromStdString(file.filename().string() + " doesn't include " +
-                                       PathText::abbreviateTilde(path) + ".");
-    } catch (const std::exception& e) {
-      error = QString::fromStdString(e.what());
-    }
-    onMainThread([self, request, file, diff, error, hold] {
-      if (!self || request != self->compareRequest_) return;
-      if (!diff) {
-        self->setComparisonError(error);
-        return;
-      }
-      self->baselineHold_ = hold;
-      self->setComparison(std::make_shared<const Comparison>(diff, file));
-      self->browser_.selectFirst();
-    });
-  });
+    std::shared_ptr<const SnapshotHold> hold;
+  };
+  Background::run(
+      this, compareLane_,
+      [file, tree] {
+        Loaded loaded;
+        loaded.hold = holdSnapshot(file);
+        try {
+          const DiskTreePtr earlier = SnapshotDump::open(file);
+          const std::string path = SnapshotDiff::comparedPath(*earlier, *tree);
+          loaded.diff = SnapshotDiff::make(earlier, tree, path);
+          if (!loaded.diff)
+            loaded.error = QString::fromStdString(file.filename().string() + " doesn't include " +
+                                                  PathText::abbreviateTilde(path) + ".");
+        } catch (const std::exception& e) {
+          loaded.error = QString::fromStdString(e.what());
+        }
+        return loaded;
+      },
+      [this, file](Loaded loaded) {
+        if (!loaded.diff) {
+          setComparisonError(loaded.error);
+          return;
+        }
+        baselineHold_ = loaded.hold;
+        setComparison(std::make_shared<const Comparison>(loaded.diff, file));
+        browser_.selectFirst();
+      });
 }
 
 void ComparisonModel::chooseComparison() {
@@ -229,7 +229,7 @@ void ComparisonModel::showChanges(const std::optional<std::filesystem::path>& fi
 }
 
 void ComparisonModel::stop() {
-  ++compareRequest_;  // a comparison still loading does not come back after Stop
+  compareLane_.stop();  // a comparison still loading does not come back after Stop
   setComparison(nullptr);
   baselineHold_.reset();
   setComparisonError(std::nullopt);

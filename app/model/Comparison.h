@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/Background.h"
 #include "model/Requests.h"
 
 #include <tallyfox/SnapshotDiff.h>
@@ -123,8 +124,8 @@ class ComparisonModel : public QObject {
   std::optional<QString> comparisonError_;
   std::vector<SnapshotPaths::Listed> candidates_;
   // Only the newest request's answer is taken.
-  std::uint64_t compareRequest_ = 0;
-  std::uint64_t candidatesRequest_ = 0;
+  Background::Lane compareLane_;
+  Background::Lane candidatesLane_;
 };
 
 }  // namespace tallyfox

@@ -1,9 +1,9 @@
 #include "model/Duplicates.h"
 
+#include "model/Background.h"
 #include "model/BrowserModel.h"
 #include "model/DeleteList.h"
 #include "model/Format.h"
-#include "model/MainThread.h"
 #include "model/Settings.h"
 
 #include <tallyfox/CloneReplacer.h>
@@ -12,7 +12,6 @@
 
 #include <QCoreApplication>
 #include <QLocale>
-#include <QtConcurrent>
 
 #include <algorithm>
 #include <exception>
@@ -104,31 +103,37 @@ void DuplicatesState::find(DiskTreePtr tree) {
   search_ = std::make_shared<Search>(std::move(tree), scope_);
   setPhase(Phase::finding());
   poll_.start();
-  const QPointer<DuplicatesState> self(this);
-  (void)QtConcurrent::run([self, search = search_] {
+  struct Found {
     std::vector<Group> groups;
     std::optional<QString> error;
     bool canShare = false;
-    const std::string searched = search->finder.searchedPath().value_or(std::string());
-    try {
-      groups = search->finder.run();
-      // Asked here, off the main thread: statfs may wait on a slow or gone file system.
-      if (!search->finder.isCancelled() && !searched.empty())
-        canShare = CloneReplacer::canShareStorage(searched);
-    } catch (const std::exception& e) {
-      error = QString::fromStdString(e.what());
-    }
-    onMainThread([self, groups = std::move(groups), error, canShare, searched]() mutable {
-      if (!self || self->cancelled_) return;
-      if (error) {
-        self->poll_.stop();
-        self->setPhase(Phase::failed(*error));
-        return;
-      }
-      self->searchedPath_ = std::move(searched);
-      self->finishSearch(std::move(groups), canShare);
-    });
-  });
+    std::string searched;
+  };
+  Background::run(
+      this,
+      [search = search_] {
+        Found found;
+        found.searched = search->finder.searchedPath().value_or(std::string());
+        try {
+          found.groups = search->finder.run();
+          // Asked here, off the main thread: statfs may wait on a slow or gone file system.
+          if (!search->finder.isCancelled() && !found.searched.empty())
+            found.canShare = CloneReplacer::canShareStorage(found.searched);
+        } catch (const std::exception& e) {
+          found.error = QString::fromStdString(e.what());
+        }
+        return found;
+      },
+      [this](Found found) {
+        if (cancelled_) return;
+        if (found.error) {
+          poll_.stop();
+          setPhase(Phase::failed(*found.error));
+          return;
+        }
+        searchedPath_ = std::move(found.searched);
+        finishSearch(std::move(found.groups), found.canShare);
+      });
 }
 
 void DuplicatesState::cancel() {
@@ -248,24 +253,22 @@ void DuplicatesState::applyNext(std::vector<int> work, ReplacedCallback onReplac
   work.erase(work.begin());
   status_[index] = GroupStatus::pending();
   emit changed();
-  const QPointer<DuplicatesState> self(this);
-  (void)QtConcurrent::run([self, index, group = groups_[std::size_t(index)], searched = searchedPath_,
-                           folder = snapshotsFolder_, work = std::move(work),
-                           onReplaced = std::move(onReplaced)]() mutable {
-    GroupOutcome outcome = replaceGroup(group, searched, folder);
-    onMainThread([self, index, outcome = std::move(outcome), work = std::move(work),
-                  onReplaced = std::move(onReplaced)]() mutable {
-      if (!self) return;
-      for (const std::string& path : outcome.replaced)
-        if (onReplaced) onReplaced(path);
-      self->freed_ += outcome.bytes;
-      self->appliedCount_ += int(outcome.replaced.size());
-      self->status_[index] = outcome.failure.isEmpty() ? GroupStatus::replaced(outcome.bytes)
-                                                       : GroupStatus::failed(outcome.failure);
-      emit self->changed();
-      self->applyNext(std::move(work), std::move(onReplaced));
-    });
-  });
+  Background::run(
+      this,
+      [group = groups_[std::size_t(index)], searched = searchedPath_, folder = snapshotsFolder_] {
+        return replaceGroup(group, searched, folder);
+      },
+      [this, index, work = std::move(work),
+       onReplaced = std::move(onReplaced)](GroupOutcome outcome) mutable {
+        for (const std::string& path : outcome.replaced)
+          if (onReplaced) onReplaced(path);
+        freed_ += outcome.bytes;
+        appliedCount_ += int(outcome.replaced.size());
+        status_[index] = outcome.failure.isEmpty() ? GroupStatus::replaced(outcome.bytes)
+                                                   : GroupStatus::failed(outcome.failure);
+        emit changed();
+        applyNext(std::move(work), std::move(onReplaced));
+      });
 }
 
 QString DuplicatesState::title() const {

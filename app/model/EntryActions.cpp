@@ -5,10 +5,11 @@
 #include "model/Comparison.h"
 #include "model/DeleteList.h"
 #include "model/Duplicates.h"
+#include "model/FileActions.h"
 #include "model/FileTypes.h"
 #include "model/Labels.h"
 #include "model/LargestFiles.h"
-#include "model/Outside.h"
+#include "model/OutsideModel.h"
 #include "model/PartialScans.h"
 #include "model/RemoteBrowsing.h"
 #include "platform/LocalPath.h"
@@ -141,7 +142,7 @@ std::vector<EntryAction> makeTable() {
        .needsLocalFile = true,
        .run =
            [](const EntryTarget& t) {
-             if (t.browser && !t.path.isEmpty()) t.browser->openInTerminal(t.path);
+             if (t.browser && !t.path.isEmpty()) t.browser->files().openInTerminal(t.path);
            }},
       // One duplicates view per window: while one is open, it is the place to look.
       {.id = "findDuplicates",
@@ -193,7 +194,7 @@ std::vector<EntryAction> makeTable() {
        .run =
            [](const EntryTarget& t) {
              if (t.node)
-               onEntry([](BrowserModel& m, NodeId n) { m.revealInFinder(n); })(t);
+               onEntry([](BrowserModel& m, NodeId n) { m.files().revealInFinder(n); })(t);
              else if (t.desktop.fileManager)
                t.desktop.fileManager->reveal(t.path);
            }},
@@ -205,7 +206,7 @@ std::vector<EntryAction> makeTable() {
            },
        .isOffered = isEntry,
        .needsLocalFile = true,
-       .run = onEntry([](BrowserModel& m, NodeId n) { m.openSelection(n); })},
+       .run = onEntry([](BrowserModel& m, NodeId n) { m.files().openSelection(n); })},
       // Inside a listed folder an entry goes with it; it cannot be listed apart.
       {.id = "toggleMark",
        .titleFor =
@@ -235,7 +236,7 @@ std::vector<EntryAction> makeTable() {
        .run =
            [](const EntryTarget& t) {
              if (t.node)
-               onEntry([](BrowserModel& m, NodeId n) { m.copyFileReference(n); })(t);
+               onEntry([](BrowserModel& m, NodeId n) { m.files().copyFileReference(n); })(t);
              else if (t.desktop.clipboard)
                t.desktop.clipboard->copyFileReference(t.path);
            }},
@@ -245,19 +246,19 @@ std::vector<EntryAction> makeTable() {
        .run =
            [](const EntryTarget& t) {
              if (t.node)
-               onEntry([](BrowserModel& m, NodeId n) { m.copyPath(n); })(t);
+               onEntry([](BrowserModel& m, NodeId n) { m.files().copyPath(n); })(t);
              else if (t.desktop.clipboard)
                t.desktop.clipboard->copyText(displayPath(t.path));
            }},
       {.id = "copyName",
        .title = "Copy Name",
        .isOffered = isEntry,
-       .run = onEntry([](BrowserModel& m, NodeId n) { m.copyName(n); })},
+       .run = onEntry([](BrowserModel& m, NodeId n) { m.files().copyName(n); })},
       {.id = "copyPathForShell",
        .title = "Copy Path for Shell",
        .isOffered = isEntry,
        .needsLocalFile = true,
-       .run = onEntry([](BrowserModel& m, NodeId n) { m.copyPathForShell(n); })},
+       .run = onEntry([](BrowserModel& m, NodeId n) { m.files().copyPathForShell(n); })},
   };
 }
 

@@ -1,14 +1,14 @@
 #pragma once
 
+#include "model/Background.h"
+#include "model/SubtreeQuery.h"
+
 #include <tallyfox/DiskTree.h>
 #include <tallyfox/SubtreeStats.h>
 
-#include <QObject>
 #include <QString>
 
-#include <atomic>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <vector>
 
@@ -16,31 +16,23 @@ namespace tallyfox {
 
 class BrowserModel;
 
-// The file types view: bytes and files per kind of file below a folder, in the window's
-// centre until Escape or "Done"; and, once a kind is chosen there, that kind picked out in
-// the list and the chart (everything else faded) until the choice is cleared or the window
-// leaves the folder the view was opened on (its folders below keep it). Both answers
-// are one pass over a subtree in the thread pool, delivered only while this object lives and
-// still wants them.
-class FileTypes : public QObject {
+// The file types view: bytes and files per kind of file below a folder; and, once a kind is
+// chosen there, that kind picked out in the list and the chart (everything else faded) until
+// the choice is cleared or the window leaves the folder the view was opened on (its folders
+// below keep it). The picking out is one more pass, over the whole tree.
+class FileTypes : public SubtreeQuery {
   Q_OBJECT
 
  public:
   using Choice = SubtreeStats::TypeChoice;
 
   explicit FileTypes(BrowserModel& browser);
-  ~FileTypes() override;
 
   // Opens the view on `folder` (the current folder when absent) and counts below it.
   void show(std::optional<NodeId> folder = std::nullopt);
-  void close();
-  bool isOpen() const { return scope_.has_value(); }
-  std::optional<NodeId> scope() const { return scope_; }
-  bool isCounting() const { return counting_; }
+  bool isCounting() const { return isPassing(); }
   const SubtreeStats::FileTypes& totals() const { return totals_; }
 
-  // "File types in ~/Projects".
-  QString title() const;
   // "12.5 GB in 34,567 files", "Counting 1,234,567 entries…", "No files".
   QString summary() const;
   // "Video", ".mkv", "(no extension)".
@@ -59,24 +51,18 @@ class FileTypes : public QObject {
   std::uint64_t chosenBytes(NodeId node) const;
 
  signals:
-  void openChanged();
-  void changed();
   void chosenChanged();
 
  private:
-  BrowserModel& browser_;
-  std::optional<NodeId> scope_;
+  void clearAnswer() override { totals_ = {}; }
+
   SubtreeStats::FileTypes totals_;
-  bool counting_ = false;
-  unsigned pass_ = 0;
-  std::shared_ptr<std::atomic<bool>> stop_;
 
   std::optional<Choice> chosen_;
   // Where the kind was chosen: the picking out is about this folder.
   std::optional<NodeId> chosenIn_;
   SubtreeStats::Matching highlight_;
-  unsigned highlightPass_ = 0;
-  std::shared_ptr<std::atomic<bool>> highlightStop_;
+  Background::Lane highlightLane_;
 };
 
 }  // namespace tallyfox

@@ -4,18 +4,13 @@
 #include "model/Comparison.h"
 #include "model/Documents.h"
 #include "model/Format.h"
-#include "model/MainThread.h"
 #include "model/Settings.h"
 
 #include <tallyfox/Preferences.h>
 #include <tallyfox/SnapshotDump.h>
 #include <tallyfox/SnapshotPaths.h>
 
-#include <QPointer>
-#include <QtConcurrent>
-
 #include <algorithm>
-#include <atomic>
 #include <exception>
 #include <map>
 #include <mutex>
@@ -37,8 +32,6 @@ struct FolderHistory::Cache {
 
   std::mutex mutex;
   std::map<std::filesystem::path, Opened> files;
-  // The newest reading; older ones stop at the next file.
-  std::atomic<std::uint64_t> latest{0};
 
   // The tree of `file`, opened now or earlier; null with the reason when it cannot be read.
   DiskTreePtr open(const std::filesystem::path& file, std::optional<std::string>& error) {
@@ -87,7 +80,8 @@ bool FolderHistory::Point::operator==(const Point& other) const {
 
 namespace {
 
-std::vector<FolderHistory::Point> readPoints(FolderHistory::Cache& cache, std::uint64_t request,
+// Stops at the next file once a newer reading overtakes it.
+std::vector<FolderHistory::Point> readPoints(FolderHistory::Cache& cache, const Background::StopFlag& stop,
                                              const std::string& path, const std::filesystem::path& folder,
                                              const std::optional<std::filesystem::path>& ownFile,
                                              const DiskTreePtr& ownTree) {
@@ -97,7 +91,7 @@ std::vector<FolderHistory::Point> readPoints(FolderHistory::Cache& cache, std::u
   std::vector<FolderHistory::Point> points;
   bool ownListed = false;
   for (const SnapshotPaths::Listed& listed : SnapshotPaths::snapshots(path, folder)) {
-    if (cache.latest != request) return {};
+    if (stop) return {};
     FolderHistory::Point point{listed.url, listed.info.scanStart, std::nullopt, std::nullopt, false};
     // The window's own tree is already open, and is what the window shows.
     if (own && knownPath(listed.url) == *own) {
@@ -127,9 +121,7 @@ FolderHistory::FolderHistory(BrowserModel& browser)
   connect(&browser_.comparing(), &ComparisonModel::candidatesChanged, this, &FolderHistory::refresh);
 }
 
-FolderHistory::~FolderHistory() {
-  cache_->latest = 0;
-}
+FolderHistory::~FolderHistory() = default;
 
 void FolderHistory::setShown(bool value) {
   if (shown_ == value) return;
@@ -149,24 +141,21 @@ void FolderHistory::refresh() {
   // A snapshot of no place on disk (some exports) has no other snapshots of it.
   const std::string path =
       tree->rootPath().empty() ? std::string() : SnapshotPaths::canonical(tree->path(browser_.current()));
-  const std::uint64_t request = ++request_;
-  cache_->latest = request;
   setReading(true);
-  const QPointer<FolderHistory> self(this);
-  (void)QtConcurrent::run(
-      [self, cache = cache_, request, path, folder = snapshotsFolder(), own = browser_.fileURL(), tree] {
+  Background::run(
+      this, lane_,
+      [cache = cache_, path, folder = snapshotsFolder(), own = browser_.fileURL(),
+       tree](const Background::StopFlag& stop) {
         std::vector<Point> points;
-        if (!path.empty()) {
-          points = readPoints(*cache, request, path, folder, own, tree);
-        }
-        onMainThread([self, request, path, points = std::move(points)]() mutable {
-          if (!self || request != self->request_) return;
-          const bool changed = points != self->points_ || path != self->path_;
-          self->points_ = std::move(points);
-          self->path_ = path;
-          if (changed) emit self->pointsChanged();
-          self->setReading(false);
-        });
+        if (!path.empty()) points = readPoints(*cache, stop, path, folder, own, tree);
+        return points;
+      },
+      [this, path](std::vector<Point> points) {
+        const bool changed = points != points_ || path != path_;
+        points_ = std::move(points);
+        path_ = path;
+        if (changed) emit pointsChanged();
+        setReading(false);
       });
 }
 

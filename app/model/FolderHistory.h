@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/Background.h"
+
 #include <tallyfox/DiskTree.h>
 #include <tallyfox/SnapshotHistory.h>
 
@@ -79,7 +81,7 @@ class FolderHistory : public QObject {
   bool reading_ = false;
   std::vector<Point> points_;
   std::string path_;
-  std::uint64_t request_ = 0;
+  Background::Lane lane_;
 };
 
 }  // namespace tallyfox

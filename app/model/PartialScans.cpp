@@ -3,11 +3,11 @@
 #include "model/BrowserModel.h"
 #include "model/ChildScan.h"
 #include "model/Documents.h"
-#include "model/Outside.h"
+#include "model/OutsideModel.h"
 #include "model/PlaceMemory.h"
 #include "model/RemoteBrowsing.h"
-#include "model/RemoteHost.h"
 #include "model/Settings.h"
+#include "model/SshTarget.h"
 #include "model/StreamScanJob.h"
 
 #include <tallyfox/AtomicFile.h>

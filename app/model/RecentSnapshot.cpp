@@ -2,7 +2,7 @@
 
 #include "model/BrowserModel.h"
 #include "model/Format.h"
-#include "model/RemoteHost.h"
+#include "model/SshTarget.h"
 
 #include <tallyfox/NcduExport.h>
 #include <tallyfox/SnapshotFile.h>

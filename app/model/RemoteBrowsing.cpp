@@ -1,8 +1,8 @@
 #include "model/RemoteBrowsing.h"
 
 #include "model/BrowserModel.h"
-#include "model/RemoteHost.h"
 #include "model/Settings.h"
+#include "model/SshTarget.h"
 
 #include <tallyfox/Preferences.h>
 

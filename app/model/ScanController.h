@@ -1,8 +1,8 @@
 #pragma once
 
 #include "model/ChildScan.h"
-#include "model/RemoteHost.h"
 #include "model/ScanJob.h"
+#include "model/SshTarget.h"
 
 #include <tallyfox/Scanner.h>
 

@@ -1,10 +1,9 @@
 #include "model/ScanJob.h"
 
-#include "model/MainThread.h"
+#include "model/Background.h"
 
 #include <QCoreApplication>
 #include <QPointer>
-#include <QtConcurrent>
 
 #include <exception>
 #include <stdexcept>
@@ -28,35 +27,34 @@ ScanJob* ScanJob::start(const std::string& root, ScanOptions options, Finish fin
   auto scanner = std::make_shared<Scanner>(root, std::move(options), sink);
   const Clock::time_point started = Clock::now();
   auto* job = new ScanJob(scanner, started);
-  const QPointer<ScanJob> self(job);
-  (void)QtConcurrent::run([self, scanner, sink, root, started, finish = std::move(finish)] {
-    Outcome outcome;
-    try {
-      ScanStats stats;
-      try {
-        stats = scanner->run();
-      } catch (const std::system_error& e) {
-        // The folder itself could not be read: say which, as tfscan does.
-        throw std::runtime_error(root + ": " + e.code().message());
-      }
-      outcome.cancelled = scanner->isCancelled();
-      if (!outcome.cancelled) {
-        onMainThread([self] {
-          if (!self) return;
-          self->scanning_ = false;
-          self->poll();
-          emit self->saving();
-        });
-        outcome.written = finish(*sink, {root, started, stats.seconds});
-      }
-    } catch (const std::exception& e) {
-      outcome.error = QString::fromStdString(e.what());
-      if (outcome.error.isEmpty()) outcome.error = QStringLiteral("The scan failed.");
-    }
-    onMainThread([self, outcome] {
-      if (self) self->report(outcome);
-    });
-  });
+  Background::run(
+      job,
+      [self = QPointer<ScanJob>(job), scanner, sink, root, started, finish = std::move(finish)] {
+        Outcome outcome;
+        try {
+          ScanStats stats;
+          try {
+            stats = scanner->run();
+          } catch (const std::system_error& e) {
+            // The folder itself could not be read: say which, as tfscan does.
+            throw std::runtime_error(root + ": " + e.code().message());
+          }
+          outcome.cancelled = scanner->isCancelled();
+          if (!outcome.cancelled) {
+            Background::post(self, [self] {
+              self->scanning_ = false;
+              self->poll();
+              emit self->saving();
+            });
+            outcome.written = finish(*sink, {root, started, stats.seconds});
+          }
+        } catch (const std::exception& e) {
+          outcome.error = QString::fromStdString(e.what());
+          if (outcome.error.isEmpty()) outcome.error = QStringLiteral("The scan failed.");
+        }
+        return outcome;
+      },
+      [job](const Outcome& outcome) { job->report(outcome); });
   return job;
 }
 

@@ -1,12 +1,11 @@
 #include "model/Schedule.h"
 
-#include "model/MainThread.h"
+#include "model/Background.h"
 #include "model/Settings.h"
 
 #include <tallyfox/AtomicFile.h>
 
 #include <QPointer>
-#include <QtConcurrent>
 
 #include <exception>
 #include <system_error>
@@ -118,29 +117,29 @@ void Schedule::checkAvailability() {
     return;
   }
   setAvailability({});
-  const QPointer<Schedule> self(this);
-  (void)QtConcurrent::run([self, services = services_] {
-    const ServiceCommandResult state = services->systemctl({QStringLiteral("is-system-running")});
-    // "degraded" (a unit failed) and "starting" still run timers; "offline" means no manager.
-    Availability answer;
-    if (!state.started) {
-      answer = {Availability::Kind::unavailable,
-                QStringLiteral("systemctl could not be run (%1): scheduled snapshots need systemd.")
-                    .arg(state.error)};
-    } else if (state.output.isEmpty() || state.output == QLatin1String("offline") ||
-               state.output == QLatin1String("unknown")) {
-      answer = {
-          Availability::Kind::unavailable,
-          QStringLiteral("No systemd user instance runs in this session (%1), so Tallyfox cannot schedule "
-                         "snapshots here.")
-              .arg(said(state))};
-    } else {
-      answer = {Availability::Kind::available, {}};
-    }
-    onMainThread([self, answer] {
-      if (self) self->setAvailability(answer);
-    });
-  });
+  Background::run(
+      this,
+      [services = services_] {
+        const ServiceCommandResult state = services->systemctl({QStringLiteral("is-system-running")});
+        // "degraded" (a unit failed) and "starting" still run timers; "offline" means no manager.
+        Availability answer;
+        if (!state.started) {
+          answer = {Availability::Kind::unavailable,
+                    QStringLiteral("systemctl could not be run (%1): scheduled snapshots need systemd.")
+                        .arg(state.error)};
+        } else if (state.output.isEmpty() || state.output == QLatin1String("offline") ||
+                   state.output == QLatin1String("unknown")) {
+          answer = {Availability::Kind::unavailable,
+                    QStringLiteral(
+                        "No systemd user instance runs in this session (%1), so Tallyfox cannot schedule "
+                        "snapshots here.")
+                        .arg(said(state))};
+        } else {
+          answer = {Availability::Kind::available, {}};
+        }
+        return answer;
+      },
+      [this](const Availability& answer) { setAvailability(answer); });
 }
 
 ScheduleUnits::Frequency Schedule::frequency() const {
@@ -190,13 +189,7 @@ void Schedule::setOn(bool value) {
 template <typename Work>
 void Schedule::runOff(Work work) {
   setBusy(true);
-  const QPointer<Schedule> self(this);
-  (void)QtConcurrent::run([self, work = std::move(work)] {
-    const Outcome outcome = work();
-    onMainThread([self, outcome] {
-      if (self) self->finish(outcome);
-    });
-  });
+  Background::run(this, std::move(work), [this](const Outcome& outcome) { finish(outcome); });
 }
 
 void Schedule::finish(const Outcome& outcome) {

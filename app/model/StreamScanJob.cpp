@@ -1,6 +1,6 @@
 #include "model/StreamScanJob.h"
 
-#include "model/MainThread.h"
+#include "model/Background.h"
 
 #include <tallyfox/AtomicFile.h>
 #include <tallyfox/NcduExport.h>
@@ -12,7 +12,6 @@
 #include <QCoreApplication>
 #include <QPointer>
 #include <QTimer>
-#include <QtConcurrent>
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -207,9 +206,9 @@ void StreamScanJob::ended(int exitCode, QProcess::ExitStatus status) {
     return;
   }
   emit saving();
-  const QPointer<StreamScanJob> self(this);
-  (void)QtConcurrent::run(
-      [self, incoming = incoming_, folder = folder_, place = scan_.place, finish = finish_] {
+  Background::run(
+      this,
+      [incoming = incoming_, folder = folder_, place = scan_.place, finish = finish_] {
         ScanJob::Outcome outcome;
         try {
           outcome.written = finish ? adopt(incoming, finish) : adopt(incoming, folder);
@@ -217,10 +216,9 @@ void StreamScanJob::ended(int exitCode, QProcess::ExitStatus status) {
           outcome.error = QStringLiteral("The snapshot of %1 did not arrive whole: %2")
                               .arg(place, QString::fromStdString(e.what()));
         }
-        onMainThread([self, outcome] {
-          if (self) self->report(outcome);
-        });
-      });
+        return outcome;
+      },
+      [this](const ScanJob::Outcome& outcome) { report(outcome); });
 }
 
 namespace {

@@ -13,7 +13,7 @@
 #include "views/ChartListSplitter.h"
 #include "views/Icons.h"
 #include "views/RemoteScanDialog.h"
-#include "views/SettingsWindow.h"
+#include "views/SettingsView.h"
 #include "views/SnapshotsFolder.h"
 #include "views/WelcomeView.h"
 #include "views/WelcomeWindow.h"

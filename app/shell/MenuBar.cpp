@@ -11,8 +11,9 @@
 #include "model/FileTypes.h"
 #include "model/FolderHistory.h"
 #include "model/LargestFiles.h"
-#include "model/Outside.h"
+#include "model/OutsideModel.h"
 #include "model/PartialScans.h"
+#include "model/TrashWork.h"
 #include "shell/AppDelegate.h"
 #include "views/BrowserWindow.h"
 
@@ -218,10 +219,10 @@ void install(QMainWindow* window, AppDelegate* app, BrowserModel* browser) {
     QObject::connect(browser, signal, window, refresh);
   for (auto signal : {&ComparisonModel::comparisonChanged, &ComparisonModel::candidatesChanged})
     QObject::connect(&browser->comparing(), signal, window, refresh);
-  for (auto signal :
-       {&DeleteList::marksChanged, &DeleteList::isTrashingChanged, &DeleteList::isEmptyingTrashChanged,
-        &DeleteList::isDeletingChanged, &DeleteList::lastTrashChanged})
-    QObject::connect(&browser->deleteList(), signal, window, refresh);
+  QObject::connect(&browser->deleteList(), &DeleteList::marksChanged, window, refresh);
+  for (auto signal : {&TrashWork::isTrashingChanged, &TrashWork::isEmptyingTrashChanged,
+                      &TrashWork::isDeletingChanged, &TrashWork::lastTrashChanged})
+    QObject::connect(&browser->deleteList().trash(), signal, window, refresh);
   QObject::connect(&browser->duplicates(), &Duplicates::stateChanged, window, refresh);
   QObject::connect(&browser->largestFiles(), &LargestFiles::openChanged, window, refresh);
   QObject::connect(&browser->fileTypes(), &FileTypes::openChanged, window, refresh);

@@ -1,8 +1,8 @@
 #include "views/Breadcrumbs.h"
 
-#include "model/Outside.h"
+#include "model/OutsideModel.h"
 #include "model/RemoteBrowsing.h"
-#include "model/RemoteHost.h"
+#include "model/SshTarget.h"
 
 #include "model/Labels.h"
 #include "views/EntryMenus.h"

@@ -1,7 +1,7 @@
 #include "views/BrowserView.h"
 
 #include "model/BrowserCommands.h"
-#include "model/Outside.h"
+#include "model/OutsideModel.h"
 #include "model/PartialScans.h"
 #include "views/OutsideViews.h"
 

@@ -1,7 +1,7 @@
 #include "views/BrowserWindow.h"
 
 #include "model/Comparison.h"
-#include "model/Outside.h"
+#include "model/OutsideModel.h"
 #include "views/BrowserView.h"
 #include "views/RequestDialogs.h"
 

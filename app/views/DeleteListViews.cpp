@@ -1,7 +1,9 @@
 #include "views/DeleteListViews.h"
 
 #include "model/DeleteList.h"
+#include "model/DeleteListExport.h"
 #include "model/Format.h"
+#include "model/TrashWork.h"
 #include "views/EntryMenus.h"
 #include "views/Icons.h"
 #include "views/RowDelegate.h"
@@ -52,12 +54,12 @@ QToolButton* copyPathsButton(DeleteList& list, QWidget* parent) {
 
 QMenu* copyPathsMenu(DeleteList& list, QWidget* parent) {
   auto* menu = new QMenu(parent);
-  const QPointer<DeleteList> target(&list);
+  const QPointer<DeleteListExport> target(&list.exporting());
   QObject::connect(menu->addAction(QStringLiteral("One per Line")), &QAction::triggered, menu, [target] {
-    if (target) target->copyMarkedPaths(DeleteList::ListStyle::onePerLine);
+    if (target) target->copyMarkedPaths(DeleteListExport::ListStyle::onePerLine);
   });
   QObject::connect(menu->addAction(QStringLiteral("Shell-Quoted")), &QAction::triggered, menu, [target] {
-    if (target) target->copyMarkedPaths(DeleteList::ListStyle::shellQuoted);
+    if (target) target->copyMarkedPaths(DeleteListExport::ListStyle::shellQuoted);
   });
   menu->addSeparator();
   QObject::connect(menu->addAction(QStringLiteral("Save List…")), &QAction::triggered, menu, [target] {
@@ -94,11 +96,11 @@ DeleteListBar::DeleteListBar(BrowserModel* browser, QWidget* parent) : QWidget(p
     if (browser_) browser_->deleteList().setShowingDeleteList(true);
   });
   connect(trash_, &QPushButton::clicked, this, [this] {
-    if (browser_) browser_->deleteList().requestTrash();
+    if (browser_) browser_->deleteList().trash().requestTrash();
   });
-  for (auto signal :
-       {&DeleteList::marksChanged, &DeleteList::isTrashingChanged, &DeleteList::isDeletingChanged})
-    connect(&list, signal, this, &DeleteListBar::refresh);
+  connect(&list, &DeleteList::marksChanged, this, &DeleteListBar::refresh);
+  for (auto signal : {&TrashWork::isTrashingChanged, &TrashWork::isDeletingChanged})
+    connect(&list.trash(), signal, this, &DeleteListBar::refresh);
   connect(browser, &BrowserModel::overlayChanged, this, &DeleteListBar::refresh);
   refresh();
 }
@@ -113,7 +115,7 @@ void DeleteListBar::refresh() {
   setVisible(!list.isEmpty());
   if (list.isEmpty()) return;
   text_->setText(list.summary());
-  trash_->setEnabled(!list.isTrashing() && !list.isDeleting());
+  trash_->setEnabled(!list.trash().isTrashing() && !list.trash().isDeleting());
 }
 
 // ---- TrashResultRow
@@ -168,21 +170,15 @@ TrashResultRow::TrashResultRow(BrowserModel* browser, QWidget* parent) : QWidget
   row->addWidget(dismiss_);
   column->addWidget(result_);
 
-  DeleteList& list = browser->deleteList();
-  connect(empty_, &QPushButton::clicked, this, [this] {
-    if (browser_) browser_->deleteList().requestEmptyTrash();
-  });
-  connect(delete_, &QPushButton::clicked, this, [this] {
-    if (browser_) browser_->deleteList().requestDeletePermanently();
-  });
-  connect(dismiss_, &QToolButton::clicked, this, [this] {
-    if (browser_) browser_->deleteList().dismissResult();
-  });
+  TrashWork& trash = browser->deleteList().trash();
+  connect(empty_, &QPushButton::clicked, &trash, &TrashWork::requestEmptyTrash);
+  connect(delete_, &QPushButton::clicked, &trash, &TrashWork::requestDeletePermanently);
+  connect(dismiss_, &QToolButton::clicked, &trash, &TrashWork::dismissResult);
+  for (auto signal : {&TrashWork::lastTrashChanged, &TrashWork::isEmptyingTrashChanged,
+                      &TrashWork::isTrashingChanged, &TrashWork::isDeletingChanged})
+    connect(&trash, signal, this, &TrashResultRow::refresh);
   // The list counts too: an item taken off it is no longer offered for deleting.
-  for (auto signal :
-       {&DeleteList::lastTrashChanged, &DeleteList::isEmptyingTrashChanged, &DeleteList::isTrashingChanged,
-        &DeleteList::isDeletingChanged, &DeleteList::marksChanged})
-    connect(&list, signal, this, &TrashResultRow::refresh);
+  connect(&browser->deleteList(), &DeleteList::marksChanged, this, &TrashResultRow::refresh);
   refresh();
 }
 
@@ -201,16 +197,16 @@ QString TrashResultRow::failuresTooltip() const {
 
 void TrashResultRow::refresh() {
   if (!browser_) return;
-  const DeleteList& list = browser_->deleteList();
-  const bool working = list.isBusy();
-  const auto& last = list.lastTrash();
+  const TrashWork& trash = browser_->deleteList().trash();
+  const bool working = trash.isBusy();
+  const auto& last = trash.lastTrash();
   setVisible(working || last);
   busy_->setVisible(working);
   result_->setVisible(!working && last);
   if (working) {
-    busyText_->setText(list.isEmptyingTrash() ? QStringLiteral("Emptying the Trash…")
-                       : list.isDeleting()    ? QStringLiteral("Deleting…")
-                                              : QStringLiteral("Moving to the Trash…"));
+    busyText_->setText(trash.isEmptyingTrash() ? QStringLiteral("Emptying the Trash…")
+                       : trash.isDeleting()    ? QStringLiteral("Deleting…")
+                                               : QStringLiteral("Moving to the Trash…"));
     return;
   }
   if (!last) return;
@@ -219,13 +215,13 @@ void TrashResultRow::refresh() {
   // Emptied: a check; moved: the arrow into the Trash.
   symbol_->setText(last->emptied ? QStringLiteral("\u2714") : QStringLiteral("\u2935"));
   symbol_->setStyleSheet(last->emptied ? QStringLiteral("color: rgb(52, 168, 83)") : QString());
-  text_->setText(DeleteList::resultText(*last));
+  text_->setText(TrashWork::resultText(*last));
   text_->setVisible(!text_->text().isEmpty());
-  failuresText_->setText(DeleteList::failuresText(*last));
+  failuresText_->setText(TrashWork::failuresText(*last));
   failures_->setToolTip(last->failures.join(QLatin1Char('\n')));
   failures_->setVisible(!last->failures.isEmpty());
   empty_->setVisible(!last->emptied);
-  delete_->setVisible(list.canDeletePermanently());
+  delete_->setVisible(trash.canDeletePermanently());
 }
 
 // ---- DeleteListDialog
@@ -264,7 +260,7 @@ DeleteListDialog::DeleteListDialog(BrowserModel* browser, QWidget* parent)
   QPalette notePalette = note_->palette();
   notePalette.setColor(QPalette::WindowText, dim);
   note_->setPalette(notePalette);
-  const std::filesystem::path listFile = DeleteList::deleteListFile();
+  const std::filesystem::path listFile = DeleteListExport::deleteListFile();
   note_->setText(listFile.empty()
                      ? QStringLiteral("Not kept in a file: there is no home folder to keep it in")
                      : QStringLiteral("Also kept up to date at ") +
@@ -288,7 +284,7 @@ DeleteListDialog::DeleteListDialog(BrowserModel* browser, QWidget* parent)
     if (browser_) browser_->deleteList().clearMarks();
   });
   connect(trash_, &QPushButton::clicked, this, [this] {
-    if (browser_) browser_->deleteList().requestTrash();
+    if (browser_) browser_->deleteList().trash().requestTrash();
   });
   connect(done, &QPushButton::clicked, this, &QDialog::accept);
   connect(items_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
@@ -300,9 +296,9 @@ DeleteListDialog::DeleteListDialog(BrowserModel* browser, QWidget* parent)
   });
   items_->installEventFilter(this);
   DeleteList& list = browser->deleteList();
-  for (auto signal :
-       {&DeleteList::marksChanged, &DeleteList::isTrashingChanged, &DeleteList::isDeletingChanged})
-    connect(&list, signal, this, &DeleteListDialog::refresh);
+  connect(&list, &DeleteList::marksChanged, this, &DeleteListDialog::refresh);
+  for (auto signal : {&TrashWork::isTrashingChanged, &TrashWork::isDeletingChanged})
+    connect(&list.trash(), signal, this, &DeleteListDialog::refresh);
   connect(browser, &BrowserModel::overlayChanged, this, &DeleteListDialog::refresh);
   refresh();
 }
@@ -378,7 +374,7 @@ void DeleteListDialog::refresh() {
   if (currentRow >= 0 && items_->topLevelItemCount() > 0)
     items_->setCurrentItem(items_->topLevelItem(std::min(currentRow, items_->topLevelItemCount() - 1)));
   clear_->setEnabled(count > 0);
-  trash_->setEnabled(count > 0 && !list.isTrashing() && !list.isDeleting());
+  trash_->setEnabled(count > 0 && !list.trash().isTrashing() && !list.trash().isDeleting());
 }
 
 }  // namespace tallyfox

@@ -2,6 +2,7 @@
 
 #include "model/BrowserCommands.h"
 #include "model/DeleteList.h"
+#include "model/FileActions.h"
 #include "model/FileTypes.h"
 #include "views/RowDelegate.h"
 #include "views/RowListModel.h"
@@ -123,7 +124,7 @@ void EntryList::mouseDoubleClickEvent(QMouseEvent* event) {
   const auto node = nodeAt(event->position().toPoint());
   const DiskTreePtr tree = browser_->tree();
   if (node && node == first && tree && !tree->isDirectory(*node) && browser_->selection() == node)
-    browser_->openSelection(node);
+    browser_->files().openSelection(node);
 }
 
 void EntryList::mouseMoveEvent(QMouseEvent* event) {

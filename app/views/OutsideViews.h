@@ -1,7 +1,7 @@
 #pragma once
 
 #include "model/BrowserModel.h"
-#include "model/Outside.h"
+#include "model/OutsideModel.h"
 
 #include <QListWidget>
 #include <QPointer>

@@ -1,6 +1,8 @@
 #include "views/Preview.h"
 
+#include "model/Background.h"
 #include "model/Format.h"
+#include "platform/FilePreview.h"
 #include "platform/LocalPath.h"
 
 #include <QCloseEvent>
@@ -9,30 +11,19 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
-#include <QDateTime>
-#include <QFile>
 #include <QFontDatabase>
-#include <QImageReader>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
-#include <QMimeDatabase>
+#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QStackedLayout>
-#include <QStringDecoder>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <filesystem>
+#include <algorithm>
 
 namespace tallyfox {
 
 namespace {
-
-constexpr qint64 textPreviewBytes = 64 * 1024;
-const QSize largestPicture(900, 700);
 
 const QString previewerService = QStringLiteral("org.gnome.NautilusPreviewer");
 const QString previewerPath = QStringLiteral("/org/gnome/NautilusPreviewer");
@@ -62,99 +53,45 @@ PreviewWindow::PreviewWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
 
 void PreviewWindow::showFile(const QByteArray& path) {
   path_ = path;
+  kind_.clear();
   setWindowTitle(displayLastComponent(path));
-  if (!tryImage() && !tryText()) showFacts();
+  // The window answers at once; what it shows follows once the file is read.
+  Background::run(
+      this, reading_, [path] { return FilePreview::read(path); },
+      [this](const FilePreview& preview) { present(preview); });
   show();
   raise();
   activateWindow();
 }
 
-namespace {
-
-// Opened by its bytes: QFile would take the name as text and miss a name that is not UTF-8.
-bool openByBytes(const QByteArray& path, QFile& file) {
-  const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return false;
-  if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-    ::close(fd);
-    return false;
+void PreviewWindow::present(const FilePreview& preview) {
+  switch (preview.kind) {
+    case FilePreview::Kind::image:
+      image_->setPixmap(QPixmap::fromImage(preview.image));
+      pages_->setCurrentWidget(image_);
+      kind_ = QStringLiteral("image");
+      resize(std::max(preview.image.width(), 320), std::max(preview.image.height(), 240));
+      break;
+    case FilePreview::Kind::text:
+      text_->setPlainText(preview.text);
+      pages_->setCurrentWidget(text_);
+      kind_ = QStringLiteral("text");
+      resize(720, 560);
+      break;
+    case FilePreview::Kind::facts:
+      showFacts(preview);
+      break;
   }
-  return true;
 }
 
-bool isRegularFile(const QByteArray& path) {
-  std::error_code error;
-  return std::filesystem::is_regular_file(std::filesystem::path(path.toStdString()), error);
-}
-
-}  // namespace
-
-bool PreviewWindow::tryImage() {
-  QFile file;
-  if (!isRegularFile(path_) || !openByBytes(path_, file)) return false;
-  QImageReader reader(&file);
-  if (!reader.canRead()) return false;
-  QSize size = reader.size();
-  if (size.isValid() && (size.width() > largestPicture.width() || size.height() > largestPicture.height())) {
-    size.scale(largestPicture, Qt::KeepAspectRatio);
-    reader.setScaledSize(size);
-  }
-  const QImage picture = reader.read();
-  if (picture.isNull()) return false;
-  image_->setPixmap(QPixmap::fromImage(picture));
-  pages_->setCurrentWidget(image_);
-  kind_ = QStringLiteral("image");
-  resize(std::max(picture.width(), 320), std::max(picture.height(), 240));
-  return true;
-}
-
-bool PreviewWindow::tryText() {
-  QFile file;
-  if (!isRegularFile(path_) || !openByBytes(path_, file)) return false;
-  const QByteArray head = file.read(textPreviewBytes);
-  if (head.contains('\0')) return false;
-  QStringDecoder decoder(QStringDecoder::Utf8);
-  QString text = decoder.decode(head);
-  // A cut in the middle of a character is fine; bytes that are not UTF-8 anywhere else are not.
-  if (decoder.hasError() && head.size() < textPreviewBytes) return false;
-  if (file.size() > textPreviewBytes) text += QStringLiteral("\n…");
-  text_->setPlainText(text);
-  pages_->setCurrentWidget(text_);
-  kind_ = QStringLiteral("text");
-  resize(720, 560);
-  return true;
-}
-
-void PreviewWindow::showFacts() {
-  const QLocale locale;
-  const std::filesystem::path onDisk(path_.toStdString());
-  std::error_code error;
-  const auto status = std::filesystem::symlink_status(onDisk, error);
+void PreviewWindow::showFacts(const FilePreview& preview) {
   const QString name = displayLastComponent(path_);
-  QString kind;
-  if (std::filesystem::is_symlink(status)) {
-    const auto target = std::filesystem::read_symlink(onDisk, error);
-    kind = QStringLiteral("Symbolic link to ") + displayPath(QByteArray::fromStdString(target.native()));
-  } else if (std::filesystem::is_directory(status)) {
-    kind = QStringLiteral("Folder");
-  } else {
-    QFile file;
-    const bool readable = std::filesystem::is_regular_file(status) && openByBytes(path_, file);
-    kind = (readable ? QMimeDatabase().mimeTypeForFileNameAndData(name, &file)
-                     : QMimeDatabase().mimeTypeForFile(name, QMimeDatabase::MatchExtension))
-               .comment();
-  }
   QStringList lines{QStringLiteral("<b>") + name.toHtmlEscaped() + QStringLiteral("</b>"),
-                    kind.toHtmlEscaped()};
-  if (std::filesystem::is_regular_file(status)) {
-    const auto size = std::filesystem::file_size(onDisk, error);
-    if (!error) lines << Format::bytes(std::uint64_t(size));
-  }
-  struct stat facts {};
-  if (::lstat(path_.constData(), &facts) == 0) {
-    const QDateTime modified = QDateTime::fromSecsSinceEpoch(facts.st_mtim.tv_sec);
-    lines << QStringLiteral("Modified ") + locale.toString(modified, QLocale::LongFormat).toHtmlEscaped();
-  }
+                    preview.description.toHtmlEscaped()};
+  if (preview.size) lines << Format::bytes(*preview.size);
+  if (preview.modified)
+    lines << QStringLiteral("Modified ") +
+                 QLocale().toString(*preview.modified, QLocale::LongFormat).toHtmlEscaped();
   lines << QStringLiteral("<small>") + displayPath(path_).toHtmlEscaped() + QStringLiteral("</small>");
   facts_->setText(lines.join(QStringLiteral("<br>")));
   pages_->setCurrentWidget(facts_);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/Background.h"
 #include "model/BrowserModel.h"
 
 #include <QPointer>
@@ -12,7 +13,10 @@ class QPlainTextEdit;
 
 namespace tallyfox {
 
-// The in-app preview of one file: a picture, the start of a text, or else the file's facts.
+struct FilePreview;
+
+// The in-app preview of one file: a picture, the start of a text, or else the file's facts,
+// read by the FilePreview service in the thread pool.
 class PreviewWindow : public QWidget {
   Q_OBJECT
  public:
@@ -21,7 +25,8 @@ class PreviewWindow : public QWidget {
   // `path` is the file's exact bytes.
   void showFile(const QByteArray& path);
   QByteArray path() const { return path_; }
-  // "image", "text" or "facts": what the window settled on for the file.
+  // "image", "text" or "facts": what the window settled on for the file; empty while it is
+  // being read.
   QString kind() const { return kind_; }
 
  signals:
@@ -33,9 +38,8 @@ class PreviewWindow : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  bool tryImage();
-  bool tryText();
-  void showFacts();
+  void present(const FilePreview& preview);
+  void showFacts(const FilePreview& preview);
 
   QByteArray path_;
   QString kind_;
@@ -44,6 +48,8 @@ class PreviewWindow : public QWidget {
   QPlainTextEdit* text_;
   QLabel* facts_;
   bool closingFromModel_ = false;
+  // The file asked for last is the one shown, however the readings finish.
+  Background::Lane reading_;
   friend class PreviewController;
 };
 

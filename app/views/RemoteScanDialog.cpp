@@ -1,18 +1,13 @@
 #include "views/RemoteScanDialog.h"
 
-#include <tallyfox/SnapshotPaths.h>
-#include <tallyfox/SshConfig.h>
-
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
-#include <QFutureWatcher>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
-#include <QtConcurrent>
 
 namespace tallyfox {
 
@@ -55,19 +50,12 @@ RemoteScanDialog::RemoteScanDialog(QWidget* parent) : QDialog(parent) {
   connect(path_, &QLineEdit::textChanged, this, &RemoteScanDialog::check);
   check();
 
-  // The configuration is read in the thread pool: a home folder on a network disk must not
-  // hold up the window.
-  auto* watcher = new QFutureWatcher<std::vector<std::string>>(this);
-  connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
-    watcher->deleteLater();
+  SshTarget::readAliases(this, [this](const std::vector<std::string>& hosts) {
     const QString typed = host_->currentText();
-    for (const std::string& host : watcher->result()) host_->addItem(QString::fromStdString(host));
+    for (const std::string& host : hosts) host_->addItem(QString::fromStdString(host));
     host_->setEditText(typed);
     emit hostsOffered();
   });
-  watcher->setFuture(QtConcurrent::run([] {
-    return SshConfig::hostAliases(std::filesystem::path(PathText::homeDirectory()) / ".ssh" / "config");
-  }));
 }
 
 std::optional<SshTarget> RemoteScanDialog::target() const {

@@ -1,7 +1,7 @@
 #include "views/StatusLine.h"
 
 #include "model/CountMode.h"
-#include "model/Outside.h"
+#include "model/OutsideModel.h"
 
 #include "views/Icons.h"
 #include "views/MessageText.h"

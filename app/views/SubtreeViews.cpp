@@ -1,6 +1,7 @@
 #include "views/SubtreeViews.h"
 
 #include "model/DeleteList.h"
+#include "model/FileActions.h"
 #include "model/FileTypes.h"
 #include "model/Format.h"
 #include "model/LargestFiles.h"
@@ -179,7 +180,7 @@ bool LargestFilesView::runKey(QKeyEvent* event, NodeId file) {
   BrowserModel& m = *browser_;
   const bool ctrl = event->modifiers() & Qt::ControlModifier;
   if (ctrl && event->key() == Qt::Key_C) {
-    m.copyFileReference(file);
+    m.files().copyFileReference(file);
     return true;
   }
   if (ctrl) return false;
@@ -199,11 +200,11 @@ bool LargestFilesView::runKey(QKeyEvent* event, NodeId file) {
   if (text == QLatin1String(" ")) {
     m.togglePreview(file);
   } else if (text == QLatin1String("r")) {
-    m.revealInFinder(file);
+    m.files().revealInFinder(file);
   } else if (text == QLatin1String("o")) {
-    m.openSelection(file);
+    m.files().openSelection(file);
   } else if (text == QLatin1String("c") || text == QLatin1String("y")) {
-    m.copyPath(file);
+    m.files().copyPath(file);
   } else if (text == QLatin1String("d")) {
     m.deleteList().toggleMark(file);
   } else if (text == QLatin1String("j") || text == QLatin1String("k")) {

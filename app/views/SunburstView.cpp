@@ -1,6 +1,5 @@
 #include "views/SunburstView.h"
 
-#include "model/AgeFilter.h"
 #include "model/Comparison.h"
 #include "model/CountMode.h"
 #include "model/DeleteList.h"
@@ -9,12 +8,12 @@
 #include "model/Format.h"
 #include "model/Labels.h"
 #include "model/Palette.h"
+#include "model/SunburstChart.h"
 #include "views/ChangeColumns.h"
 #include "views/RelativeDate.h"
 #include "views/RowDelegate.h"
 
 #include <QContextMenuEvent>
-#include <QFutureWatcher>
 #include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMenu>
@@ -23,7 +22,6 @@
 #include <QPainterPath>
 #include <QTextLayout>
 #include <QToolTip>
-#include <QtConcurrent>
 
 #include <algorithm>
 #include <cmath>
@@ -176,12 +174,7 @@ SunburstView::SunburstView(BrowserModel* browser, QWidget* parent) : QWidget(par
   // Reached by Tab; a click on a segment leaves the keys with the list.
   setFocusPolicy(Qt::TabFocus);
   AccessibleParts::expose(this, QAccessible::Chart, QAccessible::ListItem);
-  for (auto signal :
-       {&BrowserModel::treeChanged, &BrowserModel::currentChanged, &BrowserModel::overlayChanged})
-    connect(browser, signal, this, &SunburstView::requestLayout);
-  connect(&browser->comparing(), &ComparisonModel::comparisonChanged, this, &SunburstView::requestLayout);
-  connect(&browser->countMode(), &CountMode::measureChanged, this, &SunburstView::requestLayout);
-  connect(&AgeFilter::of(*browser), &AgeFilter::matchingChanged, this, &SunburstView::requestLayout);
+  connect(&browser->chart(), &SunburstChart::layoutChanged, this, &SunburstView::takeLayout);
   for (auto signal : {&BrowserModel::treeChanged, &BrowserModel::currentChanged})
     connect(browser, signal, this, &SunburstView::findNotScanned);
   connect(browser, &BrowserModel::selectionChanged, this, &SunburstView::selectionMoved);
@@ -193,8 +186,12 @@ SunburstView::SunburstView(BrowserModel* browser, QWidget* parent) : QWidget(par
   connect(browser, &BrowserModel::currentChanged, this, [this] {
     if (browser_) browser_->setHovered(std::nullopt);
   });
-  requestLayout();
+  browser->chart().setShown(true);
   findNotScanned();
+}
+
+SunburstView::~SunburstView() {
+  if (browser_) browser_->chart().setShown(false);
 }
 
 void SunburstView::findNotScanned() {
@@ -212,63 +209,26 @@ QPointF SunburstView::pointAt(double angle, int ring) const {
   return {g.center.x() + radius * std::sin(angle), g.center.y() - radius * std::cos(angle)};
 }
 
-void SunburstView::requestLayout() {
+bool SunburstView::isLayoutPending() const {
+  return browser_ && browser_->chart().isPending();
+}
+
+void SunburstView::takeLayout() {
   if (!browser_) return;
-  const DiskTreePtr tree = browser_->tree();
-  if (!tree) return;
-  const SizeOverlay::Ptr overlay = browser_->sharedOverlay();
-  const ComparisonPtr comparison = browser_->comparing().comparison();
-  // While comparing the chart shows growth, in bytes or entries; the age filter does not hold.
-  const CountMode::Amounts amounts =
-      comparison ? CountMode::Amounts{.entries = browser_->countMode().countsEntries(),
-                                      .only = nullptr,
-                                      .onlyGeneration = 0}
-                 : browser_->countMode().amounts();
-  Request request{tree,
-                  {browser_->current(), overlay->generation(), comparison ? comparison->id() : 0,
-                   amounts.entries, amounts.onlyGeneration}};
-  if (requested_ == request) return;
-  requested_ = request;
-  pending_ = true;
-  const NodeId center = request.key.center;
-  // The watcher belongs to the view: when the window closes first, the result of the
-  // running task goes nowhere. Its signal always comes through the event loop, never in the
-  // middle of the change notification that asked for the layout.
-  auto* watcher = new QFutureWatcher<std::shared_ptr<const SunburstLayout>>(this);
-  connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, request] {
-    watcher->deleteLater();
-    // A newer request has overtaken this one: its own result will come.
-    if (requested_ != request) return;
-    pending_ = false;
-    // The keyboard stays on the same entry where the new layout still draws it.
-    std::optional<NodeId> walked;
-    if (keyFocus_ && layout_ && *keyFocus_ < layout_->segments.size())
-      walked = layout_->segments[*keyFocus_].node;
-    layout_ = watcher->result();
-    ++generation_;
-    keyFocus_.reset();
-    if (hasFocus()) {
-      auto at = walked ? layout_->startOfWalk(walked) : std::nullopt;
-      if (!at || layout_->segments[*at].node != walked) at = layout_->startOfWalk(browser_->selection());
-      setKeyFocus(at);
-    }
-    invalidate();
-    emit layoutReady();
-  });
-  if (comparison) {
-    // The compared entry is looked up here, where the caches live; the task reads only the
-    // immutable diff.
-    const auto entry = comparison->entry(center);
-    watcher->setFuture(QtConcurrent::run(
-        [diff = comparison->sharedDiff(), entry, center, id = comparison->id(), entries = amounts.entries] {
-          return entry ? std::make_shared<const SunburstLayout>(*diff, *entry, center, id, entries)
-                       : std::make_shared<const SunburstLayout>();
-        }));
-    return;
+  // The keyboard stays on the same entry where the new layout still draws it.
+  std::optional<NodeId> walked;
+  if (keyFocus_ && layout_ && *keyFocus_ < layout_->segments.size())
+    walked = layout_->segments[*keyFocus_].node;
+  layout_ = browser_->chart().layout();
+  ++generation_;
+  keyFocus_.reset();
+  if (hasFocus()) {
+    auto at = walked ? layout_->startOfWalk(walked) : std::nullopt;
+    if (!at || layout_->segments[*at].node != walked) at = layout_->startOfWalk(browser_->selection());
+    setKeyFocus(at);
   }
-  watcher->setFuture(QtConcurrent::run([tree, center, overlay, amounts] {
-    return std::make_shared<const SunburstLayout>(*tree, center, overlay, amounts);
-  }));
+  invalidate();
+  emit layoutReady();
 }
 
 void SunburstView::invalidate() {

@@ -51,6 +51,7 @@ class SunburstView : public QWidget, public AccessibleParts {
   Q_OBJECT
  public:
   explicit SunburstView(BrowserModel* browser, QWidget* parent = nullptr);
+  ~SunburstView() override;
 
   // The layout on screen, or nothing before the first one arrives.
   const std::shared_ptr<const SunburstLayout>& layout() const { return layout_; }
@@ -59,7 +60,7 @@ class SunburstView : public QWidget, public AccessibleParts {
   // widget coordinates.
   QPointF pointAt(double angle, int ring) const;
   // True while a newer layout than the one on screen is being computed.
-  bool isLayoutPending() const { return pending_; }
+  bool isLayoutPending() const;
 
   QSize minimumSizeHint() const override { return {320, 320}; }
   QSize sizeHint() const override { return {560, 560}; }
@@ -96,12 +97,6 @@ class SunburstView : public QWidget, public AccessibleParts {
   void focusOutEvent(QFocusEvent* event) override;
 
  private:
-  struct Request {
-    DiskTreePtr tree;
-    SunburstLayout::LayoutKey key;
-    bool operator==(const Request&) const = default;
-  };
-
   // What the cached pixmap shows apart from the layout: which branch is in focus and which
   // segment the selection outlines. A selection that moves without changing either (from
   // one small file to another inside the same grey aggregate) repaints nothing.
@@ -113,7 +108,8 @@ class SunburstView : public QWidget, public AccessibleParts {
     bool operator==(const Look&) const = default;
   };
 
-  void requestLayout();
+  // The chart model made a new layout: it goes on screen.
+  void takeLayout();
   void setKeyFocus(std::optional<std::size_t> segment);
   void findNotScanned();
   // The layout, the size, the delete list or the palette changed: every pixmap is stale.
@@ -134,8 +130,6 @@ class SunburstView : public QWidget, public AccessibleParts {
   // segment, and the centre names them instead.
   std::vector<NodeId> notScanned_;
   std::shared_ptr<const SunburstLayout> layout_;
-  std::optional<Request> requested_;
-  bool pending_ = false;
   QPixmap full_, dimmed_, composed_;
   std::optional<std::size_t> keyFocus_;
   std::uint64_t generation_ = 0;

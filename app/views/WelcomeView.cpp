@@ -13,7 +13,6 @@
 
 #include <QButtonGroup>
 #include <QContextMenuEvent>
-#include <QFutureWatcher>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -26,7 +25,6 @@
 #include <QStackedLayout>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <QtConcurrent>
 
 #include <cmath>
 #include <exception>
@@ -34,6 +32,9 @@
 namespace tallyfox {
 
 namespace {
+
+// The start window lists this many snapshots, newest first.
+constexpr std::size_t recentsShownAtMost = 12;
 
 QColor dimmed(const QColor& color, float alpha = 0.6f) {
   QColor c = color;
@@ -295,7 +296,11 @@ void RecentRow::leaveEvent(QEvent* event) {
 
 WelcomeView::WelcomeView(ScanController& scans, DocumentController& documents, Settings& settings,
                          QWidget* parent)
-    : QWidget(parent), scans_(scans), documents_(documents), settings_(settings) {
+    : QWidget(parent),
+      scans_(scans),
+      documents_(documents),
+      settings_(settings),
+      recents_(settings, documents, recentsShownAtMost) {
   auto* leftBox = new QWidget(this);
   left_ = new QStackedLayout(leftBox);
   targetsPage_ = buildTargets();
@@ -337,10 +342,14 @@ WelcomeView::WelcomeView(ScanController& scans, DocumentController& documents, S
   connect(&scans_, &ScanController::phaseChanged, this, [this] {
     showPhase();
     // Only a scan that ended well leaves a new snapshot behind.
-    if (scans_.phase().kind == ScanController::Phase::Kind::idle) readRecents();
+    if (scans_.phase().kind == ScanController::Phase::Kind::idle) recents_.read();
   });
   connect(&scans_, &ScanController::speedOverrideChanged, this,
           [this] { runningSpeed_->setSpeed(scans_.speed()); });
+  connect(&recents_, &RecentSnapshotList::changed, this, [this] {
+    fillRecents();
+    emit recentsShown();
+  });
   showPhase();
   // The recent snapshots are read when the view is shown, not here as well.
 }
@@ -481,7 +490,7 @@ void WelcomeView::refresh() {
   const ScanSpeed speed = settings_.scanSpeed();
   savedSpeed_->setSpeed(speed);
   gentleCaption_->setVisible(speed == ScanSpeed::gentle);
-  readRecents();
+  recents_.read();
 }
 
 void WelcomeView::showPhase() {
@@ -512,46 +521,20 @@ void WelcomeView::tick() {
                          QString::number(std::max<std::int64_t>(0, elapsed.count())) + QStringLiteral("s"));
 }
 
-void WelcomeView::readRecents() {
-  if (readingRecents_) {
-    readAgain_ = true;
-    return;
-  }
-  readingRecents_ = true;
-  readAgain_ = false;
-  // Reading headers of many files (a slow or network disk among them) must not hold up the
-  // window; the watcher belongs to the view, so a result for a closed window goes nowhere.
-  auto* watcher = new QFutureWatcher<std::vector<RecentSnapshot>>(this);
-  connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
-    watcher->deleteLater();
-    readingRecents_ = false;
-    if (readAgain_) {
-      readRecents();
-      return;
-    }
-    recents_ = watcher->result();
-    fillRecents();
-    emit recentsShown();
-  });
-  watcher->setFuture(
-      QtConcurrent::run([folder = settings_.snapshotsFolder(), recent = documents_.recentDocuments()] {
-        return RecentSnapshot::find(12, folder, recent);
-      }));
-}
-
 void WelcomeView::fillRecents() {
+  const std::vector<RecentSnapshot>& recents = recents_.recents();
   while (QLayoutItem* item = recentList_->takeAt(0)) {
     delete item->widget();
     delete item;
   }
   QWidget* list = recentList_->parentWidget();
-  if (recents_.empty()) {
+  if (recents.empty()) {
     recentList_->addWidget(secondaryLabel(QStringLiteral("No snapshots yet."), list));
     recentList_->addStretch();
     return;
   }
   const QDateTime now = QDateTime::currentDateTime();
-  const std::vector<QString> times = RecentSnapshot::times(recents_, now);
+  const std::vector<QString> times = RecentSnapshot::times(recents, now);
   bool first = true;
   auto addHeading = [&](const QString& text, const char* name) {
     auto* label = secondaryLabel(text, list);
@@ -564,7 +547,7 @@ void WelcomeView::fillRecents() {
     first = false;
   };
   auto addRow = [&](std::size_t i) {
-    auto* row = new RecentRow(recents_[i], times[i], documents_.desktop(), list);
+    auto* row = new RecentRow(recents[i], times[i], documents_.desktop(), list);
     connect(row, &RecentRow::activated, this,
             [this](const RecentSnapshot& r) { documents_.openDocument(r.url); });
     recentList_->addWidget(row);
@@ -575,9 +558,9 @@ void WelcomeView::fillRecents() {
   QStringList hosts;
   std::vector<std::optional<QString>> hostOf;
   const std::filesystem::path folder = settings_.snapshotsFolder();
-  for (const RecentSnapshot& recent : recents_) hostOf.push_back(recent.host(folder));
-  for (std::size_t i = 0; i < recents_.size(); ++i) {
-    const RecentSnapshot& recent = recents_[i];
+  for (const RecentSnapshot& recent : recents) hostOf.push_back(recent.host(folder));
+  for (std::size_t i = 0; i < recents.size(); ++i) {
+    const RecentSnapshot& recent = recents[i];
     if (hostOf[i]) {
       if (!hosts.contains(*hostOf[i])) hosts << *hostOf[i];
       continue;
@@ -591,7 +574,7 @@ void WelcomeView::fillRecents() {
   }
   for (const QString& host : hosts) {
     addHeading(host, "hostHeading");
-    for (std::size_t i = 0; i < recents_.size(); ++i)
+    for (std::size_t i = 0; i < recents.size(); ++i)
       if (hostOf[i] == host) addRow(i);
   }
   recentList_->addStretch();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/RecentSnapshot.h"
+#include "model/RecentSnapshotList.h"
 #include "model/ScanController.h"
 #include "platform/Desktop.h"
 
@@ -118,7 +119,7 @@ class WelcomeView : public QWidget {
   // Re-reads the recent snapshots and the snapshots folder, as when the window is shown.
   // The snapshots are read in the thread pool; recentsShown() follows.
   void refresh();
-  bool isReadingRecents() const { return readingRecents_; }
+  bool isReadingRecents() const { return recents_.isReading(); }
 
   // For tests and for the tray: what the view shows now.
   bool isShowingProgress() const;
@@ -152,17 +153,13 @@ class WelcomeView : public QWidget {
   QWidget* buildRecents();
   void showPhase();
   void tick();
-  void readRecents();
   void fillRecents();
   void chooseSnapshotsFolder();
 
   ScanController& scans_;
   DocumentController& documents_;
   Settings& settings_;
-  std::vector<RecentSnapshot> recents_;
-  bool readingRecents_ = false;
-  // Asked again while a reading was under way: read once more when it ends.
-  bool readAgain_ = false;
+  RecentSnapshotList recents_;
 
   QStackedLayout* left_ = nullptr;
   QWidget* targetsPage_ = nullptr;

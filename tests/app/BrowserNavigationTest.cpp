@@ -1,4 +1,5 @@
 #include "ModelTestSupport.h"
+#include "model/FileActions.h"
 
 #include <tallyfox/Unicode.h>
 
@@ -305,13 +306,13 @@ TEST_F(BrowserNavigation, FileActionsReachTheFilesOnDisk) {
   const QString base = QString::fromStdString(root.string());
   EXPECT_EQ(m->currentFolderURL(), QUrl::fromLocalFile(base));
 
-  m->revealInFinder(idOf(*m, "lost.txt"));  // gone: its nearest existing ancestor
+  m->files().revealInFinder(idOf(*m, "lost.txt"));  // gone: its nearest existing ancestor
   EXPECT_EQ(desktop.state->revealed, QByteArrayList{base.toUtf8()});
 
   m->navigate(idOf(*m, "here.txt"));
   EXPECT_EQ(m->selectedPath(), base + "/kept/here.txt");
-  m->openSelection();
-  m->copyFileReference();
+  m->files().openSelection();
+  m->files().copyFileReference();
   EXPECT_EQ(desktop.state->opened, QByteArrayList{(base + "/kept/here.txt").toUtf8()});
   EXPECT_EQ(desktop.state->copiedReferences, QByteArrayList{(base + "/kept/here.txt").toUtf8()});
   m->togglePreview();
@@ -319,7 +320,7 @@ TEST_F(BrowserNavigation, FileActionsReachTheFilesOnDisk) {
   m->togglePreview();
   EXPECT_TRUE(m->previewURL().isEmpty());
 
-  m->openSelection(idOf(*m, "lost.txt"));
+  m->files().openSelection(idOf(*m, "lost.txt"));
   EXPECT_EQ(desktop.state->beeps, 1);
   m->navigate(idOf(*m, "gone"));
   EXPECT_TRUE(m->currentFolderURL().isEmpty());
@@ -342,12 +343,12 @@ TEST_F(BrowserNavigation, FileActionsCarryNamesThatAreNotUTF8) {
 
   // Nodes are found by the names shown.
   auto node = [&](const std::string& name) { return idOf(*m, Unicode::decodeLossy(name)); };
-  m->revealInFinder(node("gone\xff"));
+  m->files().revealInFinder(node("gone\xff"));
   m->navigate(node(fileName));
-  m->revealInFinder();
-  m->openSelection();
-  m->copyFileReference();
-  m->copyPath();
+  m->files().revealInFinder();
+  m->files().openSelection();
+  m->files().copyFileReference();
+  m->files().copyPath();
   EXPECT_EQ(desktop.state->revealed, (QByteArrayList{folder, file}));
   EXPECT_EQ(desktop.state->opened, QByteArrayList{file});
   EXPECT_EQ(desktop.state->copiedReferences, QByteArrayList{file});

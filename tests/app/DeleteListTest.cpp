@@ -1,8 +1,11 @@
 #include "ModelTestSupport.h"
 #include "model/BrowserCommands.h"
 #include "model/DeleteList.h"
+#include "model/DeleteListExport.h"
 #include "model/Documents.h"
+#include "model/FileActions.h"
 #include "model/PartialScans.h"
+#include "model/TrashWork.h"
 
 #include <tallyfox/SnapshotFile.h>
 
@@ -79,13 +82,14 @@ class DeleteListTest : public ::testing::Test {
     return names;
   }
   void trashAndWait() {
-    list().trashMarked();
-    ASSERT_TRUE(waitFor([&] { return !list().isTrashing(); }));
+    list().trash().trashMarked();
+    ASSERT_TRUE(waitFor([&] { return !list().trash().isTrashing(); }));
   }
   // The list file once it holds `expected`; what it holds when it never does.
   std::string listFileWhenItReads(const std::string& expected) {
-    waitFor([&] { return contentsOf(DeleteList::deleteListFile()) == expected; }, std::chrono::seconds(5));
-    return contentsOf(DeleteList::deleteListFile());
+    waitFor([&] { return contentsOf(DeleteListExport::deleteListFile()) == expected; },
+            std::chrono::seconds(5));
+    return contentsOf(DeleteListExport::deleteListFile());
   }
 
   testsupport::ScopedHome home;
@@ -149,9 +153,9 @@ TEST_F(DeleteListTest, MoveToTrashTakesTheSelectionWhenTheListIsEmptyAndBeepsWit
   const BrowserCommand& moveToTrash = *BrowserCommands::find("moveToTrash");
   model->setSelection(id("small"));
   ASSERT_TRUE(BrowserCommands::run(moveToTrash, *model));
-  ASSERT_TRUE(waitFor([&] { return list().lastTrash().has_value(); }));
+  ASSERT_TRUE(waitFor([&] { return list().trash().lastTrash().has_value(); }));
   EXPECT_EQ(recorder.state->trashed, QByteArrayList{bytesOf("small")});
-  EXPECT_EQ(DeleteList::resultText(*list().lastTrash()),
+  EXPECT_EQ(TrashWork::resultText(*list().trash().lastTrash()),
             QStringLiteral("Moved 1 item to the Trash · 50 bytes"));
   EXPECT_EQ(model->selection(), std::optional(id("big"))) << "the first row is selected again";
   EXPECT_EQ(model->overlay().size(DiskTree::root, *model->tree()), 1500u);
@@ -166,11 +170,11 @@ TEST_F(DeleteListTest, TrashActionsAddUpUntilTheTrashIsEmptied) {
   list().toggleMark(id("Bob's notes"));
   list().toggleMark(id("small"));
   trashAndWait();
-  EXPECT_EQ(*list().lastTrash(), (TrashResult{2, 150, {}, false}));
+  EXPECT_EQ(*list().trash().lastTrash(), (TrashResult{2, 150, {}, false}));
   for (const char* name : {"mid", "b.bin", "sub"}) list().toggleMark(id(name));
   trashAndWait();
-  EXPECT_EQ(*list().lastTrash(), (TrashResult{5, 1550, {}, false}));
-  EXPECT_EQ(DeleteList::resultText(*list().lastTrash()),
+  EXPECT_EQ(*list().trash().lastTrash(), (TrashResult{5, 1550, {}, false}));
+  EXPECT_EQ(TrashWork::resultText(*list().trash().lastTrash()),
             QStringLiteral("Moved 5 items to the Trash · 1.6 kB"));
 
   // Emptying asks first, with the words the user must see; only the confirming button acts.
@@ -186,22 +190,24 @@ TEST_F(DeleteListTest, TrashActionsAddUpUntilTheTrashIsEmptied) {
   EXPECT_EQ(asked->confirmText, QStringLiteral("Empty Trash"));
   EXPECT_TRUE(asked->destructive);
   asked->answer(true);
-  EXPECT_TRUE(list().isEmptyingTrash());
-  ASSERT_TRUE(waitFor([&] { return !list().isEmptyingTrash(); }));
+  EXPECT_TRUE(list().trash().isEmptyingTrash());
+  ASSERT_TRUE(waitFor([&] { return !list().trash().isEmptyingTrash(); }));
   EXPECT_EQ(recorder.state->emptied, 1);
-  EXPECT_EQ(*list().lastTrash(), (TrashResult{5, 1550, {}, true}));
-  EXPECT_EQ(DeleteList::resultText(*list().lastTrash()), QStringLiteral("Trash emptied · 1.6 kB freed"));
+  EXPECT_EQ(*list().trash().lastTrash(), (TrashResult{5, 1550, {}, true}));
+  EXPECT_EQ(TrashWork::resultText(*list().trash().lastTrash()),
+            QStringLiteral("Trash emptied · 1.6 kB freed"));
 
   // The next move counts on its own again; a failed emptying says why.
   list().toggleMark(id("big"));
   trashAndWait();
-  EXPECT_EQ(*list().lastTrash(), (TrashResult{1, 0, {}, false})) << "what was left of it: nothing";
+  EXPECT_EQ(*list().trash().lastTrash(), (TrashResult{1, 0, {}, false})) << "what was left of it: nothing";
   recorder.state->emptyError = QStringLiteral("Permission denied");
-  list().emptyTrash();
-  ASSERT_TRUE(waitFor([&] { return !list().isEmptyingTrash(); }));
-  EXPECT_EQ(*list().lastTrash(), (TrashResult{0, 0, {"Couldn't empty the Trash: Permission denied"}, false}));
-  list().dismissResult();
-  EXPECT_FALSE(list().lastTrash());
+  list().trash().emptyTrash();
+  ASSERT_TRUE(waitFor([&] { return !list().trash().isEmptyingTrash(); }));
+  EXPECT_EQ(*list().trash().lastTrash(),
+            (TrashResult{0, 0, {"Couldn't empty the Trash: Permission denied"}, false}));
+  list().trash().dismissResult();
+  EXPECT_FALSE(list().trash().lastTrash());
 }
 
 TEST_F(DeleteListTest, AnItemThatStaysIsReportedAndOneAlreadyGoneCountsAsMoved) {
@@ -216,10 +222,10 @@ TEST_F(DeleteListTest, AnItemThatStaysIsReportedAndOneAlreadyGoneCountsAsMoved) 
   for (NodeId node = 1; node <= 3; ++node) list().toggleMark(node);
   trashAndWait();
   EXPECT_EQ(recorder.state->trashed, QByteArrayList{bytesOf(latin1)}) << "nothing is asked of what is gone";
-  EXPECT_EQ(list().lastTrash()->count, 2);
-  EXPECT_EQ(list().lastTrash()->bytes, 80u);
-  EXPECT_EQ(list().lastTrash()->failures, QStringList{"small: Permission denied"});
-  EXPECT_EQ(DeleteList::failuresText(*list().lastTrash()), QStringLiteral("1 couldn't be moved"));
+  EXPECT_EQ(list().trash().lastTrash()->count, 2);
+  EXPECT_EQ(list().trash().lastTrash()->bytes, 80u);
+  EXPECT_EQ(list().trash().lastTrash()->failures, QStringList{"small: Permission denied"});
+  EXPECT_EQ(TrashWork::failuresText(*list().trash().lastTrash()), QStringLiteral("1 couldn't be moved"));
   EXPECT_EQ(list().markedOrder(), std::vector<NodeId>{idOf(*model, "small")}) << "what stayed stays listed";
   EXPECT_EQ(shownNames(), std::vector<std::string>{"small"});
 }
@@ -238,12 +244,12 @@ TEST_F(DeleteListTest, FileActionsRefuseAPathThatLeadsElsewhere) {
   EXPECT_FALSE(model->filePath(up));
   EXPECT_FALSE(model->filePath(slashed));
 
-  model->revealInFinder(up);
-  model->openSelection(up);
+  model->files().revealInFinder(up);
+  model->files().openSelection(up);
   model->togglePreview(slashed);
-  model->copyFileReference(up);
-  model->copyPath(up);
-  model->openInTerminal(QByteArray::fromStdString((root / "big" / "..").string()));
+  model->files().copyFileReference(up);
+  model->files().copyPath(up);
+  model->files().openInTerminal(QByteArray::fromStdString((root / "big" / "..").string()));
   EXPECT_TRUE(recorder.state->revealed.isEmpty());
   EXPECT_TRUE(recorder.state->opened.isEmpty());
   EXPECT_TRUE(recorder.state->copiedReferences.isEmpty());
@@ -261,23 +267,23 @@ TEST_F(DeleteListTest, FileActionsRefuseAPathThatLeadsElsewhere) {
   trashAndWait();
   EXPECT_EQ(recorder.state->trashed, QByteArrayList{bytesOf("small")});
   const QString left = QStringLiteral(": left where it is, as its name in the snapshot could lead elsewhere");
-  EXPECT_EQ(list().lastTrash()->failures, (QStringList{".." + left, "big/sub" + left}));
-  EXPECT_EQ(list().lastTrash()->count, 1);
+  EXPECT_EQ(list().trash().lastTrash()->failures, (QStringList{".." + left, "big/sub" + left}));
+  EXPECT_EQ(list().trash().lastTrash()->count, 1);
   EXPECT_EQ(list().markedOrder(), (std::vector<NodeId>{up, slashed})) << "what stayed stays listed";
 }
 
 TEST_F(DeleteListTest, PathsAreCopiedOnePerLineOrShellQuoted) {
   list().toggleMark(id("Bob's notes"));
   list().toggleMark(id("small"));
-  list().copyMarkedPaths(DeleteList::ListStyle::onePerLine);
-  list().copyMarkedPaths(DeleteList::ListStyle::shellQuoted);
+  list().exporting().copyMarkedPaths(DeleteListExport::ListStyle::onePerLine);
+  list().exporting().copyMarkedPaths(DeleteListExport::ListStyle::shellQuoted);
   const QString base = QString::fromStdString(root.string());
   EXPECT_EQ(recorder.state->copiedTexts,
             (QStringList{base + "/Bob's notes\n" + base + "/small",
                          "'" + base + "/Bob'\\''s notes' '" + base + "/small'"}));
   // Bytes no text can hold go through the shell's own escapes.
-  EXPECT_EQ(DeleteList::shellQuoted("/tmp/caf\xe9 x"), QStringLiteral("'/tmp/caf'$'\\xe9'' x'"));
-  EXPECT_EQ(DeleteList::shellQuoted("/tmp/\xc3\xa9t\xc3\xa9"), QStringLiteral("'/tmp/\u00e9t\u00e9'"));
+  EXPECT_EQ(DeleteListExport::shellQuoted("/tmp/caf\xe9 x"), QStringLiteral("'/tmp/caf'$'\\xe9'' x'"));
+  EXPECT_EQ(DeleteListExport::shellQuoted("/tmp/\xc3\xa9t\xc3\xa9"), QStringLiteral("'/tmp/\u00e9t\u00e9'"));
 }
 
 TEST_F(DeleteListTest, AFolderMovedToTheTrashTakesItsSizeOutOfItsParentAndTheSiblingsResort) {
@@ -312,12 +318,23 @@ TEST_F(DeleteListTest, TheListAndTheSnapshotAreSavedWhereTheUserChooses) {
   QObject::connect(&model->requests(), &Requests::fileRequested,
                    [&](const FileRequestPtr& request) { asked = request; });
   list().toggleMark(id("small"));
-  list().saveMarkedList();
+  list().exporting().saveMarkedList();
   ASSERT_TRUE(asked);
   EXPECT_EQ(asked->proposedName, QStringLiteral("delete-list.txt"));
   asked->answer(disk.path() / "mine.txt");
   const std::string expected = (root / "small").string() + "\n";
   EXPECT_TRUE(waitFor([&] { return contentsOf(disk.path() / "mine.txt") == expected; }));
+
+  // A place that cannot be written is said, not passed over as saved.
+  QString alerted;
+  QObject::connect(&model->requests(), &Requests::alertRequested,
+                   [&](const QString& title, const QString&) { alerted = title; });
+  asked.reset();
+  list().exporting().saveMarkedList();
+  ASSERT_TRUE(asked);
+  asked->answer(disk.path() / "no such folder" / "mine.txt");
+  ASSERT_TRUE(waitFor([&] { return !alerted.isEmpty(); }));
+  EXPECT_EQ(alerted, QStringLiteral("Couldn't save the delete list"));
 
   asked.reset();
   ASSERT_TRUE(BrowserCommands::run(*BrowserCommands::find("saveSnapshotAs"), *model));
@@ -347,11 +364,11 @@ TEST_F(DeleteListTest, WhatTheTrashRefusedIsDeletedPermanentlyOnlyAfterTheAnswer
   recorder.state->trashFails << bytesOf("big") << bytesOf("small") << bytesOf("mid");
   for (const char* name : {"big", "small", "mid", "Bob's notes"}) list().toggleMark(id(name));
   trashAndWait();
-  EXPECT_EQ(list().lastTrash()->failures,
+  EXPECT_EQ(list().trash().lastTrash()->failures,
             (QStringList{"big: Permission denied", "small: Permission denied", "mid: Permission denied"}));
-  EXPECT_EQ(list().refusedByTrash(), (std::vector<NodeId>{id("big"), id("small"), id("mid")}));
+  EXPECT_EQ(list().trash().refusedByTrash(), (std::vector<NodeId>{id("big"), id("small"), id("mid")}));
   list().toggleMark(id("mid"));
-  EXPECT_EQ(list().refusedByTrash(), (std::vector<NodeId>{id("big"), id("small")}))
+  EXPECT_EQ(list().trash().refusedByTrash(), (std::vector<NodeId>{id("big"), id("small")}))
       << "off the list, not offered";
 
   std::vector<ConfirmationRequestPtr> asked;
@@ -367,7 +384,7 @@ TEST_F(DeleteListTest, WhatTheTrashRefusedIsDeletedPermanentlyOnlyAfterTheAnswer
   EXPECT_EQ(asked[0]->confirmText, QStringLiteral("Delete Permanently"));
   EXPECT_TRUE(asked[0]->destructive);
   asked[0]->answer(false);
-  EXPECT_FALSE(list().isDeleting());
+  EXPECT_FALSE(list().trash().isDeleting());
   EXPECT_TRUE(recorder.state->deleted.isEmpty());
 
   // Taken off the list while the question is open, an item stays whatever the answer.
@@ -375,13 +392,13 @@ TEST_F(DeleteListTest, WhatTheTrashRefusedIsDeletedPermanentlyOnlyAfterTheAnswer
   ASSERT_EQ(asked.size(), 2u);
   list().toggleMark(id("small"));
   asked[1]->answer(true);
-  EXPECT_TRUE(list().isDeleting());
+  EXPECT_TRUE(list().trash().isDeleting());
   EXPECT_FALSE(command.isEnabled(*model));
-  ASSERT_TRUE(waitFor([&] { return !list().isDeleting(); }));
+  ASSERT_TRUE(waitFor([&] { return !list().trash().isDeleting(); }));
   EXPECT_EQ(recorder.state->deleted, QByteArrayList{bytesOf("big")});
   EXPECT_EQ(recorder.state->deletedBelow, QByteArrayList{QByteArray::fromStdString(root.string())});
-  EXPECT_EQ(*list().lastTrash(), (TrashResult{1, 900, {}, false, true}));
-  EXPECT_EQ(DeleteList::resultText(*list().lastTrash()),
+  EXPECT_EQ(*list().trash().lastTrash(), (TrashResult{1, 900, {}, false, true}));
+  EXPECT_EQ(TrashWork::resultText(*list().trash().lastTrash()),
             QStringLiteral("Deleted 1 item permanently · 900 bytes"));
   EXPECT_TRUE(list().isHiddenByTrash(id("a.bin")));
   EXPECT_EQ(model->overlay().size(DiskTree::root, *model->tree()), 550u);
@@ -396,16 +413,16 @@ TEST_F(DeleteListTest, WhatTheTrashRefusedIsDeletedPermanentlyOnlyAfterTheAnswer
   EXPECT_EQ(asked[2]->title, QStringLiteral("Delete 1 item permanently?"));
   EXPECT_TRUE(asked[2]->message.startsWith(QStringLiteral("No trash could take it (50 bytes):")));
   asked[2]->answer(true);
-  ASSERT_TRUE(waitFor([&] { return !list().isDeleting(); }));
-  EXPECT_EQ(*list().lastTrash(), (TrashResult{0, 0, {"small: Read-only file system"}, false, true}));
-  EXPECT_EQ(DeleteList::failuresText(*list().lastTrash()), QStringLiteral("1 couldn't be deleted"));
+  ASSERT_TRUE(waitFor([&] { return !list().trash().isDeleting(); }));
+  EXPECT_EQ(*list().trash().lastTrash(), (TrashResult{0, 0, {"small: Read-only file system"}, false, true}));
+  EXPECT_EQ(TrashWork::failuresText(*list().trash().lastTrash()), QStringLiteral("1 couldn't be deleted"));
   EXPECT_EQ(list().markedOrder(), std::vector<NodeId>{id("small")});
   EXPECT_TRUE(command.isEnabled(*model));
 
   // Emptying the Trash afterwards frees nothing that was deleted for good.
-  list().emptyTrash();
-  ASSERT_TRUE(waitFor([&] { return !list().isEmptyingTrash(); }));
-  EXPECT_EQ(*list().lastTrash(), (TrashResult{0, 0, {}, true}));
+  list().trash().emptyTrash();
+  ASSERT_TRUE(waitFor([&] { return !list().trash().isEmptyingTrash(); }));
+  EXPECT_EQ(*list().trash().lastTrash(), (TrashResult{0, 0, {}, true}));
   EXPECT_FALSE(command.isEnabled(*model)) << "the result that offered it is gone";
 }
 
@@ -413,38 +430,39 @@ TEST_F(DeleteListTest, EmptyingNamesTheTrashesItLeftAlone) {
   const QString refused =
       QStringLiteral("/media/usb/.Trash-1000: its “files” is a symbolic link; not emptied");
   recorder.state->emptyRefused = {refused};
-  list().emptyTrash();
-  ASSERT_TRUE(waitFor([&] { return !list().isEmptyingTrash(); }));
-  EXPECT_EQ(*list().lastTrash(), (TrashResult{0, 0, {refused}, true}));
-  EXPECT_EQ(DeleteList::resultText(*list().lastTrash()), QStringLiteral("Trash emptied"));
-  EXPECT_EQ(DeleteList::failuresText(*list().lastTrash()), QStringLiteral("1 trash not emptied"));
+  list().trash().emptyTrash();
+  ASSERT_TRUE(waitFor([&] { return !list().trash().isEmptyingTrash(); }));
+  EXPECT_EQ(*list().trash().lastTrash(), (TrashResult{0, 0, {refused}, true}));
+  EXPECT_EQ(TrashWork::resultText(*list().trash().lastTrash()), QStringLiteral("Trash emptied"));
+  EXPECT_EQ(TrashWork::failuresText(*list().trash().lastTrash()), QStringLiteral("1 trash not emptied"));
 
   recorder.state->emptyError = QStringLiteral("Permission denied");
-  list().emptyTrash();
-  ASSERT_TRUE(waitFor([&] { return !list().isEmptyingTrash(); }));
-  EXPECT_EQ(*list().lastTrash(),
+  list().trash().emptyTrash();
+  ASSERT_TRUE(waitFor([&] { return !list().trash().isEmptyingTrash(); }));
+  EXPECT_EQ(*list().trash().lastTrash(),
             (TrashResult{0, 0, {"Couldn't empty the Trash: Permission denied", refused}, false}));
 }
 
 TEST_F(DeleteListTest, TheListFileFollowsXdgDataHomeAndNeverLandsBelowTheRootFolder) {
   ::setenv("XDG_DATA_HOME", (home.path() / "data").c_str(), 1);
   const fs::path file = home.path() / "data" / "tallyfox" / "delete-list.txt";
-  EXPECT_EQ(DeleteList::deleteListFile(), file);
+  EXPECT_EQ(DeleteListExport::deleteListFile(), file);
   list().toggleMark(id("small"));
   EXPECT_EQ(listFileWhenItReads((root / "small").string() + "\n"), (root / "small").string() + "\n");
   EXPECT_TRUE(fs::exists(file));
 
   // A relative one does not count, as the XDG rules say.
   ::setenv("XDG_DATA_HOME", "data", 1);
-  EXPECT_EQ(DeleteList::deleteListFile(), home.path() / ".local/share/tallyfox/delete-list.txt");
+  EXPECT_EQ(DeleteListExport::deleteListFile(), home.path() / ".local/share/tallyfox/delete-list.txt");
   // Without HOME the user database says where the home is; without either, there is no file.
   ::unsetenv("XDG_DATA_HOME");
   ::unsetenv("HOME");
   const passwd* user = ::getpwuid(::getuid());
   if (user && user->pw_dir && user->pw_dir[0] == '/')
-    EXPECT_EQ(DeleteList::deleteListFile(), fs::path(user->pw_dir) / ".local/share/tallyfox/delete-list.txt");
+    EXPECT_EQ(DeleteListExport::deleteListFile(),
+              fs::path(user->pw_dir) / ".local/share/tallyfox/delete-list.txt");
   else
-    EXPECT_EQ(DeleteList::deleteListFile(), fs::path());
+    EXPECT_EQ(DeleteListExport::deleteListFile(), fs::path());
   ::setenv("HOME", home.path().c_str(), 1);
 }
 

@@ -5,7 +5,7 @@
 #include "ModelTestSupport.h"
 #include "model/BrowserCommands.h"
 #include "model/DocumentController.h"
-#include "model/Outside.h"
+#include "model/OutsideModel.h"
 #include "model/PartialScans.h"
 #include "model/PlaceStore.h"
 #include "model/Settings.h"

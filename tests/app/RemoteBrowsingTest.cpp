@@ -4,8 +4,9 @@
 #include "ModelTestSupport.h"
 #include "model/BrowserCommands.h"
 #include "model/Comparison.h"
-#include "model/RemoteHost.h"
+#include "model/FileActions.h"
 #include "model/Settings.h"
+#include "model/SshTarget.h"
 
 #include <tallyfox/Preferences.h>
 
@@ -66,9 +67,9 @@ TEST_F(RemoteBrowsingTest, OffersNothingThatActsOnALocalFileAndCopiesHostPaths) 
               QStringLiteral("This snapshot was scanned on web: its files are not on this computer"));
   }
   // Asked directly all the same (a key, a stale menu), they find no file to act on.
-  m->revealInFinder(std::nullopt);
-  m->openSelection(std::nullopt);
-  m->copyFileReference(std::nullopt);
+  m->files().revealInFinder(std::nullopt);
+  m->files().openSelection(std::nullopt);
+  m->files().copyFileReference(std::nullopt);
   m->togglePreview(std::nullopt);
   EXPECT_TRUE(desktop.state->revealed.isEmpty());
   EXPECT_TRUE(desktop.state->opened.isEmpty());

@@ -3,9 +3,9 @@
 #include "Subprocess.h"
 #include "model/ChildScan.h"
 #include "model/DocumentController.h"
-#include "model/RemoteHost.h"
 #include "model/ScanController.h"
 #include "model/Settings.h"
+#include "model/SshTarget.h"
 #include "model/StreamScanJob.h"
 
 #include <tallyfox/DiskTree.h>

@@ -3,7 +3,7 @@
 #include "ChangingFile.h"
 
 #include "model/Comparison.h"
-#include "model/Outside.h"
+#include "model/OutsideModel.h"
 #include "views/Breadcrumbs.h"
 #include "views/BrowserView.h"
 #include "views/BrowserWindow.h"
@@ -563,6 +563,7 @@ TEST_F(BrowserWindowTest, FileKeysReachTheDesktop) {
   tallyfox::PreviewWindow* preview = real->view()->preview()->window();
   ASSERT_NE(preview, nullptr);
   EXPECT_TRUE(preview->isVisible());
+  ASSERT_TRUE(viewtests::waitFor([&] { return !preview->kind().isEmpty(); }));
   EXPECT_EQ(preview->kind(), QStringLiteral("text"));
   EXPECT_EQ(preview->path(), notes.toUtf8());
   // Space closes it again, from the list or from the preview itself.

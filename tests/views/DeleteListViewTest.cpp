@@ -1,6 +1,7 @@
 #include "ViewTestSupport.h"
 
 #include "model/DeleteList.h"
+#include "model/TrashWork.h"
 #include "views/BrowserView.h"
 #include "views/BrowserWindow.h"
 #include "views/DeleteListViews.h"
@@ -156,7 +157,7 @@ TEST_F(DeleteListView, TheSheetReviewsTheListAndTheResultRowOffersToEmptyTheTras
   ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
   QTest::keyClick(list, Qt::Key_Backspace, Qt::ControlModifier);
   tallyfox::TrashResultRow* result = window->view()->trashResultRow();
-  ASSERT_TRUE(viewtests::waitFor([&] { return marks().lastTrash().has_value(); }));
+  ASSERT_TRUE(viewtests::waitFor([&] { return marks().trash().lastTrash().has_value(); }));
   EXPECT_EQ(result->text(), QStringLiteral("Moved 1 item to the Trash · 6.0 kB"));
   EXPECT_EQ(window->view()->deleteListBar()->text(), QString());
   ASSERT_TRUE(result->emptyButton()->isVisibleTo(result));
@@ -172,7 +173,8 @@ TEST_F(DeleteListView, TheSheetReviewsTheListAndTheResultRowOffersToEmptyTheTras
     if (button->text() == QStringLiteral("Empty Trash")) confirm = button;
   ASSERT_NE(confirm, nullptr);
   confirm->click();
-  ASSERT_TRUE(viewtests::waitFor([&] { return marks().lastTrash() && marks().lastTrash()->emptied; }));
+  ASSERT_TRUE(viewtests::waitFor(
+      [&] { return marks().trash().lastTrash() && marks().trash().lastTrash()->emptied; }));
   EXPECT_EQ(log->emptied, 1);
   EXPECT_EQ(result->text(), QStringLiteral("Trash emptied · 6.0 kB freed"));
   EXPECT_FALSE(result->emptyButton()->isVisibleTo(result));
@@ -198,8 +200,8 @@ TEST_F(DeleteListView, TheResultRowOffersToDeleteWhatTheTrashRefusedAndAsksFirst
   const QByteArray music = QByteArray::fromStdString((disk / "music").string());
   log->trashFails << music;
   marks().toggleMark(idOf(*model, "music"));
-  marks().requestTrash();
-  ASSERT_TRUE(viewtests::waitFor([&] { return marks().lastTrash().has_value(); }));
+  marks().trash().requestTrash();
+  ASSERT_TRUE(viewtests::waitFor([&] { return marks().trash().lastTrash().has_value(); }));
   tallyfox::TrashResultRow* result = window->view()->trashResultRow();
   EXPECT_EQ(result->failuresText(), QStringLiteral("1 couldn't be moved"));
   EXPECT_EQ(result->failuresTooltip(), QStringLiteral("music: Permission denied"));
@@ -220,7 +222,8 @@ TEST_F(DeleteListView, TheResultRowOffersToDeleteWhatTheTrashRefusedAndAsksFirst
     if (button->text() == QStringLiteral("Delete Permanently")) confirm = button;
   ASSERT_NE(confirm, nullptr);
   confirm->click();
-  ASSERT_TRUE(viewtests::waitFor([&] { return marks().lastTrash() && marks().lastTrash()->permanent; }));
+  ASSERT_TRUE(viewtests::waitFor(
+      [&] { return marks().trash().lastTrash() && marks().trash().lastTrash()->permanent; }));
   EXPECT_EQ(log->deleted, QByteArrayList{music});
   EXPECT_EQ(result->text(), QStringLiteral("Deleted 1 item permanently · 6.0 kB"));
   EXPECT_FALSE(result->deleteButton()->isVisibleTo(result));

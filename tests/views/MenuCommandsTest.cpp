@@ -11,10 +11,11 @@
 #include "model/FileTypes.h"
 #include "model/FolderHistory.h"
 #include "model/LargestFiles.h"
-#include "model/Outside.h"
+#include "model/OutsideModel.h"
 #include "model/PartialScans.h"
 #include "model/ScanController.h"
 #include "model/Settings.h"
+#include "model/TrashWork.h"
 #include "shell/AppDelegate.h"
 #include "views/BrowserView.h"
 #include "views/BrowserWindow.h"
@@ -272,8 +273,9 @@ std::map<QString, Expectation> MenuCommandsTest::expectations() {
           // What the Trash refuses is offered; nothing goes before the answer.
           w.log->trashFails << w.path("music").toUtf8();
           w.model->deleteList().toggleMark(w.id("music"));
-          w.model->deleteList().trashMarked();
-          ASSERT_TRUE(viewtests::waitFor([&] { return w.model->deleteList().lastTrash().has_value(); }));
+          w.model->deleteList().trash().trashMarked();
+          ASSERT_TRUE(
+              viewtests::waitFor([&] { return w.model->deleteList().trash().lastTrash().has_value(); }));
           w.confirmations.clear();
         },
         [](Window& w, const QString&) {

@@ -2,7 +2,7 @@
 // disk with their own keys and buttons, and a partial folder lists what it lacks.
 #include "ViewTestSupport.h"
 
-#include "model/Outside.h"
+#include "model/OutsideModel.h"
 #include "model/PartialScans.h"
 #include "views/Breadcrumbs.h"
 #include "views/BrowserView.h"

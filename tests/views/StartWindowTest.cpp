@@ -6,7 +6,7 @@
 #include "shell/AppDelegate.h"
 #include "views/BrowserView.h"
 #include "views/BrowserWindow.h"
-#include "views/SettingsWindow.h"
+#include "views/SettingsView.h"
 #include "views/WelcomeView.h"
 #include "views/WelcomeWindow.h"
 

@@ -8,6 +8,7 @@
 
 #include "model/DeleteList.h"
 #include "model/Format.h"
+#include "model/TrashWork.h"
 #include "platform/Trash.h"
 
 #include <gtest/gtest.h>
@@ -106,13 +107,13 @@ std::map<std::string, std::string> everythingBelow(const fs::path& folder) {
 
 void markAndTrash(tallyfox::BrowserModel& model, const std::vector<std::string>& names) {
   for (const std::string& name : names) model.deleteList().toggleMark(testsupport::idOf(model, name));
-  model.deleteList().trashMarked();
-  ASSERT_TRUE(testsupport::waitFor([&] { return !model.deleteList().isTrashing(); }));
+  model.deleteList().trash().trashMarked();
+  ASSERT_TRUE(testsupport::waitFor([&] { return !model.deleteList().trash().isTrashing(); }));
 }
 
 void emptyAndWait(tallyfox::BrowserModel& model) {
-  model.deleteList().emptyTrash();
-  ASSERT_TRUE(testsupport::waitFor([&] { return !model.deleteList().isEmptyingTrash(); }));
+  model.deleteList().trash().emptyTrash();
+  ASSERT_TRUE(testsupport::waitFor([&] { return !model.deleteList().trash().isEmptyingTrash(); }));
 }
 
 TEST(Trash, ItemsGoToTheHomeTrashAsOtherClientsSeeItAndEmptyingLeavesNothing) {
@@ -128,9 +129,9 @@ TEST(Trash, ItemsGoToTheHomeTrashAsOtherClientsSeeItAndEmptyingLeavesNothing) {
   auto model = browse(root, dir.path() / "s.tfsnap", trash);
 
   markAndTrash(*model, {"old", "Bob's notes", "caf\xEF\xBF\xBD.txt"});  // the name as shown
-  ASSERT_TRUE(model->deleteList().lastTrash());
-  EXPECT_EQ(model->deleteList().lastTrash()->count, 3);
-  EXPECT_EQ(model->deleteList().lastTrash()->failures, QStringList());
+  ASSERT_TRUE(model->deleteList().trash().lastTrash());
+  EXPECT_EQ(model->deleteList().trash().lastTrash()->count, 3);
+  EXPECT_EQ(model->deleteList().trash().lastTrash()->failures, QStringList());
   EXPECT_TRUE(testsupport::namesIn(root).empty());
   const std::string listed = trashList();
   EXPECT_NE(listed.find((root / "old").string() + "\n"), std::string::npos) << listed;
@@ -147,8 +148,8 @@ TEST(Trash, ItemsGoToTheHomeTrashAsOtherClientsSeeItAndEmptyingLeavesNothing) {
   const fs::path homeTrash = FreedesktopTrash::homeTrash();
   EXPECT_EQ(testsupport::namesIn(homeTrash / "files").size(), 4u);
   emptyAndWait(*model);
-  EXPECT_TRUE(model->deleteList().lastTrash()->emptied);
-  EXPECT_EQ(model->deleteList().lastTrash()->failures, QStringList());
+  EXPECT_TRUE(model->deleteList().trash().lastTrash()->emptied);
+  EXPECT_EQ(model->deleteList().trash().lastTrash()->failures, QStringList());
   EXPECT_EQ(trash->emptied, std::vector<fs::path>{homeTrash});
   EXPECT_TRUE(testsupport::namesIn(homeTrash / "files").empty());
   EXPECT_TRUE(testsupport::namesIn(homeTrash / "info").empty());
@@ -172,7 +173,7 @@ TEST(Trash, ItemsOnAnotherFileSystemUseThatVolumesTrash) {
   auto model = browse(top / "projects", dir.path() / "v.tfsnap", trash);
 
   markAndTrash(*model, {"build"});
-  EXPECT_EQ(model->deleteList().lastTrash()->count, 1);
+  EXPECT_EQ(model->deleteList().trash().lastTrash()->count, 1);
   const fs::path volumeTrash = top / (".Trash-" + std::to_string(::getuid()));
   EXPECT_EQ(testsupport::namesIn(volumeTrash / "files"), std::vector<std::string>{"build"});
   EXPECT_FALSE(fs::exists(FreedesktopTrash::homeTrash() / "files")) << "nothing crossed over";
@@ -182,7 +183,7 @@ TEST(Trash, ItemsOnAnotherFileSystemUseThatVolumesTrash) {
   EXPECT_NE(trashList().find((top / "projects" / "build").string()), std::string::npos);
 
   emptyAndWait(*model);
-  EXPECT_EQ(model->deleteList().lastTrash()->failures, QStringList());
+  EXPECT_EQ(model->deleteList().trash().lastTrash()->failures, QStringList());
   EXPECT_NE(std::find(trash->emptied.begin(), trash->emptied.end(), volumeTrash), trash->emptied.end());
   EXPECT_TRUE(testsupport::namesIn(volumeTrash / "files").empty());
   EXPECT_TRUE(testsupport::namesIn(volumeTrash / "info").empty());
@@ -209,9 +210,9 @@ TEST(Trash, AnItemOnABindMountGoesToThatMountsTrashThoughItSharesTheHomesDevice)
   auto model = browse(top / "projects", dir.path() / "b.tfsnap", trash);
 
   markAndTrash(*model, {"build"});
-  ASSERT_TRUE(model->deleteList().lastTrash());
-  EXPECT_EQ(model->deleteList().lastTrash()->failures, QStringList());
-  EXPECT_EQ(model->deleteList().lastTrash()->count, 1);
+  ASSERT_TRUE(model->deleteList().trash().lastTrash());
+  EXPECT_EQ(model->deleteList().trash().lastTrash()->failures, QStringList());
+  EXPECT_EQ(model->deleteList().trash().lastTrash()->count, 1);
   const fs::path mountTrash = top / (".Trash-" + userId());
   EXPECT_EQ(testsupport::namesIn(mountTrash / "files"), std::vector<std::string>{"build"});
   EXPECT_FALSE(fs::exists(FreedesktopTrash::homeTrash() / "files")) << "nothing went to the home trash";
@@ -282,7 +283,7 @@ TEST(Trash, EmptyingFollowsNoLinkPlantedInAVolumesTrashAndSaysWhichItLeftAlone) 
   EXPECT_EQ(readText(sharedInfoLink / "files" / "keep.txt"), "in the trash");
   EXPECT_TRUE(testsupport::namesIn(FreedesktopTrash::homeTrash() / "files").empty()) << "the home trash was";
 
-  const auto& result = model->deleteList().lastTrash();
+  const auto& result = model->deleteList().trash().lastTrash();
   ASSERT_TRUE(result);
   EXPECT_TRUE(result->emptied);
   const auto said = [&](const fs::path& trashFolder, const std::string& why) {
@@ -298,7 +299,7 @@ TEST(Trash, EmptyingFollowsNoLinkPlantedInAVolumesTrashAndSaysWhichItLeftAlone) 
   EXPECT_TRUE(said(third->path() / (".Trash-" + uid), "it belongs to another user"));
   EXPECT_TRUE(said(third->path() / ".Trash" / uid, "the shared .Trash above it is a symbolic link"));
   EXPECT_EQ(result->failures.size(), 6);
-  EXPECT_EQ(tallyfox::DeleteList::failuresText(*result), QStringLiteral("6 trashes not emptied"));
+  EXPECT_EQ(tallyfox::TrashWork::failuresText(*result), QStringLiteral("6 trashes not emptied"));
 }
 
 TEST(Trash, DeletingPermanentlyRemovesLinksButNotWhatTheyLeadToAndStaysOnTheItemsMount) {
@@ -375,29 +376,29 @@ TEST(Trash, WhatNoTrashTakesIsDeletedPermanentlyOnlyOnceThePersonSaysSo) {
   tallyfox::DeleteList& list = model->deleteList();
 
   markAndTrash(*model, {"big", "small"});
-  ASSERT_TRUE(list.lastTrash());
+  ASSERT_TRUE(list.trash().lastTrash());
   const QString why = QStringLiteral(": there is no Trash on its file system (") +
                       QString::fromStdString(blocked.string()) + QStringLiteral(" is not a folder)");
-  EXPECT_EQ(list.lastTrash()->failures, (QStringList{"big" + why, "small" + why}));
-  EXPECT_TRUE(list.canDeletePermanently());
+  EXPECT_EQ(list.trash().lastTrash()->failures, (QStringList{"big" + why, "small" + why}));
+  EXPECT_TRUE(list.trash().canDeletePermanently());
   const std::uint64_t total = list.markedTotal();
 
   tallyfox::ConfirmationRequestPtr asked;
   QObject::connect(&model->requests(), &tallyfox::Requests::confirmationRequested,
                    [&](const tallyfox::ConfirmationRequestPtr& request) { asked = request; });
-  list.requestDeletePermanently();
+  list.trash().requestDeletePermanently();
   ASSERT_TRUE(asked);
   EXPECT_EQ(asked->title, QStringLiteral("Delete 2 items permanently?"));
   EXPECT_TRUE(asked->message.contains(tallyfox::Format::bytes(total) + " in all"))
       << asked->message.toStdString();
   EXPECT_TRUE(fs::exists(stuff / "big" / "a")) << "asking deletes nothing";
   asked->answer(true);
-  ASSERT_TRUE(testsupport::waitFor([&] { return !list.isDeleting(); }));
+  ASSERT_TRUE(testsupport::waitFor([&] { return !list.trash().isDeleting(); }));
   EXPECT_EQ(testsupport::namesIn(stuff), std::vector<std::string>{});
   EXPECT_EQ(readText(dir / "mine" / "precious.txt"), "precious");
-  EXPECT_EQ(*list.lastTrash(), (tallyfox::TrashResult{2, total, {}, false, true}));
+  EXPECT_EQ(*list.trash().lastTrash(), (tallyfox::TrashResult{2, total, {}, false, true}));
   EXPECT_TRUE(list.isEmpty());
-  EXPECT_FALSE(list.canDeletePermanently());
+  EXPECT_FALSE(list.trash().canDeletePermanently());
 }
 
 }  // namespace

@@ -147,16 +147,18 @@ TEST_F(ListPartsTest, PreviewShowsPicturesTextAndOtherwiseFacts) {
   testsupport::writeFile(dir / "files" / "caf\xe9.txt", "caf\xc3\xa9\n");
   auto bytesOf = [&](const std::string& name) { return QByteArray::fromStdString((dir / name).string()); };
   tallyfox::PreviewWindow preview;
-  preview.showFile(
-      bytesOf("files/r\xf6"
-              "d.png"));
-  EXPECT_EQ(preview.kind(), QStringLiteral("image"));
-  preview.showFile(bytesOf("files/caf\xe9.txt"));
-  EXPECT_EQ(preview.kind(), QStringLiteral("text"));
-  preview.showFile(bytesOf("files/blob\xff.bin"));
-  EXPECT_EQ(preview.kind(), QStringLiteral("facts"));
-  preview.showFile(bytesOf("files"));
-  EXPECT_EQ(preview.kind(), QStringLiteral("facts"));
+  // The file is read off the main thread; the window settles on a kind when it arrives.
+  const auto kindOf = [&](const QByteArray& path) {
+    preview.showFile(path);
+    EXPECT_TRUE(viewtests::waitFor([&] { return !preview.kind().isEmpty(); }));
+    return preview.kind();
+  };
+  EXPECT_EQ(kindOf(bytesOf("files/r\xf6"
+                           "d.png")),
+            QStringLiteral("image"));
+  EXPECT_EQ(kindOf(bytesOf("files/caf\xe9.txt")), QStringLiteral("text"));
+  EXPECT_EQ(kindOf(bytesOf("files/blob\xff.bin")), QStringLiteral("facts"));
+  EXPECT_EQ(kindOf(bytesOf("files")), QStringLiteral("facts"));
   QSignalSpy dismissed(&preview, &tallyfox::PreviewWindow::dismissed);
   QTest::keyClick(&preview, Qt::Key_Escape);
   EXPECT_EQ(dismissed.size(), 1);

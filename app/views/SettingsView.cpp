@@ -1,4 +1,4 @@
-#include "views/SettingsWindow.h"
+#include "views/SettingsView.h"
 
 #include "model/Settings.h"
 #include "platform/FileManager.h"

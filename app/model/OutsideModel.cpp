@@ -1,16 +1,12 @@
-#include "model/Outside.h"
+#include "model/OutsideModel.h"
 
 #include "model/BrowserModel.h"
-#include "model/MainThread.h"
 #include "model/RemoteBrowsing.h"
 
 #include <tallyfox/EntryNames.h>
 #include <tallyfox/SnapshotPaths.h>
 
 #include <QCollator>
-#include <QCoreApplication>
-#include <QPointer>
-#include <QtConcurrent>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -228,32 +224,29 @@ void OutsideModel::setOutsideSelection(const std::optional<std::string>& value) 
 }
 
 void OutsideModel::readEntries() {
-  const std::uint64_t request = ++entriesRequest_;
+  entriesLane_.stop();
   if (!entries_.empty()) {
     entries_.clear();
     emit entriesChanged();
   }
   if (!outsidePath_) return;
-  const QPointer<OutsideModel> self(this);
-  (void)QtConcurrent::run([self, request, folder = *outsidePath_, root = canonicalRoot()] {
-    auto entries = list(folder, root);
-    onMainThread([self, request, entries = std::move(entries)]() mutable {
-      if (!self || request != self->entriesRequest_) return;
-      self->entries_ = std::move(entries);
-      // The first of the snapshot's own entries, else the first; unless one was chosen.
-      if (!self->outsideSelection_ && !self->entries_.empty()) {
-        const auto own = std::find_if(
-            self->entries_.begin(), self->entries_.end(),
-            [](const OutsideEntry& e) { return e.relation != OutsideEntry::Relation::notScanned; });
-        self->setOutsideSelection(own != self->entries_.end() ? own->path : self->entries_.front().path);
-      }
-      emit self->entriesChanged();
-    });
-  });
+  Background::run(
+      this, entriesLane_, [folder = *outsidePath_, root = canonicalRoot()] { return list(folder, root); },
+      [this](std::vector<OutsideEntry> entries) {
+        entries_ = std::move(entries);
+        // The first of the snapshot's own entries, else the first; unless one was chosen.
+        if (!outsideSelection_ && !entries_.empty()) {
+          const auto own = std::find_if(entries_.begin(), entries_.end(), [](const OutsideEntry& e) {
+            return e.relation != OutsideEntry::Relation::notScanned;
+          });
+          setOutsideSelection(own != entries_.end() ? own->path : entries_.front().path);
+        }
+        emit entriesChanged();
+      });
 }
 
 void OutsideModel::readUnscanned() {
-  const std::uint64_t request = ++unscannedRequest_;
+  unscannedLane_.stop();
   if (!unscanned_.empty()) {
     unscanned_.clear();
     emit unscannedChanged();
@@ -271,15 +264,14 @@ void OutsideModel::readUnscanned() {
     const auto name = tree->nameView(child);
     scanned.emplace(name.begin(), name.end());
   }
-  const QPointer<OutsideModel> self(this);
-  (void)QtConcurrent::run(
-      [self, request, path = SnapshotPaths::canonical(path), scanned = std::move(scanned)] {
-        auto entries = listUnscanned(path, scanned);
-        onMainThread([self, request, entries = std::move(entries)]() mutable {
-          if (!self || request != self->unscannedRequest_) return;
-          self->unscanned_ = std::move(entries);
-          emit self->unscannedChanged();
-        });
+  Background::run(
+      this, unscannedLane_,
+      [path = SnapshotPaths::canonical(path), scanned = std::move(scanned)] {
+        return listUnscanned(path, scanned);
+      },
+      [this](std::vector<OutsideEntry> entries) {
+        unscanned_ = std::move(entries);
+        emit unscannedChanged();
       });
 }
 

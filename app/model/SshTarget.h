@@ -1,10 +1,14 @@
 #pragma once
 
+#include <QObject>
 #include <QString>
 #include <QStringList>
 
 #include <filesystem>
+#include <functional>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace tallyfox {
 
@@ -26,6 +30,11 @@ struct SshTarget {
   QStringList destination() const;
 
   bool operator==(const SshTarget&) const = default;
+
+  // The host aliases of the person's ~/.ssh/config, offered for typing, read in the thread
+  // pool (a home folder on a network disk must not hold up a window) and handed to `take` on
+  // the main thread while `receiver` lives.
+  static void readAliases(QObject* receiver, std::function<void(std::vector<std::string>)> take);
 };
 
 // Where remote snapshots live and how the app tells them apart: a remote snapshot is any

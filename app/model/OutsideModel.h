@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/Background.h"
+
 #include <tallyfox/DiskTree.h>
 
 #include <QObject>
@@ -98,8 +100,8 @@ class OutsideModel : public QObject {
   std::vector<OutsideEntry> entries_;
   std::vector<OutsideEntry> unscanned_;
   // Which listing is current: a listing that arrives after another was asked for is dropped.
-  std::uint64_t entriesRequest_ = 0;
-  std::uint64_t unscannedRequest_ = 0;
+  Background::Lane entriesLane_;
+  Background::Lane unscannedLane_;
 };
 
 }  // namespace tallyfox

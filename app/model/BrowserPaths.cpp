@@ -1,13 +1,13 @@
-// The window's title bar, and the actions that reach a node's file on disk.
+// The window's title bar, the paths of its entries on disk, the preview, and switching the
+// window to another snapshot. What acts on the files is FileActions.
 #include "model/BrowserModel.h"
 #include "model/Comparison.h"
-#include "model/DeleteList.h"
 #include "model/Documents.h"
 #include "model/Format.h"
-#include "model/Outside.h"
+#include "model/OutsideModel.h"
 #include "model/RemoteBrowsing.h"
-#include "model/RemoteHost.h"
 #include "model/Settings.h"
+#include "model/SshTarget.h"
 #include "platform/LocalPath.h"
 
 #include <tallyfox/EntryNames.h>
@@ -15,11 +15,6 @@
 #include <tallyfox/SnapshotFile.h>
 #include <tallyfox/SnapshotPaths.h>
 
-#include <QCoreApplication>
-#include <QPointer>
-#include <QtConcurrent>
-
-#include <exception>
 #include <filesystem>
 #include <system_error>
 
@@ -82,61 +77,6 @@ QUrl BrowserModel::currentFolderURL() const {
   return folder && existsOnDisk(*folder) ? fileUrl(*folder) : QUrl();
 }
 
-void BrowserModel::revealInFinder(OptionalNode node) {
-  std::optional<QByteArray> target = filePath(node);
-  if (!target) {
-    beep();
-    return;
-  }
-  // A path that is gone reveals its nearest ancestor that is still there.
-  QByteArray p = *target;
-  while (p != "/" && !p.isEmpty() && !existsOnDisk(p)) p = parentPath(p);
-  if (services_.desktop.fileManager) services_.desktop.fileManager->reveal(p);
-}
-
-void BrowserModel::openSelection(OptionalNode node) {
-  const std::optional<QByteArray> target = filePath(node);
-  if (!target || !existsOnDisk(*target)) {
-    beep();
-    return;
-  }
-  if (services_.desktop.opener) services_.desktop.opener->open(*target);
-}
-
-void BrowserModel::copyFileReference(OptionalNode node) {
-  const std::optional<QByteArray> target = filePath(node);
-  if (!target) return;
-  if (services_.desktop.clipboard) services_.desktop.clipboard->copyFileReference(*target);
-}
-
-void BrowserModel::copyPath(OptionalNode node) {
-  const std::optional<QString> target = path(node);
-  if (!target) return;
-  if (services_.desktop.clipboard) services_.desktop.clipboard->copyText(*target);
-}
-
-void BrowserModel::copyName(OptionalNode node) {
-  const std::optional<QByteArray> bytes = treePath(tree_, node ? node : selection_);
-  if (!bytes || !services_.desktop.clipboard) return;
-  services_.desktop.clipboard->copyText(displayLastComponent(*bytes));
-}
-
-void BrowserModel::copyPathForShell(OptionalNode node) {
-  const std::optional<QByteArray> target = filePath(node);
-  if (!target || !services_.desktop.clipboard) return;
-  services_.desktop.clipboard->copyText(DeleteList::shellQuoted(*target));
-}
-
-void BrowserModel::openInTerminal(const QByteArray& folder) {
-  if (!EntryNames::isPlainPath(std::string_view(folder.constData(), std::size_t(folder.size())))) {
-    beep();
-    return;
-  }
-  if (!services_.desktop.terminal) return;
-  // With no terminal installed there is nothing to open; the beep says so.
-  if (services_.desktop.terminal->openIn(folder)) beep();
-}
-
 namespace {
 
 // The file as the system finds it: absolute, links resolved where they exist.
@@ -186,51 +126,6 @@ void BrowserModel::togglePreview(OptionalNode node) {
     setPreviewURL(fileUrl(*target));
   } else
     beep();
-}
-
-void BrowserModel::saveSnapshotAs() {
-  if (!tree_) return;
-  const std::filesystem::path folder =
-      services_.settings ? services_.settings->snapshotsFolder() : SnapshotsFolder::resolve(std::nullopt);
-  // Also makes the folder, so that the chooser can start in it.
-  const std::string& root = tree_->rootPath();
-  std::filesystem::path proposed;
-  try {
-    proposed = SnapshotsFolder::newSnapshotPath(folder, root.empty() ? "snapshot" : root, tree_->scanStart());
-  } catch (const std::exception& e) {
-    requests_.alert(QStringLiteral("Couldn't save the snapshot"), QString::fromStdString(e.what()));
-    return;
-  }
-  const QPointer<BrowserModel> self(this);
-  auto request = std::make_shared<FileRequest>(FileRequest::Kind::save, [self](auto chosen) {
-    if (!self || !chosen || !self->tree_) return;
-    std::filesystem::path file = *chosen;
-    // Without its extension the file would not be offered for opening again.
-    if (!file.has_extension()) file += std::string(".") + SnapshotFile::fileExtension;
-    (void)QtConcurrent::run([self, tree = self->tree_, file] {
-      QString error;
-      try {
-        tree->write(file);
-      } catch (const std::exception& e) {
-        error = QString::fromLocal8Bit(e.what());
-      }
-      QMetaObject::invokeMethod(
-          QCoreApplication::instance(),
-          [self, file, error] {
-            if (!self) return;
-            if (!error.isEmpty())
-              self->requests_.alert(QStringLiteral("Couldn't save the snapshot"), error);
-            else if (self->services_.documents)
-              self->services_.documents->noteRecentDocument(file);
-          },
-          Qt::QueuedConnection);
-    });
-  });
-  request->message = QStringLiteral("Save Snapshot As");
-  request->folder = folder;
-  request->proposedName = QString::fromStdString(proposed.filename().string());
-  request->nameFilters = {QStringLiteral("Snapshots (*.tfsnap)")};
-  requests_.ask(request);
 }
 
 }  // namespace tallyfox

@@ -1,4 +1,9 @@
-#include "model/RemoteHost.h"
+#include "model/SshTarget.h"
+
+#include "model/Background.h"
+
+#include <tallyfox/SnapshotPaths.h>
+#include <tallyfox/SshConfig.h>
 
 #include <QRegularExpression>
 
@@ -86,6 +91,15 @@ QStringList SshTarget::destination() const {
   if (port) words << QStringLiteral("-p") << QString::number(*port);
   words << (user.isEmpty() ? host : user + u'@' + host);
   return words;
+}
+
+void SshTarget::readAliases(QObject* receiver, std::function<void(std::vector<std::string>)> take) {
+  Background::run(
+      receiver,
+      [] {
+        return SshConfig::hostAliases(std::filesystem::path(PathText::homeDirectory()) / ".ssh" / "config");
+      },
+      std::move(take));
 }
 
 namespace RemoteSnapshots {
