@@ -87,6 +87,9 @@ int runTypes(const TypesArgs& args);
 // One JSON document on standard output: what --json prints. Names that are not UTF-8 are
 // arrays of their byte values (tallyfox::detail::pathToJson), so nothing here is lossy.
 void printJson(const nlohmann::json& document);
+// Signs of a change: a minus as wide as "+" (U+2212), and "old → new".
+inline constexpr const char* minusSign = "\xE2\x88\x92";
+inline constexpr const char* changeArrow = " \xE2\x86\x92 ";
 // "12.5%" of the whole, "<0.1%" for a sliver, "" of nothing: as the window shows shares.
 std::string percent(std::uint64_t part, std::uint64_t whole);
 // The file's modification day in local time, "2024-03-01".

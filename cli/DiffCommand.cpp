@@ -25,9 +25,6 @@ using tallyfox::SnapshotDiff;
 // answers "where inside?" without burying the top-level list.
 constexpr int nestedLimit = 3;
 
-constexpr const char* minus = "\xE2\x88\x92";  // U+2212, the width of "+"
-constexpr const char* arrow = " \xE2\x86\x92 ";
-
 bool changed(const SnapshotDiff::Entry& e) {
   return e.delta() != 0 || e.isNew() || e.isGone();
 }
@@ -36,14 +33,14 @@ std::string signedBytes(const SnapshotDiff::Entry& e) {
   const std::int64_t delta = e.delta();
   const std::string magnitude = tallyfox::formatFileBytes(e.magnitude());
   if (delta > 0) return "+" + magnitude;
-  if (delta < 0) return minus + magnitude;
+  if (delta < 0) return minusSign + magnitude;
   return magnitude;
 }
 
 std::string sizes(const SnapshotDiff::Entry& e) {
   if (e.isNew()) return "new";
   if (e.isGone()) return "gone";
-  return tallyfox::formatFileBytes(e.oldSize) + arrow + tallyfox::formatFileBytes(e.newSize);
+  return tallyfox::formatFileBytes(e.oldSize) + changeArrow + tallyfox::formatFileBytes(e.newSize);
 }
 
 using tallyfox::SnapshotDump::terminalSafe;

@@ -20,9 +20,6 @@ namespace {
 using tallyfox::SnapshotDump::terminalSafe;
 namespace fs = std::filesystem;
 
-constexpr const char* minus = "\xE2\x88\x92";  // U+2212, the width of "+"
-constexpr const char* arrow = " \xE2\x86\x92 ";
-
 struct Opened {
   std::string file;
   tallyfox::DiskTreePtr tree;
@@ -31,7 +28,7 @@ struct Opened {
 std::string signedBytes(std::int64_t delta) {
   const std::string magnitude =
       tallyfox::formatFileBytes(delta < 0 ? 0 - std::uint64_t(delta) : std::uint64_t(delta));
-  return (delta < 0 ? minus : "+") + magnitude;
+  return (delta < 0 ? minusSign : "+") + magnitude;
 }
 
 void report(const Opened& older, const Opened& newer, const std::string& place, const GrowthArgs& args,
@@ -57,7 +54,8 @@ void report(const Opened& older, const Opened& newer, const std::string& place, 
   std::size_t changeWidth = 0, sizesWidth = 0;
   for (const auto& f : folders) {
     changes.push_back(signedBytes(f.grew()));
-    sizes.push_back(tallyfox::formatFileBytes(f.oldBytes) + arrow + tallyfox::formatFileBytes(f.newBytes));
+    sizes.push_back(tallyfox::formatFileBytes(f.oldBytes) + changeArrow +
+                    tallyfox::formatFileBytes(f.newBytes));
     changeWidth = std::max(changeWidth, width(changes.back()));
     sizesWidth = std::max(sizesWidth, width(sizes.back()));
   }

@@ -10,6 +10,9 @@
 
 namespace tfscan {
 
+// The exit status of a command ended by an interrupt, as a shell reports a SIGINT.
+inline constexpr int exitInterrupted = 130;
+
 // An interrupt as a request, not a kill: the interrupting signals (Ctrl-C's SIGINT, and for a
 // run under a service manager its SIGTERM) are blocked in every thread (the scanner's threads
 // inherit the mask) and taken by one watching thread, which also paces the progress lines.

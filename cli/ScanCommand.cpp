@@ -31,8 +31,6 @@ namespace tfscan {
 
 namespace {
 
-constexpr int exitInterrupted = 130;
-
 std::string progressLine(std::uint64_t entries, std::uint64_t bytes, double seconds) {
   const auto rate = std::uint64_t(seconds > 0.05 ? double(entries) / seconds : 0);
   return "\r" + std::to_string(entries) + " entries  " + tallyfox::formatFileBytes(bytes) + "  " +

@@ -39,7 +39,6 @@ using namespace tallyfox;
 using Clock = std::chrono::system_clock;
 namespace fs = std::filesystem;
 
-constexpr int exitInterrupted = 130;
 // A scheduled scan runs for minutes in the background: a line now and then says it is alive
 // without flooding the journal.
 constexpr auto progressEvery = std::chrono::seconds(30);

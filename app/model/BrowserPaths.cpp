@@ -22,13 +22,6 @@ namespace tallyfox {
 
 namespace {
 
-// Something is there, even a dangling symbolic link: that is what a file manager shows.
-bool existsOnDisk(const QByteArray& path) {
-  std::error_code error;
-  const auto status = std::filesystem::symlink_status(std::filesystem::path(path.toStdString()), error);
-  return !error && status.type() != std::filesystem::file_type::not_found;
-}
-
 // The path a node has in the tree, wherever the tree was scanned.
 std::optional<QByteArray> treePath(const DiskTreePtr& tree, std::optional<NodeId> node) {
   if (!tree || !node || !EntryNames::hasPlainPath(*tree, *node)) return std::nullopt;

@@ -91,7 +91,7 @@ std::function<void(const EntryTarget&)> fromOutside(Start start) {
   };
 }
 
-std::vector<EntryAction> makeTable() {
+std::vector<EntryAction> makeActionTable() {
   return {
       {.id = "openInTallyfox",
        .title = "Open in Tallyfox",
@@ -312,7 +312,7 @@ bool enabled(const EntryAction& action, const EntryTarget& target) {
 namespace EntryActions {
 
 const std::vector<EntryAction>& all() {
-  static const std::vector<EntryAction> table = makeTable();
+  static const std::vector<EntryAction> table = makeActionTable();
   return table;
 }
 

@@ -18,17 +18,6 @@
 
 namespace tallyfox {
 
-namespace {
-
-// Something is there, even a dangling symbolic link: that is what a file manager shows.
-bool existsOnDisk(const QByteArray& path) {
-  std::error_code error;
-  const auto status = std::filesystem::symlink_status(std::filesystem::path(path.toStdString()), error);
-  return !error && status.type() != std::filesystem::file_type::not_found;
-}
-
-}  // namespace
-
 FileActions::FileActions(BrowserModel& browser) : QObject(&browser), browser_(browser) {}
 
 void FileActions::revealInFinder(OptionalNode node) {

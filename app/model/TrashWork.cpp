@@ -16,12 +16,6 @@ namespace tallyfox {
 
 namespace {
 
-// Something is there, even a dangling symbolic link: that is what would go to the Trash.
-bool existsOnDisk(const QByteArray& path) {
-  struct stat st {};
-  return ::lstat(path.constData(), &st) == 0;
-}
-
 // "name: reason" for an item that stayed. The reason may start with the path itself; the
 // name says which item already.
 QString failureLine(const QByteArray& path, const QString& error) {

@@ -6,10 +6,19 @@
 #include <QString>
 #include <QUrl>
 
+#include <sys/stat.h>
+
 namespace tallyfox {
 
 // A path on disk is the bytes the kernel knows it by; a name need not be UTF-8. These cross
 // between those bytes and the URLs the desktop takes without decoding them on the way.
+
+// Something is there, even a dangling symbolic link: what a file manager shows and what
+// would go to the Trash.
+inline bool existsOnDisk(const QByteArray& path) {
+  struct stat st {};
+  return ::lstat(path.constData(), &st) == 0;
+}
 
 // The file URI as the desktop's URI lists carry it: every byte outside the unreserved set is
 // percent-encoded. Built as bytes: QUrl turns bytes that are not UTF-8 into U+FFFD.

@@ -12,7 +12,7 @@ namespace {
 const QString service = QStringLiteral("org.freedesktop.Notifications");
 const QString path = QStringLiteral("/org/freedesktop/Notifications");
 const QString interface = QStringLiteral("org.freedesktop.Notifications");
-constexpr int answerWithinMs = 5000;
+constexpr int notificationAnswerWithinMs = 5000;
 
 }  // namespace
 
@@ -39,7 +39,7 @@ std::optional<quint32> Notifications::notify(const Message& message, QString* er
   // A server that reads markup would take "<" and "&" in a folder's name as markup.
   const QDBusReply<QStringList> capabilities =
       bus.call(QDBusMessage::createMethodCall(service, path, interface, QStringLiteral("GetCapabilities")),
-               QDBus::Block, answerWithinMs);
+               QDBus::Block, notificationAnswerWithinMs);
   if (!capabilities.isValid())
     return fail(QStringLiteral("No notification server answered: ") + capabilities.error().message());
   const bool markup = capabilities.value().contains(QStringLiteral("body-markup"));
@@ -54,7 +54,7 @@ std::optional<quint32> Notifications::notify(const Message& message, QString* er
   QDBusMessage call = QDBusMessage::createMethodCall(service, path, interface, QStringLiteral("Notify"));
   call << QStringLiteral("Tallyfox") << quint32(0) << QStringLiteral("io.quillon.Tallyfox") << message.summary
        << (markup ? message.body.toHtmlEscaped() : message.body) << actionList << hints << qint32(-1);
-  const QDBusReply<quint32> id = bus.call(call, QDBus::Block, answerWithinMs);
+  const QDBusReply<quint32> id = bus.call(call, QDBus::Block, notificationAnswerWithinMs);
   if (!id.isValid())
     return fail(QStringLiteral("The notification server refused the notification: ") + id.error().message());
   sent_ << id.value();

@@ -25,10 +25,6 @@ namespace {
 constexpr double margin = 8;
 constexpr double gap = 6;
 
-QColor colorOf(const Rgba& c) {
-  return QColor::fromRgba(c.argb());
-}
-
 QColor secondary(const QColor& text) {
   QColor c = text;
   c.setAlphaF(0.55f);

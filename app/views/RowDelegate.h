@@ -1,8 +1,10 @@
 #pragma once
 
 #include "model/BrowserModel.h"
+#include "model/Palette.h"
 #include "views/ChangeColumns.h"
 
+#include <QColor>
 #include <QPointer>
 #include <QRectF>
 #include <QStyledItemDelegate>
@@ -11,6 +13,11 @@
 #include <vector>
 
 namespace tallyfox {
+
+// A palette colour as Qt paints it.
+inline QColor colorOf(const Rgba& c) {
+  return QColor::fromRgba(c.argb());
+}
 
 // Paints one row of the browser list: indentation, chevron, swatch, icon button, name,
 // badges, share of the parent, bar and size. The values come from the browser model, so

@@ -31,10 +31,6 @@ namespace tallyfox {
 
 namespace {
 
-QColor colorOf(const Rgba& c) {
-  return QColor::fromRgba(c.argb());
-}
-
 constexpr double degreesPerRadian = 180.0 / std::numbers::pi;
 
 }  // namespace

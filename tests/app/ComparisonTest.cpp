@@ -28,7 +28,7 @@ namespace fs = std::filesystem;
 using Names = std::vector<std::string>;
 using std::chrono::hours;
 
-const auto now = std::chrono::system_clock::now();
+using testsupport::now;
 
 // Last week: data/ holds a folder that will grow, one that stays, one that goes, and a file
 // that grows from 1 to 3 bytes.

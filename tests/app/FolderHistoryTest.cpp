@@ -23,7 +23,7 @@ namespace {
 namespace fs = std::filesystem;
 using std::chrono::hours;
 
-const auto now = std::chrono::system_clock::now();
+using testsupport::now;
 
 // Whether a pruner could take the file now: it removes only what it can lock exclusively.
 bool prunable(const fs::path& file) {

@@ -21,6 +21,9 @@
 
 namespace testsupport {
 
+// When the tests began: the snapshots they write are dated from it.
+inline const std::chrono::system_clock::time_point now = std::chrono::system_clock::now();
+
 // Writes a snapshot of the literal tree to `file`.
 void writeSnapshot(const std::filesystem::path& file, const std::vector<Node>& nodes,
                    const std::string& rootPath = "/data",

@@ -19,7 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const auto now = std::chrono::system_clock::now();
+using testsupport::now;
 
 class RemoteBrowsingTest : public ::testing::Test {
  protected:

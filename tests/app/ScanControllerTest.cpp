@@ -17,7 +17,7 @@
 using namespace tallyfox;
 using testsupport::TempDir;
 using testsupport::waitFor;
-using Kind = ScanController::Phase::Kind;
+using PhaseKind = ScanController::Phase::Kind;
 
 namespace {
 
@@ -97,7 +97,7 @@ TEST_F(ScanControllerTest, CancellingLeavesNoFileAndTheNextScanStartsAfresh) {
   EXPECT_EQ(controller.speed(), ScanSpeed::gentle);
   EXPECT_EQ(controller.scanner()->speed(), ScanSpeed::gentle);
   controller.scanner()->cancel();
-  ASSERT_TRUE(waitFor([&] { return controller.phase().kind == Kind::idle; }));
+  ASSERT_TRUE(waitFor([&] { return controller.phase().kind == PhaseKind::idle; }));
   EXPECT_TRUE(snapshotFiles().empty());
   EXPECT_EQ(opened.count(), 0);
   EXPECT_NE(controller.scanner(), nullptr);  // kept until the next scan replaces it
@@ -113,7 +113,7 @@ TEST_F(ScanControllerTest, CancellingLeavesNoFileAndTheNextScanStartsAfresh) {
 TEST_F(ScanControllerTest, AFailedScanIsReportedAndAnotherCanFollow) {
   QSignalSpy opened(&documents, &DocumentController::documentOpened);
   controller.scan(QString::fromStdString((tree / "missing").string()));
-  ASSERT_TRUE(waitFor([&] { return controller.phase().kind == Kind::failed; }));
+  ASSERT_TRUE(waitFor([&] { return controller.phase().kind == PhaseKind::failed; }));
   EXPECT_FALSE(controller.phase().text.isEmpty());
   EXPECT_EQ(controller.scanner(), nullptr);
 
@@ -121,7 +121,7 @@ TEST_F(ScanControllerTest, AFailedScanIsReportedAndAnotherCanFollow) {
   testsupport::writeFile(home.path() / "plain-file", "x");
   Preferences::standard()->set(Preferences::snapshotsFolderKey, (home.path() / "plain-file" / "s").string());
   controller.scan(QString::fromStdString(tree.string()));
-  EXPECT_EQ(controller.phase().kind, Kind::failed);
+  EXPECT_EQ(controller.phase().kind, PhaseKind::failed);
   EXPECT_EQ(controller.scanner(), nullptr);
   EXPECT_EQ(controller.phase().text.toStdString(),
             "snapshots folder " + (home.path() / "plain-file" / "s").string() + ": Not a directory");
@@ -129,7 +129,7 @@ TEST_F(ScanControllerTest, AFailedScanIsReportedAndAnotherCanFollow) {
 
   Preferences::standard()->set(Preferences::snapshotsFolderKey, snapshots.string());
   controller.scan(QString::fromStdString(tree.string()));
-  EXPECT_EQ(controller.phase().kind, Kind::scanning);
+  EXPECT_EQ(controller.phase().kind, PhaseKind::scanning);
   ASSERT_TRUE(waitFor([&] { return opened.count() == 1; }));
   EXPECT_EQ(controller.phase(), ScanController::Phase::idle());
 }
@@ -151,9 +151,10 @@ TEST_F(ScanControllerTest, EntriesRiseWhileAScanRuns) {
   QObject::connect(&controller, &ScanController::entriesChanged,
                    [&] { seen.push_back(controller.entries()); });
   controller.scan(QStringLiteral("/usr"));
-  const bool rose = waitFor([&] { return seen.size() >= 2 || controller.phase().kind != Kind::scanning; });
+  const bool rose =
+      waitFor([&] { return seen.size() >= 2 || controller.phase().kind != PhaseKind::scanning; });
   ASSERT_TRUE(rose);
-  if (controller.phase().kind == Kind::scanning) controller.scanner()->cancel();
+  if (controller.phase().kind == PhaseKind::scanning) controller.scanner()->cancel();
   ASSERT_TRUE(waitFor([&] { return !controller.phase().isBusy(); }));
   if (seen.size() < 2) GTEST_SKIP() << "the scan of /usr ended before two polls";
   EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));

@@ -26,7 +26,7 @@
 
 using namespace tallyfox;
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using SteadyClock = std::chrono::steady_clock;
 
 namespace {
 
@@ -51,7 +51,7 @@ pid_t start(const std::vector<std::string>& words) {
 }
 
 // Kills the child `after` its start (unless it ended before); true when the kill came first.
-bool killAfter(pid_t child, Clock::duration after) {
+bool killAfter(pid_t child, SteadyClock::duration after) {
   std::this_thread::sleep_for(after);
   const bool killed = ::kill(child, SIGKILL) == 0;
   int status = 0;
@@ -159,16 +159,16 @@ TEST(CrashSafety, TfscanKilledAnywhereLeavesACompleteSnapshotOrNone) {
   const std::vector<std::string> scan = {TFSCAN_PATH, "-o", snapshot.string(), tree.string()};
 
   // How long a whole run takes here: the kills fall over all of it, writing included.
-  const auto begun = Clock::now();
+  const auto begun = SteadyClock::now();
   ASSERT_EQ(testsupport::runProgram(scan).status, 0);
-  const auto whole = Clock::now() - begun;
+  const auto whole = SteadyClock::now() - begun;
 
   std::mt19937_64 random(seed);
   std::uniform_real_distribution<double> moment(0.0, 1.2);
   int killed = 0, complete = 0, temporaries = 0;
   for (int run = 0; run < 40; ++run) {
     fs::remove(snapshot);
-    const auto after = std::chrono::duration_cast<Clock::duration>(whole * moment(random));
+    const auto after = std::chrono::duration_cast<SteadyClock::duration>(whole * moment(random));
     killed += killAfter(start(scan), after);
     EXPECT_EQ(strangers(out, "scan.tfsnap", &temporaries), std::vector<std::string>()) << "run " << run;
     if (!fs::exists(snapshot)) continue;

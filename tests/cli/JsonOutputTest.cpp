@@ -2,6 +2,7 @@
 #include <tallyfox/JsonValues.h>
 #include <tallyfox/SnapshotDump.h>
 
+#include "JsonPath.h"
 #include "RandomTree.h"
 #include "Subprocess.h"
 #include "TestSupport.h"
@@ -14,12 +15,6 @@ using namespace testsupport;
 using tallyfox::SnapshotDump::terminalSafe;
 
 namespace {
-
-std::string bytesOf(const nlohmann::json& value) {
-  const auto bytes = tallyfox::detail::pathFromJson(value);
-  EXPECT_TRUE(bytes.has_value()) << value.dump();
-  return bytes.value_or("");
-}
 
 // Two random snapshots of one place: most names come and go between them.
 class JsonOutput : public ::testing::Test {
@@ -53,14 +48,14 @@ TEST_F(JsonOutput, DumpAndCheckSayWhatTheirTextSays) {
                 0),
             0u)
       << textLines[0];
-  EXPECT_EQ(textLines[1], "root: " + terminalSafe(bytesOf(dump.at("root"))));
+  EXPECT_EQ(textLines[1], "root: " + terminalSafe(pathBytesOf(dump.at("root"))));
   // The text shows the first eight children; the document has them all, in the same order.
   const auto& children = dump.at("children");
   ASSERT_EQ(textLines.size(), 2 + std::min<std::size_t>(8, children.size()));
   for (std::size_t k = 2; k < textLines.size(); ++k) {
     std::string size = tallyfox::formatFileBytes(children[k - 2].at("bytes"));
     if (size.size() < 10) size.append(10 - size.size(), ' ');
-    EXPECT_EQ(textLines[k], "  " + size + " " + terminalSafe(bytesOf(children[k - 2].at("path"))));
+    EXPECT_EQ(textLines[k], "  " + size + " " + terminalSafe(pathBytesOf(children[k - 2].at("path"))));
   }
 
   const ProgramRun check = runTfscan({"--check", newer_.string(), "--json"});
@@ -81,7 +76,7 @@ TEST_F(JsonOutput, ADamagedSnapshotIsAVerdictInJson) {
   EXPECT_EQ(check.status, 1);
   const auto verdict = nlohmann::json::parse(check.out);
   EXPECT_FALSE(verdict.at("sound").get<bool>());
-  EXPECT_NE(bytesOf(verdict.at("damage")).find("node 0"), std::string::npos) << verdict.dump();
+  EXPECT_NE(pathBytesOf(verdict.at("damage")).find("node 0"), std::string::npos) << verdict.dump();
 }
 
 TEST_F(JsonOutput, DiffListsTheSameChangesAsItsText) {
@@ -98,13 +93,13 @@ TEST_F(JsonOutput, DiffListsTheSameChangesAsItsText) {
   const auto& changes = diff.at("changes");
   ASSERT_FALSE(changes.empty());
   ASSERT_GT(textLines.size(), changes.size());
-  EXPECT_EQ(bytesOf(diff.at("path")), "/place");
+  EXPECT_EQ(pathBytesOf(diff.at("path")), "/place");
   // Line k + 1 is change k: its name (a folder's with a slash), indented by its depth.
   for (std::size_t k = 0; k < changes.size(); ++k) {
     const auto& change = changes[k];
     const std::string& line = textLines[k + 1];
     const std::string name =
-        terminalSafe(bytesOf(change.at("name"))) + (change.at("folder").get<bool>() ? "/" : "");
+        terminalSafe(pathBytesOf(change.at("name"))) + (change.at("folder").get<bool>() ? "/" : "");
     const std::string indent(std::size_t(change.at("depth").get<int>()) * 2, ' ');
     EXPECT_EQ(line.substr(line.size() - std::min(line.size(), name.size() + indent.size())), indent + name)
         << line;

@@ -3,6 +3,7 @@
 #include <tallyfox/SnapshotDump.h>
 #include <tallyfox/SubtreeStats.h>
 
+#include "JsonPath.h"
 #include "RandomTree.h"
 #include "Subprocess.h"
 #include "TestSupport.h"
@@ -26,12 +27,6 @@ std::string day(std::uint32_t mtime) {
   char text[16];
   std::strftime(text, sizeof text, "%Y-%m-%d", &local);
   return text;
-}
-
-std::string bytesOf(const nlohmann::json& value) {
-  const auto bytes = tallyfox::detail::pathFromJson(value);
-  EXPECT_TRUE(bytes.has_value()) << value.dump();
-  return bytes.value_or("");
 }
 
 class TopTypesCommand : public ::testing::Test {
@@ -75,7 +70,7 @@ TEST_F(TopTypesCommand, TopListsTheLargestFilesAndItsJsonSaysTheSame) {
     ASSERT_EQ(files.size(), expected.size());
     ASSERT_EQ(textLines.size(), expected.size());
     for (std::size_t k = 0; k < expected.size(); ++k) {
-      const std::string path = bytesOf(files[k].at("path"));
+      const std::string path = pathBytesOf(files[k].at("path"));
       // The path below the folder names the same entry.
       const std::string prefix = folder ? tree_->filePath(*folder) : tree_->rootPath();
       EXPECT_EQ(prefix + "/" + path, tree_->filePath(expected[k]));
@@ -87,7 +82,7 @@ TEST_F(TopTypesCommand, TopListsTheLargestFilesAndItsJsonSaysTheSame) {
       if (size.size() < 10) size.insert(0, 10 - size.size(), ' ');
       EXPECT_EQ(textLines[k], size + "  " + day(mtime) + "  " + tallyfox::SnapshotDump::terminalSafe(path));
     }
-    EXPECT_EQ(bytesOf(document.at("folder")), folder ? tree_->filePath(*folder) : tree_->rootPath());
+    EXPECT_EQ(pathBytesOf(document.at("folder")), folder ? tree_->filePath(*folder) : tree_->rootPath());
   }
 }
 
@@ -112,7 +107,7 @@ TEST_F(TopTypesCommand, TypesGroupsByCategoryAndItsJsonSaysTheSame) {
     const auto& extensions = categories[c].at("extensions");
     ASSERT_EQ(extensions.size(), category.types.size());
     for (std::size_t t = 0; t < category.types.size(); ++t) {
-      EXPECT_EQ(bytesOf(extensions[t].at("extension")), category.types[t].extension);
+      EXPECT_EQ(pathBytesOf(extensions[t].at("extension")), category.types[t].extension);
       EXPECT_EQ(extensions[t].at("bytes").get<std::uint64_t>(), category.types[t].bytes);
       EXPECT_EQ(extensions[t].at("files").get<std::uint64_t>(), category.types[t].files);
       const std::string& extension = category.types[t].extension;

@@ -22,13 +22,9 @@
 
 namespace fs = std::filesystem;
 using namespace tallyfox;
+using testsupport::allocated;
 
 namespace {
-
-std::uint64_t allocated(const fs::path& path) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0 ? std::uint64_t(st.st_blocks) * 512 : 0;
-}
 
 struct TreeView {
   BtrfsExtents::Reader::Result result = BtrfsExtents::Reader::Result::failed;

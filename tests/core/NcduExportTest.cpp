@@ -13,15 +13,12 @@
 #include <vector>
 
 using namespace tallyfox;
+using testsupport::bytesOf;
 using testsupport::TempDir;
 
 namespace {
 
-std::span<const std::uint8_t> bytesOf(const std::string& text) {
-  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
-
-DiskTreePtr treeOf(const std::string& json) {
+DiskTreePtr exportTree(const std::string& json) {
   auto decoded = NcduExport::decode(bytesOf(json));
   return SnapshotFile::inMemory(std::move(decoded.columns), decoded.info);
 }
@@ -84,7 +81,7 @@ const std::string sample =
 }  // namespace
 
 TEST(NcduExport, ReadsEveryFieldOfTheFormat) {
-  const auto tree = treeOf(sample);
+  const auto tree = exportTree(sample);
   EXPECT_EQ(tree->rootPath(), "/srv/data");
   EXPECT_EQ(tree->scanStart(), std::chrono::system_clock::time_point(std::chrono::seconds(1700000000)));
   EXPECT_EQ(tree->nodeCount(), 13);
@@ -175,7 +172,7 @@ TEST(NcduExport, DamagedAndTruncatedExportsGiveClearErrors) {
 
   EXPECT_EQ(decodeError(R"([2,0,{},[{"name":"/"}]])"), "unsupported major version 2");
   // A time beyond what a tree keeps is the latest it can.
-  EXPECT_EQ(treeOf(R"([1,0,{"timestamp":99999999999999},[{"name":"/"}]])")->scanStart(),
+  EXPECT_EQ(exportTree(R"([1,0,{"timestamp":99999999999999},[{"name":"/"}]])")->scanStart(),
             std::chrono::system_clock::time_point(std::chrono::seconds(0xFFFFFFFF)));
   EXPECT_EQ(decodeError(R"([1,0,{},[{"name":"/"},{"size":1}]])"), "entry 1 has no name");
   EXPECT_EQ(decodeError(R"([1,0,{},[{"name":"/"},{"name":1}]])"), "expected a string for name at byte 30");
@@ -246,7 +243,8 @@ TEST(NcduExport, ExportsThatNameOtherPlacesAreRefused) {
             R"(two entries in "/srv/sub" are named "x")");
   EXPECT_EQ(decodeError(R"([1,0,{},[{"name":"/srv"},[{"name":"x"}],{"name":"x"}]])"),
             R"(two entries in "/srv" are named "x")");
-  EXPECT_EQ(treeOf(R"([1,0,{},[{"name":"/srv"},[{"name":"x"},{"name":"x"}],{"name":"y"}]])")->nodeCount(), 3);
+  EXPECT_EQ(exportTree(R"([1,0,{},[{"name":"/srv"},[{"name":"x"},{"name":"x"}],{"name":"y"}]])")->nodeCount(),
+            3);
 
   // One root, and nothing after the end but white space.
   const std::string twoRoots = R"([1,0,{},[{"name":"/a"}],[{"name":"/b"}]])";
@@ -255,7 +253,7 @@ TEST(NcduExport, ExportsThatNameOtherPlacesAreRefused) {
   const std::string trailing = R"([1,0,{},[{"name":"/a"}]] x)";
   EXPECT_EQ(decodeError(trailing),
             "bytes after the end of the export at byte " + std::to_string(trailing.size() - 1));
-  EXPECT_EQ(treeOf(std::string(R"([1,0,{},[{"name":"/a"}]])") + " \n\t")->rootPath(), "/a");
+  EXPECT_EQ(exportTree(std::string(R"([1,0,{},[{"name":"/a"}]])") + " \n\t")->rootPath(), "/a");
 
   // White space alone is no export, plain or compressed; nothing at all is a cut-off one.
   EXPECT_EQ(decodeError(" \n\t "), "no JSON value");
@@ -267,8 +265,8 @@ TEST(NcduExport, SizesPastTheLargestSaturate) {
   constexpr std::uint64_t largest = ~std::uint64_t(0);
   // 2^64 - 1 and 4096 wrapped would make 4095; a size beyond 64 bits reads as the largest.
   const auto tree =
-      treeOf(R"([1,0,{},[{"name":"/srv"},[{"name":"sub"},{"name":"huge","dsize":18446744073709551615},)"
-             R"({"name":"page","dsize":4096}],{"name":"more","dsize":99999999999999999999999}]])");
+      exportTree(R"([1,0,{},[{"name":"/srv"},[{"name":"sub"},{"name":"huge","dsize":18446744073709551615},)"
+                 R"({"name":"page","dsize":4096}],{"name":"more","dsize":99999999999999999999999}]])");
   EXPECT_EQ(tree->sizeOf(DiskTree::root), largest);
   EXPECT_EQ(tree->sizeOf(*child(*tree, 0, "sub")), largest);
   EXPECT_EQ(tree->sizeOf(*child(*tree, 0, "more")), largest);
@@ -288,7 +286,7 @@ TEST(NcduExport, AMillionNestedFoldersReadWithoutRecursion) {
     json.append(depth + 2, ']');
     return json;
   };
-  const auto tree = treeOf(nested("f"));
+  const auto tree = exportTree(nested("f"));
   EXPECT_EQ(tree->nodeCount(), std::int64_t(depth) + 1);
   EXPECT_EQ(tree->sizeOf(DiskTree::root), 4096u);
   EXPECT_EQ(tree->sizeOf(NodeId(depth)), 4096u);

@@ -31,6 +31,7 @@
 #include <sstream>
 
 using namespace tallyfox;
+using testsupport::allocated;
 using testsupport::TempDir;
 namespace fs = std::filesystem;
 
@@ -129,12 +130,6 @@ class RecordingSink : public ScanSink {
   std::vector<std::uint32_t> failedFolders_;
   std::vector<Entry> entries_;
 };
-
-std::uint64_t allocated(const fs::path& path) {
-  struct stat st;
-  EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
-  return std::uint64_t(st.st_blocks) * 512;
-}
 
 std::int64_t modified(const fs::path& path) {
   struct stat st;

@@ -8,17 +8,13 @@
 #include <limits>
 
 using namespace tallyfox;
+using testsupport::memoryTree;
 using testsupport::Node;
 
 namespace {
 
-constexpr auto dir = EntryFlags::directory;
 constexpr auto error = EntryFlags::error;
 constexpr auto skipped = EntryFlags::directory | EntryFlags::notDescended;
-
-DiskTreePtr tree(const std::string& root, const std::vector<Node>& nodes) {
-  return SnapshotFile::inMemory(testsupport::columnsOf(nodes), {root, {}, 1.0});
-}
 
 std::shared_ptr<const SnapshotDiff> rootDiff(DiskTreePtr oldTree, DiskTreePtr newTree) {
   return std::make_shared<const SnapshotDiff>(oldTree, DiskTree::root, newTree, DiskTree::root);
@@ -39,8 +35,8 @@ std::vector<std::string> namesOf(const std::vector<SnapshotDiff::Entry>& list) {
 }  // namespace
 
 TEST(SnapshotDiff, NewGoneAndChangedEntriesLargestChangeFirst) {
-  const auto older = tree("/p", {{-1, ""}, {0, "same", 40}, {0, "grew", 10}, {0, "gone", 7}});
-  const auto newer = tree("/p", {{-1, ""}, {0, "same", 40}, {0, "added", 30}, {0, "grew", 15}});
+  const auto older = memoryTree("/p", {{-1, ""}, {0, "same", 40}, {0, "grew", 10}, {0, "gone", 7}});
+  const auto newer = memoryTree("/p", {{-1, ""}, {0, "same", 40}, {0, "added", 30}, {0, "grew", 15}});
   const auto diff = rootDiff(older, newer);
   const auto list = diff->children(diff->root());
   EXPECT_EQ(namesOf(list), (std::vector<std::string>{"added", "gone", "grew", "same"}));
@@ -68,8 +64,8 @@ TEST(SnapshotDiff, NewGoneAndChangedEntriesLargestChangeFirst) {
 TEST(SnapshotDiff, RootAndNestedFolders) {
   testsupport::ScopedHome home;
   const std::string root = (home.path() / "Music").string();
-  const auto older = tree(root, {{-1, ""}, {0, "d"}, {0, "old"}, {1, "x", 4}, {2, "y", 2}});
-  const auto newer = tree(root, {{-1, ""}, {0, "d"}, {0, "fresh"}, {1, "x", 9}, {2, "z", 1}});
+  const auto older = memoryTree(root, {{-1, ""}, {0, "d"}, {0, "old"}, {1, "x", 4}, {2, "y", 2}});
+  const auto newer = memoryTree(root, {{-1, ""}, {0, "d"}, {0, "fresh"}, {1, "x", 9}, {2, "z", 1}});
   const auto diff = rootDiff(older, newer);
   const auto top = diff->root();
   EXPECT_EQ(top.name, "~/Music");
@@ -107,8 +103,8 @@ TEST(SnapshotDiff, DeltaNeverOverflows) {
   e.oldSize = std::uint64_t(largest) + 1;
   EXPECT_EQ(e.delta(), 0);  // both beyond the signed range compare as equal
 
-  const auto older = tree("/p", {{-1, ""}, {0, "big", huge}});
-  const auto newer = tree("/p", {{-1, ""}});
+  const auto older = memoryTree("/p", {{-1, ""}, {0, "big", huge}});
+  const auto newer = memoryTree("/p", {{-1, ""}});
   const auto diff = rootDiff(older, newer);
   const auto list = diff->children(diff->root());
   ASSERT_EQ(list.size(), 1u);
@@ -116,22 +112,22 @@ TEST(SnapshotDiff, DeltaNeverOverflows) {
 }
 
 TEST(SnapshotDiff, ReliabilityFollowsErrorAndSkipMarks) {
-  const auto older = tree("/p", {{-1, ""},
-                                 {0, "bothSkipped", 0, skipped},
-                                 {0, "skippedBefore", 0, skipped},
-                                 {0, "skippedNow", 0, dir},
-                                 {0, "errorBefore", 1, error},
-                                 {0, "errorNow", 1},
-                                 {0, "goneWithError", 1, error},
-                                 {0, "plain", 1}});
-  const auto newer = tree("/p", {{-1, ""},
-                                 {0, "bothSkipped", 0, skipped},
-                                 {0, "skippedBefore", 0, dir},
-                                 {0, "skippedNow", 0, skipped},
-                                 {0, "errorBefore", 1},
-                                 {0, "errorNow", 1, error},
-                                 {0, "newWithError", 1, error},
-                                 {0, "plain", 2}});
+  const auto older = memoryTree("/p", {{-1, ""},
+                                       {0, "bothSkipped", 0, skipped},
+                                       {0, "skippedBefore", 0, skipped},
+                                       {0, "skippedNow", 0, EntryFlags::directory},
+                                       {0, "errorBefore", 1, error},
+                                       {0, "errorNow", 1},
+                                       {0, "goneWithError", 1, error},
+                                       {0, "plain", 1}});
+  const auto newer = memoryTree("/p", {{-1, ""},
+                                       {0, "bothSkipped", 0, skipped},
+                                       {0, "skippedBefore", 0, EntryFlags::directory},
+                                       {0, "skippedNow", 0, skipped},
+                                       {0, "errorBefore", 1},
+                                       {0, "errorNow", 1, error},
+                                       {0, "newWithError", 1, error},
+                                       {0, "plain", 2}});
   const auto diff = rootDiff(older, newer);
   const auto list = diff->children(diff->root());
   EXPECT_FALSE(named(list, "bothSkipped").unreliable);
@@ -142,8 +138,8 @@ TEST(SnapshotDiff, ReliabilityFollowsErrorAndSkipMarks) {
 }
 
 TEST(SnapshotDiff, FileInOneTreeFolderInTheOtherIsOneEntry) {
-  const auto older = tree("/p", {{-1, ""}, {0, "x", 3}});
-  const auto newer = tree("/p", {{-1, ""}, {0, "x"}, {1, "inside", 8}});
+  const auto older = memoryTree("/p", {{-1, ""}, {0, "x", 3}});
+  const auto newer = memoryTree("/p", {{-1, ""}, {0, "x"}, {1, "inside", 8}});
   const auto diff = rootDiff(older, newer);
   const auto list = diff->children(diff->root());
   ASSERT_EQ(list.size(), 1u);
@@ -157,20 +153,20 @@ TEST(SnapshotDiff, FileInOneTreeFolderInTheOtherIsOneEntry) {
 
 TEST(SnapshotDiff, EqualChangesKeepTheNewTreeOrderThenGoneEntries) {
   // In stored (largest-first) order; "down" shrank by 5, "up" grew by 5, "gone" by 5 too.
-  const auto older = tree("/p", {{-1, ""}, {0, "down", 20}, {0, "gone", 5}, {0, "up", 1}});
-  const auto newer = tree("/p", {{-1, ""}, {0, "down", 15}, {0, "up", 6}, {0, "big", 100}});
+  const auto older = memoryTree("/p", {{-1, ""}, {0, "down", 20}, {0, "gone", 5}, {0, "up", 1}});
+  const auto newer = memoryTree("/p", {{-1, ""}, {0, "down", 15}, {0, "up", 6}, {0, "big", 100}});
   auto diff = rootDiff(older, newer);
   EXPECT_EQ(namesOf(diff->children(diff->root())), (std::vector<std::string>{"big", "down", "up", "gone"}));
 
-  const auto swapped = tree("/p", {{-1, ""}, {0, "up", 6}, {0, "down", 15}, {0, "big", 100}});
+  const auto swapped = memoryTree("/p", {{-1, ""}, {0, "up", 6}, {0, "down", 15}, {0, "big", 100}});
   diff = rootDiff(older, swapped);
   EXPECT_EQ(namesOf(diff->children(diff->root())), (std::vector<std::string>{"big", "up", "down", "gone"}));
 }
 
 TEST(SnapshotDiff, NamesMatchUnderCanonicalEquivalence) {
   const std::string nfc = "Caf\xC3\xA9", nfd = "Cafe\xCC\x81";
-  const auto older = tree("/p", {{-1, ""}, {0, nfc, 10}});
-  const auto newer = tree("/p", {{-1, ""}, {0, nfd, 12}});
+  const auto older = memoryTree("/p", {{-1, ""}, {0, nfc, 10}});
+  const auto newer = memoryTree("/p", {{-1, ""}, {0, nfd, 12}});
   const auto diff = rootDiff(older, newer);
   const auto list = diff->children(diff->root());
   ASSERT_EQ(list.size(), 1u);
@@ -182,8 +178,8 @@ TEST(SnapshotDiff, NamesMatchUnderCanonicalEquivalence) {
 TEST(SnapshotDiff, CanonicallyEqualSiblingsAreNeitherMergedNorLost) {
   // On Linux a folder can hold both spellings as two different files.
   const std::string nfc = "Caf\xC3\xA9", nfd = "Cafe\xCC\x81";
-  const auto older = tree("/p", {{-1, ""}, {0, nfc, 10}, {0, nfd, 3}});
-  const auto both = tree("/p", {{-1, ""}, {0, nfd, 4}, {0, nfc, 10}});
+  const auto older = memoryTree("/p", {{-1, ""}, {0, nfc, 10}, {0, nfd, 3}});
+  const auto both = memoryTree("/p", {{-1, ""}, {0, nfd, 4}, {0, nfc, 10}});
   auto diff = rootDiff(older, both);
   auto list = diff->children(diff->root());
   ASSERT_EQ(list.size(), 2u);
@@ -191,7 +187,7 @@ TEST(SnapshotDiff, CanonicallyEqualSiblingsAreNeitherMergedNorLost) {
   EXPECT_EQ(named(list, nfd).delta(), 1);
 
   // Only the decomposed file is left: it keeps its own history and the other is gone.
-  const auto one = tree("/p", {{-1, ""}, {0, nfd, 3}});
+  const auto one = memoryTree("/p", {{-1, ""}, {0, nfd, 3}});
   diff = rootDiff(older, one);
   list = diff->children(diff->root());
   ASSERT_EQ(list.size(), 2u);
@@ -202,8 +198,8 @@ TEST(SnapshotDiff, CanonicallyEqualSiblingsAreNeitherMergedNorLost) {
 }
 
 TEST(SnapshotDiff, MakeFindsTheFolderInBothTreesOrFails) {
-  const auto older = tree("/home/ann", {{-1, ""}, {0, "Projects"}, {0, "only-old", 1}, {1, "app", 5}});
-  const auto newer = tree("/home/ann/Projects", {{-1, ""}, {0, "app", 9}});
+  const auto older = memoryTree("/home/ann", {{-1, ""}, {0, "Projects"}, {0, "only-old", 1}, {1, "app", 5}});
+  const auto newer = memoryTree("/home/ann/Projects", {{-1, ""}, {0, "app", 9}});
   const auto diff = SnapshotDiff::make(older, newer, "/home/ann/Projects");
   ASSERT_TRUE(diff);
   EXPECT_EQ(diff->oldBase(), 1);

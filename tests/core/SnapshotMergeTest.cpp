@@ -14,12 +14,12 @@
 using namespace tallyfox;
 using std::chrono::seconds;
 using testsupport::columnsOf;
+using testsupport::dir;
 using testsupport::Node;
 using Clock = std::chrono::system_clock;
 
 namespace {
 
-constexpr std::uint8_t dir = EntryFlags::directory;
 constexpr std::uint8_t created = EntryFlags::directory | EntryFlags::partial;
 constexpr std::uint8_t placeholder = EntryFlags::directory | EntryFlags::notDescended;
 

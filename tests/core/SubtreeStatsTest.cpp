@@ -9,13 +9,10 @@
 #include <map>
 
 using namespace tallyfox;
+using testsupport::bytesOf;
 namespace stats = tallyfox::SubtreeStats;
 
 namespace {
-
-std::span<const std::uint8_t> bytesOf(const std::string& text) {
-  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
 
 // The extension the slow, obvious way, to hold the pass's fast one against.
 std::string plainExtension(std::string name) {

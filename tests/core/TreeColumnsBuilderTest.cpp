@@ -11,6 +11,7 @@
 #include <thread>
 
 using namespace tallyfox;
+using testsupport::dir;
 
 namespace {
 
@@ -37,8 +38,6 @@ DirectoryListing listing(std::uint32_t folder, std::uint32_t first, const std::v
 std::string nameAt(const TreeColumns& c, std::size_t id) {
   return std::string(c.names.begin() + c.nameOffset[id], c.names.begin() + c.nameOffset[id + 1]);
 }
-
-constexpr auto dir = EntryFlags::directory;
 
 // Root with folders A (files of 5 and 7 bytes) and B (one file of 100 bytes), in scan ids:
 // A = 1, B = 2, a5 = 3, a7 = 4, b100 = 5.

@@ -12,6 +12,7 @@
 #include <limits>
 
 using namespace tallyfox;
+using testsupport::dir;
 using testsupport::TempDir;
 using testsupport::VokRecord;
 using testsupport::VokWriter;
@@ -19,7 +20,6 @@ using testsupport::VokWriter;
 namespace {
 
 constexpr std::uint64_t maxU64 = std::numeric_limits<std::uint64_t>::max();
-constexpr auto dir = EntryFlags::directory;
 
 std::string decodeError(std::span<const std::uint8_t> bytes) {
   try {

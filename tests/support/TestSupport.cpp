@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include <tallyfox/SnapshotFile.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +11,8 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+
+#include <sys/stat.h>
 
 namespace testsupport {
 
@@ -146,6 +150,21 @@ tallyfox::TreeColumns columnsOf(const std::vector<Node>& nodes) {
   }
   c.nameOffset.push_back(std::uint32_t(c.names.size()));
   return c;
+}
+
+std::span<const std::uint8_t> bytesOf(std::string_view text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+std::uint64_t allocated(const std::filesystem::path& path) {
+  struct stat st;
+  EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+  return std::uint64_t(st.st_blocks) * 512;
+}
+
+tallyfox::DiskTreePtr memoryTree(const std::string& root, const std::vector<Node>& nodes,
+                                 std::chrono::system_clock::time_point started, double took) {
+  return tallyfox::SnapshotFile::inMemory(columnsOf(nodes), {root, started, took});
 }
 
 tallyfox::TreeColumns randomColumns(std::mt19937_64& random, std::size_t n) {

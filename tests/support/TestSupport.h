@@ -8,7 +8,9 @@
 #include <filesystem>
 #include <optional>
 #include <random>
+#include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -77,6 +79,19 @@ struct Node {
 // child ranges, entry counts and folder sizes are derived (as the builder sums them); a node
 // with children is a folder.
 tallyfox::TreeColumns columnsOf(const std::vector<Node>& nodes);
+
+// The flags of a folder node, for readable node lists.
+inline constexpr std::uint8_t dir = tallyfox::EntryFlags::directory;
+
+// The bytes of a text, as readers of outside bytes take them.
+std::span<const std::uint8_t> bytesOf(std::string_view text);
+
+// The bytes the file system has allocated to `path` (not followed); a failing lstat fails the test.
+std::uint64_t allocated(const std::filesystem::path& path);
+
+// A snapshot of `nodes` below `root` held in memory, as if scanned at `started` in `took` seconds.
+tallyfox::DiskTreePtr memoryTree(const std::string& root, const std::vector<Node>& nodes,
+                                 std::chrono::system_clock::time_point started = {}, double took = 1);
 
 // The columns a tree holds, copied.
 tallyfox::TreeColumns columnsOf(const tallyfox::DiskTree& tree);

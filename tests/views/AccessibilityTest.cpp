@@ -24,13 +24,6 @@ namespace {
 
 using viewtests::idOf;
 
-// photos 9000 (2023 8000: a.raw 5000, b.raw 3000; cover.jpg 1000), music 6000, readme.txt 10
-std::vector<testsupport::Node> library() {
-  return {{-1, "data"},          {0, "photos"},      {0, "music"},
-          {0, "readme.txt", 10}, {1, "2023"},        {1, "cover.jpg", 1000},
-          {2, "song.mp3", 6000}, {4, "a.raw", 5000}, {4, "b.raw", 3000}};
-}
-
 QStringList childNames(QAccessibleInterface* parent) {
   QStringList names;
   for (int i = 0; i < parent->childCount(); ++i) names << parent->child(i)->text(QAccessible::Name);
@@ -45,7 +38,8 @@ QString focusedName(QWidget* widget) {
 class AccessibilityTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    window = viewtests::openBrowser(viewtests::writeSnapshot(dir / "library.tfsnap", library()));
+    window =
+        viewtests::openBrowser(viewtests::writeSnapshot(dir / "library.tfsnap", viewtests::photoLibrary()));
     model = window->browser();
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
@@ -81,7 +75,7 @@ TEST_F(AccessibilityTest, RowsSayTheirSizeShareAndChange) {
   // Marked for the delete list, and while comparing, the change.
   QTest::keyClick(list, Qt::Key_Delete);
   EXPECT_TRUE(rows->child(1)->text(QAccessible::Name).startsWith("music, on the delete list, "));
-  std::vector<testsupport::Node> earlier = library();
+  std::vector<testsupport::Node> earlier = viewtests::photoLibrary();
   earlier[7].size = 3000;  // a.raw grew by 2000
   tallyfox::SnapshotFile::write(testsupport::columnsOf(earlier),
                                 {"/data", std::chrono::system_clock::now() - std::chrono::hours(48), 1.0},

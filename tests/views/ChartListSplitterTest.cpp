@@ -27,12 +27,6 @@ namespace fs = std::filesystem;
 using tallyfox::BrowserWindow;
 using tallyfox::ChartListSplitter;
 
-std::vector<testsupport::Node> library() {
-  return {{-1, "data"},          {0, "photos"},      {0, "music"},
-          {0, "readme.txt", 10}, {1, "2023"},        {1, "cover.jpg", 1000},
-          {2, "song.mp3", 6000}, {4, "a.raw", 5000}, {4, "b.raw", 3000}};
-}
-
 void settle() {
   for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
 }
@@ -72,7 +66,7 @@ class ChartListSplitterTest : public ::testing::Test {
 };
 
 TEST_F(ChartListSplitterTest, TheListTakesHalfTheRoomWithinItsBoundsUntilMoved) {
-  auto window = viewtests::openBrowser(viewtests::writeSnapshot(dir / "s.tfsnap", library()));
+  auto window = viewtests::openBrowser(viewtests::writeSnapshot(dir / "s.tfsnap", viewtests::photoLibrary()));
   ChartListSplitter* splitter = window->view()->splitter();
   for (const int width : {900, 1180, 1600, 2400}) {
     window->resize(width, 760);
@@ -115,7 +109,8 @@ TEST_F(ChartListSplitterTest, EachWindowKeepsItsBorderAndTheLastMovedOneIsTheNex
   viewtests::TestApp shell{settings};
   // Wider than the test screen, so that the border has room to move.
   const auto open = [&](const char* name) {
-    BrowserWindow* window = shell.app.openWindow(viewtests::writeSnapshot(dir / name, library()));
+    BrowserWindow* window =
+        shell.app.openWindow(viewtests::writeSnapshot(dir / name, viewtests::photoLibrary()));
     testsupport::waitUntilLoaded(*window->browser());
     window->resize(1400, 800);
     settle();
@@ -144,14 +139,14 @@ TEST_F(ChartListSplitterTest, EachWindowKeepsItsBorderAndTheLastMovedOneIsTheNex
 // folder always in sizes; while comparing the change first, then the share, then the old and
 // new sizes, each only while the name keeps room to be read.
 TEST_F(ChartListSplitterTest, ColumnsComeAndGoWithTheListsWidth) {
-  std::vector<testsupport::Node> earlier = library();
+  std::vector<testsupport::Node> earlier = viewtests::photoLibrary();
   earlier[7].size = 3000;  // a.raw grew since
   earlier[3].name = "old.txt";
   const fs::path earlierFile = dir / "earlier.tfsnap";
   tallyfox::SnapshotFile::write(testsupport::columnsOf(earlier),
                                 {"/data", std::chrono::system_clock::now() - std::chrono::hours(48), 1.0},
                                 earlierFile);
-  auto window = viewtests::openBrowser(viewtests::writeSnapshot(dir / "s.tfsnap", library()));
+  auto window = viewtests::openBrowser(viewtests::writeSnapshot(dir / "s.tfsnap", viewtests::photoLibrary()));
   window->resize(1600, 900);
   ChartListSplitter* splitter = window->view()->splitter();
 

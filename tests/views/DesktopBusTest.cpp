@@ -31,15 +31,12 @@
 namespace {
 
 namespace fs = std::filesystem;
+using testsupport::pathBytes;
 
 const QString previewerService = QStringLiteral("org.gnome.NautilusPreviewer");
 const QString previewerPath = QStringLiteral("/org/gnome/NautilusPreviewer");
 const QString fileManagerService = QStringLiteral("org.freedesktop.FileManager1");
 const QString fileManagerPath = QStringLiteral("/org/freedesktop/FileManager1");
-
-QByteArray bytes(const fs::path& path) {
-  return QByteArray::fromStdString(path.native());
-}
 
 // Another connection to the private bus: the desktop's side of the conversation, as if from
 // a process of its own.
@@ -115,7 +112,7 @@ class DesktopBusPreviewer : public PrivateBusTest {
     window = viewtests::openBrowser(viewtests::writeSnapshot(
         dir / "real.tfsnap", {{-1, "real"}, {0, "caf\xe9.txt", 4096}}, (dir / "real").string()));
     list = window->view()->list();
-    ASSERT_EQ(window->browser()->selectedPath(), QString::fromUtf8(bytes(dir / "real" / "caf\xe9.txt")));
+    ASSERT_EQ(window->browser()->selectedPath(), QString::fromUtf8(pathBytes(dir / "real" / "caf\xe9.txt")));
     fake().offer(previewerService, previewerPath, &previewer);
   }
 
@@ -133,7 +130,7 @@ class DesktopBusPreviewer : public PrivateBusTest {
   std::unique_ptr<tallyfox::BrowserWindow> window;
   tallyfox::EntryList* list = nullptr;
   // The name's bytes, percent-encoded one by one.
-  QString uri() const { return QString::fromLatin1("file://" + bytes(dir / "real") + "/caf%E9.txt"); }
+  QString uri() const { return QString::fromLatin1("file://" + pathBytes(dir / "real") + "/caf%E9.txt"); }
 };
 
 TEST_F(DesktopBusPreviewer, SpaceShowsTheFileInThePreviewerAndSpaceClosesIt) {
@@ -189,7 +186,7 @@ TEST_F(DesktopBusPreviewer, TheAppShowsTheFileItselfWhenThePreviewerFails) {
   space();
   EXPECT_TRUE(viewtests::waitFor([&] { return shownInApp(); }));
   EXPECT_EQ(previewer.shown.size(), 1);
-  EXPECT_EQ(window->view()->preview()->window()->path(), bytes(dir / "real" / "caf\xe9.txt"));
+  EXPECT_EQ(window->view()->preview()->window()->path(), pathBytes(dir / "real" / "caf\xe9.txt"));
   space();
   EXPECT_FALSE(shownInApp());
 }
@@ -256,7 +253,7 @@ class DesktopBusFileManager : public PrivateBusTest {
       tallyfox::FileManager::onBus({}, recorder.desktop().opener);
   QThread thread;
   FakeFileManager* files = new FakeFileManager;
-  const QByteArray file = bytes(dir / "d\xfcr" / "caf\xe9.txt");
+  const QByteArray file = pathBytes(dir / "d\xfcr" / "caf\xe9.txt");
   QByteArrayList opened() const { return recorder.state->opened; }
 };
 
@@ -272,7 +269,7 @@ TEST_F(DesktopBusFileManager, RevealSendsTheNameBytesAndDoesNotWaitForTheAnswer)
   EXPECT_TRUE(viewtests::waitFor([&] { return ticked; }));
   EXPECT_EQ(files->answered, 0);
   EXPECT_EQ(files->shown(),
-            QStringList{QString::fromLatin1("file://" + bytes(dir.path()) + "/d%FCr/caf%E9.txt")});
+            QStringList{QString::fromLatin1("file://" + pathBytes(dir.path()) + "/d%FCr/caf%E9.txt")});
   ASSERT_TRUE(viewtests::waitFor([&] { return files->answered == 1; }));
 
   // A failure opens the folder instead, and only a failure: the answers arrive in order, so
@@ -280,14 +277,14 @@ TEST_F(DesktopBusFileManager, RevealSendsTheNameBytesAndDoesNotWaitForTheAnswer)
   files->answer = FakeFileManager::Answer::withError;
   manager->reveal(file);
   ASSERT_TRUE(viewtests::waitFor([&] { return !opened().isEmpty(); }));
-  EXPECT_EQ(opened(), QByteArrayList{bytes(dir / "d\xfcr")});
+  EXPECT_EQ(opened(), QByteArrayList{pathBytes(dir / "d\xfcr")});
   EXPECT_EQ(files->shown().size(), 2);
 }
 
 TEST_F(DesktopBusFileManager, WithNoFileManagerOnTheBusTheFolderOpens) {
   manager->reveal(file);
   ASSERT_TRUE(viewtests::waitFor([&] { return !opened().isEmpty(); }));
-  EXPECT_EQ(opened(), QByteArrayList{bytes(dir / "d\xfcr")});
+  EXPECT_EQ(opened(), QByteArrayList{pathBytes(dir / "d\xfcr")});
 }
 
 // ---- GNOME's idle monitor

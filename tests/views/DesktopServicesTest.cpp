@@ -25,12 +25,9 @@
 namespace {
 
 namespace fs = std::filesystem;
+using testsupport::pathBytes;
 
 const QByteArray latin1Name = "/tmp/d\xfcr/caf\xe9.txt";
-
-QByteArray bytes(const fs::path& path) {
-  return QByteArray::fromStdString(path.native());
-}
 
 std::string read(const fs::path& file) {
   std::ifstream in(file);
@@ -59,20 +56,20 @@ TEST(DesktopServices, TheTrashKeepsNameBytesAndEmptiesEverything) {
   ::chmod((folder / "locked").c_str(), 0500);  // emptying makes it writable first
 
   auto system = tallyfox::Trash::system();
-  EXPECT_EQ(system->moveToTrash(bytes(plain)), std::nullopt);
-  EXPECT_EQ(system->moveToTrash(bytes(latin1)), std::nullopt);
-  EXPECT_EQ(system->moveToTrash(bytes(folder)), std::nullopt);
+  EXPECT_EQ(system->moveToTrash(pathBytes(plain)), std::nullopt);
+  EXPECT_EQ(system->moveToTrash(pathBytes(latin1)), std::nullopt);
+  EXPECT_EQ(system->moveToTrash(pathBytes(folder)), std::nullopt);
   testsupport::writeFile(latin1, "again");  // the same name twice gets a second entry
-  EXPECT_EQ(system->moveToTrash(bytes(latin1)), std::nullopt);
+  EXPECT_EQ(system->moveToTrash(pathBytes(latin1)), std::nullopt);
   EXPECT_FALSE(fs::exists(plain) || fs::exists(latin1) || fs::exists(folder));
-  const auto missing = system->moveToTrash(bytes(home.path() / "gone"));
+  const auto missing = system->moveToTrash(pathBytes(home.path() / "gone"));
   ASSERT_TRUE(missing);
   EXPECT_TRUE(missing->endsWith(QStringLiteral("gone: No such file or directory"))) << missing->toStdString();
 
   EXPECT_EQ(testsupport::namesIn(trash / "files"),
             (std::vector<std::string>{"caf\xe9.txt", "caf\xe9.txt.2", "old", "report.txt"}));
   const std::string info = read(trash / "info" / "caf\xe9.txt.2.trashinfo");
-  EXPECT_NE(info.find("[Trash Info]\nPath=" + bytes(latin1).toPercentEncoding("/").toStdString() + "\n"),
+  EXPECT_NE(info.find("[Trash Info]\nPath=" + pathBytes(latin1).toPercentEncoding("/").toStdString() + "\n"),
             std::string::npos)
       << info;
   EXPECT_NE(info.find("DeletionDate="), std::string::npos);
@@ -94,11 +91,11 @@ TEST(DesktopServices, ProgramsStartInAFolderWhoseNameIsNotUtf8) {
   testsupport::TempDir dir;
   const fs::path folder = dir / "d\xfcr";
   fs::create_directory(folder);
-  EXPECT_EQ(tallyfox::spawnDetached({"sh", "-c", "pwd -P > where.txt"}, bytes(folder)), std::nullopt);
+  EXPECT_EQ(tallyfox::spawnDetached({"sh", "-c", "pwd -P > where.txt"}, pathBytes(folder)), std::nullopt);
   EXPECT_TRUE(testsupport::waitFor([&] { return read(folder / "where.txt") == folder.native() + "\n"; }));
 
   EXPECT_TRUE(tallyfox::spawnDetached({"no-such-program-here"}));
-  const auto noFolder = tallyfox::spawnDetached({"true"}, bytes(dir / "missing"));
+  const auto noFolder = tallyfox::spawnDetached({"true"}, pathBytes(dir / "missing"));
   ASSERT_TRUE(noFolder);
   EXPECT_EQ(*noFolder, QStringLiteral("No such file or directory"));
 }

@@ -212,12 +212,12 @@ TEST(LaunchTest, CommandLineFilesBecomeAbsolutePaths) {
 }
 
 // A name as a Latin-1 system of old would have written it: not UTF-8.
-const std::string latin1Name = "caf\xe9.tfsnap";
+const std::string latin1SnapshotName = "caf\xe9.tfsnap";
 
 TEST(LaunchTest, ASnapshotWhoseNameIsNotUtf8OpensFromTheCommandLine) {
   RunningInstance running;
   auto [home, dir, runtime, app] = std::tie(running.home, running.dir, running.runtime, running.app);
-  const auto file = viewtests::writeSnapshot(dir / latin1Name, {{-1, "c"}, {0, "x", 10}});
+  const auto file = viewtests::writeSnapshot(dir / latin1SnapshotName, {{-1, "c"}, {0, "x", 10}});
   const std::string path = file.string();
   const char* argv[] = {"tallyfox", path.c_str()};
   const auto files = tallyfox::TallyfoxApp::filesFrom(2, argv);
@@ -231,14 +231,16 @@ TEST(LaunchTest, ASnapshotWhoseNameIsNotUtf8OpensFromTheCommandLine) {
 TEST(LaunchTest, ASnapshotWhoseNameIsNotUtf8OpensInTheRunningInstance) {
   RunningInstance running;
   auto [home, dir, runtime, app] = std::tie(running.home, running.dir, running.runtime, running.app);
-  const auto file = viewtests::writeSnapshot(dir / latin1Name, {{-1, "c"}, {0, "x", 10}});
+  const auto file = viewtests::writeSnapshot(dir / latin1SnapshotName, {{-1, "c"}, {0, "x", 10}});
   ASSERT_TRUE(running.first.listen());
 
   // QProcess would pass the name as text; the second launch gets the bytes, as from a shell.
   const ScopedEnvironment environment{{"XDG_RUNTIME_DIR", runtime.string()},
                                       {"QT_QPA_PLATFORM", "offscreen"}};
   testsupport::ProgramRun second;
-  std::thread launch([&] { second = testsupport::runProgram({TALLYFOX_PATH, latin1Name}, dir.path()); });
+  std::thread launch([&] {
+    second = testsupport::runProgram({TALLYFOX_PATH, latin1SnapshotName}, dir.path());
+  });
   const bool opened = viewtests::waitFor([&] { return app.windowFor(file) != nullptr; });
   launch.join();
   ASSERT_TRUE(opened) << second.err;

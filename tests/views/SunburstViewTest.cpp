@@ -26,10 +26,6 @@ std::vector<Node> split() {
   };
 }
 
-QColor colorOf(const tallyfox::Rgba& c) {
-  return QColor::fromRgba(c.argb());
-}
-
 // Within a few units per channel: antialiasing and rounding may touch the last bits.
 ::testing::AssertionResult near(const QColor& seen, const QColor& expected, int tolerance = 3) {
   const int d = std::max({std::abs(seen.red() - expected.red()), std::abs(seen.green() - expected.green()),
@@ -141,11 +137,13 @@ TEST_F(SunburstViewTest, RenderingShowsBranchColoursFocusAndTheCentreDisc) {
   // The selection ("big", the largest) is in focus: its branch at full strength, the other
   // branch dimmed over the window's background.
   ASSERT_EQ(nameOf(*model, model->selection()), "big");
-  EXPECT_TRUE(near(pixel(chart->pointAt(0.75 * pi, 1)), colorOf(tallyfox::Palette::entry(0, 0, true))));
-  EXPECT_TRUE(near(pixel(chart->pointAt(0.75 * pi, 2)), colorOf(tallyfox::Palette::entry(0, 1, false))));
+  EXPECT_TRUE(
+      near(pixel(chart->pointAt(0.75 * pi, 1)), tallyfox::colorOf(tallyfox::Palette::entry(0, 0, true))));
+  EXPECT_TRUE(
+      near(pixel(chart->pointAt(0.75 * pi, 2)), tallyfox::colorOf(tallyfox::Palette::entry(0, 1, false))));
   const QColor background = chart->palette().color(QPalette::Window);
   EXPECT_TRUE(near(pixel(chart->pointAt(1.75 * pi, 1)),
-                   over(colorOf(tallyfox::Palette::entry(1, 0, true)), 0.4, background)));
+                   over(tallyfox::colorOf(tallyfox::Palette::entry(1, 0, true)), 0.4, background)));
 
   // The centre disc, away from its label; and nothing beyond the rings of this shallow tree.
   const auto g = chart->chartGeometry();

@@ -21,6 +21,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using testsupport::pathBytes;
 namespace FreedesktopTrash = tallyfox::FreedesktopTrash;
 
 // The real Trash, except that emptying stays inside the given folders: a test must never
@@ -79,10 +80,6 @@ std::optional<std::string> gioTrashList() {
 std::string readText(const fs::path& file) {
   const std::vector<std::uint8_t> bytes = testsupport::readBytes(file);
   return std::string(bytes.begin(), bytes.end());
-}
-
-QByteArray bytesOf(const fs::path& path) {
-  return QByteArray::fromStdString(path.native());
 }
 
 std::string userId() {
@@ -319,13 +316,13 @@ TEST(Trash, DeletingPermanentlyRemovesLinksButNotWhatTheyLeadToAndStaysOnTheItem
   ::chmod((old / "locked").c_str(), 0500);
   const auto system = tallyfox::Trash::system();
 
-  EXPECT_EQ(system->deletePermanently(bytesOf(old), bytesOf(root)), std::nullopt);
+  EXPECT_EQ(system->deletePermanently(pathBytes(old), pathBytes(root)), std::nullopt);
   EXPECT_FALSE(fs::exists(fs::symlink_status(old)));
   EXPECT_EQ(everythingBelow(mine), before);
 
   // A link that took the place of a folder below the snapshot's root is not walked through.
   fs::create_directory_symlink(mine, root / "was-a-folder");
-  const auto refused = system->deletePermanently(bytesOf(root / "was-a-folder" / "sub"), bytesOf(root));
+  const auto refused = system->deletePermanently(pathBytes(root / "was-a-folder" / "sub"), pathBytes(root));
   ASSERT_TRUE(refused);
   EXPECT_EQ(*refused, QString::fromStdString((root / "was-a-folder").string()) +
                           " is a symbolic link now; nothing was deleted through it");
@@ -333,11 +330,11 @@ TEST(Trash, DeletingPermanentlyRemovesLinksButNotWhatTheyLeadToAndStaysOnTheItem
   // Links above it are the person's own way there, and are followed.
   fs::create_directory_symlink(root, dir.path() / "root-link");
   testsupport::writeFile(root / "gone-too", "g");
-  EXPECT_EQ(system->deletePermanently(bytesOf(dir.path() / "root-link" / "gone-too"),
-                                      bytesOf(dir.path() / "root-link")),
+  EXPECT_EQ(system->deletePermanently(pathBytes(dir.path() / "root-link" / "gone-too"),
+                                      pathBytes(dir.path() / "root-link")),
             std::nullopt);
   EXPECT_FALSE(fs::exists(root / "gone-too"));
-  EXPECT_EQ(system->deletePermanently(bytesOf(root / "never-was"), bytesOf(root)), std::nullopt)
+  EXPECT_EQ(system->deletePermanently(pathBytes(root / "never-was"), pathBytes(root)), std::nullopt)
       << "gone is done";
 
   // A file system mounted inside the item is not part of it, and neither is a mount point.
@@ -346,12 +343,12 @@ TEST(Trash, DeletingPermanentlyRemovesLinksButNotWhatTheyLeadToAndStaysOnTheItem
   const auto inside = testsupport::ScopedMount::tmpfs(root / "holder" / "mnt", whyNot);
   if (!inside) GTEST_SKIP() << whyNot;
   testsupport::writeFile(inside->path() / "theirs", "t");
-  const auto kept = system->deletePermanently(bytesOf(root / "holder"), bytesOf(root));
+  const auto kept = system->deletePermanently(pathBytes(root / "holder"), pathBytes(root));
   ASSERT_TRUE(kept);
   EXPECT_EQ(*kept, QString::fromStdString(inside->path().string()) + ": is a mount point, left as it is");
   EXPECT_FALSE(fs::exists(root / "holder" / "plain"));
   EXPECT_TRUE(fs::exists(inside->path() / "theirs"));
-  const auto itself = system->deletePermanently(bytesOf(inside->path()), bytesOf(root));
+  const auto itself = system->deletePermanently(pathBytes(inside->path()), pathBytes(root));
   ASSERT_TRUE(itself);
   EXPECT_TRUE(itself->endsWith("is a mount point, left as it is"));
   EXPECT_TRUE(fs::exists(inside->path() / "theirs"));

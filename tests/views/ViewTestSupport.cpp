@@ -28,6 +28,12 @@ std::chrono::system_clock::time_point earlierToday() {
   return std::max(now - std::chrono::hours(3), midnight);
 }
 
+std::vector<testsupport::Node> photoLibrary() {
+  return {{-1, "data"},          {0, "photos"},      {0, "music"},
+          {0, "readme.txt", 10}, {1, "2023"},        {1, "cover.jpg", 1000},
+          {2, "song.mp3", 6000}, {4, "a.raw", 5000}, {4, "b.raw", 3000}};
+}
+
 std::filesystem::path writeSnapshot(const std::filesystem::path& file,
                                     const std::vector<testsupport::Node>& nodes,
                                     const std::string& rootPath) {

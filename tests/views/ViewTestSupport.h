@@ -36,6 +36,10 @@ std::filesystem::path writeSnapshot(const std::filesystem::path& file,
                                     const std::vector<testsupport::Node>& nodes,
                                     const std::string& rootPath = "/data");
 
+// A small library below "data": photos 9000 (2023 8000: a.raw 5000, b.raw 3000; cover.jpg
+// 1000), music 6000, readme.txt 10.
+std::vector<testsupport::Node> photoLibrary();
+
 // What the window asked of the desktop.
 using DesktopLog = testsupport::RecordingDesktop::State;
 tallyfox::Desktop recordingDesktop(const std::shared_ptr<DesktopLog>& log);

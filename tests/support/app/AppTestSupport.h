@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -23,6 +24,11 @@ bool waitFor(const std::function<bool()>& done,
 
 // Waits until the model has read its file or failed to; fails the test when it does not.
 void waitUntilLoaded(const tallyfox::BrowserModel& model);
+
+// A path's bytes as the models and platform services take paths.
+inline QByteArray pathBytes(const std::filesystem::path& path) {
+  return QByteArray::fromStdString(path.native());
+}
 
 // A node of the model's tree by its name, for readable expectations.
 tallyfox::NodeId idOf(const tallyfox::BrowserModel& model, const std::string& name);
