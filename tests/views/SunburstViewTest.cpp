@@ -3,6 +3,7 @@
 #include "model/Palette.h"
 #include "views/BrowserView.h"
 #include "views/BrowserWindow.h"
+#include "views/RowDelegate.h"
 #include "views/SunburstView.h"
 
 #include <gtest/gtest.h>
