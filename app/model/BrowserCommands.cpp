@@ -57,23 +57,26 @@ bool always(const BrowserModel&) {
   return true;
 }
 
-// The snapshots this window can be compared with, then a chooser for any other.
 // The ages the filter can keep; the day is asked for by the window.
 std::vector<BrowserCommand::Choice> ageChoices(BrowserModel&) {
   using Span = AgeFilter::Span;
   std::vector<BrowserCommand::Choice> choices{{"Any Age", [](BrowserModel& m) { AgeFilter::of(m).clear(); }}};
-  for (auto [span, title] :
+  for (const auto& [span, title] :
        {std::pair{Span::days30, "Not Modified for 30 Days"}, std::pair{Span::year, "Not Modified for 1 Year"},
-        std::pair{Span::years3, "Not Modified for 3 Years"}})
+        std::pair{Span::years3, "Not Modified for 3 Years"}}) {
+    // clang 14 cannot capture a structured binding in a lambda.
+    const Span kept = span;
     choices.push_back({title,
-                       [span](BrowserModel& m) {
-                         AgeFilter::of(m).set({span, {}});
+                       [kept](BrowserModel& m) {
+                         AgeFilter::of(m).set({kept, {}});
                        },
-                       span == Span::days30});
+                       kept == Span::days30});
+  }
   choices.push_back({"Not Modified Since…", [](BrowserModel& m) { AgeFilter::of(m).requestDate(); }});
   return choices;
 }
 
+// The snapshots this window can be compared with, then a chooser for any other.
 std::vector<BrowserCommand::Choice> comparisonChoices(BrowserModel& m) {
   std::vector<BrowserCommand::Choice> choices;
   const std::vector<SnapshotPaths::Listed>& candidates = m.comparing().comparisonCandidates();

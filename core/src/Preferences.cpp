@@ -50,35 +50,38 @@ std::string tooDeep() {
   return "nested deeper than " + std::to_string(Preferences::maxDepth) + " levels";
 }
 
-struct Contents {
+}  // namespace
+
+struct Preferences::Contents {
   nlohmann::json object = nlohmann::json::object();
   std::optional<std::string> refusal;
 };
 
-Contents readObject(const std::filesystem::path& file) {
+std::shared_ptr<const Preferences::Contents> Preferences::read() const {
   std::string text;
   try {
-    text = FileIO::readWholeFile(file, Preferences::maxFileBytes);
+    text = FileIO::readWholeFile(file_, maxFileBytes);
   } catch (const std::system_error& e) {
     if (e.code() == std::errc::file_too_large)
-      return {nlohmann::json::object(),
-              "larger than " + std::to_string(Preferences::maxFileBytes >> 20) + " MB"};
-    return {};
+      return std::make_shared<const Contents>(
+          Contents{nlohmann::json::object(), "larger than " + std::to_string(maxFileBytes >> 20) + " MB"});
+    return std::make_shared<const Contents>();
   }
-  if (nestedDeeperThan(text, Preferences::maxDepth)) return {nlohmann::json::object(), tooDeep()};
-  auto value = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
-  if (!value.is_object()) return {};
-  return {std::move(value), std::nullopt};
+  // Reading the file each time keeps another writer's change visible; parsing it again only
+  // when its bytes differ keeps a burst of reads (a window's settings at start) cheap.
+  std::lock_guard guard(parsed_->lock);
+  if (parsed_->contents && parsed_->text == text) return parsed_->contents;
+  Contents contents;
+  if (nestedDeeperThan(text, maxDepth)) {
+    contents.refusal = tooDeep();
+  } else if (auto value = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
+             value.is_object()) {
+    contents.object = std::move(value);
+  }
+  parsed_->text = std::move(text);
+  parsed_->contents = std::make_shared<const Contents>(std::move(contents));
+  return parsed_->contents;
 }
-
-// The object of a file that may be rewritten.
-nlohmann::json writableObject(const std::filesystem::path& file) {
-  auto contents = readObject(file);
-  if (contents.refusal) throw Preferences::Refused(file.string() + " is " + *contents.refusal);
-  return std::move(contents.object);
-}
-
-}  // namespace
 
 Preferences::Preferences(std::filesystem::path file) : file_(std::move(file)) {}
 
@@ -101,18 +104,18 @@ std::optional<Preferences> Preferences::standard() {
 }
 
 nlohmann::json Preferences::all() const {
-  return readObject(file_).object;
+  return read()->object;
 }
 
 std::optional<nlohmann::json> Preferences::get(const std::string& key) const {
-  auto object = readObject(file_).object;
-  const auto it = object.find(key);
-  if (it == object.end()) return std::nullopt;
-  return std::move(*it);
+  const auto contents = read();
+  const auto it = contents->object.find(key);
+  if (it == contents->object.end()) return std::nullopt;
+  return *it;
 }
 
 std::optional<std::string> Preferences::refusal() const {
-  return readObject(file_).refusal;
+  return read()->refusal;
 }
 
 std::optional<std::string> Preferences::getString(const std::string& key) const {
@@ -121,14 +124,20 @@ std::optional<std::string> Preferences::getString(const std::string& key) const 
   return value->get<std::string>();
 }
 
+nlohmann::json Preferences::writableObject() const {
+  const auto contents = read();
+  if (contents->refusal) throw Refused(file_.string() + " is " + *contents->refusal);
+  return contents->object;
+}
+
 void Preferences::set(const std::string& key, const nlohmann::json& value) {
-  auto object = writableObject(file_);
+  auto object = writableObject();
   object[key] = value;
   store(object);
 }
 
 void Preferences::remove(const std::string& key) {
-  auto object = writableObject(file_);
+  auto object = writableObject();
   if (object.erase(key) == 0) return;
   store(object);
 }

@@ -208,6 +208,22 @@ TEST(Preferences, ToleratesMissingAndBrokenFilesAndWritesAtomically) {
     EXPECT_EQ(entry.path().filename(), "preferences.json");
 }
 
+// Reads keep the last parse while the bytes stay the same: a rewrite in place, of the same
+// size and within the same timestamp tick, is still read afresh, by copies of the store too.
+TEST(Preferences, EveryRewriteIsReadAfreshWhateverItsSizeAndTime) {
+  TempDir dir;
+  const Preferences store(dir / "preferences.json");
+  const Preferences copy = store;
+  for (int i = 0; i < 30; ++i) {
+    testsupport::writeFile(store.file(), "{\"n\": " + std::to_string(i % 10) + "}");
+    EXPECT_EQ(store.get("n"), i % 10);
+    EXPECT_EQ(copy.get("n"), i % 10);
+  }
+  testsupport::writeFile(store.file(), "{\"n\": [");
+  EXPECT_FALSE(store.get("n"));
+  EXPECT_EQ(store.refusal(), std::nullopt);
+}
+
 // A file nested deeper than any settings file is refused before it is parsed: it reads as
 // no settings, says why, and stays byte for byte as it is, whatever is written meanwhile.
 TEST(Preferences, ADeepOrHugeFileIsRefusedAndNeverRewritten) {

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -16,11 +18,11 @@ enum class ScanSpeed : std::uint8_t;
 
 // The per-user key-value store shared by the app and tfscan: one JSON object in
 // $XDG_CONFIG_HOME/io.quillon.Tallyfox/preferences.json. Every read goes to the file, so
-// a value written by the other program is seen at once; every write re-reads, changes one
-// key and replaces the file atomically. A missing or broken file reads as empty and the next
-// write replaces it. A file nested deeper than maxDepth or larger than maxFileBytes is
-// refused instead: it reads as empty, refusal() says why, and no write replaces it, so that
-// nothing the user may still want is lost to one setting.
+// a value written by the other program is seen at once (the text is parsed again only when
+// its bytes changed); every write re-reads, changes one key and replaces the file atomically. A missing or
+// broken file reads as empty and the next write replaces it. A file nested deeper than maxDepth or larger
+// than maxFileBytes is refused instead: it reads as empty, refusal() says why, and no write replaces it, so
+// that nothing the user may still want is lost to one setting.
 class Preferences {
  public:
   // Far more than any settings file holds; a larger or deeper one is not ours. The depth
@@ -76,8 +78,22 @@ class Preferences {
   std::uint64_t growthAlertBytes() const;
 
  private:
+  struct Contents;
+  // The file as it reads now, parsed; shared with the parse of the same bytes before.
+  std::shared_ptr<const Contents> read() const;
+  // The object of a file that may be rewritten; throws Refused for one that is refused.
+  nlohmann::json writableObject() const;
   void store(const nlohmann::json& object);
+
   std::filesystem::path file_;
+  // The last text read and its parse. Copies of a store share it; reads may come from any
+  // thread.
+  struct Parsed {
+    std::mutex lock;
+    std::string text;
+    std::shared_ptr<const Contents> contents;
+  };
+  std::shared_ptr<Parsed> parsed_ = std::make_shared<Parsed>();
 };
 
 // Where snapshots go when no other place is asked for: the folder the preferences name, or
