@@ -9,7 +9,6 @@
 #include <QObject>
 #include <QString>
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
