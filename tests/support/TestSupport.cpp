@@ -82,6 +82,7 @@ ScopedHome::ScopedHome() : dir_(std::filesystem::is_directory("/var/tmp") ? "/va
 }
 
 ScopedHome::~ScopedHome() {
+  if (settle_) settle_();
   for (const auto& [name, value] : saved_) {
     if (value)
       ::setenv(name.c_str(), value->c_str(), 1);

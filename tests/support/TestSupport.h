@@ -51,7 +51,12 @@ class ScopedHome {
   ScopedHome& operator=(const ScopedHome&) = delete;
   const std::filesystem::path& path() const { return dir_.path(); }
 
+  // Runs before each home is removed. The app's tests wait here for work still writing below
+  // it (the delete list's mirror), which would otherwise recreate the folder once it is gone.
+  static void beforeLeaving(void (*settle)()) { settle_ = settle; }
+
  private:
+  static inline void (*settle_)() = nullptr;
   TempDir dir_;
   std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };

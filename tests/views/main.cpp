@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
+
 #include <QApplication>
+#include <QThreadPool>
 
 #include <cstdlib>
 #include <filesystem>
@@ -43,6 +46,7 @@ int main(int argc, char** argv) {
   {
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    testsupport::ScopedHome::beforeLeaving([] { QThreadPool::globalInstance()->waitForDone(); });
     ::testing::InitGoogleTest(&argc, argv);
     status = RUN_ALL_TESTS();
   }
