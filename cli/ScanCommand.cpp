@@ -194,7 +194,7 @@ int runScan(const ScanArgs& args) {
   const std::filesystem::path& destination = *file;
   DiskTreePtr tree;
   try {
-    SnapshotFile::write(*columns, info, destination);
+    SnapshotFile::write(*columns, info, destination, SnapshotFile::Cache::bypass);
     // The tree in memory goes before the file's pages come in, which would add to it.
     columns.reset();
     tree = SnapshotFile::map(destination);

@@ -141,7 +141,8 @@ ScanEnd scanPlace(const std::string& root, const fs::path& folder, Clock::time_p
   try {
     // Named again: another scan may have taken the name meanwhile.
     destination = SnapshotsFolder::newSnapshotPath(folder, root, started);
-    SnapshotFile::write(sink->finishArranged(), {root, started, stats.seconds}, destination);
+    SnapshotFile::write(sink->finishArranged(), {root, started, stats.seconds}, destination,
+                        SnapshotFile::Cache::bypass);
     out = {destination, SnapshotFile::map(destination)};
   } catch (const std::system_error& e) {
     journal.error(destination.string() + ": " + cannotWriteReason(e));

@@ -1,6 +1,7 @@
 #include <tallyfox/SnapshotFile.h>
 
 #include "SideWork.h"
+#include "linux/DirectWrite.h"
 #include "linux/FileIO.h"
 #include "linux/MappingGuard.h"
 #include "linux/Memory.h"
@@ -19,6 +20,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <tuple>
 #include <type_traits>
 
@@ -233,14 +235,32 @@ void putColumn(const ColumnTable& table, int i, Pieces& pieces, Put put) {
   if (position != end) throw std::invalid_argument("tree columns of unequal lengths");
 }
 
+// Below this a snapshot goes through the cache even when asked not to: the flush that ends
+// it, and the reading back of its summary, then cost more than the copy saves. Measured
+// here: at 49 MB the cache was 0.03 s faster, at 500 MB bypassing it 0.4 s (of 1.1).
+constexpr std::uint64_t bypassFrom = std::uint64_t(128) << 20;
+
 template <typename Pieces>
-void writeColumns(const ColumnSource<Pieces>& source, const Info& info, const std::filesystem::path& to) {
+void writeColumns(const ColumnSource<Pieces>& source, const Info& info, const std::filesystem::path& to,
+                  Cache cache) {
   const ColumnTable table = checkedLayout(source.nodeCount, source.nameBytes);
+  const std::uint64_t length = table[columnCount - 1].offset + table[columnCount - 1].length;
   FileIO::writeAtomically(to, [&](int fd) {
     // The gaps that align the columns read as zeros.
-    FileIO::setLength(fd, table[columnCount - 1].offset + table[columnCount - 1].length);
+    FileIO::setLength(fd, length);
     const auto head = header(State::complete, source.nodeCount, info, table);
-    FileIO::writeAllAt(fd, head.data(), head.size(), 0);
+    std::optional<FileIO::DirectWrite> direct;
+    if (cache == Cache::bypass && length >= bypassFrom) direct.emplace(fd, length);
+    auto put = [&](std::span<const std::uint8_t> bytes, std::uint64_t at) {
+      FileIO::writeAllAt(fd, bytes.data(), bytes.size(), at);
+    };
+    if (direct) {
+      FileIO::DirectWrite::Range range(*direct, 0);
+      range.put(head);
+      range.close();
+    } else {
+      put(head, 0);
+    }
     // The longest first, so that the two writers end close together: the names, the sizes,
     // then the rest.
     static constexpr std::array<int, columnCount> longestFirst{8, 1, 7, 3, 2, 0, 5, 6, 4};
@@ -250,11 +270,16 @@ void writeColumns(const ColumnSource<Pieces>& source, const Info& info, const st
       try {
         for (int k; !failed.load(std::memory_order_relaxed) && (k = taken.fetch_add(1)) < columnCount;) {
           const int i = longestFirst[std::size_t(k)];
-          putColumn(table, i, source.pieces, [fd](std::span<const std::uint8_t> bytes, std::uint64_t at) {
-            FileIO::writeAllAt(fd, bytes.data(), bytes.size(), at);
-          });
-          // The disk takes each column while the next is gathered, rather than all at the end.
-          FileIO::startWriteback(fd, table[i].offset, table[i].length);
+          if (direct) {
+            FileIO::DirectWrite::Range range(*direct, table[i].offset);
+            putColumn(table, i, source.pieces,
+                      [&range](std::span<const std::uint8_t> bytes, std::uint64_t) { range.put(bytes); });
+            range.close();
+          } else {
+            putColumn(table, i, source.pieces, put);
+            // The disk takes each column while the next is gathered, rather than all at the end.
+            FileIO::startWriteback(fd, table[i].offset, table[i].length);
+          }
         }
       } catch (...) {
         failed = true;
@@ -264,6 +289,7 @@ void writeColumns(const ColumnSource<Pieces>& source, const Info& info, const st
     SideWork second(source.nodeCount >= nodesForSecondThread, writer);
     writer();
     second.wait();
+    if (direct) direct->finish();
   });
 }
 
@@ -305,12 +331,12 @@ auto sourceOf(const ArrangedColumns& columns) {
 
 }  // namespace
 
-void write(const TreeColumns& columns, const Info& info, const std::filesystem::path& to) {
-  writeColumns(sourceOf(columns), info, to);
+void write(const TreeColumns& columns, const Info& info, const std::filesystem::path& to, Cache cache) {
+  writeColumns(sourceOf(columns), info, to, cache);
 }
 
-void write(const ArrangedColumns& columns, const Info& info, const std::filesystem::path& to) {
-  writeColumns(sourceOf(columns), info, to);
+void write(const ArrangedColumns& columns, const Info& info, const std::filesystem::path& to, Cache cache) {
+  writeColumns(sourceOf(columns), info, to, cache);
 }
 
 void stream(const TreeColumns& columns, const Info& info, int fd) {

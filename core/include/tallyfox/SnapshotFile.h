@@ -109,12 +109,22 @@ struct HeaderInfo {
   bool complete = false;
 };
 
+// Whether a written snapshot's bytes stay in the page cache. A window that opens the file at
+// once reads it from there; a snapshot saved for later (tfscan's) goes straight to the disk
+// instead, which is faster than filling the cache, and leaves the cache to what it held, such
+// as the inodes of the tree just scanned. Only large snapshots (from about 2.5 million
+// entries) bypass it, since for a small one the final flush costs more than the copy; and
+// where the file system cannot, the cache is used anyway.
+enum class Cache { keep, bypass };
+
 // Writes a complete snapshot atomically: a temporary file in the destination's folder,
 // flushed to the disk and renamed over the destination once everything is written.
-void write(const TreeColumns& columns, const Info& info, const std::filesystem::path& to);
+void write(const TreeColumns& columns, const Info& info, const std::filesystem::path& to,
+           Cache cache = Cache::keep);
 // The same file from columns arranged but not gathered, gathered piece by piece as they are
 // written: a fresh scan is saved without a second copy of its tree in memory.
-void write(const ArrangedColumns& columns, const Info& info, const std::filesystem::path& to);
+void write(const ArrangedColumns& columns, const Info& info, const std::filesystem::path& to,
+           Cache cache = Cache::keep);
 // The bytes write() would put in the file, written in order to a descriptor that need not
 // be seekable (a pipe, standard output). What was written before a failure stays written.
 void stream(const TreeColumns& columns, const Info& info, int fd);
