@@ -3,9 +3,25 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <limits>
 #include <numeric>
 
 using namespace tallyfox;
+
+TEST(Memory, LargeCapacitiesFillWholeHugePagesAndNeverShrinkOrOverflow) {
+  constexpr std::size_t hugePage = 2 * 1024 * 1024;
+  EXPECT_EQ(Memory::roomyCapacity(1000, 8), 1000u);  // small arrays are left as asked
+  for (const std::size_t count : {std::size_t(131072), std::size_t(1000000), std::size_t(3 * hugePage + 1)}) {
+    for (const std::size_t size : {std::size_t(1), std::size_t(4), std::size_t(8)}) {
+      const std::size_t capacity = Memory::roomyCapacity(count, size);
+      EXPECT_GE(capacity, count);
+      // Not more than a huge page beyond what was asked.
+      EXPECT_LE((capacity - count) * size, hugePage) << count << " x " << size;
+    }
+  }
+  const std::size_t huge = std::numeric_limits<std::size_t>::max() / 4;
+  EXPECT_EQ(Memory::roomyCapacity(huge, 8), huge);  // the byte count would overflow
+}
 
 TEST(Memory, GrowingAndReservingKeepTheElements) {
   std::vector<std::uint32_t> v(1000);

@@ -14,6 +14,7 @@ namespace tallyfox::Memory {
 
 namespace {
 
+constexpr std::uintptr_t hugePage = 2 * 1024 * 1024;
 // Below this a few faults cost less than the system calls, and the allocator serves the
 // array from its heap rather than from a mapping of its own.
 constexpr std::size_t smallestRegion = 1024 * 1024;
@@ -55,16 +56,33 @@ bool untouchedMemoryIsFree() {
   return free;
 }
 
-void prepareRegion(void* data, std::size_t used) {
-  if (!data || used < smallestRegion / 4) return;
+std::size_t roomyCapacity(std::size_t count, std::size_t elementSize) {
+  const std::size_t bytes = count * elementSize;
+  if (elementSize == 0 || bytes < smallestRegion || bytes / elementSize != count) return count;
+  const std::size_t whole = roundUp(bytes + allocationHeader, hugePage);
+  return std::max(count, (whole - allocationHeader) / elementSize);
+}
+
+void prepareRegion(void* data, std::size_t bytes, std::size_t used) {
+  if (!data) return;
+  const auto start = std::uintptr_t(data);
   const std::uintptr_t page = pageSize();
-  const std::uintptr_t begin = roundUp(std::uintptr_t(data), page),
-                       end = roundDown(std::uintptr_t(data) + used, page);
-  if (end > begin) (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+  if (bytes >= smallestRegion) {
+    // The pages the allocation lies on; where they reach a huge-page boundary (as a mapping
+    // of whole huge pages does), the huge pages at the ends count too.
+    std::uintptr_t begin = roundDown(start, page), end = roundUp(start + bytes, page);
+    begin = begin % hugePage == 0 ? begin : roundUp(begin, hugePage);
+    end = end % hugePage == 0 ? end : roundDown(end, hugePage);
+    if (end > begin) (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+  }
+  if (used >= smallestRegion / 4) {
+    const std::uintptr_t begin = roundUp(start, page), end = roundDown(start + used, page);
+    if (end > begin) (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+  }
 }
 
 void populate(void* data, std::size_t bytes) {
-  prepareRegion(data, bytes);
+  prepareRegion(data, 0, bytes);
 }
 
 }  // namespace tallyfox::Memory
