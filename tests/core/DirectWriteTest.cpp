@@ -63,15 +63,15 @@ TEST(DirectWrite, RangesThatShareBlocksAndGapsReadBackExactly) {
   constexpr std::uint64_t block = FileIO::DirectWrite::blockBytes;
   const std::uint64_t length = 3 * 1024 * 1024 + 123;
   const std::vector<Span> spans = {
-      {0, 100},                               // the header
-      {104, 4000},                            // shares block 0 with it
-      {4000, 4000},                           // empty
-      {4000, 4100},                           // crosses into block 1
-      {2 * block, 3 * block},                 // exactly one block
-      {3 * block + 5, 3 * block + 17},        // inside one block
-      {20000, 20000 + 2621440 + 7},           // longer than a buffer, both ends inside blocks
-      {2700000, 2700008},                     // between two gaps
-      {length - 5000, length},                // the end, short of a block boundary
+      {0, 100},                         // the header
+      {104, 4000},                      // shares block 0 with it
+      {4000, 4000},                     // empty
+      {4000, 4100},                     // crosses into block 1
+      {2 * block, 3 * block},           // exactly one block
+      {3 * block + 5, 3 * block + 17},  // inside one block
+      {20000, 20000 + 2621440 + 7},     // longer than a buffer, both ends inside blocks
+      {2700000, 2700008},               // between two gaps
+      {length - 5000, length},          // the end, short of a block boundary
   };
   const auto expected = writeSpans(dir.path() / "columns", length, spans);
   EXPECT_EQ(testsupport::readBytes(dir.path() / "columns"), expected);

@@ -33,7 +33,8 @@ bool setDirect(int fd, bool on) {
 
 }  // namespace
 
-DirectWrite::DirectWrite(int fd, std::uint64_t length) : fd_(fd), length_(length), direct_(setDirect(fd, true)) {}
+DirectWrite::DirectWrite(int fd, std::uint64_t length)
+    : fd_(fd), length_(length), direct_(setDirect(fd, true)) {}
 
 DirectWrite::~DirectWrite() {
   if (direct_.load()) setDirect(fd_, false);
@@ -62,7 +63,11 @@ void DirectWrite::writeBlocks(const std::uint8_t* data, std::size_t bytes, std::
   }
 }
 
-void DirectWrite::keepPart(std::uint64_t block, std::size_t from, const std::uint8_t* data, std::size_t bytes) {
+void DirectWrite::keepPart(std::uint64_t block, std::size_t from, const std::uint8_t* data,
+                           std::size_t bytes) {
+  // An empty range keeps nothing: a block of zeros kept for it could overwrite a block
+  // another range wrote whole.
+  if (bytes == 0) return;
   std::lock_guard guard(lock_);
   auto found = shared_.find(block);
   if (found == shared_.end()) {

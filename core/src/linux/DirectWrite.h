@@ -1,8 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -43,10 +43,10 @@ class DirectWrite {
    private:
     void flush(bool last);
     DirectWrite& file_;
-    std::uint64_t start_;      // the file offset of buffer_[0], a block boundary
-    std::size_t skip_;         // bytes of the first block before the range began
-    std::size_t used_ = 0;     // bytes of buffer_ filled, skip_ included
-    bool first_ = true;        // whether buffer_'s first block is the range's first
+    std::uint64_t start_;   // the file offset of buffer_[0], a block boundary
+    std::size_t skip_;      // bytes of the first block before the range began
+    std::size_t used_ = 0;  // bytes of buffer_ filled, skip_ included
+    bool first_ = true;     // whether buffer_'s first block is the range's first
     std::unique_ptr<std::uint8_t, void (*)(void*)> buffer_;
   };
 
