@@ -1,4 +1,5 @@
 #include "../../core/src/linux/DirectWrite.h"
+#include "../../core/src/linux/FileIO.h"
 
 #include "TestSupport.h"
 
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <random>
+#include <stdexcept>
 #include <thread>
 #include <utility>
 #include <vector>
